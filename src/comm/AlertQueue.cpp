@@ -1,0 +1,76 @@
+#include "comm/AlertQueue.h"
+
+#include "core/AppState.h"
+#include "core/ModelFile.h"
+
+#include <vector>
+
+namespace {
+
+qint16 nextSlot(qint16 index)
+{
+    ++index;
+    return index > AlertSlots - 1 ? 1 : index;
+}
+
+} // namespace
+
+bool EnqueueAlertMessage(AppState& state, const QString& text)
+{
+    AlertQueue& q = state.Alerts;
+    if (nextSlot(q.writeIndex) == q.readIndex)
+        return false;
+    q.texts[q.writeIndex] = text;
+    q.writeIndex = nextSlot(q.writeIndex);
+    return true;
+}
+
+bool IsAlertQueueEmpty(const AppState& state)
+{
+    return state.Alerts.writeIndex == state.Alerts.readIndex;
+}
+
+QString PeekAlertMessage(const AppState& state)
+{
+    return IsAlertQueueEmpty(state) ? QString() : state.Alerts.texts[state.Alerts.readIndex];
+}
+
+void AdvanceAlertQueue(AppState& state)
+{
+    if (!IsAlertQueueEmpty(state)) {
+        state.Alerts.texts[state.Alerts.readIndex].clear();
+        state.Alerts.readIndex = nextSlot(state.Alerts.readIndex);
+    }
+}
+
+int AlertQueueLength(const AppState& state)
+{
+    int n = 0;
+    for (qint16 i = state.Alerts.readIndex; i != state.Alerts.writeIndex; i = nextSlot(i))
+        ++n;
+    return n;
+}
+
+void RenumberAlertsAfterDelete(AppState& state, int deleted)
+{
+    std::vector<QString> kept;
+    while (!IsAlertQueueEmpty(state)) {
+        const QString text = PeekAlertMessage(state);
+        AdvanceAlertQueue(state);
+        const int index = GetField(QStringLiteral(";"), text, 2).toInt();
+        if (index == deleted)
+            continue;
+        if (index > deleted) {
+            // Rebuild "time;index;message" around the new index; the message
+            // is everything after the second separator, kept whole.
+            const int first = text.indexOf(QLatin1Char(';'));
+            const int second = text.indexOf(QLatin1Char(';'), first + 1);
+            kept.push_back(text.left(first + 1) + QString::number(index - 1) +
+                           (second < 0 ? QString() : text.mid(second)));
+        } else {
+            kept.push_back(text);
+        }
+    }
+    for (const QString& text : kept)
+        EnqueueAlertMessage(state, text);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "comm/CommandTable.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+struct AppState;
+class RefreshSink;
+class SettingsStore;
+
+// The communication engine: the command dispatcher, the LAN and serial
+// transports, reply interpretation, status polling, the reachability ping and
+// MAC address learning. It owns every socket, serial port and timer of the
+// projector side; widgets only call these operations.
+class CommEngine : public QObject {
+    Q_OBJECT
+public:
+    CommEngine(AppState& state, const SettingsStore& settings, RefreshSink& refresh,
+               QObject* parent = nullptr);
+    ~CommEngine() override;
+
+    const CommandTable& commands() const { return m_commands; }
+
+    // Queues a frame for a projector; false when its queue is full (the
+    // refusal is written to the communication log).
+    bool EnqueueCommand(int projector, const CommandFrame& frame);
+    // Drops everything pending for one projector, including the command in
+    // flight, and closes its connection.
+    void FlushProjectorQueue(int projector);
+    // Resets every queue, closes every connection and starts the dispatcher.
+    void InitializeQueues();
+
+    void startDispatcher();
+    void stopDispatcher();
+    // Status polling: the first tick after firstTickMs, then every second; a
+    // pass runs when StatusCheckInterval seconds have passed since
+    // LastStatusCheck (a null LastStatusCheck forces one).
+    void startPolling(int firstTickMs = 10);
+    void stopPolling();
+    // Starts the one-shot MAC address pass.
+    void startMacAddressPass();
+    // Called after an alert was queued (the alert sender's start).
+    void setAlertStarter(std::function<void()> starter);
+
+    // Stops every timer and closes every socket and serial port.
+    void shutdown();
+
+private:
+    class Impl;
+    const CommandTable& m_commands;
+    std::unique_ptr<Impl> m_impl;
+};

@@ -1,0 +1,217 @@
+#pragma once
+
+#include "core/Clock.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class LogFileMaker;
+
+// Fixed table sizes. Index 0 of every table exists and is never used.
+inline constexpr int MaxProjectors = 256;
+inline constexpr int MaxNodes = 512;
+inline constexpr int MaxModels = 64;
+inline constexpr int MaxModelEntries = 16;
+inline constexpr int MaxKeyNumber = 256; // keys g0..g256 and p0..p256
+inline constexpr int QueueSlots = 256;
+inline constexpr int AlertSlots = 257; // slots 0..256
+
+struct ProjectorInfo {
+    // Configuration, persisted.
+    QString ProjectorName;
+    QString ModelName;
+    qint16 ConnectionKind = -1; // 0 serial, 1 LAN, -1 not set
+    qint16 COMPort = 0;
+    QString COMSettings;
+    QString IPAddress;
+    QString PortNo;
+    // Learnt every run.
+    QString MACAddress;
+    // Run-time status.
+    qint16 PowerStatus = -1;
+    qint16 InputStatus = -1;
+    qint16 ErrorStatus = -1;
+    qint16 LampTime = -1;
+    qint16 FilterTime = -1;
+    bool Disconnected = true;
+    qint16 AspectStatus = -1;
+    qint16 WhisperStatus = -1;
+    qint16 MirrorStatus = -1;
+    qint16 BlankStatus = -1;
+    qint16 MuteStatus = -1;
+    qint16 Brightness = 0;
+    qint16 Contrast = 0;
+    qint16 Sharpness = 0;
+    qint16 Color = 0;
+    qint16 Tint = 0;
+};
+
+inline constexpr qint16 ConnectionSerial = 0;
+inline constexpr qint16 ConnectionLan = 1;
+inline const QString DefaultCOMSettings = QStringLiteral("19200,n,8,1");
+inline const QString DefaultPortNo = QStringLiteral("23");
+
+struct ModelInfo {
+    QString Name;
+    qint16 InputNum = 0;
+    std::array<QString, MaxModelEntries + 1> Input{};
+    qint16 AspectNum = 0;
+    std::array<QString, MaxModelEntries + 1> Aspect{};
+    qint16 Network = 0;
+    qint16 NetworkPort = 0;
+};
+
+// One node of the tree of groups and projectors; its node index is its
+// position in AppState::Nodes plus one.
+struct TreeNode {
+    QString KeyName;   // "rt", "g<n>" or "p<n>"
+    QString ParentKey; // empty for the root
+    QString Text;
+};
+
+inline const QString RootKey = QStringLiteral("rt");
+inline const QString RootText = QStringLiteral("Lumora");
+
+struct TimingSettings {
+    qint32 StatusCheckInterval = 300; // seconds
+    qint32 TcpTimeoutTime = 5000;     // milliseconds
+    qint32 CommTimeoutTime = 5000;    // milliseconds
+    qint32 PingTimeout = 200;         // milliseconds
+};
+
+struct MailSettings {
+    bool MailSend = false;
+    bool LampAlarmSend = false;
+    qint16 LampAlarmTime = 2000;
+    bool FilterAlarmSend = false;
+    qint16 FilterAlarmTime = 2000;
+    bool ErrorAlarmSend = true;
+    bool CoverErrorSend = true;
+    bool FanErrorSend = true;
+    bool LampErrorSend = true;
+    bool TempErrorSend = true;
+    bool AirFlowErrorSend = true;
+    bool LampTimeOverSend = true;
+    bool CoolErrorSend = true;
+    bool FilterErrorSend = true;
+    bool OtherErrorSend = true;
+    bool DisconnectSend = true;
+    QString CoverErrorText;
+    QString FanErrorText;
+    QString LampErrorText;
+    QString TempErrorText;
+    QString AirFlowErrorText;
+    QString LampTimeOverText;
+    QString CoolErrorText;
+    QString FilterErrorText;
+    QString OtherErrorText;
+    QString DisconnectText;
+    QString SMTPServer;
+    QString FromAddress;
+    std::array<QString, 11> SendAddress{}; // 1..10
+    QString Subject;
+    QString FilePath;
+    qint16 MailSendKindFlag = 0;
+};
+
+// Queue states of a command queue entry.
+enum QueueState : qint16 {
+    QueueFree = 0,
+    QueueQueued = 1,
+    QueueSent = 2,
+    QueueAcknowledged = 3,
+    QueueRefused = 4,
+    QueueTimedOut = 5,
+    QueueDataReply = 6,
+    QueueConnecting = 7,
+};
+
+struct QueueEntry {
+    qint16 state = QueueFree;
+    QByteArray command = QByteArray(1, '\0');
+    qint32 commandLength = 0;
+    QByteArray reply = QByteArray(1, '\0');
+    qint32 replyLength = 0;
+};
+
+struct ProjectorQueue {
+    std::array<QueueEntry, QueueSlots + 1> entries{};
+    qint16 QueueWriteIndex = 1;
+    qint16 QueueReadIndex = 1;
+};
+
+struct AlertQueue {
+    std::array<QString, AlertSlots> texts{};
+    qint16 writeIndex = 0;
+    qint16 readIndex = 0;
+};
+
+// Everything the program shares lives here; start-up creates one and passes
+// it by reference, tests build their own.
+struct AppState {
+    AppState();
+    ~AppState();
+    AppState(const AppState&) = delete;
+    AppState& operator=(const AppState&) = delete;
+
+    // Folders and files.
+    QString ProgramFolder; // no trailing slash
+    QString SettingsFile;  // the settings store's file
+
+    // Projector table.
+    std::array<ProjectorInfo, MaxProjectors + 1> Projectors{};
+    qint16 ProjectorCount = 0;
+
+    // Tree.
+    std::vector<TreeNode> Nodes; // node index n is Nodes[n - 1]
+    std::array<qint16, MaxNodes + 1> NodeProjector{};
+
+    // Models.
+    std::array<ModelInfo, MaxModels + 1> Models{};
+    qint16 ModelCount = 0;
+
+    TimingSettings Timing;
+    MailSettings Mail;
+
+    // Process-wide values.
+    QDateTime LastStatusCheck; // null means "never": forces a pass
+    qint16 CommLogEnabled = 0;
+    std::unique_ptr<LogFileMaker> CommLog;
+    std::unique_ptr<LogFileMaker> MailLog;
+    bool MacAcquiring = false;
+    bool ControlsUpdating = false;
+    QString PingFile;
+    QString ArpFile;
+    QString TempFolder;
+    QString LocaleId;
+    QString ShortTimeFormat;
+    qint16 GroupDialogMode = -1;
+    qint16 ProjectorDialogMode = -1;
+
+    // Dates set at start-up.
+    QDate StartDate;
+    QDate CalendarMonth;
+
+    // Command and alert queues.
+    std::array<ProjectorQueue, MaxProjectors + 1> Queues{};
+    AlertQueue Alerts;
+    QStringList PingList;
+
+    Clock clock;
+};
+
+// Name tables for the schedule files and calendar.
+inline const std::array<QString, 13> MonthNames = {
+    "",     "January", "February",  "March",   "April",    "May",     "June",
+    "July", "August",  "September", "October", "November", "December"};
+inline const std::array<QString, 8> DayShortNames = {"Def", "Sun", "Mon", "Tue",
+                                                     "Wed", "Thu", "Fri", "Sat"};
+inline const std::array<QString, 7> WeekLabels = {"", "1", "2", "3", "4", "5", "6"};
+inline const std::array<QString, 8> ScheduleFileNames = {
+    "default", "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "core/AppState.h"
+
+#include <QString>
+
+#include <vector>
+
+// Operations on the projector table and the tree that keep both and
+// NodeProjector in step. They change memory only; callers save.
+
+void ResetProjector(ProjectorInfo& projector);
+void ResetAllProjectors(AppState& state);
+
+QChar NodeKind(const TreeNode& node); // 'r', 'g', 'p' or '\0'
+QChar NodeKind(const AppState& state, int nodeIndex);
+int NodeCount(const AppState& state);
+const TreeNode& Node(const AppState& state, int nodeIndex);
+// Node index of the key, 0 when there is none.
+int NodeIndexOfKey(const AppState& state, const QString& key);
+// Projector index of a node, -1 for the root, groups and unknown nodes.
+qint16 ProjectorOfNode(const AppState& state, int nodeIndex);
+// Node index of a projector index, 0 when it has none.
+int NodeOfProjector(const AppState& state, int projector);
+// Projector nodes directly under a group node, in node order.
+std::vector<int> GroupMembers(const AppState& state, int groupNode);
+
+// The key with the lowest free number 0..256 for kind 'g' or 'p'; empty when
+// all 257 are taken.
+QString NewKey(const AppState& state, QChar kind);
+
+// A fresh tree holding the root alone.
+void ResetTree(AppState& state);
+
+// Adds a group under the root. Returns the new node index, or 0 with a
+// message in *error when a table limit refuses it.
+int AddGroupNode(AppState& state, const QString& name, QString* error);
+// Appends the projector record and its node under parentNode. Returns the
+// new node index, or 0 with a message in *error.
+int AddProjectorNode(AppState& state, int parentNode, const ProjectorInfo& config,
+                     QString* error);
+// Removes a projector node and its record; later records and NodeProjector
+// entries move down by one.
+void DeleteProjectorNode(AppState& state, int nodeIndex);
+// Removes a group node, its projectors and their records.
+void DeleteGroupNode(AppState& state, int nodeIndex);
+
+// The message a name with a line break or other control character gets; an
+// empty text when the name can be stored.
+QString CheckNodeName(const QString& name);

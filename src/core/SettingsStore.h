@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+struct AppState;
+struct MailSettings;
+
+// The per-user settings store: one INI file with the groups PJInfo, PJTree,
+// MailSetting and Setting. Every value is a string. Saves replace the file
+// atomically.
+class SettingsStore {
+public:
+    explicit SettingsStore(QString filePath);
+
+    const QString& filePath() const { return m_filePath; }
+
+    // Projector table, mail and timing settings, then PJModel.txt from the
+    // program folder. The projector slots are reset to defaults first.
+    void LoadConfiguration(AppState& state) const;
+    // The tree and NodeProjector; a missing or empty tree gives the root alone.
+    void LoadTree(AppState& state) const;
+    // Replace PJInfo or PJTree wholesale with the current table or tree.
+    bool SaveProjectors(const AppState& state) const;
+    bool SaveTree(const AppState& state) const;
+
+    // Single values of MailSetting and Setting. Texts are written as given,
+    // also when empty, so a cleared text stays cleared.
+    bool writeMailText(const QString& name, const QString& text) const;
+    bool writeMailFlag(const QString& name, bool value) const;
+    bool writeMailNumber(const QString& name, qint32 value) const;
+    bool writeSetting(const QString& name, const QString& text) const;
+    // Every value that the mail settings dialog edits, in one write.
+    bool saveMailSettings(const MailSettings& mail) const;
+
+    // Device of serial port number n: the value SerialPorts/COM<n> when
+    // present, otherwise /dev/ttyS<n-1>.
+    QString serialDevice(int comPort) const;
+
+private:
+    QString m_filePath;
+};

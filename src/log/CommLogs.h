@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+struct AppState;
+
+// Writes a line to the communication log when the program was started with
+// "DON"; empty texts are not written.
+void WriteCommLog(AppState& state, const QString& text);
+// Writes a line to the mail log; empty texts are not written.
+void WriteMailLog(AppState& state, const QString& text);
+// "[BE][EF]..." for the first count bytes.
+QString FormatFrameHex(const QByteArray& bytes, int count);
+inline QString FormatFrameHex(const QByteArray& bytes) { return FormatFrameHex(bytes, int(bytes.size())); }

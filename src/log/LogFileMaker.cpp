@@ -1,0 +1,79 @@
+#include "log/LogFileMaker.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+QString DefaultLogFolder()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/NorvikLog/");
+}
+
+LogFileMaker::LogFileMaker(const QString& path)
+{
+    setPath(path.isEmpty() ? DefaultLogFolder() : path);
+}
+
+void LogFileMaker::setPath(const QString& path)
+{
+    m_path = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+}
+
+QString LogFileMaker::currentFileName() const
+{
+    const QDate today = QDate::currentDate();
+    if (m_maxSize <= 0)
+        return m_path + today.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".log");
+
+    const QString prefix = m_path + today.toString(QStringLiteral("yyMMdd")) + QLatin1Char('_');
+    for (int n = 1; n <= 9; ++n) {
+        const QString name = prefix + QString::number(n) + QStringLiteral(".log");
+        const QFileInfo info(name);
+        if (!info.exists() || info.size() <= m_maxSize)
+            return name;
+    }
+    // The ninth file of a day grows without limit.
+    return prefix + QStringLiteral("9.log");
+}
+
+bool LogFileMaker::WriteLog(const QString& text, qint16 stamp)
+{
+    QDir dir(m_path);
+    if (!dir.exists() && !QDir().mkdir(m_path))
+        return false;
+
+    QString line;
+    if (stamp == 1) {
+        line = QLatin1Char('[') +
+               QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) +
+               QStringLiteral("],");
+    }
+    line += text + QStringLiteral("\r\n");
+
+    QFile file(currentFileName());
+    if (!file.open(QIODevice::Append))
+        return false;
+    const QByteArray bytes = line.toUtf8();
+    const bool written = file.write(bytes) == bytes.size();
+    file.close();
+    if (!written)
+        return false;
+    return removeOldest();
+}
+
+bool LogFileMaker::removeOldest() const
+{
+    const QFileInfoList files =
+        QDir(m_path).entryInfoList({QStringLiteral("*.log")}, QDir::Files, QDir::Name);
+    if (files.size() < m_maxCount)
+        return true;
+    const QFileInfo* oldest = nullptr;
+    for (const QFileInfo& info : files) {
+        // Only a strictly older file replaces the candidate.
+        if (!oldest || info.lastModified() < oldest->lastModified())
+            oldest = &info;
+    }
+    return QFile::remove(oldest->absoluteFilePath());
+}

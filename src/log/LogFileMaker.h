@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+// Appends time-stamped lines to dated files in one folder, optionally rolls
+// over to numbered files at a size limit, and keeps the number of *.log files
+// in the folder bounded by deleting the oldest.
+class LogFileMaker {
+public:
+    explicit LogFileMaker(const QString& path = QString());
+
+    qint32 MaxSize() const { return m_maxSize; }
+    void setMaxSize(qint32 bytes) { m_maxSize = bytes; }
+    qint16 MaxCount() const { return m_maxCount; }
+    void setMaxCount(qint16 count) { m_maxCount = count; }
+    QString Path() const { return m_path; }
+    void setPath(const QString& path);
+
+    // Appends one line; with stamp 1 it is preceded by "[yyyy/MM/dd hh:mm:ss],".
+    // Returns false when the folder, the file or the clean-up failed.
+    bool WriteLog(const QString& text, qint16 stamp);
+
+    // The file the next line goes to (depends on the date and MaxSize).
+    QString currentFileName() const;
+
+private:
+    bool removeOldest() const;
+
+    qint32 m_maxSize = 0;
+    qint16 m_maxCount = 32;
+    QString m_path;
+};
+
+// Folder used when no path is given: "NorvikLog" beside the program.
+QString DefaultLogFolder();
