@@ -18,8 +18,7 @@ class SettingsStore;
 class CommEngine : public QObject {
     Q_OBJECT
 public:
-    CommEngine(AppState& state, const SettingsStore& settings, RefreshSink& refresh,
-               QObject* parent = nullptr);
+    CommEngine(AppState& state, const SettingsStore& settings, QObject* parent = nullptr);
     ~CommEngine() override;
 
     const CommandTable& commands() const { return m_commands; }
@@ -42,6 +41,8 @@ public:
     void stopPolling();
     // Starts the one-shot MAC address pass.
     void startMacAddressPass();
+    // Where replies and pings report what changed; nullptr for nowhere.
+    void setRefreshSink(RefreshSink* sink);
     // Called after an alert was queued (the alert sender's start).
     void setAlertStarter(std::function<void()> starter);
 

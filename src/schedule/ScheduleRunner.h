@@ -4,15 +4,15 @@
 #include <QTimer>
 
 struct AppState;
-class CommEngine;
 
 // Runs the schedule files: once a day (and after every change of a schedule
 // section or of the tree) works out which file applies to each node, and once
-// a minute queues that minute's commands.
+// a minute queues that minute's commands (straight into the command queues,
+// which the engine's dispatcher sends).
 class ScheduleRunner : public QObject {
     Q_OBJECT
 public:
-    ScheduleRunner(AppState& state, CommEngine& engine, QObject* parent = nullptr);
+    ScheduleRunner(AppState& state, QObject* parent = nullptr);
 
     void ScheduleStart();
     void ScheduleStop();
@@ -26,6 +26,5 @@ private:
     void tick();
 
     AppState& m_state;
-    CommEngine& m_engine;
     QTimer m_timer;
 };
