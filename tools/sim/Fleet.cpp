@@ -1,0 +1,36 @@
+#include "Fleet.h"
+
+namespace sim {
+
+Fleet::Fleet(int count, const FleetSettings& settings, QObject* parent) : QObject(parent)
+{
+    m_projectors.reserve(size_t(count));
+    for (int id = 1; id <= count; ++id) {
+        auto projector = std::make_unique<Projector>(id, settings.coolDown);
+        projector->model().lamp = settings.lamp;
+        projector->model().filter = settings.filter;
+        m_projectors.push_back(std::move(projector));
+    }
+    // One clock for all: a timer per projector would cost hundreds of timers for nothing.
+    m_hourTimer.setInterval(settings.hour);
+    connect(&m_hourTimer, &QTimer::timeout, this, [this] {
+        for (const auto& projector : m_projectors)
+            projector->model().addHour();
+    });
+    m_hourTimer.start();
+}
+
+Projector* Fleet::projector(int id) const
+{
+    if (id < 1 || id > count())
+        return nullptr;
+    return m_projectors[size_t(id - 1)].get();
+}
+
+void Fleet::setCoolDown(std::chrono::milliseconds coolDown)
+{
+    for (const auto& projector : m_projectors)
+        projector->setCoolDown(coolDown);
+}
+
+} // namespace sim

@@ -1,0 +1,59 @@
+#include "TcpEndpoint.h"
+
+#include "Projector.h"
+#include "ReplySender.h"
+
+#include <QPointer>
+#include <QTcpSocket>
+
+#include <memory>
+
+namespace sim {
+
+TcpEndpoint::TcpEndpoint(Projector& projector, QObject* parent)
+    : QObject(parent), m_projector(projector)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &TcpEndpoint::accept);
+}
+
+bool TcpEndpoint::listen(quint16 port, QString* error)
+{
+    if (m_server.listen(QHostAddress::LocalHost, port))
+        return true;
+    *error = QStringLiteral("projector %1: cannot listen on port %2: %3")
+                 .arg(m_projector.id())
+                 .arg(port)
+                 .arg(m_server.errorString());
+    return false;
+}
+
+void TcpEndpoint::accept()
+{
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        m_projector.countConnection();
+        auto buffer = std::make_shared<QByteArray>();
+        const QPointer<QTcpSocket> guard(socket);
+        const WriteBytes write = [guard](const QByteArray& bytes) {
+            if (guard && guard->state() == QAbstractSocket::ConnectedState)
+                guard->write(bytes);
+        };
+        const CloseLink close = [guard] {
+            if (guard) {
+                guard->flush();
+                guard->disconnectFromHost();
+            }
+        };
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer, write, close] {
+            buffer->append(socket->readAll());
+            while (buffer->size() >= FrameSize) {
+                const QByteArray frame = buffer->left(FrameSize);
+                buffer->remove(0, FrameSize);
+                if (const auto reply = m_projector.handleFrame(frame))
+                    sendReply(socket, *reply, write, close);
+            }
+        });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+}
+
+} // namespace sim

@@ -1,0 +1,151 @@
+#include "ControlChannel.h"
+#include "ControlCommands.h"
+#include "Fleet.h"
+#include "PtyEndpoint.h"
+#include "TcpEndpoint.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+struct Options {
+    int tcp = 0;
+    int pty = 0;
+    int basePort = 0;
+    std::optional<int> controlPort;
+    bool exitOnEof = false;
+    sim::FleetSettings fleet;
+};
+
+// Hundreds of projectors need more descriptors than the usual soft limit.
+void raiseFileLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+std::optional<Options> parseOptions(const QCoreApplication& app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Simulates projectors that speak the binary 13-byte frame protocol.\n"
+                       "Prints 'TCP <id> 127.0.0.1 <port>' or 'PTY <id> <path>' per projector\n"
+                       "(TCP ids first), 'CONTROL 127.0.0.1 <port>' with --control-port, then "
+                       "'READY'.\n\n") +
+        sim::ControlCommands::usage());
+    parser.addHelpOption();
+    const QCommandLineOption tcp("tcp", "Number of projectors on TCP ports of 127.0.0.1.", "N", "0");
+    const QCommandLineOption pty("pty", "Number of projectors on pseudo-terminals.", "M", "0");
+    const QCommandLineOption basePort("base-port", "First TCP port; the next ones follow (default: any free ports).", "P", "0");
+    const QCommandLineOption controlPort("control-port", "Also take control lines on this TCP port of 127.0.0.1 (0: any free port).", "C");
+    const QCommandLineOption coolDown("cooldown-ms", "Cool-down duration after power off.", "ms", "3000");
+    const QCommandLineOption hour("hour-ms", "Length of one lamp and filter hour.", "ms", "60000");
+    const QCommandLineOption lamp("lamp", "Lamp hours at start.", "hours", "1200");
+    const QCommandLineOption filter("filter", "Filter hours at start.", "hours", "300");
+    const QCommandLineOption exitOnEof("exit-on-eof", "Exit when stdin reaches its end.");
+    parser.addOptions({tcp, pty, basePort, controlPort, coolDown, hour, lamp, filter, exitOnEof});
+    parser.process(app);
+
+    const auto number = [&](const QCommandLineOption& option, int min, int max) -> std::optional<int> {
+        bool ok = false;
+        const int value = parser.value(option).toInt(&ok);
+        if (ok && value >= min && value <= max)
+            return value;
+        std::fprintf(stderr, "norvik3-sim: --%s must be a number from %d to %d\n",
+                     qPrintable(option.names().first()), min, max);
+        return std::nullopt;
+    };
+    Options options;
+    const auto tcpCount = number(tcp, 0, 4096);
+    const auto ptyCount = number(pty, 0, 4096);
+    const auto base = number(basePort, 0, 65535);
+    const auto coolMs = number(coolDown, 0, 24 * 3600 * 1000);
+    const auto hourMs = number(hour, 1, 24 * 3600 * 1000);
+    const auto lampHours = number(lamp, 0, 65535);
+    const auto filterHours = number(filter, 0, 65535);
+    if (!tcpCount || !ptyCount || !base || !coolMs || !hourMs || !lampHours || !filterHours)
+        return std::nullopt;
+    if (parser.isSet(controlPort)) {
+        options.controlPort = number(controlPort, 0, 65535);
+        if (!options.controlPort)
+            return std::nullopt;
+    }
+    if (*base > 0 && *base + *tcpCount - 1 > 65535) {
+        std::fprintf(stderr, "norvik3-sim: --base-port leaves no room for %d ports\n", *tcpCount);
+        return std::nullopt;
+    }
+    options.tcp = *tcpCount;
+    options.pty = *ptyCount;
+    options.basePort = *base;
+    options.exitOnEof = parser.isSet(exitOnEof);
+    options.fleet = {std::chrono::milliseconds(*coolMs), std::chrono::milliseconds(*hourMs),
+                     *lampHours, *filterHours};
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("norvik3-sim"));
+    const std::optional<Options> options = parseOptions(app);
+    if (!options)
+        return 2;
+    raiseFileLimit();
+
+    sim::Fleet fleet(options->tcp + options->pty, options->fleet);
+    sim::ControlCommands commands(fleet);
+    sim::ControlChannel control(commands);
+    QObject::connect(&commands, &sim::ControlCommands::quitRequested, &app,
+                     &QCoreApplication::quit, Qt::QueuedConnection);
+
+    QString error;
+    std::vector<std::unique_ptr<sim::TcpEndpoint>> tcpEndpoints;
+    std::vector<std::unique_ptr<sim::PtyEndpoint>> ptyEndpoints;
+    QStringList lines;
+    for (int id = 1; id <= options->tcp; ++id) {
+        auto endpoint = std::make_unique<sim::TcpEndpoint>(*fleet.projector(id));
+        const quint16 port = options->basePort > 0 ? quint16(options->basePort + id - 1) : 0;
+        if (!endpoint->listen(port, &error)) {
+            std::fprintf(stderr, "norvik3-sim: %s\n", qPrintable(error));
+            return 1;
+        }
+        lines << QStringLiteral("TCP %1 127.0.0.1 %2").arg(id).arg(endpoint->port());
+        tcpEndpoints.push_back(std::move(endpoint));
+    }
+    for (int id = options->tcp + 1; id <= fleet.count(); ++id) {
+        auto endpoint = std::make_unique<sim::PtyEndpoint>(*fleet.projector(id));
+        if (!endpoint->open(&error)) {
+            std::fprintf(stderr, "norvik3-sim: %s\n", qPrintable(error));
+            return 1;
+        }
+        lines << QStringLiteral("PTY %1 %2").arg(id).arg(endpoint->slavePath());
+        ptyEndpoints.push_back(std::move(endpoint));
+    }
+    if (options->controlPort) {
+        if (!control.listen(quint16(*options->controlPort), &error)) {
+            std::fprintf(stderr, "norvik3-sim: %s\n", qPrintable(error));
+            return 1;
+        }
+        lines << QStringLiteral("CONTROL 127.0.0.1 %1").arg(control.port());
+    }
+    lines << QStringLiteral("READY");
+    for (const QString& line : lines)
+        sim::ControlChannel::printLine(line);
+
+    if (options->exitOnEof)
+        QObject::connect(&control, &sim::ControlChannel::stdinClosed, &app, &QCoreApplication::quit);
+    control.readStdin();
+    return app.exec();
+}
