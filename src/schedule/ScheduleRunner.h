@@ -1,9 +1,27 @@
 #pragma once
 
+#include <QDate>
+#include <QDateTime>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
+#include <vector>
+
 struct AppState;
+
+// One node of today's plan and the file it follows today.
+struct SchedulePlanEntry {
+    qint16 NodeIndex = 0;
+    QString KeyName;
+    QString Section;  // node text = section name
+    qint16 FileKind = 0; // 2 date file, 1 weekday file, 0 default file
+    QString FileBase; // "YYYYMMDD", the weekday name or "default"
+};
+
+inline constexpr qint16 FileKindDefault = 0;
+inline constexpr qint16 FileKindWeekday = 1;
+inline constexpr qint16 FileKindDate = 2;
 
 // Runs the schedule files: once a day (and after every change of a schedule
 // section or of the tree) works out which file applies to each node, and once
@@ -12,19 +30,35 @@ struct AppState;
 class ScheduleRunner : public QObject {
     Q_OBJECT
 public:
-    ScheduleRunner(AppState& state, QObject* parent = nullptr);
+    explicit ScheduleRunner(AppState& state, QObject* parent = nullptr);
 
     void ScheduleStart();
     void ScheduleStop();
     bool isRunning() const;
+
+    const std::vector<SchedulePlanEntry>& SchedulePlan() const { return m_plan; }
+    int SchedulePlanCount() const { return int(m_plan.size()); }
+
+    // One tick of the schedule timer. The timer calls it every 100 ms while
+    // the schedule runs; tests call it directly with a set clock.
+    void tick();
+
+public slots:
+    // Rebuilds today's plan from the tree and the schedule files. Called at a
+    // change of date, after every save of a section and after every change of
+    // the tree, so that the plan never names a node by an old index.
     void BuildTodayPlan();
 
 signals:
     void runningChanged(bool running);
 
 private:
-    void tick();
+    void runEntry(const SchedulePlanEntry& entry, const QString& command);
+    void runProjectorCommand(int projector, const QString& command);
 
     AppState& m_state;
     QTimer m_timer;
+    std::vector<SchedulePlanEntry> m_plan;
+    QDate m_lastScheduleDate;       // date of the last plan built by the timer
+    QDateTime m_lastScheduleMinute; // last minute handled, date included
 };
