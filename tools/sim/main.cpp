@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <sys/resource.h>
@@ -23,6 +24,16 @@ struct Options {
     bool exitOnEof = false;
     sim::FleetSettings fleet;
 };
+
+// A closed standard descriptor would be reused by the first socket or pty
+// opened, and control lines would then be read from or written to a projector.
+void guardStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0)
+            ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    }
+}
 
 // Hundreds of projectors need more descriptors than the usual soft limit.
 void raiseFileLimit()
@@ -97,6 +108,7 @@ std::optional<Options> parseOptions(const QCoreApplication& app)
 
 int main(int argc, char* argv[])
 {
+    guardStandardDescriptors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("norvik3-sim"));
     const std::optional<Options> options = parseOptions(app);
