@@ -18,8 +18,7 @@ namespace {
 
 constexpr int Timeout = 20000;
 
-QMap<QString, QByteArray> loadFrames()
-{
+QMap<QString, QByteArray> loadFrames() {
     QMap<QString, QByteArray> frames;
     QFile file(qEnvironmentVariable("NORVIK3_SOURCE_DIR") + "/tests/comm/frames.txt");
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -33,8 +32,7 @@ QMap<QString, QByteArray> loadFrames()
 }
 
 // Reads from a connected socket until `count` bytes came or the peer closed.
-QByteArray readBytes(QTcpSocket& socket, int count, int* chunks = nullptr)
-{
+QByteArray readBytes(QTcpSocket& socket, int count, int* chunks = nullptr) {
     QByteArray reply;
     while (reply.size() < count) {
         if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(Timeout))
@@ -48,8 +46,7 @@ QByteArray readBytes(QTcpSocket& socket, int count, int* chunks = nullptr)
 }
 
 // One command the way the program sends it: connect, send, read, close.
-QByteArray exchange(quint16 port, const QByteArray& frame, int replySize)
-{
+QByteArray exchange(quint16 port, const QByteArray& frame, int replySize) {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(Timeout))
@@ -58,31 +55,32 @@ QByteArray exchange(quint16 port, const QByteArray& frame, int replySize)
     return readBytes(socket, replySize);
 }
 
-QByteArray data(int value) { return QByteArray("\x1D") + char(value & 0xFF) + char(value >> 8); }
+QByteArray data(int value) {
+    return QByteArray("\x1D") + char(value & 0xFF) + char(value >> 8);
+}
 
 const QByteArray Ack("\x06", 1);
 const QByteArray Refused("\x15", 1);
 
 // The slave side of a simulator pty, opened like a serial port.
 class PtyPort {
-public:
-    explicit PtyPort(const QString& path) : m_fd(::open(qPrintable(path), O_RDWR | O_NOCTTY))
-    {
+  public:
+    explicit PtyPort(const QString& path) : m_fd(::open(qPrintable(path), O_RDWR | O_NOCTTY)) {
         termios attributes{};
         if (m_fd >= 0 && ::tcgetattr(m_fd, &attributes) == 0) {
             ::cfmakeraw(&attributes);
             ::tcsetattr(m_fd, TCSANOW, &attributes);
         }
     }
-    ~PtyPort()
-    {
+    ~PtyPort() {
         if (m_fd >= 0)
             ::close(m_fd);
     }
     bool isOpen() const { return m_fd >= 0; }
-    void write(const QByteArray& bytes) { QCOMPARE(::write(m_fd, bytes.constData(), size_t(bytes.size())), bytes.size()); }
-    QByteArray read(int count)
-    {
+    void write(const QByteArray& bytes) {
+        QCOMPARE(::write(m_fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+    }
+    QByteArray read(int count) {
         QByteArray reply;
         while (reply.size() < count) {
             pollfd pfd{m_fd, POLLIN, 0};
@@ -97,7 +95,7 @@ public:
         return reply;
     }
 
-private:
+  private:
     int m_fd;
 };
 
@@ -106,15 +104,13 @@ private:
 class TestSim : public QObject {
     Q_OBJECT
 
-private slots:
-    void initTestCase()
-    {
+  private slots:
+    void initTestCase() {
         m_frames = loadFrames();
         QCOMPARE(m_frames.size(), 56);
     }
 
-    void everyFrameIsAnsweredAndRecorded()
-    {
+    void everyFrameIsAnsweredAndRecorded() {
         SimProcess sim({"--tcp", "1"});
         QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
         QStringList sent;
@@ -132,8 +128,7 @@ private slots:
         QCOMPARE(sim.command("connections 1"), QString("OK 0"));
     }
 
-    void powerCoolsDownToOff()
-    {
+    void powerCoolsDownToOff() {
         SimProcess sim({"--tcp", "1", "--cooldown-ms", "300"});
         QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
         const quint16 port = sim.tcpPort(1);
@@ -152,8 +147,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(exchange(port, m_frames["PowerGetCommand"], 3), data(0), Timeout);
     }
 
-    void setCommandsChangeState()
-    {
+    void setCommandsChangeState() {
         SimProcess sim({"--tcp", "1"});
         QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
         const quint16 port = sim.tcpPort(1);
@@ -174,16 +168,15 @@ private slots:
         QCOMPARE(exchange(port, m_frames["InputGetCommand"], 3), data(5));
     }
 
-    void hoursCountAndReset()
-    {
+    void hoursCountAndReset() {
         SimProcess sim({"--tcp", "1", "--hour-ms", "50", "--lamp", "1500"});
         QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
         const quint16 port = sim.tcpPort(1);
         QCOMPARE(exchange(port, m_frames["LampTimeGetCommand"], 3), data(1500));
         QCOMPARE(exchange(port, m_frames["FilterTimeGetCommand"], 3), data(300));
         QCOMPARE(exchange(port, m_frames["PowerOnCommand"], 1), Ack);
-        QTRY_VERIFY_WITH_TIMEOUT(uint8_t(exchange(port, m_frames["LampTimeGetCommand"], 3)[1]) > 0xDC,
-                                 Timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            uint8_t(exchange(port, m_frames["LampTimeGetCommand"], 3)[1]) > 0xDC, Timeout);
         QCOMPARE(exchange(port, m_frames["LampTimeResetCommand"], 1), Ack);
         QCOMPARE(exchange(port, m_frames["FilterTimeResetCommand"], 1), Ack);
         QCOMPARE(sim.command("power 1 0"), QString("OK"));
@@ -193,8 +186,7 @@ private slots:
         QCOMPARE(exchange(port, m_frames["LampTimeGetCommand"], 3), data(2000));
     }
 
-    void invalidFramesAreRefused()
-    {
+    void invalidFramesAreRefused() {
         SimProcess sim({"--tcp", "1"});
         QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
         const quint16 port = sim.tcpPort(1);
@@ -212,8 +204,7 @@ private slots:
         QCOMPARE(exchange(port, m_frames["InputGetCommand"], 3), data(0));
     }
 
-    void framesArriveInPiecesAndBackToBack()
-    {
+    void framesArriveInPiecesAndBackToBack() {
         SimProcess sim({"--tcp", "1"});
         QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
         QTcpSocket socket;
@@ -230,8 +221,7 @@ private slots:
         QCOMPARE(readBytes(socket, 4), data(0) + Ack);
     }
 
-    void faultsShapeTheReplies()
-    {
+    void faultsShapeTheReplies() {
         SimProcess sim({"--tcp", "2"});
         QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
         const quint16 port = sim.tcpPort(1);
@@ -288,15 +278,14 @@ private slots:
         socket.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(socket.waitForConnected(Timeout));
         socket.write(m_frames["PowerOnCommand"]);
-        QTRY_COMPARE_WITH_TIMEOUT(sim.command("frames 1"),
-                                  "OK 1 " + QString::fromLatin1(m_frames["PowerOnCommand"].toHex().toUpper()),
-                                  Timeout);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            sim.command("frames 1"),
+            "OK 1 " + QString::fromLatin1(m_frames["PowerOnCommand"].toHex().toUpper()), Timeout);
         QVERIFY(!socket.waitForReadyRead(300));
         QVERIFY(sim.command("state 1").startsWith("OK power=0 "));
     }
 
-    void ptyProjectorAnswersAcrossReopens()
-    {
+    void ptyProjectorAnswersAcrossReopens() {
         SimProcess sim({"--tcp", "1", "--pty", "1"});
         QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
         QVERIFY(sim.ptyPath(2).startsWith("/dev/"));
@@ -317,12 +306,11 @@ private slots:
         QCOMPARE(sim.command("state 1").section(' ', 2, 2), QString("input=0"));
     }
 
-    void controlChannelRejectsBadLines()
-    {
+    void controlChannelRejectsBadLines() {
         SimProcess sim({"--tcp", "2", "--control-port", "0"});
         QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
         for (const char* line : {"bogus 1", "power 3 1", "power 1", "refuse 1 maybe",
-                                    "trailing 1 0G", "raw 1", "frames all", "lamp 1 -5"})
+                                 "trailing 1 0G", "raw 1", "frames all", "lamp 1 -5"})
             QVERIFY2(sim.command(line).startsWith("ERR "), line);
         QCOMPARE(sim.command("power all 1"), QString("OK"));
 
@@ -336,7 +324,7 @@ private slots:
         QVERIFY(control.readLine().startsWith("ERR "));
     }
 
-private:
+  private:
     QMap<QString, QByteArray> m_frames;
 };
 

@@ -27,10 +27,9 @@
 #include <chrono>
 
 class SimProcess {
-public:
+  public:
     explicit SimProcess(const QStringList& arguments,
-                        std::chrono::milliseconds timeout = std::chrono::seconds(60))
-    {
+                        std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
         const QString program = qEnvironmentVariable("NORVIK3_SIM");
         if (program.isEmpty()) {
             m_error = QStringLiteral("NORVIK3_SIM is not set");
@@ -63,8 +62,7 @@ public:
         }
     }
 
-    ~SimProcess()
-    {
+    ~SimProcess() {
         if (m_process.state() != QProcess::NotRunning) {
             m_process.kill();
             m_process.waitForFinished(10000);
@@ -87,8 +85,7 @@ public:
 
     // Sends one control line and returns the answer line ("" on time-out).
     QString command(const QString& line,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(30))
-    {
+                    std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
         if (!m_ready)
             return QString();
         m_process.write((line + QLatin1Char('\n')).toLocal8Bit());
@@ -96,9 +93,8 @@ public:
         return answer.isNull() ? QString() : answer;
     }
 
-private:
-    QString readLine(const QDeadlineTimer& deadline)
-    {
+  private:
+    QString readLine(const QDeadlineTimer& deadline) {
         while (!m_process.canReadLine()) {
             if (m_process.state() == QProcess::NotRunning || deadline.hasExpired())
                 return QString();

@@ -11,26 +11,22 @@
 namespace sim {
 
 ControlChannel::ControlChannel(ControlCommands& commands, QObject* parent)
-    : QObject(parent), m_commands(commands)
-{
+    : QObject(parent), m_commands(commands) {
     connect(&m_server, &QTcpServer::newConnection, this, &ControlChannel::accept);
 }
 
-void ControlChannel::printLine(const QString& line)
-{
+void ControlChannel::printLine(const QString& line) {
     std::fputs(line.toLocal8Bit().constData(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
 
-void ControlChannel::readStdin()
-{
+void ControlChannel::readStdin() {
     m_stdin = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
     connect(m_stdin.get(), &QSocketNotifier::activated, this, &ControlChannel::onStdin);
 }
 
-void ControlChannel::onStdin()
-{
+void ControlChannel::onStdin() {
     char chunk[4096];
     const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
     if (n < 0 && (errno == EINTR || errno == EAGAIN))
@@ -49,16 +45,16 @@ void ControlChannel::onStdin()
     }
 }
 
-bool ControlChannel::listen(quint16 port, QString* error)
-{
+bool ControlChannel::listen(quint16 port, QString* error) {
     if (m_server.listen(QHostAddress::LocalHost, port))
         return true;
-    *error = QStringLiteral("cannot listen for control on port %1: %2").arg(port).arg(m_server.errorString());
+    *error = QStringLiteral("cannot listen for control on port %1: %2")
+                 .arg(port)
+                 .arg(m_server.errorString());
     return false;
 }
 
-void ControlChannel::accept()
-{
+void ControlChannel::accept() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
             while (socket->canReadLine()) {

@@ -16,7 +16,7 @@ class ControlCommands;
 // connection.
 class ControlChannel : public QObject {
     Q_OBJECT
-public:
+  public:
     ControlChannel(ControlCommands& commands, QObject* parent = nullptr);
 
     void readStdin();
@@ -27,10 +27,10 @@ public:
     // Writes one line to stdout and flushes it at once.
     static void printLine(const QString& line);
 
-signals:
+  signals:
     void stdinClosed();
 
-private:
+  private:
     void onStdin();
     void accept();
 

@@ -10,11 +10,11 @@ namespace sim {
 namespace {
 
 const QStringList StateCommands{"error", "power", "lamp", "filter", "input"};
-const QStringList FaultCommands{"refuse", "silent", "delay", "split", "trailing", "raw", "closemid"};
+const QStringList FaultCommands{"refuse",   "silent", "delay",   "split",
+                                "trailing", "raw",    "closemid"};
 const QStringList QueryCommands{"frames", "connections", "state", "clear"};
 
-std::optional<int> number(const QString& text, int max)
-{
+std::optional<int> number(const QString& text, int max) {
     bool ok = false;
     const int value = text.toInt(&ok);
     if (!ok || value < 0 || value > max)
@@ -22,8 +22,7 @@ std::optional<int> number(const QString& text, int max)
     return value;
 }
 
-std::optional<bool> onOff(const QString& text)
-{
+std::optional<bool> onOff(const QString& text) {
     if (text == QLatin1String("on"))
         return true;
     if (text == QLatin1String("off"))
@@ -31,8 +30,7 @@ std::optional<bool> onOff(const QString& text)
     return std::nullopt;
 }
 
-std::optional<QByteArray> hexBytes(const QString& text)
-{
+std::optional<QByteArray> hexBytes(const QString& text) {
     if (text.size() % 2 != 0)
         return std::nullopt;
     for (const QChar c : text) {
@@ -42,16 +40,15 @@ std::optional<QByteArray> hexBytes(const QString& text)
     return QByteArray::fromHex(text.toLatin1());
 }
 
-QString error(const QString& reason) { return QStringLiteral("ERR ") + reason; }
+QString error(const QString& reason) {
+    return QStringLiteral("ERR ") + reason;
+}
 
 } // namespace
 
-ControlCommands::ControlCommands(Fleet& fleet, QObject* parent) : QObject(parent), m_fleet(fleet)
-{
-}
+ControlCommands::ControlCommands(Fleet& fleet, QObject* parent) : QObject(parent), m_fleet(fleet) {}
 
-QString ControlCommands::execute(const QString& line)
-{
+QString ControlCommands::execute(const QString& line) {
     const QStringList words = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (words.isEmpty())
         return error(QStringLiteral("empty command"));
@@ -94,8 +91,7 @@ QString ControlCommands::execute(const QString& line)
 }
 
 QString ControlCommands::setState(const QString& command, const QList<Projector*>& targets,
-                                  const QStringList& args)
-{
+                                  const QStringList& args) {
     // Codes outside the protocol's ranges are allowed on purpose: they let a
     // test see how the program shows a code it does not know.
     const auto value = args.size() == 1 ? number(args[0], 0xFFFF) : std::nullopt;
@@ -119,8 +115,7 @@ QString ControlCommands::setState(const QString& command, const QList<Projector*
 }
 
 QString ControlCommands::setFault(const QString& command, const QList<Projector*>& targets,
-                                  const QStringList& args)
-{
+                                  const QStringList& args) {
     const QString arg = args.value(0);
     if (command == QLatin1String("refuse") || command == QLatin1String("silent") ||
         command == QLatin1String("closemid")) {
@@ -148,7 +143,8 @@ QString ControlCommands::setFault(const QString& command, const QList<Projector*
     }
     if (command == QLatin1String("trailing")) {
         const bool stop = args.isEmpty() || arg == QLatin1String("off");
-        const auto bytes = stop ? std::optional<QByteArray>(QByteArray()) : hexBytes(args.join(QString()));
+        const auto bytes =
+            stop ? std::optional<QByteArray>(QByteArray()) : hexBytes(args.join(QString()));
         if (!bytes)
             return error(QStringLiteral("usage: trailing <id|all> <hex bytes>|off"));
         for (Projector* projector : targets)
@@ -163,8 +159,7 @@ QString ControlCommands::setFault(const QString& command, const QList<Projector*
     return QStringLiteral("OK");
 }
 
-QString ControlCommands::query(const QString& command, Projector& projector)
-{
+QString ControlCommands::query(const QString& command, Projector& projector) {
     if (command == QLatin1String("connections"))
         return QStringLiteral("OK %1").arg(projector.connections());
     if (command == QLatin1String("state"))
@@ -175,8 +170,7 @@ QString ControlCommands::query(const QString& command, Projector& projector)
     return answer;
 }
 
-QList<Projector*> ControlCommands::targets(const QString& token) const
-{
+QList<Projector*> ControlCommands::targets(const QString& token) const {
     QList<Projector*> chosen;
     if (token == QLatin1String("all")) {
         for (int id = 1; id <= m_fleet.count(); ++id)
@@ -189,8 +183,7 @@ QList<Projector*> ControlCommands::targets(const QString& token) const
     return chosen;
 }
 
-QString ControlCommands::usage()
-{
+QString ControlCommands::usage() {
     return QStringLiteral(
         "Control commands (stdin, or one line per command on --control-port); <id> is a\n"
         "projector id or 'all'. Every command is answered with one line, OK... or ERR <reason>.\n"

@@ -14,7 +14,7 @@ class Projector;
 // line, "OK..." or "ERR <reason>".
 class ControlCommands : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit ControlCommands(Fleet& fleet, QObject* parent = nullptr);
 
     QString execute(const QString& line);
@@ -22,10 +22,10 @@ public:
     // The command summary printed by --help.
     static QString usage();
 
-signals:
+  signals:
     void quitRequested();
 
-private:
+  private:
     QString setState(const QString& command, const QList<Projector*>& targets,
                      const QStringList& args);
     QString setFault(const QString& command, const QList<Projector*>& targets,

@@ -2,8 +2,7 @@
 
 namespace sim {
 
-Fleet::Fleet(int count, const FleetSettings& settings, QObject* parent) : QObject(parent)
-{
+Fleet::Fleet(int count, const FleetSettings& settings, QObject* parent) : QObject(parent) {
     m_projectors.reserve(size_t(count));
     for (int id = 1; id <= count; ++id) {
         auto projector = std::make_unique<Projector>(id, settings.coolDown);
@@ -20,15 +19,13 @@ Fleet::Fleet(int count, const FleetSettings& settings, QObject* parent) : QObjec
     m_hourTimer.start();
 }
 
-Projector* Fleet::projector(int id) const
-{
+Projector* Fleet::projector(int id) const {
     if (id < 1 || id > count())
         return nullptr;
     return m_projectors[size_t(id - 1)].get();
 }
 
-void Fleet::setCoolDown(std::chrono::milliseconds coolDown)
-{
+void Fleet::setCoolDown(std::chrono::milliseconds coolDown) {
     for (const auto& projector : m_projectors)
         projector->setCoolDown(coolDown);
 }

@@ -23,7 +23,7 @@ struct FleetSettings {
 // lamp and filter hours count up.
 class Fleet : public QObject {
     Q_OBJECT
-public:
+  public:
     Fleet(int count, const FleetSettings& settings, QObject* parent = nullptr);
 
     int count() const { return int(m_projectors.size()); }
@@ -31,7 +31,7 @@ public:
     Projector* projector(int id) const;
     void setCoolDown(std::chrono::milliseconds coolDown);
 
-private:
+  private:
     std::vector<std::unique_ptr<Projector>> m_projectors;
     QTimer m_hourTimer;
 };

@@ -3,15 +3,13 @@
 namespace sim {
 
 Projector::Projector(int id, std::chrono::milliseconds coolDown, QObject* parent)
-    : QObject(parent), m_id(id)
-{
+    : QObject(parent), m_id(id) {
     m_coolDownTimer.setSingleShot(true);
     m_coolDownTimer.setInterval(coolDown);
     connect(&m_coolDownTimer, &QTimer::timeout, this, [this] { m_model.finishCoolDown(); });
 }
 
-std::optional<Reply> Projector::handleFrame(const QByteArray& frame)
-{
+std::optional<Reply> Projector::handleFrame(const QByteArray& frame) {
     m_frames.append(frame);
     // A silent unit neither answers nor carries out the command, and a
     // pending raw reply waits for the next frame that is answered.
@@ -33,14 +31,12 @@ std::optional<Reply> Projector::handleFrame(const QByteArray& frame)
     return reply;
 }
 
-void Projector::clearRecords()
-{
+void Projector::clearRecords() {
     m_frames.clear();
     m_connections = 0;
 }
 
-void Projector::syncCoolDown()
-{
+void Projector::syncCoolDown() {
     if (m_model.power != ProjectorModel::CoolDown)
         m_coolDownTimer.stop();
     else if (!m_coolDownTimer.isActive())

@@ -35,7 +35,7 @@ struct Faults {
 // Transports hand it complete frames and send what it answers.
 class Projector : public QObject {
     Q_OBJECT
-public:
+  public:
     Projector(int id, std::chrono::milliseconds coolDown, QObject* parent = nullptr);
 
     int id() const { return m_id; }
@@ -54,7 +54,7 @@ public:
     // Starts or stops the cool-down timer to match the power state.
     void syncCoolDown();
 
-private:
+  private:
     int m_id;
     ProjectorModel m_model;
     Faults m_faults;

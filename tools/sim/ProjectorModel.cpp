@@ -10,8 +10,7 @@ namespace {
 
 constexpr char Header[] = {char(0xBE), char(0xEF), 0x03, 0x06, 0x00};
 
-uint16_t wordAt(const QByteArray& frame, int offset)
-{
+uint16_t wordAt(const QByteArray& frame, int offset) {
     return uint16_t(uint8_t(frame[offset]) | uint8_t(frame[offset + 1]) << 8);
 }
 
@@ -36,12 +35,17 @@ enum Type {
     AutoAdjustType = 0x200A,
 };
 
-enum Action { SetAction = 1, GetAction = 2, IncrementAction = 4, DecrementAction = 5, ExecuteAction = 6 };
+enum Action {
+    SetAction = 1,
+    GetAction = 2,
+    IncrementAction = 4,
+    DecrementAction = 5,
+    ExecuteAction = 6
+};
 
 } // namespace
 
-QByteArray ProjectorModel::answer(const QByteArray& frame)
-{
+QByteArray ProjectorModel::answer(const QByteArray& frame) {
     const QByteArray refusal(1, Refusal);
     if (frame.size() != FrameSize || !frame.startsWith(QByteArray(Header, sizeof Header)))
         return refusal;
@@ -72,8 +76,7 @@ QByteArray ProjectorModel::answer(const QByteArray& frame)
     return done ? QByteArray(1, Acknowledge) : refusal;
 }
 
-bool ProjectorModel::set(int type, int value)
-{
+bool ProjectorModel::set(int type, int value) {
     switch (type) {
     case PowerType:
         // A unit that cools down finishes cooling before it can be switched on.
@@ -105,26 +108,56 @@ bool ProjectorModel::set(int type, int value)
     }
 }
 
-QByteArray ProjectorModel::get(int type) const
-{
+QByteArray ProjectorModel::get(int type) const {
     int value = 0;
     switch (type) {
-    case PowerType: value = power; break;
-    case InputType: value = input; break;
-    case ErrorType: value = error; break;
-    case LampType: value = lamp; break;
-    case FilterType: value = filter; break;
-    case AspectType: value = aspect; break;
-    case BrightnessType: value = brightness; break;
-    case ContrastType: value = contrast; break;
-    case ColorType: value = color; break;
-    case TintType: value = tint; break;
-    case SharpnessType: value = sharpness; break;
-    case WhisperType: value = whisper; break;
-    case MirrorType: value = mirror; break;
-    case MuteType: value = mute; break;
-    case BlankType: value = blank; break;
-    default: return QByteArray(1, Refusal);
+    case PowerType:
+        value = power;
+        break;
+    case InputType:
+        value = input;
+        break;
+    case ErrorType:
+        value = error;
+        break;
+    case LampType:
+        value = lamp;
+        break;
+    case FilterType:
+        value = filter;
+        break;
+    case AspectType:
+        value = aspect;
+        break;
+    case BrightnessType:
+        value = brightness;
+        break;
+    case ContrastType:
+        value = contrast;
+        break;
+    case ColorType:
+        value = color;
+        break;
+    case TintType:
+        value = tint;
+        break;
+    case SharpnessType:
+        value = sharpness;
+        break;
+    case WhisperType:
+        value = whisper;
+        break;
+    case MirrorType:
+        value = mirror;
+        break;
+    case MuteType:
+        value = mute;
+        break;
+    case BlankType:
+        value = blank;
+        break;
+    default:
+        return QByteArray(1, Refusal);
     }
     value = std::clamp(value, 0, 0xFFFF);
     QByteArray reply(1, DataReply);
@@ -133,37 +166,36 @@ QByteArray ProjectorModel::get(int type) const
     return reply;
 }
 
-int* ProjectorModel::pictureValue(int type, int* centre, int* range)
-{
-    *centre = PictureCentre;
-    *range = PictureRange;
+ProjectorModel::PictureSlot ProjectorModel::pictureSlot(int type) {
+    const auto around = [](int* value, int centre, int range) {
+        return PictureSlot{value, centre - range, centre + range};
+    };
     switch (type) {
-    case BrightnessType: return &brightness;
-    case ContrastType: return &contrast;
-    case ColorType: return &color;
-    case TintType: return &tint;
+    case BrightnessType:
+        return around(&brightness, PictureCentre, PictureRange);
+    case ContrastType:
+        return around(&contrast, PictureCentre, PictureRange);
+    case ColorType:
+        return around(&color, PictureCentre, PictureRange);
+    case TintType:
+        return around(&tint, PictureCentre, PictureRange);
     case SharpnessType:
-        *centre = SharpnessCentre;
-        *range = SharpnessRange;
-        return &sharpness;
-    default: return nullptr;
+        return around(&sharpness, SharpnessCentre, SharpnessRange);
+    default:
+        return {};
     }
 }
 
-bool ProjectorModel::step(int type, int delta)
-{
-    int centre = 0;
-    int range = 0;
-    int* value = pictureValue(type, &centre, &range);
-    if (!value)
+bool ProjectorModel::step(int type, int delta) {
+    const PictureSlot slot = pictureSlot(type);
+    if (!slot.value)
         return false;
     // At a limit the unit acknowledges and stays where it is.
-    *value = std::clamp(*value + delta, centre - range, centre + range);
+    *slot.value = std::clamp(*slot.value + delta, slot.low, slot.high);
     return true;
 }
 
-bool ProjectorModel::execute(int type)
-{
+bool ProjectorModel::execute(int type) {
     switch (type) {
     case LampResetType:
         lamp = 0;
@@ -178,22 +210,19 @@ bool ProjectorModel::execute(int type)
     }
 }
 
-void ProjectorModel::addHour()
-{
+void ProjectorModel::addHour() {
     if (power != On)
         return;
     lamp = std::min(lamp + 1, 0xFFFF);
     filter = std::min(filter + 1, 0xFFFF);
 }
 
-void ProjectorModel::finishCoolDown()
-{
+void ProjectorModel::finishCoolDown() {
     if (power == CoolDown)
         power = Off;
 }
 
-QString ProjectorModel::describe() const
-{
+QString ProjectorModel::describe() const {
     return QStringLiteral("power=%1 input=%2 aspect=%3 error=%4 lamp=%5 filter=%6 brightness=%7 "
                           "contrast=%8 color=%9 tint=%10 sharpness=%11 mirror=%12 blank=%13 "
                           "mute=%14 whisper=%15")

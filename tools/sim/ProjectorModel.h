@@ -14,7 +14,7 @@ inline constexpr char DataReply = 0x1D;
 // command frame. Free of I/O and timers: the cool-down end and the hour
 // counting are driven from outside.
 class ProjectorModel {
-public:
+  public:
     enum Power { Off = 0, On = 1, CoolDown = 2 };
 
     // Raw picture values: the centre a unit starts at and how far it may move.
@@ -51,12 +51,17 @@ public:
     int mute = 0;
     int whisper = 0;
 
-private:
+  private:
     bool set(int type, int value);
     QByteArray get(int type) const;
     bool step(int type, int delta);
     bool execute(int type);
-    int* pictureValue(int type, int* centre, int* range);
+    struct PictureSlot {
+        int* value = nullptr;
+        int low = 0;
+        int high = 0;
+    };
+    PictureSlot pictureSlot(int type);
 };
 
 } // namespace sim

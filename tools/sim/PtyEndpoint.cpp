@@ -13,12 +13,9 @@
 namespace sim {
 
 PtyEndpoint::PtyEndpoint(Projector& projector, QObject* parent)
-    : QObject(parent), m_projector(projector)
-{
-}
+    : QObject(parent), m_projector(projector) {}
 
-PtyEndpoint::~PtyEndpoint()
-{
+PtyEndpoint::~PtyEndpoint() {
     m_notifier.reset();
     if (m_slave >= 0)
         ::close(m_slave);
@@ -26,8 +23,7 @@ PtyEndpoint::~PtyEndpoint()
         ::close(m_master);
 }
 
-bool PtyEndpoint::open(QString* error)
-{
+bool PtyEndpoint::open(QString* error) {
     const auto fail = [&](const char* step) {
         *error = QStringLiteral("projector %1: %2 failed: %3")
                      .arg(m_projector.id())
@@ -63,8 +59,7 @@ bool PtyEndpoint::open(QString* error)
     return true;
 }
 
-void PtyEndpoint::readMaster()
-{
+void PtyEndpoint::readMaster() {
     char chunk[512];
     for (;;) {
         const ssize_t n = ::read(m_master, chunk, sizeof chunk);
@@ -83,8 +78,7 @@ void PtyEndpoint::readMaster()
     }
 }
 
-void PtyEndpoint::writeMaster(const QByteArray& bytes)
-{
+void PtyEndpoint::writeMaster(const QByteArray& bytes) {
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));

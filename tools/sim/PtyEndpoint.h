@@ -16,7 +16,7 @@ class Projector;
 // stays usable while the program has the port closed.
 class PtyEndpoint : public QObject {
     Q_OBJECT
-public:
+  public:
     PtyEndpoint(Projector& projector, QObject* parent = nullptr);
     ~PtyEndpoint() override;
 
@@ -24,7 +24,7 @@ public:
     bool open(QString* error);
     QString slavePath() const { return m_slavePath; }
 
-private:
+  private:
     void readMaster();
     void writeMaster(const QByteArray& bytes);
 

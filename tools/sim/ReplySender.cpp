@@ -5,8 +5,7 @@
 namespace sim {
 
 void sendReply(QObject* context, const Reply& reply, const WriteBytes& write,
-               const CloseLink& close)
-{
+               const CloseLink& close) {
     if (reply.bytes.isEmpty())
         return;
     if (reply.closeAfterFirstByte) {
@@ -22,7 +21,8 @@ void sendReply(QObject* context, const Reply& reply, const WriteBytes& write,
     }
     if (reply.split.count() <= 0) {
         if (reply.delay.count() > 0)
-            QTimer::singleShot(reply.delay, context, [write, bytes = reply.bytes] { write(bytes); });
+            QTimer::singleShot(reply.delay, context,
+                               [write, bytes = reply.bytes] { write(bytes); });
         else
             write(reply.bytes);
         return;

@@ -11,13 +11,11 @@
 namespace sim {
 
 TcpEndpoint::TcpEndpoint(Projector& projector, QObject* parent)
-    : QObject(parent), m_projector(projector)
-{
+    : QObject(parent), m_projector(projector) {
     connect(&m_server, &QTcpServer::newConnection, this, &TcpEndpoint::accept);
 }
 
-bool TcpEndpoint::listen(quint16 port, QString* error)
-{
+bool TcpEndpoint::listen(quint16 port, QString* error) {
     if (m_server.listen(QHostAddress::LocalHost, port))
         return true;
     *error = QStringLiteral("projector %1: cannot listen on port %2: %3")
@@ -27,8 +25,7 @@ bool TcpEndpoint::listen(quint16 port, QString* error)
     return false;
 }
 
-void TcpEndpoint::accept()
-{
+void TcpEndpoint::accept() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         m_projector.countConnection();
         auto buffer = std::make_shared<QByteArray>();

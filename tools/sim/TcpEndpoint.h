@@ -11,14 +11,14 @@ class Projector;
 // connection is served until the peer closes it, a frame at a time.
 class TcpEndpoint : public QObject {
     Q_OBJECT
-public:
+  public:
     TcpEndpoint(Projector& projector, QObject* parent = nullptr);
 
     // Listens on `port` (0 picks a free one); false with `error` set on failure.
     bool listen(quint16 port, QString* error);
     quint16 port() const { return m_server.serverPort(); }
 
-private:
+  private:
     void accept();
 
     Projector& m_projector;

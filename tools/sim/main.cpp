@@ -27,8 +27,7 @@ struct Options {
 
 // A closed standard descriptor would be reused by the first socket or pty
 // opened, and control lines would then be read from or written to a projector.
-void guardStandardDescriptors()
-{
+void guardStandardDescriptors() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) < 0)
             ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
@@ -36,8 +35,7 @@ void guardStandardDescriptors()
 }
 
 // Hundreds of projectors need more descriptors than the usual soft limit.
-void raiseFileLimit()
-{
+void raiseFileLimit() {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
         limit.rlim_cur = limit.rlim_max;
@@ -45,8 +43,7 @@ void raiseFileLimit()
     }
 }
 
-std::optional<Options> parseOptions(const QCoreApplication& app)
-{
+std::optional<Options> parseOptions(const QCoreApplication& app) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Simulates projectors that speak the binary 13-byte frame protocol.\n"
@@ -55,11 +52,16 @@ std::optional<Options> parseOptions(const QCoreApplication& app)
                        "'READY'.\n\n") +
         sim::ControlCommands::usage());
     parser.addHelpOption();
-    const QCommandLineOption tcp("tcp", "Number of projectors on TCP ports of 127.0.0.1.", "N", "0");
+    const QCommandLineOption tcp("tcp", "Number of projectors on TCP ports of 127.0.0.1.", "N",
+                                 "0");
     const QCommandLineOption pty("pty", "Number of projectors on pseudo-terminals.", "M", "0");
-    const QCommandLineOption basePort("base-port", "First TCP port; the next ones follow (default: any free ports).", "P", "0");
-    const QCommandLineOption controlPort("control-port", "Also take control lines on this TCP port of 127.0.0.1 (0: any free port).", "C");
-    const QCommandLineOption coolDown("cooldown-ms", "Cool-down duration after power off.", "ms", "3000");
+    const QCommandLineOption basePort(
+        "base-port", "First TCP port; the next ones follow (default: any free ports).", "P", "0");
+    const QCommandLineOption controlPort(
+        "control-port", "Also take control lines on this TCP port of 127.0.0.1 (0: any free port).",
+        "C");
+    const QCommandLineOption coolDown("cooldown-ms", "Cool-down duration after power off.", "ms",
+                                      "3000");
     const QCommandLineOption hour("hour-ms", "Length of one lamp and filter hour.", "ms", "60000");
     const QCommandLineOption lamp("lamp", "Lamp hours at start.", "hours", "1200");
     const QCommandLineOption filter("filter", "Filter hours at start.", "hours", "300");
@@ -67,7 +69,8 @@ std::optional<Options> parseOptions(const QCoreApplication& app)
     parser.addOptions({tcp, pty, basePort, controlPort, coolDown, hour, lamp, filter, exitOnEof});
     parser.process(app);
 
-    const auto number = [&](const QCommandLineOption& option, int min, int max) -> std::optional<int> {
+    const auto number = [&](const QCommandLineOption& option, int min,
+                            int max) -> std::optional<int> {
         bool ok = false;
         const int value = parser.value(option).toInt(&ok);
         if (ok && value >= min && value <= max)
@@ -106,8 +109,7 @@ std::optional<Options> parseOptions(const QCoreApplication& app)
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     guardStandardDescriptors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("norvik3-sim"));
@@ -119,8 +121,8 @@ int main(int argc, char* argv[])
     sim::Fleet fleet(options->tcp + options->pty, options->fleet);
     sim::ControlCommands commands(fleet);
     sim::ControlChannel control(commands);
-    QObject::connect(&commands, &sim::ControlCommands::quitRequested, &app,
-                     &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&commands, &sim::ControlCommands::quitRequested, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
 
     QString error;
     std::vector<std::unique_ptr<sim::TcpEndpoint>> tcpEndpoints;
@@ -157,7 +159,8 @@ int main(int argc, char* argv[])
         sim::ControlChannel::printLine(line);
 
     if (options->exitOnEof)
-        QObject::connect(&control, &sim::ControlChannel::stdinClosed, &app, &QCoreApplication::quit);
+        QObject::connect(&control, &sim::ControlChannel::stdinClosed, &app,
+                         &QCoreApplication::quit);
     control.readStdin();
     return app.exec();
 }
