@@ -21,6 +21,9 @@ QString FormatDateTime(const AppState& state, const QDateTime& moment);
 QString DeriveShortTimeFormat(const QString& timeFormat, const QString& separator);
 // The locale's time separator, taken from its time format.
 QString TimeSeparatorOf(const QString& timeFormat);
+// The format without a time-zone field ("t" runs), which a time of day
+// without a date cannot show.
+QString WithoutTimeZone(const QString& timeFormat);
 
 // Top-left corner of a dialog centred over the main window and kept on the
 // screen: negative positions become 0, a dialog running off the right or

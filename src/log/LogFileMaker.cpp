@@ -1,6 +1,8 @@
 #include "log/LogFileMaker.h"
 
-#include <QCoreApplication>
+#include "core/Clock.h"
+#include "platform/Paths.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -8,7 +10,12 @@
 
 QString DefaultLogFolder()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/NorvikLog/");
+    return ProgramFolderPath() + QStringLiteral("/NorvikLog/");
+}
+
+QDateTime LogFileMaker::now() const
+{
+    return m_clock ? m_clock->now() : QDateTime::currentDateTime();
 }
 
 LogFileMaker::LogFileMaker(const QString& path)
@@ -23,7 +30,7 @@ void LogFileMaker::setPath(const QString& path)
 
 QString LogFileMaker::currentFileName() const
 {
-    const QDate today = QDate::currentDate();
+    const QDate today = now().date();
     if (m_maxSize <= 0)
         return m_path + today.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".log");
 
@@ -47,7 +54,7 @@ bool LogFileMaker::WriteLog(const QString& text, qint16 stamp)
     QString line;
     if (stamp == 1) {
         line = QLatin1Char('[') +
-               QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) +
+               now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) +
                QStringLiteral("],");
     }
     line += text + QStringLiteral("\r\n");
@@ -67,7 +74,7 @@ bool LogFileMaker::removeOldest() const
 {
     const QFileInfoList files =
         QDir(m_path).entryInfoList({QStringLiteral("*.log")}, QDir::Files, QDir::Name);
-    if (files.size() < m_maxCount)
+    if (files.isEmpty() || files.size() < m_maxCount)
         return true;
     const QFileInfo* oldest = nullptr;
     for (const QFileInfo& info : files) {

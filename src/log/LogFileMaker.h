@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
+
+class Clock;
 
 // Appends time-stamped lines to dated files in one folder, optionally rolls
 // over to numbered files at a size limit, and keeps the number of *.log files
@@ -23,13 +26,18 @@ public:
     // The file the next line goes to (depends on the date and MaxSize).
     QString currentFileName() const;
 
+    // Dates and stamps follow this clock instead of the system clock.
+    void setClock(const Clock* clock) { m_clock = clock; }
+
 private:
+    QDateTime now() const;
     bool removeOldest() const;
 
     qint32 m_maxSize = 0;
     qint16 m_maxCount = 32;
     QString m_path;
+    const Clock* m_clock = nullptr;
 };
 
-// Folder used when no path is given: "NorvikLog" beside the program.
+// Folder used when no path is given: "NorvikLog" in the program folder.
 QString DefaultLogFolder();

@@ -1,0 +1,214 @@
+#include "core/SettingsStore.h"
+
+#include "core/AppState.h"
+#include "core/Fleet.h"
+#include "core/ModelFile.h"
+#include "core/SettingsValues.h"
+
+#include <utility>
+
+namespace {
+
+const QString PJInfo = QStringLiteral("PJInfo");
+const QString MailSetting = QStringLiteral("MailSetting/");
+const QString Setting = QStringLiteral("Setting/");
+
+QString flagText(bool value)
+{
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+struct MailFlag {
+    const char* name;
+    bool MailSettings::*field;
+};
+
+constexpr MailFlag mailFlags[] = {
+    {"MailSend", &MailSettings::MailSend},
+    {"LampAlarmSend", &MailSettings::LampAlarmSend},
+    {"FilterAlarmSend", &MailSettings::FilterAlarmSend},
+    {"ErrorAlarmSend", &MailSettings::ErrorAlarmSend},
+    {"CoverErrorSend", &MailSettings::CoverErrorSend},
+    {"FanErrorSend", &MailSettings::FanErrorSend},
+    {"LampErrorSend", &MailSettings::LampErrorSend},
+    {"TempErrorSend", &MailSettings::TempErrorSend},
+    {"AirFlowErrorSend", &MailSettings::AirFlowErrorSend},
+    {"LampTimeOverSend", &MailSettings::LampTimeOverSend},
+    {"CoolErrorSend", &MailSettings::CoolErrorSend},
+    {"FilterErrorSend", &MailSettings::FilterErrorSend},
+    {"OtherErrorSend", &MailSettings::OtherErrorSend},
+    {"DisconnectSend", &MailSettings::DisconnectSend},
+};
+
+struct MailText {
+    const char* name;
+    QString MailSettings::*field;
+};
+
+constexpr MailText mailTexts[] = {
+    {"CoverErrorText", &MailSettings::CoverErrorText},
+    {"FanErrorText", &MailSettings::FanErrorText},
+    {"LampErrorText", &MailSettings::LampErrorText},
+    {"TempErrorText", &MailSettings::TempErrorText},
+    {"AirFlowErrorText", &MailSettings::AirFlowErrorText},
+    {"LampTimeOverText", &MailSettings::LampTimeOverText},
+    {"CoolErrorText", &MailSettings::CoolErrorText},
+    {"FilterErrorText", &MailSettings::FilterErrorText},
+    {"OtherErrorText", &MailSettings::OtherErrorText},
+    {"DisconnectText", &MailSettings::DisconnectText},
+    {"SMTPServer", &MailSettings::SMTPServer},
+    {"FromAddress", &MailSettings::FromAddress},
+    {"Subject", &MailSettings::Subject},
+    {"FilePath", &MailSettings::FilePath},
+};
+
+QString sendAddressKey(int n)
+{
+    return QStringLiteral("SendAddress") + QString::number(n);
+}
+
+void loadProjectors(QSettings& s, AppState& state)
+{
+    const qint16 stored = storedInt16(s, PJInfo + QStringLiteral("/PJNum")).value_or(0);
+    state.ProjectorCount = qint16(qBound(0, int(stored), MaxProjectors));
+    s.beginGroup(PJInfo);
+    const QStringList present = s.childGroups();
+    s.endGroup();
+    for (int n = 1; n <= state.ProjectorCount; ++n) {
+        // A missing sub-key leaves the slot at its defaults; only a present
+        // one gets the serial settings and port defaults.
+        if (!present.contains(QString::number(n)))
+            continue;
+        const QString g = PJInfo + QLatin1Char('/') + QString::number(n) + QLatin1Char('/');
+        ProjectorInfo& p = state.Projectors[n];
+        readInto(p.ProjectorName, storedText(s, g + QStringLiteral("ProjectorName")));
+        readInto(p.ModelName, storedText(s, g + QStringLiteral("ModelName")));
+        readInto(p.ConnectionKind, storedInt16(s, g + QStringLiteral("ConnectionKind")));
+        readInto(p.COMPort, storedInt16(s, g + QStringLiteral("COMPort")));
+        p.COMSettings = storedText(s, g + QStringLiteral("COMSettings")).value_or(DefaultCOMSettings);
+        readInto(p.IPAddress, storedText(s, g + QStringLiteral("IPAddress")));
+        p.PortNo = storedText(s, g + QStringLiteral("PortNo")).value_or(DefaultPortNo);
+    }
+}
+
+void loadMail(const QSettings& s, MailSettings& mail)
+{
+    mail = MailSettings{};
+    for (const MailFlag& f : mailFlags)
+        readInto(mail.*f.field, storedFlag(s, MailSetting + QLatin1String(f.name)));
+    readInto(mail.LampAlarmTime, storedInt16(s, MailSetting + QStringLiteral("LampAlarmTime")));
+    readInto(mail.FilterAlarmTime, storedInt16(s, MailSetting + QStringLiteral("FilterAlarmTime")));
+    for (const MailText& t : mailTexts)
+        readInto(mail.*t.field, storedText(s, MailSetting + QLatin1String(t.name)));
+    for (int n = 1; n <= 10; ++n)
+        readInto(mail.SendAddress[n], storedText(s, MailSetting + sendAddressKey(n)));
+    readInto(mail.MailSendKindFlag, storedRounded(s, MailSetting + QStringLiteral("MailSendKindFlag")));
+}
+
+// Intervals and time-outs of 0 or below would make timers spin; they count
+// as missing.
+void readPositive(qint32& field, const QSettings& s, const QString& key)
+{
+    const auto value = storedInt32(s, key);
+    if (value && *value > 0)
+        field = *value;
+}
+
+void loadTiming(const QSettings& s, TimingSettings& timing)
+{
+    timing = TimingSettings{};
+    readPositive(timing.StatusCheckInterval, s, Setting + QStringLiteral("StatusCheckInterval"));
+    readPositive(timing.PingTimeout, s, Setting + QStringLiteral("PingTimeout"));
+    readPositive(timing.TcpTimeoutTime, s, Setting + QStringLiteral("TcpTimeoutTime"));
+    readPositive(timing.CommTimeoutTime, s, Setting + QStringLiteral("CommTimeoutTime"));
+}
+
+bool finish(QSettings& s)
+{
+    s.sync();
+    return s.status() == QSettings::NoError;
+}
+
+} // namespace
+
+SettingsStore::SettingsStore(QString filePath) : m_filePath(std::move(filePath)) {}
+
+void SettingsStore::LoadConfiguration(AppState& state) const
+{
+    ResetAllProjectors(state);
+    {
+        QSettings s(m_filePath, QSettings::IniFormat);
+        loadProjectors(s, state);
+        loadMail(s, state.Mail);
+        loadTiming(s, state.Timing);
+    }
+    LoadModels(state);
+}
+
+bool SettingsStore::SaveProjectors(const AppState& state) const
+{
+    QSettings s(m_filePath, QSettings::IniFormat);
+    // Removed and rewritten in memory; the one sync() below replaces the
+    // file atomically, so no half-written table ever reaches the disk.
+    s.remove(PJInfo);
+    s.setValue(PJInfo + QStringLiteral("/PJNum"), QString::number(state.ProjectorCount));
+    for (int n = 1; n <= state.ProjectorCount; ++n) {
+        const ProjectorInfo& p = state.Projectors[n];
+        const QString g = PJInfo + QLatin1Char('/') + QString::number(n) + QLatin1Char('/');
+        s.setValue(g + QStringLiteral("ProjectorName"), p.ProjectorName);
+        s.setValue(g + QStringLiteral("ModelName"), p.ModelName);
+        s.setValue(g + QStringLiteral("ConnectionKind"), QString::number(p.ConnectionKind));
+        s.setValue(g + QStringLiteral("COMPort"), QString::number(p.COMPort));
+        s.setValue(g + QStringLiteral("COMSettings"), p.COMSettings);
+        s.setValue(g + QStringLiteral("IPAddress"), p.IPAddress);
+        s.setValue(g + QStringLiteral("PortNo"), p.PortNo);
+    }
+    return finish(s);
+}
+
+bool SettingsStore::writeMailText(const QString& name, const QString& text) const
+{
+    QSettings s(m_filePath, QSettings::IniFormat);
+    s.setValue(MailSetting + name, text);
+    return finish(s);
+}
+
+bool SettingsStore::writeMailFlag(const QString& name, bool value) const
+{
+    return writeMailText(name, flagText(value));
+}
+
+bool SettingsStore::writeMailNumber(const QString& name, qint32 value) const
+{
+    return writeMailText(name, QString::number(value));
+}
+
+bool SettingsStore::writeSetting(const QString& name, const QString& text) const
+{
+    QSettings s(m_filePath, QSettings::IniFormat);
+    s.setValue(Setting + name, text);
+    return finish(s);
+}
+
+bool SettingsStore::saveMailSettings(const MailSettings& mail) const
+{
+    QSettings s(m_filePath, QSettings::IniFormat);
+    for (const MailFlag& f : mailFlags)
+        s.setValue(MailSetting + QLatin1String(f.name), flagText(mail.*f.field));
+    s.setValue(MailSetting + QStringLiteral("LampAlarmTime"), QString::number(mail.LampAlarmTime));
+    s.setValue(MailSetting + QStringLiteral("FilterAlarmTime"), QString::number(mail.FilterAlarmTime));
+    // Empty texts are written too: a cleared text stays cleared.
+    for (const MailText& t : mailTexts)
+        s.setValue(MailSetting + QLatin1String(t.name), mail.*t.field);
+    for (int n = 1; n <= 10; ++n)
+        s.setValue(MailSetting + sendAddressKey(n), mail.SendAddress[n]);
+    return finish(s);
+}
+
+QString SettingsStore::serialDevice(int comPort) const
+{
+    const QSettings s(m_filePath, QSettings::IniFormat);
+    const auto device =
+        storedText(s, QStringLiteral("SerialPorts/COM") + QString::number(comPort));
+    return device ? *device : QStringLiteral("/dev/ttyS") + QString::number(comPort - 1);
+}

@@ -1,0 +1,76 @@
+#include "core/SettingsValues.h"
+
+#include <QRegularExpression>
+
+#include <cmath>
+#include <limits>
+
+std::optional<QString> storedText(const QSettings& settings, const QString& key)
+{
+    const QVariant value = settings.value(key);
+    QString text = value.typeId() == QMetaType::QStringList
+                       ? value.toStringList().join(QLatin1Char(','))
+                       : value.toString();
+    if (text.isEmpty())
+        return std::nullopt;
+    return text;
+}
+
+std::optional<qint16> storedInt16(const QSettings& settings, const QString& key)
+{
+    const auto number = storedInt32(settings, key);
+    if (!number || *number < std::numeric_limits<qint16>::min() ||
+        *number > std::numeric_limits<qint16>::max())
+        return std::nullopt;
+    return qint16(*number);
+}
+
+std::optional<qint32> storedInt32(const QSettings& settings, const QString& key)
+{
+    const auto text = storedText(settings, key);
+    if (!text)
+        return std::nullopt;
+    bool ok = false;
+    const qint32 number = text->trimmed().toInt(&ok);
+    if (!ok)
+        return std::nullopt;
+    return number;
+}
+
+namespace {
+
+// The leading decimal number of a text ("12abc" gives 12), if any.
+std::optional<double> leadingNumber(const QString& text)
+{
+    static const QRegularExpression number(
+        QStringLiteral("^\\s*[+-]?(\\d+(\\.\\d*)?|\\.\\d+)([eE][+-]?\\d+)?"));
+    const auto match = number.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(0).trimmed().toDouble();
+}
+
+} // namespace
+
+std::optional<bool> storedFlag(const QSettings& settings, const QString& key)
+{
+    const auto text = storedText(settings, key);
+    if (!text)
+        return std::nullopt;
+    const auto number = leadingNumber(*text);
+    return number && *number != 0.0;
+}
+
+std::optional<qint16> storedRounded(const QSettings& settings, const QString& key)
+{
+    const auto text = storedText(settings, key);
+    if (!text)
+        return std::nullopt;
+    const auto number = leadingNumber(*text);
+    if (!number)
+        return std::nullopt;
+    const double rounded = std::nearbyint(*number);
+    if (rounded < std::numeric_limits<qint16>::min() || rounded > std::numeric_limits<qint16>::max())
+        return std::nullopt;
+    return qint16(rounded);
+}

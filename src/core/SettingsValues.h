@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+
+#include <optional>
+
+// Reading rules shared by the loaders of the settings store. A value that is
+// missing or empty counts as missing; callers then keep their default.
+
+// The stored text; a hand-written unquoted value with commas, which QSettings
+// hands back as a list, is joined back into one text.
+std::optional<QString> storedText(const QSettings& settings, const QString& key);
+// A 16-bit number; non-numeric or out-of-range text counts as missing.
+std::optional<qint16> storedInt16(const QSettings& settings, const QString& key);
+std::optional<qint32> storedInt32(const QSettings& settings, const QString& key);
+// True when the text begins with a number that is not 0; a text without a
+// leading number is false.
+std::optional<bool> storedFlag(const QSettings& settings, const QString& key);
+// The nearest integer of the text's numeric value.
+std::optional<qint16> storedRounded(const QSettings& settings, const QString& key);
+
+template <typename T>
+void readInto(T& field, const std::optional<T>& value)
+{
+    if (value)
+        field = *value;
+}
