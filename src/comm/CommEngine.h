@@ -46,6 +46,12 @@ public:
     // Called after an alert was queued (the alert sender's start).
     void setAlertStarter(std::function<void()> starter);
 
+    // Programs run for the reachability ping and the neighbour table
+    // ("ping" and "ip" by default).
+    void setToolPrograms(const QString& ping, const QString& ip);
+    // The LAN socket state of a projector (0 closed ... 7 connected, 9 error).
+    int socketState(int projector) const;
+
     // Stops every timer and closes every socket and serial port.
     void shutdown();
 

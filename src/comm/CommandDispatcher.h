@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+struct AppState;
+
+// What the dispatcher drives: the two transports and the reply interpreter.
+class DispatchTarget {
+public:
+    virtual ~DispatchTarget() = default;
+    virtual void LanSend(int projector) = 0;
+    virtual void SerialSend(int projector) = 0;
+    virtual void HandleAcknowledge(int projector) = 0;
+    virtual void HandleFailure(int projector, bool timedOut) = 0;
+    virtual void HandleDataReply(int projector) = 0;
+};
+
+// Walks the configured projectors every 10 ms: starts the head command of a
+// queue, or hands a recorded outcome to the interpreter and frees the entry.
+// Each projector advances at most one step per pass.
+class CommandDispatcher : public QObject {
+    Q_OBJECT
+public:
+    CommandDispatcher(AppState& state, DispatchTarget& target, QObject* parent = nullptr);
+
+    void start();
+    void stop();
+    bool isRunning() const { return m_running; }
+    // One pass over all projectors (the timer's tick).
+    void runPass();
+
+private:
+    AppState& m_state;
+    DispatchTarget& m_target;
+    QTimer m_timer;
+    bool m_running = false;
+};

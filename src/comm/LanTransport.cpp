@@ -1,0 +1,216 @@
+#include "comm/LanTransport.h"
+
+#include "comm/CommandQueue.h"
+#include "comm/HostTools.h"
+#include "comm/ReplyFraming.h"
+#include "comm/ReplyTimeouts.h"
+#include "core/AppState.h"
+#include "log/CommLogs.h"
+
+#include <QTcpSocket>
+
+#include <utility>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+bool validIndex(int projector)
+{
+    return projector >= 1 && projector <= MaxProjectors;
+}
+
+} // namespace
+
+void AddToPingList(AppState& state, int projector)
+{
+    const QString text = QString::number(projector);
+    if (!state.PingList.contains(text))
+        state.PingList.append(text);
+}
+
+LanTransport::LanTransport(AppState& state, ReplyTimeouts& timeouts, QObject* parent)
+    : QObject(parent), m_state(state), m_timeouts(timeouts)
+{
+    m_sweepTimer.setInterval(10ms);
+    m_sweepTimer.setSingleShot(true);
+    connect(&m_sweepTimer, &QTimer::timeout, this, [this] {
+        sweep();
+        m_sweepTimer.start();
+    });
+}
+
+LanTransport::~LanTransport() = default;
+
+QTcpSocket* LanTransport::socketFor(int projector)
+{
+    QTcpSocket*& socket = m_sockets[std::size_t(projector)];
+    if (!socket) {
+        socket = new QTcpSocket(this);
+        connect(socket, &QTcpSocket::connected, this, [this, projector] { connected(projector); });
+        connect(socket, &QTcpSocket::readyRead, this, [this, projector] { dataArrived(projector); });
+        connect(socket, &QTcpSocket::errorOccurred, this,
+                [this, projector](QAbstractSocket::SocketError) { m_errored.set(std::size_t(projector)); });
+    }
+    return socket;
+}
+
+int LanTransport::socketState(int projector) const
+{
+    if (!validIndex(projector))
+        return 0;
+    const QTcpSocket* socket = m_sockets[std::size_t(projector)];
+    if (!socket)
+        return 0;
+    switch (socket->state()) {
+    case QAbstractSocket::UnconnectedState:
+        return m_errored.test(std::size_t(projector)) ? 9 : 0;
+    case QAbstractSocket::BoundState:
+        return 1;
+    case QAbstractSocket::ListeningState:
+        return 2;
+    case QAbstractSocket::HostLookupState:
+        return 4;
+    case QAbstractSocket::ConnectingState:
+        return 6;
+    case QAbstractSocket::ConnectedState:
+        return 7;
+    case QAbstractSocket::ClosingState:
+        return 8;
+    }
+    return 9;
+}
+
+const QByteArray& LanTransport::receiveBuffer(int projector) const
+{
+    return m_receive[validIndex(projector) ? std::size_t(projector) : 0];
+}
+
+void LanTransport::LanSend(int projector)
+{
+    if (!validIndex(projector))
+        return;
+    const ProjectorInfo& info = m_state.Projectors[projector];
+    QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+    const std::chrono::milliseconds timeout(m_state.Timing.TcpTimeoutTime);
+    switch (socketState(projector)) {
+    case 0: {
+        // Bytes left over from a connection cut off earlier belong to no
+        // command of this connection.
+        m_receive[std::size_t(projector)].clear();
+        bool portOk = false;
+        const quint16 port = info.PortNo.trimmed().toUShort(&portOk);
+        QString host = info.IPAddress;
+        // An unusable address or port is never connected to; the command
+        // then times out like one to an unreachable projector.
+        if (IsValidHostAddress(info.IPAddress) && portOk && port != 0) {
+            QTcpSocket* socket = socketFor(projector);
+            socket->connectToHost(info.IPAddress, port);
+            host = socket->peerName();
+        }
+        m_timeouts.start(projector, timeout);
+        entry.state = QueueConnecting;
+        WriteCommLog(m_state, QStringLiteral("TCP(%1)_Connect:").arg(projector) + host);
+        break;
+    }
+    case 7:
+        entry.state = QueueSent;
+        m_sockets[std::size_t(projector)]->write(entry.command.left(entry.commandLength));
+        WriteCommLog(m_state, QStringLiteral("TCP-Send(%1):").arg(projector) +
+                                  FormatFrameHex(entry.command, entry.commandLength));
+        m_timeouts.start(projector, timeout);
+        break;
+    default:
+        break;
+    }
+}
+
+void LanTransport::connected(int projector)
+{
+    m_timeouts.stop(projector);
+    if (IsQueueEmpty(m_state, projector))
+        return;
+    QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+    if (entry.state != QueueConnecting)
+        return;
+    entry.state = QueueSent;
+    m_sockets[std::size_t(projector)]->write(entry.command.left(entry.commandLength));
+    WriteCommLog(m_state, QStringLiteral("TCP-Send(%1):").arg(projector) +
+                              FormatFrameHex(entry.command, entry.commandLength));
+    m_timeouts.start(projector, std::chrono::milliseconds(m_state.Timing.TcpTimeoutTime));
+}
+
+void LanTransport::dataArrived(int projector)
+{
+    QTcpSocket* socket = m_sockets[std::size_t(projector)];
+    QByteArray& buffer = m_receive[std::size_t(projector)];
+    buffer += socket->readAll();
+    if (!IsReplyComplete(buffer))
+        return;
+    m_timeouts.stop(projector);
+    const QByteArray reply = std::exchange(buffer, QByteArray());
+    WriteCommLog(m_state, QStringLiteral("TCP-Recv(%1):").arg(projector) + FormatFrameHex(reply));
+    if (!IsQueueEmpty(m_state, projector)) {
+        QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+        if (entry.state == QueueSent || entry.state == QueueConnecting) {
+            entry.state = ClassifyReply(entry.command, reply, entry.state);
+            if (entry.state == QueueDataReply) {
+                entry.reply = reply;
+                entry.replyLength = qint32(reply.size());
+            }
+        }
+    }
+    close(projector);
+}
+
+void LanTransport::replyTimedOut(int projector)
+{
+    m_timeouts.stop(projector);
+    close(projector);
+    if (!IsQueueEmpty(m_state, projector)) {
+        QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+        if (entry.state == QueueSent || entry.state == QueueConnecting)
+            entry.state = QueueTimedOut;
+    }
+    AddToPingList(m_state, projector);
+    WriteCommLog(m_state, QStringLiteral("TCP-Timeout(%1):QueueRP(%2)")
+                              .arg(projector)
+                              .arg(m_state.Queues[projector].QueueReadIndex));
+}
+
+void LanTransport::close(int projector)
+{
+    if (!validIndex(projector))
+        return;
+    if (QTcpSocket* socket = m_sockets[std::size_t(projector)];
+        socket && socket->state() != QAbstractSocket::UnconnectedState)
+        socket->abort();
+    m_errored.reset(std::size_t(projector));
+}
+
+void LanTransport::closeAll()
+{
+    for (int p = 1; p <= MaxProjectors; ++p)
+        close(p);
+}
+
+void LanTransport::startSweep()
+{
+    m_sweepTimer.start();
+}
+
+void LanTransport::stopSweep()
+{
+    m_sweepTimer.stop();
+}
+
+void LanTransport::sweep()
+{
+    for (int p = 1; p <= MaxProjectors; ++p) {
+        if (!m_sockets[std::size_t(p)])
+            continue;
+        const int state = socketState(p);
+        if (state == 2 || state == 3 || state >= 8)
+            close(p);
+    }
+}

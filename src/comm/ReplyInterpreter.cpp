@@ -1,0 +1,237 @@
+#include "comm/ReplyInterpreter.h"
+
+#include "comm/AlertQueue.h"
+#include "comm/CommandQueue.h"
+#include "comm/ReplyFraming.h"
+#include "comm/StatusDisplay.h"
+#include "core/AppState.h"
+#include "core/Formatting.h"
+#include "log/CommLogs.h"
+
+namespace {
+
+// Type codes of the items that carry a status.
+constexpr int TypePower = 0x6000;
+constexpr int TypeInput = 0x2000;
+constexpr int TypeError = 0x6020;
+constexpr int TypeLampTime = 0x1090;
+constexpr int TypeFilterTime = 0x10A0;
+
+struct ErrorKind {
+    bool MailSettings::*send;
+    QString MailSettings::*text;
+};
+
+// The alert kind of an error code 1..9 or 16.
+std::optional<ErrorKind> errorKind(qint16 code)
+{
+    switch (code) {
+    case 1:
+        return ErrorKind{&MailSettings::CoverErrorSend, &MailSettings::CoverErrorText};
+    case 2:
+        return ErrorKind{&MailSettings::FanErrorSend, &MailSettings::FanErrorText};
+    case 3:
+        return ErrorKind{&MailSettings::LampErrorSend, &MailSettings::LampErrorText};
+    case 4:
+        return ErrorKind{&MailSettings::TempErrorSend, &MailSettings::TempErrorText};
+    case 5:
+        return ErrorKind{&MailSettings::AirFlowErrorSend, &MailSettings::AirFlowErrorText};
+    case 6:
+        return ErrorKind{&MailSettings::LampTimeOverSend, &MailSettings::LampTimeOverText};
+    case 7:
+        return ErrorKind{&MailSettings::CoolErrorSend, &MailSettings::CoolErrorText};
+    case 8:
+        return ErrorKind{&MailSettings::FilterErrorSend, &MailSettings::FilterErrorText};
+    case 9:
+    case 16:
+        return ErrorKind{&MailSettings::OtherErrorSend, &MailSettings::OtherErrorText};
+    default:
+        return std::nullopt;
+    }
+}
+
+qint16* fieldOf(ProjectorInfo& info, StatusItem item)
+{
+    switch (item) {
+    case StatusItem::Power:
+        return &info.PowerStatus;
+    case StatusItem::Input:
+        return &info.InputStatus;
+    case StatusItem::Error:
+        return &info.ErrorStatus;
+    case StatusItem::LampTime:
+        return &info.LampTime;
+    case StatusItem::FilterTime:
+        return &info.FilterTime;
+    case StatusItem::Aspect:
+        return &info.AspectStatus;
+    case StatusItem::Whisper:
+        return &info.WhisperStatus;
+    case StatusItem::Mirror:
+        return &info.MirrorStatus;
+    case StatusItem::Blank:
+        return &info.BlankStatus;
+    case StatusItem::Mute:
+        return &info.MuteStatus;
+    case StatusItem::Brightness:
+        return &info.Brightness;
+    case StatusItem::Contrast:
+        return &info.Contrast;
+    case StatusItem::Sharpness:
+        return &info.Sharpness;
+    case StatusItem::Color:
+        return &info.Color;
+    case StatusItem::Tint:
+        return &info.Tint;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::optional<StatusItem> ItemOfType(int type)
+{
+    switch (type) {
+    case TypePower:
+        return StatusItem::Power;
+    case TypeInput:
+        return StatusItem::Input;
+    case TypeError:
+        return StatusItem::Error;
+    case TypeLampTime:
+        return StatusItem::LampTime;
+    case TypeFilterTime:
+        return StatusItem::FilterTime;
+    case 0x2008:
+        return StatusItem::Aspect;
+    case 0x3300:
+        return StatusItem::Whisper;
+    case 0x3001:
+        return StatusItem::Mirror;
+    case 0x3020:
+        return StatusItem::Blank;
+    case 0x2002:
+        return StatusItem::Mute;
+    case 0x2003:
+        return StatusItem::Brightness;
+    case 0x2004:
+        return StatusItem::Contrast;
+    case 0x2201:
+        return StatusItem::Sharpness;
+    case 0x2202:
+        return StatusItem::Color;
+    case 0x2203:
+        return StatusItem::Tint;
+    default:
+        return std::nullopt;
+    }
+}
+
+ReplyInterpreter::ReplyInterpreter(AppState& state) : m_state(state) {}
+
+void ReplyInterpreter::changed(int projector, StatusItem item)
+{
+    if (m_sink)
+        m_sink->statusChanged(projector, item);
+}
+
+void ReplyInterpreter::HandleAcknowledge(int projector)
+{
+    ProjectorInfo& info = m_state.Projectors[projector];
+    info.Disconnected = false;
+    const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+    if (FrameType(entry.command) != TypePower)
+        return;
+    const int value = FrameValue(entry.command);
+    if (value == 0) {
+        if (info.PowerStatus == 1)
+            info.PowerStatus = 2;
+    } else if (value == 1) {
+        if (info.PowerStatus == 0)
+            info.PowerStatus = 1;
+    } else {
+        info.PowerStatus = -1;
+    }
+    changed(projector, StatusItem::Power);
+}
+
+void ReplyInterpreter::HandleFailure(int projector, bool timedOut)
+{
+    if (!timedOut)
+        m_state.Projectors[projector].Disconnected = false;
+    const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+    // Only a rejected choice (a set command) is put back on screen.
+    if (FrameAction(entry.command) != ActionSet || !m_sink)
+        return;
+    const std::optional<StatusItem> item = ItemOfType(FrameType(entry.command));
+    if (!item)
+        return;
+    switch (*item) {
+    case StatusItem::Mute:
+    case StatusItem::Aspect:
+    case StatusItem::Mirror:
+    case StatusItem::Blank:
+    case StatusItem::Whisper:
+    case StatusItem::Power:
+    case StatusItem::Input:
+        m_sink->restoreDropDown(projector, *item);
+        break;
+    default:
+        break;
+    }
+}
+
+void ReplyInterpreter::HandleDataReply(int projector)
+{
+    ProjectorInfo& info = m_state.Projectors[projector];
+    info.Disconnected = false;
+    const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+    const std::optional<StatusItem> item = ItemOfType(FrameType(entry.command));
+    if (!item)
+        return;
+    const qint16 value = DataValue(entry.reply.left(entry.replyLength));
+    qint16& field = *fieldOf(info, *item);
+    const qint16 previous = field;
+    if (*item == StatusItem::Error)
+        checkErrorAlert(projector, previous, value);
+    field = StoredStatus(*item, value);
+    if (*item == StatusItem::LampTime || *item == StatusItem::FilterTime)
+        checkHourAlarm(projector, previous, field, *item == StatusItem::LampTime);
+    changed(projector, *item);
+}
+
+void ReplyInterpreter::checkErrorAlert(int projector, qint16 previous, qint16 code)
+{
+    const std::optional<ErrorKind> kind = errorKind(code);
+    if (!kind)
+        return;
+    const MailSettings& mail = m_state.Mail;
+    if (!mail.MailSend || !mail.ErrorAlarmSend || !(mail.*(kind->send)))
+        return;
+    const bool transition = mail.MailSendKindFlag != 0 ? previous != code : previous == 0;
+    if (transition)
+        raiseAlert(projector, mail.*(kind->text));
+}
+
+void ReplyInterpreter::checkHourAlarm(int projector, qint16 previous, qint16 hours, bool lamp)
+{
+    const MailSettings& mail = m_state.Mail;
+    const bool send = lamp ? mail.LampAlarmSend : mail.FilterAlarmSend;
+    const qint16 threshold = lamp ? mail.LampAlarmTime : mail.FilterAlarmTime;
+    if (hours < 0 || !mail.MailSend || !send || previous >= threshold || hours < threshold)
+        return;
+    raiseAlert(projector, (lamp ? QStringLiteral("LampTime Alarm (") : QStringLiteral("FilterTime Alarm (")) +
+                              QString::number(threshold) + QStringLiteral("h)"));
+}
+
+void ReplyInterpreter::raiseAlert(int projector, const QString& message)
+{
+    const QString text = FormatDateTime(m_state, m_state.clock.now()) + QLatin1Char(';') +
+                         QString::number(projector) + QLatin1Char(';') + message;
+    // A full ring keeps the alerts already waiting; the dropped one is
+    // at least recorded.
+    if (!EnqueueAlertMessage(m_state, text))
+        WriteCommLog(m_state, QStringLiteral("Alert-Queue-Full(%1):").arg(projector) + message);
+    if (m_alertStarter)
+        m_alertStarter();
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "comm/RefreshSink.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+struct AppState;
+
+// The status item a command type addresses, if it is one with a status.
+std::optional<StatusItem> ItemOfType(int type);
+
+// Turns the outcome of a finished command into the projector's status
+// fields, tells the refresh sink what changed, and queues the error and
+// hour alerts on their transitions.
+class ReplyInterpreter {
+public:
+    explicit ReplyInterpreter(AppState& state);
+
+    void setRefreshSink(RefreshSink* sink) { m_sink = sink; }
+    void setAlertStarter(std::function<void()> starter) { m_alertStarter = std::move(starter); }
+
+    void HandleAcknowledge(int projector);
+    void HandleFailure(int projector, bool timedOut);
+    void HandleDataReply(int projector);
+
+    // Queues "date time;projector;message" for mailing and starts the sender.
+    void raiseAlert(int projector, const QString& message);
+
+private:
+    void checkErrorAlert(int projector, qint16 previous, qint16 code);
+    void checkHourAlarm(int projector, qint16 previous, qint16 hours, bool lamp);
+    void changed(int projector, StatusItem item);
+
+    AppState& m_state;
+    RefreshSink* m_sink = nullptr;
+    std::function<void()> m_alertStarter;
+};
