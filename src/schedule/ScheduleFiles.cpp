@@ -4,7 +4,41 @@
 #include "platform/ProfileFile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
+
+namespace {
+
+// The lines of the first section of that name, read whole and by the
+// profile-file rules (header "[name]" matched without case, blank lines
+// skipped). Unlike a plain section read it keeps lines without "=", so a
+// note or a damaged line in a hand-edited file survives a save.
+QStringList ReadSectionLines(const QString& path, const QString& section)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QString text = QString::fromUtf8(file.readAll());
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    QStringList body;
+    bool inSection = false;
+    for (const QString& rawLine : text.split(QLatin1Char('\n'))) {
+        const QString line = rawLine.trimmed();
+        const qsizetype close = line.indexOf(QLatin1Char(']'));
+        if (line.startsWith(QLatin1Char('[')) && close > 0) {
+            if (inSection)
+                break;
+            inSection = line.mid(1, close - 1).trimmed().compare(section, Qt::CaseInsensitive) == 0;
+            continue;
+        }
+        if (inSection && !line.isEmpty())
+            body.append(line);
+    }
+    return body;
+}
+
+} // namespace
 
 QString ScheduleEntry::line() const
 {
@@ -33,7 +67,8 @@ ScheduleEntry ParseScheduleEntry(const QString& raw)
     const qsizetype eq = raw.indexOf(QLatin1Char('='));
     entry.key = (eq < 0 ? raw : raw.left(eq)).trimmed();
     entry.command = eq < 0 ? QString() : raw.mid(eq + 1).trimmed();
-    entry.time = ParseScheduleTime(entry.key);
+    if (eq >= 0)
+        entry.time = ParseScheduleTime(entry.key);
     return entry;
 }
 
@@ -64,10 +99,7 @@ std::vector<ScheduleEntry> ReadScheduleSection(const AppState& state, const QStr
     std::vector<ScheduleEntry> entries;
     if (base.isEmpty() || section.isEmpty())
         return entries;
-    const ProfileFile file(ScheduleFilePath(state, base));
-    if (!file.exists())
-        return entries;
-    const QStringList lines = file.readSection(section);
+    const QStringList lines = ReadSectionLines(ScheduleFilePath(state, base), section);
     entries.reserve(std::size_t(lines.size()));
     for (const QString& line : lines)
         entries.push_back(ParseScheduleEntry(line));

@@ -32,8 +32,8 @@ ScheduleEntry MakeScheduleEntry(const QTime& time, const QString& command);
 QString ScheduleFolder(const AppState& state);
 QString ScheduleFilePath(const AppState& state, const QString& base);
 
-// Every entry of the section, whole and in file order; empty for a missing
-// file or section.
+// Every line of the section, whole and in file order (lines without "=" too,
+// as entries without a time); empty for a missing file or section.
 std::vector<ScheduleEntry> ReadScheduleSection(const AppState& state, const QString& base,
                                                const QString& section);
 bool HasScheduleSection(const AppState& state, const QString& base, const QString& section);
