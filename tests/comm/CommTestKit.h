@@ -1,0 +1,75 @@
+#pragma once
+
+// Helpers shared by the communication tests: a refresh sink that records
+// what the engine reports, a communication log in a temporary folder, and
+// reading that log back without its time stamps.
+
+#include "comm/RefreshSink.h"
+#include "core/AppState.h"
+#include "log/LogFileMaker.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+struct RecordingSink : RefreshSink {
+    std::vector<std::pair<int, StatusItem>> changed;
+    std::vector<std::pair<int, StatusItem>> restored;
+    std::vector<int> reachability;
+
+    void statusChanged(int projector, StatusItem item) override { changed.emplace_back(projector, item); }
+    void restoreDropDown(int projector, StatusItem item) override { restored.emplace_back(projector, item); }
+    void reachabilityChanged(int projector) override { reachability.push_back(projector); }
+
+    int countChanged(int projector, StatusItem item) const
+    {
+        int n = 0;
+        for (const auto& c : changed)
+            n += c.first == projector && c.second == item;
+        return n;
+    }
+};
+
+// Switches the communication log on, writing into dir/Log.
+inline void EnableCommLog(AppState& state, const QTemporaryDir& dir)
+{
+    state.CommLogEnabled = 1;
+    state.CommLog = std::make_unique<LogFileMaker>(dir.filePath(QStringLiteral("Log")));
+}
+
+// Every line of every log file of dir/Log, with the "[stamp]," prefix removed.
+inline QStringList CommLogLines(const QTemporaryDir& dir)
+{
+    QStringList lines;
+    const QDir folder(dir.filePath(QStringLiteral("Log")));
+    const QStringList files = folder.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name);
+    for (const QString& name : files) {
+        QFile file(folder.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QStringList raw = QString::fromLocal8Bit(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        for (const QString& line : raw) {
+            const int cut = line.indexOf(QStringLiteral("],"));
+            lines << (line.startsWith(QLatin1Char('[')) && cut > 0 ? line.mid(cut + 2) : line);
+        }
+    }
+    return lines;
+}
+
+inline int CountLines(const QStringList& lines, const QString& text)
+{
+    return int(lines.count(text));
+}
+
+inline QString Hex(const QByteArray& bytes)
+{
+    QString out;
+    for (char b : bytes)
+        out += QStringLiteral("[%1]").arg(quint8(b), 2, 16, QLatin1Char('0')).toUpper();
+    return out;
+}
