@@ -1,0 +1,276 @@
+#include "ScheduleFixture.h"
+
+#include "schedule/ScheduleRunner.h"
+
+#include <QSignalSpy>
+
+// 15 March 2024 is a Friday, 16 March a Saturday.
+class ScheduleRunnerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void planChoosesFilePerNode();
+    void projectorsAndGroupMembersAtTheirMinuteOnce();
+    void inputEntriesMappedThroughModelCodes();
+    void groupAndProjectorBothQueue();
+    void midnightRebuildsPlan();
+    void restartWithinMinuteDoesNotRepeat();
+    void sameMinuteNextDayRunsAgain();
+    void clockSetBackKeepsRunning();
+    void treeChangeNeverSwitchesOldIndex();
+    void brokenFilesNeverStop();
+    void timerRunsWithSetClock();
+
+private:
+    static void at(ScheduleFixture& f, int h, int m, int s, QDate day = QDate(2024, 3, 15))
+    {
+        f.state->clock.set(QDateTime(day, QTime(h, m, s)));
+    }
+};
+
+void ScheduleRunnerTest::planChoosesFilePerNode()
+{
+    ScheduleFixture f;
+    f.writeFile(QStringLiteral("default"), "[Hall]\n08:00=Power ON\n[Lobby]\n08:00=Power ON\n");
+    f.writeFile(QStringLiteral("20240315"), "[Hall]\n09:00=Power ON\n[Lobby]\n");
+    f.writeFile(QStringLiteral("Friday"), "[Solo]\n07:00=Input RGB\n[Lobby]\n");
+    ScheduleRunner runner(*f.state);
+    at(f, 10, 0, 0);
+    runner.BuildTodayPlan();
+    QCOMPARE(runner.SchedulePlanCount(), 3);
+    const auto& plan = runner.SchedulePlan();
+    QCOMPARE(plan[0].NodeIndex, qint16(f.hall));
+    QCOMPARE(plan[0].FileKind, FileKindDate);
+    QCOMPARE(plan[0].FileBase, QStringLiteral("20240315"));
+    QCOMPARE(plan[1].KeyName, Node(*f.state, f.lobby).KeyName);
+    QCOMPARE(plan[1].FileKind, FileKindDefault); // empty date and weekday sections
+    QCOMPARE(plan[2].Section, QStringLiteral("Solo"));
+    QCOMPARE(plan[2].FileKind, FileKindWeekday);
+    QCOMPARE(plan[2].FileBase, QStringLiteral("Friday"));
+
+    at(f, 10, 0, 0, QDate(2024, 3, 16));
+    runner.BuildTodayPlan();
+    QCOMPARE(runner.SchedulePlanCount(), 2);
+    QCOMPARE(runner.SchedulePlan()[0].FileBase, QStringLiteral("default"));
+}
+
+void ScheduleRunnerTest::projectorsAndGroupMembersAtTheirMinuteOnce()
+{
+    ScheduleFixture f;
+    f.writeFile(QStringLiteral("default"), "[Hall]\n08:00=Power ON\n");
+    f.writeFile(QStringLiteral("20240315"),
+                "[Hall]\n09:00=Power ON\n[Solo]\n09:00=Power OFF\n09:01=Power ON\n");
+    const CommandTable& table = BuildCommandTable();
+    ScheduleRunner runner(*f.state);
+    at(f, 8, 0, 10);
+    runner.tick(); // builds the plan
+    runner.tick();
+    for (int p = 1; p <= f.state->ProjectorCount; ++p)
+        QVERIFY(f.queued(p).isEmpty()); // the date file wins over the default
+
+    at(f, 9, 0, 0);
+    runner.tick();
+    runner.tick();
+    f.state->clock.advance(59'000);
+    runner.tick();
+    const int h1 = f.projectorOf(f.hall1), h2 = f.projectorOf(f.hall2);
+    QCOMPARE(f.queued(h1), QList<QByteArray>{Frame(table.PowerOnCommand)});
+    QCOMPARE(f.queued(h2), QList<QByteArray>{Frame(table.PowerOnCommand)});
+    QCOMPARE(f.queued(f.projectorOf(f.solo)), QList<QByteArray>{Frame(table.PowerOffCommand)});
+    QVERIFY(f.queued(f.projectorOf(f.stage)).isEmpty());
+
+    f.state->clock.advance(1'000);
+    runner.tick();
+    QCOMPARE(f.queued(f.projectorOf(f.solo)),
+             QList<QByteArray>({Frame(table.PowerOffCommand), Frame(table.PowerOnCommand)}));
+    QCOMPARE(f.queued(h1).size(), 1);
+}
+
+void ScheduleRunnerTest::inputEntriesMappedThroughModelCodes()
+{
+    ScheduleFixture f;
+    f.writeFile(QStringLiteral("Friday"),
+                "[Solo]\n07:00=Input RGB\n07:01=Input HDMI\n07:02=Input Video\n07:03=Input DVI\n"
+                "07:04=Fly away\n[Hall]\n07:00=Input RGB\n");
+    const CommandTable& table = BuildCommandTable();
+    ScheduleRunner runner(*f.state);
+    at(f, 6, 59, 0);
+    runner.tick();
+    const int solo = f.projectorOf(f.solo);
+    QList<QByteArray> expected;
+    for (int minute = 0; minute <= 4; ++minute) {
+        at(f, 7, minute, 1);
+        runner.tick();
+        if (minute == 0)
+            expected << Frame(table.InputSet0Command);
+        if (minute == 1)
+            expected << Frame(table.InputSet5Command); // "5;HDMI 'second input"
+        QCOMPARE(f.queued(solo), expected);             // code 7, unknown names and junk send nothing
+    }
+    QVERIFY(f.queued(f.projectorOf(f.hall1)).isEmpty()); // no inputs for a group
+
+    f.state->Models[1].Name = QStringLiteral("Renamed");
+    at(f, 7, 0, 0, QDate(2024, 3, 22));
+    runner.tick();
+    runner.tick();
+    QCOMPARE(f.queued(solo).size(), 2); // the projector's model is unknown now
+}
+
+void ScheduleRunnerTest::groupAndProjectorBothQueue()
+{
+    ScheduleFixture f;
+    f.writeFile(QStringLiteral("default"), "[Hall]\n08:00=Power ON\n[Hall-1]\n08:00=Power ON\n");
+    ScheduleRunner runner(*f.state);
+    at(f, 8, 0, 40);
+    runner.tick();
+    runner.tick();
+    QCOMPARE(f.queued(f.projectorOf(f.hall1)).size(), 2);
+    QCOMPARE(f.queued(f.projectorOf(f.hall2)).size(), 1);
+}
+
+void ScheduleRunnerTest::midnightRebuildsPlan()
+{
+    ScheduleFixture f;
+    f.writeFile(QStringLiteral("20240315"), "[Lobby]\n00:00=Power ON\n");
+    f.writeFile(QStringLiteral("default"), "[Hall]\n00:00=Power OFF\n");
+    const CommandTable& table = BuildCommandTable();
+    ScheduleRunner runner(*f.state);
+    at(f, 23, 59, 50);
+    runner.tick();
+    runner.tick();
+    QCOMPARE(runner.SchedulePlanCount(), 2);
+    QCOMPARE(runner.SchedulePlan()[1].FileBase, QStringLiteral("20240315"));
+
+    f.state->clock.set(QDateTime(QDate(2024, 3, 16), QTime(0, 0, 0, 50)));
+    runner.tick();
+    QCOMPARE(runner.SchedulePlanCount(), 1); // Lobby's date file is yesterday's now
+    QVERIFY(f.queued(f.projectorOf(f.hall1)).isEmpty());
+    runner.tick();
+    QCOMPARE(f.queued(f.projectorOf(f.hall1)), QList<QByteArray>{Frame(table.PowerOffCommand)});
+    QVERIFY(f.queued(f.projectorOf(f.stage)).isEmpty());
+}
+
+void ScheduleRunnerTest::restartWithinMinuteDoesNotRepeat()
+{
+    ScheduleFixture f;
+    f.writeFile(QStringLiteral("default"), "[Solo]\n08:00=Power ON\n08:01=Power OFF\n");
+    ScheduleRunner runner(*f.state);
+    QSignalSpy running(&runner, &ScheduleRunner::runningChanged);
+    at(f, 8, 0, 40);
+    runner.ScheduleStart();
+    QVERIFY(runner.isRunning());
+    runner.tick();
+    runner.tick();
+    runner.ScheduleStop();
+    runner.ScheduleStart();
+    f.state->clock.advance(5'000);
+    runner.tick();
+    QCOMPARE(f.queued(f.projectorOf(f.solo)).size(), 1);
+    runner.ScheduleStop();
+    QCOMPARE(running.size(), 4);
+    QCOMPARE(running.last().first().toBool(), false);
+
+    // A minute that passes while stopped is not run later.
+    at(f, 8, 2, 0);
+    runner.ScheduleStart();
+    runner.tick();
+    QCOMPARE(f.queued(f.projectorOf(f.solo)).size(), 1);
+    runner.ScheduleStop();
+}
+
+void ScheduleRunnerTest::sameMinuteNextDayRunsAgain()
+{
+    ScheduleFixture f;
+    f.writeFile(QStringLiteral("default"), "[Solo]\n08:00=Power ON\n");
+    ScheduleRunner runner(*f.state);
+    at(f, 8, 0, 5);
+    runner.tick();
+    runner.tick();
+    QCOMPARE(f.queued(f.projectorOf(f.solo)).size(), 1);
+    at(f, 8, 0, 5, QDate(2024, 3, 16));
+    runner.tick();
+    runner.tick();
+    QCOMPARE(f.queued(f.projectorOf(f.solo)).size(), 2);
+}
+
+void ScheduleRunnerTest::clockSetBackKeepsRunning()
+{
+    ScheduleFixture f;
+    f.writeFile(QStringLiteral("default"), "[Solo]\n09:00=Power ON\n10:00=Power OFF\n10:01=Power ON\n");
+    ScheduleRunner runner(*f.state);
+    runner.ScheduleStart();
+    at(f, 10, 0, 0);
+    runner.tick();
+    runner.tick();
+    QCOMPARE(f.queued(f.projectorOf(f.solo)).size(), 1);
+    f.state->clock.advance(-3600'000); // 09:00:00
+    runner.tick();
+    QCOMPARE(f.queued(f.projectorOf(f.solo)).size(), 2);
+    at(f, 10, 1, 0);
+    runner.tick();
+    QCOMPARE(f.queued(f.projectorOf(f.solo)).size(), 3);
+    QVERIFY(runner.isRunning());
+    runner.ScheduleStop();
+}
+
+void ScheduleRunnerTest::treeChangeNeverSwitchesOldIndex()
+{
+    ScheduleFixture f;
+    f.writeFile(QStringLiteral("default"), "[Hall]\n08:00=Power ON\n[Solo]\n08:00=Power OFF\n");
+    const CommandTable& table = BuildCommandTable();
+    ScheduleRunner runner(*f.state);
+    at(f, 7, 59, 0);
+    runner.tick();
+    runner.tick();
+    DeleteGroupNode(*f.state, f.hall); // Solo moves down from node 7 to node 4, projector 4 to 2
+    runner.BuildTodayPlan();
+    at(f, 8, 0, 0);
+    runner.tick();
+    const int solo = NodeOfProjector(*f.state, 2);
+    QCOMPARE(Node(*f.state, solo).Text, QStringLiteral("Solo"));
+    QCOMPARE(f.queued(2), QList<QByteArray>{Frame(table.PowerOffCommand)});
+    QVERIFY(f.queued(1).isEmpty());
+    QVERIFY(f.queued(3).isEmpty());
+    QCOMPARE(runner.SchedulePlanCount(), 1);
+}
+
+void ScheduleRunnerTest::brokenFilesNeverStop()
+{
+    ScheduleFixture f;
+    f.writeFile(QStringLiteral("default"),
+                "\xff\xfe garbage\n[Solo\n[Solo]\r\n7:00=Power ON\r\nno equals here\r\n"
+                "07:01=Power ON\r\n07:01=Power OFF\r\n=\r\n07:02\r\n");
+    const CommandTable& table = BuildCommandTable();
+    ScheduleRunner runner(*f.state);
+    at(f, 6, 59, 59);
+    runner.tick();
+    QCOMPARE(runner.SchedulePlanCount(), 1);
+    for (int minute = 0; minute <= 2; ++minute) {
+        at(f, 7, minute, 0);
+        runner.tick();
+    }
+    QCOMPARE(f.queued(f.projectorOf(f.solo)), QList<QByteArray>{Frame(table.PowerOnCommand)});
+
+    QVERIFY(QDir(ScheduleFolder(*f.state)).removeRecursively());
+    at(f, 8, 0, 0, QDate(2024, 3, 17));
+    runner.tick();
+    runner.tick();
+    QCOMPARE(runner.SchedulePlanCount(), 0);
+}
+
+void ScheduleRunnerTest::timerRunsWithSetClock()
+{
+    ScheduleFixture f;
+    f.writeFile(QStringLiteral("default"), "[Lobby]\n08:00=Power ON\n");
+    ScheduleRunner runner(*f.state);
+    at(f, 8, 0, 30);
+    runner.ScheduleStart();
+    const int stage = f.projectorOf(f.stage);
+    QTRY_COMPARE_WITH_TIMEOUT(f.queued(stage).size(), 1, 10'000);
+    QTest::qWait(300); // further ticks of the same minute add nothing
+    QCOMPARE(f.queued(stage).size(), 1);
+    runner.ScheduleStop();
+    QVERIFY(!runner.isRunning());
+}
+
+QTEST_GUILESS_MAIN(ScheduleRunnerTest)
+#include "tst_schedule_runner.moc"
