@@ -18,7 +18,12 @@ qint16 nextSlot(qint16 index)
 bool EnqueueAlertMessage(AppState& state, const QString& text)
 {
     AlertQueue& q = state.Alerts;
-    if (nextSlot(q.writeIndex) == q.readIndex)
+    const qint16 next = nextSlot(q.writeIndex);
+    // Slot 0 is used on the first round only, so while the read index still
+    // stands on it the ring is full one slot earlier: a write index wrapping
+    // to 1 would pass the unread alerts in 1..256 unnoticed.
+    const bool wrapsPastSlot0 = q.readIndex == 0 && q.writeIndex != 0 && next == 1;
+    if (next == q.readIndex || wrapsPastSlot0)
         return false;
     q.texts[q.writeIndex] = text;
     q.writeIndex = nextSlot(q.writeIndex);

@@ -1,0 +1,104 @@
+#include "mail/AlertMail.h"
+
+#include "core/AppState.h"
+
+#include <QStringList>
+
+namespace {
+
+// The items of an alert mail in their order; an empty connection item is
+// left out (a connection kind that is neither serial nor LAN).
+QStringList mailItems(const ProjectorInfo& p, const AlertText& alert)
+{
+    QStringList items;
+    items << QStringLiteral("Time:") + alert.time;
+    items << QStringLiteral("Projector Name:") + p.ProjectorName;
+    items << QStringLiteral("Model:") + p.ModelName;
+    if (p.ConnectionKind == ConnectionSerial) {
+        items << QStringLiteral("Connection:COM") + QString::number(p.COMPort);
+    } else if (p.ConnectionKind == ConnectionLan) {
+        items << QStringLiteral("Connection:") + p.IPAddress +
+                     (p.MACAddress.isEmpty() ? QString()
+                                             : QStringLiteral(" (") + p.MACAddress + QLatin1Char(')'));
+    }
+    items << QStringLiteral("Message:") + alert.message;
+    return items;
+}
+
+} // namespace
+
+AlertText ParseAlertText(const QString& text)
+{
+    AlertText alert;
+    const qsizetype first = text.indexOf(QLatin1Char(';'));
+    if (first < 0) {
+        alert.time = text;
+        return alert;
+    }
+    alert.time = text.left(first);
+    const qsizetype second = text.indexOf(QLatin1Char(';'), first + 1);
+    alert.projector = text.mid(first + 1, second < 0 ? -1 : second - first - 1).trimmed().toInt();
+    if (second >= 0)
+        alert.message = text.mid(second + 1);
+    return alert;
+}
+
+RecipientRow ParseSendAddress(const QString& entry)
+{
+    const qsizetype separator = entry.lastIndexOf(QLatin1Char(';'));
+    if (separator < 0)
+        return {entry, QString()};
+    return {entry.left(separator), entry.mid(separator + 1)};
+}
+
+QString SendAddressEntry(const RecipientRow& row)
+{
+    return row.address + QLatin1Char(';') + row.kind;
+}
+
+QString BuildRecipientList(const std::vector<RecipientRow>& rows)
+{
+    QStringList to;
+    QStringList cc;
+    QStringList bcc;
+    for (const RecipientRow& row : rows) {
+        if (row.address.isEmpty())
+            continue;
+        if (row.kind == QLatin1String("TO"))
+            to << row.address;
+        else if (row.kind == QLatin1String("CC"))
+            cc << row.address;
+        else if (row.kind == QLatin1String("BCC"))
+            bcc << row.address;
+    }
+    const QString tab(QLatin1Char('\t'));
+    QString result = to.join(tab);
+    if (!cc.isEmpty())
+        result += tab + QStringLiteral("cc") + tab + cc.join(tab);
+    if (!bcc.isEmpty())
+        result += tab + QStringLiteral("bcc") + tab + bcc.join(tab);
+    return result;
+}
+
+QString BuildRecipientList(const MailSettings& mail)
+{
+    std::vector<RecipientRow> rows;
+    for (int i = 1; i <= 10; ++i) {
+        if (!mail.SendAddress[i].isEmpty())
+            rows.push_back(ParseSendAddress(mail.SendAddress[i]));
+    }
+    return BuildRecipientList(rows);
+}
+
+QString AlertMailBody(const ProjectorInfo& projector, const AlertText& alert)
+{
+    QString body;
+    for (const QString& item : mailItems(projector, alert))
+        body += item + QStringLiteral("\r\n");
+    return body;
+}
+
+QString AlertMailLogLine(const ProjectorInfo& projector, const AlertText& alert)
+{
+    return mailItems(projector, alert).join(QLatin1Char(','));
+}

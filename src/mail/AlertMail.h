@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include <vector>
+
+struct MailSettings;
+struct ProjectorInfo;
+
+// Composition of alert mails: plain functions over values.
+
+// An alert text "time;projector;message" taken apart. The message is
+// everything after the second ";", so semicolons and apostrophes in it stay.
+struct AlertText {
+    QString time;
+    int projector = 0;
+    QString message;
+};
+AlertText ParseAlertText(const QString& text);
+
+// One recipient as the address list holds it: the address and "TO", "CC" or
+// "BCC".
+struct RecipientRow {
+    QString address;
+    QString kind;
+};
+// A SendAddress entry "address;kind" (split at its last ";").
+RecipientRow ParseSendAddress(const QString& entry);
+QString SendAddressEntry(const RecipientRow& row);
+
+// The recipient text for the mail library: TO addresses joined by TAB, then
+// TAB "cc" TAB and the CC addresses, then TAB "bcc" TAB and the BCC
+// addresses. Rows of any other kind and empty rows are left out.
+QString BuildRecipientList(const std::vector<RecipientRow>& rows);
+// The same from the ten SendAddress settings.
+QString BuildRecipientList(const MailSettings& mail);
+
+// The mail text (one CR LF ended line per item) and the mail log line (the
+// same items, each followed by ",", the message last).
+QString AlertMailBody(const ProjectorInfo& projector, const AlertText& alert);
+QString AlertMailLogLine(const ProjectorInfo& projector, const AlertText& alert);
+
+inline const QString TestMailBody = QStringLiteral("This is test mail.");
