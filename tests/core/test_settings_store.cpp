@@ -1,0 +1,367 @@
+#include "TestHome.h"
+
+#include "core/AppState.h"
+#include "core/Fleet.h"
+#include "core/SettingsStore.h"
+
+#include <QSettings>
+
+#include <memory>
+
+namespace {
+
+ProjectorInfo lanProjector(const QString& name, const QString& ip)
+{
+    ProjectorInfo p;
+    p.ProjectorName = name;
+    p.ModelName = QStringLiteral("VX-5100N");
+    p.ConnectionKind = ConnectionLan;
+    p.IPAddress = ip;
+    p.PortNo = QStringLiteral("10023");
+    return p;
+}
+
+ProjectorInfo serialProjector(const QString& name, qint16 port)
+{
+    ProjectorInfo p;
+    p.ProjectorName = name;
+    p.ModelName = QStringLiteral("VX-4200");
+    p.ConnectionKind = ConnectionSerial;
+    p.COMPort = port;
+    p.COMSettings = DefaultCOMSettings;
+    return p;
+}
+
+void loadAll(const SettingsStore& store, AppState& state)
+{
+    store.LoadConfiguration(state);
+    store.LoadTree(state);
+}
+
+} // namespace
+
+class TestSettingsStore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void emptyStoreGivesDefaults()
+    {
+        TestHome home;
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        state.ProgramFolder = home.path();
+        state.Projectors[7].ProjectorName = QStringLiteral("left over");
+        state.ProjectorCount = 9;
+        loadAll(SettingsStore(home.settingsFile()), state);
+        QCOMPARE(state.ProjectorCount, qint16(0));
+        for (const ProjectorInfo& p : state.Projectors) {
+            QVERIFY(p.ProjectorName.isEmpty());
+            QCOMPARE(p.ConnectionKind, qint16(-1));
+            QVERIFY(p.COMSettings.isEmpty() && p.PortNo.isEmpty());
+        }
+        QCOMPARE(NodeCount(state), 1);
+        QCOMPARE(Node(state, 1).KeyName, QStringLiteral("rt"));
+        QCOMPARE(Node(state, 1).Text, QStringLiteral("Lumora"));
+        QCOMPARE(state.NodeProjector[1], qint16(-1));
+        const MailSettings& m = state.Mail;
+        QVERIFY(!m.MailSend && !m.LampAlarmSend && !m.FilterAlarmSend);
+        QVERIFY(m.ErrorAlarmSend && m.CoverErrorSend && m.FanErrorSend && m.LampErrorSend &&
+                m.TempErrorSend && m.AirFlowErrorSend && m.LampTimeOverSend && m.CoolErrorSend &&
+                m.FilterErrorSend && m.OtherErrorSend && m.DisconnectSend);
+        QCOMPARE(m.LampAlarmTime, qint16(2000));
+        QCOMPARE(m.FilterAlarmTime, qint16(2000));
+        QCOMPARE(state.Timing.StatusCheckInterval, 300);
+        QCOMPARE(state.Timing.PingTimeout, 200);
+        QCOMPARE(state.Timing.TcpTimeoutTime, 5000);
+        QCOMPARE(state.Timing.CommTimeoutTime, 5000);
+        QCOMPARE(state.ModelCount, qint16(0)); // no PJModel.txt
+    }
+
+    void projectorsAndTreeSurviveARestart()
+    {
+        TestHome home;
+        const SettingsStore store(home.settingsFile());
+        // Characters that mean something to INI files and the program's own
+        // separators must come back unchanged.
+        const QString oddName = QStringLiteral("[Hall]=A;B 'x' ü,\"q\" @1 %20 \\n");
+        {
+            const auto stateOwner = std::make_unique<AppState>();
+            AppState& state = *stateOwner;
+            QString error;
+            const int group = AddGroupNode(state, QStringLiteral("Hall [1]; east=ü"), &error);
+            QVERIFY2(group > 0, qPrintable(error));
+            QVERIFY(AddProjectorNode(state, group, lanProjector(oddName, QStringLiteral("10.0.0.5")), &error));
+            QVERIFY(AddProjectorNode(state, 1, serialProjector(QStringLiteral("Lobby"), 3), &error));
+            QVERIFY(store.SaveProjectors(state));
+            QVERIFY(store.SaveTree(state));
+        }
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        state.ProgramFolder = home.path();
+        loadAll(store, state);
+        QCOMPARE(state.ProjectorCount, qint16(2));
+        const ProjectorInfo& lan = state.Projectors[1];
+        QCOMPARE(lan.ProjectorName, oddName);
+        QCOMPARE(lan.ModelName, QStringLiteral("VX-5100N"));
+        QCOMPARE(lan.ConnectionKind, ConnectionLan);
+        QCOMPARE(lan.COMPort, qint16(0));
+        QCOMPARE(lan.IPAddress, QStringLiteral("10.0.0.5"));
+        QCOMPARE(lan.PortNo, QStringLiteral("10023"));
+        QVERIFY(lan.MACAddress.isEmpty());
+        const ProjectorInfo& serial = state.Projectors[2];
+        QCOMPARE(serial.ConnectionKind, ConnectionSerial);
+        QCOMPARE(serial.COMPort, qint16(3));
+        QCOMPARE(serial.COMSettings, QStringLiteral("19200,n,8,1"));
+
+        QCOMPARE(NodeCount(state), 4);
+        QCOMPARE(Node(state, 2).KeyName, QStringLiteral("g0"));
+        QCOMPARE(Node(state, 2).Text, QStringLiteral("Hall [1]; east=ü"));
+        QCOMPARE(Node(state, 3).KeyName, QStringLiteral("p0"));
+        QCOMPARE(Node(state, 3).ParentKey, QStringLiteral("g0"));
+        QCOMPARE(Node(state, 3).Text, oddName);
+        QCOMPARE(Node(state, 4).ParentKey, QStringLiteral("rt"));
+        QCOMPARE(state.NodeProjector[2], qint16(-1));
+        QCOMPARE(state.NodeProjector[3], qint16(1));
+        QCOMPARE(state.NodeProjector[4], qint16(2));
+        QCOMPARE(state.NodeProjector[5], qint16(-1));
+    }
+
+    void savingAfterADeleteRenumbersWithoutGaps()
+    {
+        TestHome home;
+        const SettingsStore store(home.settingsFile());
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        QString error;
+        for (int i = 1; i <= 4; ++i)
+            QVERIFY(AddProjectorNode(state, 1, serialProjector(QStringLiteral("P%1").arg(i), qint16(i)), &error));
+        QVERIFY(store.SaveProjectors(state) && store.SaveTree(state));
+        DeleteProjectorNode(state, 3); // node 3 of 5, projector 2
+        QVERIFY(store.SaveProjectors(state) && store.SaveTree(state));
+
+        QSettings raw(home.settingsFile(), QSettings::IniFormat);
+        raw.beginGroup(QStringLiteral("PJTree"));
+        QCOMPARE(raw.childGroups(), (QStringList{"1", "2", "3", "4"}));
+        QCOMPARE(raw.value(QStringLiteral("Node Count")).toString(), QStringLiteral("4"));
+        raw.endGroup();
+        raw.beginGroup(QStringLiteral("PJInfo"));
+        QCOMPARE(raw.childGroups(), (QStringList{"1", "2", "3"}));
+        raw.endGroup();
+
+        const auto loadedOwner = std::make_unique<AppState>();
+
+        AppState& loaded = *loadedOwner;
+        loadAll(store, loaded);
+        QCOMPARE(loaded.ProjectorCount, qint16(3));
+        QCOMPARE(loaded.Projectors[2].ProjectorName, QStringLiteral("P3"));
+        QCOMPARE(loaded.Projectors[2].COMPort, qint16(3));
+        QCOMPARE(Node(loaded, 3).Text, QStringLiteral("P3"));
+        QCOMPARE(loaded.NodeProjector[3], qint16(2));
+        QCOMPARE(loaded.NodeProjector[4], qint16(3));
+
+        // Deleting the last one leaves PJNum 0 and no sub-keys.
+        while (loaded.ProjectorCount > 0)
+            DeleteProjectorNode(loaded, NodeOfProjector(loaded, loaded.ProjectorCount));
+        QVERIFY(store.SaveProjectors(loaded));
+        QSettings after(home.settingsFile(), QSettings::IniFormat);
+        QCOMPARE(after.value(QStringLiteral("PJInfo/PJNum")).toString(), QStringLiteral("0"));
+        after.beginGroup(QStringLiteral("PJInfo"));
+        QVERIFY(after.childGroups().isEmpty());
+    }
+
+    void missingPortAndSerialSettingsTakeDefaults()
+    {
+        TestHome home;
+        home.write(QStringLiteral("Norvik3.conf"),
+                   "[PJInfo]\nPJNum=3\n"
+                   "1\\ProjectorName=Lan\n1\\ConnectionKind=1\n1\\IPAddress=10.1.1.1\n"
+                   "2\\ProjectorName=Serial\n2\\ConnectionKind=0\n2\\COMPort=2\n");
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        SettingsStore(home.settingsFile()).LoadConfiguration(state);
+        QCOMPARE(state.ProjectorCount, qint16(3));
+        QCOMPARE(state.Projectors[1].PortNo, QStringLiteral("23"));
+        QCOMPARE(state.Projectors[2].COMSettings, QStringLiteral("19200,n,8,1"));
+        QCOMPARE(state.Projectors[2].COMPort, qint16(2));
+        // Sub-key 3 is missing altogether: the slot keeps its plain defaults.
+        QVERIFY(state.Projectors[3].PortNo.isEmpty());
+        QVERIFY(state.Projectors[3].COMSettings.isEmpty());
+        QCOMPARE(state.Projectors[3].ConnectionKind, qint16(-1));
+    }
+
+    void longValuesAndClearedTextsComeBack()
+    {
+        TestHome home;
+        const SettingsStore store(home.settingsFile());
+        MailSettings mail;
+        mail.Subject = QString(1200, QLatin1Char('s')) + QStringLiteral("ü;=[x]");
+        mail.SMTPServer = QStringLiteral("mail.example.test:2525");
+        mail.SendAddress[1] = QStringLiteral("a@example.test\tcc\tb@example.test");
+        mail.SendAddress[10] = QStringLiteral("z@example.test");
+        mail.CoverErrorText = QStringLiteral("Cover, open");
+        mail.MailSend = true;
+        mail.ErrorAlarmSend = false;
+        mail.LampAlarmTime = 1500;
+        QVERIFY(store.saveMailSettings(mail));
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        store.LoadConfiguration(state);
+        QCOMPARE(state.Mail.Subject, mail.Subject);
+        QCOMPARE(state.Mail.SendAddress[1], mail.SendAddress[1]);
+        QCOMPARE(state.Mail.SendAddress[10], mail.SendAddress[10]);
+        QCOMPARE(state.Mail.CoverErrorText, mail.CoverErrorText);
+        QVERIFY(state.Mail.MailSend);
+        QVERIFY(!state.Mail.ErrorAlarmSend);
+        QCOMPARE(state.Mail.LampAlarmTime, qint16(1500));
+
+        mail.SMTPServer.clear();
+        mail.SendAddress[10].clear();
+        QVERIFY(store.saveMailSettings(mail));
+        QVERIFY(store.writeMailText(QStringLiteral("CoverErrorText"), QString()));
+        const auto restartedOwner = std::make_unique<AppState>();
+        AppState& restarted = *restartedOwner;
+        store.LoadConfiguration(restarted);
+        QVERIFY(restarted.Mail.SMTPServer.isEmpty());
+        QVERIFY(restarted.Mail.SendAddress[10].isEmpty());
+        QVERIFY(restarted.Mail.CoverErrorText.isEmpty());
+        QCOMPARE(restarted.Mail.SendAddress[1], mail.SendAddress[1]);
+    }
+
+    void singleValueWrites()
+    {
+        TestHome home;
+        const SettingsStore store(home.settingsFile());
+        QVERIFY(store.writeSetting(QStringLiteral("StatusCheckInterval"), QStringLiteral("45")));
+        QVERIFY(store.writeMailFlag(QStringLiteral("LampAlarmSend"), true));
+        QVERIFY(store.writeMailFlag(QStringLiteral("DisconnectSend"), false));
+        QVERIFY(store.writeMailNumber(QStringLiteral("FilterAlarmTime"), 900));
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        store.LoadConfiguration(state);
+        QCOMPARE(state.Timing.StatusCheckInterval, 45);
+        QVERIFY(state.Mail.LampAlarmSend);
+        QVERIFY(!state.Mail.DisconnectSend);
+        QCOMPARE(state.Mail.FilterAlarmTime, qint16(900));
+        QSettings raw(home.settingsFile(), QSettings::IniFormat);
+        QCOMPARE(raw.value(QStringLiteral("MailSetting/LampAlarmSend")).toString(), QStringLiteral("1"));
+        QCOMPARE(raw.value(QStringLiteral("MailSetting/DisconnectSend")).toString(), QStringLiteral("0"));
+    }
+
+    void handWrittenValuesFollowTheReadingRules()
+    {
+        TestHome home;
+        home.write(QStringLiteral("Norvik3.conf"),
+                   "[PJInfo]\nPJNum=1\n1\\ProjectorName=Room 1, left\n1\\COMSettings=9600,n,8,1\n"
+                   "1\\ConnectionKind=70000\n1\\COMPort=two\n"
+                   "[MailSetting]\nMailSend=2\nLampAlarmSend=-1\nFilterAlarmSend=yes\n"
+                   "ErrorAlarmSend=0\nCoverErrorSend=\nLampAlarmTime=99999\nFilterAlarmTime=12x\n"
+                   "MailSendKindFlag=2.6\n"
+                   "[Setting]\nStatusCheckInterval=abc\nPingTimeout=-5\nTcpTimeoutTime= 7000 \n"
+                   "CommTimeoutTime=0\n"
+                   "[SerialPorts]\nCOM3=/dev/pts/7\n");
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        const SettingsStore store(home.settingsFile());
+        store.LoadConfiguration(state);
+        const ProjectorInfo& p = state.Projectors[1];
+        QCOMPARE(p.ProjectorName, QStringLiteral("Room 1,left"));
+        QCOMPARE(p.COMSettings, QStringLiteral("9600,n,8,1"));
+        QCOMPARE(p.ConnectionKind, qint16(-1));
+        QCOMPARE(p.COMPort, qint16(0));
+        QVERIFY(state.Mail.MailSend);
+        QVERIFY(state.Mail.LampAlarmSend);
+        QVERIFY(!state.Mail.FilterAlarmSend);
+        QVERIFY(!state.Mail.ErrorAlarmSend);
+        QVERIFY(state.Mail.CoverErrorSend); // empty counts as missing
+        QCOMPARE(state.Mail.LampAlarmTime, qint16(2000));
+        QCOMPARE(state.Mail.FilterAlarmTime, qint16(2000));
+        QCOMPARE(state.Mail.MailSendKindFlag, qint16(3));
+        QCOMPARE(state.Timing.StatusCheckInterval, 300);
+        QCOMPARE(state.Timing.PingTimeout, 200);
+        QCOMPARE(state.Timing.TcpTimeoutTime, 7000);
+        QCOMPARE(state.Timing.CommTimeoutTime, 5000);
+        QCOMPARE(store.serialDevice(3), QStringLiteral("/dev/pts/7"));
+        QCOMPARE(store.serialDevice(1), QStringLiteral("/dev/ttyS0"));
+    }
+
+    void brokenTreesLoadWhatIsValid()
+    {
+        TestHome home;
+        home.write(QStringLiteral("Norvik3.conf"),
+                   "[PJInfo]\nPJNum=2\n1\\ProjectorName=A\n2\\ProjectorName=B\n"
+                   "[PJTree]\nNode%20Count=9\n"
+                   "1\\KeyName=rt\n1\\Text=Lumora\n1\\PJIndex=-1\n"
+                   "2\\KeyName=g0\n2\\ParentKey=nowhere\n2\\Text=G\n2\\PJIndex=-1\n"
+                   "3\\KeyName=x9\n3\\ParentKey=rt\n"
+                   "4\\KeyName=p0\n4\\ParentKey=g0\n4\\Text=A\n4\\PJIndex=1\n"
+                   "5\\KeyName=p1\n5\\ParentKey=p0\n5\\Text=B\n5\\PJIndex=2\n"
+                   "6\\KeyName=p2\n6\\ParentKey=rt\n6\\Text=ghost\n6\\PJIndex=40\n"
+                   "7\\KeyName=g0\n7\\ParentKey=rt\n7\\Text=repeat\n");
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        const SettingsStore store(home.settingsFile());
+        store.LoadConfiguration(state);
+        store.LoadTree(state);
+        QCOMPARE(NodeCount(state), 4);
+        QCOMPARE(Node(state, 2).ParentKey, QStringLiteral("rt")); // parent pointed nowhere
+        QCOMPARE(Node(state, 3).KeyName, QStringLiteral("p0"));
+        QCOMPARE(state.NodeProjector[3], qint16(1));
+        QCOMPARE(Node(state, 4).ParentKey, QStringLiteral("rt")); // a projector is no parent
+        QCOMPARE(state.NodeProjector[4], qint16(2));
+        QCOMPARE(state.NodeProjector[5], qint16(-1));
+    }
+
+    void garbageAndTruncatedFilesNeverStopALoad_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("binary") << QByteArray("\x00\xFF\xFE[[[==\n\x01\x02=\x03", 14);
+        QTest::newRow("truncated") << QByteArray("[PJInfo]\nPJNum=3\n1\\ProjectorName=Kept\n2\\Projec");
+        QTest::newRow("huge count") << QByteArray("[PJInfo]\nPJNum=30000\n[PJTree]\nNode%20Count=30000\n");
+        QTest::newRow("negative count") << QByteArray("[PJInfo]\nPJNum=-4\n[PJTree]\nNode%20Count=-1\n");
+    }
+
+    void garbageAndTruncatedFilesNeverStopALoad()
+    {
+        QFETCH(QByteArray, bytes);
+        TestHome home;
+        home.write(QStringLiteral("Norvik3.conf"), bytes);
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        const SettingsStore store(home.settingsFile());
+        store.LoadConfiguration(state);
+        store.LoadTree(state);
+        QVERIFY(state.ProjectorCount >= 0 && state.ProjectorCount <= MaxProjectors);
+        QVERIFY(NodeCount(state) >= 1);
+        QCOMPARE(Node(state, 1).KeyName, QStringLiteral("rt"));
+        if (QTest::currentDataTag() == QByteArray("truncated")) {
+            QCOMPARE(state.ProjectorCount, qint16(3));
+            QCOMPARE(state.Projectors[1].ProjectorName, QStringLiteral("Kept"));
+        }
+        QCOMPARE(state.Timing.StatusCheckInterval, 300);
+    }
+
+    void saveReplacesTheFileAtomically()
+    {
+        TestHome home;
+        const SettingsStore store(home.settingsFile());
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        QString error;
+        QVERIFY(AddProjectorNode(state, 1, serialProjector(QStringLiteral("One"), 1), &error));
+        QVERIFY(store.SaveProjectors(state));
+        // A save goes through a new file renamed over the old one: the old
+        // inode is never written in place.
+        QFile before(home.settingsFile());
+        QVERIFY(before.open(QIODevice::ReadOnly));
+        const QByteArray old = before.readAll();
+        QVERIFY(AddProjectorNode(state, 1, serialProjector(QStringLiteral("Two"), 2), &error));
+        QVERIFY(store.SaveProjectors(state));
+        before.seek(0);
+        QCOMPARE(before.readAll(), old);
+        QVERIFY(home.read(QStringLiteral("Norvik3.conf")).contains("Two"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettingsStore)
+#include "test_settings_store.moc"

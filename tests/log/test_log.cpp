@@ -1,0 +1,184 @@
+#include "core/AppState.h"
+#include "log/CommLogs.h"
+#include "log/LogFileMaker.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QStringList logFiles(const QString& folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name);
+}
+
+void makeFile(const QString& path, qint64 size, const QDateTime& modified)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(size, 'x'));
+    f.flush();
+    QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestLog : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    Clock m_clock;
+
+    QString folder(const QString& name) const { return m_dir.filePath(name) + QLatin1Char('/'); }
+
+private slots:
+    void init() { m_clock.set(QDateTime(QDate(2024, 1, 31), QTime(13, 5, 9))); }
+
+    void pathAlwaysEndsWithOneSlash()
+    {
+        LogFileMaker log(QStringLiteral("/x/y"));
+        QCOMPARE(log.Path(), QStringLiteral("/x/y/"));
+        log.setPath(QStringLiteral("/x/z/"));
+        QCOMPARE(log.Path(), QStringLiteral("/x/z/"));
+        QCOMPARE(log.MaxCount(), qint16(32));
+        QCOMPARE(log.MaxSize(), 0);
+        QVERIFY(LogFileMaker().Path().endsWith(QStringLiteral("/NorvikLog/")));
+    }
+
+    void dailyFilesAndLineFormat()
+    {
+        const QString dir = folder(QStringLiteral("daily"));
+        LogFileMaker log(dir);
+        log.setClock(&m_clock);
+        QVERIFY(log.WriteLog(QStringLiteral("TCP-Recv(3):[1D][00][00]"), 1));
+        m_clock.advance(1000);
+        QVERIFY(log.WriteLog(QStringLiteral("plain"), 0));
+        QCOMPARE(contents(dir + QStringLiteral("20240131.log")),
+                 QByteArray("[2024/01/31 13:05:09],TCP-Recv(3):[1D][00][00]\r\nplain\r\n"));
+        m_clock.set(QDateTime(QDate(2024, 2, 1), QTime(0, 0, 1)));
+        QVERIFY(log.WriteLog(QStringLiteral("next day"), 1));
+        QCOMPARE(logFiles(dir), (QStringList{QStringLiteral("20240131.log"), QStringLiteral("20240201.log")}));
+        QCOMPARE(contents(dir + QStringLiteral("20240201.log")), QByteArray("[2024/02/01 00:00:01],next day\r\n"));
+    }
+
+    void missingParentFolderFailsTheWrite()
+    {
+        LogFileMaker log(m_dir.filePath(QStringLiteral("no/such/folder")));
+        log.setClock(&m_clock);
+        QVERIFY(!log.WriteLog(QStringLiteral("lost"), 1));
+    }
+
+    void sizeLimitRollsOverToNumberedFiles()
+    {
+        const QString dir = folder(QStringLiteral("sized"));
+        QVERIFY(QDir().mkpath(dir));
+        LogFileMaker log(dir);
+        log.setClock(&m_clock);
+        log.setMaxSize(1000);
+        makeFile(dir + QStringLiteral("240131_1.log"), 1500, m_clock.now());
+        QVERIFY(log.WriteLog(QStringLiteral("a"), 1));
+        QCOMPARE(QFileInfo(dir + QStringLiteral("240131_1.log")).size(), 1500);
+        QVERIFY(QFileInfo::exists(dir + QStringLiteral("240131_2.log")));
+        // A file at exactly the limit still takes the next line.
+        makeFile(dir + QStringLiteral("240131_2.log"), 1000, m_clock.now());
+        QVERIFY(log.WriteLog(QStringLiteral("b"), 1));
+        QVERIFY(contents(dir + QStringLiteral("240131_2.log")).endsWith("],b\r\n"));
+        QVERIFY(!QFileInfo::exists(dir + QStringLiteral("240131_3.log")));
+
+        for (int n = 1; n <= 9; ++n)
+            makeFile(dir + QStringLiteral("240131_%1.log").arg(n), 2000, m_clock.now());
+        QVERIFY(log.WriteLog(QStringLiteral("c"), 1));
+        QVERIFY(log.WriteLog(QStringLiteral("d"), 1));
+        QVERIFY(contents(dir + QStringLiteral("240131_9.log")).endsWith("],c\r\n[2024/01/31 13:05:09],d\r\n"));
+        QCOMPARE(logFiles(dir).size(), 9);
+    }
+
+    void countCleanUpDeletesTheOldest_data()
+    {
+        QTest::addColumn<int>("existing");
+        QTest::addColumn<bool>("todayExists");
+        QTest::addColumn<int>("left");
+        QTest::newRow("32 files, append to one") << 32 << true << 31;
+        QTest::newRow("32 files, new file") << 32 << false << 32;
+        QTest::newRow("31 files, append to one") << 31 << true << 31;
+        QTest::newRow("31 files, new day") << 31 << false << 31;
+    }
+
+    void countCleanUpDeletesTheOldest()
+    {
+        QFETCH(int, existing);
+        QFETCH(bool, todayExists);
+        QFETCH(int, left);
+        const QString dir = folder(QStringLiteral("count-%1-%2").arg(existing).arg(todayExists));
+        QVERIFY(QDir().mkpath(dir));
+        const QDateTime base(QDate(2023, 6, 1), QTime(12, 0));
+        // The oldest is a file the writer did not make: every *.log counts.
+        makeFile(dir + QStringLiteral("foreign.log"), 10, base.addDays(-100));
+        makeFile(dir + QStringLiteral("notes.txt"), 10, base.addDays(-200));
+        for (int i = 1; i < existing - (todayExists ? 1 : 0); ++i)
+            makeFile(dir + QStringLiteral("2023%1.log").arg(1000 + i), 10, base.addDays(i));
+        if (todayExists)
+            makeFile(dir + QStringLiteral("20240131.log"), 10, base.addDays(50));
+        QCOMPARE(logFiles(dir).size(), existing);
+
+        LogFileMaker log(dir);
+        log.setClock(&m_clock);
+        QVERIFY(log.WriteLog(QStringLiteral("line"), 1));
+        QCOMPARE(logFiles(dir).size(), left);
+        QCOMPARE(QFileInfo::exists(dir + QStringLiteral("foreign.log")), existing + (todayExists ? 0 : 1) < 32);
+        QVERIFY(QFileInfo::exists(dir + QStringLiteral("notes.txt")));
+        QVERIFY(QFileInfo::exists(dir + QStringLiteral("20240131.log")));
+    }
+
+    void commAndMailLogWriters()
+    {
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        state.clock.set(m_clock.now());
+        const QString comm = folder(QStringLiteral("comm"));
+        const QString mail = folder(QStringLiteral("mail"));
+        state.CommLog = std::make_unique<LogFileMaker>(comm);
+        state.CommLog->setClock(&state.clock);
+        state.MailLog = std::make_unique<LogFileMaker>(mail);
+        state.MailLog->setClock(&state.clock);
+
+        state.CommLogEnabled = 0;
+        WriteCommLog(state, QStringLiteral("not written"));
+        QVERIFY(logFiles(comm).isEmpty());
+        state.CommLogEnabled = 1;
+        WriteCommLog(state, QString());
+        QVERIFY(logFiles(comm).isEmpty());
+        WriteCommLog(state, QStringLiteral("TCP-Send(1):") + FormatFrameHex(QByteArray("\x06\x1D\xFF", 3)));
+        QCOMPARE(contents(comm + QStringLiteral("20240131.log")),
+                 QByteArray("[2024/01/31 13:05:09],TCP-Send(1):[06][1D][FF]\r\n"));
+
+        WriteMailLog(state, QString());
+        QVERIFY(logFiles(mail).isEmpty());
+        WriteMailLog(state, QStringLiteral("MailSend Error!!:An address isn't specified."));
+        QCOMPARE(contents(mail + QStringLiteral("20240131.log")),
+                 QByteArray("[2024/01/31 13:05:09],MailSend Error!!:An address isn't specified.\r\n"));
+    }
+
+    void frameHex()
+    {
+        const QByteArray bytes("\x00\x0A\xBE", 3);
+        QCOMPARE(FormatFrameHex(bytes), QStringLiteral("[00][0A][BE]"));
+        QCOMPARE(FormatFrameHex(bytes, 2), QStringLiteral("[00][0A]"));
+        QCOMPARE(FormatFrameHex(bytes, 0), QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLog)
+#include "test_log.moc"

@@ -1,0 +1,153 @@
+#include "platform/Paths.h"
+#include "platform/ProfileFile.h"
+#include "platform/SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// Child mode: hold the lock of a folder until stdin closes; prints whether
+// the lock was taken.
+int holdLock(const QString& folder)
+{
+    SingleInstance instance;
+    const bool locked = instance.acquire(folder);
+    std::printf(locked ? "locked\n" : "busy\n");
+    std::fflush(stdout);
+    if (locked)
+        std::getchar();
+    return 0;
+}
+
+} // namespace
+
+class TestPlatform : public QObject {
+    Q_OBJECT
+
+private slots:
+    void programFolderAndSettingsFileFollowNorvikHome()
+    {
+        QTemporaryDir home;
+        qputenv("NORVIK3_HOME", home.path().toUtf8());
+        QCOMPARE(ProgramFolderPath(), home.path());
+        QCOMPARE(SettingsFilePath(), home.path() + QStringLiteral("/Norvik3.conf"));
+        qputenv("NORVIK3_HOME", "");
+        QVERIFY(ProgramFolderPath().endsWith(QStringLiteral("/KESTRAN/Norvik3")));
+        QVERIFY(SettingsFilePath().endsWith(QStringLiteral("/KESTRAN/Norvik3.conf")));
+        qunsetenv("NORVIK3_HOME");
+    }
+
+    void profileReadingRules()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("p.txt"));
+        writeFile(path, "\xEF\xBB\xBF[Model]\r\nNum =  12abc \r\nno equals sign here\r\n"
+                        "Name=first\r\nname=second\r\nSigned=-7\r\nWord=abc\r\n"
+                        "[other]\nName=other\n[MODEL]\nName=late duplicate section\n");
+        const ProfileFile p(path);
+        QVERIFY(p.exists());
+        QCOMPARE(p.readString(QStringLiteral("MODEL"), QStringLiteral("NAME")), QStringLiteral("first"));
+        QCOMPARE(p.readInt(QStringLiteral("model"), QStringLiteral("num")), 12);
+        QCOMPARE(p.readInt(QStringLiteral("model"), QStringLiteral("Signed")), -7);
+        QCOMPARE(p.readInt(QStringLiteral("model"), QStringLiteral("Word"), 5), 0);
+        QCOMPARE(p.readInt(QStringLiteral("model"), QStringLiteral("Missing"), 5), 5);
+        QCOMPARE(p.readString(QStringLiteral("other"), QStringLiteral("name")), QStringLiteral("other"));
+        QCOMPARE(p.readString(QStringLiteral("nowhere"), QStringLiteral("name"), QStringLiteral("fb")),
+                 QStringLiteral("fb"));
+        QCOMPARE(p.readSection(QStringLiteral("model")),
+                 (QStringList{QStringLiteral("Num=12abc"), QStringLiteral("Name=first"),
+                              QStringLiteral("name=second"), QStringLiteral("Signed=-7"),
+                              QStringLiteral("Word=abc")}));
+        QVERIFY(p.readSection(QStringLiteral("nowhere")).isEmpty());
+        QVERIFY(!ProfileFile(dir.filePath(QStringLiteral("missing.txt"))).exists());
+    }
+
+    void writeSectionReplacesOnlyThatSection()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("s.sch"));
+        const ProfileFile p(path);
+        QVERIFY(p.writeSection(QStringLiteral("A"), {QStringLiteral("1=x"), QStringLiteral("2=y")}));
+        QVERIFY(p.writeSection(QStringLiteral("B"), {QStringLiteral("k=[v]=;'ü")}));
+        QVERIFY(p.writeSection(QStringLiteral("a"), {QStringLiteral("3=z")}));
+        QCOMPARE(p.readSection(QStringLiteral("A")), QStringList{QStringLiteral("3=z")});
+        QCOMPARE(p.readString(QStringLiteral("B"), QStringLiteral("k")), QStringLiteral("[v]=;'ü"));
+        QCOMPARE(p.readString(QStringLiteral("A"), QStringLiteral("1")), QString());
+        QVERIFY(p.writeSection(QStringLiteral("A"), {}));
+        QVERIFY(p.readSection(QStringLiteral("A")).isEmpty());
+        QCOMPARE(p.readString(QStringLiteral("B"), QStringLiteral("k")), QStringLiteral("[v]=;'ü"));
+    }
+
+    void secondLockOnTheSameFolderFails()
+    {
+        QTemporaryDir a;
+        QTemporaryDir b;
+        SingleInstance first;
+        SingleInstance second;
+        SingleInstance other;
+        QVERIFY(first.acquire(a.path()));
+        QVERIFY(!second.acquire(a.path()));
+        QVERIFY(other.acquire(b.path()));
+    }
+
+    void lockIsFreedWithItsHolder()
+    {
+        QTemporaryDir a;
+        {
+            SingleInstance first;
+            QVERIFY(first.acquire(a.path()));
+        }
+        SingleInstance again;
+        QVERIFY(again.acquire(a.path()));
+    }
+
+    void lockHoldsAcrossProcesses()
+    {
+        QTemporaryDir a;
+        QTemporaryDir b;
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("NORVIK3_LOCK_CHILD"), a.path());
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForStarted(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(child.canReadLine(), 30000);
+        QCOMPARE(child.readLine().trimmed(), QByteArray("locked"));
+
+        SingleInstance here;
+        QVERIFY(!here.acquire(a.path()));
+        SingleInstance elsewhere;
+        QVERIFY(elsewhere.acquire(b.path()));
+
+        child.closeWriteChannel();
+        QVERIFY(child.waitForFinished(30000));
+        QVERIFY(here.acquire(a.path()));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    const QString child = qEnvironmentVariable("NORVIK3_LOCK_CHILD");
+    if (!child.isEmpty()) {
+        QCoreApplication app(argc, argv);
+        return holdLock(child);
+    }
+    QCoreApplication app(argc, argv);
+    TestPlatform test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_platform.moc"
