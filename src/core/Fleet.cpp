@@ -7,8 +7,7 @@ namespace {
 // Removes node k from the tree; every later NodeProjector entry moves down
 // one place, and entries above the removed projector index `removed` (0 when
 // no projector went) drop by one because their records moved down.
-void removeNode(AppState& state, int k, int removed)
-{
+void removeNode(AppState& state, int k, int removed) {
     const int count = NodeCount(state);
     for (int i = k; i < count; ++i) {
         const qint16 next = state.NodeProjector[i + 1];
@@ -20,63 +19,53 @@ void removeNode(AppState& state, int k, int removed)
 
 // Takes projector d out of the table: later records move down one slot, the
 // last used slot goes back to the defaults.
-void removeProjectorRecord(AppState& state, int d)
-{
+void removeProjectorRecord(AppState& state, int d) {
     for (int j = d; j < state.ProjectorCount; ++j)
         state.Projectors[j] = state.Projectors[j + 1];
     ResetProjector(state.Projectors[state.ProjectorCount]);
     --state.ProjectorCount;
 }
 
-bool validNode(const AppState& state, int nodeIndex)
-{
+bool validNode(const AppState& state, int nodeIndex) {
     return nodeIndex >= 1 && nodeIndex <= NodeCount(state);
 }
 
-QString nodeLimitMessage()
-{
+QString nodeLimitMessage() {
     return QStringLiteral("The tree cannot hold more than %1 entries.").arg(MaxNodes);
 }
 
 } // namespace
 
-void ResetProjector(ProjectorInfo& projector)
-{
+void ResetProjector(ProjectorInfo& projector) {
     projector = ProjectorInfo{};
 }
 
-void ResetAllProjectors(AppState& state)
-{
+void ResetAllProjectors(AppState& state) {
     for (ProjectorInfo& p : state.Projectors)
         ResetProjector(p);
     state.ProjectorCount = 0;
 }
 
-QChar NodeKind(const TreeNode& node)
-{
+QChar NodeKind(const TreeNode& node) {
     if (node.KeyName.isEmpty())
         return QChar();
     const QChar c = node.KeyName.at(0);
     return (c == QLatin1Char('r') || c == QLatin1Char('g') || c == QLatin1Char('p')) ? c : QChar();
 }
 
-QChar NodeKind(const AppState& state, int nodeIndex)
-{
+QChar NodeKind(const AppState& state, int nodeIndex) {
     return validNode(state, nodeIndex) ? NodeKind(Node(state, nodeIndex)) : QChar();
 }
 
-int NodeCount(const AppState& state)
-{
+int NodeCount(const AppState& state) {
     return int(state.Nodes.size());
 }
 
-const TreeNode& Node(const AppState& state, int nodeIndex)
-{
+const TreeNode& Node(const AppState& state, int nodeIndex) {
     return state.Nodes.at(std::size_t(nodeIndex - 1));
 }
 
-int NodeIndexOfKey(const AppState& state, const QString& key)
-{
+int NodeIndexOfKey(const AppState& state, const QString& key) {
     for (int i = 1; i <= NodeCount(state); ++i) {
         if (Node(state, i).KeyName == key)
             return i;
@@ -84,13 +73,11 @@ int NodeIndexOfKey(const AppState& state, const QString& key)
     return 0;
 }
 
-qint16 ProjectorOfNode(const AppState& state, int nodeIndex)
-{
+qint16 ProjectorOfNode(const AppState& state, int nodeIndex) {
     return validNode(state, nodeIndex) ? state.NodeProjector[nodeIndex] : qint16(-1);
 }
 
-int NodeOfProjector(const AppState& state, int projector)
-{
+int NodeOfProjector(const AppState& state, int projector) {
     for (int i = 1; i <= NodeCount(state); ++i) {
         if (state.NodeProjector[i] == projector)
             return i;
@@ -98,8 +85,7 @@ int NodeOfProjector(const AppState& state, int projector)
     return 0;
 }
 
-std::vector<int> GroupMembers(const AppState& state, int groupNode)
-{
+std::vector<int> GroupMembers(const AppState& state, int groupNode) {
     std::vector<int> members;
     if (!validNode(state, groupNode))
         return members;
@@ -111,8 +97,7 @@ std::vector<int> GroupMembers(const AppState& state, int groupNode)
     return members;
 }
 
-QString NewKey(const AppState& state, QChar kind)
-{
+QString NewKey(const AppState& state, QChar kind) {
     for (int n = 0; n <= MaxKeyNumber; ++n) {
         const QString key = kind + QString::number(n);
         if (NodeIndexOfKey(state, key) == 0)
@@ -121,15 +106,13 @@ QString NewKey(const AppState& state, QChar kind)
     return QString();
 }
 
-void ResetTree(AppState& state)
-{
+void ResetTree(AppState& state) {
     state.Nodes.clear();
     state.Nodes.push_back({RootKey, QString(), RootText});
     state.NodeProjector.fill(-1);
 }
 
-int AddGroupNode(AppState& state, const QString& name, QString* error)
-{
+int AddGroupNode(AppState& state, const QString& name, QString* error) {
     QString message = CheckNodeName(name);
     const QString key = NewKey(state, QLatin1Char('g'));
     if (message.isEmpty() && NodeCount(state) >= MaxNodes)
@@ -147,15 +130,15 @@ int AddGroupNode(AppState& state, const QString& name, QString* error)
     return node;
 }
 
-int AddProjectorNode(AppState& state, int parentNode, const ProjectorInfo& config, QString* error)
-{
+int AddProjectorNode(AppState& state, int parentNode, const ProjectorInfo& config, QString* error) {
     QString message = CheckNodeName(config.ProjectorName);
     const QString key = NewKey(state, QLatin1Char('p'));
     const QChar parentKind = NodeKind(state, parentNode);
     if (message.isEmpty() && parentKind != QLatin1Char('r') && parentKind != QLatin1Char('g'))
         message = QStringLiteral("A projector can only be added to the root or to a group.");
     if (message.isEmpty() && state.ProjectorCount >= MaxProjectors)
-        message = QStringLiteral("No more than %1 projectors can be registered.").arg(MaxProjectors);
+        message =
+            QStringLiteral("No more than %1 projectors can be registered.").arg(MaxProjectors);
     if (message.isEmpty() && NodeCount(state) >= MaxNodes)
         message = nodeLimitMessage();
     if (message.isEmpty() && key.isEmpty())
@@ -184,8 +167,7 @@ int AddProjectorNode(AppState& state, int parentNode, const ProjectorInfo& confi
     return node;
 }
 
-void DeleteProjectorNode(AppState& state, int nodeIndex)
-{
+void DeleteProjectorNode(AppState& state, int nodeIndex) {
     const qint16 d = ProjectorOfNode(state, nodeIndex);
     if (d < 1 || d > state.ProjectorCount)
         return;
@@ -195,8 +177,7 @@ void DeleteProjectorNode(AppState& state, int nodeIndex)
     state.LastStatusCheck = QDateTime();
 }
 
-void DeleteGroupNode(AppState& state, int nodeIndex)
-{
+void DeleteGroupNode(AppState& state, int nodeIndex) {
     if (NodeKind(state, nodeIndex) != QLatin1Char('g'))
         return;
     const QString key = Node(state, nodeIndex).KeyName;
@@ -214,8 +195,7 @@ void DeleteGroupNode(AppState& state, int nodeIndex)
     state.LastStatusCheck = QDateTime();
 }
 
-QString CheckNodeName(const QString& name)
-{
+QString CheckNodeName(const QString& name) {
     for (const QChar c : name) {
         const auto category = c.category();
         if (category == QChar::Other_Control || category == QChar::Separator_Line ||

@@ -5,27 +5,23 @@
 #include <QLocale>
 #include <QRegularExpression>
 
-QString FormatShortDate(const AppState& state, const QDate& date)
-{
+QString FormatShortDate(const AppState& state, const QDate& date) {
     return QLocale(state.LocaleId).toString(date, QLocale::ShortFormat);
 }
 
-QString FormatShortTime(const AppState& state, const QTime& time)
-{
+QString FormatShortTime(const AppState& state, const QTime& time) {
     const QLocale locale(state.LocaleId);
     if (state.ShortTimeFormat.isEmpty())
         return locale.toString(time, QLocale::ShortFormat);
     return locale.toString(time, state.ShortTimeFormat);
 }
 
-QString FormatDateTime(const AppState& state, const QDateTime& moment)
-{
+QString FormatDateTime(const AppState& state, const QDateTime& moment) {
     return FormatShortDate(state, moment.date()) + QLatin1Char(' ') +
            FormatShortTime(state, moment.time());
 }
 
-QString DeriveShortTimeFormat(const QString& timeFormat, const QString& separator)
-{
+QString DeriveShortTimeFormat(const QString& timeFormat, const QString& separator) {
     if (separator.isEmpty())
         return timeFormat;
     QString out = timeFormat;
@@ -40,8 +36,7 @@ QString DeriveShortTimeFormat(const QString& timeFormat, const QString& separato
     return out;
 }
 
-QString TimeSeparatorOf(const QString& timeFormat)
-{
+QString TimeSeparatorOf(const QString& timeFormat) {
     // The first character between the hour and the minutes.
     const int hour = timeFormat.indexOf(QRegularExpression(QStringLiteral("[hH]")));
     if (hour < 0)
@@ -57,16 +52,14 @@ QString TimeSeparatorOf(const QString& timeFormat)
     return QString();
 }
 
-QString WithoutTimeZone(const QString& timeFormat)
-{
+QString WithoutTimeZone(const QString& timeFormat) {
     // A time picker has no zone; drop the zone field and the blank before it.
     QString out = timeFormat;
     out.remove(QRegularExpression(QStringLiteral("\\s*\\bt+\\b")));
     return out;
 }
 
-QPoint CenteredPosition(const QRect& mainWindow, const QSize& dialog, const QSize& screen)
-{
+QPoint CenteredPosition(const QRect& mainWindow, const QSize& dialog, const QSize& screen) {
     auto place = [](int origin, int outer, int inner, int screenSize) {
         int pos = origin + (outer - inner) / 2;
         if (pos + inner > screenSize)

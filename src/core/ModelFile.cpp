@@ -8,25 +8,21 @@ namespace {
 const QString ModelSection = QStringLiteral("MODEL");
 
 // "Model_" + 1 gives "Model_001".
-QString numberedKey(const QString& prefix, int n)
-{
+QString numberedKey(const QString& prefix, int n) {
     return prefix + (QStringLiteral("000") + QString::number(n)).right(3);
 }
 
-qint16 boundedCount(int value, int limit)
-{
+qint16 boundedCount(int value, int limit) {
     return qint16(qBound(0, value, limit));
 }
 
-qint16 smallNumber(int value)
-{
+qint16 smallNumber(int value) {
     return (value < -32768 || value > 32767) ? 0 : qint16(value);
 }
 
 } // namespace
 
-QString GetField(const QString& separator, const QString& text, int n)
-{
+QString GetField(const QString& separator, const QString& text, int n) {
     // Positions are 1-based as in the description of the format: a position
     // p is the character text[p - 1]; 0 means "none".
     const int length = int(text.size());
@@ -35,9 +31,8 @@ QString GetField(const QString& separator, const QString& text, int n)
     int end = 0;
     for (int i = 0; i < n; ++i) {
         start = end;
-        const int found = separator.isEmpty() || end > length
-                              ? -1
-                              : int(text.indexOf(separator, end));
+        const int found =
+            separator.isEmpty() || end > length ? -1 : int(text.indexOf(separator, end));
         end = found >= 0 ? found + 1 : length + 1;
     }
     if (start >= end)
@@ -49,13 +44,11 @@ QString GetField(const QString& separator, const QString& text, int n)
     return text.mid(start, end - 1 - start);
 }
 
-void LoadModels(AppState& state)
-{
+void LoadModels(AppState& state) {
     LoadModels(state, state.ProgramFolder + QStringLiteral("/PJModel.txt"));
 }
 
-void LoadModels(AppState& state, const QString& modelFilePath)
-{
+void LoadModels(AppState& state, const QString& modelFilePath) {
     for (ModelInfo& model : state.Models)
         model = ModelInfo{};
     state.ModelCount = 0;
@@ -76,15 +69,15 @@ void LoadModels(AppState& state, const QString& modelFilePath)
         model.AspectNum =
             boundedCount(file.readInt(model.Name, QStringLiteral("AspectNum")), MaxModelEntries);
         for (int k = 1; k <= model.AspectNum; ++k)
-            model.Aspect[k] = file.readString(model.Name, numberedKey(QStringLiteral("Aspect_"), k));
+            model.Aspect[k] =
+                file.readString(model.Name, numberedKey(QStringLiteral("Aspect_"), k));
         model.Network = smallNumber(file.readInt(model.Name, QStringLiteral("Network")));
         model.NetworkPort = smallNumber(file.readInt(model.Name, QStringLiteral("NetworkPort")));
     }
     state.ModelCount = count;
 }
 
-const ModelInfo* FindModel(const AppState& state, const QString& name)
-{
+const ModelInfo* FindModel(const AppState& state, const QString& name) {
     for (int n = 1; n <= state.ModelCount; ++n) {
         if (state.Models[n].Name == name)
             return &state.Models[n];

@@ -13,8 +13,7 @@ const QString PJInfo = QStringLiteral("PJInfo");
 const QString MailSetting = QStringLiteral("MailSetting/");
 const QString Setting = QStringLiteral("Setting/");
 
-QString flagText(bool value)
-{
+QString flagText(bool value) {
     return value ? QStringLiteral("1") : QStringLiteral("0");
 }
 
@@ -62,13 +61,11 @@ constexpr MailText mailTexts[] = {
     {"FilePath", &MailSettings::FilePath},
 };
 
-QString sendAddressKey(int n)
-{
+QString sendAddressKey(int n) {
     return QStringLiteral("SendAddress") + QString::number(n);
 }
 
-void loadProjectors(QSettings& s, AppState& state)
-{
+void loadProjectors(QSettings& s, AppState& state) {
     const qint16 stored = storedInt16(s, PJInfo + QStringLiteral("/PJNum")).value_or(0);
     state.ProjectorCount = qint16(qBound(0, int(stored), MaxProjectors));
     s.beginGroup(PJInfo);
@@ -85,14 +82,14 @@ void loadProjectors(QSettings& s, AppState& state)
         readInto(p.ModelName, storedText(s, g + QStringLiteral("ModelName")));
         readInto(p.ConnectionKind, storedInt16(s, g + QStringLiteral("ConnectionKind")));
         readInto(p.COMPort, storedInt16(s, g + QStringLiteral("COMPort")));
-        p.COMSettings = storedText(s, g + QStringLiteral("COMSettings")).value_or(DefaultCOMSettings);
+        p.COMSettings =
+            storedText(s, g + QStringLiteral("COMSettings")).value_or(DefaultCOMSettings);
         readInto(p.IPAddress, storedText(s, g + QStringLiteral("IPAddress")));
         p.PortNo = storedText(s, g + QStringLiteral("PortNo")).value_or(DefaultPortNo);
     }
 }
 
-void loadMail(const QSettings& s, MailSettings& mail)
-{
+void loadMail(const QSettings& s, MailSettings& mail) {
     mail = MailSettings{};
     for (const MailFlag& f : mailFlags)
         readInto(mail.*f.field, storedFlag(s, MailSetting + QLatin1String(f.name)));
@@ -102,20 +99,19 @@ void loadMail(const QSettings& s, MailSettings& mail)
         readInto(mail.*t.field, storedText(s, MailSetting + QLatin1String(t.name)));
     for (int n = 1; n <= 10; ++n)
         readInto(mail.SendAddress[n], storedText(s, MailSetting + sendAddressKey(n)));
-    readInto(mail.MailSendKindFlag, storedRounded(s, MailSetting + QStringLiteral("MailSendKindFlag")));
+    readInto(mail.MailSendKindFlag,
+             storedRounded(s, MailSetting + QStringLiteral("MailSendKindFlag")));
 }
 
 // Intervals and time-outs of 0 or below would make timers spin; they count
 // as missing.
-void readPositive(qint32& field, const QSettings& s, const QString& key)
-{
+void readPositive(qint32& field, const QSettings& s, const QString& key) {
     const auto value = storedInt32(s, key);
     if (value && *value > 0)
         field = *value;
 }
 
-void loadTiming(const QSettings& s, TimingSettings& timing)
-{
+void loadTiming(const QSettings& s, TimingSettings& timing) {
     timing = TimingSettings{};
     readPositive(timing.StatusCheckInterval, s, Setting + QStringLiteral("StatusCheckInterval"));
     readPositive(timing.PingTimeout, s, Setting + QStringLiteral("PingTimeout"));
@@ -123,8 +119,7 @@ void loadTiming(const QSettings& s, TimingSettings& timing)
     readPositive(timing.CommTimeoutTime, s, Setting + QStringLiteral("CommTimeoutTime"));
 }
 
-bool finish(QSettings& s)
-{
+bool finish(QSettings& s) {
     s.sync();
     return s.status() == QSettings::NoError;
 }
@@ -133,8 +128,7 @@ bool finish(QSettings& s)
 
 SettingsStore::SettingsStore(QString filePath) : m_filePath(std::move(filePath)) {}
 
-void SettingsStore::LoadConfiguration(AppState& state) const
-{
+void SettingsStore::LoadConfiguration(AppState& state) const {
     ResetAllProjectors(state);
     {
         QSettings s(m_filePath, QSettings::IniFormat);
@@ -145,8 +139,7 @@ void SettingsStore::LoadConfiguration(AppState& state) const
     LoadModels(state);
 }
 
-bool SettingsStore::SaveProjectors(const AppState& state) const
-{
+bool SettingsStore::SaveProjectors(const AppState& state) const {
     QSettings s(m_filePath, QSettings::IniFormat);
     // Removed and rewritten in memory; the one sync() below replaces the
     // file atomically, so no half-written table ever reaches the disk.
@@ -166,37 +159,33 @@ bool SettingsStore::SaveProjectors(const AppState& state) const
     return finish(s);
 }
 
-bool SettingsStore::writeMailText(const QString& name, const QString& text) const
-{
+bool SettingsStore::writeMailText(const QString& name, const QString& text) const {
     QSettings s(m_filePath, QSettings::IniFormat);
     s.setValue(MailSetting + name, text);
     return finish(s);
 }
 
-bool SettingsStore::writeMailFlag(const QString& name, bool value) const
-{
+bool SettingsStore::writeMailFlag(const QString& name, bool value) const {
     return writeMailText(name, flagText(value));
 }
 
-bool SettingsStore::writeMailNumber(const QString& name, qint32 value) const
-{
+bool SettingsStore::writeMailNumber(const QString& name, qint32 value) const {
     return writeMailText(name, QString::number(value));
 }
 
-bool SettingsStore::writeSetting(const QString& name, const QString& text) const
-{
+bool SettingsStore::writeSetting(const QString& name, const QString& text) const {
     QSettings s(m_filePath, QSettings::IniFormat);
     s.setValue(Setting + name, text);
     return finish(s);
 }
 
-bool SettingsStore::saveMailSettings(const MailSettings& mail) const
-{
+bool SettingsStore::saveMailSettings(const MailSettings& mail) const {
     QSettings s(m_filePath, QSettings::IniFormat);
     for (const MailFlag& f : mailFlags)
         s.setValue(MailSetting + QLatin1String(f.name), flagText(mail.*f.field));
     s.setValue(MailSetting + QStringLiteral("LampAlarmTime"), QString::number(mail.LampAlarmTime));
-    s.setValue(MailSetting + QStringLiteral("FilterAlarmTime"), QString::number(mail.FilterAlarmTime));
+    s.setValue(MailSetting + QStringLiteral("FilterAlarmTime"),
+               QString::number(mail.FilterAlarmTime));
     // Empty texts are written too: a cleared text stays cleared.
     for (const MailText& t : mailTexts)
         s.setValue(MailSetting + QLatin1String(t.name), mail.*t.field);
@@ -205,10 +194,8 @@ bool SettingsStore::saveMailSettings(const MailSettings& mail) const
     return finish(s);
 }
 
-QString SettingsStore::serialDevice(int comPort) const
-{
+QString SettingsStore::serialDevice(int comPort) const {
     const QSettings s(m_filePath, QSettings::IniFormat);
-    const auto device =
-        storedText(s, QStringLiteral("SerialPorts/COM") + QString::number(comPort));
+    const auto device = storedText(s, QStringLiteral("SerialPorts/COM") + QString::number(comPort));
     return device ? *device : QStringLiteral("/dev/ttyS") + QString::number(comPort - 1);
 }

@@ -14,8 +14,7 @@ struct StoredNode {
     qint16 pjIndex = -1;
 };
 
-StoredNode readNode(const QSettings& s, int n)
-{
+StoredNode readNode(const QSettings& s, int n) {
     const QString g = PJTree + QLatin1Char('/') + QString::number(n) + QLatin1Char('/');
     StoredNode node;
     node.parentKey = storedText(s, g + QStringLiteral("ParentKey")).value_or(QString());
@@ -28,8 +27,7 @@ StoredNode readNode(const QSettings& s, int n)
 // Adds a stored group or projector node when it can be placed; a parent that
 // names no usable node places it under the root. Returns false for nodes that
 // cannot stand in the tree (unknown kind, repeated key, no projector record).
-bool placeNode(AppState& state, const StoredNode& stored)
-{
+bool placeNode(AppState& state, const StoredNode& stored) {
     const QChar kind = stored.keyName.isEmpty() ? QChar() : stored.keyName.at(0);
     if (kind != QLatin1Char('g') && kind != QLatin1Char('p'))
         return false;
@@ -44,8 +42,8 @@ bool placeNode(AppState& state, const StoredNode& stored)
     const int parentNode = NodeIndexOfKey(state, parent);
     const QChar parentKind = parentNode ? NodeKind(state, parentNode) : QChar();
     // Groups stand only under the root; projectors under the root or a group.
-    const bool parentFits = parentKind == QLatin1Char('r') ||
-                            (isProjector && parentKind == QLatin1Char('g'));
+    const bool parentFits =
+        parentKind == QLatin1Char('r') || (isProjector && parentKind == QLatin1Char('g'));
     if (!parentFits)
         parent = RootKey;
 
@@ -56,8 +54,7 @@ bool placeNode(AppState& state, const StoredNode& stored)
 
 } // namespace
 
-void SettingsStore::LoadTree(AppState& state) const
-{
+void SettingsStore::LoadTree(AppState& state) const {
     ResetTree(state);
     const QSettings s(m_filePath, QSettings::IniFormat);
     const qint16 count = storedInt16(s, PJTree + QStringLiteral("/Node Count")).value_or(0);
@@ -70,8 +67,7 @@ void SettingsStore::LoadTree(AppState& state) const
     }
 }
 
-bool SettingsStore::SaveTree(const AppState& state) const
-{
+bool SettingsStore::SaveTree(const AppState& state) const {
     QSettings s(m_filePath, QSettings::IniFormat);
     // Removed and rewritten in memory, then written in one atomic sync().
     s.remove(PJTree);

@@ -5,8 +5,7 @@
 #include <cmath>
 #include <limits>
 
-std::optional<QString> storedText(const QSettings& settings, const QString& key)
-{
+std::optional<QString> storedText(const QSettings& settings, const QString& key) {
     const QVariant value = settings.value(key);
     QString text = value.typeId() == QMetaType::QStringList
                        ? value.toStringList().join(QLatin1Char(','))
@@ -16,8 +15,7 @@ std::optional<QString> storedText(const QSettings& settings, const QString& key)
     return text;
 }
 
-std::optional<qint16> storedInt16(const QSettings& settings, const QString& key)
-{
+std::optional<qint16> storedInt16(const QSettings& settings, const QString& key) {
     const auto number = storedInt32(settings, key);
     if (!number || *number < std::numeric_limits<qint16>::min() ||
         *number > std::numeric_limits<qint16>::max())
@@ -25,8 +23,7 @@ std::optional<qint16> storedInt16(const QSettings& settings, const QString& key)
     return qint16(*number);
 }
 
-std::optional<qint32> storedInt32(const QSettings& settings, const QString& key)
-{
+std::optional<qint32> storedInt32(const QSettings& settings, const QString& key) {
     const auto text = storedText(settings, key);
     if (!text)
         return std::nullopt;
@@ -40,8 +37,7 @@ std::optional<qint32> storedInt32(const QSettings& settings, const QString& key)
 namespace {
 
 // The leading decimal number of a text ("12abc" gives 12), if any.
-std::optional<double> leadingNumber(const QString& text)
-{
+std::optional<double> leadingNumber(const QString& text) {
     static const QRegularExpression number(
         QStringLiteral("^\\s*[+-]?(\\d+(\\.\\d*)?|\\.\\d+)([eE][+-]?\\d+)?"));
     const auto match = number.match(text);
@@ -52,8 +48,7 @@ std::optional<double> leadingNumber(const QString& text)
 
 } // namespace
 
-std::optional<bool> storedFlag(const QSettings& settings, const QString& key)
-{
+std::optional<bool> storedFlag(const QSettings& settings, const QString& key) {
     const auto text = storedText(settings, key);
     if (!text)
         return std::nullopt;
@@ -61,8 +56,7 @@ std::optional<bool> storedFlag(const QSettings& settings, const QString& key)
     return number && *number != 0.0;
 }
 
-std::optional<qint16> storedRounded(const QSettings& settings, const QString& key)
-{
+std::optional<qint16> storedRounded(const QSettings& settings, const QString& key) {
     const auto text = storedText(settings, key);
     if (!text)
         return std::nullopt;
@@ -70,7 +64,8 @@ std::optional<qint16> storedRounded(const QSettings& settings, const QString& ke
     if (!number)
         return std::nullopt;
     const double rounded = std::nearbyint(*number);
-    if (rounded < std::numeric_limits<qint16>::min() || rounded > std::numeric_limits<qint16>::max())
+    if (rounded < std::numeric_limits<qint16>::min() ||
+        rounded > std::numeric_limits<qint16>::max())
         return std::nullopt;
     return qint16(rounded);
 }

@@ -20,9 +20,7 @@ std::optional<bool> storedFlag(const QSettings& settings, const QString& key);
 // The nearest integer of the text's numeric value.
 std::optional<qint16> storedRounded(const QSettings& settings, const QString& key);
 
-template <typename T>
-void readInto(T& field, const std::optional<T>& value)
-{
+template <typename T> void readInto(T& field, const std::optional<T>& value) {
     if (value)
         field = *value;
 }

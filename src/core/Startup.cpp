@@ -12,15 +12,11 @@
 #include <QSaveFile>
 #include <QTemporaryDir>
 
-ProgramSession::ProgramSession(AppState& state)
-    : m_state(state), m_store(SettingsFilePath())
-{
-}
+ProgramSession::ProgramSession(AppState& state) : m_state(state), m_store(SettingsFilePath()) {}
 
 ProgramSession::~ProgramSession() = default;
 
-bool ProgramSession::start(const QStringList& arguments)
-{
+bool ProgramSession::start(const QStringList& arguments) {
     m_state.ProgramFolder = ProgramFolderPath();
     m_state.SettingsFile = m_store.filePath();
     QDir().mkpath(m_state.ProgramFolder);
@@ -40,28 +36,28 @@ bool ProgramSession::start(const QStringList& arguments)
     return true;
 }
 
-void ProgramSession::createLogs(const QStringList& arguments)
-{
+void ProgramSession::createLogs(const QStringList& arguments) {
     // Exactly the one word, case-sensitive, and nothing else.
     m_state.CommLogEnabled = arguments == QStringList{QStringLiteral("DON")} ? 1 : 0;
     m_state.CommLog.reset();
     if (m_state.CommLogEnabled) {
-        m_state.CommLog = std::make_unique<LogFileMaker>(m_state.ProgramFolder + QStringLiteral("/Log/"));
+        m_state.CommLog =
+            std::make_unique<LogFileMaker>(m_state.ProgramFolder + QStringLiteral("/Log/"));
         m_state.CommLog->setClock(&m_state.clock);
     }
-    m_state.MailLog = std::make_unique<LogFileMaker>(m_state.ProgramFolder + QStringLiteral("/MailLog/"));
+    m_state.MailLog =
+        std::make_unique<LogFileMaker>(m_state.ProgramFolder + QStringLiteral("/MailLog/"));
     m_state.MailLog->setClock(&m_state.clock);
 }
 
-void ProgramSession::createFolders()
-{
+void ProgramSession::createFolders() {
     // A failure shows later as a schedule folder without files.
     QDir().mkpath(m_state.ProgramFolder + QStringLiteral("/Schedule"));
 }
 
-void ProgramSession::makeTempFolder()
-{
-    m_tempDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/norvik3-XXXXXX"));
+void ProgramSession::makeTempFolder() {
+    m_tempDir =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/norvik3-XXXXXX"));
     if (m_tempDir->isValid()) {
         QFile::setPermissions(m_tempDir->path(),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -75,8 +71,7 @@ void ProgramSession::makeTempFolder()
     m_state.ArpFile = m_state.TempFolder + QStringLiteral("/Arp.txt");
 }
 
-void ProgramSession::installSampleModelFile() const
-{
+void ProgramSession::installSampleModelFile() const {
     const QString target = m_state.ProgramFolder + QStringLiteral("/PJModel.txt");
     if (QFile::exists(target))
         return;
@@ -90,16 +85,14 @@ void ProgramSession::installSampleModelFile() const
         file.cancelWriting();
 }
 
-void ProgramSession::takeLocale()
-{
+void ProgramSession::takeLocale() {
     const QLocale locale = QLocale::system();
     m_state.LocaleId = locale.name();
     const QString format = WithoutTimeZone(locale.timeFormat(QLocale::LongFormat));
     m_state.ShortTimeFormat = DeriveShortTimeFormat(format, TimeSeparatorOf(format));
 }
 
-QByteArray SampleModelFile()
-{
+QByteArray SampleModelFile() {
     QFile file(QStringLiteral(":/norvik3/PJModel.txt"));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

@@ -15,7 +15,7 @@ struct AppState;
 // private temporary folder, the locale values and the settings store. It
 // owns the lock and the temporary folder for as long as the run lasts.
 class ProgramSession {
-public:
+  public:
     explicit ProgramSession(AppState& state);
     ~ProgramSession();
     ProgramSession(const ProgramSession&) = delete;
@@ -28,7 +28,7 @@ public:
 
     const SettingsStore& store() const { return m_store; }
 
-private:
+  private:
     void createLogs(const QStringList& arguments);
     void createFolders();
     void makeTempFolder();

@@ -8,28 +8,23 @@
 #include <QFile>
 #include <QFileInfo>
 
-QString DefaultLogFolder()
-{
+QString DefaultLogFolder() {
     return ProgramFolderPath() + QStringLiteral("/NorvikLog/");
 }
 
-QDateTime LogFileMaker::now() const
-{
+QDateTime LogFileMaker::now() const {
     return m_clock ? m_clock->now() : QDateTime::currentDateTime();
 }
 
-LogFileMaker::LogFileMaker(const QString& path)
-{
+LogFileMaker::LogFileMaker(const QString& path) {
     setPath(path.isEmpty() ? DefaultLogFolder() : path);
 }
 
-void LogFileMaker::setPath(const QString& path)
-{
+void LogFileMaker::setPath(const QString& path) {
     m_path = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
 }
 
-QString LogFileMaker::currentFileName() const
-{
+QString LogFileMaker::currentFileName() const {
     const QDate today = now().date();
     if (m_maxSize <= 0)
         return m_path + today.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".log");
@@ -45,16 +40,14 @@ QString LogFileMaker::currentFileName() const
     return prefix + QStringLiteral("9.log");
 }
 
-bool LogFileMaker::WriteLog(const QString& text, qint16 stamp)
-{
+bool LogFileMaker::WriteLog(const QString& text, qint16 stamp) {
     QDir dir(m_path);
     if (!dir.exists() && !QDir().mkdir(m_path))
         return false;
 
     QString line;
     if (stamp == 1) {
-        line = QLatin1Char('[') +
-               now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) +
+        line = QLatin1Char('[') + now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) +
                QStringLiteral("],");
     }
     line += text + QStringLiteral("\r\n");
@@ -70,8 +63,7 @@ bool LogFileMaker::WriteLog(const QString& text, qint16 stamp)
     return removeOldest();
 }
 
-bool LogFileMaker::removeOldest() const
-{
+bool LogFileMaker::removeOldest() const {
     const QFileInfoList files =
         QDir(m_path).entryInfoList({QStringLiteral("*.log")}, QDir::Files, QDir::Name);
     if (files.isEmpty() || files.size() < m_maxCount)

@@ -9,7 +9,7 @@ class Clock;
 // over to numbered files at a size limit, and keeps the number of *.log files
 // in the folder bounded by deleting the oldest.
 class LogFileMaker {
-public:
+  public:
     explicit LogFileMaker(const QString& path = QString());
 
     qint32 MaxSize() const { return m_maxSize; }
@@ -29,7 +29,7 @@ public:
     // Dates and stamps follow this clock instead of the system clock.
     void setClock(const Clock* clock) { m_clock = clock; }
 
-private:
+  private:
     QDateTime now() const;
     bool removeOldest() const;
 

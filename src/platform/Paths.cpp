@@ -5,15 +5,13 @@
 
 namespace {
 
-QString homeOverride()
-{
+QString homeOverride() {
     return qEnvironmentVariable("NORVIK3_HOME");
 }
 
 } // namespace
 
-QString ProgramFolderPath()
-{
+QString ProgramFolderPath() {
     const QString home = homeOverride();
     if (!home.isEmpty())
         return QDir::cleanPath(home);
@@ -23,8 +21,7 @@ QString ProgramFolderPath()
                            QStringLiteral("/KESTRAN/Norvik3"));
 }
 
-QString SettingsFilePath()
-{
+QString SettingsFilePath() {
     const QString home = homeOverride();
     if (!home.isEmpty())
         return QDir::cleanPath(home) + QStringLiteral("/Norvik3.conf");

@@ -10,8 +10,7 @@
 
 namespace {
 
-QStringList readLines(const QString& path)
-{
+QStringList readLines(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -27,8 +26,7 @@ QStringList readLines(const QString& path)
 }
 
 // The section name of a header line "[name]", or nothing for other lines.
-std::optional<QString> sectionName(const QString& line)
-{
+std::optional<QString> sectionName(const QString& line) {
     const QString t = line.trimmed();
     if (!t.startsWith(QLatin1Char('[')))
         return std::nullopt;
@@ -38,15 +36,13 @@ std::optional<QString> sectionName(const QString& line)
     return t.mid(1, close - 1).trimmed();
 }
 
-bool sameName(const QString& a, const QString& b)
-{
+bool sameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
 // Half-open line range [first, last) of the body of the first section of that
 // name; first is -1 when there is none.
-std::pair<int, int> sectionBody(const QStringList& lines, const QString& section)
-{
+std::pair<int, int> sectionBody(const QStringList& lines, const QString& section) {
     int first = -1;
     for (int i = 0; i < lines.size(); ++i) {
         const auto name = sectionName(lines.at(i));
@@ -60,16 +56,14 @@ std::pair<int, int> sectionBody(const QStringList& lines, const QString& section
     return {first, first >= 0 ? int(lines.size()) : -1};
 }
 
-std::optional<std::pair<QString, QString>> splitEntry(const QString& line)
-{
+std::optional<std::pair<QString, QString>> splitEntry(const QString& line) {
     const int eq = line.indexOf(QLatin1Char('='));
     if (eq < 0)
         return std::nullopt;
     return std::make_pair(line.left(eq).trimmed(), line.mid(eq + 1).trimmed());
 }
 
-std::optional<QString> findValue(const QString& path, const QString& section, const QString& key)
-{
+std::optional<QString> findValue(const QString& path, const QString& section, const QString& key) {
     const QStringList lines = readLines(path);
     const auto [first, last] = sectionBody(lines, section);
     for (int i = first; i >= 0 && i < last; ++i) {
@@ -84,25 +78,23 @@ std::optional<QString> findValue(const QString& path, const QString& section, co
 
 ProfileFile::ProfileFile(QString path) : m_path(std::move(path)) {}
 
-bool ProfileFile::exists() const
-{
+bool ProfileFile::exists() const {
     return QFileInfo(m_path).isFile();
 }
 
 QString ProfileFile::readString(const QString& section, const QString& key,
-                                const QString& fallback) const
-{
+                                const QString& fallback) const {
     return findValue(m_path, section, key).value_or(fallback);
 }
 
-int ProfileFile::readInt(const QString& section, const QString& key, int fallback) const
-{
+int ProfileFile::readInt(const QString& section, const QString& key, int fallback) const {
     const auto value = findValue(m_path, section, key);
     if (!value)
         return fallback;
     int i = 0;
     bool negative = false;
-    if (i < value->size() && (value->at(i) == QLatin1Char('-') || value->at(i) == QLatin1Char('+'))) {
+    if (i < value->size() &&
+        (value->at(i) == QLatin1Char('-') || value->at(i) == QLatin1Char('+'))) {
         negative = value->at(i) == QLatin1Char('-');
         ++i;
     }
@@ -115,8 +107,7 @@ int ProfileFile::readInt(const QString& section, const QString& key, int fallbac
     return int(negative ? -number : number);
 }
 
-QStringList ProfileFile::readSection(const QString& section) const
-{
+QStringList ProfileFile::readSection(const QString& section) const {
     const QStringList lines = readLines(m_path);
     const auto [first, last] = sectionBody(lines, section);
     QStringList out;
@@ -128,8 +119,7 @@ QStringList ProfileFile::readSection(const QString& section) const
     return out;
 }
 
-bool ProfileFile::writeSection(const QString& section, const QStringList& entries) const
-{
+bool ProfileFile::writeSection(const QString& section, const QStringList& entries) const {
     QStringList lines = readLines(m_path);
     while (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();

@@ -10,16 +10,15 @@
 class TestCommandTable : public QObject {
     Q_OBJECT
 
-private:
-    static int word(const CommandFrame& f, int offset)
-    {
+  private:
+    static int word(const CommandFrame& f, int offset) {
         return f.bytes[std::size_t(offset)] | (f.bytes[std::size_t(offset + 1)] << 8);
     }
 
-private slots:
-    void everyFrameMatchesTheReferenceList()
-    {
-        QFile file(qEnvironmentVariable("NORVIK3_SOURCE_DIR") + QStringLiteral("/tests/comm/frames.txt"));
+  private slots:
+    void everyFrameMatchesTheReferenceList() {
+        QFile file(qEnvironmentVariable("NORVIK3_SOURCE_DIR") +
+                   QStringLiteral("/tests/comm/frames.txt"));
         QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
         const CommandTable& table = BuildCommandTable();
         std::set<QString> seen;
@@ -46,8 +45,7 @@ private slots:
         QVERIFY(!table.byName(QStringLiteral("PowerToggleCommand")));
     }
 
-    void invariantsHoldForEveryFrame()
-    {
+    void invariantsHoldForEveryFrame() {
         const CommandTable& table = BuildCommandTable();
         QCOMPARE(&table, &BuildCommandTable()); // built once, shared
         for (const char* name : CommandTable::names()) {
@@ -70,9 +68,11 @@ private slots:
                 expected = codeOf(QStringLiteral("InputSet"));
             else if (n.startsWith(QStringLiteral("AspectSet")))
                 expected = codeOf(QStringLiteral("AspectSet"));
-            else if (n.endsWith(QStringLiteral("OnCommand")) || n == QStringLiteral("MirrorHInverseCommand"))
+            else if (n.endsWith(QStringLiteral("OnCommand")) ||
+                     n == QStringLiteral("MirrorHInverseCommand"))
                 expected = 1;
-            else if (n.endsWith(QStringLiteral("OffCommand")) || n.endsWith(QStringLiteral("NormalCommand")))
+            else if (n.endsWith(QStringLiteral("OffCommand")) ||
+                     n.endsWith(QStringLiteral("NormalCommand")))
                 expected = 0;
             else if (n == QStringLiteral("MirrorVInverseCommand"))
                 expected = 2;
@@ -83,22 +83,23 @@ private slots:
         }
     }
 
-    void setFramesAddressTheSameItemAsTheirGetFrame()
-    {
+    void setFramesAddressTheSameItemAsTheirGetFrame() {
         const CommandTable& t = BuildCommandTable();
-        QCOMPARE(word(t.InputSet6Command, FrameTypeOffset), word(t.InputGetCommand, FrameTypeOffset));
-        QCOMPARE(word(t.AspectSet16Command, FrameTypeOffset), word(t.AspectGetCommand, FrameTypeOffset));
+        QCOMPARE(word(t.InputSet6Command, FrameTypeOffset),
+                 word(t.InputGetCommand, FrameTypeOffset));
+        QCOMPARE(word(t.AspectSet16Command, FrameTypeOffset),
+                 word(t.AspectGetCommand, FrameTypeOffset));
         QCOMPARE(word(t.AspectSet16Command, FrameTypeOffset), 0x2008);
         QCOMPARE(word(t.PowerOnCommand, FrameTypeOffset), 0x6000);
         QCOMPARE(word(t.BrightnessIncrementCommand, FrameTypeOffset),
                  word(t.BrightnessGetCommand, FrameTypeOffset));
-        QCOMPARE(word(t.MirrorHVInverseCommand, FrameTypeOffset), word(t.MirrorGetCommand, FrameTypeOffset));
+        QCOMPARE(word(t.MirrorHVInverseCommand, FrameTypeOffset),
+                 word(t.MirrorGetCommand, FrameTypeOffset));
         // The check field identifies nothing: two frames share 3E D3.
         QCOMPARE(word(t.AspectSet6Command, 5), word(t.BrightnessDecrementCommand, 5));
     }
 
-    void aCopyIsIndependentOfTheTable()
-    {
+    void aCopyIsIndependentOfTheTable() {
         const CommandTable& t = BuildCommandTable();
         QByteArray copy = t.PowerOnCommand.toByteArray();
         copy[11] = 0x00;

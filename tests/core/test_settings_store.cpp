@@ -10,8 +10,7 @@
 
 namespace {
 
-ProjectorInfo lanProjector(const QString& name, const QString& ip)
-{
+ProjectorInfo lanProjector(const QString& name, const QString& ip) {
     ProjectorInfo p;
     p.ProjectorName = name;
     p.ModelName = QStringLiteral("VX-5100N");
@@ -21,8 +20,7 @@ ProjectorInfo lanProjector(const QString& name, const QString& ip)
     return p;
 }
 
-ProjectorInfo serialProjector(const QString& name, qint16 port)
-{
+ProjectorInfo serialProjector(const QString& name, qint16 port) {
     ProjectorInfo p;
     p.ProjectorName = name;
     p.ModelName = QStringLiteral("VX-4200");
@@ -32,8 +30,7 @@ ProjectorInfo serialProjector(const QString& name, qint16 port)
     return p;
 }
 
-void loadAll(const SettingsStore& store, AppState& state)
-{
+void loadAll(const SettingsStore& store, AppState& state) {
     store.LoadConfiguration(state);
     store.LoadTree(state);
 }
@@ -43,9 +40,8 @@ void loadAll(const SettingsStore& store, AppState& state)
 class TestSettingsStore : public QObject {
     Q_OBJECT
 
-private slots:
-    void emptyStoreGivesDefaults()
-    {
+  private slots:
+    void emptyStoreGivesDefaults() {
         TestHome home;
         const auto stateOwner = std::make_unique<AppState>();
         AppState& state = *stateOwner;
@@ -77,8 +73,7 @@ private slots:
         QCOMPARE(state.ModelCount, qint16(0)); // no PJModel.txt
     }
 
-    void projectorsAndTreeSurviveARestart()
-    {
+    void projectorsAndTreeSurviveARestart() {
         TestHome home;
         const SettingsStore store(home.settingsFile());
         // Characters that mean something to INI files and the program's own
@@ -90,8 +85,10 @@ private slots:
             QString error;
             const int group = AddGroupNode(state, QStringLiteral("Hall [1]; east=ü"), &error);
             QVERIFY2(group > 0, qPrintable(error));
-            QVERIFY(AddProjectorNode(state, group, lanProjector(oddName, QStringLiteral("10.0.0.5")), &error));
-            QVERIFY(AddProjectorNode(state, 1, serialProjector(QStringLiteral("Lobby"), 3), &error));
+            QVERIFY(AddProjectorNode(state, group,
+                                     lanProjector(oddName, QStringLiteral("10.0.0.5")), &error));
+            QVERIFY(
+                AddProjectorNode(state, 1, serialProjector(QStringLiteral("Lobby"), 3), &error));
             QVERIFY(store.SaveProjectors(state));
             QVERIFY(store.SaveTree(state));
         }
@@ -126,15 +123,15 @@ private slots:
         QCOMPARE(state.NodeProjector[5], qint16(-1));
     }
 
-    void savingAfterADeleteRenumbersWithoutGaps()
-    {
+    void savingAfterADeleteRenumbersWithoutGaps() {
         TestHome home;
         const SettingsStore store(home.settingsFile());
         const auto stateOwner = std::make_unique<AppState>();
         AppState& state = *stateOwner;
         QString error;
         for (int i = 1; i <= 4; ++i)
-            QVERIFY(AddProjectorNode(state, 1, serialProjector(QStringLiteral("P%1").arg(i), qint16(i)), &error));
+            QVERIFY(AddProjectorNode(
+                state, 1, serialProjector(QStringLiteral("P%1").arg(i), qint16(i)), &error));
         QVERIFY(store.SaveProjectors(state) && store.SaveTree(state));
         DeleteProjectorNode(state, 3); // node 3 of 5, projector 2
         QVERIFY(store.SaveProjectors(state) && store.SaveTree(state));
@@ -169,8 +166,7 @@ private slots:
         QVERIFY(after.childGroups().isEmpty());
     }
 
-    void missingPortAndSerialSettingsTakeDefaults()
-    {
+    void missingPortAndSerialSettingsTakeDefaults() {
         TestHome home;
         home.write(QStringLiteral("Norvik3.conf"),
                    "[PJInfo]\nPJNum=3\n"
@@ -189,8 +185,7 @@ private slots:
         QCOMPARE(state.Projectors[3].ConnectionKind, qint16(-1));
     }
 
-    void longValuesAndClearedTextsComeBack()
-    {
+    void longValuesAndClearedTextsComeBack() {
         TestHome home;
         const SettingsStore store(home.settingsFile());
         MailSettings mail;
@@ -227,8 +222,7 @@ private slots:
         QCOMPARE(restarted.Mail.SendAddress[1], mail.SendAddress[1]);
     }
 
-    void singleValueWrites()
-    {
+    void singleValueWrites() {
         TestHome home;
         const SettingsStore store(home.settingsFile());
         QVERIFY(store.writeSetting(QStringLiteral("StatusCheckInterval"), QStringLiteral("45")));
@@ -243,12 +237,13 @@ private slots:
         QVERIFY(!state.Mail.DisconnectSend);
         QCOMPARE(state.Mail.FilterAlarmTime, qint16(900));
         QSettings raw(home.settingsFile(), QSettings::IniFormat);
-        QCOMPARE(raw.value(QStringLiteral("MailSetting/LampAlarmSend")).toString(), QStringLiteral("1"));
-        QCOMPARE(raw.value(QStringLiteral("MailSetting/DisconnectSend")).toString(), QStringLiteral("0"));
+        QCOMPARE(raw.value(QStringLiteral("MailSetting/LampAlarmSend")).toString(),
+                 QStringLiteral("1"));
+        QCOMPARE(raw.value(QStringLiteral("MailSetting/DisconnectSend")).toString(),
+                 QStringLiteral("0"));
     }
 
-    void handWrittenValuesFollowTheReadingRules()
-    {
+    void handWrittenValuesFollowTheReadingRules() {
         TestHome home;
         home.write(QStringLiteral("Norvik3.conf"),
                    "[PJInfo]\nPJNum=1\n1\\ProjectorName=Room 1, left\n1\\COMSettings=9600,n,8,1\n"
@@ -284,8 +279,7 @@ private slots:
         QCOMPARE(store.serialDevice(1), QStringLiteral("/dev/ttyS0"));
     }
 
-    void brokenTreesLoadWhatIsValid()
-    {
+    void brokenTreesLoadWhatIsValid() {
         TestHome home;
         home.write(QStringLiteral("Norvik3.conf"),
                    "[PJInfo]\nPJNum=2\n1\\ProjectorName=A\n2\\ProjectorName=B\n"
@@ -311,18 +305,19 @@ private slots:
         QCOMPARE(state.NodeProjector[5], qint16(-1));
     }
 
-    void garbageAndTruncatedFilesNeverStopALoad_data()
-    {
+    void garbageAndTruncatedFilesNeverStopALoad_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("binary") << QByteArray("\x00\xFF\xFE[[[==\n\x01\x02=\x03", 14);
-        QTest::newRow("truncated") << QByteArray("[PJInfo]\nPJNum=3\n1\\ProjectorName=Kept\n2\\Projec");
-        QTest::newRow("huge count") << QByteArray("[PJInfo]\nPJNum=30000\n[PJTree]\nNode%20Count=30000\n");
-        QTest::newRow("negative count") << QByteArray("[PJInfo]\nPJNum=-4\n[PJTree]\nNode%20Count=-1\n");
+        QTest::newRow("truncated")
+            << QByteArray("[PJInfo]\nPJNum=3\n1\\ProjectorName=Kept\n2\\Projec");
+        QTest::newRow("huge count")
+            << QByteArray("[PJInfo]\nPJNum=30000\n[PJTree]\nNode%20Count=30000\n");
+        QTest::newRow("negative count")
+            << QByteArray("[PJInfo]\nPJNum=-4\n[PJTree]\nNode%20Count=-1\n");
     }
 
-    void garbageAndTruncatedFilesNeverStopALoad()
-    {
+    void garbageAndTruncatedFilesNeverStopALoad() {
         QFETCH(QByteArray, bytes);
         TestHome home;
         home.write(QStringLiteral("Norvik3.conf"), bytes);
@@ -341,8 +336,7 @@ private slots:
         QCOMPARE(state.Timing.StatusCheckInterval, 300);
     }
 
-    void saveReplacesTheFileAtomically()
-    {
+    void saveReplacesTheFileAtomically() {
         TestHome home;
         const SettingsStore store(home.settingsFile());
         const auto stateOwner = std::make_unique<AppState>();

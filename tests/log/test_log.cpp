@@ -12,13 +12,11 @@
 
 namespace {
 
-QStringList logFiles(const QString& folder)
-{
+QStringList logFiles(const QString& folder) {
     return QDir(folder).entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name);
 }
 
-void makeFile(const QString& path, qint64 size, const QDateTime& modified)
-{
+void makeFile(const QString& path, qint64 size, const QDateTime& modified) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(QByteArray(size, 'x'));
@@ -26,8 +24,7 @@ void makeFile(const QString& path, qint64 size, const QDateTime& modified)
     QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
 }
 
-QByteArray contents(const QString& path)
-{
+QByteArray contents(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -37,17 +34,16 @@ QByteArray contents(const QString& path)
 class TestLog : public QObject {
     Q_OBJECT
 
-private:
+  private:
     QTemporaryDir m_dir;
     Clock m_clock;
 
     QString folder(const QString& name) const { return m_dir.filePath(name) + QLatin1Char('/'); }
 
-private slots:
+  private slots:
     void init() { m_clock.set(QDateTime(QDate(2024, 1, 31), QTime(13, 5, 9))); }
 
-    void pathAlwaysEndsWithOneSlash()
-    {
+    void pathAlwaysEndsWithOneSlash() {
         LogFileMaker log(QStringLiteral("/x/y"));
         QCOMPARE(log.Path(), QStringLiteral("/x/y/"));
         log.setPath(QStringLiteral("/x/z/"));
@@ -57,8 +53,7 @@ private slots:
         QVERIFY(LogFileMaker().Path().endsWith(QStringLiteral("/NorvikLog/")));
     }
 
-    void dailyFilesAndLineFormat()
-    {
+    void dailyFilesAndLineFormat() {
         const QString dir = folder(QStringLiteral("daily"));
         LogFileMaker log(dir);
         log.setClock(&m_clock);
@@ -69,19 +64,19 @@ private slots:
                  QByteArray("[2024/01/31 13:05:09],TCP-Recv(3):[1D][00][00]\r\nplain\r\n"));
         m_clock.set(QDateTime(QDate(2024, 2, 1), QTime(0, 0, 1)));
         QVERIFY(log.WriteLog(QStringLiteral("next day"), 1));
-        QCOMPARE(logFiles(dir), (QStringList{QStringLiteral("20240131.log"), QStringLiteral("20240201.log")}));
-        QCOMPARE(contents(dir + QStringLiteral("20240201.log")), QByteArray("[2024/02/01 00:00:01],next day\r\n"));
+        QCOMPARE(logFiles(dir),
+                 (QStringList{QStringLiteral("20240131.log"), QStringLiteral("20240201.log")}));
+        QCOMPARE(contents(dir + QStringLiteral("20240201.log")),
+                 QByteArray("[2024/02/01 00:00:01],next day\r\n"));
     }
 
-    void missingParentFolderFailsTheWrite()
-    {
+    void missingParentFolderFailsTheWrite() {
         LogFileMaker log(m_dir.filePath(QStringLiteral("no/such/folder")));
         log.setClock(&m_clock);
         QVERIFY(!log.WriteLog(QStringLiteral("lost"), 1));
     }
 
-    void sizeLimitRollsOverToNumberedFiles()
-    {
+    void sizeLimitRollsOverToNumberedFiles() {
         const QString dir = folder(QStringLiteral("sized"));
         QVERIFY(QDir().mkpath(dir));
         LogFileMaker log(dir);
@@ -101,12 +96,12 @@ private slots:
             makeFile(dir + QStringLiteral("240131_%1.log").arg(n), 2000, m_clock.now());
         QVERIFY(log.WriteLog(QStringLiteral("c"), 1));
         QVERIFY(log.WriteLog(QStringLiteral("d"), 1));
-        QVERIFY(contents(dir + QStringLiteral("240131_9.log")).endsWith("],c\r\n[2024/01/31 13:05:09],d\r\n"));
+        QVERIFY(contents(dir + QStringLiteral("240131_9.log"))
+                    .endsWith("],c\r\n[2024/01/31 13:05:09],d\r\n"));
         QCOMPARE(logFiles(dir).size(), 9);
     }
 
-    void countCleanUpDeletesTheOldest_data()
-    {
+    void countCleanUpDeletesTheOldest_data() {
         QTest::addColumn<int>("existing");
         QTest::addColumn<bool>("todayExists");
         QTest::addColumn<int>("left");
@@ -116,8 +111,7 @@ private slots:
         QTest::newRow("31 files, new day") << 31 << false << 31;
     }
 
-    void countCleanUpDeletesTheOldest()
-    {
+    void countCleanUpDeletesTheOldest() {
         QFETCH(int, existing);
         QFETCH(bool, todayExists);
         QFETCH(int, left);
@@ -137,13 +131,13 @@ private slots:
         log.setClock(&m_clock);
         QVERIFY(log.WriteLog(QStringLiteral("line"), 1));
         QCOMPARE(logFiles(dir).size(), left);
-        QCOMPARE(QFileInfo::exists(dir + QStringLiteral("foreign.log")), existing + (todayExists ? 0 : 1) < 32);
+        QCOMPARE(QFileInfo::exists(dir + QStringLiteral("foreign.log")),
+                 existing + (todayExists ? 0 : 1) < 32);
         QVERIFY(QFileInfo::exists(dir + QStringLiteral("notes.txt")));
         QVERIFY(QFileInfo::exists(dir + QStringLiteral("20240131.log")));
     }
 
-    void commAndMailLogWriters()
-    {
+    void commAndMailLogWriters() {
         const auto stateOwner = std::make_unique<AppState>();
         AppState& state = *stateOwner;
         state.clock.set(m_clock.now());
@@ -160,19 +154,20 @@ private slots:
         state.CommLogEnabled = 1;
         WriteCommLog(state, QString());
         QVERIFY(logFiles(comm).isEmpty());
-        WriteCommLog(state, QStringLiteral("TCP-Send(1):") + FormatFrameHex(QByteArray("\x06\x1D\xFF", 3)));
+        WriteCommLog(state, QStringLiteral("TCP-Send(1):") +
+                                FormatFrameHex(QByteArray("\x06\x1D\xFF", 3)));
         QCOMPARE(contents(comm + QStringLiteral("20240131.log")),
                  QByteArray("[2024/01/31 13:05:09],TCP-Send(1):[06][1D][FF]\r\n"));
 
         WriteMailLog(state, QString());
         QVERIFY(logFiles(mail).isEmpty());
         WriteMailLog(state, QStringLiteral("MailSend Error!!:An address isn't specified."));
-        QCOMPARE(contents(mail + QStringLiteral("20240131.log")),
-                 QByteArray("[2024/01/31 13:05:09],MailSend Error!!:An address isn't specified.\r\n"));
+        QCOMPARE(
+            contents(mail + QStringLiteral("20240131.log")),
+            QByteArray("[2024/01/31 13:05:09],MailSend Error!!:An address isn't specified.\r\n"));
     }
 
-    void frameHex()
-    {
+    void frameHex() {
         const QByteArray bytes("\x00\x0A\xBE", 3);
         QCOMPARE(FormatFrameHex(bytes), QStringLiteral("[00][0A][BE]"));
         QCOMPARE(FormatFrameHex(bytes, 2), QStringLiteral("[00][0A]"));

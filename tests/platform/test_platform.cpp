@@ -12,8 +12,7 @@
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
+void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
@@ -21,8 +20,7 @@ void writeFile(const QString& path, const QByteArray& bytes)
 
 // Child mode: hold the lock of a folder until stdin closes; prints whether
 // the lock was taken.
-int holdLock(const QString& folder)
-{
+int holdLock(const QString& folder) {
     SingleInstance instance;
     const bool locked = instance.acquire(folder);
     std::printf(locked ? "locked\n" : "busy\n");
@@ -37,9 +35,8 @@ int holdLock(const QString& folder)
 class TestPlatform : public QObject {
     Q_OBJECT
 
-private slots:
-    void programFolderAndSettingsFileFollowNorvikHome()
-    {
+  private slots:
+    void programFolderAndSettingsFileFollowNorvikHome() {
         QTemporaryDir home;
         qputenv("NORVIK3_HOME", home.path().toUtf8());
         QCOMPARE(ProgramFolderPath(), home.path());
@@ -50,8 +47,7 @@ private slots:
         qunsetenv("NORVIK3_HOME");
     }
 
-    void profileReadingRules()
-    {
+    void profileReadingRules() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("p.txt"));
         writeFile(path, "\xEF\xBB\xBF[Model]\r\nNum =  12abc \r\nno equals sign here\r\n"
@@ -59,14 +55,17 @@ private slots:
                         "[other]\nName=other\n[MODEL]\nName=late duplicate section\n");
         const ProfileFile p(path);
         QVERIFY(p.exists());
-        QCOMPARE(p.readString(QStringLiteral("MODEL"), QStringLiteral("NAME")), QStringLiteral("first"));
+        QCOMPARE(p.readString(QStringLiteral("MODEL"), QStringLiteral("NAME")),
+                 QStringLiteral("first"));
         QCOMPARE(p.readInt(QStringLiteral("model"), QStringLiteral("num")), 12);
         QCOMPARE(p.readInt(QStringLiteral("model"), QStringLiteral("Signed")), -7);
         QCOMPARE(p.readInt(QStringLiteral("model"), QStringLiteral("Word"), 5), 0);
         QCOMPARE(p.readInt(QStringLiteral("model"), QStringLiteral("Missing"), 5), 5);
-        QCOMPARE(p.readString(QStringLiteral("other"), QStringLiteral("name")), QStringLiteral("other"));
-        QCOMPARE(p.readString(QStringLiteral("nowhere"), QStringLiteral("name"), QStringLiteral("fb")),
-                 QStringLiteral("fb"));
+        QCOMPARE(p.readString(QStringLiteral("other"), QStringLiteral("name")),
+                 QStringLiteral("other"));
+        QCOMPARE(
+            p.readString(QStringLiteral("nowhere"), QStringLiteral("name"), QStringLiteral("fb")),
+            QStringLiteral("fb"));
         QCOMPARE(p.readSection(QStringLiteral("model")),
                  (QStringList{QStringLiteral("Num=12abc"), QStringLiteral("Name=first"),
                               QStringLiteral("name=second"), QStringLiteral("Signed=-7"),
@@ -75,12 +74,12 @@ private slots:
         QVERIFY(!ProfileFile(dir.filePath(QStringLiteral("missing.txt"))).exists());
     }
 
-    void writeSectionReplacesOnlyThatSection()
-    {
+    void writeSectionReplacesOnlyThatSection() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("s.sch"));
         const ProfileFile p(path);
-        QVERIFY(p.writeSection(QStringLiteral("A"), {QStringLiteral("1=x"), QStringLiteral("2=y")}));
+        QVERIFY(
+            p.writeSection(QStringLiteral("A"), {QStringLiteral("1=x"), QStringLiteral("2=y")}));
         QVERIFY(p.writeSection(QStringLiteral("B"), {QStringLiteral("k=[v]=;'ü")}));
         QVERIFY(p.writeSection(QStringLiteral("a"), {QStringLiteral("3=z")}));
         QCOMPARE(p.readSection(QStringLiteral("A")), QStringList{QStringLiteral("3=z")});
@@ -91,8 +90,7 @@ private slots:
         QCOMPARE(p.readString(QStringLiteral("B"), QStringLiteral("k")), QStringLiteral("[v]=;'ü"));
     }
 
-    void secondLockOnTheSameFolderFails()
-    {
+    void secondLockOnTheSameFolderFails() {
         QTemporaryDir a;
         QTemporaryDir b;
         SingleInstance first;
@@ -103,8 +101,7 @@ private slots:
         QVERIFY(other.acquire(b.path()));
     }
 
-    void lockIsFreedWithItsHolder()
-    {
+    void lockIsFreedWithItsHolder() {
         QTemporaryDir a;
         {
             SingleInstance first;
@@ -114,8 +111,7 @@ private slots:
         QVERIFY(again.acquire(a.path()));
     }
 
-    void lockHoldsAcrossProcesses()
-    {
+    void lockHoldsAcrossProcesses() {
         QTemporaryDir a;
         QTemporaryDir b;
         QProcess child;
@@ -138,8 +134,7 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const QString child = qEnvironmentVariable("NORVIK3_LOCK_CHILD");
     if (!child.isEmpty()) {
         QCoreApplication app(argc, argv);
