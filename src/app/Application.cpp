@@ -1,0 +1,63 @@
+#include "app/Application.h"
+
+#include "comm/CommEngine.h"
+#include "mail/AlertSender.h"
+#include "schedule/SchedulePanel.h"
+#include "schedule/ScheduleRunner.h"
+#include "ui/MainForm.h"
+
+#include <QLayout>
+
+Application::Application() : m_session(m_state) {}
+
+Application::~Application()
+{
+    if (m_engine)
+        m_engine->setRefreshSink(nullptr);
+    m_mainForm.reset();
+}
+
+bool Application::start(const QStringList& arguments)
+{
+    if (!m_session.start(arguments))
+        return false;
+    const SettingsStore& store = m_session.store();
+    m_engine = std::make_unique<CommEngine>(m_state, store);
+    m_runner = std::make_unique<ScheduleRunner>(m_state);
+    m_mainForm = std::make_unique<MainForm>(m_state, store, *m_engine, m_messages);
+    wireSchedule();
+    wireMail();
+
+    m_mainForm->InitProjectorTree();
+    m_engine->setRefreshSink(m_mainForm.get());
+    m_engine->startDispatcher();
+    m_engine->startMacAddressPass();
+    m_state.LastStatusCheck = QDateTime();
+    m_engine->startPolling(10);
+    m_engine->InitializeQueues();
+    m_mainForm->show();
+    return true;
+}
+
+// The schedule runner and the Schedule tab's editor.
+void Application::wireSchedule()
+{
+    auto* panel = new SchedulePanel(m_state, *m_runner, m_messages, m_mainForm->scheduleHost());
+    m_mainForm->scheduleHost()->layout()->addWidget(panel);
+    MainForm* form = m_mainForm.get();
+    ScheduleRunner* runner = m_runner.get();
+    QObject::connect(form, &MainForm::scheduleNodeShown, panel, &SchedulePanel::showNode);
+    QObject::connect(form, &MainForm::treeChanged, runner, &ScheduleRunner::BuildTodayPlan);
+    QObject::connect(form, &MainForm::scheduleStartRequested, runner,
+                     &ScheduleRunner::ScheduleStart);
+    QObject::connect(form, &MainForm::scheduleStopRequested, runner,
+                     &ScheduleRunner::ScheduleStop);
+    QObject::connect(runner, &ScheduleRunner::runningChanged, form, &MainForm::setScheduleRunning);
+}
+
+// The alert sender; the mail settings dialog opens from the "&Option" menu.
+void Application::wireMail()
+{
+    m_alerts = std::make_unique<AlertSender>(m_state, m_norSend);
+    m_engine->setAlertStarter([this] { m_alerts->StartAlertSender(); });
+}

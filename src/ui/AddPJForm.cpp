@@ -1,0 +1,205 @@
+#include "ui/AddPJForm.h"
+
+#include "core/AppState.h"
+#include "core/Fleet.h"
+#include "ui/DialogPlacement.h"
+#include "ui/MessageService.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+namespace {
+
+QString PortOfModel(const ModelInfo& model)
+{
+    return model.Network == 1 ? QString::number(model.NetworkPort) : QString();
+}
+
+} // namespace
+
+ProjectorDialogData DialogDataOf(const ProjectorInfo& projector)
+{
+    ProjectorDialogData data;
+    data.name = projector.ProjectorName;
+    data.model = projector.ModelName;
+    data.kind = projector.ConnectionKind == ConnectionSerial ? 0 : 1;
+    data.comPort = projector.COMPort;
+    data.ipAddress = projector.IPAddress;
+    data.portNo = projector.PortNo;
+    return data;
+}
+
+void ApplyDialogData(const ProjectorDialogData& data, ProjectorInfo& projector)
+{
+    projector.ProjectorName = data.name;
+    projector.ModelName = data.model;
+    if (data.kind == 0) {
+        projector.ConnectionKind = ConnectionSerial;
+        projector.COMPort = data.comPort;
+        projector.COMSettings = DefaultCOMSettings;
+        projector.IPAddress.clear();
+        projector.PortNo.clear();
+    } else {
+        projector.ConnectionKind = ConnectionLan;
+        projector.COMPort = 0;
+        projector.COMSettings.clear();
+        projector.IPAddress = data.ipAddress;
+        projector.PortNo = data.portNo;
+    }
+    projector.MACAddress.clear();
+}
+
+AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMode,
+                     const ProjectorDialogData& initial, QWidget* parent)
+    : QDialog(parent), m_state(state), m_messages(messages), m_addMode(addMode),
+      m_initialModel(initial.model), m_name(new QLineEdit(this)), m_model(new QComboBox(this)),
+      m_serial(new QRadioButton(QStringLiteral("RS-232C"), this)),
+      m_network(new QRadioButton(QStringLiteral("NETWORK"), this)),
+      m_comPort(new QComboBox(this)), m_ipAddress(new QLineEdit(this)),
+      m_portNo(new QLineEdit(this))
+{
+    setObjectName(QStringLiteral("AddPJForm"));
+    setWindowTitle(addMode ? QStringLiteral("Add Projector") : QStringLiteral("Edit Projector"));
+    m_name->setObjectName(QStringLiteral("txtProjectorName"));
+    m_name->setMaxLength(256);
+    m_name->setMinimumWidth(240);
+    m_model->setObjectName(QStringLiteral("cmbModel"));
+    m_serial->setObjectName(QStringLiteral("optRS232C"));
+    m_network->setObjectName(QStringLiteral("optNETWORK"));
+    m_comPort->setObjectName(QStringLiteral("cmbCOMPort"));
+    m_ipAddress->setObjectName(QStringLiteral("txtIPAddress"));
+    m_ipAddress->setMaxLength(15);
+    m_portNo->setObjectName(QStringLiteral("txtPortNo"));
+    m_portNo->setMaxLength(5);
+
+    for (int n = 1; n <= MaxProjectors; ++n)
+        m_comPort->addItem(QStringLiteral("COM") + QString::number(n));
+    for (int m = 1; m <= state.ModelCount && m <= MaxModels; ++m)
+        m_model->addItem(state.Models[m].Name);
+
+    auto* connection = new QGroupBox(QStringLiteral("Connection"), this);
+    auto* grid = new QGridLayout(connection);
+    grid->addWidget(m_serial, 0, 0, 1, 2);
+    grid->addWidget(m_comPort, 1, 1);
+    grid->addWidget(m_network, 2, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("IP Address"), connection), 3, 1);
+    grid->addWidget(m_ipAddress, 3, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Port No"), connection), 4, 1);
+    grid->addWidget(m_portNo, 4, 2);
+    grid->setColumnMinimumWidth(0, 16);
+
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Projector Name"), m_name);
+    form->addRow(QStringLiteral("Model"), m_model);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("cmdOK"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cmdCancel"));
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(ok, QDialogButtonBox::AcceptRole);
+    buttons->addButton(cancel, QDialogButtonBox::RejectRole);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(connection);
+    layout->addWidget(buttons);
+
+    if (addMode) {
+        m_model->setCurrentIndex(m_model->count() > 0 ? 0 : -1);
+        m_serial->setChecked(true);
+        m_comPort->setCurrentIndex(0);
+        if (state.ModelCount >= 1)
+            m_portNo->setText(PortOfModel(state.Models[1]));
+    } else {
+        m_name->setText(initial.name);
+        m_name->setCursorPosition(int(initial.name.size()));
+        m_model->setCurrentIndex(m_model->findText(initial.model, Qt::MatchExactly));
+        (initial.kind != 0 ? m_network : m_serial)->setChecked(true);
+        m_comPort->setCurrentIndex(initial.comPort >= 1 && initial.comPort <= MaxProjectors
+                                       ? initial.comPort - 1
+                                       : 0);
+        m_ipAddress->setText(initial.ipAddress);
+        m_portNo->setText(initial.portNo);
+    }
+
+    connect(m_model, &QComboBox::currentIndexChanged, this, &AddPJForm::modelChosen);
+    connect(ok, &QPushButton::clicked, this, &AddPJForm::confirm);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    CenterOnMainWindow(this, parent);
+}
+
+void AddPJForm::modelChosen(int index)
+{
+    if (index >= 0 && index < m_state.ModelCount)
+        m_portNo->setText(PortOfModel(m_state.Models[index + 1]));
+}
+
+ProjectorDialogData AddPJForm::result() const
+{
+    ProjectorDialogData data;
+    data.name = m_name->text();
+    // A model missing from the model file keeps the name it had.
+    data.model = m_model->currentIndex() >= 0 ? m_model->currentText() : m_initialModel;
+    data.kind = m_network->isChecked() ? 1 : 0;
+    data.comPort = qint16(m_comPort->currentIndex() + 1);
+    data.ipAddress = m_ipAddress->text();
+    data.portNo = m_portNo->text();
+    return data;
+}
+
+bool AddPJForm::comPortOverlaps() const
+{
+    const QString selected = m_comPort->currentText();
+    for (int p = 1; p <= m_state.ProjectorCount; ++p) {
+        const ProjectorInfo& other = m_state.Projectors[p];
+        if (other.ConnectionKind == ConnectionSerial &&
+            QStringLiteral("COM") + QString::number(other.COMPort) == selected)
+            return true;
+    }
+    return false;
+}
+
+bool AddPJForm::addressOverlaps() const
+{
+    for (int p = 1; p <= m_state.ProjectorCount; ++p) {
+        const ProjectorInfo& other = m_state.Projectors[p];
+        if (other.ConnectionKind == ConnectionLan && other.IPAddress == m_ipAddress->text() &&
+            other.PortNo == m_portNo->text())
+            return true;
+    }
+    return false;
+}
+
+void AddPJForm::confirm()
+{
+    auto refuse = [this](const QString& text) {
+        m_messages.show(this, MessageKind::Information, text);
+    };
+    const QString name = m_name->text();
+    if (name.trimmed().isEmpty())
+        return refuse(QStringLiteral("A Projector Name is not specified."));
+    if (const QString refusal = CheckNodeName(name); !refusal.isEmpty())
+        return refuse(refusal);
+    if (m_serial->isChecked() && m_addMode && comPortOverlaps())
+        return refuse(QStringLiteral("COM port overlapps."));
+    if (m_network->isChecked()) {
+        if (m_ipAddress->text().trimmed().isEmpty())
+            return refuse(QStringLiteral("An IP address is not specified."));
+        if (m_portNo->text().trimmed().isEmpty())
+            return refuse(QStringLiteral("Port No is not specified."));
+        if (m_addMode && addressOverlaps())
+            return refuse(QStringLiteral("An IP address overlaps."));
+    }
+    accept();
+}

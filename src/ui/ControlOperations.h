@@ -1,0 +1,49 @@
+#pragma once
+
+#include "ui/Panels.h"
+
+#include <QString>
+
+struct AppState;
+struct CommandFrame;
+class CommEngine;
+
+// Turns the operator's control actions into queued commands. Selection
+// actions (power, refresh) act on a projector node or on every projector
+// directly under a group node and flush each queue first; panel actions only
+// append. Confirmations are the caller's.
+class ControlOperations {
+public:
+    ControlOperations(AppState& state, CommEngine& engine);
+
+    void powerSelection(int nodeIndex, bool on);
+    void refreshSelection(int nodeIndex);
+    // The group panel's power drop-down: appends to every member's queue.
+    void groupPower(int groupNode, bool on);
+
+    // The five status queries.
+    void enqueueRefreshSet(int projector);
+    // Flushes the queue, then the twelve queries that showing the control
+    // panel sends.
+    void requeryControls(int projector);
+
+    void setPower(int projector, bool on);
+    // The code of the model entry with this display text, then the query.
+    void setInput(int projector, const QString& text);
+    void setAspect(int projector, const QString& text);
+    void setBlank(int projector, bool on);
+    void setMute(int projector, bool on);
+    void setWhisper(int projector, bool on);
+    void setMirror(int projector, int position);
+    void stepPicture(int projector, PictureItem item, bool up);
+    void autoAdjust(int projector);
+    void resetLampTime(int projector);
+    void resetFilterTime(int projector);
+
+private:
+    void enqueue(int projector, const CommandFrame& frame);
+    void flush(int projector);
+
+    AppState& m_state;
+    CommEngine& m_engine;
+};

@@ -1,0 +1,336 @@
+#include "ui/MainForm.h"
+
+#include "comm/CommEngine.h"
+#include "core/AppState.h"
+#include "core/Formatting.h"
+#include "ui/AboutForm.h"
+#include "ui/Icons.h"
+#include "ui/MessageService.h"
+#include "ui/ProjectorTreeWidget.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// 9600 by 7425 twips at 15 twips per pixel.
+constexpr QSize MinimumWindowSize(640, 495);
+constexpr int TreeWidth = 200;
+
+QAction* NamedAction(const QString& name, const QString& text, QObject* parent)
+{
+    auto* action = new QAction(text, parent);
+    action->setObjectName(name);
+    return action;
+}
+
+} // namespace
+
+MainForm::MainForm(AppState& state, const SettingsStore& store, CommEngine& engine,
+                   MessageService& messages, QWidget* parent)
+    : QMainWindow(parent), m_state(state), m_store(store), m_engine(engine),
+      m_messages(messages), m_controls(state, engine)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Lumora Application"));
+    setWindowIcon(ProgramIcon(IconKind::Projector));
+    setMinimumSize(MinimumWindowSize);
+    resize(900, 620);
+
+    buildActions();
+    buildMenus();
+    buildToolBar();
+    buildCentralArea();
+    connectControls();
+
+    m_clockTimer.setInterval(10ms);
+    connect(&m_clockTimer, &QTimer::timeout, this, &MainForm::clockTick);
+    m_clockTimer.start();
+    m_initialisationTimer.setInterval(10ms);
+    m_initialisationTimer.setSingleShot(true);
+    connect(&m_initialisationTimer, &QTimer::timeout, this, &MainForm::initialisationTick);
+    m_initialisationTimer.start();
+    clockTick();
+    rebuildView();
+}
+
+MainForm::~MainForm() = default;
+
+void MainForm::buildActions()
+{
+    struct Spec {
+        Command command;
+        const char* name;
+        const char* text;
+        void (MainForm::*slot)();
+    };
+    const std::array<Spec, CommandCount> menu = {{
+        {CmdAdd, "menuAdd", "&Add", nullptr},
+        {CmdAddGroup, "menuAddGroup", "&Group...", &MainForm::addGroup},
+        {CmdAddProjector, "menuAddProjector", "&Projector...", &MainForm::addProjector},
+        {CmdDelete, "menuDelete", "&Delete", &MainForm::deleteNode},
+        {CmdEdit, "menuEdit", "&Edit...", &MainForm::editNode},
+        {CmdRefresh, "menuRefresh", "&Refresh", &MainForm::refreshSelection},
+        {CmdPowerOn, "menuPowerON", "&Power ON", &MainForm::powerOnSelection},
+        {CmdPowerOff, "menuPowerOFF", "P&ower OFF", &MainForm::powerOffSelection},
+        {CmdScheduleStart, "menuScheduleStart", "&Start", nullptr},
+        {CmdScheduleStop, "menuScheduleStop", "S&top", nullptr},
+    }};
+    const std::array<const char*, CmdPowerOff + 1> popupTexts = {
+        "&Add", "&Group...", "&Projector...", "&Delete", "&Edit...", "&Refresh", "Power O&N",
+        "Power OF&F"};
+    const std::array<const char*, CommandCount> toolTips = {
+        nullptr,   "Add Group", "Add Projector", "Delete",         "Edit",
+        "Refresh", "Power ON",  "Power OFF",     "Schedule Start", "Schedule Stop"};
+    const std::array<QIcon, CommandCount> icons = {
+        QIcon(),
+        AddIcon(IconKind::Group),
+        AddIcon(IconKind::Projector),
+        ProgramIcon(IconKind::Delete),
+        ProgramIcon(IconKind::Edit),
+        ProgramIcon(IconKind::Refresh),
+        ProgramIcon(IconKind::PowerOn),
+        ProgramIcon(IconKind::PowerOff),
+        ProgramIcon(IconKind::ScheduleStart),
+        ProgramIcon(IconKind::ScheduleStop)};
+
+    for (const Spec& spec : menu) {
+        const QString name = QString::fromLatin1(spec.name);
+        const QString text = QString::fromLatin1(spec.text);
+        QAction* action = NamedAction(name, text, this);
+        m_menuActions[spec.command] = action;
+        if (spec.command <= CmdPowerOff) {
+            m_popupActions[spec.command] =
+                NamedAction(QStringLiteral("popup") + name.mid(4),
+                            QString::fromLatin1(popupTexts[spec.command]), this);
+        }
+        if (toolTips[spec.command]) {
+            QAction* tool = NamedAction(QStringLiteral("tb") + name.mid(4),
+                                        QString::fromLatin1(toolTips[spec.command]), this);
+            tool->setToolTip(QString::fromLatin1(toolTips[spec.command]));
+            tool->setIcon(icons[spec.command]);
+            m_toolActions[spec.command] = tool;
+        }
+        if (spec.slot) {
+            for (QAction* twin : {action, m_popupActions[spec.command], m_toolActions[spec.command]})
+                if (twin)
+                    connect(twin, &QAction::triggered, this, spec.slot);
+        }
+    }
+    for (QAction* start : {m_menuActions[CmdScheduleStart], m_toolActions[CmdScheduleStart]})
+        connect(start, &QAction::triggered, this, &MainForm::scheduleStartRequested);
+    for (QAction* stop : {m_menuActions[CmdScheduleStop], m_toolActions[CmdScheduleStop]})
+        connect(stop, &QAction::triggered, this, &MainForm::scheduleStopRequested);
+
+    m_exitAction = NamedAction(QStringLiteral("menuExit"), QStringLiteral("&Exit"), this);
+    connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
+    m_intervalAction = NamedAction(QStringLiteral("menuStatusCheckInterval"),
+                                   QStringLiteral("&Status Check Interval..."), this);
+    connect(m_intervalAction, &QAction::triggered, this, &MainForm::showRefreshForm);
+    m_mailAction =
+        NamedAction(QStringLiteral("menuMailSettings"), QStringLiteral("&Mail Settings..."), this);
+    connect(m_mailAction, &QAction::triggered, this, &MainForm::mailSettingsRequested);
+    m_aboutAction = NamedAction(QStringLiteral("menuAbout"), QStringLiteral("&About..."), this);
+    connect(m_aboutAction, &QAction::triggered, this, &MainForm::showAbout);
+}
+
+void MainForm::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    file->addAction(m_exitAction);
+
+    QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
+    auto* add = new QMenu(QStringLiteral("&Add"), this);
+    add->addAction(m_menuActions[CmdAddGroup]);
+    add->addAction(m_menuActions[CmdAddProjector]);
+    // The sub-menu's own entry carries the "Add" flag.
+    QAction* addEntry = add->menuAction();
+    addEntry->setObjectName(QStringLiteral("menuAdd"));
+    m_menuActions[CmdAdd]->deleteLater();
+    m_menuActions[CmdAdd] = addEntry;
+    edit->addAction(addEntry);
+    edit->addAction(m_menuActions[CmdDelete]);
+    edit->addAction(m_menuActions[CmdEdit]);
+
+    bar->addMenu(QStringLiteral("&Status"))->addAction(m_menuActions[CmdRefresh]);
+    QMenu* control = bar->addMenu(QStringLiteral("&Control"));
+    control->addAction(m_menuActions[CmdPowerOn]);
+    control->addAction(m_menuActions[CmdPowerOff]);
+    QMenu* schedule = bar->addMenu(QStringLiteral("Sc&hedule"));
+    schedule->addAction(m_menuActions[CmdScheduleStart]);
+    schedule->addAction(m_menuActions[CmdScheduleStop]);
+    QMenu* option = bar->addMenu(QStringLiteral("&Option"));
+    option->addAction(m_intervalAction);
+    option->addAction(m_mailAction);
+    bar->addMenu(QStringLiteral("&Help"))->addAction(m_aboutAction);
+
+    m_popup = new QMenu(this);
+    m_popup->setObjectName(QStringLiteral("PopupMenu"));
+    auto* popupAdd = new QMenu(QStringLiteral("&Add"), m_popup);
+    popupAdd->addAction(m_popupActions[CmdAddGroup]);
+    popupAdd->addAction(m_popupActions[CmdAddProjector]);
+    m_popupActions[CmdAdd]->deleteLater();
+    m_popupActions[CmdAdd] = popupAdd->menuAction();
+    m_popupActions[CmdAdd]->setObjectName(QStringLiteral("popupAdd"));
+    m_popup->addAction(m_popupActions[CmdAdd]);
+    m_popup->addAction(m_popupActions[CmdDelete]);
+    m_popup->addAction(m_popupActions[CmdEdit]);
+    m_popup->addSeparator();
+    m_popup->addAction(m_popupActions[CmdRefresh]);
+    m_popup->addSeparator();
+    m_popup->addAction(m_popupActions[CmdPowerOn]);
+    m_popup->addAction(m_popupActions[CmdPowerOff]);
+}
+
+void MainForm::buildToolBar()
+{
+    QToolBar* tools = addToolBar(QStringLiteral("Toolbar"));
+    tools->setObjectName(QStringLiteral("Toolbar1"));
+    tools->setMovable(false);
+    tools->setIconSize(QSize(16, 16));
+    tools->addAction(m_toolActions[CmdAddGroup]);
+    tools->addAction(m_toolActions[CmdAddProjector]);
+    tools->addAction(m_toolActions[CmdDelete]);
+    tools->addAction(m_toolActions[CmdEdit]);
+    tools->addSeparator();
+    tools->addAction(m_toolActions[CmdRefresh]);
+    tools->addSeparator();
+    tools->addAction(m_toolActions[CmdPowerOn]);
+    tools->addAction(m_toolActions[CmdPowerOff]);
+    tools->addSeparator();
+    tools->addAction(m_toolActions[CmdScheduleStart]);
+    tools->addAction(m_toolActions[CmdScheduleStop]);
+
+    auto* spacer = new QWidget(tools);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    tools->addWidget(spacer);
+    m_today = new QLabel(tools);
+    m_today->setObjectName(QStringLiteral("lblToday"));
+    m_time = new QLabel(tools);
+    m_time->setObjectName(QStringLiteral("lblTime"));
+    m_time->setContentsMargins(12, 0, 8, 0);
+    tools->addWidget(m_today);
+    tools->addWidget(m_time);
+}
+
+void MainForm::buildCentralArea()
+{
+    auto* central = new QWidget(this);
+    auto* row = new QHBoxLayout(central);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(1);
+
+    m_tree = new ProjectorTreeWidget(central);
+    m_tree->setFixedWidth(TreeWidth);
+    connect(m_tree, &QTreeWidget::currentItemChanged, this, &MainForm::rebuildView);
+    connect(m_tree, &ProjectorTreeWidget::popupRequested, this,
+            [this](const QPoint& at) { m_popup->popup(at); });
+
+    m_tabs = new QTabWidget(central);
+    m_tabs->setObjectName(QStringLiteral("SSTab"));
+    const std::array<const char*, 3> captions = {"Status", "Control", "Schedule"};
+    std::array<QVBoxLayout*, 3> pages{};
+    for (int tab = 0; tab < 3; ++tab) {
+        auto* page = new QWidget(m_tabs);
+        page->setObjectName(QStringLiteral("tabPage%1").arg(tab));
+        pages[tab] = new QVBoxLayout(page);
+        pages[tab]->setContentsMargins(0, 0, 0, 0);
+        m_selectMessage[tab] = new QLabel(QStringLiteral("Select a group or a projector."), page);
+        m_selectMessage[tab]->setObjectName(QStringLiteral("lblSelectMessage%1").arg(tab));
+        m_selectMessage[tab]->setAlignment(Qt::AlignCenter);
+        pages[tab]->addWidget(m_selectMessage[tab], 1);
+        m_tabs->addTab(page, QString::fromLatin1(captions[tab]));
+    }
+    m_statusGroup = BuildStatusGroupPanel(m_tabs->widget(TabStatus));
+    m_statusProjector = BuildStatusProjectorPanel(m_tabs->widget(TabStatus));
+    pages[TabStatus]->addWidget(m_statusGroup.frame, 1);
+    pages[TabStatus]->addWidget(m_statusProjector.frame, 1);
+    m_controlGroup = BuildControlGroupPanel(m_tabs->widget(TabControl));
+    m_controlProjector = BuildControlProjectorPanel(m_tabs->widget(TabControl));
+    pages[TabControl]->addWidget(m_controlGroup.frame, 1);
+    pages[TabControl]->addWidget(m_controlProjector.frame, 1);
+    m_scheduleGroup = BuildScheduleGroupPanel(m_tabs->widget(TabSchedule));
+    m_scheduleProjector = BuildScheduleProjectorPanel(m_tabs->widget(TabSchedule));
+    m_frameSchedule = new QFrame(m_tabs->widget(TabSchedule));
+    m_frameSchedule->setObjectName(QStringLiteral("frameSchedule"));
+    auto* hostLayout = new QVBoxLayout(m_frameSchedule);
+    hostLayout->setContentsMargins(8, 0, 8, 8);
+    pages[TabSchedule]->addWidget(m_scheduleGroup.frame);
+    pages[TabSchedule]->addWidget(m_scheduleProjector.frame);
+    pages[TabSchedule]->addWidget(m_frameSchedule, 1);
+    hideAllPanels();
+    connect(m_tabs, &QTabWidget::currentChanged, this, &MainForm::rebuildView);
+
+    row->addWidget(m_tree);
+    row->addWidget(m_tabs, 1);
+    setCentralWidget(central);
+}
+
+QWidget* MainForm::scheduleHost() const
+{
+    return m_frameSchedule;
+}
+
+void MainForm::setScheduleRunning(bool running)
+{
+    m_scheduleRunning = running;
+    rebuildView();
+}
+
+void MainForm::clockTick()
+{
+    m_clockTimer.stop();
+    const QDateTime now = m_state.clock.now();
+    const QString date = FormatShortDate(m_state, now.date());
+    if (date != m_shownDate) {
+        m_today->setText(QStringLiteral("Today : ") + date);
+        m_shownDate = date;
+    }
+    const QString time = FormatShortTime(m_state, now.time());
+    if (time != m_shownTime) {
+        m_time->setText(time);
+        m_shownTime = time;
+    }
+    m_clockTimer.start();
+}
+
+void MainForm::initialisationTick()
+{
+    // A node chosen in the meantime keeps its panels.
+    if (selectedNode() != 0)
+        return;
+    m_selectMessage[m_tabs->currentIndex()]->setVisible(true);
+    m_statusProjector.frame->setVisible(false);
+    m_statusGroup.frame->setVisible(false);
+}
+
+void MainForm::showAbout()
+{
+    auto* about = new AboutForm(this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->open();
+}
+
+void MainForm::closeEvent(QCloseEvent* event)
+{
+    const MessageAnswer answer = m_messages.show(
+        this, MessageKind::Question, QStringLiteral("Are you sure that you want to exit this program?"));
+    if (answer != MessageAnswer::Yes) {
+        event->ignore();
+        return;
+    }
+    m_clockTimer.stop();
+    m_engine.shutdown();
+    event->accept();
+}

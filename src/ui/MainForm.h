@@ -1,0 +1,163 @@
+#pragma once
+
+#include "comm/RefreshSink.h"
+#include "ui/ControlOperations.h"
+#include "ui/Panels.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <array>
+
+struct AppState;
+class CommEngine;
+class MessageService;
+class ProjectorTreeWidget;
+class QAction;
+class QLabel;
+class QMenu;
+class QTabWidget;
+class SettingsStore;
+
+// The main window: the projector tree on the left, the "Status", "Control"
+// and "Schedule" tabs on the right, menus, pop-up menu and toolbar, and the
+// clock. It implements the engine's refresh interface. The schedule panel
+// and the mail settings dialog plug in from outside through scheduleHost()
+// and the signals below.
+class MainForm : public QMainWindow, public RefreshSink {
+    Q_OBJECT
+public:
+    // The ten commands whose availability follows the view, in flag order.
+    enum Command {
+        CmdAdd,
+        CmdAddGroup,
+        CmdAddProjector,
+        CmdDelete,
+        CmdEdit,
+        CmdRefresh,
+        CmdPowerOn,
+        CmdPowerOff,
+        CmdScheduleStart,
+        CmdScheduleStop,
+        CommandCount
+    };
+    enum Tab { TabStatus, TabControl, TabSchedule };
+
+    MainForm(AppState& state, const SettingsStore& store, CommEngine& engine,
+             MessageService& messages, QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    // Loads the tree from the settings store and shows it.
+    void InitProjectorTree();
+
+    // Node index of the selected node, 0 when none is selected.
+    int selectedNode() const;
+    void selectNode(int nodeIndex);
+
+    // The container on the Schedule tab that holds the schedule panel.
+    QWidget* scheduleHost() const;
+    bool isScheduleRunning() const { return m_scheduleRunning; }
+
+    // RefreshSink
+    void statusChanged(int projector, StatusItem item) override;
+    void restoreDropDown(int projector, StatusItem item) override;
+    void reachabilityChanged(int projector) override;
+
+public slots:
+    void setScheduleRunning(bool running);
+    void rebuildView();
+
+    void addGroup();
+    void addProjector();
+    void editNode();
+    void deleteNode();
+    void powerOnSelection();
+    void powerOffSelection();
+    void refreshSelection();
+    void showRefreshForm();
+    void showAbout();
+
+signals:
+    // The Schedule tab now shows this group or projector node.
+    void scheduleNodeShown(int nodeIndex);
+    // A node was added, renamed or deleted (and the tree saved).
+    void treeChanged();
+    void scheduleStartRequested();
+    void scheduleStopRequested();
+    void mailSettingsRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // MainForm.cpp
+    void buildActions();
+    void buildMenus();
+    void buildToolBar();
+    void buildCentralArea();
+    void clockTick();
+    void initialisationTick();
+
+    // MainFormTree.cpp
+    void rebuildTree();
+    void saveTreeAndProjectors();
+    void pausePolling();
+    void resumePolling();
+    bool refuseWhileAcquiring();
+    QStringList groupNames(int exceptNode) const;
+    void afterTreeEdit();
+
+    // MainFormView.cpp
+    void setCommandAvailability(const std::array<bool, CommandCount>& flags);
+    std::array<bool, CommandCount> availabilityFor(QChar kind, int projectorCount, int tab) const;
+    void showGroup(int groupNode, int tab);
+    void showProjector(int projectorNode, int tab);
+    void fillGroupStatusList(int groupNode);
+    void showProjectorStatus(int projector);
+    void showProjectorControls(int projector);
+    void fillModelDropDowns(int projector);
+    void hideAllPanels();
+
+    // MainFormRefresh.cpp
+    void connectControls();
+    void updateGroupRow(int projector, StatusItem item);
+    void updateStatusLabel(int projector, StatusItem item);
+    void setDropDown(int projector, StatusItem item);
+    int shownProjector(int tab) const;
+    int shownGroup(int tab) const;
+    int controlProjector() const;
+
+    AppState& m_state;
+    const SettingsStore& m_store;
+    CommEngine& m_engine;
+    MessageService& m_messages;
+    ControlOperations m_controls;
+    bool m_scheduleRunning = false;
+
+    QTimer m_clockTimer;
+    QTimer m_initialisationTimer;
+    QString m_shownDate;
+    QString m_shownTime;
+    QLabel* m_today = nullptr;
+    QLabel* m_time = nullptr;
+
+    ProjectorTreeWidget* m_tree = nullptr;
+    QTabWidget* m_tabs = nullptr;
+    std::array<QLabel*, 3> m_selectMessage{};
+    StatusGroupPanel m_statusGroup{};
+    StatusProjectorPanel m_statusProjector{};
+    ControlGroupPanel m_controlGroup{};
+    ControlProjectorPanel m_controlProjector{};
+    ScheduleGroupPanel m_scheduleGroup{};
+    ScheduleProjectorPanel m_scheduleProjector{};
+    QFrame* m_frameSchedule = nullptr;
+
+    std::array<QAction*, CommandCount> m_menuActions{};
+    std::array<QAction*, CmdPowerOff + 1> m_popupActions{};
+    std::array<QAction*, CommandCount> m_toolActions{}; // no button for CmdAdd
+    QAction* m_exitAction = nullptr;
+    QAction* m_intervalAction = nullptr;
+    QAction* m_mailAction = nullptr;
+    QAction* m_aboutAction = nullptr;
+    QMenu* m_popup = nullptr;
+};

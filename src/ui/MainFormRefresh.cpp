@@ -1,0 +1,263 @@
+#include "ui/MainForm.h"
+
+#include "core/AppState.h"
+#include "core/Fleet.h"
+#include "ui/MessageService.h"
+#include "comm/StatusDisplay.h"
+#include "ui/StatusTexts.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+namespace {
+
+bool IsPictureItem(StatusItem item)
+{
+    return item == StatusItem::Brightness || item == StatusItem::Contrast ||
+           item == StatusItem::Color || item == StatusItem::Tint ||
+           item == StatusItem::Sharpness;
+}
+
+} // namespace
+
+void MainForm::connectControls()
+{
+    const ControlProjectorPanel& panel = m_controlProjector;
+    // A drop-down handler acts only on the operator's pick, never while the
+    // program itself sets the drop-downs.
+    auto onPick = [this](QComboBox* combo, auto action) {
+        connect(combo, &QComboBox::activated, this, [this, action](int index) {
+            const int p = controlProjector();
+            if (m_state.ControlsUpdating || p < 1 || index < 0)
+                return;
+            action(p, index);
+        });
+    };
+    onPick(panel.power, [this](int p, int i) { m_controls.setPower(p, i == 1); });
+    onPick(panel.inputSource, [this](int p, int i) {
+        m_controls.setInput(p, m_controlProjector.inputSource->itemText(i));
+    });
+    onPick(panel.aspect,
+           [this](int p, int i) { m_controls.setAspect(p, m_controlProjector.aspect->itemText(i)); });
+    onPick(panel.blank, [this](int p, int i) { m_controls.setBlank(p, i == 1); });
+    onPick(panel.mute, [this](int p, int i) { m_controls.setMute(p, i == 1); });
+    onPick(panel.whisper, [this](int p, int i) { m_controls.setWhisper(p, i == 1); });
+    onPick(panel.mirror, [this](int p, int i) { m_controls.setMirror(p, i); });
+
+    for (int i = 0; i < int(panel.picture.size()); ++i) {
+        const auto item = PictureItem(i);
+        connect(panel.picture[i].increment, &QPushButton::clicked, this, [this, item] {
+            if (const int p = controlProjector(); p > 0)
+                m_controls.stepPicture(p, item, true);
+        });
+        connect(panel.picture[i].decrement, &QPushButton::clicked, this, [this, item] {
+            if (const int p = controlProjector(); p > 0)
+                m_controls.stepPicture(p, item, false);
+        });
+    }
+    connect(panel.autoAdjust, &QPushButton::clicked, this, [this] {
+        if (const int p = controlProjector(); p > 0)
+            m_controls.autoAdjust(p);
+    });
+    connect(panel.lampTimeReset, &QPushButton::clicked, this, [this] {
+        const int p = controlProjector();
+        if (p > 0 && m_messages.show(this, MessageKind::Question,
+                                     QStringLiteral("Are you sure that you want to reset the "
+                                                    "lamp time?")) == MessageAnswer::Yes)
+            m_controls.resetLampTime(p);
+    });
+    connect(panel.filterTimeReset, &QPushButton::clicked, this, [this] {
+        const int p = controlProjector();
+        if (p > 0 && m_messages.show(this, MessageKind::Question,
+                                     QStringLiteral("Are you sure that you want to reset the "
+                                                    "filter time?")) == MessageAnswer::Yes)
+            m_controls.resetFilterTime(p);
+    });
+
+    connect(m_controlGroup.power, &QComboBox::activated, this, [this](int index) {
+        const int group = shownGroup(TabControl);
+        if (m_state.ControlsUpdating || group == 0 || index < 0)
+            return;
+        m_controls.groupPower(group, index == 1);
+    });
+}
+
+int MainForm::shownProjector(int tab) const
+{
+    if (m_tabs->currentIndex() != tab)
+        return 0;
+    const int node = selectedNode();
+    if (NodeKind(m_state, node) != QLatin1Char('p'))
+        return 0;
+    return qMax(0, int(ProjectorOfNode(m_state, node)));
+}
+
+int MainForm::shownGroup(int tab) const
+{
+    if (m_tabs->currentIndex() != tab)
+        return 0;
+    const int node = selectedNode();
+    return NodeKind(m_state, node) == QLatin1Char('g') ? node : 0;
+}
+
+int MainForm::controlProjector() const
+{
+    return shownProjector(TabControl);
+}
+
+void MainForm::powerOnSelection()
+{
+    if (m_messages.show(this, MessageKind::Question,
+                        QStringLiteral("Are you sure you want to turn on the projector?")) ==
+        MessageAnswer::Yes)
+        m_controls.powerSelection(selectedNode(), true);
+}
+
+void MainForm::powerOffSelection()
+{
+    if (m_messages.show(this, MessageKind::Question,
+                        QStringLiteral("Are you sure you want to turn off the projector?")) ==
+        MessageAnswer::Yes)
+        m_controls.powerSelection(selectedNode(), false);
+}
+
+void MainForm::refreshSelection()
+{
+    m_controls.refreshSelection(selectedNode());
+}
+
+void MainForm::statusChanged(int projector, StatusItem item)
+{
+    if (projector < 1 || projector > MaxProjectors)
+        return;
+    if (shownGroup(TabStatus) != 0) {
+        updateGroupRow(projector, item);
+    } else if (shownProjector(TabStatus) == projector) {
+        updateStatusLabel(projector, item);
+    } else if (shownProjector(TabControl) == projector) {
+        if (IsPictureItem(item)) {
+            const ProjectorInfo& info = m_state.Projectors[projector];
+            const std::array<std::pair<StatusItem, qint16>, 5> values = {{
+                {StatusItem::Brightness, info.Brightness},
+                {StatusItem::Contrast, info.Contrast},
+                {StatusItem::Color, info.Color},
+                {StatusItem::Tint, info.Tint},
+                {StatusItem::Sharpness, info.Sharpness},
+            }};
+            for (int i = 0; i < 5; ++i) {
+                if (values[i].first == item)
+                    m_controlProjector.picture[i].value->setText(PictureDisplayText(
+                        values[i].second,
+                        item == StatusItem::Sharpness ? SharpnessValueOffset : PictureValueOffset));
+            }
+        } else {
+            setDropDown(projector, item);
+        }
+    }
+}
+
+void MainForm::restoreDropDown(int projector, StatusItem item)
+{
+    if (projector >= 1 && shownProjector(TabControl) == projector)
+        setDropDown(projector, item);
+}
+
+void MainForm::reachabilityChanged(int projector)
+{
+    if (projector < 1 || projector > MaxProjectors)
+        return;
+    if (const int group = shownGroup(TabStatus); group != 0) {
+        const std::vector<int> members = GroupMembers(m_state, group);
+        const int node = NodeOfProjector(m_state, projector);
+        if (std::find(members.begin(), members.end(), node) != members.end())
+            fillGroupStatusList(group);
+    } else if (shownProjector(TabStatus) == projector) {
+        showProjectorStatus(projector);
+    }
+}
+
+void MainForm::updateGroupRow(int projector, StatusItem item)
+{
+    QTreeWidget* list = m_statusGroup.list;
+    QTreeWidgetItem* row = nullptr;
+    for (int r = 0; r < list->topLevelItemCount() && !row; ++r) {
+        if (list->topLevelItem(r)->data(ColumnName, Qt::UserRole).toInt() == projector)
+            row = list->topLevelItem(r);
+    }
+    if (!row)
+        return;
+    const ProjectorInfo& info = m_state.Projectors[projector];
+    switch (item) {
+    case StatusItem::Power:
+        row->setText(ColumnPower, PowerDisplayText(info.PowerStatus));
+        break;
+    case StatusItem::Input:
+        row->setText(ColumnInput, InputDisplayText(m_state, projector));
+        break;
+    case StatusItem::Error:
+        row->setText(ColumnStatus, info.Disconnected ? QStringLiteral("Disconnect")
+                                                     : ErrorDisplayText(info.ErrorStatus));
+        break;
+    case StatusItem::LampTime:
+        row->setText(ColumnLampTime, HoursDisplayText(info.LampTime));
+        break;
+    case StatusItem::FilterTime:
+        row->setText(ColumnFilterTime, HoursDisplayText(info.FilterTime));
+        break;
+    default:
+        return;
+    }
+    if (info.ConnectionKind == ConnectionLan && row->text(ColumnMacAddress).isEmpty() &&
+        !info.MACAddress.isEmpty())
+        row->setText(ColumnMacAddress, info.MACAddress);
+}
+
+void MainForm::updateStatusLabel(int projector, StatusItem item)
+{
+    const ProjectorInfo& info = m_state.Projectors[projector];
+    switch (item) {
+    case StatusItem::Power:
+        m_statusProjector.powerStatus->setText(PowerDisplayText(info.PowerStatus));
+        break;
+    case StatusItem::Input:
+        m_statusProjector.inputSource->setText(InputDisplayText(m_state, projector));
+        break;
+    case StatusItem::Error:
+        m_statusProjector.errorStatus->setText(
+            info.Disconnected ? QStringLiteral("Disconnect") : ErrorDisplayText(info.ErrorStatus));
+        break;
+    case StatusItem::LampTime:
+        m_statusProjector.lampTime->setText(HoursDisplayText(info.LampTime));
+        break;
+    case StatusItem::FilterTime:
+        m_statusProjector.filterTime->setText(HoursDisplayText(info.FilterTime));
+        break;
+    default:
+        break;
+    }
+}
+
+void MainForm::setDropDown(int projector, StatusItem item)
+{
+    const std::array<std::pair<StatusItem, QComboBox*>, 7> combos = {{
+        {StatusItem::Power, m_controlProjector.power},
+        {StatusItem::Input, m_controlProjector.inputSource},
+        {StatusItem::Aspect, m_controlProjector.aspect},
+        {StatusItem::Whisper, m_controlProjector.whisper},
+        {StatusItem::Blank, m_controlProjector.blank},
+        {StatusItem::Mute, m_controlProjector.mute},
+        {StatusItem::Mirror, m_controlProjector.mirror},
+    }};
+    for (const auto& [kind, combo] : combos) {
+        if (kind != item)
+            continue;
+        const int entry = DropDownIndex(m_state, projector, item);
+        const bool wasUpdating = m_state.ControlsUpdating;
+        m_state.ControlsUpdating = true;
+        combo->setCurrentIndex(entry < combo->count() ? entry : -1);
+        m_state.ControlsUpdating = wasUpdating;
+    }
+}

@@ -1,0 +1,281 @@
+#include "ui/MainForm.h"
+
+#include "comm/CommEngine.h"
+#include "core/AppState.h"
+#include "core/Fleet.h"
+#include "core/SettingsStore.h"
+#include "ui/AddGroupForm.h"
+#include "ui/AddPJForm.h"
+#include "ui/Icons.h"
+#include "ui/MessageService.h"
+#include "ui/ProjectorTreeWidget.h"
+#include "ui/RefreshForm.h"
+
+#include <QHash>
+#include <QTreeWidgetItem>
+
+namespace {
+
+const QString AcquiringMessage =
+    QStringLiteral("During the MAC address acquisition.") + QStringLiteral("\n") +
+    QStringLiteral("Wait for a while.");
+
+constexpr int KeyRole = Qt::UserRole;
+
+} // namespace
+
+void MainForm::InitProjectorTree()
+{
+    m_store.LoadTree(m_state);
+    rebuildTree();
+}
+
+void MainForm::rebuildTree()
+{
+    const int selected = selectedNode();
+    const QString selectedKey = selected > 0 ? Node(m_state, selected).KeyName : QString();
+    {
+        const QSignalBlocker blocker(m_tree);
+        m_tree->clear();
+        QHash<QString, QTreeWidgetItem*> items;
+        QTreeWidgetItem* root = nullptr;
+        for (const TreeNode& node : m_state.Nodes) {
+            QTreeWidgetItem* item = nullptr;
+            const QChar kind = NodeKind(node);
+            if (kind == QLatin1Char('r')) {
+                item = new QTreeWidgetItem(m_tree);
+                item->setIcon(0, ProgramIcon(IconKind::Root));
+                root = item;
+            } else {
+                // A stored node whose parent is unknown is shown under the root.
+                QTreeWidgetItem* parent = items.value(node.ParentKey, root);
+                item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_tree);
+                item->setIcon(0, ProgramIcon(kind == QLatin1Char('g') ? IconKind::Group
+                                                                      : IconKind::Projector));
+            }
+            item->setText(0, node.Text);
+            item->setData(0, KeyRole, node.KeyName);
+            items.insert(node.KeyName, item);
+        }
+        m_tree->expandAll();
+        if (QTreeWidgetItem* item = items.value(selectedKey))
+            m_tree->setCurrentItem(item);
+    }
+    rebuildView();
+}
+
+int MainForm::selectedNode() const
+{
+    const QTreeWidgetItem* item = m_tree->currentItem();
+    if (!item || !item->isSelected())
+        return 0;
+    return NodeIndexOfKey(m_state, item->data(0, KeyRole).toString());
+}
+
+void MainForm::selectNode(int nodeIndex)
+{
+    if (nodeIndex < 1 || nodeIndex > NodeCount(m_state))
+        return;
+    const QString key = Node(m_state, nodeIndex).KeyName;
+    for (QTreeWidgetItemIterator it(m_tree); *it; ++it) {
+        if ((*it)->data(0, KeyRole).toString() == key) {
+            m_tree->setCurrentItem(*it);
+            return;
+        }
+    }
+}
+
+void MainForm::saveTreeAndProjectors()
+{
+    m_store.SaveTree(m_state);
+    m_store.SaveProjectors(m_state);
+}
+
+void MainForm::pausePolling()
+{
+    m_engine.stopPolling();
+    m_engine.stopDispatcher();
+}
+
+// Polling resumes at once so that the changed table is seen without delay.
+void MainForm::resumePolling()
+{
+    m_state.LastStatusCheck = QDateTime();
+    m_engine.startPolling(10);
+    m_engine.startDispatcher();
+}
+
+bool MainForm::refuseWhileAcquiring()
+{
+    if (!m_state.MacAcquiring)
+        return false;
+    m_messages.show(this, MessageKind::Information, AcquiringMessage);
+    return true;
+}
+
+QStringList MainForm::groupNames(int exceptNode) const
+{
+    QStringList names;
+    for (int n = 1; n <= NodeCount(m_state); ++n) {
+        if (n != exceptNode && NodeKind(m_state, n) == QLatin1Char('g'))
+            names.append(Node(m_state, n).Text);
+    }
+    return names;
+}
+
+void MainForm::afterTreeEdit()
+{
+    rebuildTree();
+    emit treeChanged();
+}
+
+void MainForm::addGroup()
+{
+    const int parent = selectedNode();
+    if (NodeKind(m_state, parent) != QLatin1Char('r'))
+        return;
+    m_state.GroupDialogMode = -1;
+    auto* dialog = new AddGroupForm(m_messages, {true, QString(), groupNames(0)}, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        QString error;
+        if (AddGroupNode(m_state, dialog->groupName(), &error) == 0)
+            m_messages.show(this, MessageKind::Information, error);
+        m_store.SaveTree(m_state);
+        afterTreeEdit();
+    });
+    dialog->open();
+}
+
+void MainForm::addProjector()
+{
+    const int parent = selectedNode();
+    const QChar kind = NodeKind(m_state, parent);
+    if (kind != QLatin1Char('r') && kind != QLatin1Char('g'))
+        return;
+    if (refuseWhileAcquiring())
+        return;
+    // The tables are fixed; say so before the operator fills in the dialog.
+    if (m_state.ProjectorCount >= MaxProjectors) {
+        m_messages.show(this, MessageKind::Information,
+                        QStringLiteral("No more than %1 projectors can be registered.")
+                            .arg(MaxProjectors));
+        return;
+    }
+    if (NodeCount(m_state) >= MaxNodes) {
+        m_messages.show(this, MessageKind::Information,
+                        QStringLiteral("The tree cannot hold more than %1 entries.").arg(MaxNodes));
+        return;
+    }
+    m_state.ProjectorDialogMode = -1;
+    const QString parentKey = Node(m_state, parent).KeyName;
+    auto* dialog = new AddPJForm(m_state, m_messages, true, {}, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, parentKey] {
+        pausePolling();
+        ProjectorInfo config;
+        ApplyDialogData(dialog->result(), config);
+        QString error;
+        if (AddProjectorNode(m_state, NodeIndexOfKey(m_state, parentKey), config, &error) == 0)
+            m_messages.show(this, MessageKind::Information, error);
+        saveTreeAndProjectors();
+        resumePolling();
+        m_engine.startMacAddressPass();
+        afterTreeEdit();
+    });
+    dialog->open();
+}
+
+void MainForm::editNode()
+{
+    const int node = selectedNode();
+    const QChar kind = NodeKind(m_state, node);
+    if (kind == QLatin1Char('g')) {
+        m_state.GroupDialogMode = 0;
+        const QString key = Node(m_state, node).KeyName;
+        auto* dialog = new AddGroupForm(
+            m_messages, {false, Node(m_state, node).Text, groupNames(node)}, this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QDialog::accepted, this, [this, dialog, key] {
+            const int edited = NodeIndexOfKey(m_state, key);
+            if (edited == 0)
+                return;
+            m_state.Nodes[edited - 1].Text = dialog->groupName();
+            m_store.SaveTree(m_state);
+            afterTreeEdit();
+        });
+        dialog->open();
+        return;
+    }
+    if (kind != QLatin1Char('p') || refuseWhileAcquiring())
+        return;
+    const int projector = ProjectorOfNode(m_state, node);
+    if (projector < 1)
+        return;
+    m_state.ProjectorDialogMode = 0;
+    const QString key = Node(m_state, node).KeyName;
+    auto* dialog = new AddPJForm(m_state, m_messages, false,
+                                 DialogDataOf(m_state.Projectors[projector]), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, key] {
+        const int edited = NodeIndexOfKey(m_state, key);
+        const int p = ProjectorOfNode(m_state, edited);
+        if (p < 1)
+            return;
+        pausePolling();
+        m_engine.FlushProjectorQueue(p);
+        ApplyDialogData(dialog->result(), m_state.Projectors[p]);
+        m_state.Nodes[edited - 1].Text = m_state.Projectors[p].ProjectorName;
+        saveTreeAndProjectors();
+        resumePolling();
+        m_engine.startMacAddressPass();
+        afterTreeEdit();
+    });
+    dialog->open();
+}
+
+void MainForm::deleteNode()
+{
+    const int node = selectedNode();
+    const QChar kind = NodeKind(m_state, node);
+    if (kind != QLatin1Char('p') && kind != QLatin1Char('g'))
+        return;
+    if (refuseWhileAcquiring())
+        return;
+    const QString question =
+        kind == QLatin1Char('p')
+            ? QStringLiteral("Are you sure you want to delete the selected projector?")
+            : QStringLiteral("Are you sure you want to delete the selected group?");
+    if (m_messages.show(this, MessageKind::Question, question) != MessageAnswer::Yes)
+        return;
+
+    pausePolling();
+    m_engine.InitializeQueues();
+    const QString parentKey = Node(m_state, node).ParentKey;
+    if (kind == QLatin1Char('p'))
+        DeleteProjectorNode(m_state, node);
+    else
+        DeleteGroupNode(m_state, node);
+    saveTreeAndProjectors();
+    resumePolling();
+    // The deleted node's parent takes over the selection.
+    {
+        const QSignalBlocker blocker(m_tree);
+        selectNode(NodeIndexOfKey(m_state, parentKey));
+    }
+    afterTreeEdit();
+}
+
+void MainForm::showRefreshForm()
+{
+    auto* dialog = new RefreshForm(m_messages, m_state.Timing.StatusCheckInterval, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        m_engine.stopPolling();
+        m_state.Timing.StatusCheckInterval = dialog->seconds();
+        m_store.writeSetting(QStringLiteral("StatusCheckInterval"), dialog->text());
+        m_state.LastStatusCheck = QDateTime();
+        m_engine.startPolling(10);
+    });
+    dialog->open();
+}

@@ -1,0 +1,251 @@
+#include "ui/MainForm.h"
+
+#include "core/AppState.h"
+#include "core/Fleet.h"
+#include "core/ModelFile.h"
+#include "comm/StatusDisplay.h"
+#include "ui/StatusTexts.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+namespace {
+
+// Keeps ControlsUpdating set while code fills the drop-downs, so that their
+// handlers send nothing.
+class ControlsUpdatingScope {
+public:
+    explicit ControlsUpdatingScope(AppState& state) : m_state(state)
+    {
+        m_state.ControlsUpdating = true;
+    }
+    ~ControlsUpdatingScope() { m_state.ControlsUpdating = false; }
+    ControlsUpdatingScope(const ControlsUpdatingScope&) = delete;
+    ControlsUpdatingScope& operator=(const ControlsUpdatingScope&) = delete;
+
+private:
+    AppState& m_state;
+};
+
+QString ListHours(qint16 hours)
+{
+    return hours < 0 ? QString() : QString::number(hours);
+}
+
+} // namespace
+
+void MainForm::hideAllPanels()
+{
+    for (QFrame* frame : {m_statusGroup.frame, m_statusProjector.frame, m_controlGroup.frame,
+                          m_controlProjector.frame, m_scheduleGroup.frame,
+                          m_scheduleProjector.frame, m_frameSchedule})
+        frame->setVisible(false);
+}
+
+void MainForm::rebuildView()
+{
+    const int node = selectedNode();
+    if (node == 0)
+        return;
+    const int tab = m_tabs->currentIndex();
+    const QChar kind = NodeKind(m_state, node);
+    int projectorCount = 0;
+    if (kind == QLatin1Char('r')) {
+        for (QLabel* message : m_selectMessage)
+            message->setVisible(true);
+        hideAllPanels();
+    } else if (kind == QLatin1Char('g')) {
+        projectorCount = int(GroupMembers(m_state, node).size());
+        showGroup(node, tab);
+    } else if (kind == QLatin1Char('p')) {
+        showProjector(node, tab);
+    }
+    setCommandAvailability(availabilityFor(kind, projectorCount, tab));
+    if (tab == TabSchedule && (kind == QLatin1Char('g') || kind == QLatin1Char('p')))
+        emit scheduleNodeShown(node);
+}
+
+void MainForm::showGroup(int groupNode, int tab)
+{
+    const int count = int(GroupMembers(m_state, groupNode).size());
+    const bool any = count > 0;
+    const QString name = Node(m_state, groupNode).Text;
+    m_selectMessage[tab]->setVisible(!any);
+    switch (tab) {
+    case TabStatus:
+        m_statusProjector.frame->setVisible(false);
+        m_statusGroup.frame->setVisible(any);
+        m_statusGroup.info.fill(name, count);
+        if (any)
+            fillGroupStatusList(groupNode);
+        break;
+    case TabControl:
+        m_controlProjector.frame->setVisible(false);
+        m_controlGroup.frame->setVisible(any);
+        m_controlGroup.info.fill(name, count);
+        if (any) {
+            const ControlsUpdatingScope updating(m_state);
+            m_controlGroup.power->setCurrentIndex(0);
+        }
+        break;
+    case TabSchedule:
+        m_scheduleProjector.frame->setVisible(false);
+        m_scheduleGroup.frame->setVisible(any);
+        m_frameSchedule->setVisible(any);
+        m_scheduleGroup.info.fill(name, count);
+        break;
+    }
+}
+
+void MainForm::showProjector(int projectorNode, int tab)
+{
+    const int p = ProjectorOfNode(m_state, projectorNode);
+    m_selectMessage[tab]->setVisible(false);
+    if (p < 1)
+        return;
+    const ProjectorInfo& projector = m_state.Projectors[p];
+    switch (tab) {
+    case TabStatus:
+        m_statusGroup.frame->setVisible(false);
+        m_statusProjector.frame->setVisible(true);
+        m_statusProjector.info.fill(projector);
+        showProjectorStatus(p);
+        break;
+    case TabControl:
+        m_controlGroup.frame->setVisible(false);
+        m_controlProjector.frame->setVisible(true);
+        m_controlProjector.info.fill(projector);
+        fillModelDropDowns(p);
+        showProjectorControls(p);
+        break;
+    case TabSchedule:
+        m_scheduleGroup.frame->setVisible(false);
+        m_scheduleProjector.frame->setVisible(true);
+        m_frameSchedule->setVisible(true);
+        m_scheduleProjector.info.fill(projector);
+        break;
+    }
+}
+
+std::array<bool, MainForm::CommandCount> MainForm::availabilityFor(QChar kind, int projectorCount,
+                                                                   int tab) const
+{
+    std::array<bool, CommandCount> on{};
+    const bool stopped = !m_scheduleRunning;
+    on[CmdScheduleStart] = stopped;
+    on[CmdScheduleStop] = !stopped;
+    if (kind == QLatin1Char('r')) {
+        on[CmdAdd] = on[CmdAddGroup] = on[CmdAddProjector] = stopped;
+    } else if (kind == QLatin1Char('g')) {
+        on[CmdAdd] = on[CmdAddProjector] = on[CmdDelete] = on[CmdEdit] = stopped;
+        if (projectorCount > 0) {
+            on[CmdRefresh] = tab == TabStatus;
+            on[CmdPowerOn] = on[CmdPowerOff] = true;
+        }
+    } else if (kind == QLatin1Char('p')) {
+        on[CmdDelete] = on[CmdEdit] = stopped;
+        on[CmdRefresh] = tab == TabStatus;
+        on[CmdPowerOn] = on[CmdPowerOff] = true;
+    }
+    return on;
+}
+
+void MainForm::setCommandAvailability(const std::array<bool, CommandCount>& flags)
+{
+    for (int c = 0; c < CommandCount; ++c) {
+        m_menuActions[c]->setEnabled(flags[c]);
+        if (c < int(m_popupActions.size()))
+            m_popupActions[c]->setEnabled(flags[c]);
+        if (m_toolActions[c])
+            m_toolActions[c]->setEnabled(flags[c]);
+    }
+}
+
+void MainForm::fillGroupStatusList(int groupNode)
+{
+    QTreeWidget* list = m_statusGroup.list;
+    list->clear();
+    const std::vector<int> members = GroupMembers(m_state, groupNode);
+    for (int member : members) {
+        const int p = ProjectorOfNode(m_state, member);
+        if (p < 1)
+            continue;
+        const ProjectorInfo& projector = m_state.Projectors[p];
+        const bool gone = projector.Disconnected;
+        auto* row = new QTreeWidgetItem(list);
+        row->setData(ColumnName, Qt::UserRole, p);
+        row->setText(ColumnName, projector.ProjectorName);
+        row->setText(ColumnConnection, ListConnectionText(projector));
+        row->setText(ColumnMacAddress, projector.ConnectionKind == ConnectionSerial
+                                           ? QStringLiteral("-")
+                                           : projector.MACAddress);
+        const QString dash = QStringLiteral("-");
+        row->setText(ColumnPower, gone ? dash : PowerDisplayText(projector.PowerStatus));
+        row->setText(ColumnInput, gone ? dash : InputDisplayText(m_state, p));
+        row->setText(ColumnStatus,
+                     gone ? QStringLiteral("Disconnect") : ErrorDisplayText(projector.ErrorStatus));
+        row->setText(ColumnLampTime, gone ? dash : ListHours(projector.LampTime));
+        row->setText(ColumnFilterTime, gone ? dash : ListHours(projector.FilterTime));
+    }
+    for (int member : members)
+        m_controls.refreshSelection(member);
+}
+
+void MainForm::showProjectorStatus(int projector)
+{
+    const ProjectorInfo& info = m_state.Projectors[projector];
+    const QString dash = QStringLiteral("-");
+    const bool gone = info.Disconnected;
+    m_statusProjector.powerStatus->setText(gone ? dash : PowerDisplayText(info.PowerStatus));
+    m_statusProjector.inputSource->setText(gone ? dash : InputDisplayText(m_state, projector));
+    m_statusProjector.errorStatus->setText(gone ? QStringLiteral("Disconnect")
+                                                : ErrorDisplayText(info.ErrorStatus));
+    m_statusProjector.lampTime->setText(gone ? dash : HoursDisplayText(info.LampTime));
+    m_statusProjector.filterTime->setText(gone ? dash : HoursDisplayText(info.FilterTime));
+    m_controls.refreshSelection(NodeOfProjector(m_state, projector));
+}
+
+void MainForm::fillModelDropDowns(int projector)
+{
+    const ControlsUpdatingScope updating(m_state);
+    m_controlProjector.inputSource->clear();
+    m_controlProjector.aspect->clear();
+    const ModelInfo* model = FindModel(m_state, m_state.Projectors[projector].ModelName);
+    if (!model)
+        return;
+    for (int i = 1; i <= qMin<int>(model->InputNum, MaxModelEntries); ++i)
+        m_controlProjector.inputSource->addItem(GetField(QStringLiteral(";"), model->Input[i], 2));
+    for (int i = 1; i <= qMin<int>(model->AspectNum, MaxModelEntries); ++i)
+        m_controlProjector.aspect->addItem(GetField(QStringLiteral(";"), model->Aspect[i], 2));
+}
+
+void MainForm::showProjectorControls(int projector)
+{
+    const ProjectorInfo& info = m_state.Projectors[projector];
+    if (info.ModelName.isEmpty())
+        return;
+    {
+        const ControlsUpdatingScope updating(m_state);
+        for (StatusItem item : {StatusItem::Power, StatusItem::Input, StatusItem::Aspect,
+                                StatusItem::Whisper, StatusItem::Blank, StatusItem::Mute,
+                                StatusItem::Mirror})
+            setDropDown(projector, item);
+        const std::array<std::pair<qint16, int>, 5> values = {{
+            {info.Brightness, PictureValueOffset},
+            {info.Contrast, PictureValueOffset},
+            {info.Color, PictureValueOffset},
+            {info.Tint, PictureValueOffset},
+            {info.Sharpness, SharpnessValueOffset},
+        }};
+        for (int i = 0; i < 5; ++i) {
+            const auto [raw, offset] = values[i];
+            m_controlProjector.picture[i].value->setText(raw == 0 ? QString()
+                                                                  : PictureDisplayText(raw, offset));
+        }
+    }
+    m_controls.requeryControls(projector);
+}

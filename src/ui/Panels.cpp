@@ -1,0 +1,256 @@
+#include "ui/Panels.h"
+
+#include "core/AppState.h"
+#include "ui/StatusTexts.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* NamedLabel(const QString& name, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+QComboBox* NamedCombo(const QString& name, const QStringList& entries, QWidget* parent)
+{
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(name);
+    combo->addItems(entries);
+    combo->setCurrentIndex(-1);
+    combo->setMinimumContentsLength(12);
+    return combo;
+}
+
+QPushButton* NamedButton(const QString& name, const QString& caption, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QFrame* PanelFrame(const QString& name, QWidget* parent)
+{
+    auto* frame = new QFrame(parent);
+    frame->setObjectName(name);
+    frame->setFrameShape(QFrame::NoFrame);
+    auto* layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(8, 8, 8, 8);
+    return frame;
+}
+
+QVBoxLayout* LayoutOf(QFrame* frame)
+{
+    return static_cast<QVBoxLayout*>(frame->layout());
+}
+
+GroupInfo BuildGroupInfo(QWidget* parent)
+{
+    auto* box = new QGroupBox(QStringLiteral("Group Information"), parent);
+    box->setObjectName(QStringLiteral("frameGroupInformation"));
+    GroupInfo info{box, NamedLabel(QStringLiteral("lblGroupName"), box),
+                   NamedLabel(QStringLiteral("lblNumberOfProjectors"), box),
+                   NamedLabel(QStringLiteral("lblComment"), box)};
+    auto* form = new QFormLayout(box);
+    form->addRow(QStringLiteral("Group Name"), info.groupName);
+    form->addRow(QStringLiteral("Number of Projectors"), info.numberOfProjectors);
+    form->addRow(QStringLiteral("Comment"), info.comment);
+    return info;
+}
+
+ProjectorInfoBox BuildProjectorInfo(QWidget* parent)
+{
+    auto* box = new QGroupBox(QStringLiteral("Projector Information"), parent);
+    box->setObjectName(QStringLiteral("frameProjectorInformation"));
+    ProjectorInfoBox info{box, NamedLabel(QStringLiteral("lblProjectorName"), box),
+                          NamedLabel(QStringLiteral("lblModel"), box),
+                          NamedLabel(QStringLiteral("lblConnection"), box)};
+    auto* form = new QFormLayout(box);
+    form->addRow(QStringLiteral("Projector Name"), info.projectorName);
+    form->addRow(QStringLiteral("Model"), info.model);
+    form->addRow(QStringLiteral("Connection"), info.connection);
+    return info;
+}
+
+const QStringList OffOn = {QStringLiteral("OFF"), QStringLiteral("ON")};
+
+} // namespace
+
+void GroupInfo::fill(const QString& name, int projectorCount) const
+{
+    groupName->setText(name);
+    numberOfProjectors->setText(QString::number(projectorCount));
+    comment->clear();
+}
+
+void ProjectorInfoBox::fill(const ProjectorInfo& projector) const
+{
+    projectorName->setText(projector.ProjectorName);
+    model->setText(projector.ModelName);
+    connection->setText(ConnectionText(projector));
+}
+
+StatusGroupPanel BuildStatusGroupPanel(QWidget* parent)
+{
+    QFrame* frame = PanelFrame(QStringLiteral("frameStatusGroup"), parent);
+    StatusGroupPanel panel{frame, BuildGroupInfo(frame), new QTreeWidget(frame)};
+    panel.list->setObjectName(QStringLiteral("ListView1"));
+    panel.list->setRootIsDecorated(false);
+    panel.list->setUniformRowHeights(true);
+    panel.list->setSelectionMode(QAbstractItemView::SingleSelection);
+    panel.list->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Connection"),
+                                 QStringLiteral("MAC Address"), QStringLiteral("Power"),
+                                 QStringLiteral("Input"), QStringLiteral("Status"),
+                                 QStringLiteral("Lamp Time"), QStringLiteral("Filter Time")});
+    const std::array<int, ListColumnCount> widths = {120, 110, 120, 80, 90, 100, 70, 70};
+    for (int c = 0; c < ListColumnCount; ++c)
+        panel.list->setColumnWidth(c, widths[c]);
+    LayoutOf(frame)->addWidget(panel.info.box);
+    LayoutOf(frame)->addWidget(panel.list, 1);
+    return panel;
+}
+
+StatusProjectorPanel BuildStatusProjectorPanel(QWidget* parent)
+{
+    QFrame* frame = PanelFrame(QStringLiteral("frameStatusProjector"), parent);
+    auto* statusBox = new QGroupBox(QStringLiteral("Projector Status"), frame);
+    StatusProjectorPanel panel{frame,
+                               BuildProjectorInfo(frame),
+                               NamedLabel(QStringLiteral("lblPowerStatus"), statusBox),
+                               NamedLabel(QStringLiteral("lblInputSource"), statusBox),
+                               NamedLabel(QStringLiteral("lblErrorStatus"), statusBox),
+                               NamedLabel(QStringLiteral("lblLampTime"), statusBox),
+                               NamedLabel(QStringLiteral("lblFilterTime"), statusBox),
+                               NamedLabel(QStringLiteral("lblConnectionStatus"), statusBox)};
+    auto* form = new QFormLayout(statusBox);
+    form->addRow(QStringLiteral("Power Status"), panel.powerStatus);
+    form->addRow(QStringLiteral("Input Source"), panel.inputSource);
+    form->addRow(QStringLiteral("Error Status"), panel.errorStatus);
+    form->addRow(QStringLiteral("Lamp Time"), panel.lampTime);
+    form->addRow(QStringLiteral("Filter Time"), panel.filterTime);
+    form->addRow(QStringLiteral("Connection Status"), panel.connectionStatus);
+    form->setRowVisible(panel.connectionStatus, false);
+    LayoutOf(frame)->addWidget(panel.info.box);
+    LayoutOf(frame)->addWidget(statusBox);
+    LayoutOf(frame)->addStretch(1);
+    return panel;
+}
+
+ControlGroupPanel BuildControlGroupPanel(QWidget* parent)
+{
+    QFrame* frame = PanelFrame(QStringLiteral("frameControlGroup"), parent);
+    auto* controlBox = new QGroupBox(QStringLiteral("Group Control"), frame);
+    ControlGroupPanel panel{frame, BuildGroupInfo(frame),
+                            NamedCombo(QStringLiteral("cmbGroupPower"), OffOn, controlBox)};
+    auto* form = new QFormLayout(controlBox);
+    form->addRow(QStringLiteral("Power"), panel.power);
+    LayoutOf(frame)->addWidget(panel.info.box);
+    LayoutOf(frame)->addWidget(controlBox);
+    LayoutOf(frame)->addStretch(1);
+    return panel;
+}
+
+ControlProjectorPanel BuildControlProjectorPanel(QWidget* parent)
+{
+    QFrame* frame = PanelFrame(QStringLiteral("frameControlProjector"), parent);
+    auto* box = new QGroupBox(QStringLiteral("Projector Control"), frame);
+    ControlProjectorPanel panel{};
+    panel.frame = frame;
+    panel.info = BuildProjectorInfo(frame);
+    panel.power = NamedCombo(QStringLiteral("cmbPower"), OffOn, box);
+    panel.inputSource = NamedCombo(QStringLiteral("cmbInputSource"), {}, box);
+    panel.aspect = NamedCombo(QStringLiteral("cmbAspect"), {}, box);
+    panel.blank = NamedCombo(QStringLiteral("cmbBlank"), OffOn, box);
+    panel.mute = NamedCombo(QStringLiteral("cmbMute"), OffOn, box);
+    panel.whisper = NamedCombo(QStringLiteral("cmbWhisper"),
+                               {QStringLiteral("Normal"), QStringLiteral("Whisper")}, box);
+    panel.mirror = NamedCombo(QStringLiteral("cmbMirror"),
+                              {QStringLiteral("Normal"), QStringLiteral("H Inverse"),
+                               QStringLiteral("V Inverse"), QStringLiteral("H&V Inverse")},
+                              box);
+
+    auto* grid = new QGridLayout(box);
+    int row = 0;
+    auto addCombo = [&](const QString& caption, QComboBox* combo) {
+        grid->addWidget(new QLabel(caption, box), row, 0);
+        grid->addWidget(combo, row, 1, 1, 3);
+        ++row;
+    };
+    addCombo(QStringLiteral("Power"), panel.power);
+    addCombo(QStringLiteral("Input Source"), panel.inputSource);
+    addCombo(QStringLiteral("Aspect"), panel.aspect);
+    addCombo(QStringLiteral("Blank"), panel.blank);
+    addCombo(QStringLiteral("Mute"), panel.mute);
+    addCombo(QStringLiteral("Whisper"), panel.whisper);
+    addCombo(QStringLiteral("Mirror"), panel.mirror);
+
+    const std::array<std::pair<const char*, const char*>, 5> rows = {{{"Bright", "Brightness"},
+                                                                      {"Contrast", "Contrast"},
+                                                                      {"Color", "Color"},
+                                                                      {"Tint", "Tint"},
+                                                                      {"Sharpness", "Sharpness"}}};
+    const std::array<const char*, 5> valueNames = {"lblBrightValue", "lblContrastValue",
+                                                   "lblColorValue", "lblTintValue",
+                                                   "lblSharpnessValue"};
+    for (int i = 0; i < 5; ++i) {
+        const QString item = QString::fromLatin1(rows[i].second);
+        PictureRow& picture = panel.picture[i];
+        picture.decrement = NamedButton(QStringLiteral("cmdDec") + item, QStringLiteral("-"), box);
+        picture.value = NamedLabel(QString::fromLatin1(valueNames[i]), box);
+        picture.value->setAlignment(Qt::AlignCenter);
+        picture.value->setMinimumWidth(48);
+        picture.increment = NamedButton(QStringLiteral("cmdInc") + item, QStringLiteral("+"), box);
+        grid->addWidget(new QLabel(QString::fromLatin1(rows[i].first), box), row, 0);
+        grid->addWidget(picture.decrement, row, 1);
+        grid->addWidget(picture.value, row, 2);
+        grid->addWidget(picture.increment, row, 3);
+        ++row;
+    }
+    auto addExecute = [&](const QString& caption, const QString& name) {
+        auto* button = NamedButton(name, QStringLiteral("Execute"), box);
+        grid->addWidget(new QLabel(caption, box), row, 0);
+        grid->addWidget(button, row, 1, 1, 3);
+        ++row;
+        return button;
+    };
+    panel.autoAdjust = addExecute(QStringLiteral("Auto Adjust"), QStringLiteral("cmdAutoAdjust"));
+    panel.lampTimeReset =
+        addExecute(QStringLiteral("Lamp Time Reset"), QStringLiteral("cmdLampTimeReset"));
+    panel.filterTimeReset =
+        addExecute(QStringLiteral("Filter Time Reset"), QStringLiteral("cmdFilterTimeReset"));
+    grid->setColumnStretch(4, 1);
+
+    LayoutOf(frame)->addWidget(panel.info.box);
+    LayoutOf(frame)->addWidget(box);
+    LayoutOf(frame)->addStretch(1);
+    return panel;
+}
+
+ScheduleGroupPanel BuildScheduleGroupPanel(QWidget* parent)
+{
+    QFrame* frame = PanelFrame(QStringLiteral("frameScheduleGroup"), parent);
+    ScheduleGroupPanel panel{frame, BuildGroupInfo(frame)};
+    LayoutOf(frame)->addWidget(panel.info.box);
+    return panel;
+}
+
+ScheduleProjectorPanel BuildScheduleProjectorPanel(QWidget* parent)
+{
+    QFrame* frame = PanelFrame(QStringLiteral("frameScheduleProjector"), parent);
+    ScheduleProjectorPanel panel{frame, BuildProjectorInfo(frame)};
+    LayoutOf(frame)->addWidget(panel.info.box);
+    return panel;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QTreeWidget>
+
+// The projector tree. A right click opens the pop-up menu for the node that
+// is already selected; it never changes the selection.
+class ProjectorTreeWidget : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit ProjectorTreeWidget(QWidget* parent);
+
+signals:
+    void popupRequested(const QPoint& globalPosition);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
