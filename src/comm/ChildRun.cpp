@@ -57,6 +57,9 @@ void ChildRun::cancel()
         return;
     QProcess* process = std::exchange(m_process, nullptr);
     process->disconnect(this);
+    // Reaping a killed child takes a moment; it is bounded and happens only
+    // when a run is abandoned (shutdown).
     process->kill();
+    process->waitForFinished(1000);
     process->deleteLater();
 }

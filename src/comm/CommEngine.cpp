@@ -138,9 +138,10 @@ void CommEngine::setAlertStarter(std::function<void()> starter)
     m_impl->m_interpreter.setAlertStarter(std::move(starter));
 }
 
-void CommEngine::setToolPrograms(const QString& ping, const QString& ip)
+void CommEngine::setToolPrograms(const QString& ping, const QString& ip,
+                                 std::chrono::milliseconds limit)
 {
-    m_impl->m_reachability.setPrograms(ping, ip);
+    m_impl->m_reachability.setPrograms(ping, ip, limit);
 }
 
 int CommEngine::socketState(int projector) const

@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -47,8 +48,10 @@ public:
     void setAlertStarter(std::function<void()> starter);
 
     // Programs run for the reachability ping and the neighbour table
-    // ("ping" and "ip" by default).
-    void setToolPrograms(const QString& ping, const QString& ip);
+    // ("ping" and "ip" by default), and how long one may run before it is
+    // killed and counted as failed (3 s by default).
+    void setToolPrograms(const QString& ping, const QString& ip,
+                         std::chrono::milliseconds limit = std::chrono::seconds(3));
     // The LAN socket state of a projector (0 closed ... 7 connected, 9 error).
     int socketState(int projector) const;
 

@@ -7,14 +7,6 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
-// A ping waits at most half a second for its answer; a child still running
-// well after that is killed and counts as no answer.
-constexpr auto ChildLimit = 3s;
-
-} // namespace
-
 Reachability::Reachability(AppState& state, AlertRaiser raiseAlert, QObject* parent)
     : QObject(parent), m_state(state), m_raiseAlert(std::move(raiseAlert))
 {
@@ -26,10 +18,12 @@ Reachability::Reachability(AppState& state, AlertRaiser raiseAlert, QObject* par
     connect(&m_macTimer, &QTimer::timeout, this, &Reachability::macTick);
 }
 
-void Reachability::setPrograms(const QString& ping, const QString& ip)
+void Reachability::setPrograms(const QString& ping, const QString& ip,
+                               std::chrono::milliseconds limit)
 {
     m_pingProgram = ping;
     m_ipProgram = ip;
+    m_childLimit = limit;
 }
 
 void Reachability::startPingTimer()
@@ -58,7 +52,7 @@ void Reachability::PingHost(const QString& address, std::function<void(bool)> do
     m_pingRun.run(m_pingProgram,
                   {QStringLiteral("-n"), QStringLiteral("-c"), QStringLiteral("1"),
                    QStringLiteral("-W"), QStringLiteral("0.5"), address},
-                  ChildLimit, [done](bool finished, const QString& output) {
+                  m_childLimit, [done](bool finished, const QString& output) {
                       done(finished && PingAnswered(output));
                   });
 }
@@ -142,11 +136,11 @@ void Reachability::AcquireMacAddress(int p)
     m_macRun.run(m_pingProgram,
                  {QStringLiteral("-n"), QStringLiteral("-c"), QStringLiteral("1"),
                   QStringLiteral("-W"), QStringLiteral("0.3"), address},
-                 ChildLimit, [this, p, address](bool, const QString&) {
+                 m_childLimit, [this, p, address](bool, const QString&) {
                      m_macRun.run(m_ipProgram,
                                   {QStringLiteral("-4"), QStringLiteral("neigh"),
                                    QStringLiteral("show"), address},
-                                  ChildLimit, [this, p, address](bool finished, const QString& output) {
+                                  m_childLimit, [this, p, address](bool finished, const QString& output) {
                                       const QString mac =
                                           finished ? ParseNeighbourMac(output, address) : QString();
                                       ProjectorInfo& info = m_state.Projectors[p];

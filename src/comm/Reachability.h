@@ -22,8 +22,9 @@ public:
     Reachability(AppState& state, AlertRaiser raiseAlert, QObject* parent = nullptr);
 
     void setRefreshSink(RefreshSink* sink) { m_sink = sink; }
-    // The programs run for "ping" and "ip" (tests point them at scripts).
-    void setPrograms(const QString& ping, const QString& ip);
+    // The programs run for "ping" and "ip", and how long either may run
+    // before it is killed and counted as failed.
+    void setPrograms(const QString& ping, const QString& ip, std::chrono::milliseconds limit);
 
     void startPingTimer();
     // Starts GetMACAddressTimer (one-shot, 10 ms); a pass already running is
@@ -48,6 +49,7 @@ private:
     RefreshSink* m_sink = nullptr;
     QString m_pingProgram = QStringLiteral("ping");
     QString m_ipProgram = QStringLiteral("ip");
+    std::chrono::milliseconds m_childLimit = std::chrono::seconds(3);
     QTimer m_pingTimer;
     QTimer m_macTimer;
     ChildRun m_pingRun;

@@ -1,0 +1,336 @@
+// The engine against simulated projectors over loopback TCP: frames on the
+// wire, one connection per command, every outcome, time-outs, replies of
+// odd shapes, and the communication log lines.
+
+#include "CommTestKit.h"
+#include "support/SimProcess.h"
+
+#include "comm/CommEngine.h"
+#include "comm/CommandQueue.h"
+#include "core/SettingsStore.h"
+
+#include <QTcpServer>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int Wait = 20000; // generous: a loaded machine must not fail these
+
+QString FrameHexOnWire(const CommandFrame& f)
+{
+    return QString::fromLatin1(f.toByteArray().toHex().toUpper());
+}
+
+QStringList LinesOf(const QStringList& lines, int p)
+{
+    QStringList out;
+    const QString tag = QStringLiteral("(%1)").arg(p);
+    for (const QString& line : lines) {
+        if (line.contains(tag))
+            out << line;
+    }
+    return out;
+}
+
+} // namespace
+
+class TestCommLan : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<AppState> state;
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<CommEngine> engine;
+    RecordingSink sink;
+    QString pingScript;
+
+    QStringList pings() const
+    {
+        QFile calls(pingScript + QStringLiteral(".calls"));
+        if (!calls.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromLocal8Bit(calls.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    void start(int projectors, int timeoutMs)
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        sim = std::make_unique<SimProcess>(
+            QStringList{QStringLiteral("--tcp"), QString::number(projectors),
+                        QStringLiteral("--cooldown-ms"), QStringLiteral("800")});
+        QVERIFY2(sim->isReady(), qPrintable(sim->errorString()));
+        state = std::make_unique<AppState>();
+        EnableCommLog(*state, *dir);
+        state->Timing.TcpTimeoutTime = timeoutMs;
+        state->ProjectorCount = qint16(projectors);
+        for (int p = 1; p <= projectors; ++p) {
+            ProjectorInfo& info = state->Projectors[p];
+            info.ProjectorName = QStringLiteral("PJ%1").arg(p);
+            info.ConnectionKind = ConnectionLan;
+            info.IPAddress = QStringLiteral("127.0.0.1");
+            info.PortNo = QString::number(sim->tcpPort(p));
+        }
+        settings = std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("Norvik3.conf")));
+        engine = std::make_unique<CommEngine>(*state, *settings);
+        // A ping that records its address and never answers, so the ping
+        // list keeps what the time-outs put on it.
+        pingScript = dir->filePath(QStringLiteral("ping"));
+        QFile script(pingScript);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\necho \"$6\" >> \"$0.calls\"\nexec sleep 600\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        engine->setToolPrograms(pingScript, QStringLiteral("ip"), 120s);
+        sink = RecordingSink{};
+        engine->setRefreshSink(&sink);
+        engine->InitializeQueues();
+    }
+
+    void idle(int p)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(IsQueueEmpty(*state, p), Wait);
+    }
+
+private slots:
+    void cleanup()
+    {
+        engine.reset();
+        settings.reset();
+        state.reset();
+        sim.reset();
+        dir.reset();
+    }
+
+    void pollingPassSendsFiveFramesOnFiveConnections()
+    {
+        start(2, 3000);
+        const CommandTable& t = engine->commands();
+        engine->startPolling(10);
+        QTRY_VERIFY_WITH_TIMEOUT(state->Projectors[2].FilterTime >= 0 && IsQueueEmpty(*state, 1) &&
+                                     IsQueueEmpty(*state, 2),
+                                 Wait);
+        engine->stopPolling();
+        QVERIFY(state->LastStatusCheck.isValid());
+
+        const QString expected = QStringLiteral("OK 5 ") + QStringList{FrameHexOnWire(t.PowerGetCommand),
+                                                                      FrameHexOnWire(t.InputGetCommand),
+                                                                      FrameHexOnWire(t.ErrorStatusGetCommand),
+                                                                      FrameHexOnWire(t.LampTimeGetCommand),
+                                                                      FrameHexOnWire(t.FilterTimeGetCommand)}
+                                                             .join(QLatin1Char(' '));
+        for (int p = 1; p <= 2; ++p) {
+            QCOMPARE(sim->command(QStringLiteral("frames %1").arg(p)), expected);
+            QCOMPARE(sim->command(QStringLiteral("connections %1").arg(p)), QStringLiteral("OK 5"));
+            const ProjectorInfo& info = state->Projectors[p];
+            QCOMPARE(info.PowerStatus, qint16(0));
+            QCOMPARE(info.InputStatus, qint16(0));
+            QCOMPARE(info.ErrorStatus, qint16(0));
+            QCOMPARE(info.LampTime, qint16(1200));
+            QCOMPARE(info.FilterTime, qint16(300));
+            QVERIFY(!info.Disconnected);
+        }
+        QCOMPARE(sink.countChanged(1, StatusItem::LampTime), 1);
+
+        // The log of projector 1, line for line.
+        QStringList expectedLog;
+        const std::array<std::pair<const CommandFrame*, QString>, 5> exchanges = {{
+            {&t.PowerGetCommand, QStringLiteral("[1D][00][00]")},
+            {&t.InputGetCommand, QStringLiteral("[1D][00][00]")},
+            {&t.ErrorStatusGetCommand, QStringLiteral("[1D][00][00]")},
+            {&t.LampTimeGetCommand, QStringLiteral("[1D][B0][04]")},
+            {&t.FilterTimeGetCommand, QStringLiteral("[1D][2C][01]")},
+        }};
+        for (const auto& [frame, reply] : exchanges) {
+            expectedLog << QStringLiteral("TCP(1)_Connect:127.0.0.1")
+                        << QStringLiteral("TCP-Send(1):") + Hex(frame->toByteArray())
+                        << QStringLiteral("TCP-Recv(1):") + reply;
+        }
+        QCOMPARE(LinesOf(CommLogLines(*dir), 1), expectedLog);
+        QCOMPARE(expectedLog.at(1),
+                 QStringLiteral("TCP-Send(1):[BE][EF][03][06][00][19][D3][02][00][00][60][00][00]"));
+    }
+
+    void everyOutcomeReachesItsHandler()
+    {
+        start(2, 400);
+        const CommandTable& t = engine->commands();
+
+        // Acknowledge, then the read-back through a data reply.
+        state->Projectors[1].PowerStatus = 0;
+        engine->EnqueueCommand(1, t.PowerOnCommand);
+        idle(1);
+        QCOMPARE(state->Projectors[1].PowerStatus, qint16(1));
+        QCOMPARE(sink.countChanged(1, StatusItem::Power), 1);
+        engine->EnqueueCommand(1, t.PowerGetCommand);
+        idle(1);
+        QCOMPARE(sink.countChanged(1, StatusItem::Power), 2);
+        QCOMPARE(state->Projectors[1].PowerStatus, qint16(1));
+
+        // Refusal and error reply: failures that put the drop-down back.
+        QCOMPARE(sim->command(QStringLiteral("refuse 1 on")), QStringLiteral("OK"));
+        engine->EnqueueCommand(1, t.MuteOnCommand);
+        idle(1);
+        QCOMPARE(sim->command(QStringLiteral("refuse 1 off")), QStringLiteral("OK"));
+        QCOMPARE(sim->command(QStringLiteral("raw 1 1C0000")), QStringLiteral("OK"));
+        engine->EnqueueCommand(1, t.BlankOnCommand);
+        idle(1);
+        const std::vector<std::pair<int, StatusItem>> restored = {{1, StatusItem::Mute},
+                                                                  {1, StatusItem::Blank}};
+        QCOMPARE(sink.restored, restored);
+        QVERIFY(state->PingList.isEmpty());
+
+        // Time-out: the drop-down goes back, the projector goes on the ping
+        // list, and it stays marked as not answering.
+        QCOMPARE(sim->command(QStringLiteral("silent 2 on")), QStringLiteral("OK"));
+        engine->EnqueueCommand(2, t.WhisperOnCommand);
+        idle(2);
+        QCOMPARE(sink.restored.back(), std::make_pair(2, StatusItem::Whisper));
+        QCOMPARE(state->PingList, QStringList{QStringLiteral("2")});
+        QVERIFY(state->Projectors[2].Disconnected);
+
+        const QStringList log = CommLogLines(*dir);
+        QVERIFY(log.contains(QStringLiteral("TCP-Recv(1):[15]")));
+        QVERIFY(log.contains(QStringLiteral("TCP-Recv(1):[1C][00][00]")));
+        QCOMPARE(LinesOf(log, 2), (QStringList{QStringLiteral("TCP(2)_Connect:127.0.0.1"),
+                                               QStringLiteral("TCP-Send(2):") + Hex(t.WhisperOnCommand.toByteArray()),
+                                               QStringLiteral("TCP-Timeout(2):QueueRP(1)")}));
+    }
+
+    void silentProjectorDoesNotDelayOthers()
+    {
+        start(3, 4000);
+        const CommandTable& t = engine->commands();
+        QCOMPARE(sim->command(QStringLiteral("silent 2 on")), QStringLiteral("OK"));
+        engine->EnqueueCommand(2, t.PowerGetCommand);
+        engine->EnqueueCommand(2, t.InputGetCommand);
+        for (int p : {1, 3}) {
+            engine->EnqueueCommand(p, t.PowerGetCommand);
+            engine->EnqueueCommand(p, t.InputGetCommand);
+            engine->EnqueueCommand(p, t.LampTimeGetCommand);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(IsQueueEmpty(*state, 1) && IsQueueEmpty(*state, 3), Wait);
+        // The others finished while the silent one still waits for its first
+        // answer... unless the machine was slower than the 4 s time-out, in
+        // which case at most the first command can have timed out.
+        QVERIFY(QueueLength(*state, 2) >= 1);
+        QCOMPARE(state->Projectors[3].LampTime, qint16(1200));
+
+        // Exactly one time-out per command; on the ping list once.
+        idle(2);
+        const QStringList log = CommLogLines(*dir);
+        QCOMPARE(CountLines(log, QStringLiteral("TCP-Timeout(2):QueueRP(1)")), 1);
+        QCOMPARE(CountLines(log, QStringLiteral("TCP-Timeout(2):QueueRP(2)")), 1);
+        QCOMPARE(state->PingList, QStringList{QStringLiteral("2")});
+        QTRY_COMPARE_WITH_TIMEOUT(pings(), QStringList{QStringLiteral("127.0.0.1")}, Wait);
+        QCOMPARE(sim->command(QStringLiteral("connections 2")), QStringLiteral("OK 2"));
+        QCOMPARE(state->Projectors[2].PowerStatus, qint16(-1));
+    }
+
+    void repliesOfOddShapes()
+    {
+        start(1, 500);
+        const CommandTable& t = engine->commands();
+        QCOMPARE(sim->command(QStringLiteral("input 1 4")), QStringLiteral("OK"));
+
+        // A data reply in three pieces is put together.
+        QCOMPARE(sim->command(QStringLiteral("split 1 60")), QStringLiteral("OK"));
+        engine->EnqueueCommand(1, t.InputGetCommand);
+        idle(1);
+        QCOMPARE(state->Projectors[1].InputStatus, qint16(4));
+        QCOMPARE(sim->command(QStringLiteral("split 1 0")), QStringLiteral("OK"));
+
+        // Trailing bytes belong to the reply they follow.
+        QCOMPARE(sim->command(QStringLiteral("trailing 1 0A0B")), QStringLiteral("OK"));
+        engine->EnqueueCommand(1, t.MuteOnCommand);
+        idle(1);
+        QVERIFY(sink.restored.empty());
+        QVERIFY(CommLogLines(*dir).contains(QStringLiteral("TCP-Recv(1):[06][0A][0B]")));
+        QCOMPARE(sim->command(QStringLiteral("trailing 1 off")), QStringLiteral("OK"));
+
+        // Lead byte then silence, and a connection closed mid-reply: both end
+        // in a time-out, and the next reply is read cleanly.
+        QCOMPARE(sim->command(QStringLiteral("raw 1 1D07")), QStringLiteral("OK"));
+        engine->EnqueueCommand(1, t.InputGetCommand);
+        idle(1);
+        QCOMPARE(sim->command(QStringLiteral("closemid 1 on")), QStringLiteral("OK"));
+        engine->EnqueueCommand(1, t.InputGetCommand);
+        idle(1);
+        QCOMPARE(sim->command(QStringLiteral("closemid 1 off")), QStringLiteral("OK"));
+        QCOMPARE(CountLines(CommLogLines(*dir), QStringLiteral("TCP-Timeout(1):QueueRP(3)")), 1);
+        QCOMPARE(CountLines(CommLogLines(*dir), QStringLiteral("TCP-Timeout(1):QueueRP(4)")), 1);
+        QCOMPARE(state->Projectors[1].InputStatus, qint16(4));
+        QCOMPARE(sim->command(QStringLiteral("input 1 2")), QStringLiteral("OK"));
+        engine->EnqueueCommand(1, t.InputGetCommand);
+        idle(1);
+        QCOMPARE(state->Projectors[1].InputStatus, qint16(2));
+        QVERIFY(CommLogLines(*dir).contains(QStringLiteral("TCP-Recv(1):[1D][02][00]")));
+    }
+
+    void coolDownAndRefusedConnections()
+    {
+        start(2, 400);
+        const CommandTable& t = engine->commands();
+        QCOMPARE(sim->command(QStringLiteral("power 1 1")), QStringLiteral("OK"));
+        engine->EnqueueCommand(1, t.PowerGetCommand);
+        idle(1);
+        QCOMPARE(state->Projectors[1].PowerStatus, qint16(1));
+        engine->EnqueueCommand(1, t.PowerOffCommand);
+        engine->EnqueueCommand(1, t.PowerGetCommand);
+        idle(1);
+        QCOMPARE(state->Projectors[1].PowerStatus, qint16(2));
+        QTRY_VERIFY_WITH_TIMEOUT((engine->EnqueueCommand(1, t.PowerGetCommand), idle(1),
+                                  state->Projectors[1].PowerStatus == 0),
+                                 Wait);
+
+        // Nothing listens on this port: connect refused, swept, timed out.
+        quint16 deadPort = 0;
+        {
+            QTcpServer server;
+            QVERIFY(server.listen(QHostAddress::LocalHost));
+            deadPort = server.serverPort();
+        }
+        state->Projectors[2].PortNo = QString::number(deadPort);
+        engine->EnqueueCommand(2, t.PowerGetCommand);
+        idle(2);
+        QCOMPARE(engine->socketState(2), 0);
+        QCOMPARE(LinesOf(CommLogLines(*dir), 2), (QStringList{QStringLiteral("TCP(2)_Connect:127.0.0.1"),
+                                                              QStringLiteral("TCP-Timeout(2):QueueRP(1)")}));
+        QCOMPARE(state->PingList, QStringList{QStringLiteral("2")});
+
+        // An address that is not one is never connected to; it times out.
+        state->Projectors[2].IPAddress = QStringLiteral("-oops");
+        engine->EnqueueCommand(2, t.PowerGetCommand);
+        idle(2);
+        QVERIFY(CommLogLines(*dir).contains(QStringLiteral("TCP-Timeout(2):QueueRP(2)")));
+    }
+
+    void flushDropsTheCommandInFlight()
+    {
+        start(1, 3000);
+        const CommandTable& t = engine->commands();
+        QCOMPARE(sim->command(QStringLiteral("silent 1 on")), QStringLiteral("OK"));
+        engine->EnqueueCommand(1, t.MuteOnCommand);
+        engine->EnqueueCommand(1, t.MuteGetCommand);
+        QTRY_COMPARE_WITH_TIMEOUT(CurrentQueueEntry(*state, 1).state, qint16(QueueSent), Wait);
+        engine->FlushProjectorQueue(1);
+        QVERIFY(IsQueueEmpty(*state, 1));
+        QCOMPARE(state->Queues[1].QueueReadIndex, qint16(1));
+        QCOMPARE(engine->socketState(1), 0);
+        // The time-out of the dropped command never comes.
+        QTest::qWait(3500);
+        QVERIFY(sink.restored.empty());
+        QCOMPARE(CountLines(CommLogLines(*dir), QStringLiteral("TCP-Timeout(1):QueueRP(1)")), 0);
+
+        // The queue works on afterwards.
+        QCOMPARE(sim->command(QStringLiteral("silent 1 off")), QStringLiteral("OK"));
+        engine->EnqueueCommand(1, t.MuteGetCommand);
+        idle(1);
+        QCOMPARE(state->Projectors[1].MuteStatus, qint16(0));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommLan)
+#include "test_comm_lan.moc"
