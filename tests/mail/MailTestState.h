@@ -46,7 +46,12 @@ public:
     QStringList mailLog() const { return lines(QStringLiteral("MailLog")); }
     QStringList commLog() const { return lines(QStringLiteral("Log")); }
 
-    AppState state;
+private:
+    // AppState is large; keep it off the stack.
+    std::unique_ptr<AppState> m_state = std::make_unique<AppState>();
+
+public:
+    AppState& state = *m_state;
 
 private:
     QStringList lines(const QString& folder) const

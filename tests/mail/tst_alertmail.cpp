@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <memory>
+
 class TestAlertMail : public QObject {
     Q_OBJECT
 
@@ -98,7 +100,8 @@ void TestAlertMail::bodyAndLogLineForEachConnection()
 
 void TestAlertMail::ringRefusesAlertsWhenFull()
 {
-    AppState state;
+    const auto owner = std::make_unique<AppState>(); // large; off the stack
+    AppState& state = *owner;
     int accepted = 0;
     for (int i = 0; i < 300; ++i)
         accepted += EnqueueAlertMessage(state, QStringLiteral("t;1;m%1").arg(i)) ? 1 : 0;

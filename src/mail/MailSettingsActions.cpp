@@ -1,0 +1,173 @@
+// The buttons of "Mail Settings": address list, messages, attachment, test
+// mail and "OK".
+
+#include "mail/MailSettingsForm.h"
+
+#include "core/AppState.h"
+#include "core/SettingsStore.h"
+#include "mail/MailAddressForm.h"
+#include "mail/MailErrorKinds.h"
+#include "mail/MessageForm.h"
+#include "mail/NorSendLibrary.h"
+#include "ui/MessageService.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr int MaxAddresses = 10;
+constexpr qint32 MaxHours = 32767;
+
+// Wait cursor while the blocking test send runs.
+class BusyCursor {
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+} // namespace
+
+void MailSettingsForm::addAddress()
+{
+    if (m_addresses->topLevelItemCount() >= MaxAddresses) {
+        m_messages.show(this, MessageKind::Information,
+                        QStringLiteral("It can not register any further."));
+        return;
+    }
+    QStringList existing;
+    for (const RecipientRow& row : recipientRows())
+        existing << row.address;
+    auto* form = new MailAddressForm(MailAddressForm::Mode::Add, {}, existing, m_messages, this);
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    connect(form, &QDialog::accepted, this, [this, form] {
+        appendRow(form->row());
+        QTreeWidgetItem* added = m_addresses->topLevelItem(m_addresses->topLevelItemCount() - 1);
+        m_addresses->clearSelection();
+        m_addresses->setCurrentItem(added);
+        added->setSelected(true);
+        updateEditDelete();
+    });
+    place(form);
+    form->open();
+}
+
+void MailSettingsForm::editAddress()
+{
+    const QList<QTreeWidgetItem*> selected = m_addresses->selectedItems();
+    if (selected.isEmpty())
+        return;
+    QTreeWidgetItem* item = selected.first();
+    auto* form = new MailAddressForm(MailAddressForm::Mode::Edit, {item->text(0), item->text(1)},
+                                     {}, m_messages, this);
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    connect(form, &QDialog::accepted, this, [this, form, item] {
+        const RecipientRow row = form->row();
+        item->setText(0, row.address);
+        item->setText(1, row.kind);
+        updateEditDelete();
+    });
+    place(form);
+    form->open();
+}
+
+void MailSettingsForm::deleteAddress()
+{
+    for (QTreeWidgetItem* item : m_addresses->selectedItems())
+        delete item;
+    m_addresses->clearSelection();
+    updateEditDelete();
+}
+
+void MailSettingsForm::openMessageForm(std::size_t kindIndex)
+{
+    auto* form = new MessageForm(m_state, m_store, MailErrorKinds[kindIndex], this);
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    place(form);
+    form->open();
+}
+
+void MailSettingsForm::browse()
+{
+    const QFileInfo current(m_filePath->text());
+    auto* dialog = new QFileDialog(this, QStringLiteral("Attach File"),
+                                   current.exists() ? current.absolutePath() : QString(),
+                                   QStringLiteral("All Files (*)"));
+    dialog->setObjectName(QStringLiteral("dlgBrowse"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    // Cancel leaves the field as it is.
+    connect(dialog, &QFileDialog::fileSelected, m_filePath, &QLineEdit::setText);
+    dialog->open();
+}
+
+void MailSettingsForm::sendTestMail()
+{
+    qint32 result = 0;
+    {
+        const BusyCursor busy;
+        result = m_library.SendMail(m_server->text(), BuildRecipientList(recipientRows()),
+                                    m_from->text(), m_subject->text(), TestMailBody,
+                                    m_filePath->text());
+    }
+    if (result == 0)
+        m_messages.show(this, MessageKind::Critical, QStringLiteral("Mail Send Error!!"));
+    else
+        m_messages.show(this, MessageKind::Information, QStringLiteral("Mail Send Success."));
+}
+
+std::optional<qint16> MailSettingsForm::readHours(QLineEdit* field, const QString& name)
+{
+    bool ok = false;
+    const int value = field->text().trimmed().toInt(&ok, 10);
+    if (ok && value >= 0 && value <= MaxHours)
+        return qint16(value);
+    m_messages.show(this, MessageKind::Information,
+                    QStringLiteral("The %1 hours must be a whole number from 0 to %2.")
+                        .arg(name)
+                        .arg(MaxHours));
+    field->setFocus();
+    return std::nullopt;
+}
+
+void MailSettingsForm::accept()
+{
+    const auto lampHours = readHours(m_lampTime, QStringLiteral("lamp"));
+    if (!lampHours)
+        return;
+    const auto filterHours = readHours(m_filterTime, QStringLiteral("filter"));
+    if (!filterHours)
+        return;
+
+    MailSettings& mail = m_state.Mail;
+    mail.MailSend = m_sendMail->isChecked();
+    mail.LampAlarmSend = m_lampAlarm->isChecked();
+    mail.FilterAlarmSend = m_filterAlarm->isChecked();
+    mail.ErrorAlarmSend = m_errorAlarm->isChecked();
+    for (std::size_t i = 0; i < MailErrorKinds.size(); ++i)
+        mail.*MailErrorKinds[i].send = m_kindBoxes[i]->isChecked();
+    mail.LampAlarmTime = *lampHours;
+    mail.FilterAlarmTime = *filterHours;
+    mail.SMTPServer = m_server->text();
+    mail.FromAddress = m_from->text();
+    mail.Subject = m_subject->text();
+    mail.FilePath = m_filePath->text();
+    const std::vector<RecipientRow> rows = recipientRows();
+    for (int i = 1; i <= MaxAddresses; ++i) {
+        mail.SendAddress[i] = i <= int(rows.size()) ? SendAddressEntry(rows[std::size_t(i - 1)])
+                                                    : QString();
+    }
+    if (!m_store.saveMailSettings(mail)) {
+        m_messages.show(this, MessageKind::Critical,
+                        QStringLiteral("The mail settings could not be saved to %1. They are "
+                                       "used until the program ends.")
+                            .arg(m_store.filePath()));
+    }
+    QDialog::accept();
+}
