@@ -105,6 +105,9 @@ void MainForm::buildActions()
         ProgramIcon(IconKind::ScheduleStop)};
 
     for (const Spec& spec : menu) {
+        // "Add" is the entry of a sub-menu, made with the menus.
+        if (spec.command == CmdAdd)
+            continue;
         const QString name = QString::fromLatin1(spec.name);
         const QString text = QString::fromLatin1(spec.text);
         QAction* action = NamedAction(name, text, this);
@@ -157,7 +160,6 @@ void MainForm::buildMenus()
     // The sub-menu's own entry carries the "Add" flag.
     QAction* addEntry = add->menuAction();
     addEntry->setObjectName(QStringLiteral("menuAdd"));
-    m_menuActions[CmdAdd]->deleteLater();
     m_menuActions[CmdAdd] = addEntry;
     edit->addAction(addEntry);
     edit->addAction(m_menuActions[CmdDelete]);
@@ -180,7 +182,6 @@ void MainForm::buildMenus()
     auto* popupAdd = new QMenu(QStringLiteral("&Add"), m_popup);
     popupAdd->addAction(m_popupActions[CmdAddGroup]);
     popupAdd->addAction(m_popupActions[CmdAddProjector]);
-    m_popupActions[CmdAdd]->deleteLater();
     m_popupActions[CmdAdd] = popupAdd->menuAction();
     m_popupActions[CmdAdd]->setObjectName(QStringLiteral("popupAdd"));
     m_popup->addAction(m_popupActions[CmdAdd]);

@@ -1,0 +1,267 @@
+// The panels, command availability, the queries that showing a panel sends,
+// the refresh interface, every control's commands, the layout and exit.
+#include "UiFixture.h"
+
+#include "support/SimProcess.h"
+
+#include <QCloseEvent>
+#include <QTreeWidget>
+
+namespace {
+
+const QStringList RefreshSet = {"PowerGetCommand", "InputGetCommand", "ErrorStatusGetCommand",
+                                "LampTimeGetCommand", "FilterTimeGetCommand"};
+
+// Enabled state of the ten commands in flag order, read from the main menu,
+// and checked against the pop-up and the toolbar on the way.
+QString Availability(UiFixture& f)
+{
+    const QStringList names = {"Add",       "AddGroup",  "AddProjector",  "Delete",
+                               "Edit",      "Refresh",   "PowerON",       "PowerOFF",
+                               "ScheduleStart", "ScheduleStop"};
+    QString flags;
+    for (int i = 0; i < names.size(); ++i) {
+        const bool on = f.action("menu" + names[i])->isEnabled();
+        if (i < 8 && f.action("popup" + names[i])->isEnabled() != on)
+            return "popup differs at " + names[i];
+        if (i > 0 && f.action("tb" + names[i])->isEnabled() != on)
+            return "toolbar differs at " + names[i];
+        flags += on ? '1' : '0';
+    }
+    return flags;
+}
+
+} // namespace
+
+class TestUiPanels : public QObject {
+    Q_OBJECT
+
+private slots:
+    void availabilityInEveryView()
+    {
+        auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
+        UiFixture& f = *fixture;
+        const int group = f.addGroupDirect("G");
+        const int empty = f.addGroupDirect("Empty");
+        const int projector = f.addLanDirect(group, "P", "10.0.0.1");
+        struct Case {
+            int node;
+            int tab;
+            const char* stopped;
+            const char* running;
+        };
+        const Case cases[] = {
+            {1, 0, "1110000010", "0000000001"},         {1, 2, "1110000010", "0000000001"},
+            {empty, 0, "1011100010", "0000000001"},     {empty, 1, "1011100010", "0000000001"},
+            {group, 0, "1011111110", "0000011101"},     {group, 1, "1011101110", "0000001101"},
+            {group, 2, "1011101110", "0000001101"},     {projector, 0, "0001111110", "0000011101"},
+            {projector, 1, "0001101110", "0000001101"}, {projector, 2, "0001101110", "0000001101"},
+        };
+        for (const Case& c : cases) {
+            f.form->selectNode(c.node);
+            f.selectTab(c.tab);
+            f.form->setScheduleRunning(false);
+            QCOMPARE(Availability(f), QString(c.stopped));
+            f.form->setScheduleRunning(true);
+            QCOMPARE(Availability(f), QString(c.running));
+        }
+    }
+
+    void groupListAndQueries()
+    {
+        auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
+        UiFixture& f = *fixture;
+        const int group = f.addGroupDirect("Hall");
+        f.addLanDirect(group, "A", "10.0.0.1");
+        f.addSerialDirect(group, "B", 4);
+        f.addLanDirect(1, "Outside", "10.0.0.9");
+        f.quietEngine();
+        f.selectTab(0);
+        f.form->selectNode(group);
+        QCOMPARE(f.shownLabel("lblGroupName")->text(), QString("Hall"));
+        QCOMPARE(f.shownLabel("lblNumberOfProjectors")->text(), QString("2"));
+        auto* list = f.child<QTreeWidget>("ListView1");
+        QCOMPARE(list->topLevelItemCount(), 2);
+        QCOMPARE(list->topLevelItem(0)->text(ColumnStatus), QString("Disconnect"));
+        QCOMPARE(list->topLevelItem(1)->text(ColumnConnection), QString("COM4"));
+        QCOMPARE(list->topLevelItem(1)->text(ColumnMacAddress), QString("-"));
+        QCOMPARE(f.queued(1), RefreshSet);
+        QCOMPARE(f.queued(2), RefreshSet);
+        QVERIFY(f.queued(3).isEmpty());
+
+        // Replies reach one column of one row.
+        ProjectorInfo& a = f.state.Projectors[1];
+        a.Disconnected = false;
+        a.PowerStatus = 2;
+        a.LampTime = 1520;
+        a.MACAddress = "00:1A:2B:3C:4D:5E";
+        f.form->statusChanged(1, StatusItem::Power);
+        f.form->statusChanged(1, StatusItem::LampTime);
+        QCOMPARE(list->topLevelItem(0)->text(ColumnPower), QString("COOLDOWN"));
+        QCOMPARE(list->topLevelItem(0)->text(ColumnLampTime), QString("1520 h"));
+        QCOMPARE(list->topLevelItem(0)->text(ColumnMacAddress), QString("00:1A:2B:3C:4D:5E"));
+        f.form->statusChanged(3, StatusItem::Power); // not listed: nothing breaks
+
+        // Selection actions: refresh flushes and queues the refresh set; power
+        // asks first.
+        f.quietEngine();
+        f.state.Queues[1] = {};
+        f.action("menuRefresh")->trigger();
+        QCOMPARE(f.queued(2), RefreshSet);
+        f.messages.queueAnswer(MessageAnswer::No);
+        f.action("menuPowerOFF")->trigger();
+        QCOMPARE(f.messages.lastText(), QString("Are you sure you want to turn off the projector?"));
+        QCOMPARE(f.queued(2), RefreshSet);
+        f.messages.queueAnswer(MessageAnswer::Yes);
+        f.action("menuPowerOFF")->trigger();
+        QCOMPARE(f.queued(1), QStringList{"PowerOffCommand"});
+        QCOMPARE(f.queued(2), QStringList{"PowerOffCommand"});
+        QVERIFY(f.queued(3).isEmpty());
+
+        // The group panel's drop-down appends without asking.
+        f.selectTab(1);
+        f.messages.clearShown();
+        UiFixture::pick(f.child<QComboBox>("cmbGroupPower"), 1);
+        QCOMPARE(f.queued(1), QStringList({"PowerOffCommand", "PowerOnCommand"}));
+        QVERIFY(f.messages.shown().isEmpty());
+    }
+
+    void projectorPanelsAndControls()
+    {
+        auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
+        UiFixture& f = *fixture;
+        const int node = f.addLanDirect(1, "P", "10.0.0.1");
+        ProjectorInfo& p = f.state.Projectors[1];
+        p.Disconnected = false;
+        p.PowerStatus = 2;
+        p.InputStatus = 5;
+        p.ErrorStatus = 16;
+        p.LampTime = 2000;
+        p.FilterTime = -1;
+        p.AspectStatus = 16;
+        p.MirrorStatus = 2;
+        p.Brightness = 120;
+        p.Sharpness = 128;
+        p.MACAddress = "00:11:22:33:44:55";
+        f.quietEngine();
+        f.selectTab(0);
+        f.form->selectNode(node);
+        QCOMPARE(f.shownLabel("lblConnection")->text(), QString("10.0.0.1 (00:11:22:33:44:55)"));
+        QCOMPARE(f.shownLabel("lblPowerStatus")->text(), QString("COOLDOWN"));
+        QCOMPARE(f.shownLabel("lblInputSource")->text().trimmed(), QString("HDMI"));
+        QCOMPARE(f.shownLabel("lblErrorStatus")->text(), QString("Other Error"));
+        QCOMPARE(f.shownLabel("lblLampTime")->text(), QString("2000 h"));
+        QCOMPARE(f.shownLabel("lblFilterTime")->text(), QString("-"));
+        QVERIFY(!f.shownLabel("lblConnectionStatus"));
+        QCOMPARE(f.queued(1), RefreshSet);
+
+        f.quietEngine();
+        f.selectTab(1);
+        QCOMPARE(f.child<QComboBox>("cmbPower")->currentIndex(), 0);
+        QCOMPARE(f.child<QComboBox>("cmbInputSource")->currentText().trimmed(), QString("HDMI"));
+        QCOMPARE(f.child<QComboBox>("cmbAspect")->currentText(), QString("Native"));
+        QCOMPARE(f.child<QComboBox>("cmbMirror")->currentIndex(), 2);
+        QCOMPARE(f.child<QComboBox>("cmbMute")->currentIndex(), -1);
+        QCOMPARE(f.child<QLabel>("lblBrightValue")->text(), QString("-8"));
+        QCOMPARE(f.child<QLabel>("lblSharpnessValue")->text(), QString("+3"));
+        QCOMPARE(f.child<QLabel>("lblContrastValue")->text(), QString());
+        QCOMPARE(f.queued(1),
+                 QStringList({"PowerGetCommand", "InputGetCommand", "AspectGetCommand",
+                              "WhisperGetCommand", "MirrorGetCommand", "BlankGetCommand",
+                              "MuteGetCommand", "BrightnessGetCommand", "ContrastGetCommand",
+                              "SharpnessGetCommand", "ColorGetCommand", "TintGetCommand"}));
+
+        // Every control, each exactly its commands.
+        struct Step {
+            std::function<void()> act;
+            QStringList expected;
+        };
+        auto combo = [&](const char* name, int index) {
+            return [&f, name, index] { UiFixture::pick(f.child<QComboBox>(name), index); };
+        };
+        auto button = [&](const char* name) {
+            return [&f, name] { f.child<QPushButton>(name)->click(); };
+        };
+        const std::vector<Step> steps = {
+            {combo("cmbPower", 1), {"PowerOnCommand"}},
+            {combo("cmbInputSource", 1), {"InputSet1Command", "InputGetCommand"}},
+            {combo("cmbAspect", 3), {"AspectSet16Command", "AspectGetCommand"}},
+            {combo("cmbBlank", 1), {"BlankOnCommand", "BlankGetCommand"}},
+            {combo("cmbMute", 0), {"MuteOffCommand", "MuteGetCommand"}},
+            {combo("cmbWhisper", 1), {"WhisperOnCommand", "WhisperGetCommand"}},
+            {combo("cmbMirror", 2), {"MirrorVInverseCommand", "MirrorGetCommand"}},
+            {button("cmdIncBrightness"), {"BrightnessIncrementCommand", "BrightnessGetCommand"}},
+            {button("cmdDecContrast"), {"ContrastDecrementCommand", "ContrastGetCommand"}},
+            {button("cmdIncColor"), {"ColorIncrementCommand", "ColorGetCommand"}},
+            {button("cmdDecTint"), {"TintDecrementCommand", "TintGetCommand"}},
+            {button("cmdIncSharpness"), {"SharpnessIncrementCommand", "SharpnessGetCommand"}},
+            {button("cmdAutoAdjust"), {"AutoAdjustExecuteCommand"}},
+            {button("cmdLampTimeReset"), {"LampTimeResetCommand", "LampTimeGetCommand"}},
+            {button("cmdFilterTimeReset"), {"FilterTimeResetCommand", "FilterTimeGetCommand"}},
+        };
+        for (const Step& step : steps) {
+            f.quietEngine();
+            step.act();
+            QCOMPARE(f.queued(1), step.expected);
+        }
+        f.quietEngine();
+        f.messages.queueAnswer(MessageAnswer::No);
+        f.child<QPushButton>("cmdLampTimeReset")->click();
+        QCOMPARE(f.messages.lastText(), QString("Are you sure that you want to reset the lamp time?"));
+        QVERIFY(f.queued(1).isEmpty());
+
+        // Replies set drop-downs without sending anything back.
+        p.MuteStatus = 1;
+        f.form->statusChanged(1, StatusItem::Mute);
+        QCOMPARE(f.child<QComboBox>("cmbMute")->currentIndex(), 1);
+        p.Tint = 130;
+        f.form->statusChanged(1, StatusItem::Tint);
+        QCOMPARE(f.child<QLabel>("lblTintValue")->text(), QString("+2"));
+        f.child<QComboBox>("cmbBlank")->setCurrentIndex(1);
+        p.BlankStatus = 0;
+        f.form->restoreDropDown(1, StatusItem::Blank);
+        QCOMPARE(f.child<QComboBox>("cmbBlank")->currentIndex(), 0);
+        QVERIFY(f.queued(1).isEmpty());
+        QVERIFY(!f.state.ControlsUpdating);
+    }
+
+    void layoutClockAndExit()
+    {
+        auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
+        UiFixture& f = *fixture;
+        f.form->resize(100, 100);
+        QTRY_COMPARE(f.form->size(), QSize(640, 495));
+        f.state.clock.set(QDateTime(QDate(2026, 3, 9), QTime(23, 59, 30)));
+        QTRY_VERIFY(f.child<QLabel>("lblToday")->text().startsWith("Today : "));
+        const QString before = f.child<QLabel>("lblToday")->text();
+        f.state.clock.set(QDateTime(QDate(2026, 3, 10), QTime(0, 0, 5)));
+        QTRY_VERIFY(f.child<QLabel>("lblToday")->text() != before);
+        QVERIFY(f.child<QLabel>("lblSelectMessage0")->isVisible());
+
+        f.messages.queueAnswer(MessageAnswer::No);
+        QVERIFY(!f.form->close());
+        QCOMPARE(f.messages.lastText(), QString("Are you sure that you want to exit this program?"));
+        QVERIFY(f.form->isVisible());
+        f.messages.queueAnswer(MessageAnswer::Yes);
+        QVERIFY(f.form->close());
+    }
+
+    void followsTheSimulator()
+    {
+        SimProcess sim({"--tcp", "1"});
+        QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
+        auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
+        UiFixture& f = *fixture;
+        const int group = f.addGroupDirect("Sim");
+        f.addLanDirect(group, "One", "127.0.0.1", QString::number(sim.tcpPort(1)));
+        f.engine->startDispatcher();
+        f.selectTab(0);
+        f.form->selectNode(group);
+        auto* list = f.child<QTreeWidget>("ListView1");
+        QTRY_VERIFY_WITH_TIMEOUT(list->topLevelItem(0)->text(ColumnStatus) == "Normal", 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(list->topLevelItem(0)->text(ColumnPower) != "-", 30000);
+    }
+};
+
+QTEST_MAIN(TestUiPanels)
+#include "test_ui_panels.moc"

@@ -1,0 +1,248 @@
+// Building the tree through the dialogs: every validation message, editing
+// and deleting with Yes and No, and what reaches the settings file.
+#include "UiFixture.h"
+
+#include "ui/AddGroupForm.h"
+#include "ui/AddPJForm.h"
+#include "ui/RefreshForm.h"
+
+#include <QSettings>
+
+class TestUiTree : public QObject {
+    Q_OBJECT
+
+private:
+    // Opens the group dialog from the root, types the name and presses OK.
+    static QString addGroup(UiFixture& f, const QString& name)
+    {
+        f.form->selectNode(1);
+        f.messages.clearShown();
+        f.action("menuAddGroup")->trigger();
+        auto* dialog = f.openDialog<AddGroupForm>();
+        if (!dialog)
+            return "no dialog";
+        UiFixture::type(dialog, "txtGroupName", name);
+        UiFixture::click(dialog, "cmdOK");
+        const QString message = f.messages.lastText();
+        if (dialog->isVisible())
+            UiFixture::click(dialog, "cmdCancel");
+        return message;
+    }
+
+private slots:
+    void groupDialogChecksAndKeys()
+    {
+        auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
+        UiFixture& f = *fixture;
+        QCOMPARE(addGroup(f, ""), QString("A Group Name is not sepcified."));
+        QCOMPARE(addGroup(f, "   "), QString("A Group Name is not sepcified."));
+        QCOMPARE(addGroup(f, "two\nlines"),
+                 QString("A name cannot contain line breaks or control characters."));
+        QCOMPARE(addGroup(f, "tab\there"),
+                 QString("A name cannot contain line breaks or control characters."));
+        QCOMPARE(f.state.Nodes.size(), std::size_t(1));
+
+        QCOMPARE(addGroup(f, "Hall"), QString());
+        QCOMPARE(addGroup(f, "Hall"), QString("A Group Name overlaps."));
+        QCOMPARE(f.messages.shown().last().kind, MessageKind::Warning);
+        QCOMPARE(addGroup(f, "hall"), QString()); // case matters
+        QCOMPARE(addGroup(f, " Hall "), QString());
+        const QString odd = QString::fromUtf8("Säle [1]=a;b'c");
+        QCOMPARE(addGroup(f, odd), QString());
+        const QString longName(3000, QChar('x'));
+        QCOMPARE(addGroup(f, longName), QString());
+
+        QStringList keys;
+        for (const TreeNode& node : f.state.Nodes)
+            keys << node.KeyName;
+        QCOMPARE(keys, QStringList({"rt", "g0", "g1", "g2", "g3", "g4"}));
+
+        // Deleting g1 frees its number for the next group.
+        f.form->selectNode(3);
+        f.messages.queueAnswer(MessageAnswer::Yes);
+        f.action("menuDelete")->trigger();
+        QCOMPARE(addGroup(f, "Again"), QString());
+        QCOMPARE(f.state.Nodes.back().KeyName, QString("g1"));
+
+        // Everything, odd characters included, comes back from the file.
+        f.closeWindow();
+        auto reloadedState = std::make_unique<AppState>();
+        AppState& reloaded = *reloadedState;
+        f.store->LoadTree(reloaded);
+        QCOMPARE(reloaded.Nodes.size(), f.state.Nodes.size());
+        for (std::size_t i = 0; i < reloaded.Nodes.size(); ++i)
+            QCOMPARE(reloaded.Nodes[i].Text, f.state.Nodes[i].Text);
+        QCOMPARE(reloaded.Nodes[3].Text, odd);
+        QCOMPARE(reloaded.Nodes[2].Text, QString(" Hall "));
+    }
+
+    void projectorDialogChecks()
+    {
+        auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
+        UiFixture& f = *fixture;
+        f.addSerialDirect(1, "Serial", 3);
+        f.addLanDirect(1, "Lan", "10.0.0.5", "23");
+        f.form->selectNode(1);
+        f.action("menuAddProjector")->trigger();
+        auto* dialog = f.openDialog<AddPJForm>();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowTitle(), QString("Add Projector"));
+        auto ok = [&] {
+            f.messages.clearShown();
+            UiFixture::click(dialog, "cmdOK");
+            return f.messages.lastText();
+        };
+        QCOMPARE(ok(), QString("A Projector Name is not specified."));
+        UiFixture::type(dialog, "txtProjectorName", "  ");
+        QCOMPARE(ok(), QString("A Projector Name is not specified."));
+        UiFixture::type(dialog, "txtProjectorName", "bad\rname");
+        QCOMPARE(ok(), QString("A name cannot contain line breaks or control characters."));
+        UiFixture::type(dialog, "txtProjectorName", QString(300, QChar('n')));
+        QCOMPARE(dialog->findChild<QLineEdit*>("txtProjectorName")->text().size(), 256);
+        UiFixture::type(dialog, "txtProjectorName", QString::fromUtf8(" Beamer [x]=1;'ü "));
+        dialog->findChild<QComboBox*>("cmbCOMPort")->setCurrentIndex(2);
+        QCOMPARE(ok(), QString("COM port overlapps."));
+
+        dialog->findChild<QRadioButton*>("optNETWORK")->setChecked(true);
+        auto* model = dialog->findChild<QComboBox*>("cmbModel");
+        model->setCurrentIndex(model->findText("VX-4200"));
+        QCOMPARE(dialog->findChild<QLineEdit*>("txtPortNo")->text(), QString());
+        QCOMPARE(ok(), QString("An IP address is not specified."));
+        UiFixture::type(dialog, "txtIPAddress", "10.0.0.5");
+        QCOMPARE(ok(), QString("Port No is not specified."));
+        model->setCurrentIndex(model->findText("VX-5100N"));
+        QCOMPARE(dialog->findChild<QLineEdit*>("txtPortNo")->text(), QString("23"));
+        QCOMPARE(ok(), QString("An IP address overlaps."));
+        UiFixture::type(dialog, "txtPortNo", "4352");
+        QCOMPARE(ok(), QString());
+        QVERIFY(!dialog->isVisible());
+
+        QCOMPARE(f.state.ProjectorCount, qint16(3));
+        const ProjectorInfo& added = f.state.Projectors[3];
+        QCOMPARE(added.ProjectorName, QString::fromUtf8(" Beamer [x]=1;'ü "));
+        QCOMPARE(added.ConnectionKind, ConnectionLan);
+        QCOMPARE(added.PortNo, QString("4352"));
+        QCOMPARE(f.state.Nodes.back().Text, added.ProjectorName);
+        QCOMPARE(f.state.NodeProjector[4], qint16(3));
+
+        auto reloadedState = std::make_unique<AppState>();
+        AppState& reloaded = *reloadedState;
+        f.store->LoadConfiguration(reloaded);
+        QCOMPARE(reloaded.ProjectorCount, qint16(3));
+        QCOMPARE(reloaded.Projectors[3].ProjectorName, added.ProjectorName);
+
+        // Edit mode makes no overlap check; serial clears the LAN fields.
+        f.form->selectNode(4);
+        f.action("menuEdit")->trigger();
+        dialog = f.openDialog<AddPJForm>();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowTitle(), QString("Edit Projector"));
+        dialog->findChild<QRadioButton*>("optRS232C")->setChecked(true);
+        dialog->findChild<QComboBox*>("cmbCOMPort")->setCurrentIndex(2);
+        QCOMPARE(ok(), QString());
+        QCOMPARE(f.state.Projectors[3].COMPort, qint16(3));
+        QCOMPARE(f.state.Projectors[3].IPAddress, QString());
+        QCOMPARE(f.state.Projectors[3].PortNo, QString());
+        QCOMPARE(f.state.Projectors[3].COMSettings, QString("19200,n,8,1"));
+    }
+
+    void refusalsAndLimits()
+    {
+        auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
+        UiFixture& f = *fixture;
+        const int lan = f.addLanDirect(1, "Lan", "10.0.0.5");
+        f.state.MacAcquiring = true;
+        const QString acquiring = "During the MAC address acquisition.\nWait for a while.";
+        for (const char* name : {"menuAddProjector", "menuEdit", "menuDelete"}) {
+            f.form->selectNode(QString(name) == "menuAddProjector" ? 1 : lan);
+            f.messages.clearShown();
+            f.action(name)->trigger();
+            QCOMPARE(f.messages.lastText(), acquiring);
+            QVERIFY(!f.openDialog<AddPJForm>());
+        }
+        QCOMPARE(f.state.ProjectorCount, qint16(1));
+        f.state.MacAcquiring = false;
+
+        f.state.ProjectorCount = MaxProjectors;
+        f.form->selectNode(1);
+        f.action("menuAddProjector")->trigger();
+        QCOMPARE(f.messages.lastText(), QString("No more than 256 projectors can be registered."));
+        QVERIFY(!f.openDialog<AddPJForm>());
+        f.state.ProjectorCount = 1;
+    }
+
+    void deleteWithYesAndNo()
+    {
+        auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
+        UiFixture& f = *fixture;
+        const int group = f.addGroupDirect("G");
+        f.addLanDirect(group, "A", "10.0.0.1");
+        f.addLanDirect(group, "B", "10.0.0.2");
+        f.addLanDirect(1, "C", "10.0.0.3");
+
+        f.form->selectNode(4); // B, projector 2
+        f.messages.queueAnswer(MessageAnswer::No);
+        f.action("menuDelete")->trigger();
+        QCOMPARE(f.messages.lastText(),
+                 QString("Are you sure you want to delete the selected projector?"));
+        QCOMPARE(f.state.ProjectorCount, qint16(3));
+
+        f.messages.queueAnswer(MessageAnswer::Yes);
+        f.action("menuDelete")->trigger();
+        QCOMPARE(f.state.ProjectorCount, qint16(2));
+        QCOMPARE(f.state.Projectors[2].ProjectorName, QString("C"));
+        QCOMPARE(f.state.NodeProjector[4], qint16(2));
+        QCOMPARE(f.form->selectedNode(), group);
+
+        f.messages.queueAnswer(MessageAnswer::Yes);
+        f.action("menuDelete")->trigger();
+        QCOMPARE(f.messages.lastText(),
+                 QString("Are you sure you want to delete the selected group?"));
+        QCOMPARE(f.state.ProjectorCount, qint16(1));
+        QCOMPARE(f.state.Projectors[1].ProjectorName, QString("C"));
+        QCOMPARE(f.state.Nodes.size(), std::size_t(2));
+
+        auto reloadedState = std::make_unique<AppState>();
+        AppState& reloaded = *reloadedState;
+        f.store->LoadConfiguration(reloaded);
+        f.store->LoadTree(reloaded);
+        QCOMPARE(reloaded.ProjectorCount, qint16(1));
+        QCOMPARE(reloaded.Nodes.size(), std::size_t(2));
+        QCOMPARE(reloaded.NodeProjector[2], qint16(1));
+    }
+
+    void refreshDialog()
+    {
+        int seconds = 0;
+        QVERIFY(!ParseStatusInterval("", &seconds));
+        QVERIFY(!ParseStatusInterval("9", &seconds));
+        QVERIFY(!ParseStatusInterval("3601", &seconds));
+        QVERIFY(!ParseStatusInterval("abc", &seconds));
+        QVERIFY(!ParseStatusInterval("  ", &seconds));
+        QVERIFY(ParseStatusInterval("10", &seconds) && seconds == 10);
+        QVERIFY(ParseStatusInterval("3600", &seconds) && seconds == 3600);
+        QVERIFY(ParseStatusInterval("12ab", &seconds) && seconds == 12);
+        QVERIFY(ParseStatusInterval("10.5", &seconds) && seconds == 10);
+
+        auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
+        UiFixture& f = *fixture;
+        f.action("menuStatusCheckInterval")->trigger();
+        auto* dialog = f.openDialog<RefreshForm>();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->findChild<QLineEdit*>("txtTime")->text(), QString("300"));
+        UiFixture::type(dialog, "txtTime", "9");
+        UiFixture::click(dialog, "cmdOK");
+        QCOMPARE(f.messages.lastText(), QString("Time is Invalid."));
+        QCOMPARE(f.messages.shown().last().kind, MessageKind::Critical);
+        QVERIFY(dialog->isVisible());
+        UiFixture::type(dialog, "txtTime", "15x");
+        UiFixture::click(dialog, "cmdOK");
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(f.state.Timing.StatusCheckInterval, 15);
+        QSettings file(f.store->filePath(), QSettings::IniFormat);
+        QCOMPARE(file.value("Setting/StatusCheckInterval").toString(), QString("15x"));
+    }
+};
+
+QTEST_MAIN(TestUiTree)
+#include "test_ui_tree.moc"
