@@ -2,18 +2,15 @@
 
 #include "core/AppState.h"
 
-int WeekdayNumber(const QDate& date)
-{
+int WeekdayNumber(const QDate& date) {
     return date.dayOfWeek() % 7 + 1; // Qt: Monday 1 .. Sunday 7
 }
 
-QDate FirstOfMonth(const QDate& date)
-{
+QDate FirstOfMonth(const QDate& date) {
     return QDate(date.year(), date.month(), 1);
 }
 
-QDate CellDate(const QDate& calendarMonth, int column, int row)
-{
+QDate CellDate(const QDate& calendarMonth, int column, int row) {
     if (!calendarMonth.isValid() || column < 1 || column >= CalendarColumns || row < 1 ||
         row >= CalendarRows)
         return {};
@@ -21,8 +18,7 @@ QDate CellDate(const QDate& calendarMonth, int column, int row)
     return calendarMonth.addDays(7 * (row - 1) + (column - w));
 }
 
-QPoint DateCell(const QDate& calendarMonth, const QDate& date)
-{
+QPoint DateCell(const QDate& calendarMonth, const QDate& date) {
     if (!calendarMonth.isValid() || !date.isValid() || date.year() != calendarMonth.year() ||
         date.month() != calendarMonth.month())
         return {-1, -1};
@@ -30,8 +26,7 @@ QPoint DateCell(const QDate& calendarMonth, const QDate& date)
     return {WeekdayNumber(date), 1 + (date.day() - 1 + w - 1) / 7};
 }
 
-SelectionKind ClassifySelection(const CalendarSelection& s)
-{
+SelectionKind ClassifySelection(const CalendarSelection& s) {
     const auto inside = [](int v, int last) { return v >= 0 && v <= last; };
     if (!inside(s.firstColumn, CalendarColumns - 1) || !inside(s.lastColumn, CalendarColumns - 1) ||
         !inside(s.firstRow, CalendarRows - 1) || !inside(s.lastRow, CalendarRows - 1) ||
@@ -51,13 +46,11 @@ SelectionKind ClassifySelection(const CalendarSelection& s)
     return SelectionNone;
 }
 
-QString DateFileBase(const QDate& date)
-{
+QString DateFileBase(const QDate& date) {
     return date.toString(QStringLiteral("yyyyMMdd"));
 }
 
-QString ScheduleFileName(const QDate& calendarMonth, int column, int row)
-{
+QString ScheduleFileName(const QDate& calendarMonth, int column, int row) {
     if (column < 0 || column >= CalendarColumns || row < 0 || row >= CalendarRows)
         return {};
     if (row == 0)
@@ -66,8 +59,7 @@ QString ScheduleFileName(const QDate& calendarMonth, int column, int row)
     return date.isValid() ? DateFileBase(date) : QString();
 }
 
-QString ScheduleFileName(const QDate& calendarMonth, const CalendarSelection& selection)
-{
+QString ScheduleFileName(const QDate& calendarMonth, const CalendarSelection& selection) {
     switch (ClassifySelection(selection)) {
     case SelectionDefault:
         return ScheduleFileNames[0];

@@ -32,7 +32,12 @@ struct CalendarSelection {
     bool operator==(const CalendarSelection&) const = default;
 };
 
-enum SelectionKind { SelectionNone = -1, SelectionDefault = 0, SelectionDay = 1, SelectionWeekday = 3 };
+enum SelectionKind {
+    SelectionNone = -1,
+    SelectionDefault = 0,
+    SelectionDay = 1,
+    SelectionWeekday = 3
+};
 
 // 0: the "Def" header, or the whole day block (columns 1..7, rows 1..6);
 // 3: one weekday, either its header alone or its whole column of weeks;

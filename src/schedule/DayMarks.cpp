@@ -4,8 +4,7 @@
 #include "schedule/ScheduleFiles.h"
 
 DayMarks ComputeDayMarks(const AppState& state, const QDate& calendarMonth, const QDate& startDate,
-                         const QString& section)
-{
+                         const QString& section) {
     DayMarks marks{};
     const auto hasSection = [&](const QString& base) {
         return !section.isEmpty() && HasScheduleSection(state, base, section);

@@ -19,8 +19,7 @@ const QColor InactiveText(160, 160, 160);
 } // namespace
 
 ScheduleCalendar::ScheduleCalendar(AppState& state, QWidget* parent)
-    : QWidget(parent), m_state(state)
-{
+    : QWidget(parent), m_state(state) {
     if (!m_state.StartDate.isValid())
         m_state.StartDate = m_state.clock.today();
     if (!m_state.CalendarMonth.isValid())
@@ -75,37 +74,32 @@ ScheduleCalendar::ScheduleCalendar(AppState& state, QWidget* parent)
     SelectToday();
 }
 
-QDate ScheduleCalendar::calendarMonth() const
-{
+QDate ScheduleCalendar::calendarMonth() const {
     return m_state.CalendarMonth;
 }
 
-QDate ScheduleCalendar::startDate() const
-{
+QDate ScheduleCalendar::startDate() const {
     return m_state.StartDate;
 }
 
-QString ScheduleCalendar::selectedFileBase() const
-{
+QString ScheduleCalendar::selectedFileBase() const {
     return ScheduleFileName(m_state.CalendarMonth, m_selection);
 }
 
-bool ScheduleCalendar::selectionInactive() const
-{
+bool ScheduleCalendar::selectionInactive() const {
     if (selectionKind() != SelectionDay)
         return false;
-    const QDate date = CellDate(m_state.CalendarMonth, m_selection.firstColumn, m_selection.firstRow);
+    const QDate date =
+        CellDate(m_state.CalendarMonth, m_selection.firstColumn, m_selection.firstRow);
     return date.month() != m_state.CalendarMonth.month() || date < m_state.StartDate;
 }
 
-void ScheduleCalendar::setMarks(const DayMarks& marks)
-{
+void ScheduleCalendar::setMarks(const DayMarks& marks) {
     m_marks = marks;
     recolour();
 }
 
-void ScheduleCalendar::ShowMonth(int step)
-{
+void ScheduleCalendar::ShowMonth(int step) {
     m_state.CalendarMonth = FirstOfMonth(m_state.CalendarMonth).addMonths(step);
     const QDate start = m_state.StartDate;
     const bool startShown = start.year() == m_state.CalendarMonth.year() &&
@@ -119,29 +113,26 @@ void ScheduleCalendar::ShowMonth(int step)
     emit selectionChanged();
 }
 
-void ScheduleCalendar::SelectToday()
-{
+void ScheduleCalendar::SelectToday() {
     m_selectedDate = m_state.StartDate;
     const QPoint cell = DateCell(m_state.CalendarMonth, m_selectedDate);
     highlight({cell.x(), cell.x(), cell.y(), cell.y()});
     emit selectionChanged();
 }
 
-void ScheduleCalendar::drawGrid()
-{
+void ScheduleCalendar::drawGrid() {
     for (int column = 0; column < CalendarColumns; ++column)
         m_grid->item(0, column)->setText(DayShortNames[std::size_t(column)]);
     for (int row = 1; row < CalendarRows; ++row) {
         m_grid->item(row, 0)->setText(WeekLabels[std::size_t(row)]);
         for (int column = 1; column < CalendarColumns; ++column)
-            m_grid->item(row, column)->setText(
-                QString::number(CellDate(m_state.CalendarMonth, column, row).day()));
+            m_grid->item(row, column)
+                ->setText(QString::number(CellDate(m_state.CalendarMonth, column, row).day()));
     }
     recolour();
 }
 
-void ScheduleCalendar::recolour()
-{
+void ScheduleCalendar::recolour() {
     for (int row = 0; row < CalendarRows; ++row) {
         for (int column = 0; column < CalendarColumns; ++column) {
             QTableWidgetItem* item = m_grid->item(row, column);
@@ -160,20 +151,19 @@ void ScheduleCalendar::recolour()
     }
 }
 
-void ScheduleCalendar::updateLabels()
-{
+void ScheduleCalendar::updateLabels() {
     m_year->setText(m_state.CalendarMonth.toString(QStringLiteral("yyyy")));
     m_month->setText(MonthNames[std::size_t(m_state.CalendarMonth.month())]);
 }
 
-void ScheduleCalendar::highlight(const CalendarSelection& selection)
-{
+void ScheduleCalendar::highlight(const CalendarSelection& selection) {
     m_highlighting = true;
     m_grid->clearSelection();
     if (ClassifySelection(selection) != SelectionNone) {
-        m_grid->setRangeSelected(QTableWidgetSelectionRange(selection.firstRow, selection.firstColumn,
-                                                            selection.lastRow, selection.lastColumn),
-                                 true);
+        m_grid->setRangeSelected(
+            QTableWidgetSelectionRange(selection.firstRow, selection.firstColumn, selection.lastRow,
+                                       selection.lastColumn),
+            true);
         m_selection = selection;
     } else {
         m_selection = {};
@@ -181,8 +171,7 @@ void ScheduleCalendar::highlight(const CalendarSelection& selection)
     m_highlighting = false;
 }
 
-void ScheduleCalendar::onGridSelection()
-{
+void ScheduleCalendar::onGridSelection() {
     if (m_highlighting)
         return;
     const QList<QTableWidgetSelectionRange> ranges = m_grid->selectedRanges();

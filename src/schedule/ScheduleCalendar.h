@@ -16,7 +16,7 @@ class QTableWidget;
 // shown month in AppState::CalendarMonth and reports every new selection.
 class ScheduleCalendar : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit ScheduleCalendar(AppState& state, QWidget* parent = nullptr);
 
     QDate calendarMonth() const;
@@ -29,19 +29,21 @@ public:
     // True for a day cell before the start date or outside the shown month.
     bool selectionInactive() const;
 
-    qint16 cellMarks(int column, int row) const { return m_marks[std::size_t(MarkIndex(column, row))]; }
+    qint16 cellMarks(int column, int row) const {
+        return m_marks[std::size_t(MarkIndex(column, row))];
+    }
     void setMarks(const DayMarks& marks);
 
-public slots:
+  public slots:
     // -1 shows the previous month, +1 the next.
     void ShowMonth(int step);
     void SelectToday();
 
-signals:
+  signals:
     void monthChanged();
     void selectionChanged();
 
-private:
+  private:
     void drawGrid();
     void recolour();
     void updateLabels();

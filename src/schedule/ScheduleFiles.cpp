@@ -13,8 +13,7 @@ namespace {
 // profile-file rules (header "[name]" matched without case, blank lines
 // skipped). Unlike a plain section read it keeps lines without "=", so a
 // note or a damaged line in a hand-edited file survives a save.
-QStringList ReadSectionLines(const QString& path, const QString& section)
-{
+QStringList ReadSectionLines(const QString& path, const QString& section) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -40,18 +39,15 @@ QStringList ReadSectionLines(const QString& path, const QString& section)
 
 } // namespace
 
-QString ScheduleEntry::line() const
-{
+QString ScheduleEntry::line() const {
     return isValid() ? ScheduleTimeKey(time) + QLatin1Char('=') + command : raw;
 }
 
-QString ScheduleTimeKey(const QTime& time)
-{
+QString ScheduleTimeKey(const QTime& time) {
     return time.toString(QStringLiteral("HH:mm"));
 }
 
-QTime ParseScheduleTime(const QString& key)
-{
+QTime ParseScheduleTime(const QString& key) {
     static const QRegularExpression pattern(QStringLiteral("^([0-9]{2}):([0-9]{2})$"));
     const auto match = pattern.match(key);
     if (!match.hasMatch())
@@ -59,8 +55,7 @@ QTime ParseScheduleTime(const QString& key)
     return QTime(match.captured(1).toInt(), match.captured(2).toInt());
 }
 
-ScheduleEntry ParseScheduleEntry(const QString& raw)
-{
+ScheduleEntry ParseScheduleEntry(const QString& raw) {
     ScheduleEntry entry;
     entry.raw = raw;
     // Split at the first "=" only: a command may hold "=" or an apostrophe.
@@ -72,8 +67,7 @@ ScheduleEntry ParseScheduleEntry(const QString& raw)
     return entry;
 }
 
-ScheduleEntry MakeScheduleEntry(const QTime& time, const QString& command)
-{
+ScheduleEntry MakeScheduleEntry(const QTime& time, const QString& command) {
     const QTime minute(time.hour(), time.minute());
     ScheduleEntry entry;
     entry.time = minute;
@@ -83,19 +77,16 @@ ScheduleEntry MakeScheduleEntry(const QTime& time, const QString& command)
     return entry;
 }
 
-QString ScheduleFolder(const AppState& state)
-{
+QString ScheduleFolder(const AppState& state) {
     return state.ProgramFolder + QStringLiteral("/Schedule");
 }
 
-QString ScheduleFilePath(const AppState& state, const QString& base)
-{
+QString ScheduleFilePath(const AppState& state, const QString& base) {
     return ScheduleFolder(state) + QLatin1Char('/') + base + QStringLiteral(".sch");
 }
 
 std::vector<ScheduleEntry> ReadScheduleSection(const AppState& state, const QString& base,
-                                               const QString& section)
-{
+                                               const QString& section) {
     std::vector<ScheduleEntry> entries;
     if (base.isEmpty() || section.isEmpty())
         return entries;
@@ -106,14 +97,12 @@ std::vector<ScheduleEntry> ReadScheduleSection(const AppState& state, const QStr
     return entries;
 }
 
-bool HasScheduleSection(const AppState& state, const QString& base, const QString& section)
-{
+bool HasScheduleSection(const AppState& state, const QString& base, const QString& section) {
     return !ReadScheduleSection(state, base, section).empty();
 }
 
 bool WriteScheduleSection(const AppState& state, const QString& base, const QString& section,
-                          const std::vector<ScheduleEntry>& entries)
-{
+                          const std::vector<ScheduleEntry>& entries) {
     if (base.isEmpty() || section.isEmpty())
         return false;
     if (!QDir().mkpath(ScheduleFolder(state)))
@@ -126,8 +115,7 @@ bool WriteScheduleSection(const AppState& state, const QString& base, const QStr
 }
 
 QString ScheduleCommandAt(const AppState& state, const QString& base, const QString& section,
-                          const QTime& time)
-{
+                          const QTime& time) {
     const QString key = ScheduleTimeKey(time);
     for (const ScheduleEntry& entry : ReadScheduleSection(state, base, section)) {
         if (entry.isValid() && entry.key == key)
@@ -136,8 +124,7 @@ QString ScheduleCommandAt(const AppState& state, const QString& base, const QStr
     return {};
 }
 
-int ScheduleInsertPosition(const std::vector<ScheduleEntry>& entries, const QTime& time)
-{
+int ScheduleInsertPosition(const std::vector<ScheduleEntry>& entries, const QTime& time) {
     const QTime minute(time.hour(), time.minute());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (!entries[i].isValid())

@@ -24,8 +24,7 @@ constexpr int RawRole = Qt::UserRole;
 
 SchedulePanel::SchedulePanel(AppState& state, ScheduleRunner& runner, MessageService& messages,
                              QWidget* parent)
-    : QWidget(parent), m_state(state), m_runner(runner), m_messages(messages)
-{
+    : QWidget(parent), m_state(state), m_runner(runner), m_messages(messages) {
     m_calendar = new ScheduleCalendar(state, this);
     m_list = new QTreeWidget(this);
     m_list->setObjectName(QStringLiteral("lstSchedule"));
@@ -58,7 +57,8 @@ SchedulePanel::SchedulePanel(AppState& state, ScheduleRunner& runner, MessageSer
     layout->addLayout(editor);
 
     connect(m_calendar, &ScheduleCalendar::monthChanged, this, &SchedulePanel::RefreshMarks);
-    connect(m_calendar, &ScheduleCalendar::selectionChanged, this, &SchedulePanel::LoadScheduleList);
+    connect(m_calendar, &ScheduleCalendar::selectionChanged, this,
+            &SchedulePanel::LoadScheduleList);
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &SchedulePanel::updateButtons);
     connect(m_set, &QPushButton::clicked, this, &SchedulePanel::AddScheduleEntry);
     connect(m_delete, &QPushButton::clicked, this, &SchedulePanel::DeleteScheduleEntries);
@@ -67,8 +67,7 @@ SchedulePanel::SchedulePanel(AppState& state, ScheduleRunner& runner, MessageSer
     updateButtons();
 }
 
-void SchedulePanel::showNode(int nodeIndex)
-{
+void SchedulePanel::showNode(int nodeIndex) {
     const bool known = nodeIndex >= 1 && nodeIndex <= NodeCount(m_state);
     const QChar kind = known ? NodeKind(m_state, nodeIndex) : QChar();
     m_nodeIndex = kind == QLatin1Char('g') || kind == QLatin1Char('p') ? nodeIndex : 0;
@@ -77,23 +76,23 @@ void SchedulePanel::showNode(int nodeIndex)
     LoadScheduleList();
 }
 
-QString SchedulePanel::sectionName() const
-{
+QString SchedulePanel::sectionName() const {
     if (m_nodeIndex < 1 || m_nodeIndex > NodeCount(m_state))
         return {};
     return Node(m_state, m_nodeIndex).Text;
 }
 
-void SchedulePanel::fillCommands()
-{
+void SchedulePanel::fillCommands() {
     m_commands->clear();
     if (m_nodeIndex == 0)
         return;
     m_commands->addItem(QStringLiteral("Power OFF"));
     m_commands->addItem(QStringLiteral("Power ON"));
     const int p = ProjectorOfNode(m_state, m_nodeIndex);
-    if (NodeKind(m_state, m_nodeIndex) == QLatin1Char('p') && p >= 1 && p <= m_state.ProjectorCount) {
-        if (const ModelInfo* model = FindModel(m_state, m_state.Projectors[std::size_t(p)].ModelName)) {
+    if (NodeKind(m_state, m_nodeIndex) == QLatin1Char('p') && p >= 1 &&
+        p <= m_state.ProjectorCount) {
+        if (const ModelInfo* model =
+                FindModel(m_state, m_state.Projectors[std::size_t(p)].ModelName)) {
             const int inputs = std::min<int>(model->InputNum, MaxModelEntries);
             for (int k = 1; k <= inputs; ++k) {
                 const QString name =
@@ -106,14 +105,12 @@ void SchedulePanel::fillCommands()
     m_commands->setCurrentIndex(0);
 }
 
-void SchedulePanel::RefreshMarks()
-{
+void SchedulePanel::RefreshMarks() {
     m_calendar->setMarks(ComputeDayMarks(m_state, m_calendar->calendarMonth(),
                                          m_calendar->startDate(), sectionName()));
 }
 
-void SchedulePanel::insertRow(int position, const ScheduleEntry& entry)
-{
+void SchedulePanel::insertRow(int position, const ScheduleEntry& entry) {
     auto* item = new QTreeWidgetItem;
     item->setText(0, entry.isValid() ? FormatShortTime(m_state, entry.time) : entry.key);
     item->setText(1, entry.command);
@@ -121,8 +118,7 @@ void SchedulePanel::insertRow(int position, const ScheduleEntry& entry)
     m_list->insertTopLevelItem(position, item);
 }
 
-void SchedulePanel::LoadScheduleList()
-{
+void SchedulePanel::LoadScheduleList() {
     m_list->clear();
     const QString section = sectionName();
     const QString base = m_calendar->selectedFileBase();
@@ -134,8 +130,7 @@ void SchedulePanel::LoadScheduleList()
     updateButtons();
 }
 
-std::vector<ScheduleEntry> SchedulePanel::listEntries() const
-{
+std::vector<ScheduleEntry> SchedulePanel::listEntries() const {
     std::vector<ScheduleEntry> entries;
     entries.reserve(std::size_t(m_list->topLevelItemCount()));
     for (int i = 0; i < m_list->topLevelItemCount(); ++i)
@@ -143,8 +138,7 @@ std::vector<ScheduleEntry> SchedulePanel::listEntries() const
     return entries;
 }
 
-void SchedulePanel::AddScheduleEntry()
-{
+void SchedulePanel::AddScheduleEntry() {
     const QString command = m_commands->currentText();
     if (!m_set->isEnabled() || command.isEmpty())
         return;
@@ -162,8 +156,7 @@ void SchedulePanel::AddScheduleEntry()
     SaveScheduleSection();
 }
 
-void SchedulePanel::DeleteScheduleEntries()
-{
+void SchedulePanel::DeleteScheduleEntries() {
     if (!m_delete->isEnabled())
         return;
     for (int i = m_list->topLevelItemCount() - 1; i >= 0; --i) {
@@ -173,8 +166,7 @@ void SchedulePanel::DeleteScheduleEntries()
     SaveScheduleSection();
 }
 
-bool SchedulePanel::SaveScheduleSection()
-{
+bool SchedulePanel::SaveScheduleSection() {
     const QString base = m_calendar->selectedFileBase();
     const QString section = sectionName();
     bool saved = true;
@@ -194,8 +186,7 @@ bool SchedulePanel::SaveScheduleSection()
     return saved;
 }
 
-void SchedulePanel::updateButtons()
-{
+void SchedulePanel::updateButtons() {
     const SelectionKind kind = m_calendar->selectionKind();
     const bool editable = m_nodeIndex != 0 && kind != SelectionNone &&
                           !m_calendar->selectionInactive() && !m_runner.isRunning();

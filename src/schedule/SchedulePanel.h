@@ -21,14 +21,14 @@ class ScheduleRunner;
 // written to the schedule file at once and today's plan is rebuilt.
 class SchedulePanel : public QWidget {
     Q_OBJECT
-public:
+  public:
     SchedulePanel(AppState& state, ScheduleRunner& runner, MessageService& messages,
                   QWidget* parent = nullptr);
 
     int nodeIndex() const { return m_nodeIndex; }
     ScheduleCalendar* calendar() const { return m_calendar; }
 
-public slots:
+  public slots:
     // Shows the schedule of a group or projector node; any other node empties
     // the editor.
     void showNode(int nodeIndex);
@@ -37,7 +37,7 @@ public slots:
     void AddScheduleEntry();
     void DeleteScheduleEntries();
 
-private:
+  private:
     void fillCommands();
     bool SaveScheduleSection();
     QString sectionName() const;

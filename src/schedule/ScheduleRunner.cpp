@@ -22,8 +22,7 @@ const QString InputPrefix = QStringLiteral("Input");
 
 // The leading decimal number of a text (blanks around it allowed); nothing
 // when the text does not start with one, so a damaged entry selects no input.
-std::optional<int> LeadingNumber(const QString& text)
-{
+std::optional<int> LeadingNumber(const QString& text) {
     const QString t = text.trimmed();
     qsizetype end = 0;
     if (end < t.size() && (t[end] == QLatin1Char('-') || t[end] == QLatin1Char('+')))
@@ -36,8 +35,7 @@ std::optional<int> LeadingNumber(const QString& text)
     return t.left(end).toInt();
 }
 
-const CommandFrame* InputFrame(int code)
-{
+const CommandFrame* InputFrame(int code) {
     const CommandTable& table = BuildCommandTable();
     const std::array<const CommandFrame*, 7> frames = {
         &table.InputSet0Command, &table.InputSet1Command, &table.InputSet2Command,
@@ -48,36 +46,30 @@ const CommandFrame* InputFrame(int code)
 
 } // namespace
 
-ScheduleRunner::ScheduleRunner(AppState& state, QObject* parent)
-    : QObject(parent), m_state(state)
-{
+ScheduleRunner::ScheduleRunner(AppState& state, QObject* parent) : QObject(parent), m_state(state) {
     m_timer.setInterval(100ms);
     connect(&m_timer, &QTimer::timeout, this, &ScheduleRunner::tick);
 }
 
-void ScheduleRunner::ScheduleStart()
-{
+void ScheduleRunner::ScheduleStart() {
     if (m_timer.isActive())
         return;
     m_timer.start();
     emit runningChanged(true);
 }
 
-void ScheduleRunner::ScheduleStop()
-{
+void ScheduleRunner::ScheduleStop() {
     if (!m_timer.isActive())
         return;
     m_timer.stop();
     emit runningChanged(false);
 }
 
-bool ScheduleRunner::isRunning() const
-{
+bool ScheduleRunner::isRunning() const {
     return m_timer.isActive();
 }
 
-void ScheduleRunner::BuildTodayPlan()
-{
+void ScheduleRunner::BuildTodayPlan() {
     const QDate today = m_state.clock.today();
     const std::array<std::pair<qint16, QString>, 3> files = {{
         {FileKindDate, DateFileBase(today)},
@@ -99,8 +91,7 @@ void ScheduleRunner::BuildTodayPlan()
     }
 }
 
-void ScheduleRunner::tick()
-{
+void ScheduleRunner::tick() {
     const QDateTime now = m_state.clock.now();
     const QDate today = now.date();
     if (today != m_lastScheduleDate) {
@@ -114,14 +105,14 @@ void ScheduleRunner::tick()
         return;
     m_lastScheduleMinute = minute;
     for (const SchedulePlanEntry& entry : m_plan) {
-        const QString command = ScheduleCommandAt(m_state, entry.FileBase, entry.Section, minuteTime);
+        const QString command =
+            ScheduleCommandAt(m_state, entry.FileBase, entry.Section, minuteTime);
         if (!command.isEmpty())
             runEntry(entry, command);
     }
 }
 
-void ScheduleRunner::runEntry(const SchedulePlanEntry& entry, const QString& command)
-{
+void ScheduleRunner::runEntry(const SchedulePlanEntry& entry, const QString& command) {
     // The plan is rebuilt after every tree change; a node that no longer
     // carries the key it had is skipped all the same.
     if (entry.NodeIndex < 1 || entry.NodeIndex > NodeCount(m_state) ||
@@ -145,8 +136,7 @@ void ScheduleRunner::runEntry(const SchedulePlanEntry& entry, const QString& com
     }
 }
 
-void ScheduleRunner::runProjectorCommand(int p, const QString& command)
-{
+void ScheduleRunner::runProjectorCommand(int p, const QString& command) {
     if (p < 1 || p > m_state.ProjectorCount)
         return;
     const CommandTable& table = BuildCommandTable();

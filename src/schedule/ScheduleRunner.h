@@ -14,9 +14,9 @@ struct AppState;
 struct SchedulePlanEntry {
     qint16 NodeIndex = 0;
     QString KeyName;
-    QString Section;  // node text = section name
+    QString Section;     // node text = section name
     qint16 FileKind = 0; // 2 date file, 1 weekday file, 0 default file
-    QString FileBase; // "YYYYMMDD", the weekday name or "default"
+    QString FileBase;    // "YYYYMMDD", the weekday name or "default"
 };
 
 inline constexpr qint16 FileKindDefault = 0;
@@ -29,7 +29,7 @@ inline constexpr qint16 FileKindDate = 2;
 // which the engine's dispatcher sends).
 class ScheduleRunner : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit ScheduleRunner(AppState& state, QObject* parent = nullptr);
 
     void ScheduleStart();
@@ -43,16 +43,16 @@ public:
     // the schedule runs; tests call it directly with a set clock.
     void tick();
 
-public slots:
+  public slots:
     // Rebuilds today's plan from the tree and the schedule files. Called at a
     // change of date, after every save of a section and after every change of
     // the tree, so that the plan never names a node by an old index.
     void BuildTodayPlan();
 
-signals:
+  signals:
     void runningChanged(bool running);
 
-private:
+  private:
     void runEntry(const SchedulePlanEntry& entry, const QString& command);
     void runProjectorCommand(int projector, const QString& command);
 

@@ -23,8 +23,7 @@ struct ScheduleFixture {
     std::unique_ptr<AppState> state = std::make_unique<AppState>();
     int hall = 0, hall1 = 0, hall2 = 0, lobby = 0, stage = 0, solo = 0;
 
-    ScheduleFixture()
-    {
+    ScheduleFixture() {
         qputenv("NORVIK3_HOME", home.path().toUtf8());
         AppState& s = *state;
         s.ProgramFolder = home.path();
@@ -47,8 +46,7 @@ struct ScheduleFixture {
         solo = addProjector(1, QStringLiteral("Solo"));
     }
 
-    int addProjector(int parent, const QString& name)
-    {
+    int addProjector(int parent, const QString& name) {
         ProjectorInfo config;
         config.ProjectorName = name;
         config.ModelName = QStringLiteral("MX-1");
@@ -62,22 +60,19 @@ struct ScheduleFixture {
 
     QString path(const QString& base) const { return ScheduleFilePath(*state, base); }
 
-    void writeFile(const QString& base, const QByteArray& bytes) const
-    {
+    void writeFile(const QString& base, const QByteArray& bytes) const {
         QFile file(path(base));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
 
-    QByteArray readFile(const QString& base) const
-    {
+    QByteArray readFile(const QString& base) const {
         QFile file(path(base));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     // The section's lines as stored, in file order.
-    QStringList stored(const QString& base, const QString& section) const
-    {
+    QStringList stored(const QString& base, const QString& section) const {
         QStringList lines;
         for (const ScheduleEntry& entry : ReadScheduleSection(*state, base, section))
             lines << entry.line();
@@ -85,8 +80,7 @@ struct ScheduleFixture {
     }
 
     // The frames waiting in a projector's queue, head first.
-    QList<QByteArray> queued(int projector) const
-    {
+    QList<QByteArray> queued(int projector) const {
         QList<QByteArray> frames;
         const ProjectorQueue& queue = state->Queues[std::size_t(projector)];
         int index = queue.QueueReadIndex;
@@ -98,14 +92,12 @@ struct ScheduleFixture {
         return frames;
     }
 
-    void clearQueues() const
-    {
+    void clearQueues() const {
         for (int p = 1; p <= state->ProjectorCount; ++p)
             ResetProjectorQueue(*state, p);
     }
 };
 
-inline QByteArray Frame(const CommandFrame& frame)
-{
+inline QByteArray Frame(const CommandFrame& frame) {
     return frame.toByteArray();
 }

@@ -5,7 +5,7 @@
 
 class ScheduleFilesTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void monthStartingOnSunday();
     void monthStartingOnSaturday();
     void selectionKinds();
@@ -20,8 +20,7 @@ private slots:
     void dayMarks();
 };
 
-void ScheduleFilesTest::monthStartingOnSunday()
-{
+void ScheduleFilesTest::monthStartingOnSunday() {
     const QDate september(2024, 9, 1); // a Sunday
     QCOMPARE(WeekdayNumber(september), 1);
     QCOMPARE(DateCell(september, QDate(2024, 9, 7)), QPoint(7, 1));
@@ -34,8 +33,7 @@ void ScheduleFilesTest::monthStartingOnSunday()
     QVERIFY(!CellDate(september, 3, 0).isValid());
 }
 
-void ScheduleFilesTest::monthStartingOnSaturday()
-{
+void ScheduleFilesTest::monthStartingOnSaturday() {
     const QDate june(2024, 6, 1); // a Saturday
     QCOMPARE(DateCell(june, QDate(2024, 6, 1)), QPoint(7, 1));
     QCOMPARE(DateCell(june, QDate(2024, 6, 7)), QPoint(6, 2));
@@ -47,8 +45,7 @@ void ScheduleFilesTest::monthStartingOnSaturday()
     }
 }
 
-void ScheduleFilesTest::selectionKinds()
-{
+void ScheduleFilesTest::selectionKinds() {
     QCOMPARE(ClassifySelection({0, 0, 0, 0}), SelectionDefault);
     QCOMPARE(ClassifySelection({1, 7, 1, 6}), SelectionDefault);
     QCOMPARE(ClassifySelection({2, 2, 0, 0}), SelectionWeekday);
@@ -63,8 +60,7 @@ void ScheduleFilesTest::selectionKinds()
     QCOMPARE(ClassifySelection({8, 8, 1, 1}), SelectionNone);
 }
 
-void ScheduleFilesTest::fileNamesOfCells()
-{
+void ScheduleFilesTest::fileNamesOfCells() {
     const QDate march(2024, 3, 1); // a Friday
     QCOMPARE(ScheduleFileName(march, 0, 0), QStringLiteral("default"));
     QCOMPARE(ScheduleFileName(march, 1, 0), QStringLiteral("Sunday"));
@@ -78,8 +74,7 @@ void ScheduleFilesTest::fileNamesOfCells()
     QCOMPARE(ScheduleFileName(march, CalendarSelection{1, 2, 1, 1}), QString());
 }
 
-void ScheduleFilesTest::entriesParsedStrictly()
-{
+void ScheduleFilesTest::entriesParsedStrictly() {
     const ScheduleEntry good = ParseScheduleEntry(QStringLiteral("07:05=Input Bob's = 2"));
     QVERIFY(good.isValid());
     QCOMPARE(good.time, QTime(7, 5));
@@ -94,8 +89,7 @@ void ScheduleFilesTest::entriesParsedStrictly()
              QStringLiteral("21:30=Power OFF"));
 }
 
-void ScheduleFilesTest::insertPositionKeepsTimeOrder()
-{
+void ScheduleFilesTest::insertPositionKeepsTimeOrder() {
     std::vector<ScheduleEntry> entries;
     for (const QTime t : {QTime(18, 0), QTime(7, 30), QTime(12, 0)}) {
         const int at = ScheduleInsertPosition(entries, t);
@@ -112,13 +106,13 @@ void ScheduleFilesTest::insertPositionKeepsTimeOrder()
     QCOMPARE(ScheduleInsertPosition(entries, QTime(23, 0)), 4);
 }
 
-void ScheduleFilesTest::garbageAndDuplicatesSurviveSave()
-{
+void ScheduleFilesTest::garbageAndDuplicatesSurviveSave() {
     ScheduleFixture f;
     f.writeFile(QStringLiteral("default"),
                 "[Other]\nkeep=me\n[Hall]\n07:00=Power ON\n7:5=Power OFF\nnote without equals\n"
                 "08:00=Power ON\n08:00=Power OFF\n09:00=Launch rockets\n[Tail]\n10:00=Power ON\n");
-    const auto entries = ReadScheduleSection(*f.state, QStringLiteral("default"), QStringLiteral("hall"));
+    const auto entries =
+        ReadScheduleSection(*f.state, QStringLiteral("default"), QStringLiteral("hall"));
     QCOMPARE(entries.size(), std::size_t(6));
     QVERIFY(!entries[1].isValid());
     QVERIFY(!entries[2].isValid());
@@ -127,28 +121,32 @@ void ScheduleFilesTest::garbageAndDuplicatesSurviveSave()
     std::vector<ScheduleEntry> edited = entries;
     edited.erase(edited.begin()); // the operator deletes 07:00
     edited.push_back(MakeScheduleEntry(QTime(22, 0), QStringLiteral("Power OFF")));
-    QVERIFY(WriteScheduleSection(*f.state, QStringLiteral("default"), QStringLiteral("Hall"), edited));
+    QVERIFY(
+        WriteScheduleSection(*f.state, QStringLiteral("default"), QStringLiteral("Hall"), edited));
     QCOMPARE(f.stored(QStringLiteral("default"), QStringLiteral("Hall")),
-             QStringList({"7:5=Power OFF", "note without equals", "08:00=Power ON", "08:00=Power OFF",
-                          "09:00=Launch rockets", "22:00=Power OFF"}));
+             QStringList({"7:5=Power OFF", "note without equals", "08:00=Power ON",
+                          "08:00=Power OFF", "09:00=Launch rockets", "22:00=Power OFF"}));
     QCOMPARE(f.stored(QStringLiteral("default"), QStringLiteral("Other")), QStringList{"keep=me"});
-    QCOMPARE(f.stored(QStringLiteral("default"), QStringLiteral("Tail")), QStringList{"10:00=Power ON"});
+    QCOMPARE(f.stored(QStringLiteral("default"), QStringLiteral("Tail")),
+             QStringList{"10:00=Power ON"});
     // The first of two entries of one time is the one that runs.
-    QCOMPARE(ScheduleCommandAt(*f.state, QStringLiteral("default"), QStringLiteral("Hall"), QTime(8, 0)),
-             QStringLiteral("Power ON"));
-    QCOMPARE(ScheduleCommandAt(*f.state, QStringLiteral("default"), QStringLiteral("Hall"), QTime(7, 5)),
-             QString());
+    QCOMPARE(
+        ScheduleCommandAt(*f.state, QStringLiteral("default"), QStringLiteral("Hall"), QTime(8, 0)),
+        QStringLiteral("Power ON"));
+    QCOMPARE(
+        ScheduleCommandAt(*f.state, QStringLiteral("default"), QStringLiteral("Hall"), QTime(7, 5)),
+        QString());
 }
 
-void ScheduleFilesTest::longSectionKeptWhole()
-{
+void ScheduleFilesTest::longSectionKeptWhole() {
     ScheduleFixture f;
     std::vector<ScheduleEntry> entries;
     for (int minute = 0; minute < 600; ++minute)
         entries.push_back(MakeScheduleEntry(QTime(minute / 60, minute % 60),
                                             minute % 2 ? QStringLiteral("Power ON")
                                                        : QStringLiteral("Input HDMI")));
-    QVERIFY(WriteScheduleSection(*f.state, QStringLiteral("Monday"), QStringLiteral("Hall"), entries));
+    QVERIFY(
+        WriteScheduleSection(*f.state, QStringLiteral("Monday"), QStringLiteral("Hall"), entries));
     QVERIFY(WriteScheduleSection(*f.state, QStringLiteral("Monday"), QStringLiteral("Lobby"),
                                  {MakeScheduleEntry(QTime(6, 0), QStringLiteral("Power ON"))}));
     auto read = ReadScheduleSection(*f.state, QStringLiteral("Monday"), QStringLiteral("Hall"));
@@ -158,17 +156,19 @@ void ScheduleFilesTest::longSectionKeptWhole()
     QVERIFY(WriteScheduleSection(*f.state, QStringLiteral("Monday"), QStringLiteral("Hall"), read));
     QCOMPARE(ReadScheduleSection(*f.state, QStringLiteral("Monday"), QStringLiteral("Hall")).size(),
              std::size_t(601));
-    QCOMPARE(f.stored(QStringLiteral("Monday"), QStringLiteral("Lobby")), QStringList{"06:00=Power ON"});
-    QCOMPARE(ScheduleCommandAt(*f.state, QStringLiteral("Monday"), QStringLiteral("Hall"), QTime(9, 58)),
-             QStringLiteral("Input HDMI"));
+    QCOMPARE(f.stored(QStringLiteral("Monday"), QStringLiteral("Lobby")),
+             QStringList{"06:00=Power ON"});
+    QCOMPARE(
+        ScheduleCommandAt(*f.state, QStringLiteral("Monday"), QStringLiteral("Hall"), QTime(9, 58)),
+        QStringLiteral("Input HDMI"));
 }
 
-void ScheduleFilesTest::crLfAndNonAsciiSections()
-{
+void ScheduleFilesTest::crLfAndNonAsciiSections() {
     ScheduleFixture f;
-    f.writeFile(QStringLiteral("20240315"),
-                QStringLiteral("[Bühne]\r\n 08:00 = Power ON \r\n\r\n09:00=Power OFF\r\n[Empty]\r\n")
-                    .toUtf8());
+    f.writeFile(
+        QStringLiteral("20240315"),
+        QStringLiteral("[Bühne]\r\n 08:00 = Power ON \r\n\r\n09:00=Power OFF\r\n[Empty]\r\n")
+            .toUtf8());
     QCOMPARE(f.stored(QStringLiteral("20240315"), QStringLiteral("Bühne")),
              QStringList({"08:00=Power ON", "09:00=Power OFF"}));
     QVERIFY(!HasScheduleSection(*f.state, QStringLiteral("20240315"), QStringLiteral("Empty")));
@@ -178,28 +178,30 @@ void ScheduleFilesTest::crLfAndNonAsciiSections()
                                  {MakeScheduleEntry(QTime(1, 2), QStringLiteral("Power ON"))}));
     QCOMPARE(f.stored(QStringLiteral("20240315"), QStringLiteral("Bühne")),
              QStringList({"08:00=Power ON", "09:00=Power OFF"}));
-    QCOMPARE(f.stored(QStringLiteral("20240315"), QStringLiteral("Empty")), QStringList{"01:02=Power ON"});
+    QCOMPARE(f.stored(QStringLiteral("20240315"), QStringLiteral("Empty")),
+             QStringList{"01:02=Power ON"});
 }
 
-void ScheduleFilesTest::missingFolderCreatedOnWrite()
-{
+void ScheduleFilesTest::missingFolderCreatedOnWrite() {
     ScheduleFixture f;
     QVERIFY(QDir(ScheduleFolder(*f.state)).removeRecursively());
-    QVERIFY(ReadScheduleSection(*f.state, QStringLiteral("default"), QStringLiteral("Hall")).empty());
+    QVERIFY(
+        ReadScheduleSection(*f.state, QStringLiteral("default"), QStringLiteral("Hall")).empty());
     QVERIFY(WriteScheduleSection(*f.state, QStringLiteral("default"), QStringLiteral("Hall"),
                                  {MakeScheduleEntry(QTime(8, 0), QStringLiteral("Power ON"))}));
-    QCOMPARE(f.stored(QStringLiteral("default"), QStringLiteral("Hall")), QStringList{"08:00=Power ON"});
+    QCOMPARE(f.stored(QStringLiteral("default"), QStringLiteral("Hall")),
+             QStringList{"08:00=Power ON"});
 }
 
-void ScheduleFilesTest::unwritableFolderReportsFailure()
-{
+void ScheduleFilesTest::unwritableFolderReportsFailure() {
     ScheduleFixture f;
     // A folder that cannot take the file, whatever the rights of the user:
     // the file's name is taken by a folder.
     QVERIFY(QDir().mkpath(f.path(QStringLiteral("default"))));
     QVERIFY(!WriteScheduleSection(*f.state, QStringLiteral("default"), QStringLiteral("Hall"),
                                   {MakeScheduleEntry(QTime(8, 0), QStringLiteral("Power ON"))}));
-    QVERIFY(ReadScheduleSection(*f.state, QStringLiteral("default"), QStringLiteral("Hall")).empty());
+    QVERIFY(
+        ReadScheduleSection(*f.state, QStringLiteral("default"), QStringLiteral("Hall")).empty());
 
     // The schedule folder's name is taken by a plain file.
     QVERIFY(QDir(ScheduleFolder(*f.state)).removeRecursively());
@@ -211,15 +213,15 @@ void ScheduleFilesTest::unwritableFolderReportsFailure()
     QVERIFY(!HasScheduleSection(*f.state, QStringLiteral("Monday"), QStringLiteral("Hall")));
 }
 
-void ScheduleFilesTest::dayMarks()
-{
+void ScheduleFilesTest::dayMarks() {
     ScheduleFixture f;
     f.writeFile(QStringLiteral("default"), "[Hall]\n08:00=Power ON\n");
     f.writeFile(QStringLiteral("Monday"), "[Hall]\n09:00=Power ON\n[Lobby]\n");
     f.writeFile(QStringLiteral("20240320"), "[hall]\n10:00=Power ON\n");
     f.writeFile(QStringLiteral("20240401"), "[Hall]\n10:00=Power ON\n"); // shown in March's grid
     const QDate march(2024, 3, 1);
-    const DayMarks marks = ComputeDayMarks(*f.state, march, QDate(2024, 3, 15), QStringLiteral("Hall"));
+    const DayMarks marks =
+        ComputeDayMarks(*f.state, march, QDate(2024, 3, 15), QStringLiteral("Hall"));
     const auto at = [&](int c, int r) { return marks[std::size_t(MarkIndex(c, r))]; };
     QCOMPARE(at(0, 0), MarkDefault);
     QCOMPARE(at(2, 0), qint16(0));
@@ -229,10 +231,12 @@ void ScheduleFilesTest::dayMarks()
     QCOMPARE(at(monday.x(), monday.y()), qint16(MarkDefault | MarkWeekday));
     const QPoint fourteenth = DateCell(march, QDate(2024, 3, 14));
     QCOMPARE(at(fourteenth.x(), fourteenth.y()), qint16(MarkDefault | MarkInactive));
-    QCOMPARE(at(2, 6), qint16(MarkDefault | MarkWeekday | MarkInactive)); // 1 April: not shown month
-    QCOMPARE(at(1, 1), qint16(MarkDefault | MarkInactive));               // 25 February
+    QCOMPARE(at(2, 6),
+             qint16(MarkDefault | MarkWeekday | MarkInactive)); // 1 April: not shown month
+    QCOMPARE(at(1, 1), qint16(MarkDefault | MarkInactive));     // 25 February
 
-    const DayMarks lobby = ComputeDayMarks(*f.state, march, QDate(2024, 3, 15), QStringLiteral("Lobby"));
+    const DayMarks lobby =
+        ComputeDayMarks(*f.state, march, QDate(2024, 3, 15), QStringLiteral("Lobby"));
     QCOMPARE(lobby[std::size_t(MarkIndex(monday.x(), monday.y()))], qint16(0));
     QCOMPARE(lobby[std::size_t(MarkIndex(fourteenth.x(), fourteenth.y()))], MarkInactive);
 }

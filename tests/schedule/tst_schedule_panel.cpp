@@ -23,9 +23,9 @@ struct PanelRig {
     std::unique_ptr<ScheduleRunner> runner;
     std::unique_ptr<SchedulePanel> panel;
 
-    explicit PanelRig(QDate start = QDate(2024, 3, 15), const QString& timeFormat = QStringLiteral("HH:mm"),
-                      const QString& locale = QStringLiteral("en_GB"))
-    {
+    explicit PanelRig(QDate start = QDate(2024, 3, 15),
+                      const QString& timeFormat = QStringLiteral("HH:mm"),
+                      const QString& locale = QStringLiteral("en_GB")) {
         messages.setTestMode(true);
         f.state->clock.set(QDateTime(start, QTime(10, 0)));
         f.state->StartDate = start;
@@ -36,8 +36,7 @@ struct PanelRig {
         panel = std::make_unique<SchedulePanel>(*f.state, *runner, messages);
     }
 
-    template <typename T> T* child(const char* name) const
-    {
+    template <typename T> T* child(const char* name) const {
         T* widget = panel->findChild<T*>(QString::fromLatin1(name));
         if (!widget)
             qFatal("no widget %s", name);
@@ -49,34 +48,30 @@ struct PanelRig {
     QPushButton* setButton() const { return child<QPushButton>("cmdScheduleSet"); }
     QPushButton* deleteButton() const { return child<QPushButton>("cmdScheduleDelete"); }
 
-    void select(int c1, int c2, int r1, int r2) const
-    {
+    void select(int c1, int c2, int r1, int r2) const {
         grid()->clearSelection();
         grid()->setRangeSelected(QTableWidgetSelectionRange(r1, c1, r2, c2), true);
     }
-    void selectDate(const QDate& date) const
-    {
+    void selectDate(const QDate& date) const {
         const QPoint cell = DateCell(f.state->CalendarMonth, date);
         select(cell.x(), cell.x(), cell.y(), cell.y());
     }
-    void set(int h, int m, const QString& command) const
-    {
+    void set(int h, int m, const QString& command) const {
         child<QTimeEdit>("dtpScheduleTime")->setTime(QTime(h, m));
         commands()->setCurrentText(command);
         QVERIFY(commands()->currentText() == command);
         setButton()->click();
     }
-    QStringList rows() const
-    {
+    QStringList rows() const {
         QStringList out;
         for (int i = 0; i < list()->topLevelItemCount(); ++i)
-            out << list()->topLevelItem(i)->text(0) + QLatin1Char(' ') + list()->topLevelItem(i)->text(1);
+            out << list()->topLevelItem(i)->text(0) + QLatin1Char(' ') +
+                       list()->topLevelItem(i)->text(1);
         return out;
     }
 };
 
-QStringList Items(const QComboBox* box)
-{
+QStringList Items(const QComboBox* box) {
     QStringList items;
     for (int i = 0; i < box->count(); ++i)
         items << box->itemText(i);
@@ -87,7 +82,7 @@ QStringList Items(const QComboBox* box)
 
 class SchedulePanelTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void commandSelectorPerNode();
     void defaultWeekdayAndDateChoice();
     void entriesKeptSortedAndSameTimeRefused();
@@ -99,8 +94,7 @@ private slots:
     void twelveHourLocale();
 };
 
-void SchedulePanelTest::commandSelectorPerNode()
-{
+void SchedulePanelTest::commandSelectorPerNode() {
     PanelRig rig;
     rig.panel->showNode(rig.f.hall);
     QCOMPARE(Items(rig.commands()), QStringList({"Power OFF", "Power ON"}));
@@ -116,26 +110,28 @@ void SchedulePanelTest::commandSelectorPerNode()
     QVERIFY(!rig.deleteButton()->isEnabled());
 }
 
-void SchedulePanelTest::defaultWeekdayAndDateChoice()
-{
+void SchedulePanelTest::defaultWeekdayAndDateChoice() {
     PanelRig rig;
     ScheduleCalendar* calendar = rig.panel->calendar();
     QCOMPARE(calendar->selection(), (CalendarSelection{6, 6, 3, 3})); // today, 15 March
     QCOMPARE(calendar->SelectedDate(), QDate(2024, 3, 15));
     rig.panel->showNode(rig.f.hall);
     rig.set(9, 0, QStringLiteral("Power ON"));
-    QCOMPARE(rig.f.stored(QStringLiteral("20240315"), QStringLiteral("Hall")), QStringList{"09:00=Power ON"});
+    QCOMPARE(rig.f.stored(QStringLiteral("20240315"), QStringLiteral("Hall")),
+             QStringList{"09:00=Power ON"});
     QCOMPARE(rig.runner->SchedulePlanCount(), 1); // saving rebuilt today's plan
 
     rig.select(0, 0, 0, 0);
     QVERIFY(rig.rows().isEmpty());
     rig.set(8, 0, QStringLiteral("Power OFF"));
-    QCOMPARE(rig.f.stored(QStringLiteral("default"), QStringLiteral("Hall")), QStringList{"08:00=Power OFF"});
+    QCOMPARE(rig.f.stored(QStringLiteral("default"), QStringLiteral("Hall")),
+             QStringList{"08:00=Power OFF"});
     QVERIFY(calendar->cellMarks(0, 0) & MarkDefault);
 
     rig.select(2, 2, 0, 0);
     rig.set(7, 0, QStringLiteral("Power ON"));
-    QCOMPARE(rig.f.stored(QStringLiteral("Monday"), QStringLiteral("Hall")), QStringList{"07:00=Power ON"});
+    QCOMPARE(rig.f.stored(QStringLiteral("Monday"), QStringLiteral("Hall")),
+             QStringList{"07:00=Power ON"});
     rig.select(2, 2, 1, 6); // the whole Monday column
     QCOMPARE(rig.rows(), QStringList{"07:00 Power ON"});
     QVERIFY(calendar->cellMarks(2, 4) & MarkWeekday);
@@ -153,13 +149,13 @@ void SchedulePanelTest::defaultWeekdayAndDateChoice()
     rig.selectDate(QDate(2024, 3, 20));
     QCOMPARE(calendar->SelectedDate(), QDate(2024, 3, 20));
     rig.set(6, 30, QStringLiteral("Power ON"));
-    QCOMPARE(rig.f.stored(QStringLiteral("20240320"), QStringLiteral("Lobby")), QStringList{"06:30=Power ON"});
+    QCOMPARE(rig.f.stored(QStringLiteral("20240320"), QStringLiteral("Lobby")),
+             QStringList{"06:30=Power ON"});
     const QPoint twentieth = DateCell(QDate(2024, 3, 1), QDate(2024, 3, 20));
     QVERIFY(calendar->cellMarks(twentieth.x(), twentieth.y()) & MarkDate);
 }
 
-void SchedulePanelTest::entriesKeptSortedAndSameTimeRefused()
-{
+void SchedulePanelTest::entriesKeptSortedAndSameTimeRefused() {
     PanelRig rig;
     rig.panel->showNode(rig.f.stage);
     rig.set(18, 0, QStringLiteral("Power OFF"));
@@ -179,10 +175,10 @@ void SchedulePanelTest::entriesKeptSortedAndSameTimeRefused()
     QCOMPARE(rig.f.stored(QStringLiteral("20240315"), QStringLiteral("Bühne")).size(), 3);
 }
 
-void SchedulePanelTest::deleteSelectedRows()
-{
+void SchedulePanelTest::deleteSelectedRows() {
     PanelRig rig;
-    rig.f.writeFile(QStringLiteral("20240315"), "[Hall]\n07:00=Power ON\n08:00=Power OFF\n09:00=Power ON\n");
+    rig.f.writeFile(QStringLiteral("20240315"),
+                    "[Hall]\n07:00=Power ON\n08:00=Power OFF\n09:00=Power ON\n");
     rig.f.writeFile(QStringLiteral("Friday"), "[Hall]\n06:00=Power ON\n");
     rig.panel->showNode(rig.f.hall);
     QCOMPARE(rig.rows().size(), 3);
@@ -192,7 +188,8 @@ void SchedulePanelTest::deleteSelectedRows()
     QVERIFY(rig.deleteButton()->isEnabled());
     rig.deleteButton()->click();
     QCOMPARE(rig.rows(), QStringList{"08:00 Power OFF"});
-    QCOMPARE(rig.f.stored(QStringLiteral("20240315"), QStringLiteral("Hall")), QStringList{"08:00=Power OFF"});
+    QCOMPARE(rig.f.stored(QStringLiteral("20240315"), QStringLiteral("Hall")),
+             QStringList{"08:00=Power OFF"});
 
     rig.list()->topLevelItem(0)->setSelected(true);
     rig.deleteButton()->click();
@@ -202,8 +199,7 @@ void SchedulePanelTest::deleteSelectedRows()
     QCOMPARE(rig.runner->SchedulePlan().front().FileKind, FileKindWeekday);
 }
 
-void SchedulePanelTest::buttonRules()
-{
+void SchedulePanelTest::buttonRules() {
     PanelRig rig;
     rig.f.writeFile(QStringLiteral("20240314"), "[Hall]\n07:00=Power ON\n");
     rig.panel->showNode(rig.f.hall);
@@ -245,8 +241,7 @@ void SchedulePanelTest::buttonRules()
     QVERIFY(!rig.deleteButton()->isEnabled());
 }
 
-void SchedulePanelTest::decemberJanuaryNavigation()
-{
+void SchedulePanelTest::decemberJanuaryNavigation() {
     PanelRig rig(QDate(2024, 12, 10)); // December 2024 starts on a Sunday
     auto* year = rig.child<QLabel>("lblScheduleYear");
     auto* month = rig.child<QLabel>("lblScheduleMonth");
@@ -279,8 +274,7 @@ void SchedulePanelTest::decemberJanuaryNavigation()
     QVERIFY(rig.rows().isEmpty());
 }
 
-void SchedulePanelTest::editorKeepsGarbageAndLongSections()
-{
+void SchedulePanelTest::editorKeepsGarbageAndLongSections() {
     PanelRig rig;
     QByteArray file = "[Hall]\r\n07:00=Power ON\r\n7:5=Power OFF\r\nscribble\r\n08:00=Power ON\r\n"
                       "08:00=Power OFF\r\n";
@@ -298,8 +292,9 @@ void SchedulePanelTest::editorKeepsGarbageAndLongSections()
     QCOMPARE(rig.rows().at(5), QStringLiteral("09:00 Power OFF"));
     QStringList stored = rig.f.stored(QStringLiteral("default"), QStringLiteral("Hall"));
     QCOMPARE(stored.size(), 406);
-    QCOMPARE(stored.mid(0, 6), QStringList({"07:00=Power ON", "7:5=Power OFF", "scribble", "08:00=Power ON",
-                                            "08:00=Power OFF", "09:00=Power OFF"}));
+    QCOMPARE(stored.mid(0, 6),
+             QStringList({"07:00=Power ON", "7:5=Power OFF", "scribble", "08:00=Power ON",
+                          "08:00=Power OFF", "09:00=Power OFF"}));
     QCOMPARE(stored.last(), QStringLiteral("16:39=Power ON"));
 
     rig.list()->clearSelection();
@@ -312,8 +307,7 @@ void SchedulePanelTest::editorKeepsGarbageAndLongSections()
     QVERIFY(stored.contains(QStringLiteral("09:00=Power OFF")));
 }
 
-void SchedulePanelTest::saveFailureIsReported()
-{
+void SchedulePanelTest::saveFailureIsReported() {
     PanelRig rig;
     QVERIFY(QDir().mkpath(rig.f.path(QStringLiteral("default")))); // the file's name is a folder
     rig.panel->showNode(rig.f.hall);
@@ -326,11 +320,11 @@ void SchedulePanelTest::saveFailureIsReported()
 
     QVERIFY(QDir(ScheduleFolder(*rig.f.state)).removeRecursively()); // a missing folder is made
     rig.set(8, 0, QStringLiteral("Power ON"));
-    QCOMPARE(rig.f.stored(QStringLiteral("default"), QStringLiteral("Hall")), QStringList{"08:00=Power ON"});
+    QCOMPARE(rig.f.stored(QStringLiteral("default"), QStringLiteral("Hall")),
+             QStringList{"08:00=Power ON"});
 }
 
-void SchedulePanelTest::twelveHourLocale()
-{
+void SchedulePanelTest::twelveHourLocale() {
     PanelRig rig(QDate(2024, 3, 15), QStringLiteral("h:mm AP"), QStringLiteral("en_US"));
     rig.panel->showNode(rig.f.hall);
     rig.set(21, 0, QStringLiteral("Power ON"));

@@ -7,7 +7,7 @@
 // 15 March 2024 is a Friday, 16 March a Saturday.
 class ScheduleRunnerTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void planChoosesFilePerNode();
     void projectorsAndGroupMembersAtTheirMinuteOnce();
     void inputEntriesMappedThroughModelCodes();
@@ -20,15 +20,13 @@ private slots:
     void brokenFilesNeverStop();
     void timerRunsWithSetClock();
 
-private:
-    static void at(ScheduleFixture& f, int h, int m, int s, QDate day = QDate(2024, 3, 15))
-    {
+  private:
+    static void at(ScheduleFixture& f, int h, int m, int s, QDate day = QDate(2024, 3, 15)) {
         f.state->clock.set(QDateTime(day, QTime(h, m, s)));
     }
 };
 
-void ScheduleRunnerTest::planChoosesFilePerNode()
-{
+void ScheduleRunnerTest::planChoosesFilePerNode() {
     ScheduleFixture f;
     f.writeFile(QStringLiteral("default"), "[Hall]\n08:00=Power ON\n[Lobby]\n08:00=Power ON\n");
     f.writeFile(QStringLiteral("20240315"), "[Hall]\n09:00=Power ON\n[Lobby]\n");
@@ -53,8 +51,7 @@ void ScheduleRunnerTest::planChoosesFilePerNode()
     QCOMPARE(runner.SchedulePlan()[0].FileBase, QStringLiteral("default"));
 }
 
-void ScheduleRunnerTest::projectorsAndGroupMembersAtTheirMinuteOnce()
-{
+void ScheduleRunnerTest::projectorsAndGroupMembersAtTheirMinuteOnce() {
     ScheduleFixture f;
     f.writeFile(QStringLiteral("default"), "[Hall]\n08:00=Power ON\n");
     f.writeFile(QStringLiteral("20240315"),
@@ -85,8 +82,7 @@ void ScheduleRunnerTest::projectorsAndGroupMembersAtTheirMinuteOnce()
     QCOMPARE(f.queued(h1).size(), 1);
 }
 
-void ScheduleRunnerTest::inputEntriesMappedThroughModelCodes()
-{
+void ScheduleRunnerTest::inputEntriesMappedThroughModelCodes() {
     ScheduleFixture f;
     f.writeFile(QStringLiteral("Friday"),
                 "[Solo]\n07:00=Input RGB\n07:01=Input HDMI\n07:02=Input Video\n07:03=Input DVI\n"
@@ -104,7 +100,7 @@ void ScheduleRunnerTest::inputEntriesMappedThroughModelCodes()
             expected << Frame(table.InputSet0Command);
         if (minute == 1)
             expected << Frame(table.InputSet5Command); // "5;HDMI 'second input"
-        QCOMPARE(f.queued(solo), expected);             // code 7, unknown names and junk send nothing
+        QCOMPARE(f.queued(solo), expected); // code 7, unknown names and junk send nothing
     }
     QVERIFY(f.queued(f.projectorOf(f.hall1)).isEmpty()); // no inputs for a group
 
@@ -115,8 +111,7 @@ void ScheduleRunnerTest::inputEntriesMappedThroughModelCodes()
     QCOMPARE(f.queued(solo).size(), 2); // the projector's model is unknown now
 }
 
-void ScheduleRunnerTest::groupAndProjectorBothQueue()
-{
+void ScheduleRunnerTest::groupAndProjectorBothQueue() {
     ScheduleFixture f;
     f.writeFile(QStringLiteral("default"), "[Hall]\n08:00=Power ON\n[Hall-1]\n08:00=Power ON\n");
     ScheduleRunner runner(*f.state);
@@ -127,8 +122,7 @@ void ScheduleRunnerTest::groupAndProjectorBothQueue()
     QCOMPARE(f.queued(f.projectorOf(f.hall2)).size(), 1);
 }
 
-void ScheduleRunnerTest::midnightRebuildsPlan()
-{
+void ScheduleRunnerTest::midnightRebuildsPlan() {
     ScheduleFixture f;
     f.writeFile(QStringLiteral("20240315"), "[Lobby]\n00:00=Power ON\n");
     f.writeFile(QStringLiteral("default"), "[Hall]\n00:00=Power OFF\n");
@@ -149,8 +143,7 @@ void ScheduleRunnerTest::midnightRebuildsPlan()
     QVERIFY(f.queued(f.projectorOf(f.stage)).isEmpty());
 }
 
-void ScheduleRunnerTest::restartWithinMinuteDoesNotRepeat()
-{
+void ScheduleRunnerTest::restartWithinMinuteDoesNotRepeat() {
     ScheduleFixture f;
     f.writeFile(QStringLiteral("default"), "[Solo]\n08:00=Power ON\n08:01=Power OFF\n");
     ScheduleRunner runner(*f.state);
@@ -177,8 +170,7 @@ void ScheduleRunnerTest::restartWithinMinuteDoesNotRepeat()
     runner.ScheduleStop();
 }
 
-void ScheduleRunnerTest::sameMinuteNextDayRunsAgain()
-{
+void ScheduleRunnerTest::sameMinuteNextDayRunsAgain() {
     ScheduleFixture f;
     f.writeFile(QStringLiteral("default"), "[Solo]\n08:00=Power ON\n");
     ScheduleRunner runner(*f.state);
@@ -192,10 +184,10 @@ void ScheduleRunnerTest::sameMinuteNextDayRunsAgain()
     QCOMPARE(f.queued(f.projectorOf(f.solo)).size(), 2);
 }
 
-void ScheduleRunnerTest::clockSetBackKeepsRunning()
-{
+void ScheduleRunnerTest::clockSetBackKeepsRunning() {
     ScheduleFixture f;
-    f.writeFile(QStringLiteral("default"), "[Solo]\n09:00=Power ON\n10:00=Power OFF\n10:01=Power ON\n");
+    f.writeFile(QStringLiteral("default"),
+                "[Solo]\n09:00=Power ON\n10:00=Power OFF\n10:01=Power ON\n");
     ScheduleRunner runner(*f.state);
     runner.ScheduleStart();
     at(f, 10, 0, 0);
@@ -212,8 +204,7 @@ void ScheduleRunnerTest::clockSetBackKeepsRunning()
     runner.ScheduleStop();
 }
 
-void ScheduleRunnerTest::treeChangeNeverSwitchesOldIndex()
-{
+void ScheduleRunnerTest::treeChangeNeverSwitchesOldIndex() {
     ScheduleFixture f;
     f.writeFile(QStringLiteral("default"), "[Hall]\n08:00=Power ON\n[Solo]\n08:00=Power OFF\n");
     const CommandTable& table = BuildCommandTable();
@@ -233,8 +224,7 @@ void ScheduleRunnerTest::treeChangeNeverSwitchesOldIndex()
     QCOMPARE(runner.SchedulePlanCount(), 1);
 }
 
-void ScheduleRunnerTest::brokenFilesNeverStop()
-{
+void ScheduleRunnerTest::brokenFilesNeverStop() {
     ScheduleFixture f;
     f.writeFile(QStringLiteral("default"),
                 "\xff\xfe garbage\n[Solo\n[Solo]\r\n7:00=Power ON\r\nno equals here\r\n"
@@ -257,8 +247,7 @@ void ScheduleRunnerTest::brokenFilesNeverStop()
     QCOMPARE(runner.SchedulePlanCount(), 0);
 }
 
-void ScheduleRunnerTest::timerRunsWithSetClock()
-{
+void ScheduleRunnerTest::timerRunsWithSetClock() {
     ScheduleFixture f;
     f.writeFile(QStringLiteral("default"), "[Lobby]\n08:00=Power ON\n");
     ScheduleRunner runner(*f.state);
