@@ -11,6 +11,7 @@ CommandDispatcher::CommandDispatcher(AppState& state, DispatchTarget& target, QO
     : QObject(parent), m_state(state), m_target(target)
 {
     m_timer.setInterval(10ms);
+    m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &CommandDispatcher::runPass);
 }

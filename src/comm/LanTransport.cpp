@@ -135,7 +135,8 @@ void LanTransport::connected(int projector)
         return;
     entry.state = QueueSent;
     m_sockets[std::size_t(projector)]->write(entry.command.left(entry.commandLength));
-    WriteCommLog(m_state, QStringLiteral("TCP-Send(%1):").arg(projector) +
+    if (m_state.CommLogEnabled)
+        WriteCommLog(m_state, QStringLiteral("TCP-Send(%1):").arg(projector) +
                               FormatFrameHex(entry.command, entry.commandLength));
     m_timeouts.start(projector, std::chrono::milliseconds(m_state.Timing.TcpTimeoutTime));
 }
@@ -149,7 +150,8 @@ void LanTransport::dataArrived(int projector)
         return;
     m_timeouts.stop(projector);
     const QByteArray reply = std::exchange(buffer, QByteArray());
-    WriteCommLog(m_state, QStringLiteral("TCP-Recv(%1):").arg(projector) + FormatFrameHex(reply));
+    if (m_state.CommLogEnabled)
+        WriteCommLog(m_state, QStringLiteral("TCP-Recv(%1):").arg(projector) + FormatFrameHex(reply));
     if (!IsQueueEmpty(m_state, projector)) {
         QueueEntry& entry = CurrentQueueEntry(m_state, projector);
         if (entry.state == QueueSent || entry.state == QueueConnecting) {

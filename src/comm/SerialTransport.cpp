@@ -81,7 +81,8 @@ void SerialTransport::SerialSend(int projector)
     QueueEntry& entry = CurrentQueueEntry(m_state, projector);
     entry.state = QueueSent;
     m_ports[std::size_t(projector)]->write(entry.command.left(entry.commandLength));
-    WriteCommLog(m_state, QStringLiteral("Comm-Send(%1):").arg(projector) +
+    if (m_state.CommLogEnabled)
+        WriteCommLog(m_state, QStringLiteral("Comm-Send(%1):").arg(projector) +
                               FormatFrameHex(entry.command, entry.commandLength));
     m_timeouts.start(projector, std::chrono::milliseconds(m_state.Timing.CommTimeoutTime));
 }
@@ -95,7 +96,8 @@ void SerialTransport::dataArrived(int projector)
         return;
     m_timeouts.stop(projector);
     const QByteArray reply = std::exchange(buffer, QByteArray());
-    WriteCommLog(m_state, QStringLiteral("Comm-Recv(%1):").arg(projector) + FormatFrameHex(reply));
+    if (m_state.CommLogEnabled)
+        WriteCommLog(m_state, QStringLiteral("Comm-Recv(%1):").arg(projector) + FormatFrameHex(reply));
     if (!IsQueueEmpty(m_state, projector)) {
         QueueEntry& entry = CurrentQueueEntry(m_state, projector);
         if (entry.state == QueueSent) {
