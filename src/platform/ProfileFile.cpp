@@ -30,7 +30,8 @@ std::optional<QString> sectionName(const QString& line) {
     const QString t = line.trimmed();
     if (!t.startsWith(QLatin1Char('[')))
         return std::nullopt;
-    const int close = t.indexOf(QLatin1Char(']'));
+    // The last bracket closes the name, so names holding "]" survive.
+    const int close = t.lastIndexOf(QLatin1Char(']'));
     if (close < 0)
         return std::nullopt;
     return t.mid(1, close - 1).trimmed();
@@ -115,6 +116,18 @@ QStringList ProfileFile::readSection(const QString& section) const {
         const auto entry = splitEntry(lines.at(i));
         if (entry)
             out << entry->first + QLatin1Char('=') + entry->second;
+    }
+    return out;
+}
+
+QStringList ProfileFile::readSectionLines(const QString& section) const {
+    const QStringList lines = readLines(m_path);
+    const auto [first, last] = sectionBody(lines, section);
+    QStringList out;
+    for (int i = first; i >= 0 && i < last; ++i) {
+        const QString line = lines.at(i).trimmed();
+        if (!line.isEmpty())
+            out << line;
     }
     return out;
 }

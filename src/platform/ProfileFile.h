@@ -23,6 +23,9 @@ public:
     // Every "key=value" entry of the section, whole and in file order, with
     // blanks around key and value removed. Empty for a missing section.
     QStringList readSection(const QString& section) const;
+    // Every non-blank line of the section as it stands, also lines without
+    // "=", so a hand-edited note survives a rewrite of the section.
+    QStringList readSectionLines(const QString& section) const;
     // Replaces the whole section (creating file and section when missing) with
     // the given "key=value" lines, in one atomic write of the file.
     bool writeSection(const QString& section, const QStringList& entries) const;

@@ -7,37 +7,6 @@
 #include <QFile>
 #include <QRegularExpression>
 
-namespace {
-
-// The lines of the first section of that name, read whole and by the
-// profile-file rules (header "[name]" matched without case, blank lines
-// skipped). Unlike a plain section read it keeps lines without "=", so a
-// note or a damaged line in a hand-edited file survives a save.
-QStringList ReadSectionLines(const QString& path, const QString& section) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QString text = QString::fromUtf8(file.readAll());
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    QStringList body;
-    bool inSection = false;
-    for (const QString& rawLine : text.split(QLatin1Char('\n'))) {
-        const QString line = rawLine.trimmed();
-        const qsizetype close = line.indexOf(QLatin1Char(']'));
-        if (line.startsWith(QLatin1Char('[')) && close > 0) {
-            if (inSection)
-                break;
-            inSection = line.mid(1, close - 1).trimmed().compare(section, Qt::CaseInsensitive) == 0;
-            continue;
-        }
-        if (inSection && !line.isEmpty())
-            body.append(line);
-    }
-    return body;
-}
-
-} // namespace
 
 QString ScheduleEntry::line() const {
     return isValid() ? ScheduleTimeKey(time) + QLatin1Char('=') + command : raw;
@@ -90,7 +59,7 @@ std::vector<ScheduleEntry> ReadScheduleSection(const AppState& state, const QStr
     std::vector<ScheduleEntry> entries;
     if (base.isEmpty() || section.isEmpty())
         return entries;
-    const QStringList lines = ReadSectionLines(ScheduleFilePath(state, base), section);
+    const QStringList lines = ProfileFile(ScheduleFilePath(state, base)).readSectionLines(section);
     entries.reserve(std::size_t(lines.size()));
     for (const QString& line : lines)
         entries.push_back(ParseScheduleEntry(line));

@@ -90,6 +90,23 @@ class TestPlatform : public QObject {
         QCOMPARE(p.readString(QStringLiteral("B"), QStringLiteral("k")), QStringLiteral("[v]=;'ü"));
     }
 
+    void sectionNamesKeepBracketsAndNotes() {
+        QTemporaryDir dir;
+        const ProfileFile p(dir.filePath(QStringLiteral("s.sch")));
+        const QString odd = QStringLiteral("Hall [2]=;'ß");
+        QVERIFY(p.writeSection(odd, {QStringLiteral("08:00=Power ON")}));
+        QVERIFY(p.writeSection(QStringLiteral("Other"), {QStringLiteral("09:00=Power OFF")}));
+        QCOMPARE(p.readSection(odd), QStringList{QStringLiteral("08:00=Power ON")});
+        QCOMPARE(p.readSection(QStringLiteral("Hall [2")), QStringList{});
+
+        QVERIFY(p.writeSection(odd, {QStringLiteral("a note"), QStringLiteral("07:00=Power ON")}));
+        QCOMPARE(p.readSectionLines(odd),
+                 (QStringList{QStringLiteral("a note"), QStringLiteral("07:00=Power ON")}));
+        QCOMPARE(p.readSection(odd), QStringList{QStringLiteral("07:00=Power ON")});
+        QCOMPARE(p.readSectionLines(QStringLiteral("Other")),
+                 QStringList{QStringLiteral("09:00=Power OFF")});
+    }
+
     void secondLockOnTheSameFolderFails() {
         QTemporaryDir a;
         QTemporaryDir b;
