@@ -234,7 +234,7 @@ void MainForm::buildCentralArea()
 
     m_tree = new ProjectorTreeWidget(central);
     m_tree->setFixedWidth(TreeWidth);
-    connect(m_tree, &QTreeWidget::currentItemChanged, this, &MainForm::rebuildView);
+    connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &MainForm::rebuildView);
     connect(m_tree, &ProjectorTreeWidget::popupRequested, this,
             [this](const QPoint& at) { m_popup->popup(at); });
 
