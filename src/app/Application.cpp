@@ -2,6 +2,7 @@
 
 #include "comm/CommEngine.h"
 #include "mail/AlertSender.h"
+#include "mail/MailSettingsForm.h"
 #include "schedule/SchedulePanel.h"
 #include "schedule/ScheduleRunner.h"
 #include "ui/MainForm.h"
@@ -60,4 +61,7 @@ void Application::wireMail()
 {
     m_alerts = std::make_unique<AlertSender>(m_state, m_norSend);
     m_engine->setAlertStarter([this] { m_alerts->StartAlertSender(); });
+    QObject::connect(m_mainForm.get(), &MainForm::mailSettingsRequested, m_mainForm.get(), [this] {
+        OpenMailSettings(m_mainForm.get(), m_state, m_session.store(), m_norSend, m_messages);
+    });
 }
