@@ -6,7 +6,9 @@
 #include "ui/AddPJForm.h"
 #include "ui/RefreshForm.h"
 
+#include <QMenu>
 #include <QSettings>
+#include <QTreeWidget>
 
 class TestUiTree : public QObject {
     Q_OBJECT
@@ -209,6 +211,25 @@ private slots:
         QCOMPARE(reloaded.ProjectorCount, qint16(1));
         QCOMPARE(reloaded.Nodes.size(), std::size_t(2));
         QCOMPARE(reloaded.NodeProjector[2], qint16(1));
+    }
+
+    void rightClickKeepsTheSelection()
+    {
+        auto fixture = std::make_unique<UiFixture>();
+        UiFixture& f = *fixture;
+        const int group = f.addGroupDirect("G");
+        f.form->selectNode(1);
+        auto* tree = f.child<QTreeWidget>("ProjectorTree");
+        QTreeWidgetItem* groupItem = tree->topLevelItem(0)->child(0);
+        QCOMPARE(groupItem->text(0), QString("G"));
+        const QPoint at = tree->visualItemRect(groupItem).center();
+        QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, at);
+        QCOMPARE(f.form->selectedNode(), 1);
+        auto* popup = f.child<QMenu>("PopupMenu");
+        QTRY_VERIFY(popup->isVisible());
+        popup->hide();
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(f.form->selectedNode(), group);
     }
 
     void refreshDialog()
