@@ -106,7 +106,7 @@ void loadMail(const QSettings& s, MailSettings& mail) {
 // Intervals and time-outs of 0 or below would make timers spin; they count
 // as missing.
 void readPositive(qint32& field, const QSettings& s, const QString& key) {
-    const auto value = storedInt32(s, key);
+    const auto value = storedRoundedInt32(s, key);
     if (value && *value > 0)
         field = *value;
 }

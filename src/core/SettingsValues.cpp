@@ -56,7 +56,12 @@ std::optional<bool> storedFlag(const QSettings& settings, const QString& key) {
     return number && *number != 0.0;
 }
 
-std::optional<qint16> storedRounded(const QSettings& settings, const QString& key) {
+namespace {
+
+// The leading number rounded to a whole number (halves to the even
+// neighbour), when it fits between low and high.
+std::optional<qint32> roundedInRange(const QSettings& settings, const QString& key, double low,
+                                     double high) {
     const auto text = storedText(settings, key);
     if (!text)
         return std::nullopt;
@@ -64,8 +69,20 @@ std::optional<qint16> storedRounded(const QSettings& settings, const QString& ke
     if (!number)
         return std::nullopt;
     const double rounded = std::nearbyint(*number);
-    if (rounded < std::numeric_limits<qint16>::min() ||
-        rounded > std::numeric_limits<qint16>::max())
+    if (!(rounded >= low && rounded <= high))
         return std::nullopt;
-    return qint16(rounded);
+    return qint32(rounded);
+}
+
+} // namespace
+
+std::optional<qint16> storedRounded(const QSettings& settings, const QString& key) {
+    const auto value = roundedInRange(settings, key, std::numeric_limits<qint16>::min(),
+                                      std::numeric_limits<qint16>::max());
+    return value ? std::optional<qint16>(qint16(*value)) : std::nullopt;
+}
+
+std::optional<qint32> storedRoundedInt32(const QSettings& settings, const QString& key) {
+    return roundedInRange(settings, key, std::numeric_limits<qint32>::min(),
+                          std::numeric_limits<qint32>::max());
 }

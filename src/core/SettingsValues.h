@@ -19,6 +19,9 @@ std::optional<qint32> storedInt32(const QSettings& settings, const QString& key)
 std::optional<bool> storedFlag(const QSettings& settings, const QString& key);
 // The nearest integer of the text's numeric value.
 std::optional<qint16> storedRounded(const QSettings& settings, const QString& key);
+// The same for 32-bit values: the refresh dialog stores the interval as typed
+// ("12abc"), and a restart must read back the 12 seconds it set.
+std::optional<qint32> storedRoundedInt32(const QSettings& settings, const QString& key);
 
 template <typename T> void readInto(T& field, const std::optional<T>& value) {
     if (value)

@@ -241,6 +241,15 @@ class TestSettingsStore : public QObject {
                  QStringLiteral("1"));
         QCOMPARE(raw.value(QStringLiteral("MailSetting/DisconnectSend")).toString(),
                  QStringLiteral("0"));
+
+        // The refresh dialog stores the interval as typed; a restart reads
+        // back the seconds it set.
+        QVERIFY(store.writeSetting(QStringLiteral("StatusCheckInterval"), QStringLiteral("12abc")));
+        store.LoadConfiguration(state);
+        QCOMPARE(state.Timing.StatusCheckInterval, 12);
+        QVERIFY(store.writeSetting(QStringLiteral("StatusCheckInterval"), QStringLiteral("12.5")));
+        store.LoadConfiguration(state);
+        QCOMPARE(state.Timing.StatusCheckInterval, 12);
     }
 
     void handWrittenValuesFollowTheReadingRules() {
