@@ -1,7 +1,9 @@
 #include "mail/MailAddressForm.h"
 
+#include "ui/DialogButtons.h"
 #include "ui/MessageService.h"
 
+#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -47,11 +49,7 @@ MailAddressForm::MailAddressForm(Mode mode, const RecipientRow& row, QStringList
         m_to->setChecked(true);
     }
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("cmdOK"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("cmdCancel"));
+    const auto [ok, cancel, okCancel] = AddOkCancelButtons(this);
     connect(ok, &QPushButton::clicked, this, &MailAddressForm::accept);
     connect(cancel, &QPushButton::clicked, this, &MailAddressForm::reject);
 
@@ -60,15 +58,11 @@ MailAddressForm::MailAddressForm(Mode mode, const RecipientRow& row, QStringList
     kinds->addWidget(m_cc);
     kinds->addWidget(m_bcc);
     kinds->addStretch();
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
     auto* layout = new QGridLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("Mail Address"), this), 0, 0);
     layout->addWidget(m_address, 0, 1);
     layout->addLayout(kinds, 1, 1);
-    layout->addLayout(buttons, 2, 0, 1, 2);
+    layout->addWidget(okCancel, 2, 0, 1, 2);
 }
 
 RecipientRow MailAddressForm::row() const

@@ -2,7 +2,9 @@
 
 #include "core/SettingsStore.h"
 #include "mail/MailErrorKinds.h"
+#include "ui/DialogButtons.h"
 
+#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,21 +20,13 @@ MessageForm::MessageForm(AppState& state, const SettingsStore& store, const Mail
     m_text->setMinimumWidth(360);
     m_text->setText(state.Mail.*kind.text);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("cmdOK"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("cmdCancel"));
+    const auto [ok, cancel, okCancel] = AddOkCancelButtons(this);
     connect(ok, &QPushButton::clicked, this, &MessageForm::accept);
     connect(cancel, &QPushButton::clicked, this, &MessageForm::reject);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_text);
-    layout->addLayout(buttons);
+    layout->addWidget(okCancel);
 }
 
 void MessageForm::accept()

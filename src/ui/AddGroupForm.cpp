@@ -1,6 +1,7 @@
 #include "ui/AddGroupForm.h"
 
 #include "core/Fleet.h"
+#include "ui/DialogButtons.h"
 #include "ui/DialogPlacement.h"
 #include "ui/MessageService.h"
 
@@ -24,14 +25,7 @@ AddGroupForm::AddGroupForm(MessageService& messages, const GroupDialogData& data
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Group Name"), m_name);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("cmdOK"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("cmdCancel"));
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(ok, QDialogButtonBox::AcceptRole);
-    buttons->addButton(cancel, QDialogButtonBox::RejectRole);
+    const auto [ok, cancel, buttons] = AddOkCancelButtons(this);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);

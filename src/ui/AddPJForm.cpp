@@ -2,6 +2,7 @@
 
 #include "core/AppState.h"
 #include "core/Fleet.h"
+#include "ui/DialogButtons.h"
 #include "ui/DialogPlacement.h"
 #include "ui/MessageService.h"
 
@@ -101,14 +102,7 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
     form->addRow(QStringLiteral("Projector Name"), m_name);
     form->addRow(QStringLiteral("Model"), m_model);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("cmdOK"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("cmdCancel"));
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(ok, QDialogButtonBox::AcceptRole);
-    buttons->addButton(cancel, QDialogButtonBox::RejectRole);
+    const auto [ok, cancel, buttons] = AddOkCancelButtons(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);

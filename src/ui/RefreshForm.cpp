@@ -1,5 +1,6 @@
 #include "ui/RefreshForm.h"
 
+#include "ui/DialogButtons.h"
 #include "ui/DialogPlacement.h"
 #include "ui/MessageService.h"
 
@@ -83,14 +84,7 @@ RefreshForm::RefreshForm(MessageService& messages, qint32 currentInterval, QWidg
     row->addWidget(new QLabel(QStringLiteral("sec"), this));
     row->addStretch(1);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("cmdOK"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("cmdCancel"));
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(ok, QDialogButtonBox::AcceptRole);
-    buttons->addButton(cancel, QDialogButtonBox::RejectRole);
+    const auto [ok, cancel, buttons] = AddOkCancelButtons(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(row);
