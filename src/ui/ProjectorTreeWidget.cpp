@@ -31,3 +31,13 @@ void ProjectorTreeWidget::mouseReleaseEvent(QMouseEvent* event)
     }
     QTreeWidget::mouseReleaseEvent(event);
 }
+
+QItemSelectionModel::SelectionFlags
+ProjectorTreeWidget::selectionCommand(const QModelIndex& index, const QEvent* event) const
+{
+    // A click on empty space or a control-click would deselect.
+    if (!index.isValid())
+        return QItemSelectionModel::NoUpdate;
+    const QItemSelectionModel::SelectionFlags flags = QTreeWidget::selectionCommand(index, event);
+    return flags.testFlag(QItemSelectionModel::Deselect) ? QItemSelectionModel::NoUpdate : flags;
+}

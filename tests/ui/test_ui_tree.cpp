@@ -230,6 +230,16 @@ private slots:
         popup->hide();
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
         QCOMPARE(f.form->selectedNode(), group);
+
+        // Neither a click below the last node nor a control-click on the
+        // selected node leaves the panels without a node to act on.
+        const QPoint below(at.x(), tree->viewport()->height() - 2);
+        QVERIFY(!tree->itemAt(below));
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, below);
+        QCOMPARE(f.form->selectedNode(), group);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::ControlModifier, at);
+        QCOMPARE(f.form->selectedNode(), group);
+        QVERIFY(f.action("menuDelete")->isEnabled());
     }
 
     void refreshDialog()
