@@ -85,6 +85,8 @@ private slots:
         QCOMPARE(list->topLevelItem(0)->text(ColumnStatus), QString("Disconnect"));
         QCOMPARE(list->topLevelItem(1)->text(ColumnConnection), QString("COM4"));
         QCOMPARE(list->topLevelItem(1)->text(ColumnMacAddress), QString("-"));
+        QCOMPARE(list->topLevelItem(0)->text(ColumnPower), QString("-"));
+        QCOMPARE(list->topLevelItem(0)->text(ColumnLampTime), QString("-"));
         QCOMPARE(f.queued(1), RefreshSet);
         QCOMPARE(f.queued(2), RefreshSet);
         QVERIFY(f.queued(3).isEmpty());
@@ -101,6 +103,16 @@ private slots:
         QCOMPARE(list->topLevelItem(0)->text(ColumnLampTime), QString("1520 h"));
         QCOMPARE(list->topLevelItem(0)->text(ColumnMacAddress), QString("00:1A:2B:3C:4D:5E"));
         f.form->statusChanged(3, StatusItem::Power); // not listed: nothing breaks
+
+        // Filling the list again writes the hours without unit, and nothing
+        // for hours not yet reported.
+        a.FilterTime = -1;
+        f.form->selectNode(1);
+        f.form->selectNode(group);
+        QCOMPARE(list->topLevelItem(0)->text(ColumnPower), QString("COOLDOWN"));
+        QCOMPARE(list->topLevelItem(0)->text(ColumnLampTime), QString("1520"));
+        QCOMPARE(list->topLevelItem(0)->text(ColumnFilterTime), QString());
+        QCOMPARE(list->topLevelItem(0)->text(ColumnStatus), QString("-"));
 
         // Selection actions: refresh flushes and queues the refresh set; power
         // asks first.
