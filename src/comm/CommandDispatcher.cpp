@@ -33,6 +33,11 @@ void CommandDispatcher::runPass()
     // A single-shot timer restarted after the pass: a slow pass is never
     // followed by a second one queued behind it.
     m_timer.stop();
+    // A handler that runs a local event loop may let the timer fire again;
+    // the outer pass restarts it when it is done.
+    if (m_inPass)
+        return;
+    m_inPass = true;
     const int count = std::min<int>(m_state.ProjectorCount, MaxProjectors);
     for (int p = 1; p <= count; ++p) {
         const qint16 kind = m_state.Projectors[p].ConnectionKind;
@@ -48,25 +53,34 @@ void CommandDispatcher::runPass()
                 m_target.SerialSend(p);
             break;
         case QueueAcknowledged:
-            m_target.HandleAcknowledge(p);
-            FreeCurrentEntry(m_state, p);
+            handOver(p, [this, p] { m_target.HandleAcknowledge(p); });
             break;
         case QueueRefused:
-            m_target.HandleFailure(p, false);
-            FreeCurrentEntry(m_state, p);
+            handOver(p, [this, p] { m_target.HandleFailure(p, false); });
             break;
         case QueueTimedOut:
-            m_target.HandleFailure(p, true);
-            FreeCurrentEntry(m_state, p);
+            handOver(p, [this, p] { m_target.HandleFailure(p, true); });
             break;
         case QueueDataReply:
-            m_target.HandleDataReply(p);
-            FreeCurrentEntry(m_state, p);
+            handOver(p, [this, p] { m_target.HandleDataReply(p); });
             break;
         default:
             break;
         }
     }
+    m_inPass = false;
     if (m_running)
         m_timer.start();
+}
+
+void CommandDispatcher::handOver(int projector, const std::function<void()>& handler)
+{
+    const qint16 slot = m_state.Queues[projector].QueueReadIndex;
+    const qint16 outcome = CurrentQueueEntry(m_state, projector).state;
+    handler();
+    // The handler's view refresh may have flushed this queue and queued new
+    // commands; those must not be freed in place of the handed-over entry.
+    if (!IsQueueEmpty(m_state, projector) && m_state.Queues[projector].QueueReadIndex == slot &&
+        CurrentQueueEntry(m_state, projector).state == outcome)
+        FreeCurrentEntry(m_state, projector);
 }

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
+
 struct AppState;
 
 // What the dispatcher drives: the two transports and the reply interpreter.
@@ -31,8 +33,13 @@ public:
     void runPass();
 
 private:
+    // Runs the handler for the outcome at the head of the queue, then frees
+    // that entry.
+    void handOver(int projector, const std::function<void()>& handler);
+
     AppState& m_state;
     DispatchTarget& m_target;
     QTimer m_timer;
     bool m_running = false;
+    bool m_inPass = false;
 };

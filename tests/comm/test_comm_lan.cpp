@@ -330,6 +330,41 @@ private slots:
         idle(1);
         QCOMPARE(state->Projectors[1].MuteStatus, qint16(0));
     }
+
+    void refreshThatFlushesAndQueuesKeepsTheNewCommand()
+    {
+        start(1, 3000);
+        const CommandTable& t = engine->commands();
+        // A view that, on the first power refresh, starts its own queries:
+        // flush, then queue them, all inside the hand-over.
+        struct FlushingSink : RecordingSink {
+            CommEngine* engine = nullptr;
+            const CommandTable* commands = nullptr;
+            bool done = false;
+            void statusChanged(int projector, StatusItem item) override
+            {
+                RecordingSink::statusChanged(projector, item);
+                if (item != StatusItem::Power || std::exchange(done, true))
+                    return;
+                engine->FlushProjectorQueue(projector);
+                engine->EnqueueCommand(projector, commands->MuteGetCommand);
+            }
+        } flushing;
+        flushing.engine = engine.get();
+        flushing.commands = &t;
+        engine->setRefreshSink(&flushing);
+        state->Projectors[1].MuteStatus = -1;
+        engine->EnqueueCommand(1, t.PowerGetCommand);
+        engine->EnqueueCommand(1, t.InputGetCommand); // dropped by the flush
+        QTRY_COMPARE_WITH_TIMEOUT(state->Projectors[1].MuteStatus, qint16(0), Wait);
+        idle(1);
+        engine->setRefreshSink(&sink);
+        QCOMPARE(flushing.countChanged(1, StatusItem::Mute), 1);
+        QCOMPARE(flushing.countChanged(1, StatusItem::Input), 0);
+        QCOMPARE(CountLines(CommLogLines(*dir), QStringLiteral("TCP-Send(1):") +
+                                                    Hex(t.MuteGetCommand.toByteArray())),
+                 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCommLan)
