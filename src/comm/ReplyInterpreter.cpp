@@ -160,8 +160,9 @@ void ReplyInterpreter::HandleFailure(int projector, bool timedOut)
     if (!timedOut)
         m_state.Projectors[projector].Disconnected = false;
     const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
-    // Only a rejected choice (a set command) is put back on screen.
-    if (FrameAction(entry.command) != ActionSet || !m_sink)
+    // Whatever failed, a drop-down of the item goes back to the stored status,
+    // so a choice that did not take does not stay on screen.
+    if (!m_sink)
         return;
     const std::optional<StatusItem> item = ItemOfType(FrameType(entry.command));
     if (!item)

@@ -167,9 +167,12 @@ private slots:
         outcome(3, t.InputSet2Command, QueueRefused);
         outcome(3, t.AspectSet16Command, QueueTimedOut);
         outcome(3, t.BrightnessIncrementCommand, QueueRefused); // no drop-down
-        outcome(3, t.PowerGetCommand, QueueRefused);            // not a choice
+        outcome(3, t.LampTimeGetCommand, QueueTimedOut);        // no drop-down
+        outcome(3, t.PowerGetCommand, QueueRefused);
+        outcome(3, t.WhisperGetCommand, QueueTimedOut);
         const std::vector<std::pair<int, StatusItem>> expected = {
-            {3, StatusItem::Mute}, {3, StatusItem::Mute}, {3, StatusItem::Input}, {3, StatusItem::Aspect}};
+            {3, StatusItem::Mute},   {3, StatusItem::Mute},  {3, StatusItem::Input},
+            {3, StatusItem::Aspect}, {3, StatusItem::Power}, {3, StatusItem::Whisper}};
         QCOMPARE(sink.restored, expected);
         QVERIFY(sink.changed.empty());
         QCOMPARE(p.MuteStatus, qint16(-1));
