@@ -6,6 +6,7 @@
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -40,6 +41,29 @@ double LeadingNumber(const QString& text)
     return ok ? value : 0.0;
 }
 
+// Typing stops at the limit, but text put in by code is kept whole (and read
+// by its leading number, as a stored "12abc" is) and can still be shortened.
+class ShortEntry : public QLineEdit {
+public:
+    ShortEntry(int limit, QWidget* parent) : QLineEdit(parent), m_limit(limit) {}
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const QString typed = event->text();
+        const bool inserts = !typed.isEmpty() && typed.at(0).isPrint() &&
+                             !(event->modifiers() & Qt::ControlModifier);
+        if (inserts && !hasSelectedText() && text().size() >= m_limit) {
+            event->accept();
+            return;
+        }
+        QLineEdit::keyPressEvent(event);
+    }
+
+private:
+    int m_limit;
+};
+
 } // namespace
 
 bool ParseStatusInterval(const QString& text, int* seconds)
@@ -54,12 +78,11 @@ bool ParseStatusInterval(const QString& text, int* seconds)
 }
 
 RefreshForm::RefreshForm(MessageService& messages, qint32 currentInterval, QWidget* parent)
-    : QDialog(parent), m_messages(messages), m_time(new QLineEdit(this))
+    : QDialog(parent), m_messages(messages), m_time(new ShortEntry(4, this))
 {
     setObjectName(QStringLiteral("RefreshForm"));
     setWindowTitle(QStringLiteral("Status Check Interval"));
     m_time->setObjectName(QStringLiteral("txtTime"));
-    m_time->setMaxLength(4);
     m_time->setText(QString::number(currentInterval));
     m_time->setCursorPosition(int(m_time->text().size()));
     m_time->setFixedWidth(m_time->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 8);

@@ -272,6 +272,27 @@ private slots:
         QCOMPARE(f.state.Timing.StatusCheckInterval, 15);
         QSettings file(f.store->filePath(), QSettings::IniFormat);
         QCOMPARE(file.value("Setting/StatusCheckInterval").toString(), QString("15x"));
+
+        // Keys stop at four characters; a longer text set in the field is
+        // read by its leading number and stored whole.
+        f.action("menuStatusCheckInterval")->trigger();
+        dialog = f.openDialog<RefreshForm>();
+        QVERIFY(dialog);
+        auto* field = dialog->findChild<QLineEdit*>("txtTime");
+        field->clear();
+        QTest::keyClicks(field, "123456");
+        QCOMPARE(field->text(), QString("1234"));
+        UiFixture::type(dialog, "txtTime", "12abcd");
+        QTest::keyClick(field, Qt::Key_End);
+        QTest::keyClick(field, Qt::Key_X);
+        QCOMPARE(field->text(), QString("12abcd"));
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QCOMPARE(field->text(), QString("12abc"));
+        UiFixture::click(dialog, "cmdOK");
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(f.state.Timing.StatusCheckInterval, 12);
+        file.sync();
+        QCOMPARE(file.value("Setting/StatusCheckInterval").toString(), QString("12abc"));
     }
 };
 
