@@ -29,8 +29,10 @@ void StatusPoller::tick()
 {
     m_timer.stop();
     const QDateTime now = m_state.clock.now();
-    const bool due = m_state.LastStatusCheck.isNull() ||
-                     m_state.LastStatusCheck.secsTo(now) >= m_state.Timing.StatusCheckInterval;
+    const qint64 elapsed = m_state.LastStatusCheck.isNull() ? -1 : m_state.LastStatusCheck.secsTo(now);
+    // A clock set back makes the elapsed time negative; polling then goes on
+    // at once instead of pausing until the clock catches up again.
+    const bool due = elapsed < 0 || elapsed >= m_state.Timing.StatusCheckInterval;
     if (due) {
         const int count = std::min<int>(m_state.ProjectorCount, MaxProjectors);
         for (int p = 1; p <= count; ++p) {
