@@ -80,6 +80,19 @@ private slots:
         f.form->selectNode(group);
         QCOMPARE(f.shownLabel("lblGroupName")->text(), QString("Hall"));
         QCOMPARE(f.shownLabel("lblNumberOfProjectors")->text(), QString("2"));
+
+        // A name that looks like markup is shown with its tags.
+        const QString marked = "<b>Hall</b>";
+        f.state.Nodes[std::size_t(group - 1)].Text = marked;
+        f.form->selectNode(1);
+        f.form->selectNode(group);
+        QLabel* name = f.shownLabel("lblGroupName");
+        QCOMPARE(name->text(), marked);
+        QVERIFY(name->sizeHint().width() >= name->fontMetrics().horizontalAdvance(marked));
+        f.state.Nodes[std::size_t(group - 1)].Text = "Hall";
+        f.quietEngine();
+        f.form->selectNode(1);
+        f.form->selectNode(group);
         auto* list = f.child<QTreeWidget>("ListView1");
         QCOMPARE(list->topLevelItemCount(), 2);
         QCOMPARE(list->topLevelItem(0)->text(ColumnStatus), QString("Disconnect"));
