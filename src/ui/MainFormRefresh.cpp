@@ -9,8 +9,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QTabWidget>
 #include <QTreeWidget>
+
+#include <functional>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -21,19 +26,40 @@ bool IsPictureItem(StatusItem item)
            item == StatusItem::Sharpness;
 }
 
+// Calls act for every change of the drop-down's entry, by the operator or by
+// code, and when the operator picks the entry already shown; a pick that
+// changes the entry acts once. act checks ControlsUpdating and says whether
+// it sent anything.
+void OnEntryChosen(QComboBox* combo, QObject* context, const std::function<bool(int)>& act)
+{
+    auto justChanged = std::make_shared<bool>(false);
+    QObject::connect(combo, &QComboBox::currentIndexChanged, context,
+                     [combo, justChanged, act](int index) {
+                         if (!act(index))
+                             return;
+                         // The pick's own "activated" follows at once.
+                         *justChanged = true;
+                         QTimer::singleShot(0, combo, [justChanged] { *justChanged = false; });
+                     });
+    QObject::connect(combo, &QComboBox::activated, context, [justChanged, act](int index) {
+        if (!std::exchange(*justChanged, false))
+            act(index);
+    });
+}
+
 } // namespace
 
 void MainForm::connectControls()
 {
     const ControlProjectorPanel& panel = m_controlProjector;
-    // A drop-down handler acts only on the operator's pick, never while the
-    // program itself sets the drop-downs.
+    // While the program itself sets the drop-downs nothing is sent.
     auto onPick = [this](QComboBox* combo, auto action) {
-        connect(combo, &QComboBox::activated, this, [this, action](int index) {
+        OnEntryChosen(combo, this, [this, action](int index) {
             const int p = controlProjector();
             if (m_state.ControlsUpdating || p < 1 || index < 0)
-                return;
+                return false;
             action(p, index);
+            return true;
         });
     };
     onPick(panel.power, [this](int p, int i) { m_controls.setPower(p, i == 1); });
@@ -77,11 +103,12 @@ void MainForm::connectControls()
             m_controls.resetFilterTime(p);
     });
 
-    connect(m_controlGroup.power, &QComboBox::activated, this, [this](int index) {
+    OnEntryChosen(m_controlGroup.power, this, [this](int index) {
         const int group = shownGroup(TabControl);
         if (m_state.ControlsUpdating || group == 0 || index < 0)
-            return;
+            return false;
         m_controls.groupPower(group, index == 1);
+        return true;
     });
 }
 

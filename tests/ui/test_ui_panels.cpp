@@ -149,6 +149,11 @@ private slots:
         UiFixture::pick(f.child<QComboBox>("cmbGroupPower"), 1);
         QCOMPARE(f.queued(1), QStringList({"PowerOffCommand", "PowerOnCommand"}));
         QVERIFY(f.messages.shown().isEmpty());
+        // Picking the entry already shown sends again; code setting it sends too.
+        UiFixture::pick(f.child<QComboBox>("cmbGroupPower"), 1);
+        f.child<QComboBox>("cmbGroupPower")->setCurrentIndex(0);
+        QCOMPARE(f.queued(2), QStringList({"PowerOffCommand", "PowerOnCommand", "PowerOnCommand",
+                                           "PowerOffCommand"}));
     }
 
     void projectorPanelsAndControls()
@@ -229,6 +234,22 @@ private slots:
             step.act();
             QCOMPARE(f.queued(1), step.expected);
         }
+        // An entry set by code acts like a pick, unless the program is
+        // setting the drop-downs itself.
+        f.quietEngine();
+        auto* whisper = f.child<QComboBox>("cmbWhisper");
+        whisper->setCurrentIndex(0);
+        QCOMPARE(f.queued(1), QStringList({"WhisperNormalCommand", "WhisperGetCommand"}));
+        f.quietEngine();
+        f.state.ControlsUpdating = true;
+        whisper->setCurrentIndex(1);
+        f.child<QComboBox>("cmbInputSource")->setCurrentIndex(0);
+        f.state.ControlsUpdating = false;
+        QVERIFY(f.queued(1).isEmpty());
+        QTest::keyClick(whisper, Qt::Key_Up); // the operator's pick sends once
+        QCOMPARE(whisper->currentIndex(), 0);
+        QCOMPARE(f.queued(1), QStringList({"WhisperNormalCommand", "WhisperGetCommand"}));
+
         f.quietEngine();
         f.messages.queueAnswer(MessageAnswer::No);
         f.child<QPushButton>("cmdLampTimeReset")->click();
