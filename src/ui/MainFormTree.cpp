@@ -28,6 +28,7 @@ void MainForm::InitProjectorTree()
 {
     m_store.LoadTree(m_state);
     rebuildTree();
+    rebuildView();
 }
 
 void MainForm::rebuildTree()

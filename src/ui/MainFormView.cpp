@@ -49,9 +49,12 @@ void MainForm::hideAllPanels()
 void MainForm::rebuildView()
 {
     const int node = selectedNode();
-    if (node == 0)
-        return;
     const int tab = m_tabs->currentIndex();
+    if (node == 0) {
+        // Nothing to act on yet: only the schedule can be started or stopped.
+        setCommandAvailability(availabilityFor(QChar(), 0, tab));
+        return;
+    }
     const QChar kind = NodeKind(m_state, node);
     int projectorCount = 0;
     if (kind == QLatin1Char('r')) {

@@ -41,6 +41,12 @@ private slots:
     {
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
         UiFixture& f = *fixture;
+        // Before anything is selected only the schedule can be started.
+        QCOMPARE(Availability(f), QString("0000000010"));
+        f.form->setScheduleRunning(true);
+        QCOMPARE(Availability(f), QString("0000000001"));
+        f.form->setScheduleRunning(false);
+
         const int group = f.addGroupDirect("G");
         const int empty = f.addGroupDirect("Empty");
         const int projector = f.addLanDirect(group, "P", "10.0.0.1");
