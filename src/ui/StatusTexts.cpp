@@ -13,8 +13,10 @@ bool CodeOfText(const std::array<QString, MaxModelEntries + 1>& entries, int cou
 {
     for (int i = 1; i <= qMin(count, MaxModelEntries); ++i) {
         if (GetField(QStringLiteral(";"), entries[i], 2) == text) {
-            *code = GetField(QStringLiteral(";"), entries[i], 1).trimmed().toInt();
-            return true;
+            // A code that is not a number selects no command (not code 0).
+            bool numeric = false;
+            *code = GetField(QStringLiteral(";"), entries[i], 1).trimmed().toInt(&numeric);
+            return numeric;
         }
     }
     return false;

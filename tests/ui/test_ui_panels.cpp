@@ -2,6 +2,8 @@
 // the refresh interface, every control's commands, the layout and exit.
 #include "UiFixture.h"
 
+#include "core/ModelFile.h"
+
 #include "support/SimProcess.h"
 
 #include <QCloseEvent>
@@ -240,6 +242,14 @@ private slots:
             step.act();
             QCOMPARE(f.queued(1), step.expected);
         }
+        // An entry whose code is not a number selects no input command.
+        const ModelInfo* found = FindModel(f.state, f.state.Projectors[1].ModelName);
+        QVERIFY(found);
+        QString& entry = f.state.Models[found - f.state.Models.data()].Input[2];
+        entry = "x;" + GetField(";", entry, 2);
+        f.quietEngine();
+        UiFixture::pick(f.child<QComboBox>("cmbInputSource"), 1);
+        QCOMPARE(f.queued(1), QStringList({"InputGetCommand"}));
         // An entry set by code acts like a pick, unless the program is
         // setting the drop-downs itself.
         f.quietEngine();
