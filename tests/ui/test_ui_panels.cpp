@@ -2,6 +2,7 @@
 // the refresh interface, every control's commands, the layout and exit.
 #include "UiFixture.h"
 
+#include "comm/CommandQueue.h"
 #include "core/ModelFile.h"
 
 #include "support/SimProcess.h"
@@ -31,6 +32,12 @@ QString Availability(UiFixture& f)
         flags += on ? '1' : '0';
     }
     return flags;
+}
+
+// A frame as the simulator reports it: upper-case hex without blanks.
+QString Hex(const CommandFrame& frame)
+{
+    return QString::fromLatin1(frame.toByteArray().toHex().toUpper());
 }
 
 } // namespace
@@ -315,13 +322,29 @@ private slots:
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
         UiFixture& f = *fixture;
         const int group = f.addGroupDirect("Sim");
-        f.addLanDirect(group, "One", "127.0.0.1", QString::number(sim.tcpPort(1)));
+        const int projector =
+            f.addLanDirect(group, "One", "127.0.0.1", QString::number(sim.tcpPort(1)));
         f.engine->startDispatcher();
         f.selectTab(0);
         f.form->selectNode(group);
         auto* list = f.child<QTreeWidget>("ListView1");
         QTRY_VERIFY_WITH_TIMEOUT(list->topLevelItem(0)->text(ColumnStatus) == "Normal", 30000);
         QTRY_VERIFY_WITH_TIMEOUT(list->topLevelItem(0)->text(ColumnPower) != "-", 30000);
+
+        // A control's commands reach the projector, in order.
+        f.form->selectNode(projector);
+        f.selectTab(1);
+        // The panel's twelve queries end with the tint; wait for them all.
+        QTRY_VERIFY_WITH_TIMEOUT(f.state.Projectors[1].Tint != 0, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(IsQueueEmpty(f.state, 1), 30000);
+        QVERIFY(sim.command("clear 1").startsWith("OK"));
+        UiFixture::pick(f.child<QComboBox>("cmbMirror"), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.command("state 1").contains("mirror=2"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.child<QComboBox>("cmbMirror")->currentIndex(), 2, 30000);
+        const QString frames = sim.command("frames 1");
+        QVERIFY2(frames.startsWith("OK 2 "), qPrintable(frames));
+        QVERIFY(frames.contains(Hex(f.engine->commands().MirrorVInverseCommand) + " " +
+                                Hex(f.engine->commands().MirrorGetCommand)));
     }
 };
 
