@@ -24,9 +24,7 @@ int modelEntry(const AppState& state, int projector, bool aspect, QString* name)
     const int count = std::min<int>(aspect ? model->AspectNum : model->InputNum, MaxModelEntries);
     for (int j = 1; j <= count; ++j) {
         const QString& entry = aspect ? model->Aspect[j] : model->Input[j];
-        bool ok = false;
-        const int code = GetField(QStringLiteral(";"), entry, 1).trimmed().toInt(&ok);
-        if (ok && code == status) {
+        if (ModelEntryCode(entry) == status) {
             if (name)
                 *name = GetField(QStringLiteral(";"), entry, 2);
             return j;

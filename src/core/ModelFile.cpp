@@ -84,3 +84,17 @@ const ModelInfo* FindModel(const AppState& state, const QString& name) {
     }
     return nullptr;
 }
+
+std::optional<int> ModelEntryCode(const QString& entry)
+{
+    const QString t = GetField(QStringLiteral(";"), entry, 1).trimmed();
+    qsizetype end = 0;
+    if (end < t.size() && (t[end] == QLatin1Char('-') || t[end] == QLatin1Char('+')))
+        ++end;
+    const qsizetype digitsStart = end;
+    while (end < t.size() && t[end].isDigit() && t[end].unicode() < 128 && end - digitsStart < 9)
+        ++end;
+    if (end == digitsStart)
+        return std::nullopt;
+    return t.left(end).toInt();
+}

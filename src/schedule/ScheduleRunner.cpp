@@ -20,21 +20,6 @@ const QString PowerOnText = QStringLiteral("Power ON");
 const QString PowerOffText = QStringLiteral("Power OFF");
 const QString InputPrefix = QStringLiteral("Input");
 
-// The leading decimal number of a text (blanks around it allowed); nothing
-// when the text does not start with one, so a damaged entry selects no input.
-std::optional<int> LeadingNumber(const QString& text) {
-    const QString t = text.trimmed();
-    qsizetype end = 0;
-    if (end < t.size() && (t[end] == QLatin1Char('-') || t[end] == QLatin1Char('+')))
-        ++end;
-    const qsizetype digitsStart = end;
-    while (end < t.size() && t[end].isDigit() && end - digitsStart < 9)
-        ++end;
-    if (end == digitsStart)
-        return std::nullopt;
-    return t.left(end).toInt();
-}
-
 const CommandFrame* InputFrame(int code) {
     const CommandTable& table = BuildCommandTable();
     const std::array<const CommandFrame*, 7> frames = {
@@ -161,7 +146,7 @@ void ScheduleRunner::runProjectorCommand(int p, const QString& command) {
         const QString& input = model->Input[std::size_t(k)];
         if (GetField(QStringLiteral(";"), input, 2).trimmed() != name)
             continue;
-        const std::optional<int> code = LeadingNumber(GetField(QStringLiteral(";"), input, 1));
+        const std::optional<int> code = ModelEntryCode(input);
         if (const CommandFrame* frame = code ? InputFrame(*code) : nullptr)
             EnqueueCommand(m_state, p, *frame);
         return;

@@ -7,16 +7,16 @@
 
 namespace {
 
-// Entries are "code;display name"; the code is read as a number.
+// The first entry whose display text equals text; a code that is not a
+// number selects no command.
 bool CodeOfText(const std::array<QString, MaxModelEntries + 1>& entries, int count,
                 const QString& text, int* code)
 {
     for (int i = 1; i <= qMin(count, MaxModelEntries); ++i) {
         if (GetField(QStringLiteral(";"), entries[i], 2) == text) {
-            // A code that is not a number selects no command (not code 0).
-            bool numeric = false;
-            *code = GetField(QStringLiteral(";"), entries[i], 1).trimmed().toInt(&numeric);
-            return numeric;
+            const std::optional<int> entryCode = ModelEntryCode(entries[i]);
+            *code = entryCode.value_or(-1);
+            return entryCode.has_value();
         }
     }
     return false;

@@ -46,6 +46,15 @@ class TestModelFile : public QObject {
         QCOMPARE(GetField(QStringLiteral(";"), text, n), field);
     }
 
+    void entryCodes() {
+        QCOMPARE(ModelEntryCode("5;HDMI 'second input"), std::optional<int>(5));
+        QCOMPARE(ModelEntryCode(" 16 ;Full"), std::optional<int>(16));
+        QCOMPARE(ModelEntryCode("3x;Odd"), std::optional<int>(3));
+        QCOMPARE(ModelEntryCode("x;Bad"), std::optional<int>());
+        QCOMPARE(ModelEntryCode("'0;all comment"), std::optional<int>());
+        QCOMPARE(ModelEntryCode(""), std::optional<int>());
+    }
+
     void readsModelsAndTheirSections() {
         TestHome home;
         const auto state =
