@@ -293,6 +293,12 @@ void MainForm::clockTick()
 {
     m_clockTimer.stop();
     const QDateTime now = m_state.clock.now();
+    const QDateTime minute(now.date(), QTime(now.time().hour(), now.time().minute()));
+    if (minute == m_shownMinute) {
+        m_clockTimer.start();
+        return;
+    }
+    m_shownMinute = minute;
     const QString date = FormatShortDate(m_state, now.date());
     if (date != m_shownDate) {
         m_today->setText(QStringLiteral("Today : ") + date);

@@ -4,6 +4,7 @@
 #include "ui/ControlOperations.h"
 #include "ui/Panels.h"
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QTimer>
 
@@ -136,6 +137,8 @@ private:
 
     QTimer m_clockTimer;
     QTimer m_initialisationTimer;
+    // The labels only change with the minute; formatting waits for it.
+    QDateTime m_shownMinute;
     QString m_shownDate;
     QString m_shownTime;
     QLabel* m_today = nullptr;
