@@ -102,6 +102,7 @@ private:
     // MainFormTree.cpp
     void rebuildTree();
     void saveTreeAndProjectors();
+    void reportSave(bool saved);
     void pausePolling();
     void resumePolling();
     bool refuseWhileAcquiring();

@@ -88,8 +88,19 @@ void MainForm::selectNode(int nodeIndex)
 
 void MainForm::saveTreeAndProjectors()
 {
-    m_store.SaveTree(m_state);
-    m_store.SaveProjectors(m_state);
+    const bool tree = m_store.SaveTree(m_state);
+    reportSave(m_store.SaveProjectors(m_state) && tree);
+}
+
+// A failed save keeps the change for this run; the operator is told so that
+// a full disk or a read-only settings file does not lose it unnoticed.
+void MainForm::reportSave(bool saved)
+{
+    if (!saved)
+        m_messages.show(this, MessageKind::Warning,
+                        QStringLiteral("The settings could not be saved to %1.\n"
+                                       "The change stays in effect until the program ends.")
+                            .arg(m_store.filePath()));
 }
 
 void MainForm::pausePolling()
@@ -142,7 +153,7 @@ void MainForm::addGroup()
         QString error;
         if (AddGroupNode(m_state, dialog->groupName(), &error) == 0)
             m_messages.show(this, MessageKind::Information, error);
-        m_store.SaveTree(m_state);
+        reportSave(m_store.SaveTree(m_state));
         afterTreeEdit();
     });
     dialog->open();
@@ -202,7 +213,7 @@ void MainForm::editNode()
             if (edited == 0)
                 return;
             m_state.Nodes[edited - 1].Text = dialog->groupName();
-            m_store.SaveTree(m_state);
+            reportSave(m_store.SaveTree(m_state));
             afterTreeEdit();
         });
         dialog->open();
@@ -274,7 +285,7 @@ void MainForm::showRefreshForm()
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
         m_engine.stopPolling();
         m_state.Timing.StatusCheckInterval = dialog->seconds();
-        m_store.writeSetting(QStringLiteral("StatusCheckInterval"), dialog->text());
+        reportSave(m_store.writeSetting(QStringLiteral("StatusCheckInterval"), dialog->text()));
         m_state.LastStatusCheck = QDateTime();
         m_engine.startPolling(10);
     });

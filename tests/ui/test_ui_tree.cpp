@@ -2,6 +2,8 @@
 // and deleting with Yes and No, and what reaches the settings file.
 #include "UiFixture.h"
 
+#include <QDir>
+
 #include "ui/AddGroupForm.h"
 #include "ui/AddPJForm.h"
 #include "ui/RefreshForm.h"
@@ -76,6 +78,18 @@ private slots:
             QCOMPARE(reloaded.Nodes[i].Text, f.state.Nodes[i].Text);
         QCOMPARE(reloaded.Nodes[3].Text, odd);
         QCOMPARE(reloaded.Nodes[2].Text, QString(" Hall "));
+    }
+
+    void failedSaveIsReported()
+    {
+        auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
+        UiFixture& f = *fixture;
+        // A folder where the settings file should be makes every save fail.
+        QFile::remove(f.store->filePath());
+        QVERIFY(QDir().mkdir(f.store->filePath()));
+        QVERIFY(addGroup(f, "Hall").startsWith("The settings could not be saved to"));
+        QCOMPARE(f.messages.shown().last().kind, MessageKind::Warning);
+        QCOMPARE(f.state.Nodes.size(), std::size_t(2)); // kept for this run
     }
 
     void projectorDialogChecks()
