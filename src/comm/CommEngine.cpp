@@ -11,20 +11,11 @@
 #include "core/AppState.h"
 
 class CommEngine::Impl : public DispatchTarget {
-public:
+  public:
     Impl(AppState& state, const SettingsStore& settings, const CommandTable& commands)
-        : m_state(state),
-          m_timeouts([this](int p) { replyTimedOut(p); }),
-          m_lan(state, m_timeouts),
-          m_serial(state, settings, m_timeouts),
-          m_interpreter(state),
-          m_dispatcher(state, *this),
-          m_poller(state, commands),
-          m_reachability(state, [this](int p, const QString& message) {
-              m_interpreter.raiseAlert(p, message);
-          })
-    {
-    }
+        : m_state(state), m_timeouts([this](int p) { replyTimedOut(p); }), m_lan(state, m_timeouts),
+          m_serial(state, settings, m_timeouts), m_interpreter(state), m_dispatcher(state, *this),
+          m_poller(state, commands), m_reachability(state, m_interpreter.contact()) {}
 
     void LanSend(int p) override { m_lan.LanSend(p); }
     void SerialSend(int p) override { m_serial.SerialSend(p); }
@@ -33,8 +24,7 @@ public:
     void HandleDataReply(int p) override { m_interpreter.HandleDataReply(p); }
 
     // The shared time-out branches on how the projector is connected.
-    void replyTimedOut(int p)
-    {
+    void replyTimedOut(int p) {
         const qint16 kind = m_state.Projectors[p].ConnectionKind;
         if (kind == ConnectionLan)
             m_lan.replyTimedOut(p);
@@ -44,8 +34,7 @@ public:
             m_timeouts.stop(p);
     }
 
-    void closeTransport(int p)
-    {
+    void closeTransport(int p) {
         m_timeouts.stop(p);
         m_lan.close(p);
         m_serial.close(p);
@@ -63,94 +52,90 @@ public:
 
 CommEngine::CommEngine(AppState& state, const SettingsStore& settings, QObject* parent)
     : QObject(parent), m_commands(BuildCommandTable()),
-      m_impl(std::make_unique<Impl>(state, settings, m_commands))
-{
+      m_impl(std::make_unique<Impl>(state, settings, m_commands)) {
     // The socket sweep and the reachability ping run for the whole run.
     m_impl->m_lan.startSweep();
     m_impl->m_reachability.startPingTimer();
 }
 
-CommEngine::~CommEngine()
-{
+CommEngine::~CommEngine() {
     shutdown();
 }
 
-bool CommEngine::EnqueueCommand(int projector, const CommandFrame& frame)
-{
+bool CommEngine::EnqueueCommand(int projector, const CommandFrame& frame) {
     return ::EnqueueCommand(m_impl->m_state, projector, frame);
 }
 
-void CommEngine::FlushProjectorQueue(int projector)
-{
+void CommEngine::FlushProjectorQueue(int projector) {
     if (projector < 1 || projector > MaxProjectors)
         return;
     const bool running = m_impl->m_dispatcher.isRunning();
     m_impl->m_dispatcher.stop();
     m_impl->closeTransport(projector);
     ResetProjectorQueue(m_impl->m_state, projector);
+    m_impl->m_interpreter.contact().queueFlushed(projector);
     if (running)
         m_impl->m_dispatcher.start();
 }
 
-void CommEngine::InitializeQueues()
-{
+void CommEngine::projectorEdited(int projector) {
+    FlushProjectorQueue(projector);
+    m_impl->m_interpreter.contact().projectorEdited(projector);
+}
+
+void CommEngine::InitializeQueues() {
     m_impl->m_dispatcher.stop();
     for (int p = 1; p <= MaxProjectors; ++p) {
         m_impl->closeTransport(p);
         ResetProjectorQueue(m_impl->m_state, p);
+        m_impl->m_interpreter.contact().queueFlushed(p);
     }
     m_impl->m_dispatcher.start();
 }
 
-void CommEngine::startDispatcher()
-{
+void CommEngine::startDispatcher() {
     m_impl->m_dispatcher.start();
 }
 
-void CommEngine::stopDispatcher()
-{
+void CommEngine::stopDispatcher() {
     m_impl->m_dispatcher.stop();
 }
 
-void CommEngine::startPolling(int firstTickMs)
-{
+void CommEngine::startPolling(int firstTickMs) {
     m_impl->m_poller.start(std::chrono::milliseconds(firstTickMs));
 }
 
-void CommEngine::stopPolling()
-{
+void CommEngine::stopPolling() {
     m_impl->m_poller.stop();
 }
 
-void CommEngine::startMacAddressPass()
-{
+void CommEngine::startMacAddressPass() {
     m_impl->m_reachability.startMacAddressPass();
 }
 
-void CommEngine::setRefreshSink(RefreshSink* sink)
-{
+void CommEngine::setRefreshSink(RefreshSink* sink) {
     m_impl->m_interpreter.setRefreshSink(sink);
-    m_impl->m_reachability.setRefreshSink(sink);
 }
 
-void CommEngine::setAlertStarter(std::function<void()> starter)
-{
+void CommEngine::setAlertStarter(std::function<void()> starter) {
     m_impl->m_interpreter.setAlertStarter(std::move(starter));
 }
 
 void CommEngine::setToolPrograms(const QString& ping, const QString& ip,
-                                 std::chrono::milliseconds limit)
-{
+                                 std::chrono::milliseconds limit) {
     m_impl->m_reachability.setPrograms(ping, ip, limit);
 }
 
-int CommEngine::socketState(int projector) const
-{
+bool CommEngine::isAsleep() const {
+    return !m_impl->m_dispatcher.isTicking() && !m_impl->m_lan.isSweeping() &&
+           !m_impl->m_reachability.isPingTicking();
+}
+
+int CommEngine::socketState(int projector) const {
     return m_impl->m_lan.socketState(projector);
 }
 
-void CommEngine::shutdown()
-{
+void CommEngine::shutdown() {
     m_impl->m_dispatcher.stop();
     m_impl->m_poller.stop();
     m_impl->m_reachability.stop();

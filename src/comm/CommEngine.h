@@ -18,7 +18,7 @@ class SettingsStore;
 // projector side; widgets only call these operations.
 class CommEngine : public QObject {
     Q_OBJECT
-public:
+  public:
     CommEngine(AppState& state, const SettingsStore& settings, QObject* parent = nullptr);
     ~CommEngine() override;
 
@@ -32,6 +32,9 @@ public:
     void FlushProjectorQueue(int projector);
     // Resets every queue, closes every connection and starts the dispatcher.
     void InitializeQueues();
+    // After the projector's settings were edited: its queue is flushed and
+    // what its old connection showed about its contact is forgotten.
+    void projectorEdited(int projector);
 
     void startDispatcher();
     void stopDispatcher();
@@ -52,13 +55,16 @@ public:
     // killed and counted as failed (3 s by default).
     void setToolPrograms(const QString& ping, const QString& ip,
                          std::chrono::milliseconds limit = std::chrono::seconds(3));
+    // True while the dispatcher, the socket sweep and the ping task all sleep
+    // for want of work (nothing queued, no socket open, no ping waiting).
+    bool isAsleep() const;
     // The LAN socket state of a projector (0 closed ... 7 connected, 9 error).
     int socketState(int projector) const;
 
     // Stops every timer and closes every socket and serial port.
     void shutdown();
 
-private:
+  private:
     class Impl;
     const CommandTable& m_commands;
     std::unique_ptr<Impl> m_impl;

@@ -8,28 +8,36 @@
 using namespace std::chrono_literals;
 
 CommandDispatcher::CommandDispatcher(AppState& state, DispatchTarget& target, QObject* parent)
-    : QObject(parent), m_state(state), m_target(target)
-{
+    : QObject(parent), m_state(state), m_target(target) {
     m_timer.setInterval(10ms);
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &CommandDispatcher::runPass);
+    m_state.WakeDispatcher = [this] { wake(); };
 }
 
-void CommandDispatcher::start()
-{
+CommandDispatcher::~CommandDispatcher() {
+    m_state.WakeDispatcher = nullptr;
+}
+
+void CommandDispatcher::wake() {
+    if (m_inPass)
+        m_wokenInPass = true;
+    else if (m_running && !m_timer.isActive())
+        m_timer.start();
+}
+
+void CommandDispatcher::start() {
     m_running = true;
     m_timer.start();
 }
 
-void CommandDispatcher::stop()
-{
+void CommandDispatcher::stop() {
     m_running = false;
     m_timer.stop();
 }
 
-void CommandDispatcher::runPass()
-{
+void CommandDispatcher::runPass() {
     // A single-shot timer restarted after the pass: a slow pass is never
     // followed by a second one queued behind it.
     m_timer.stop();
@@ -38,6 +46,8 @@ void CommandDispatcher::runPass()
     if (m_inPass)
         return;
     m_inPass = true;
+    m_wokenInPass = false;
+    bool pending = false;
     const int count = std::min<int>(m_state.ProjectorCount, MaxProjectors);
     for (int p = 1; p <= count; ++p) {
         const qint16 kind = m_state.Projectors[p].ConnectionKind;
@@ -45,6 +55,7 @@ void CommandDispatcher::runPass()
             continue;
         if (IsQueueEmpty(m_state, p))
             continue;
+        pending = true;
         switch (CurrentQueueEntry(m_state, p).state) {
         case QueueQueued:
             if (kind == ConnectionLan)
@@ -69,12 +80,13 @@ void CommandDispatcher::runPass()
         }
     }
     m_inPass = false;
-    if (m_running)
+    // A queue emptied by this pass may hold nothing more; one that still
+    // holds a command in flight or a recorded outcome keeps the tick going.
+    if (m_running && (pending || m_wokenInPass))
         m_timer.start();
 }
 
-void CommandDispatcher::handOver(int projector, const std::function<void()>& handler)
-{
+void CommandDispatcher::handOver(int projector, const std::function<void()>& handler) {
     const qint16 slot = m_state.Queues[projector].QueueReadIndex;
     const qint16 outcome = CurrentQueueEntry(m_state, projector).state;
     handler();

@@ -9,7 +9,7 @@ struct AppState;
 
 // What the dispatcher drives: the two transports and the reply interpreter.
 class DispatchTarget {
-public:
+  public:
     virtual ~DispatchTarget() = default;
     virtual void LanSend(int projector) = 0;
     virtual void SerialSend(int projector) = 0;
@@ -20,19 +20,25 @@ public:
 
 // Walks the configured projectors every 10 ms: starts the head command of a
 // queue, or hands a recorded outcome to the interpreter and frees the entry.
-// Each projector advances at most one step per pass.
+// Each projector advances at most one step per pass. While every queue it
+// serves is empty it sleeps; an enqueue wakes it for the next tick.
 class CommandDispatcher : public QObject {
     Q_OBJECT
-public:
+  public:
     CommandDispatcher(AppState& state, DispatchTarget& target, QObject* parent = nullptr);
+    ~CommandDispatcher() override;
 
     void start();
     void stop();
     bool isRunning() const { return m_running; }
+    // True while the 10 ms tick is armed (false when stopped or asleep).
+    bool isTicking() const { return m_timer.isActive(); }
     // One pass over all projectors (the timer's tick).
     void runPass();
+    // Work was queued: tick again unless stopped.
+    void wake();
 
-private:
+  private:
     // Runs the handler for the outcome at the head of the queue, then frees
     // that entry.
     void handOver(int projector, const std::function<void()>& handler);
@@ -42,4 +48,5 @@ private:
     QTimer m_timer;
     bool m_running = false;
     bool m_inPass = false;
+    bool m_wokenInPass = false;
 };

@@ -5,20 +5,17 @@
 
 namespace {
 
-bool validIndex(int projector)
-{
+bool validIndex(int projector) {
     return projector >= 1 && projector <= MaxProjectors;
 }
 
-qint16 nextSlot(qint16 index)
-{
+qint16 nextSlot(qint16 index) {
     return index >= QueueSlots ? 1 : qint16(index + 1);
 }
 
 } // namespace
 
-bool EnqueueCommand(AppState& state, int projector, const CommandFrame& frame)
-{
+bool EnqueueCommand(AppState& state, int projector, const CommandFrame& frame) {
     if (!validIndex(projector))
         return false;
     ProjectorQueue& q = state.Queues[projector];
@@ -26,7 +23,8 @@ bool EnqueueCommand(AppState& state, int projector, const CommandFrame& frame)
     // One slot always stays unused: with 255 waiting commands a further one
     // would make the queue read as empty and later overwrite waiting ones.
     if (nextSlot(q.QueueWriteIndex) == q.QueueReadIndex) {
-        WriteCommLog(state, QStringLiteral("Queue-Full(%1):").arg(projector) + FormatFrameHex(bytes));
+        WriteCommLog(state,
+                     QStringLiteral("Queue-Full(%1):").arg(projector) + FormatFrameHex(bytes));
         return false;
     }
     QueueEntry& entry = q.entries[q.QueueWriteIndex];
@@ -35,33 +33,31 @@ bool EnqueueCommand(AppState& state, int projector, const CommandFrame& frame)
     entry.replyLength = 0;
     entry.state = QueueQueued;
     q.QueueWriteIndex = nextSlot(q.QueueWriteIndex);
+    if (state.WakeDispatcher)
+        state.WakeDispatcher();
     return true;
 }
 
-QueueEntry& CurrentQueueEntry(AppState& state, int projector)
-{
+QueueEntry& CurrentQueueEntry(AppState& state, int projector) {
     ProjectorQueue& q = state.Queues[validIndex(projector) ? projector : 0];
     return q.entries[q.QueueReadIndex];
 }
 
-bool IsQueueEmpty(const AppState& state, int projector)
-{
+bool IsQueueEmpty(const AppState& state, int projector) {
     if (!validIndex(projector))
         return true;
     const ProjectorQueue& q = state.Queues[projector];
     return q.QueueWriteIndex == q.QueueReadIndex;
 }
 
-int QueueLength(const AppState& state, int projector)
-{
+int QueueLength(const AppState& state, int projector) {
     if (!validIndex(projector))
         return 0;
     const ProjectorQueue& q = state.Queues[projector];
     return (q.QueueWriteIndex - q.QueueReadIndex + QueueSlots) % QueueSlots;
 }
 
-void ResetProjectorQueue(AppState& state, int projector)
-{
+void ResetProjectorQueue(AppState& state, int projector) {
     if (!validIndex(projector))
         return;
     // The reset form shares one zero byte instead of allocating per slot.
@@ -78,8 +74,7 @@ void ResetProjectorQueue(AppState& state, int projector)
     q.QueueReadIndex = 1;
 }
 
-void FreeCurrentEntry(AppState& state, int projector)
-{
+void FreeCurrentEntry(AppState& state, int projector) {
     if (IsQueueEmpty(state, projector))
         return;
     ProjectorQueue& q = state.Queues[projector];

@@ -2,6 +2,7 @@
 
 #include "comm/CommandQueue.h"
 #include "comm/HostTools.h"
+#include "comm/PingList.h"
 #include "comm/ReplyFraming.h"
 #include "comm/ReplyTimeouts.h"
 #include "core/AppState.h"
@@ -15,48 +16,46 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool validIndex(int projector)
-{
+bool validIndex(int projector) {
     return projector >= 1 && projector <= MaxProjectors;
 }
 
 } // namespace
 
-void AddToPingList(AppState& state, int projector)
-{
-    const QString text = QString::number(projector);
-    if (!state.PingList.contains(text))
-        state.PingList.append(text);
-}
-
 LanTransport::LanTransport(AppState& state, ReplyTimeouts& timeouts, QObject* parent)
-    : QObject(parent), m_state(state), m_timeouts(timeouts)
-{
+    : QObject(parent), m_state(state), m_timeouts(timeouts) {
     m_sweepTimer.setInterval(10ms);
     m_sweepTimer.setSingleShot(true);
     connect(&m_sweepTimer, &QTimer::timeout, this, [this] {
-        sweep();
-        m_sweepTimer.start();
+        // Sleeps once every socket is closed; a connect or a change of a
+        // socket's state wakes it.
+        if (sweep())
+            m_sweepTimer.start();
     });
 }
 
 LanTransport::~LanTransport() = default;
 
-QTcpSocket* LanTransport::socketFor(int projector)
-{
+QTcpSocket* LanTransport::socketFor(int projector) {
     QTcpSocket*& socket = m_sockets[std::size_t(projector)];
     if (!socket) {
         socket = new QTcpSocket(this);
+        // A reply is a few bytes; a peer that floods is read in small pieces.
+        socket->setReadBufferSize(ReadBufferBytes);
+        connect(socket, &QTcpSocket::stateChanged, this, &LanTransport::wakeSweep);
         connect(socket, &QTcpSocket::connected, this, [this, projector] { connected(projector); });
-        connect(socket, &QTcpSocket::readyRead, this, [this, projector] { dataArrived(projector); });
+        connect(socket, &QTcpSocket::readyRead, this,
+                [this, projector] { dataArrived(projector); });
         connect(socket, &QTcpSocket::errorOccurred, this,
-                [this, projector](QAbstractSocket::SocketError) { m_errored.set(std::size_t(projector)); });
+                [this, projector](QAbstractSocket::SocketError) {
+                    m_errored.set(std::size_t(projector));
+                    wakeSweep();
+                });
     }
     return socket;
 }
 
-int LanTransport::socketState(int projector) const
-{
+int LanTransport::socketState(int projector) const {
     if (!validIndex(projector))
         return 0;
     const QTcpSocket* socket = m_sockets[std::size_t(projector)];
@@ -81,13 +80,11 @@ int LanTransport::socketState(int projector) const
     return 9;
 }
 
-const QByteArray& LanTransport::receiveBuffer(int projector) const
-{
+const QByteArray& LanTransport::receiveBuffer(int projector) const {
     return m_receive[validIndex(projector) ? std::size_t(projector) : 0];
 }
 
-void LanTransport::LanSend(int projector)
-{
+void LanTransport::LanSend(int projector) {
     if (!validIndex(projector))
         return;
     const ProjectorInfo& info = m_state.Projectors[projector];
@@ -107,6 +104,7 @@ void LanTransport::LanSend(int projector)
             QTcpSocket* socket = socketFor(projector);
             socket->connectToHost(info.IPAddress, port);
             host = socket->peerName();
+            wakeSweep();
         }
         m_timeouts.start(projector, timeout);
         entry.state = QueueConnecting;
@@ -125,8 +123,7 @@ void LanTransport::LanSend(int projector)
     }
 }
 
-void LanTransport::connected(int projector)
-{
+void LanTransport::connected(int projector) {
     m_timeouts.stop(projector);
     if (IsQueueEmpty(m_state, projector))
         return;
@@ -137,36 +134,35 @@ void LanTransport::connected(int projector)
     m_sockets[std::size_t(projector)]->write(entry.command.left(entry.commandLength));
     if (m_state.CommLogEnabled)
         WriteCommLog(m_state, QStringLiteral("TCP-Send(%1):").arg(projector) +
-                              FormatFrameHex(entry.command, entry.commandLength));
+                                  FormatFrameHex(entry.command, entry.commandLength));
     m_timeouts.start(projector, std::chrono::milliseconds(m_state.Timing.TcpTimeoutTime));
 }
 
-void LanTransport::dataArrived(int projector)
-{
+void LanTransport::dataArrived(int projector) {
     QTcpSocket* socket = m_sockets[std::size_t(projector)];
     QByteArray& buffer = m_receive[std::size_t(projector)];
-    buffer += socket->readAll();
+    AppendReceived(buffer, socket->readAll());
     if (!IsReplyComplete(buffer))
         return;
     m_timeouts.stop(projector);
     const QByteArray reply = std::exchange(buffer, QByteArray());
     if (m_state.CommLogEnabled)
-        WriteCommLog(m_state, QStringLiteral("TCP-Recv(%1):").arg(projector) + FormatFrameHex(reply));
+        WriteCommLog(m_state,
+                     QStringLiteral("TCP-Recv(%1):").arg(projector) + FormatFrameHex(reply));
     if (!IsQueueEmpty(m_state, projector)) {
         QueueEntry& entry = CurrentQueueEntry(m_state, projector);
         if (entry.state == QueueSent || entry.state == QueueConnecting) {
             entry.state = ClassifyReply(entry.command, reply, entry.state);
             if (entry.state == QueueDataReply) {
-                entry.reply = reply;
-                entry.replyLength = qint32(reply.size());
+                entry.reply = StoredReply(reply);
+                entry.replyLength = qint32(entry.reply.size());
             }
         }
     }
     close(projector);
 }
 
-void LanTransport::replyTimedOut(int projector)
-{
+void LanTransport::replyTimedOut(int projector) {
     m_timeouts.stop(projector);
     close(projector);
     if (!IsQueueEmpty(m_state, projector)) {
@@ -180,8 +176,7 @@ void LanTransport::replyTimedOut(int projector)
                               .arg(m_state.Queues[projector].QueueReadIndex));
 }
 
-void LanTransport::close(int projector)
-{
+void LanTransport::close(int projector) {
     if (!validIndex(projector))
         return;
     if (QTcpSocket* socket = m_sockets[std::size_t(projector)];
@@ -190,29 +185,35 @@ void LanTransport::close(int projector)
     m_errored.reset(std::size_t(projector));
 }
 
-void LanTransport::closeAll()
-{
+void LanTransport::closeAll() {
     for (int p = 1; p <= MaxProjectors; ++p)
         close(p);
 }
 
-void LanTransport::startSweep()
-{
+void LanTransport::startSweep() {
+    m_sweepOn = true;
     m_sweepTimer.start();
 }
 
-void LanTransport::stopSweep()
-{
+void LanTransport::stopSweep() {
+    m_sweepOn = false;
     m_sweepTimer.stop();
 }
 
-void LanTransport::sweep()
-{
+void LanTransport::wakeSweep() {
+    if (m_sweepOn && !m_sweepTimer.isActive())
+        m_sweepTimer.start();
+}
+
+bool LanTransport::sweep() {
+    bool open = false;
     for (int p = 1; p <= MaxProjectors; ++p) {
         if (!m_sockets[std::size_t(p)])
             continue;
         const int state = socketState(p);
         if (state == 2 || state == 3 || state >= 8)
             close(p);
+        open = open || socketState(p) != 0;
     }
+    return open;
 }

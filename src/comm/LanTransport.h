@@ -11,15 +11,12 @@ class QTcpSocket;
 class ReplyTimeouts;
 struct AppState;
 
-// Puts a projector on the reachability ping list unless it waits there.
-void AddToPingList(AppState& state, int projector);
-
 // Carries the commands of LAN projectors: one TCP connection per command,
 // opened when the command is due and closed after its reply or time-out.
 // Sockets are made on first use, so projectors that never talk cost little.
 class LanTransport : public QObject {
     Q_OBJECT
-public:
+  public:
     LanTransport(AppState& state, ReplyTimeouts& timeouts, QObject* parent = nullptr);
     ~LanTransport() override;
 
@@ -36,16 +33,21 @@ public:
     int socketState(int projector) const;
     const QByteArray& receiveBuffer(int projector) const;
 
+    static constexpr qint64 ReadBufferBytes = 4096;
+
     // The 10 ms sweep that closes sockets left listening, closing or in
-    // error; it looks only at sockets that exist.
+    // error; it looks only at sockets that exist. Returns whether any socket
+    // is still open (the sweep sleeps when none is).
     void startSweep();
     void stopSweep();
-    void sweep();
+    bool sweep();
+    bool isSweeping() const { return m_sweepTimer.isActive(); }
 
-private:
+  private:
     QTcpSocket* socketFor(int projector);
     void connected(int projector);
     void dataArrived(int projector);
+    void wakeSweep();
 
     AppState& m_state;
     ReplyTimeouts& m_timeouts;
@@ -53,4 +55,5 @@ private:
     std::array<QByteArray, 257> m_receive{};
     std::bitset<257> m_errored;
     QTimer m_sweepTimer;
+    bool m_sweepOn = false;
 };

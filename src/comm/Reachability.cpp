@@ -1,39 +1,48 @@
 #include "comm/Reachability.h"
 
+#include "comm/ContactWatch.h"
 #include "comm/HostTools.h"
-#include "comm/RefreshSink.h"
 #include "core/AppState.h"
-#include "log/CommLogs.h"
 
 using namespace std::chrono_literals;
 
-Reachability::Reachability(AppState& state, AlertRaiser raiseAlert, QObject* parent)
-    : QObject(parent), m_state(state), m_raiseAlert(std::move(raiseAlert))
-{
+Reachability::Reachability(AppState& state, ContactWatch& contact, QObject* parent)
+    : QObject(parent), m_state(state), m_contact(contact) {
     m_pingTimer.setInterval(10ms);
     m_pingTimer.setSingleShot(true);
     connect(&m_pingTimer, &QTimer::timeout, this, &Reachability::pingTick);
     m_macTimer.setInterval(10ms);
     m_macTimer.setSingleShot(true);
     connect(&m_macTimer, &QTimer::timeout, this, &Reachability::macTick);
+    m_state.WakePing = [this] { wakePing(); };
+}
+
+Reachability::~Reachability() {
+    m_state.WakePing = nullptr;
 }
 
 void Reachability::setPrograms(const QString& ping, const QString& ip,
-                               std::chrono::milliseconds limit)
-{
+                               std::chrono::milliseconds limit) {
     m_pingProgram = ping;
     m_ipProgram = ip;
     m_childLimit = limit;
 }
 
-void Reachability::startPingTimer()
-{
+void Reachability::startPingTimer() {
+    m_pingStopped = false;
     if (!m_pingRun.isRunning())
         m_pingTimer.start();
 }
 
-void Reachability::stop()
-{
+// A new entry while the list was empty: the next tick comes as it would have
+// with the timer running.
+void Reachability::wakePing() {
+    if (!m_pingStopped && !m_pingRun.isRunning() && !m_pingTimer.isActive())
+        m_pingTimer.start();
+}
+
+void Reachability::stop() {
+    m_pingStopped = true;
     m_pingTimer.stop();
     m_macTimer.stop();
     m_pingRun.cancel();
@@ -43,8 +52,7 @@ void Reachability::stop()
     m_state.MacAcquiring = false;
 }
 
-void Reachability::PingHost(const QString& address, std::function<void(bool)> done)
-{
+void Reachability::PingHost(const QString& address, std::function<void(bool)> done) {
     if (!IsValidHostAddress(address)) {
         done(false);
         return;
@@ -57,13 +65,11 @@ void Reachability::PingHost(const QString& address, std::function<void(bool)> do
                   });
 }
 
-void Reachability::pingTick()
-{
+void Reachability::pingTick() {
     m_pingTimer.stop();
-    if (m_state.PingList.isEmpty()) {
-        m_pingTimer.start();
+    // An empty list lets the task sleep until AddToPingList wakes it.
+    if (m_state.PingList.isEmpty())
         return;
-    }
     const QString entry = m_state.PingList.first();
     const int p = entry.toInt();
     if (p < 1 || p > m_state.ProjectorCount || m_state.Projectors[p].IPAddress.isEmpty()) {
@@ -72,48 +78,42 @@ void Reachability::pingTick()
         return;
     }
     // The timer stays stopped until the answer is in.
-    PingHost(m_state.Projectors[p].IPAddress,
-             [this, entry, p](bool answered) { pingDone(entry, p, answered); });
+    const quint64 numbering = m_state.ProjectorNumbering;
+    PingHost(m_state.Projectors[p].IPAddress, [this, entry, p, numbering](bool answered) {
+        pingDone(entry, p, numbering, answered);
+    });
 }
 
-void Reachability::pingDone(const QString& entry, int p, bool answered)
-{
-    ProjectorInfo& info = m_state.Projectors[p];
-    if (answered) {
-        info.Disconnected = false;
-    } else {
-        if (!info.Disconnected) {
-            const MailSettings& mail = m_state.Mail;
-            if (mail.MailSend && mail.ErrorAlarmSend && mail.DisconnectSend && m_raiseAlert)
-                m_raiseAlert(p, mail.DisconnectText);
-            WriteCommLog(m_state, QStringLiteral("TCP-Disconnected(%1)").arg(p));
-        }
-        info.Disconnected = true;
-        if (m_sink)
-            m_sink->reachabilityChanged(p);
+void Reachability::pingDone(const QString& entry, int p, quint64 numbering, bool answered) {
+    // A deletion while the ping ran renumbered the table and the list: the
+    // answer belongs to no projector any more, and the entry, if its
+    // projector is still there, waits under its new number.
+    if (numbering == m_state.ProjectorNumbering) {
+        if (answered)
+            m_contact.pingAnswered(p);
+        else
+            m_contact.pingFailed(p);
+        m_state.PingList.removeOne(entry);
     }
-    m_state.PingList.removeOne(entry);
-    m_pingTimer.start();
+    if (!m_pingStopped)
+        m_pingTimer.start();
 }
 
-void Reachability::startMacAddressPass()
-{
+void Reachability::startMacAddressPass() {
     if (m_macNext > 0)
         m_macAgain = true;
     else
         m_macTimer.start();
 }
 
-void Reachability::macTick()
-{
+void Reachability::macTick() {
     m_macTimer.stop();
     m_state.MacAcquiring = true;
     m_macNext = 1;
     macContinue();
 }
 
-void Reachability::macContinue()
-{
+void Reachability::macContinue() {
     for (; m_macNext <= m_state.ProjectorCount; ++m_macNext) {
         const ProjectorInfo& info = m_state.Projectors[m_macNext];
         if (info.ConnectionKind == ConnectionLan && info.MACAddress.isEmpty() &&
@@ -128,25 +128,34 @@ void Reachability::macContinue()
         m_macTimer.start();
 }
 
-void Reachability::AcquireMacAddress(int p)
-{
+void Reachability::AcquireMacAddress(int p) {
     const QString address = m_state.Projectors[p].IPAddress;
+    const quint64 numbering = m_state.ProjectorNumbering;
     // The warm-up ping only makes the system resolve the address into its
     // neighbour table; its answer does not matter.
-    m_macRun.run(m_pingProgram,
-                 {QStringLiteral("-n"), QStringLiteral("-c"), QStringLiteral("1"),
-                  QStringLiteral("-W"), QStringLiteral("0.3"), address},
-                 m_childLimit, [this, p, address](bool, const QString&) {
-                     m_macRun.run(m_ipProgram,
-                                  {QStringLiteral("-4"), QStringLiteral("neigh"),
-                                   QStringLiteral("show"), address},
-                                  m_childLimit, [this, p, address](bool finished, const QString& output) {
-                                      const QString mac =
-                                          finished ? ParseNeighbourMac(output, address) : QString();
-                                      ProjectorInfo& info = m_state.Projectors[p];
-                                      if (!mac.isEmpty() && info.IPAddress == address)
-                                          info.MACAddress = mac;
-                                      macContinue();
-                                  });
-                 });
+    m_macRun.run(
+        m_pingProgram,
+        {QStringLiteral("-n"), QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-W"),
+         QStringLiteral("0.3"), address},
+        m_childLimit, [this, p, address, numbering](bool, const QString&) {
+            m_macRun.run(
+                m_ipProgram,
+                {QStringLiteral("-4"), QStringLiteral("neigh"), QStringLiteral("show"), address},
+                m_childLimit, [this, p, address, numbering](bool finished, const QString& output) {
+                    macLookedUp(p, address, numbering,
+                                finished ? ParseNeighbourMac(output, address) : QString());
+                });
+        });
+}
+
+void Reachability::macLookedUp(int p, const QString& address, quint64 numbering,
+                               const QString& mac) {
+    if (numbering != m_state.ProjectorNumbering) {
+        // Projectors were renumbered meanwhile: start over, so no address is
+        // stored on the wrong record and none is skipped (known ones are).
+        m_macNext = 1;
+    } else if (!mac.isEmpty() && m_state.Projectors[p].IPAddress == address) {
+        m_state.Projectors[p].MACAddress = mac;
+    }
+    macContinue();
 }

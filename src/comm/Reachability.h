@@ -7,21 +7,20 @@
 
 #include <functional>
 
-class RefreshSink;
+class ContactWatch;
 struct AppState;
 
 // The reachability ping of LAN projectors that timed out (one PingList entry
 // per tick) and the pass that learns LAN projectors' MAC addresses from the
 // neighbour table. Child processes run asynchronously; each timer stays
-// stopped while its process runs.
+// stopped while its process runs, and the ping timer sleeps while the list
+// is empty until AddToPingList wakes it.
 class Reachability : public QObject {
     Q_OBJECT
-public:
-    using AlertRaiser = std::function<void(int projector, const QString& message)>;
+  public:
+    Reachability(AppState& state, ContactWatch& contact, QObject* parent = nullptr);
+    ~Reachability() override;
 
-    Reachability(AppState& state, AlertRaiser raiseAlert, QObject* parent = nullptr);
-
-    void setRefreshSink(RefreshSink* sink) { m_sink = sink; }
     // The programs run for "ping" and "ip", and how long either may run
     // before it is killed and counted as failed.
     void setPrograms(const QString& ping, const QString& ip, std::chrono::milliseconds limit);
@@ -31,22 +30,24 @@ public:
     // followed by another one.
     void startMacAddressPass();
     void stop();
+    bool isPingTicking() const { return m_pingTimer.isActive(); }
 
     // Pings the address once, at most half a second's wait; calls done with
     // the answer. An address that is neither IPv4 nor a host name fails
     // without running anything.
     void PingHost(const QString& address, std::function<void(bool)> done);
 
-private:
+  private:
     void pingTick();
-    void pingDone(const QString& entry, int projector, bool answered);
+    void wakePing();
+    void pingDone(const QString& entry, int projector, quint64 numbering, bool answered);
     void macTick();
     void macContinue();
     void AcquireMacAddress(int projector);
+    void macLookedUp(int projector, const QString& address, quint64 numbering, const QString& mac);
 
     AppState& m_state;
-    AlertRaiser m_raiseAlert;
-    RefreshSink* m_sink = nullptr;
+    ContactWatch& m_contact;
     QString m_pingProgram = QStringLiteral("ping");
     QString m_ipProgram = QStringLiteral("ip");
     std::chrono::milliseconds m_childLimit = std::chrono::seconds(3);
@@ -56,4 +57,5 @@ private:
     ChildRun m_macRun;
     int m_macNext = 0; // next projector of the running MAC pass, 0 when idle
     bool m_macAgain = false;
+    bool m_pingStopped = true;
 };

@@ -4,8 +4,7 @@
 
 namespace {
 
-int word(const QByteArray& bytes, int offset)
-{
+int word(const QByteArray& bytes, int offset) {
     if (bytes.size() < offset + 2)
         return -1;
     return quint8(bytes.at(offset)) | (quint8(bytes.at(offset + 1)) << 8);
@@ -13,23 +12,19 @@ int word(const QByteArray& bytes, int offset)
 
 } // namespace
 
-int FrameAction(const QByteArray& command)
-{
+int FrameAction(const QByteArray& command) {
     return word(command, 7);
 }
 
-int FrameType(const QByteArray& command)
-{
+int FrameType(const QByteArray& command) {
     return word(command, 9);
 }
 
-int FrameValue(const QByteArray& command)
-{
+int FrameValue(const QByteArray& command) {
     return word(command, 11);
 }
 
-bool IsReplyComplete(const QByteArray& received)
-{
+bool IsReplyComplete(const QByteArray& received) {
     if (received.isEmpty())
         return false;
     switch (quint8(received.at(0))) {
@@ -44,8 +39,7 @@ bool IsReplyComplete(const QByteArray& received)
     }
 }
 
-qint16 ClassifyReply(const QByteArray& command, const QByteArray& reply, qint16 current)
-{
+qint16 ClassifyReply(const QByteArray& command, const QByteArray& reply, qint16 current) {
     const quint8 lead = reply.isEmpty() ? 0 : quint8(reply.at(0));
     switch (FrameAction(command)) {
     case ActionGet:
@@ -61,10 +55,23 @@ qint16 ClassifyReply(const QByteArray& command, const QByteArray& reply, qint16 
     }
 }
 
-qint16 DataValue(const QByteArray& reply)
-{
+qint16 DataValue(const QByteArray& reply) {
     if (reply.size() < 3)
         return -1;
     const int value = quint8(reply.at(1)) + 256 * quint8(reply.at(2));
     return qint16(std::min(value, 32767));
+}
+
+void AppendReceived(QByteArray& buffer, const QByteArray& chunk) {
+    if (chunk.isEmpty())
+        return;
+    if (buffer.isEmpty()) {
+        buffer = QByteArray(chunk.constData(), chunk.size());
+        return;
+    }
+    buffer.append(chunk.constData(), chunk.size());
+}
+
+QByteArray StoredReply(const QByteArray& reply) {
+    return QByteArray(reply.constData(), std::min<qsizetype>(reply.size(), MaxStoredReplyBytes));
 }

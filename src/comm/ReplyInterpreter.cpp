@@ -23,8 +23,7 @@ struct ErrorKind {
 };
 
 // The alert kind of an error code 1..9 or 16.
-std::optional<ErrorKind> errorKind(qint16 code)
-{
+std::optional<ErrorKind> errorKind(qint16 code) {
     switch (code) {
     case 1:
         return ErrorKind{&MailSettings::CoverErrorSend, &MailSettings::CoverErrorText};
@@ -50,8 +49,7 @@ std::optional<ErrorKind> errorKind(qint16 code)
     }
 }
 
-qint16* fieldOf(ProjectorInfo& info, StatusItem item)
-{
+qint16* fieldOf(ProjectorInfo& info, StatusItem item) {
     switch (item) {
     case StatusItem::Power:
         return &info.PowerStatus;
@@ -89,8 +87,7 @@ qint16* fieldOf(ProjectorInfo& info, StatusItem item)
 
 } // namespace
 
-std::optional<StatusItem> ItemOfType(int type)
-{
+std::optional<StatusItem> ItemOfType(int type) {
     switch (type) {
     case TypePower:
         return StatusItem::Power;
@@ -127,18 +124,19 @@ std::optional<StatusItem> ItemOfType(int type)
     }
 }
 
-ReplyInterpreter::ReplyInterpreter(AppState& state) : m_state(state) {}
+ReplyInterpreter::ReplyInterpreter(AppState& state)
+    : m_state(state), m_contact(state, [this](int projector, const QString& message) {
+          raiseAlert(projector, message);
+      }) {}
 
-void ReplyInterpreter::changed(int projector, StatusItem item)
-{
+void ReplyInterpreter::changed(int projector, StatusItem item) {
     if (m_sink)
         m_sink->statusChanged(projector, item);
 }
 
-void ReplyInterpreter::HandleAcknowledge(int projector)
-{
+void ReplyInterpreter::HandleAcknowledge(int projector) {
     ProjectorInfo& info = m_state.Projectors[projector];
-    info.Disconnected = false;
+    m_contact.replyAccepted(projector);
     const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
     if (FrameType(entry.command) != TypePower)
         return;
@@ -155,10 +153,11 @@ void ReplyInterpreter::HandleAcknowledge(int projector)
     changed(projector, StatusItem::Power);
 }
 
-void ReplyInterpreter::HandleFailure(int projector, bool timedOut)
-{
-    if (!timedOut)
-        m_state.Projectors[projector].Disconnected = false;
+void ReplyInterpreter::HandleFailure(int projector, bool timedOut) {
+    if (timedOut)
+        m_contact.commandTimedOut(projector);
+    else
+        m_contact.replyAccepted(projector);
     const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
     // Whatever failed, a drop-down of the item goes back to the stored status,
     // so a choice that did not take does not stay on screen.
@@ -182,10 +181,9 @@ void ReplyInterpreter::HandleFailure(int projector, bool timedOut)
     }
 }
 
-void ReplyInterpreter::HandleDataReply(int projector)
-{
+void ReplyInterpreter::HandleDataReply(int projector) {
     ProjectorInfo& info = m_state.Projectors[projector];
-    info.Disconnected = false;
+    m_contact.replyAccepted(projector);
     const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
     const std::optional<StatusItem> item = ItemOfType(FrameType(entry.command));
     if (!item)
@@ -201,8 +199,7 @@ void ReplyInterpreter::HandleDataReply(int projector)
     changed(projector, *item);
 }
 
-void ReplyInterpreter::checkErrorAlert(int projector, qint16 previous, qint16 code)
-{
+void ReplyInterpreter::checkErrorAlert(int projector, qint16 previous, qint16 code) {
     const std::optional<ErrorKind> kind = errorKind(code);
     if (!kind)
         return;
@@ -214,19 +211,18 @@ void ReplyInterpreter::checkErrorAlert(int projector, qint16 previous, qint16 co
         raiseAlert(projector, mail.*(kind->text));
 }
 
-void ReplyInterpreter::checkHourAlarm(int projector, qint16 previous, qint16 hours, bool lamp)
-{
+void ReplyInterpreter::checkHourAlarm(int projector, qint16 previous, qint16 hours, bool lamp) {
     const MailSettings& mail = m_state.Mail;
     const bool send = lamp ? mail.LampAlarmSend : mail.FilterAlarmSend;
     const qint16 threshold = lamp ? mail.LampAlarmTime : mail.FilterAlarmTime;
     if (hours < 0 || !mail.MailSend || !send || previous >= threshold || hours < threshold)
         return;
-    raiseAlert(projector, (lamp ? QStringLiteral("LampTime Alarm (") : QStringLiteral("FilterTime Alarm (")) +
-                              QString::number(threshold) + QStringLiteral("h)"));
+    raiseAlert(projector,
+               (lamp ? QStringLiteral("LampTime Alarm (") : QStringLiteral("FilterTime Alarm (")) +
+                   QString::number(threshold) + QStringLiteral("h)"));
 }
 
-void ReplyInterpreter::raiseAlert(int projector, const QString& message)
-{
+void ReplyInterpreter::raiseAlert(int projector, const QString& message) {
     const QString text = FormatDateTime(m_state, m_state.clock.now()) + QLatin1Char(';') +
                          QString::number(projector) + QLatin1Char(';') + message;
     // A full ring keeps the alerts already waiting; the dropped one is

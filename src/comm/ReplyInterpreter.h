@@ -1,5 +1,6 @@
 #pragma once
 
+#include "comm/ContactWatch.h"
 #include "comm/RefreshSink.h"
 
 #include <QString>
@@ -16,10 +17,13 @@ std::optional<StatusItem> ItemOfType(int type);
 // fields, tells the refresh sink what changed, and queues the error and
 // hour alerts on their transitions.
 class ReplyInterpreter {
-public:
+  public:
     explicit ReplyInterpreter(AppState& state);
 
-    void setRefreshSink(RefreshSink* sink) { m_sink = sink; }
+    void setRefreshSink(RefreshSink* sink) {
+        m_sink = sink;
+        m_contact.setRefreshSink(sink);
+    }
     void setAlertStarter(std::function<void()> starter) { m_alertStarter = std::move(starter); }
 
     void HandleAcknowledge(int projector);
@@ -29,7 +33,11 @@ public:
     // Queues "date time;projector;message" for mailing and starts the sender.
     void raiseAlert(int projector, const QString& message);
 
-private:
+    // Replies and time-outs decide here, with the pings, whether a projector
+    // is disconnected.
+    ContactWatch& contact() { return m_contact; }
+
+  private:
     void checkErrorAlert(int projector, qint16 previous, qint16 code);
     void checkHourAlarm(int projector, qint16 previous, qint16 hours, bool lamp);
     void changed(int projector, StatusItem item);
@@ -37,4 +45,5 @@ private:
     AppState& m_state;
     RefreshSink* m_sink = nullptr;
     std::function<void()> m_alertStarter;
+    ContactWatch m_contact;
 };

@@ -5,6 +5,7 @@
 #include <QObject>
 
 #include <array>
+#include <bitset>
 
 class QSerialPort;
 class ReplyTimeouts;
@@ -16,13 +17,18 @@ struct AppState;
 // may name the same device; while one holds it the others wait their turn.
 class SerialTransport : public QObject {
     Q_OBJECT
-public:
+  public:
     SerialTransport(AppState& state, const SettingsStore& settings, ReplyTimeouts& timeouts,
                     QObject* parent = nullptr);
     ~SerialTransport() override;
 
-    // Sends the command at the projector's read index (entry in state 1);
-    // a port that cannot be opened leaves the entry waiting, silently.
+    static constexpr qint64 ReadBufferBytes = 4096;
+
+    // Sends the command at the projector's read index (entry in state 1).
+    // A port that cannot be opened leaves the entry waiting and is tried
+    // again on every tick until the reply time-out, which then ends the
+    // command as unanswered; a device held by another of our projectors is
+    // simply waited for.
     void SerialSend(int projector);
     void replyTimedOut(int projector);
     void close(int projector);
@@ -31,8 +37,9 @@ public:
     bool isOpen(int projector) const;
     const QByteArray& receiveBuffer(int projector) const;
 
-private:
-    bool open(int projector);
+  private:
+    enum class OpenResult { Opened, Busy, Failed };
+    OpenResult open(int projector);
     void dataArrived(int projector);
 
     AppState& m_state;
@@ -42,4 +49,6 @@ private:
     std::array<QByteArray, 257> m_receive{};
     // Device path -> projector currently holding it open.
     QHash<QString, int> m_deviceHolder;
+    // Projectors whose head command waits for a port that fails to open.
+    std::bitset<257> m_openFailing;
 };

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -50,6 +51,13 @@ struct ProjectorInfo {
     qint16 Sharpness = 0;
     qint16 Color = 0;
     qint16 Tint = 0;
+    // Loss of contact: commands timed out in a row since the last accepted
+    // reply, whether five of them made the projector "not answering" (then
+    // only a reply clears Disconnected), and whether its disconnect was
+    // already logged and alerted since the last accepted reply.
+    qint16 TimeoutCount = 0;
+    bool AnswerLost = false;
+    bool DisconnectRaised = false;
 };
 
 inline constexpr qint16 ConnectionSerial = 0;
@@ -202,6 +210,13 @@ struct AppState {
     std::array<ProjectorQueue, MaxProjectors + 1> Queues{};
     AlertQueue Alerts;
     QStringList PingList;
+    // Counts deletions of projectors: a ping or MAC lookup started before a
+    // deletion must not apply its result to the renumbered table.
+    quint64 ProjectorNumbering = 0;
+    // Set by the engine: an enqueue or a new ping list entry wakes the
+    // dispatcher or the ping task, which sleep while they have no work.
+    std::function<void()> WakeDispatcher;
+    std::function<void()> WakePing;
 
     Clock clock;
 };

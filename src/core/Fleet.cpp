@@ -1,6 +1,7 @@
 #include "core/Fleet.h"
 
 #include "comm/AlertQueue.h"
+#include "comm/PingList.h"
 
 namespace {
 
@@ -174,6 +175,8 @@ void DeleteProjectorNode(AppState& state, int nodeIndex) {
     removeProjectorRecord(state, d);
     removeNode(state, nodeIndex, d);
     RenumberAlertsAfterDelete(state, d);
+    RenumberPingListAfterDelete(state, d);
+    ++state.ProjectorNumbering;
     state.LastStatusCheck = QDateTime();
 }
 

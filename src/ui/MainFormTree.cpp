@@ -16,23 +16,20 @@
 
 namespace {
 
-const QString AcquiringMessage =
-    QStringLiteral("During the MAC address acquisition.") + QStringLiteral("\n") +
-    QStringLiteral("Wait for a while.");
+const QString AcquiringMessage = QStringLiteral("During the MAC address acquisition.") +
+                                 QStringLiteral("\n") + QStringLiteral("Wait for a while.");
 
 constexpr int KeyRole = Qt::UserRole;
 
 } // namespace
 
-void MainForm::InitProjectorTree()
-{
+void MainForm::InitProjectorTree() {
     m_store.LoadTree(m_state);
     rebuildTree();
     rebuildView();
 }
 
-void MainForm::rebuildTree()
-{
+void MainForm::rebuildTree() {
     const int selected = selectedNode();
     const QString selectedKey = selected > 0 ? Node(m_state, selected).KeyName : QString();
     {
@@ -65,16 +62,14 @@ void MainForm::rebuildTree()
     rebuildView();
 }
 
-int MainForm::selectedNode() const
-{
+int MainForm::selectedNode() const {
     const QTreeWidgetItem* item = m_tree->currentItem();
     if (!item || !item->isSelected())
         return 0;
     return NodeIndexOfKey(m_state, item->data(0, KeyRole).toString());
 }
 
-void MainForm::selectNode(int nodeIndex)
-{
+void MainForm::selectNode(int nodeIndex) {
     if (nodeIndex < 1 || nodeIndex > NodeCount(m_state))
         return;
     const QString key = Node(m_state, nodeIndex).KeyName;
@@ -86,16 +81,14 @@ void MainForm::selectNode(int nodeIndex)
     }
 }
 
-void MainForm::saveTreeAndProjectors()
-{
+void MainForm::saveTreeAndProjectors() {
     const bool tree = m_store.SaveTree(m_state);
     reportSave(m_store.SaveProjectors(m_state) && tree);
 }
 
 // A failed save keeps the change for this run; the operator is told so that
 // a full disk or a read-only settings file does not lose it unnoticed.
-void MainForm::reportSave(bool saved)
-{
+void MainForm::reportSave(bool saved) {
     if (!saved)
         m_messages.show(this, MessageKind::Warning,
                         QStringLiteral("The settings could not be saved to %1.\n"
@@ -103,30 +96,26 @@ void MainForm::reportSave(bool saved)
                             .arg(m_store.filePath()));
 }
 
-void MainForm::pausePolling()
-{
+void MainForm::pausePolling() {
     m_engine.stopPolling();
     m_engine.stopDispatcher();
 }
 
 // Polling resumes at once so that the changed table is seen without delay.
-void MainForm::resumePolling()
-{
+void MainForm::resumePolling() {
     m_state.LastStatusCheck = QDateTime();
     m_engine.startPolling(10);
     m_engine.startDispatcher();
 }
 
-bool MainForm::refuseWhileAcquiring()
-{
+bool MainForm::refuseWhileAcquiring() {
     if (!m_state.MacAcquiring)
         return false;
     m_messages.show(this, MessageKind::Information, AcquiringMessage);
     return true;
 }
 
-QStringList MainForm::groupNames(int exceptNode) const
-{
+QStringList MainForm::groupNames(int exceptNode) const {
     QStringList names;
     for (int n = 1; n <= NodeCount(m_state); ++n) {
         if (n != exceptNode && NodeKind(m_state, n) == QLatin1Char('g'))
@@ -135,14 +124,12 @@ QStringList MainForm::groupNames(int exceptNode) const
     return names;
 }
 
-void MainForm::afterTreeEdit()
-{
+void MainForm::afterTreeEdit() {
     rebuildTree();
     emit treeChanged();
 }
 
-void MainForm::addGroup()
-{
+void MainForm::addGroup() {
     const int parent = selectedNode();
     if (NodeKind(m_state, parent) != QLatin1Char('r'))
         return;
@@ -159,8 +146,7 @@ void MainForm::addGroup()
     dialog->open();
 }
 
-void MainForm::addProjector()
-{
+void MainForm::addProjector() {
     const int parent = selectedNode();
     const QChar kind = NodeKind(m_state, parent);
     if (kind != QLatin1Char('r') && kind != QLatin1Char('g'))
@@ -169,9 +155,9 @@ void MainForm::addProjector()
         return;
     // The tables are fixed; say so before the operator fills in the dialog.
     if (m_state.ProjectorCount >= MaxProjectors) {
-        m_messages.show(this, MessageKind::Information,
-                        QStringLiteral("No more than %1 projectors can be registered.")
-                            .arg(MaxProjectors));
+        m_messages.show(
+            this, MessageKind::Information,
+            QStringLiteral("No more than %1 projectors can be registered.").arg(MaxProjectors));
         return;
     }
     if (NodeCount(m_state) >= MaxNodes) {
@@ -198,15 +184,14 @@ void MainForm::addProjector()
     dialog->open();
 }
 
-void MainForm::editNode()
-{
+void MainForm::editNode() {
     const int node = selectedNode();
     const QChar kind = NodeKind(m_state, node);
     if (kind == QLatin1Char('g')) {
         m_state.GroupDialogMode = 0;
         const QString key = Node(m_state, node).KeyName;
-        auto* dialog = new AddGroupForm(
-            m_messages, {false, Node(m_state, node).Text, groupNames(node)}, this);
+        auto* dialog =
+            new AddGroupForm(m_messages, {false, Node(m_state, node).Text, groupNames(node)}, this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         connect(dialog, &QDialog::accepted, this, [this, dialog, key] {
             const int edited = NodeIndexOfKey(m_state, key);
@@ -235,7 +220,7 @@ void MainForm::editNode()
         if (p < 1)
             return;
         pausePolling();
-        m_engine.FlushProjectorQueue(p);
+        m_engine.projectorEdited(p);
         ApplyDialogData(dialog->result(), m_state.Projectors[p]);
         m_state.Nodes[edited - 1].Text = m_state.Projectors[p].ProjectorName;
         saveTreeAndProjectors();
@@ -246,8 +231,7 @@ void MainForm::editNode()
     dialog->open();
 }
 
-void MainForm::deleteNode()
-{
+void MainForm::deleteNode() {
     const int node = selectedNode();
     const QChar kind = NodeKind(m_state, node);
     if (kind != QLatin1Char('p') && kind != QLatin1Char('g'))
@@ -278,8 +262,7 @@ void MainForm::deleteNode()
     afterTreeEdit();
 }
 
-void MainForm::showRefreshForm()
-{
+void MainForm::showRefreshForm() {
     auto* dialog = new RefreshForm(m_messages, m_state.Timing.StatusCheckInterval, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this, dialog] {

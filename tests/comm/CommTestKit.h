@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 #include <utility>
@@ -22,12 +23,15 @@ struct RecordingSink : RefreshSink {
     std::vector<std::pair<int, StatusItem>> restored;
     std::vector<int> reachability;
 
-    void statusChanged(int projector, StatusItem item) override { changed.emplace_back(projector, item); }
-    void restoreDropDown(int projector, StatusItem item) override { restored.emplace_back(projector, item); }
+    void statusChanged(int projector, StatusItem item) override {
+        changed.emplace_back(projector, item);
+    }
+    void restoreDropDown(int projector, StatusItem item) override {
+        restored.emplace_back(projector, item);
+    }
     void reachabilityChanged(int projector) override { reachability.push_back(projector); }
 
-    int countChanged(int projector, StatusItem item) const
-    {
+    int countChanged(int projector, StatusItem item) const {
         int n = 0;
         for (const auto& c : changed)
             n += c.first == projector && c.second == item;
@@ -36,15 +40,13 @@ struct RecordingSink : RefreshSink {
 };
 
 // Switches the communication log on, writing into dir/Log.
-inline void EnableCommLog(AppState& state, const QTemporaryDir& dir)
-{
+inline void EnableCommLog(AppState& state, const QTemporaryDir& dir) {
     state.CommLogEnabled = 1;
     state.CommLog = std::make_unique<LogFileMaker>(dir.filePath(QStringLiteral("Log")));
 }
 
 // Every line of every log file of dir/Log, with the "[stamp]," prefix removed.
-inline QStringList CommLogLines(const QTemporaryDir& dir)
-{
+inline QStringList CommLogLines(const QTemporaryDir& dir) {
     QStringList lines;
     const QDir folder(dir.filePath(QStringLiteral("Log")));
     const QStringList files = folder.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name);
@@ -52,7 +54,8 @@ inline QStringList CommLogLines(const QTemporaryDir& dir)
         QFile file(folder.filePath(name));
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        const QStringList raw = QString::fromLocal8Bit(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        const QStringList raw = QString::fromLocal8Bit(file.readAll())
+                                    .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         for (const QString& line : raw) {
             const int cut = line.indexOf(QStringLiteral("],"));
             lines << (line.startsWith(QLatin1Char('[')) && cut > 0 ? line.mid(cut + 2) : line);
@@ -61,15 +64,43 @@ inline QStringList CommLogLines(const QTemporaryDir& dir)
     return lines;
 }
 
-inline int CountLines(const QStringList& lines, const QString& text)
-{
+inline int CountLines(const QStringList& lines, const QString& text) {
     return int(lines.count(text));
 }
 
-inline QString Hex(const QByteArray& bytes)
-{
+inline QString Hex(const QByteArray& bytes) {
     QString out;
     for (char b : bytes)
         out += QStringLiteral("[%1]").arg(quint8(b), 2, 16, QLatin1Char('0')).toUpper();
     return out;
+}
+
+// A stand-in for ping that prints the shape of the real output. It answers
+// as the file "<script>.mode" says: ok, fail, hang (never ends) or slowfail
+// (fails after a second), and appends its arguments to "<script>.calls".
+inline const char* const PingScript = R"sh(#!/bin/sh
+echo "$*" >> "$0.calls"
+case "$(cat "$0.mode")" in
+ok) printf 'PING %s (%s) 56(84) bytes of data.\n64 bytes from %s: icmp_seq=1 ttl=64 time=0.051 ms\n' "$6" "$6" "$6"; exit 0;;
+hang) exec sleep 600;;
+slowfail) sleep 1; exit 1;;
+*) printf 'PING %s (%s) 56(84) bytes of data.\n\n--- %s ping statistics ---\n1 packets transmitted, 0 received, 100%% packet loss, time 0ms\n' "$6" "$6" "$6"; exit 1;;
+esac
+)sh";
+
+inline void WriteFile(const QString& path, const QByteArray& text, bool executable = false) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+    file.close();
+    if (executable)
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+}
+
+// Writes the ping stand-in into dir and sets its mode; returns its path.
+inline QString MakePingScript(const QTemporaryDir& dir, const char* mode) {
+    const QString path = dir.filePath(QStringLiteral("ping"));
+    WriteFile(path, PingScript, true);
+    WriteFile(path + QStringLiteral(".mode"), mode);
+    return path;
 }

@@ -7,6 +7,7 @@
 
 #include "comm/CommEngine.h"
 #include "comm/CommandQueue.h"
+#include "comm/ReplyFraming.h"
 #include "core/SettingsStore.h"
 
 #include <QTcpServer>
@@ -18,13 +19,11 @@ namespace {
 
 constexpr int Wait = 20000; // generous: a loaded machine must not fail these
 
-QString FrameHexOnWire(const CommandFrame& f)
-{
+QString FrameHexOnWire(const CommandFrame& f) {
     return QString::fromLatin1(f.toByteArray().toHex().toUpper());
 }
 
-QStringList LinesOf(const QStringList& lines, int p)
-{
+QStringList LinesOf(const QStringList& lines, int p) {
     QStringList out;
     const QString tag = QStringLiteral("(%1)").arg(p);
     for (const QString& line : lines) {
@@ -47,16 +46,14 @@ class TestCommLan : public QObject {
     RecordingSink sink;
     QString pingScript;
 
-    QStringList pings() const
-    {
+    QStringList pings() const {
         QFile calls(pingScript + QStringLiteral(".calls"));
         if (!calls.open(QIODevice::ReadOnly))
             return {};
         return QString::fromLocal8Bit(calls.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
 
-    void start(int projectors, int timeoutMs)
-    {
+    void start(int projectors, int timeoutMs) {
         dir = std::make_unique<QTemporaryDir>();
         sim = std::make_unique<SimProcess>(
             QStringList{QStringLiteral("--tcp"), QString::number(projectors),
@@ -89,14 +86,10 @@ class TestCommLan : public QObject {
         engine->InitializeQueues();
     }
 
-    void idle(int p)
-    {
-        QTRY_VERIFY_WITH_TIMEOUT(IsQueueEmpty(*state, p), Wait);
-    }
+    void idle(int p) { QTRY_VERIFY_WITH_TIMEOUT(IsQueueEmpty(*state, p), Wait); }
 
-private slots:
-    void cleanup()
-    {
+  private slots:
+    void cleanup() {
         engine.reset();
         settings.reset();
         state.reset();
@@ -104,8 +97,7 @@ private slots:
         dir.reset();
     }
 
-    void pollingPassSendsFiveFramesOnFiveConnections()
-    {
+    void pollingPassSendsFiveFramesOnFiveConnections() {
         start(2, 3000);
         const CommandTable& t = engine->commands();
         engine->startPolling(10);
@@ -115,12 +107,13 @@ private slots:
         engine->stopPolling();
         QVERIFY(state->LastStatusCheck.isValid());
 
-        const QString expected = QStringLiteral("OK 5 ") + QStringList{FrameHexOnWire(t.PowerGetCommand),
-                                                                      FrameHexOnWire(t.InputGetCommand),
-                                                                      FrameHexOnWire(t.ErrorStatusGetCommand),
-                                                                      FrameHexOnWire(t.LampTimeGetCommand),
-                                                                      FrameHexOnWire(t.FilterTimeGetCommand)}
-                                                             .join(QLatin1Char(' '));
+        const QString expected =
+            QStringLiteral("OK 5 ") + QStringList{FrameHexOnWire(t.PowerGetCommand),
+                                                  FrameHexOnWire(t.InputGetCommand),
+                                                  FrameHexOnWire(t.ErrorStatusGetCommand),
+                                                  FrameHexOnWire(t.LampTimeGetCommand),
+                                                  FrameHexOnWire(t.FilterTimeGetCommand)}
+                                          .join(QLatin1Char(' '));
         for (int p = 1; p <= 2; ++p) {
             QCOMPARE(sim->command(QStringLiteral("frames %1").arg(p)), expected);
             QCOMPARE(sim->command(QStringLiteral("connections %1").arg(p)), QStringLiteral("OK 5"));
@@ -149,12 +142,12 @@ private slots:
                         << QStringLiteral("TCP-Recv(1):") + reply;
         }
         QCOMPARE(LinesOf(CommLogLines(*dir), 1), expectedLog);
-        QCOMPARE(expectedLog.at(1),
-                 QStringLiteral("TCP-Send(1):[BE][EF][03][06][00][19][D3][02][00][00][60][00][00]"));
+        QCOMPARE(
+            expectedLog.at(1),
+            QStringLiteral("TCP-Send(1):[BE][EF][03][06][00][19][D3][02][00][00][60][00][00]"));
     }
 
-    void everyOutcomeReachesItsHandler()
-    {
+    void everyOutcomeReachesItsHandler() {
         start(2, 400);
         const CommandTable& t = engine->commands();
 
@@ -195,12 +188,12 @@ private slots:
         QVERIFY(log.contains(QStringLiteral("TCP-Recv(1):[15]")));
         QVERIFY(log.contains(QStringLiteral("TCP-Recv(1):[1C][00][00]")));
         QCOMPARE(LinesOf(log, 2), (QStringList{QStringLiteral("TCP(2)_Connect:127.0.0.1"),
-                                               QStringLiteral("TCP-Send(2):") + Hex(t.WhisperOnCommand.toByteArray()),
+                                               QStringLiteral("TCP-Send(2):") +
+                                                   Hex(t.WhisperOnCommand.toByteArray()),
                                                QStringLiteral("TCP-Timeout(2):QueueRP(1)")}));
     }
 
-    void silentProjectorDoesNotDelayOthers()
-    {
+    void silentProjectorDoesNotDelayOthers() {
         start(3, 4000);
         const CommandTable& t = engine->commands();
         QCOMPARE(sim->command(QStringLiteral("silent 2 on")), QStringLiteral("OK"));
@@ -229,8 +222,7 @@ private slots:
         QCOMPARE(state->Projectors[2].PowerStatus, qint16(-1));
     }
 
-    void repliesOfOddShapes()
-    {
+    void repliesOfOddShapes() {
         start(1, 500);
         const CommandTable& t = engine->commands();
         QCOMPARE(sim->command(QStringLiteral("input 1 4")), QStringLiteral("OK"));
@@ -269,8 +261,88 @@ private slots:
         QVERIFY(CommLogLines(*dir).contains(QStringLiteral("TCP-Recv(1):[1D][02][00]")));
     }
 
-    void coolDownAndRefusedConnections()
-    {
+    // A stored reply keeps its own bytes and nothing of the read buffer it
+    // came from, in every slot that ever held one.
+    void storedRepliesHoldTheirBytes() {
+        start(1, 2000);
+        const CommandTable& t = engine->commands();
+        QCOMPARE(sim->command(QStringLiteral("trailing 1 0A0B")), QStringLiteral("OK"));
+        engine->EnqueueCommand(1, t.LampTimeGetCommand);
+        idle(1);
+        const QueueEntry& first = state->Queues[1].entries[1];
+        QCOMPARE(first.reply.left(first.replyLength), QByteArray::fromHex("1DB0040A0B"));
+        // A flood of trailing bytes is not kept beyond the stored limit.
+        QCOMPARE(sim->command(QStringLiteral("trailing 1 ") +
+                              QString(QStringLiteral("AB")).repeated(300)),
+                 QStringLiteral("OK"));
+        for (int i = 0; i < 40; ++i)
+            engine->EnqueueCommand(1, i % 2 ? t.InputGetCommand : t.LampTimeGetCommand);
+        idle(1);
+        qsizetype largest = 0;
+        for (const QueueEntry& entry : state->Queues[1].entries)
+            largest = std::max(largest, entry.reply.capacity());
+        QVERIFY2(largest <= MaxStoredReplyBytes, qPrintable(QString::number(largest)));
+        QCOMPARE(state->Queues[1].entries[41].replyLength, qint32(MaxStoredReplyBytes));
+        QCOMPARE(state->Projectors[1].InputStatus, qint16(0));
+    }
+
+    // A projector whose host answers pings but whose control port does not:
+    // the fifth time-out in a row marks it "Disconnect" with one log line and
+    // one alert, answered pings do not clear it, its next reply does.
+    void silentPortGoesToDisconnectAfterFiveTimeOuts() {
+        start(1, 200);
+        const CommandTable& t = engine->commands();
+        engine->setToolPrograms(MakePingScript(*dir, "ok"), QStringLiteral("ip"), 5s);
+        state->Mail.MailSend = state->Mail.ErrorAlarmSend = state->Mail.DisconnectSend = true;
+        state->Mail.DisconnectText = QStringLiteral("Gone");
+        int alerts = 0;
+        engine->setAlertStarter([&alerts] { ++alerts; });
+        const auto timeOuts = [&](int n) {
+            for (int i = 0; i < n; ++i)
+                engine->EnqueueCommand(1, t.PowerGetCommand);
+            idle(1);
+            QTRY_VERIFY_WITH_TIMEOUT(state->PingList.isEmpty(), Wait);
+        };
+
+        engine->EnqueueCommand(1, t.PowerGetCommand);
+        idle(1);
+        QVERIFY(!state->Projectors[1].Disconnected);
+        QCOMPARE(sim->command(QStringLiteral("silent 1 on")), QStringLiteral("OK"));
+        timeOuts(4);
+        QVERIFY(!state->Projectors[1].Disconnected);
+        QCOMPARE(alerts, 0);
+        timeOuts(1);
+        QVERIFY(state->Projectors[1].Disconnected);
+        QCOMPARE(alerts, 1);
+        QVERIFY(std::count(sink.reachability.begin(), sink.reachability.end(), 1) >= 1);
+        timeOuts(3);
+        QVERIFY(state->Projectors[1].Disconnected);
+        QCOMPARE(alerts, 1);
+        QCOMPARE(CountLines(CommLogLines(*dir), QStringLiteral("TCP-Disconnected(1)")), 1);
+        QCOMPARE(CountLines(CommLogLines(*dir), QStringLiteral("TCP-Timeout(1):QueueRP(9)")), 1);
+        QVERIFY(pings().size() >= 8);
+
+        QCOMPARE(sim->command(QStringLiteral("silent 1 off")), QStringLiteral("OK"));
+        engine->EnqueueCommand(1, t.PowerGetCommand);
+        idle(1);
+        QVERIFY(!state->Projectors[1].Disconnected);
+
+        // After a reply the next loss of contact is reported again.
+        QCOMPARE(sim->command(QStringLiteral("silent 1 on")), QStringLiteral("OK"));
+        timeOuts(5);
+        QVERIFY(state->Projectors[1].Disconnected);
+        QCOMPARE(alerts, 2);
+        QCOMPARE(CountLines(CommLogLines(*dir), QStringLiteral("TCP-Disconnected(1)")), 2);
+
+        // A flush starts the count again: four more time-outs after it do not
+        // clear the mark, and nothing is reported twice.
+        engine->FlushProjectorQueue(1);
+        timeOuts(4);
+        QVERIFY(state->Projectors[1].Disconnected);
+        QCOMPARE(alerts, 2);
+    }
+
+    void coolDownAndRefusedConnections() {
         start(2, 400);
         const CommandTable& t = engine->commands();
         QCOMPARE(sim->command(QStringLiteral("power 1 1")), QStringLiteral("OK"));
@@ -296,8 +368,9 @@ private slots:
         engine->EnqueueCommand(2, t.PowerGetCommand);
         idle(2);
         QCOMPARE(engine->socketState(2), 0);
-        QCOMPARE(LinesOf(CommLogLines(*dir), 2), (QStringList{QStringLiteral("TCP(2)_Connect:127.0.0.1"),
-                                                              QStringLiteral("TCP-Timeout(2):QueueRP(1)")}));
+        QCOMPARE(LinesOf(CommLogLines(*dir), 2),
+                 (QStringList{QStringLiteral("TCP(2)_Connect:127.0.0.1"),
+                              QStringLiteral("TCP-Timeout(2):QueueRP(1)")}));
         QCOMPARE(state->PingList, QStringList{QStringLiteral("2")});
 
         // An address that is not one is never connected to; it times out.
@@ -307,8 +380,7 @@ private slots:
         QVERIFY(CommLogLines(*dir).contains(QStringLiteral("TCP-Timeout(2):QueueRP(2)")));
     }
 
-    void flushDropsTheCommandInFlight()
-    {
+    void flushDropsTheCommandInFlight() {
         start(1, 3000);
         const CommandTable& t = engine->commands();
         QCOMPARE(sim->command(QStringLiteral("silent 1 on")), QStringLiteral("OK"));
@@ -331,8 +403,7 @@ private slots:
         QCOMPARE(state->Projectors[1].MuteStatus, qint16(0));
     }
 
-    void refreshThatFlushesAndQueuesKeepsTheNewCommand()
-    {
+    void refreshThatFlushesAndQueuesKeepsTheNewCommand() {
         start(1, 3000);
         const CommandTable& t = engine->commands();
         // A view that, on the first power refresh, starts its own queries:
@@ -341,8 +412,7 @@ private slots:
             CommEngine* engine = nullptr;
             const CommandTable* commands = nullptr;
             bool done = false;
-            void statusChanged(int projector, StatusItem item) override
-            {
+            void statusChanged(int projector, StatusItem item) override {
                 RecordingSink::statusChanged(projector, item);
                 if (item != StatusItem::Power || std::exchange(done, true))
                     return;
@@ -361,8 +431,8 @@ private slots:
         engine->setRefreshSink(&sink);
         QCOMPARE(flushing.countChanged(1, StatusItem::Mute), 1);
         QCOMPARE(flushing.countChanged(1, StatusItem::Input), 0);
-        QCOMPARE(CountLines(CommLogLines(*dir), QStringLiteral("TCP-Send(1):") +
-                                                    Hex(t.MuteGetCommand.toByteArray())),
+        QCOMPARE(CountLines(CommLogLines(*dir),
+                            QStringLiteral("TCP-Send(1):") + Hex(t.MuteGetCommand.toByteArray())),
                  1);
     }
 };

@@ -6,6 +6,8 @@
 
 #include "comm/AlertQueue.h"
 #include "comm/CommEngine.h"
+#include "comm/PingList.h"
+#include "core/Fleet.h"
 #include "core/SettingsStore.h"
 
 #include <QTest>
@@ -16,32 +18,12 @@ namespace {
 
 constexpr int Wait = 20000;
 
-const char* const PingScript = R"sh(#!/bin/sh
-echo "$*" >> "$0.calls"
-case "$(cat "$0.mode")" in
-ok) printf 'PING %s (%s) 56(84) bytes of data.\n64 bytes from %s: icmp_seq=1 ttl=64 time=0.051 ms\n' "$6" "$6" "$6"; exit 0;;
-hang) exec sleep 600;;
-*) printf 'PING %s (%s) 56(84) bytes of data.\n\n--- %s ping statistics ---\n1 packets transmitted, 0 received, 100%% packet loss, time 0ms\n' "$6" "$6" "$6"; exit 1;;
-esac
-)sh";
-
 const char* const IpScript = R"sh(#!/bin/sh
 echo "$*" >> "$0.calls"
 printf '%s dev eth0 lladdr 00:1a:2b:3c:4d:5e STALE \n' "$4"
 )sh";
 
-void writeFile(const QString& path, const QByteArray& text, bool executable = false)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
-    file.close();
-    if (executable)
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-}
-
-QStringList readLines(const QString& path)
-{
+QStringList readLines(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -56,33 +38,30 @@ class TestCommReachability : public QObject {
     QTemporaryDir dir;
     QString ping, ip;
 
-    void mode(const char* m) { writeFile(ping + QStringLiteral(".mode"), m); }
+    void mode(const char* m) { WriteFile(ping + QStringLiteral(".mode"), m); }
 
-private slots:
-    void initTestCase()
-    {
+  private slots:
+    void initTestCase() {
         ping = dir.filePath(QStringLiteral("ping"));
         ip = dir.filePath(QStringLiteral("ip"));
-        writeFile(ping, PingScript, true);
-        writeFile(ip, IpScript, true);
+        WriteFile(ping, PingScript, true);
+        WriteFile(ip, IpScript, true);
     }
 
-    void pingMarksDisconnectOnceAndKillsHungChildren()
-    {
+    void pingMarksDisconnectOnceAndKillsHungChildren() {
         AppState state;
         EnableCommLog(state, dir);
         state.clock.set(QDateTime(QDate(2024, 1, 31), QTime(13, 5, 9)));
         state.Mail.MailSend = state.Mail.ErrorAlarmSend = state.Mail.DisconnectSend = true;
         state.Mail.DisconnectText = QStringLiteral("No answer");
-        state.ProjectorCount = 2;
-        state.Projectors[1].ConnectionKind = ConnectionLan;
-        state.Projectors[1].IPAddress = QStringLiteral("192.0.2.7");
-        state.Projectors[1].Disconnected = false;
-        state.Projectors[1].MACAddress = QStringLiteral("known");
-        state.Projectors[2].ConnectionKind = ConnectionLan;
+        state.ProjectorCount = 3;
+        for (int p = 1; p <= 3; ++p) {
+            state.Projectors[p].ConnectionKind = ConnectionLan;
+            state.Projectors[p].IPAddress = QStringLiteral("192.0.2.%1").arg(6 + p);
+            state.Projectors[p].Disconnected = false;
+            state.Projectors[p].MACAddress = QStringLiteral("known");
+        }
         state.Projectors[2].IPAddress = QStringLiteral("10.0.0.1;reboot");
-        state.Projectors[2].Disconnected = false;
-        state.Projectors[2].MACAddress = QStringLiteral("known");
         SettingsStore settings(dir.filePath(QStringLiteral("Norvik3.conf")));
         CommEngine engine(state, settings);
         RecordingSink sink;
@@ -90,9 +69,11 @@ private slots:
         int starts = 0;
         engine.setAlertStarter([&starts] { ++starts; });
         engine.setToolPrograms(ping, ip, 500ms);
+        // Nothing to ping: the task sleeps, and the first entry wakes it.
+        QTRY_VERIFY_WITH_TIMEOUT(engine.isAsleep(), Wait);
 
         const auto pingOnce = [&state](int p) {
-            state.PingList << QString::number(p);
+            AddToPingList(state, p);
             QTRY_VERIFY_WITH_TIMEOUT(state.PingList.isEmpty(), Wait);
         };
 
@@ -110,26 +91,83 @@ private slots:
 
         QCOMPARE(readLines(ping + QStringLiteral(".calls")),
                  QStringList(4, QStringLiteral("-n -c 1 -W 0.5 192.0.2.7")));
+        // An answered ping between two failed ones is no reply of the
+        // projector: its loss of contact is logged and alerted once.
         QCOMPARE(CommLogLines(dir), (QStringList{QStringLiteral("TCP-Disconnected(1)"),
-                                                 QStringLiteral("TCP-Disconnected(1)"),
                                                  QStringLiteral("TCP-Disconnected(2)")}));
-        QCOMPARE(starts, 3);
-        QCOMPARE(AlertQueueLength(state), 3);
+        QCOMPARE(starts, 2);
+        QCOMPARE(AlertQueueLength(state), 2);
         QVERIFY(PeekAlertMessage(state).endsWith(QStringLiteral(";1;No answer")));
         QCOMPARE(sink.reachability, (std::vector<int>{1, 1, 1, 2}));
 
         // Disconnect alarms off: still logged and marked, no alert.
         state.Mail.DisconnectSend = false;
-        state.Projectors[1].Disconnected = false;
         mode("fail");
-        pingOnce(1);
-        QCOMPARE(AlertQueueLength(state), 3);
-        QCOMPARE(CountLines(CommLogLines(dir), QStringLiteral("TCP-Disconnected(1)")), 3);
-        QVERIFY(readLines(ping + QStringLiteral(".calls")).size() == 5);
+        pingOnce(3);
+        QVERIFY(state.Projectors[3].Disconnected);
+        QCOMPARE(AlertQueueLength(state), 2);
+        QCOMPARE(CountLines(CommLogLines(dir), QStringLiteral("TCP-Disconnected(3)")), 1);
+        QCOMPARE(readLines(ping + QStringLiteral(".calls")).size(), 5);
+        QTRY_VERIFY_WITH_TIMEOUT(engine.isAsleep(), Wait);
     }
 
-    void macAddressPass()
-    {
+    // A projector deleted while a ping runs: the answer is applied to nobody,
+    // and a waiting entry follows its projector to its new number.
+    void deletionDuringSlowPing() {
+        QFile::remove(ping + QStringLiteral(".calls"));
+        QTemporaryDir logDir;
+        AppState state;
+        EnableCommLog(state, logDir);
+        state.Mail.MailSend = state.Mail.ErrorAlarmSend = state.Mail.DisconnectSend = true;
+        ResetTree(state);
+        const int group = AddGroupNode(state, QStringLiteral("Hall"), nullptr);
+        for (int p = 1; p <= 3; ++p) {
+            ProjectorInfo config;
+            config.ProjectorName = QStringLiteral("PJ%1").arg(p);
+            config.ConnectionKind = ConnectionLan;
+            config.IPAddress = QStringLiteral("192.0.2.%1").arg(10 + p);
+            config.PortNo = DefaultPortNo;
+            QVERIFY(AddProjectorNode(state, group, config, nullptr) > 0);
+            state.Projectors[p].Disconnected = false;
+            state.Projectors[p].MACAddress = QStringLiteral("known");
+        }
+        SettingsStore settings(dir.filePath(QStringLiteral("Norvik3.conf")));
+        CommEngine engine(state, settings);
+        engine.setToolPrograms(ping, ip, 5s);
+        mode("slowfail");
+
+        // Projector 2 is deleted while its own ping runs: projector 3 moves
+        // into its number and must not take the failure.
+        AddToPingList(state, 2);
+        QTRY_VERIFY_WITH_TIMEOUT(readLines(ping + QStringLiteral(".calls")).size() == 1, Wait);
+        DeleteProjectorNode(state, NodeOfProjector(state, 2));
+        QVERIFY(state.PingList.isEmpty());
+        QTest::qWait(1500);
+        QVERIFY(!state.Projectors[1].Disconnected);
+        QVERIFY(!state.Projectors[2].Disconnected);
+        QCOMPARE(state.Projectors[2].IPAddress, QStringLiteral("192.0.2.13"));
+        QVERIFY(IsAlertQueueEmpty(state));
+        QVERIFY(CommLogLines(logDir).isEmpty());
+
+        // Projector 1 is deleted while projector 2's ping runs: the entry
+        // waits as 1 and that projector (the same host) is pinged again.
+        AddToPingList(state, 2);
+        QTRY_VERIFY_WITH_TIMEOUT(readLines(ping + QStringLiteral(".calls")).size() == 2, Wait);
+        DeleteProjectorNode(state, NodeOfProjector(state, 1));
+        QCOMPARE(state.PingList, QStringList{QStringLiteral("1")});
+        QTRY_VERIFY_WITH_TIMEOUT(state.PingList.isEmpty(), Wait);
+        QCOMPARE(readLines(ping + QStringLiteral(".calls")),
+                 (QStringList{QStringLiteral("-n -c 1 -W 0.5 192.0.2.12"),
+                              QStringLiteral("-n -c 1 -W 0.5 192.0.2.13"),
+                              QStringLiteral("-n -c 1 -W 0.5 192.0.2.13")}));
+        QCOMPARE(state.ProjectorCount, qint16(1));
+        QVERIFY(state.Projectors[1].Disconnected);
+        QCOMPARE(CommLogLines(logDir), QStringList{QStringLiteral("TCP-Disconnected(1)")});
+        QCOMPARE(AlertQueueLength(state), 1);
+        QVERIFY(PeekAlertMessage(state).contains(QStringLiteral(";1;")));
+    }
+
+    void macAddressPass() {
         QFile::remove(ping + QStringLiteral(".calls"));
         mode("hang"); // the warm-up ping holds the pass until it is killed
         AppState state;
@@ -154,8 +192,10 @@ private slots:
         QCOMPARE(state.Projectors[1].MACAddress, QStringLiteral("00:1A:2B:3C:4D:5E"));
         QCOMPARE(state.Projectors[2].MACAddress, QStringLiteral("AA:BB:CC:DD:EE:FF"));
         QVERIFY(state.Projectors[4].MACAddress.isEmpty());
-        QCOMPARE(readLines(ping + QStringLiteral(".calls")), QStringList{QStringLiteral("-n -c 1 -W 0.3 192.0.2.7")});
-        QCOMPARE(readLines(ip + QStringLiteral(".calls")), QStringList{QStringLiteral("-4 neigh show 192.0.2.7")});
+        QCOMPARE(readLines(ping + QStringLiteral(".calls")),
+                 QStringList{QStringLiteral("-n -c 1 -W 0.3 192.0.2.7")});
+        QCOMPARE(readLines(ip + QStringLiteral(".calls")),
+                 QStringList{QStringLiteral("-4 neigh show 192.0.2.7")});
     }
 };
 

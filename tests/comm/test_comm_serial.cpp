@@ -13,15 +13,25 @@
 #include <QTest>
 
 namespace {
+
 constexpr int Wait = 20000;
+
+QStringList LinesOf(const QStringList& lines, int p) {
+    QStringList out;
+    for (const QString& line : lines) {
+        if (line.contains(QStringLiteral("(%1)").arg(p)))
+            out << line;
+    }
+    return out;
 }
+
+} // namespace
 
 class TestCommSerial : public QObject {
     Q_OBJECT
 
-private slots:
-    void serialProjectors()
-    {
+  private slots:
+    void serialProjectors() {
         QTemporaryDir dir;
         SimProcess sim({QStringLiteral("--pty"), QStringLiteral("2")});
         QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
@@ -30,7 +40,8 @@ private slots:
             QSettings s(conf, QSettings::IniFormat);
             s.setValue(QStringLiteral("SerialPorts/COM1"), sim.ptyPath(1));
             s.setValue(QStringLiteral("SerialPorts/COM2"), sim.ptyPath(2));
-            s.setValue(QStringLiteral("SerialPorts/COM9"), dir.filePath(QStringLiteral("no-such-tty")));
+            s.setValue(QStringLiteral("SerialPorts/COM9"),
+                       dir.filePath(QStringLiteral("no-such-tty")));
         }
         SettingsStore settings(conf);
         AppState state;
@@ -65,13 +76,16 @@ private slots:
         // Six frames reached the shared device, byte for byte.
         const QString answer = sim.command(QStringLiteral("frames 1"));
         QVERIFY2(answer.startsWith(QStringLiteral("OK 6 ")), qPrintable(answer));
-        QCOMPARE(answer.count(QString::fromLatin1(t.LampTimeGetCommand.toByteArray().toHex().toUpper())), 2);
+        QCOMPARE(
+            answer.count(QString::fromLatin1(t.LampTimeGetCommand.toByteArray().toHex().toUpper())),
+            2);
 
         // Served in turn: a send is always followed by its reply before the
         // next send on the shared port.
         QStringList shared;
         for (const QString& line : CommLogLines(dir)) {
-            if (line.startsWith(QStringLiteral("Comm-Send(")) || line.startsWith(QStringLiteral("Comm-Recv(")))
+            if (line.startsWith(QStringLiteral("Comm-Send(")) ||
+                line.startsWith(QStringLiteral("Comm-Recv(")))
                 shared << line;
         }
         QCOMPARE(shared.size(), 12);
@@ -79,13 +93,16 @@ private slots:
             QVERIFY2(shared[i].startsWith(QStringLiteral("Comm-Send(")), qPrintable(shared[i]));
             QCOMPARE(shared[i + 1].mid(10, 1), shared[i].mid(10, 1)); // same projector
         }
-        QVERIFY(shared.contains(QStringLiteral("Comm-Send(1):") + Hex(t.PowerGetCommand.toByteArray())));
+        QVERIFY(shared.contains(QStringLiteral("Comm-Send(1):") +
+                                Hex(t.PowerGetCommand.toByteArray())));
         QVERIFY(shared.contains(QStringLiteral("Comm-Recv(2):[1D][CF][07]")));
         QVERIFY(shared.contains(QStringLiteral("Comm-Recv(2):[06]")));
 
-        // A device that does not exist: the command waits, silently.
-        QCOMPARE(CurrentQueueEntry(state, 4).state, qint16(QueueQueued));
-        QVERIFY(!CommLogLines(dir).join(QLatin1Char('\n')).contains(QStringLiteral("(4)")));
+        // A device that does not exist: the command is tried until its reply
+        // time-out and then ends as an unanswered one, so the queue moves on.
+        QTRY_VERIFY_WITH_TIMEOUT(IsQueueEmpty(state, 4), Wait);
+        QCOMPARE(LinesOf(CommLogLines(dir), 4),
+                 QStringList{QStringLiteral("Comm-Timeout(4):QueueRP(1)")});
 
         // Silence: one time-out, the port is let go, no ping list.
         QCOMPARE(sim.command(QStringLiteral("silent 2 on")), QStringLiteral("OK"));
@@ -104,6 +121,67 @@ private slots:
         engine.EnqueueCommand(3, t.InputGetCommand);
         QTRY_VERIFY_WITH_TIMEOUT(IsQueueEmpty(state, 3), Wait);
         QCOMPARE(state.Projectors[3].InputStatus, qint16(5));
+        engine.shutdown();
+    }
+
+    // The pseudo-terminal of a projector goes away (the cable pulled, the
+    // adapter unplugged): five time-outs mark it "Disconnect" once, and a
+    // reply on its new device brings it back.
+    void lostDeviceGoesToDisconnect() {
+        QTemporaryDir dir;
+        auto sim =
+            std::make_unique<SimProcess>(QStringList{QStringLiteral("--pty"), QStringLiteral("1")});
+        QVERIFY2(sim->isReady(), qPrintable(sim->errorString()));
+        const QString conf = dir.filePath(QStringLiteral("Norvik3.conf"));
+        const auto pointCom1At = [&conf](const QString& device) {
+            QSettings s(conf, QSettings::IniFormat);
+            s.setValue(QStringLiteral("SerialPorts/COM1"), device);
+        };
+        pointCom1At(sim->ptyPath(1));
+        SettingsStore settings(conf);
+        AppState state;
+        EnableCommLog(state, dir);
+        state.Timing.CommTimeoutTime = 200;
+        state.Mail.MailSend = state.Mail.ErrorAlarmSend = state.Mail.DisconnectSend = true;
+        state.ProjectorCount = 1;
+        state.Projectors[1].ConnectionKind = ConnectionSerial;
+        state.Projectors[1].COMPort = 1;
+        state.Projectors[1].COMSettings = DefaultCOMSettings;
+        CommEngine engine(state, settings);
+        RecordingSink sink;
+        engine.setRefreshSink(&sink);
+        int alerts = 0;
+        engine.setAlertStarter([&alerts] { ++alerts; });
+        engine.InitializeQueues();
+        const CommandTable& t = engine.commands();
+        const auto run = [&](int n) {
+            for (int i = 0; i < n; ++i)
+                engine.EnqueueCommand(1, t.PowerGetCommand);
+            QTRY_VERIFY_WITH_TIMEOUT(IsQueueEmpty(state, 1), Wait);
+        };
+
+        run(1);
+        QVERIFY(!state.Projectors[1].Disconnected);
+        sim.reset();
+        run(4);
+        QVERIFY(!state.Projectors[1].Disconnected);
+        run(1);
+        QVERIFY(state.Projectors[1].Disconnected);
+        QCOMPARE(sink.reachability, std::vector<int>{1});
+        run(3);
+        QCOMPARE(alerts, 1);
+        const QStringList log = CommLogLines(dir);
+        QCOMPARE(CountLines(log, QStringLiteral("Comm-Disconnected(1)")), 1);
+        QCOMPARE(CountLines(log, QStringLiteral("Comm-Timeout(1):QueueRP(9)")), 1);
+        QVERIFY(state.PingList.isEmpty());
+
+        sim =
+            std::make_unique<SimProcess>(QStringList{QStringLiteral("--pty"), QStringLiteral("1")});
+        QVERIFY2(sim->isReady(), qPrintable(sim->errorString()));
+        pointCom1At(sim->ptyPath(1));
+        run(1);
+        QVERIFY(!state.Projectors[1].Disconnected);
+        QCOMPARE(state.Projectors[1].PowerStatus, qint16(0));
         engine.shutdown();
     }
 };

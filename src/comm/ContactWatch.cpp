@@ -1,0 +1,83 @@
+#include "comm/ContactWatch.h"
+
+#include "comm/RefreshSink.h"
+#include "core/AppState.h"
+#include "log/CommLogs.h"
+
+namespace {
+
+bool validIndex(int projector) {
+    return projector >= 1 && projector <= MaxProjectors;
+}
+
+} // namespace
+
+ContactWatch::ContactWatch(AppState& state, AlertRaiser raiseAlert)
+    : m_state(state), m_raiseAlert(std::move(raiseAlert)) {}
+
+void ContactWatch::replyAccepted(int projector) {
+    if (!validIndex(projector))
+        return;
+    ProjectorInfo& info = m_state.Projectors[projector];
+    info.Disconnected = false;
+    info.TimeoutCount = 0;
+    info.AnswerLost = false;
+    info.DisconnectRaised = false;
+}
+
+void ContactWatch::commandTimedOut(int projector) {
+    if (!validIndex(projector))
+        return;
+    ProjectorInfo& info = m_state.Projectors[projector];
+    if (info.TimeoutCount < TimeoutsForDisconnect)
+        ++info.TimeoutCount;
+    if (info.TimeoutCount < TimeoutsForDisconnect)
+        return;
+    info.AnswerLost = true;
+    if (markDisconnected(projector) && m_sink)
+        m_sink->reachabilityChanged(projector);
+}
+
+void ContactWatch::pingAnswered(int projector) {
+    if (!validIndex(projector))
+        return;
+    ProjectorInfo& info = m_state.Projectors[projector];
+    if (!info.AnswerLost)
+        info.Disconnected = false;
+}
+
+void ContactWatch::pingFailed(int projector) {
+    if (!validIndex(projector))
+        return;
+    markDisconnected(projector);
+    if (m_sink)
+        m_sink->reachabilityChanged(projector);
+}
+
+void ContactWatch::queueFlushed(int projector) {
+    if (validIndex(projector))
+        m_state.Projectors[projector].TimeoutCount = 0;
+}
+
+void ContactWatch::projectorEdited(int projector) {
+    if (!validIndex(projector))
+        return;
+    queueFlushed(projector);
+    m_state.Projectors[projector].AnswerLost = false;
+}
+
+bool ContactWatch::markDisconnected(int projector) {
+    ProjectorInfo& info = m_state.Projectors[projector];
+    const bool wasConnected = !info.Disconnected;
+    if (wasConnected && !info.DisconnectRaised) {
+        const MailSettings& mail = m_state.Mail;
+        if (mail.MailSend && mail.ErrorAlarmSend && mail.DisconnectSend && m_raiseAlert)
+            m_raiseAlert(projector, mail.DisconnectText);
+        const QString kind = info.ConnectionKind == ConnectionSerial ? QStringLiteral("Comm")
+                                                                     : QStringLiteral("TCP");
+        WriteCommLog(m_state, kind + QStringLiteral("-Disconnected(%1)").arg(projector));
+        info.DisconnectRaised = true;
+    }
+    info.Disconnected = true;
+    return wasConnected;
+}

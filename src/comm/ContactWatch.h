@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class RefreshSink;
+struct AppState;
+
+// Decides when a projector counts as disconnected. A failed reachability
+// ping marks it at once; five command time-outs in a row with no accepted
+// reply between them mark it too, and then only a reply clears the mark (the
+// host may answer pings while the projector itself does not). Between two
+// accepted replies the disconnect is logged and alerted at most once,
+// whichever path comes first.
+class ContactWatch {
+  public:
+    static constexpr int TimeoutsForDisconnect = 5;
+    using AlertRaiser = std::function<void(int projector, const QString& message)>;
+
+    ContactWatch(AppState& state, AlertRaiser raiseAlert);
+
+    void setRefreshSink(RefreshSink* sink) { m_sink = sink; }
+
+    // An acknowledgement, a refusal or a data reply was handed over.
+    void replyAccepted(int projector);
+    void commandTimedOut(int projector);
+    void pingAnswered(int projector);
+    void pingFailed(int projector);
+    // A flush of the queue starts the count of time-outs again; an edit also
+    // forgets that the projector stopped answering.
+    void queueFlushed(int projector);
+    void projectorEdited(int projector);
+
+  private:
+    // Returns whether the projector was not marked before.
+    bool markDisconnected(int projector);
+
+    AppState& m_state;
+    AlertRaiser m_raiseAlert;
+    RefreshSink* m_sink = nullptr;
+};
