@@ -19,6 +19,8 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -27,8 +29,7 @@ namespace {
 constexpr QSize MinimumWindowSize(640, 495);
 constexpr int TreeWidth = 200;
 
-QAction* NamedAction(const QString& name, const QString& text, QObject* parent)
-{
+QAction* NamedAction(const QString& name, const QString& text, QObject* parent) {
     auto* action = new QAction(text, parent);
     action->setObjectName(name);
     return action;
@@ -38,9 +39,8 @@ QAction* NamedAction(const QString& name, const QString& text, QObject* parent)
 
 MainForm::MainForm(AppState& state, const SettingsStore& store, CommEngine& engine,
                    MessageService& messages, QWidget* parent)
-    : QMainWindow(parent), m_state(state), m_store(store), m_engine(engine),
-      m_messages(messages), m_controls(state, engine)
-{
+    : QMainWindow(parent), m_state(state), m_store(store), m_engine(engine), m_messages(messages),
+      m_controls(state, engine) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Lumora Application"));
     setWindowIcon(ProgramIcon(IconKind::Projector));
@@ -54,6 +54,7 @@ MainForm::MainForm(AppState& state, const SettingsStore& store, CommEngine& engi
     connectControls();
 
     m_clockTimer.setInterval(10ms);
+    m_clockTimer.setSingleShot(true);
     connect(&m_clockTimer, &QTimer::timeout, this, &MainForm::clockTick);
     m_clockTimer.start();
     m_initialisationTimer.setInterval(10ms);
@@ -66,8 +67,7 @@ MainForm::MainForm(AppState& state, const SettingsStore& store, CommEngine& engi
 
 MainForm::~MainForm() = default;
 
-void MainForm::buildActions()
-{
+void MainForm::buildActions() {
     struct Spec {
         Command command;
         const char* name;
@@ -87,22 +87,21 @@ void MainForm::buildActions()
         {CmdScheduleStop, "menuScheduleStop", "S&top", nullptr},
     }};
     const std::array<const char*, CmdPowerOff + 1> popupTexts = {
-        "&Add", "&Group...", "&Projector...", "&Delete", "&Edit...", "&Refresh", "Power O&N",
-        "Power OF&F"};
+        "&Add",     "&Group...", "&Projector...", "&Delete",
+        "&Edit...", "&Refresh",  "Power O&N",     "Power OF&F"};
     const std::array<const char*, CommandCount> toolTips = {
         nullptr,   "Add Group", "Add Projector", "Delete",         "Edit",
         "Refresh", "Power ON",  "Power OFF",     "Schedule Start", "Schedule Stop"};
-    const std::array<QIcon, CommandCount> icons = {
-        QIcon(),
-        AddIcon(IconKind::Group),
-        AddIcon(IconKind::Projector),
-        ProgramIcon(IconKind::Delete),
-        ProgramIcon(IconKind::Edit),
-        ProgramIcon(IconKind::Refresh),
-        ProgramIcon(IconKind::PowerOn),
-        ProgramIcon(IconKind::PowerOff),
-        ProgramIcon(IconKind::ScheduleStart),
-        ProgramIcon(IconKind::ScheduleStop)};
+    const std::array<QIcon, CommandCount> icons = {QIcon(),
+                                                   AddIcon(IconKind::Group),
+                                                   AddIcon(IconKind::Projector),
+                                                   ProgramIcon(IconKind::Delete),
+                                                   ProgramIcon(IconKind::Edit),
+                                                   ProgramIcon(IconKind::Refresh),
+                                                   ProgramIcon(IconKind::PowerOn),
+                                                   ProgramIcon(IconKind::PowerOff),
+                                                   ProgramIcon(IconKind::ScheduleStart),
+                                                   ProgramIcon(IconKind::ScheduleStop)};
 
     for (const Spec& spec : menu) {
         // "Add" is the entry of a sub-menu, made with the menus.
@@ -125,7 +124,8 @@ void MainForm::buildActions()
             m_toolActions[spec.command] = tool;
         }
         if (spec.slot) {
-            for (QAction* twin : {action, m_popupActions[spec.command], m_toolActions[spec.command]})
+            for (QAction* twin :
+                 {action, m_popupActions[spec.command], m_toolActions[spec.command]})
                 if (twin)
                     connect(twin, &QAction::triggered, this, spec.slot);
         }
@@ -147,8 +147,7 @@ void MainForm::buildActions()
     connect(m_aboutAction, &QAction::triggered, this, &MainForm::showAbout);
 }
 
-void MainForm::buildMenus()
-{
+void MainForm::buildMenus() {
     QMenuBar* bar = menuBar();
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
     file->addAction(m_exitAction);
@@ -194,8 +193,7 @@ void MainForm::buildMenus()
     m_popup->addAction(m_popupActions[CmdPowerOff]);
 }
 
-void MainForm::buildToolBar()
-{
+void MainForm::buildToolBar() {
     QToolBar* tools = addToolBar(QStringLiteral("Toolbar"));
     tools->setObjectName(QStringLiteral("Toolbar1"));
     tools->setMovable(false);
@@ -225,8 +223,7 @@ void MainForm::buildToolBar()
     tools->addWidget(m_time);
 }
 
-void MainForm::buildCentralArea()
-{
+void MainForm::buildCentralArea() {
     auto* central = new QWidget(this);
     auto* row = new QHBoxLayout(central);
     row->setContentsMargins(0, 0, 0, 0);
@@ -278,26 +275,25 @@ void MainForm::buildCentralArea()
     setCentralWidget(central);
 }
 
-QWidget* MainForm::scheduleHost() const
-{
+QWidget* MainForm::scheduleHost() const {
     return m_frameSchedule;
 }
 
-void MainForm::setScheduleRunning(bool running)
-{
+void MainForm::setScheduleRunning(bool running) {
     m_scheduleRunning = running;
     rebuildView();
 }
 
-void MainForm::clockTick()
-{
+void MainForm::clockTick() {
     m_clockTimer.stop();
     const QDateTime now = m_state.clock.now();
     const QDateTime minute(now.date(), QTime(now.time().hour(), now.time().minute()));
-    if (minute == m_shownMinute) {
-        m_clockTimer.start();
+    // The texts change only with the minute: sleep until the next one, but
+    // look again at least once a second in case the clock is set or jumps.
+    const qint64 toNextMinute = 60'000 - (now.time().second() * 1000 + now.time().msec());
+    m_clockTimer.start(std::chrono::milliseconds(std::clamp<qint64>(toNextMinute, 10, 1000)));
+    if (minute == m_shownMinute)
         return;
-    }
     m_shownMinute = minute;
     const QString date = FormatShortDate(m_state, now.date());
     if (date != m_shownDate) {
@@ -309,11 +305,9 @@ void MainForm::clockTick()
         m_time->setText(time);
         m_shownTime = time;
     }
-    m_clockTimer.start();
 }
 
-void MainForm::initialisationTick()
-{
+void MainForm::initialisationTick() {
     // A node chosen in the meantime keeps its panels.
     if (selectedNode() != 0)
         return;
@@ -322,17 +316,16 @@ void MainForm::initialisationTick()
     m_statusGroup.frame->setVisible(false);
 }
 
-void MainForm::showAbout()
-{
+void MainForm::showAbout() {
     auto* about = new AboutForm(this);
     about->setAttribute(Qt::WA_DeleteOnClose);
     about->open();
 }
 
-void MainForm::closeEvent(QCloseEvent* event)
-{
-    const MessageAnswer answer = m_messages.show(
-        this, MessageKind::Question, QStringLiteral("Are you sure that you want to exit this program?"));
+void MainForm::closeEvent(QCloseEvent* event) {
+    const MessageAnswer answer =
+        m_messages.show(this, MessageKind::Question,
+                        QStringLiteral("Are you sure that you want to exit this program?"));
     if (answer != MessageAnswer::Yes) {
         event->ignore();
         return;

@@ -18,6 +18,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QTabWidget;
+class QTreeWidgetItem;
 class SettingsStore;
 
 // The main window: the projector tree on the left, the "Status", "Control"
@@ -27,7 +28,7 @@ class SettingsStore;
 // and the signals below.
 class MainForm : public QMainWindow, public RefreshSink {
     Q_OBJECT
-public:
+  public:
     // The ten commands whose availability follows the view, in flag order.
     enum Command {
         CmdAdd,
@@ -64,7 +65,7 @@ public:
     void restoreDropDown(int projector, StatusItem item) override;
     void reachabilityChanged(int projector) override;
 
-public slots:
+  public slots:
     void setScheduleRunning(bool running);
     void rebuildView();
 
@@ -78,7 +79,7 @@ public slots:
     void showRefreshForm();
     void showAbout();
 
-signals:
+  signals:
     // The Schedule tab now shows this group or projector node.
     void scheduleNodeShown(int nodeIndex);
     // A node was added, renamed or deleted (and the tree saved).
@@ -87,10 +88,10 @@ signals:
     void scheduleStopRequested();
     void mailSettingsRequested();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     // MainForm.cpp
     void buildActions();
     void buildMenus();
@@ -115,7 +116,10 @@ private:
     void showGroup(int groupNode, int tab);
     void showProjector(int projectorNode, int tab);
     void fillGroupStatusList(int groupNode);
+    void fillGroupRow(QTreeWidgetItem* row, int projector);
+    QTreeWidgetItem* groupRowOf(int projector) const;
     void showProjectorStatus(int projector);
+    void fillProjectorStatusLabels(int projector);
     void showProjectorControls(int projector);
     void fillModelDropDowns(int projector);
     void hideAllPanels();

@@ -1,16 +1,16 @@
 #include "ui/MainForm.h"
 
+#include "comm/StatusDisplay.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "ui/MessageService.h"
-#include "comm/StatusDisplay.h"
 #include "ui/StatusTexts.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <functional>
@@ -19,19 +19,16 @@
 
 namespace {
 
-bool IsPictureItem(StatusItem item)
-{
+bool IsPictureItem(StatusItem item) {
     return item == StatusItem::Brightness || item == StatusItem::Contrast ||
-           item == StatusItem::Color || item == StatusItem::Tint ||
-           item == StatusItem::Sharpness;
+           item == StatusItem::Color || item == StatusItem::Tint || item == StatusItem::Sharpness;
 }
 
 // Calls act for every change of the drop-down's entry, by the operator or by
 // code, and when the operator picks the entry already shown; a pick that
 // changes the entry acts once. act checks ControlsUpdating and says whether
 // it sent anything.
-void OnEntryChosen(QComboBox* combo, QObject* context, const std::function<bool(int)>& act)
-{
+void OnEntryChosen(QComboBox* combo, QObject* context, const std::function<bool(int)>& act) {
     auto justChanged = std::make_shared<bool>(false);
     QObject::connect(combo, &QComboBox::currentIndexChanged, context,
                      [combo, justChanged, act](int index) {
@@ -49,8 +46,7 @@ void OnEntryChosen(QComboBox* combo, QObject* context, const std::function<bool(
 
 } // namespace
 
-void MainForm::connectControls()
-{
+void MainForm::connectControls() {
     const ControlProjectorPanel& panel = m_controlProjector;
     // While the program itself sets the drop-downs nothing is sent.
     auto onPick = [this](QComboBox* combo, auto action) {
@@ -66,8 +62,9 @@ void MainForm::connectControls()
     onPick(panel.inputSource, [this](int p, int i) {
         m_controls.setInput(p, m_controlProjector.inputSource->itemText(i));
     });
-    onPick(panel.aspect,
-           [this](int p, int i) { m_controls.setAspect(p, m_controlProjector.aspect->itemText(i)); });
+    onPick(panel.aspect, [this](int p, int i) {
+        m_controls.setAspect(p, m_controlProjector.aspect->itemText(i));
+    });
     onPick(panel.blank, [this](int p, int i) { m_controls.setBlank(p, i == 1); });
     onPick(panel.mute, [this](int p, int i) { m_controls.setMute(p, i == 1); });
     onPick(panel.whisper, [this](int p, int i) { m_controls.setWhisper(p, i == 1); });
@@ -112,8 +109,7 @@ void MainForm::connectControls()
     });
 }
 
-int MainForm::shownProjector(int tab) const
-{
+int MainForm::shownProjector(int tab) const {
     if (m_tabs->currentIndex() != tab)
         return 0;
     const int node = selectedNode();
@@ -122,42 +118,36 @@ int MainForm::shownProjector(int tab) const
     return qMax(0, int(ProjectorOfNode(m_state, node)));
 }
 
-int MainForm::shownGroup(int tab) const
-{
+int MainForm::shownGroup(int tab) const {
     if (m_tabs->currentIndex() != tab)
         return 0;
     const int node = selectedNode();
     return NodeKind(m_state, node) == QLatin1Char('g') ? node : 0;
 }
 
-int MainForm::controlProjector() const
-{
+int MainForm::controlProjector() const {
     return shownProjector(TabControl);
 }
 
-void MainForm::powerOnSelection()
-{
+void MainForm::powerOnSelection() {
     if (m_messages.show(this, MessageKind::Question,
                         QStringLiteral("Are you sure you want to turn on the projector?")) ==
         MessageAnswer::Yes)
         m_controls.powerSelection(selectedNode(), true);
 }
 
-void MainForm::powerOffSelection()
-{
+void MainForm::powerOffSelection() {
     if (m_messages.show(this, MessageKind::Question,
                         QStringLiteral("Are you sure you want to turn off the projector?")) ==
         MessageAnswer::Yes)
         m_controls.powerSelection(selectedNode(), false);
 }
 
-void MainForm::refreshSelection()
-{
+void MainForm::refreshSelection() {
     m_controls.refreshSelection(selectedNode());
 }
 
-void MainForm::statusChanged(int projector, StatusItem item)
-{
+void MainForm::statusChanged(int projector, StatusItem item) {
     if (projector < 1 || projector > MaxProjectors)
         return;
     if (shownGroup(TabStatus) != 0) {
@@ -186,34 +176,35 @@ void MainForm::statusChanged(int projector, StatusItem item)
     }
 }
 
-void MainForm::restoreDropDown(int projector, StatusItem item)
-{
+void MainForm::restoreDropDown(int projector, StatusItem item) {
     if (projector >= 1 && shownProjector(TabControl) == projector)
         setDropDown(projector, item);
 }
 
-void MainForm::reachabilityChanged(int projector)
-{
+void MainForm::reachabilityChanged(int projector) {
     if (projector < 1 || projector > MaxProjectors)
         return;
-    if (const int group = shownGroup(TabStatus); group != 0) {
-        const std::vector<int> members = GroupMembers(m_state, group);
-        const int node = NodeOfProjector(m_state, projector);
-        if (std::find(members.begin(), members.end(), node) != members.end())
-            fillGroupStatusList(group);
+    // Only the projector's own row or labels are redrawn from its record: a
+    // re-query here would flush every shown queue on every failed ping.
+    if (shownGroup(TabStatus) != 0) {
+        if (QTreeWidgetItem* row = groupRowOf(projector))
+            fillGroupRow(row, projector);
     } else if (shownProjector(TabStatus) == projector) {
-        showProjectorStatus(projector);
+        fillProjectorStatusLabels(projector);
     }
 }
 
-void MainForm::updateGroupRow(int projector, StatusItem item)
-{
+QTreeWidgetItem* MainForm::groupRowOf(int projector) const {
     QTreeWidget* list = m_statusGroup.list;
-    QTreeWidgetItem* row = nullptr;
-    for (int r = 0; r < list->topLevelItemCount() && !row; ++r) {
+    for (int r = 0; r < list->topLevelItemCount(); ++r) {
         if (list->topLevelItem(r)->data(ColumnName, Qt::UserRole).toInt() == projector)
-            row = list->topLevelItem(r);
+            return list->topLevelItem(r);
     }
+    return nullptr;
+}
+
+void MainForm::updateGroupRow(int projector, StatusItem item) {
+    QTreeWidgetItem* row = groupRowOf(projector);
     if (!row)
         return;
     const ProjectorInfo& info = m_state.Projectors[projector];
@@ -242,8 +233,7 @@ void MainForm::updateGroupRow(int projector, StatusItem item)
         row->setText(ColumnMacAddress, info.MACAddress);
 }
 
-void MainForm::updateStatusLabel(int projector, StatusItem item)
-{
+void MainForm::updateStatusLabel(int projector, StatusItem item) {
     const ProjectorInfo& info = m_state.Projectors[projector];
     switch (item) {
     case StatusItem::Power:
@@ -267,8 +257,7 @@ void MainForm::updateStatusLabel(int projector, StatusItem item)
     }
 }
 
-void MainForm::setDropDown(int projector, StatusItem item)
-{
+void MainForm::setDropDown(int projector, StatusItem item) {
     const std::array<std::pair<StatusItem, QComboBox*>, 7> combos = {{
         {StatusItem::Power, m_controlProjector.power},
         {StatusItem::Input, m_controlProjector.inputSource},

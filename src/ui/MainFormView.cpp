@@ -1,9 +1,9 @@
 #include "ui/MainForm.h"
 
+#include "comm/StatusDisplay.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/ModelFile.h"
-#include "comm/StatusDisplay.h"
 #include "ui/StatusTexts.h"
 
 #include <QAction>
@@ -18,36 +18,32 @@ namespace {
 // Keeps ControlsUpdating set while code fills the drop-downs, so that their
 // handlers send nothing.
 class ControlsUpdatingScope {
-public:
-    explicit ControlsUpdatingScope(AppState& state) : m_state(state)
-    {
+  public:
+    explicit ControlsUpdatingScope(AppState& state) : m_state(state) {
         m_state.ControlsUpdating = true;
     }
     ~ControlsUpdatingScope() { m_state.ControlsUpdating = false; }
     ControlsUpdatingScope(const ControlsUpdatingScope&) = delete;
     ControlsUpdatingScope& operator=(const ControlsUpdatingScope&) = delete;
 
-private:
+  private:
     AppState& m_state;
 };
 
-QString ListHours(qint16 hours)
-{
+QString ListHours(qint16 hours) {
     return hours < 0 ? QString() : QString::number(hours);
 }
 
 } // namespace
 
-void MainForm::hideAllPanels()
-{
+void MainForm::hideAllPanels() {
     for (QFrame* frame : {m_statusGroup.frame, m_statusProjector.frame, m_controlGroup.frame,
                           m_controlProjector.frame, m_scheduleGroup.frame,
                           m_scheduleProjector.frame, m_frameSchedule})
         frame->setVisible(false);
 }
 
-void MainForm::rebuildView()
-{
+void MainForm::rebuildView() {
     const int node = selectedNode();
     const int tab = m_tabs->currentIndex();
     if (node == 0) {
@@ -72,8 +68,7 @@ void MainForm::rebuildView()
         emit scheduleNodeShown(node);
 }
 
-void MainForm::showGroup(int groupNode, int tab)
-{
+void MainForm::showGroup(int groupNode, int tab) {
     const int count = int(GroupMembers(m_state, groupNode).size());
     const bool any = count > 0;
     const QString name = Node(m_state, groupNode).Text;
@@ -104,8 +99,7 @@ void MainForm::showGroup(int groupNode, int tab)
     }
 }
 
-void MainForm::showProjector(int projectorNode, int tab)
-{
+void MainForm::showProjector(int projectorNode, int tab) {
     const int p = ProjectorOfNode(m_state, projectorNode);
     m_selectMessage[tab]->setVisible(false);
     if (p < 1)
@@ -135,8 +129,7 @@ void MainForm::showProjector(int projectorNode, int tab)
 }
 
 std::array<bool, MainForm::CommandCount> MainForm::availabilityFor(QChar kind, int projectorCount,
-                                                                   int tab) const
-{
+                                                                   int tab) const {
     std::array<bool, CommandCount> on{};
     const bool stopped = !m_scheduleRunning;
     on[CmdScheduleStart] = stopped;
@@ -157,8 +150,7 @@ std::array<bool, MainForm::CommandCount> MainForm::availabilityFor(QChar kind, i
     return on;
 }
 
-void MainForm::setCommandAvailability(const std::array<bool, CommandCount>& flags)
-{
+void MainForm::setCommandAvailability(const std::array<bool, CommandCount>& flags) {
     for (int c = 0; c < CommandCount; ++c) {
         m_menuActions[c]->setEnabled(flags[c]);
         if (c < int(m_popupActions.size()))
@@ -168,8 +160,7 @@ void MainForm::setCommandAvailability(const std::array<bool, CommandCount>& flag
     }
 }
 
-void MainForm::fillGroupStatusList(int groupNode)
-{
+void MainForm::fillGroupStatusList(int groupNode) {
     QTreeWidget* list = m_statusGroup.list;
     list->clear();
     const std::vector<int> members = GroupMembers(m_state, groupNode);
@@ -177,29 +168,37 @@ void MainForm::fillGroupStatusList(int groupNode)
         const int p = ProjectorOfNode(m_state, member);
         if (p < 1)
             continue;
-        const ProjectorInfo& projector = m_state.Projectors[p];
-        const bool gone = projector.Disconnected;
         auto* row = new QTreeWidgetItem(list);
         row->setData(ColumnName, Qt::UserRole, p);
-        row->setText(ColumnName, projector.ProjectorName);
-        row->setText(ColumnConnection, ListConnectionText(projector));
-        row->setText(ColumnMacAddress, projector.ConnectionKind == ConnectionSerial
-                                           ? QStringLiteral("-")
-                                           : projector.MACAddress);
-        const QString dash = QStringLiteral("-");
-        row->setText(ColumnPower, gone ? dash : PowerDisplayText(projector.PowerStatus));
-        row->setText(ColumnInput, gone ? dash : InputDisplayText(m_state, p));
-        row->setText(ColumnStatus,
-                     gone ? QStringLiteral("Disconnect") : ErrorDisplayText(projector.ErrorStatus));
-        row->setText(ColumnLampTime, gone ? dash : ListHours(projector.LampTime));
-        row->setText(ColumnFilterTime, gone ? dash : ListHours(projector.FilterTime));
+        fillGroupRow(row, p);
     }
     for (int member : members)
         m_controls.refreshSelection(member);
 }
 
-void MainForm::showProjectorStatus(int projector)
-{
+void MainForm::fillGroupRow(QTreeWidgetItem* row, int p) {
+    const ProjectorInfo& projector = m_state.Projectors[p];
+    const bool gone = projector.Disconnected;
+    row->setText(ColumnName, projector.ProjectorName);
+    row->setText(ColumnConnection, ListConnectionText(projector));
+    row->setText(ColumnMacAddress, projector.ConnectionKind == ConnectionSerial
+                                       ? QStringLiteral("-")
+                                       : projector.MACAddress);
+    const QString dash = QStringLiteral("-");
+    row->setText(ColumnPower, gone ? dash : PowerDisplayText(projector.PowerStatus));
+    row->setText(ColumnInput, gone ? dash : InputDisplayText(m_state, p));
+    row->setText(ColumnStatus,
+                 gone ? QStringLiteral("Disconnect") : ErrorDisplayText(projector.ErrorStatus));
+    row->setText(ColumnLampTime, gone ? dash : ListHours(projector.LampTime));
+    row->setText(ColumnFilterTime, gone ? dash : ListHours(projector.FilterTime));
+}
+
+void MainForm::showProjectorStatus(int projector) {
+    fillProjectorStatusLabels(projector);
+    m_controls.refreshSelection(NodeOfProjector(m_state, projector));
+}
+
+void MainForm::fillProjectorStatusLabels(int projector) {
     const ProjectorInfo& info = m_state.Projectors[projector];
     const QString dash = QStringLiteral("-");
     const bool gone = info.Disconnected;
@@ -209,11 +208,9 @@ void MainForm::showProjectorStatus(int projector)
                                                 : ErrorDisplayText(info.ErrorStatus));
     m_statusProjector.lampTime->setText(gone ? dash : HoursDisplayText(info.LampTime));
     m_statusProjector.filterTime->setText(gone ? dash : HoursDisplayText(info.FilterTime));
-    m_controls.refreshSelection(NodeOfProjector(m_state, projector));
 }
 
-void MainForm::fillModelDropDowns(int projector)
-{
+void MainForm::fillModelDropDowns(int projector) {
     const ControlsUpdatingScope updating(m_state);
     m_controlProjector.inputSource->clear();
     m_controlProjector.aspect->clear();
@@ -226,16 +223,15 @@ void MainForm::fillModelDropDowns(int projector)
         m_controlProjector.aspect->addItem(GetField(QStringLiteral(";"), model->Aspect[i], 2));
 }
 
-void MainForm::showProjectorControls(int projector)
-{
+void MainForm::showProjectorControls(int projector) {
     const ProjectorInfo& info = m_state.Projectors[projector];
     if (info.ModelName.isEmpty())
         return;
     {
         const ControlsUpdatingScope updating(m_state);
-        for (StatusItem item : {StatusItem::Power, StatusItem::Input, StatusItem::Aspect,
-                                StatusItem::Whisper, StatusItem::Blank, StatusItem::Mute,
-                                StatusItem::Mirror})
+        for (StatusItem item :
+             {StatusItem::Power, StatusItem::Input, StatusItem::Aspect, StatusItem::Whisper,
+              StatusItem::Blank, StatusItem::Mute, StatusItem::Mirror})
             setDropDown(projector, item);
         const std::array<std::pair<qint16, int>, 5> values = {{
             {info.Brightness, PictureValueOffset},
@@ -246,8 +242,8 @@ void MainForm::showProjectorControls(int projector)
         }};
         for (int i = 0; i < 5; ++i) {
             const auto [raw, offset] = values[i];
-            m_controlProjector.picture[i].value->setText(raw == 0 ? QString()
-                                                                  : PictureDisplayText(raw, offset));
+            m_controlProjector.picture[i].value->setText(
+                raw == 0 ? QString() : PictureDisplayText(raw, offset));
         }
     }
     m_controls.requeryControls(projector);

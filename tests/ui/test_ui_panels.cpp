@@ -2,13 +2,17 @@
 // the refresh interface, every control's commands, the layout and exit.
 #include "UiFixture.h"
 
+#include "comm/CommTestKit.h"
 #include "comm/CommandQueue.h"
+#include "comm/PingList.h"
 #include "core/ModelFile.h"
 
 #include "support/SimProcess.h"
 
 #include <QCloseEvent>
 #include <QTreeWidget>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -17,10 +21,9 @@ const QStringList RefreshSet = {"PowerGetCommand", "InputGetCommand", "ErrorStat
 
 // Enabled state of the ten commands in flag order, read from the main menu,
 // and checked against the pop-up and the toolbar on the way.
-QString Availability(UiFixture& f)
-{
-    const QStringList names = {"Add",       "AddGroup",  "AddProjector",  "Delete",
-                               "Edit",      "Refresh",   "PowerON",       "PowerOFF",
+QString Availability(UiFixture& f) {
+    const QStringList names = {"Add",           "AddGroup",    "AddProjector", "Delete",
+                               "Edit",          "Refresh",     "PowerON",      "PowerOFF",
                                "ScheduleStart", "ScheduleStop"};
     QString flags;
     for (int i = 0; i < names.size(); ++i) {
@@ -35,8 +38,7 @@ QString Availability(UiFixture& f)
 }
 
 // A frame as the simulator reports it: upper-case hex without blanks.
-QString Hex(const CommandFrame& frame)
-{
+QString Hex(const CommandFrame& frame) {
     return QString::fromLatin1(frame.toByteArray().toHex().toUpper());
 }
 
@@ -45,9 +47,8 @@ QString Hex(const CommandFrame& frame)
 class TestUiPanels : public QObject {
     Q_OBJECT
 
-private slots:
-    void availabilityInEveryView()
-    {
+  private slots:
+    void availabilityInEveryView() {
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
         UiFixture& f = *fixture;
         // Before anything is selected only the schedule can be started.
@@ -82,8 +83,7 @@ private slots:
         }
     }
 
-    void groupListAndQueries()
-    {
+    void groupListAndQueries() {
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
         UiFixture& f = *fixture;
         const int group = f.addGroupDirect("Hall");
@@ -150,7 +150,8 @@ private slots:
         QCOMPARE(f.queued(2), RefreshSet);
         f.messages.queueAnswer(MessageAnswer::No);
         f.action("menuPowerOFF")->trigger();
-        QCOMPARE(f.messages.lastText(), QString("Are you sure you want to turn off the projector?"));
+        QCOMPARE(f.messages.lastText(),
+                 QString("Are you sure you want to turn off the projector?"));
         QCOMPARE(f.queued(2), RefreshSet);
         f.messages.queueAnswer(MessageAnswer::Yes);
         f.action("menuPowerOFF")->trigger();
@@ -171,8 +172,7 @@ private slots:
                                            "PowerOffCommand"}));
     }
 
-    void projectorPanelsAndControls()
-    {
+    void projectorPanelsAndControls() {
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
         UiFixture& f = *fixture;
         const int node = f.addLanDirect(1, "P", "10.0.0.1");
@@ -276,7 +276,8 @@ private slots:
         f.quietEngine();
         f.messages.queueAnswer(MessageAnswer::No);
         f.child<QPushButton>("cmdLampTimeReset")->click();
-        QCOMPARE(f.messages.lastText(), QString("Are you sure that you want to reset the lamp time?"));
+        QCOMPARE(f.messages.lastText(),
+                 QString("Are you sure that you want to reset the lamp time?"));
         QVERIFY(f.queued(1).isEmpty());
 
         // Replies set drop-downs without sending anything back.
@@ -294,8 +295,7 @@ private slots:
         QVERIFY(!f.state.ControlsUpdating);
     }
 
-    void layoutClockAndExit()
-    {
+    void layoutClockAndExit() {
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
         UiFixture& f = *fixture;
         f.form->resize(100, 100);
@@ -309,14 +309,56 @@ private slots:
 
         f.messages.queueAnswer(MessageAnswer::No);
         QVERIFY(!f.form->close());
-        QCOMPARE(f.messages.lastText(), QString("Are you sure that you want to exit this program?"));
+        QCOMPARE(f.messages.lastText(),
+                 QString("Are you sure that you want to exit this program?"));
         QVERIFY(f.form->isVisible());
         f.messages.queueAnswer(MessageAnswer::Yes);
         QVERIFY(f.form->close());
     }
 
-    void followsTheSimulator()
-    {
+    // A failed ping of a member while its group is shown redraws that row
+    // from the record and queues nothing (a re-query would flush every
+    // member's commands in flight).
+    void failedPingRedrawsOnlyItsRow() {
+        auto fixture = std::make_unique<UiFixture>();
+        UiFixture& f = *fixture;
+        const int group = f.addGroupDirect("Hall");
+        f.addLanDirect(group, "One", "192.0.2.1");
+        f.addLanDirect(group, "Two", "192.0.2.2");
+        f.quietEngine();
+        for (int p : {1, 2}) {
+            f.state.Projectors[p].Disconnected = false;
+            f.state.Projectors[p].PowerStatus = 1;
+            f.state.Projectors[p].ErrorStatus = 0;
+        }
+        f.selectTab(0);
+        f.form->selectNode(group);
+        auto* list = f.child<QTreeWidget>("ListView1");
+        QCOMPARE(list->topLevelItemCount(), 2);
+        const QString power = list->topLevelItem(0)->text(ColumnPower);
+        QVERIFY(power != "-");
+        for (int p : {1, 2})
+            ResetProjectorQueue(f.state, p);
+
+        QTemporaryDir tools;
+        f.engine->setToolPrograms(MakePingScript(tools, "fail"), "ip", 5s);
+        AddToPingList(f.state, 1);
+        QTRY_COMPARE(list->topLevelItem(0)->text(ColumnStatus), QString("Disconnect"));
+        QCOMPARE(list->topLevelItem(0)->text(ColumnPower), QString("-"));
+        QCOMPARE(list->topLevelItem(1)->text(ColumnPower), power);
+        QCOMPARE(list->topLevelItem(1)->text(ColumnStatus), QString("Normal"));
+        QCOMPARE(f.queued(1), QStringList());
+        QCOMPARE(f.queued(2), QStringList());
+
+        // The same on a projector's own Status page.
+        f.form->selectNode(NodeOfProjector(f.state, 2));
+        ResetProjectorQueue(f.state, 2);
+        AddToPingList(f.state, 2);
+        QTRY_COMPARE(f.child<QLabel>("lblErrorStatus")->text(), QString("Disconnect"));
+        QCOMPARE(f.queued(2), QStringList());
+    }
+
+    void followsTheSimulator() {
         SimProcess sim({"--tcp", "1"});
         QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
