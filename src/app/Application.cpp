@@ -3,10 +3,12 @@
 #include "comm/CommEngine.h"
 #include "mail/AlertSender.h"
 #include "mail/MailSettingsForm.h"
+#include "mail/MailWorker.h"
 #include "schedule/SchedulePanel.h"
 #include "schedule/ScheduleRunner.h"
 #include "ui/MainForm.h"
 
+#include <QCoreApplication>
 #include <QLayout>
 
 Application::Application() : m_session(m_state) {}
@@ -56,12 +58,17 @@ void Application::wireSchedule()
     QObject::connect(runner, &ScheduleRunner::runningChanged, form, &MainForm::setScheduleRunning);
 }
 
-// The alert sender; the mail settings dialog opens from the "&Option" menu.
+// The alert sender and the mail settings dialog (from the "&Option" menu)
+// share the one mail thread. When the program ends, a mail under way gets a
+// short grace and every alert not mailed is logged.
 void Application::wireMail()
 {
-    m_alerts = std::make_unique<AlertSender>(m_state, m_norSend);
+    m_mailWorker = std::make_unique<MailWorker>();
+    m_alerts = std::make_unique<AlertSender>(m_state, *m_mailWorker);
     m_engine->setAlertStarter([this] { m_alerts->StartAlertSender(); });
     QObject::connect(m_mainForm.get(), &MainForm::mailSettingsRequested, m_mainForm.get(), [this] {
-        OpenMailSettings(m_mainForm.get(), m_state, m_session.store(), m_norSend, m_messages);
+        OpenMailSettings(m_mainForm.get(), m_state, m_session.store(), *m_mailWorker, m_messages);
     });
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, m_alerts.get(),
+                     [this] { m_alerts->shutdown(AlertSender::ShutdownGrace); });
 }

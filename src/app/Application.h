@@ -2,7 +2,6 @@
 
 #include "core/AppState.h"
 #include "core/Startup.h"
-#include "mail/NorSendLibrary.h"
 #include "ui/MessageService.h"
 
 #include <QStringList>
@@ -11,6 +10,7 @@
 
 class AlertSender;
 class CommEngine;
+class MailWorker;
 class MainForm;
 class ScheduleRunner;
 
@@ -34,7 +34,7 @@ private:
     AppState m_state;
     ProgramSession m_session;
     MessageService m_messages;
-    NorSendLibrary m_norSend;
+    std::unique_ptr<MailWorker> m_mailWorker;
     std::unique_ptr<CommEngine> m_engine;
     std::unique_ptr<ScheduleRunner> m_runner;
     std::unique_ptr<AlertSender> m_alerts;

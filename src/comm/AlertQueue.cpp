@@ -79,3 +79,19 @@ void RenumberAlertsAfterDelete(AppState& state, int deleted)
     for (const QString& text : kept)
         EnqueueAlertMessage(state, text);
 }
+
+QString AlertTextForProjector(const QString& text, int projector)
+{
+    const int first = int(text.indexOf(QLatin1Char(';')));
+    const int second = int(text.indexOf(QLatin1Char(';'), first + 1));
+    return text.left(first + 1) + QString::number(projector) +
+           (second < 0 ? QString() : text.mid(second));
+}
+
+bool RemoveOldestAlertIf(AppState& state, const QString& text)
+{
+    if (IsAlertQueueEmpty(state) || PeekAlertMessage(state) != text)
+        return false;
+    AdvanceAlertQueue(state);
+    return true;
+}

@@ -20,3 +20,10 @@ int AlertQueueLength(const AppState& state);
 // After projector `deleted` was removed: its alerts are dropped and alerts of
 // higher projector indices follow their projector down by one.
 void RenumberAlertsAfterDelete(AppState& state, int deleted);
+
+// An alert text whose projector index has become `projector`, written the way
+// RenumberAlertsAfterDelete writes it.
+QString AlertTextForProjector(const QString& text, int projector);
+// Drops the oldest alert if it reads exactly `text` (an alert that was being
+// mailed while the queue could change); false, and nothing dropped, otherwise.
+bool RemoveOldestAlertIf(AppState& state, const QString& text);

@@ -2,40 +2,45 @@
 
 #include "comm/AlertQueue.h"
 #include "core/AppState.h"
+#include "core/Fleet.h"
 #include "log/CommLogs.h"
 #include "mail/AlertMail.h"
 #include "mail/MailLogging.h"
-#include "mail/NorSendLibrary.h"
+
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcMail, "norvik.mail")
 
 namespace {
 
-qint64 minuteOf(const QDateTime& moment)
-{
+const QString NotSentAtEnd = QStringLiteral(",Mail Not Sent (program ended)");
+
+qint64 minuteOf(const QDateTime& moment) {
     const qint64 seconds = moment.toSecsSinceEpoch();
     return seconds >= 0 ? seconds / 60 : (seconds - 59) / 60;
 }
 
-} // namespace
-
-AlertSender::AlertSender(AppState& state, NorSendLibrary& library, QObject* parent)
-    : QObject(parent), m_state(state), m_library(library)
-{
-    m_mailSendTimer.setInterval(SendInterval);
-    connect(&m_mailSendTimer, &QTimer::timeout, this, &AlertSender::RunSendPass);
+bool namesProjector(const AppState& state, int projector) {
+    return projector >= 1 && projector <= state.ProjectorCount;
 }
 
-void AlertSender::StartAlertSender()
-{
-    if (m_mailSendTimer.isActive() || m_mailSending)
+} // namespace
+
+AlertSender::AlertSender(AppState& state, MailWorker& worker, QObject* parent)
+    : QObject(parent), m_state(state), m_worker(worker) {
+    m_mailSendTimer.setInterval(SendInterval);
+    connect(&m_mailSendTimer, &QTimer::timeout, this, &AlertSender::RunSendPass);
+    connect(&m_worker, &MailWorker::sent, this, &AlertSender::mailSent);
+}
+
+void AlertSender::StartAlertSender() {
+    if (m_ended || m_mailSendTimer.isActive() || m_mailSending)
         return;
     m_mailRetryCount = 0;
     m_mailSendTimer.start();
 }
 
-bool AlertSender::retryWaitOver()
-{
+bool AlertSender::retryWaitOver() {
     const QDateTime now = m_state.clock.now();
     const qint64 boundaries = minuteOf(now) - minuteOf(m_lastMailFailure);
     if (boundaries < 0) {
@@ -47,34 +52,29 @@ bool AlertSender::retryWaitOver()
     return boundaries >= RetryWaitMinutes;
 }
 
-void AlertSender::RunSendPass()
-{
+void AlertSender::RunSendPass() {
+    if (m_ended || m_mailSending)
+        return;
     if (m_mailRetryCount != 0 && !retryWaitOver())
         return;
     m_mailSendTimer.stop();
     m_mailSending = true;
-
-    const QString recipients = BuildRecipientList(m_state.Mail);
-    if (recipients.isEmpty()) {
-        WriteCommLog(m_state, QStringLiteral("MailSend Error!!:An address isn't specified."));
-        m_mailRetryCount = 0;
-        m_mailSending = false;
-        return;
-    }
-    if (IsAlertQueueEmpty(m_state)) {
-        m_mailRetryCount = 0;
-        m_mailSending = false;
-        return;
-    }
-    finishPass(sendQueuedAlerts(recipients));
+    sendNextAlert();
 }
 
-bool AlertSender::sendQueuedAlerts(const QString& recipients)
-{
+void AlertSender::sendNextAlert() {
+    // The settings are read for every alert, so a change made while a mail
+    // was under way applies from the next one.
     const MailSettings& mail = m_state.Mail;
+    const QString recipients = BuildRecipientList(mail);
+    if (recipients.isEmpty()) {
+        noRecipients();
+        return;
+    }
     while (!IsAlertQueueEmpty(m_state)) {
-        const AlertText alert = ParseAlertText(PeekAlertMessage(m_state));
-        if (alert.projector < 1 || alert.projector > m_state.ProjectorCount) {
+        const QString text = PeekAlertMessage(m_state);
+        const AlertText alert = ParseAlertText(text);
+        if (!namesProjector(m_state, alert.projector)) {
             // Alerts follow their projector when projectors are deleted, so
             // this one names no projector at all; it cannot be mailed.
             qCWarning(lcMail) << "alert for unknown projector dropped:" << alert.projector;
@@ -82,22 +82,60 @@ bool AlertSender::sendQueuedAlerts(const QString& recipients)
             continue;
         }
         const ProjectorInfo& projector = m_state.Projectors[alert.projector];
-        WriteMailLog(m_state, AlertMailLogLine(projector, alert));
-        const qint32 result =
-            m_library.SendMail(mail.SMTPServer, recipients, mail.FromAddress, mail.Subject,
-                               AlertMailBody(projector, alert), mail.FilePath);
-        if (result == 0) {
-            WriteMailLog(m_state, QStringLiteral("Mail Send Error!!"));
-            return false;
-        }
-        WriteMailLog(m_state, QStringLiteral("Mail Send Success"));
-        AdvanceAlertQueue(m_state);
+        const QString logLine = AlertMailLogLine(projector, alert);
+        WriteMailLog(m_state, logLine);
+        const MailWorker::Ticket ticket =
+            m_worker.send({mail.SMTPServer, recipients, mail.FromAddress, mail.Subject,
+                           AlertMailBody(projector, alert), mail.FilePath});
+        const int node = NodeOfProjector(m_state, alert.projector);
+        m_underWay = MailUnderWay{ticket, text, alert.projector,
+                                  node > 0 ? Node(m_state, node).KeyName : QString(), logLine};
+        return;
     }
+    finishPass(true);
+}
+
+void AlertSender::mailSent(MailWorker::Ticket ticket, qint32 result) {
+    if (!m_underWay || m_underWay->ticket != ticket)
+        return; // another user's mail, or one given up at the end
+    const MailUnderWay mail = *std::exchange(m_underWay, std::nullopt);
+    if (!recordOutcome(mail, result))
+        finishPass(false);
+    else if (IsAlertQueueEmpty(m_state))
+        finishPass(true);
+    else
+        sendNextAlert();
+}
+
+bool AlertSender::recordOutcome(const MailUnderWay& mail, qint32 result) {
+    if (result == 0) {
+        WriteMailLog(m_state, QStringLiteral("Mail Send Error!!"));
+        return false;
+    }
+    WriteMailLog(m_state, QStringLiteral("Mail Send Success"));
+    const std::optional<QString> text = queuedText(mail);
+    if (text && !RemoveOldestAlertIf(m_state, *text))
+        qCWarning(lcMail) << "mailed alert no longer first in the queue:" << *text;
     return true;
 }
 
-void AlertSender::finishPass(bool succeeded)
-{
+std::optional<QString> AlertSender::queuedText(const MailUnderWay& mail) const {
+    if (mail.projectorKey.isEmpty())
+        return mail.text; // a projector outside the tree cannot be deleted
+    const qint16 projector = ProjectorOfNode(m_state, NodeIndexOfKey(m_state, mail.projectorKey));
+    if (projector < 1)
+        return std::nullopt;
+    return projector == mail.projector ? mail.text : AlertTextForProjector(mail.text, projector);
+}
+
+void AlertSender::noRecipients() {
+    WriteCommLog(m_state, QStringLiteral("MailSend Error!!:An address isn't specified."));
+    m_mailRetryCount = 0;
+    m_mailSending = false;
+    emit passFinished();
+}
+
+void AlertSender::finishPass(bool succeeded) {
     if (succeeded || m_mailRetryCount >= MaxRetries) {
         m_mailRetryCount = 0;
     } else {
@@ -106,4 +144,38 @@ void AlertSender::finishPass(bool succeeded)
         m_mailSendTimer.start();
     }
     m_mailSending = false;
+    emit passFinished();
+}
+
+void AlertSender::shutdown(std::chrono::milliseconds grace) {
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_mailSendTimer.stop();
+    if (m_underWay) {
+        const MailUnderWay mail = *std::exchange(m_underWay, std::nullopt);
+        if (const std::optional<qint32> result = m_worker.waitFor(mail.ticket, grace)) {
+            recordOutcome(mail, *result);
+        } else {
+            WriteMailLog(m_state, mail.logLine + NotSentAtEnd);
+            if (const std::optional<QString> text = queuedText(mail))
+                RemoveOldestAlertIf(m_state, *text);
+        }
+    }
+    logUnsentAlerts();
+    m_mailRetryCount = 0;
+    if (std::exchange(m_mailSending, false))
+        emit passFinished();
+}
+
+void AlertSender::logUnsentAlerts() {
+    const ProjectorInfo unknown;
+    while (!IsAlertQueueEmpty(m_state)) {
+        const AlertText alert = ParseAlertText(PeekAlertMessage(m_state));
+        const ProjectorInfo& projector = namesProjector(m_state, alert.projector)
+                                             ? m_state.Projectors[alert.projector]
+                                             : unknown;
+        WriteMailLog(m_state, AlertMailLogLine(projector, alert) + NotSentAtEnd);
+        AdvanceAlertQueue(m_state);
+    }
 }

@@ -1,48 +1,84 @@
 #pragma once
 
+#include "mail/MailWorker.h"
+
 #include <QDateTime>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include <chrono>
+#include <optional>
 
 struct AppState;
-class NorSendLibrary;
 
 // Mails the queued alert texts one by one. StartAlertSender() is called after
-// each new alert; MailSendTimer then runs send passes every second until the
-// queue is empty, a failed mail is retried 4 to 5 minutes later (three
-// retries at most), and after that the sender rests until the next alert.
+// each new alert; MailSendTimer then starts a send pass, which hands the
+// queued alerts to the mail thread one after another while the event loop
+// runs on. A failed mail is retried 4 to 5 minutes later (three retries at
+// most), and after that the sender rests until the next alert.
 class AlertSender : public QObject {
     Q_OBJECT
 
-public:
+  public:
     static constexpr std::chrono::milliseconds SendInterval{1000};
     static constexpr int RetryWaitMinutes = 5; // minute boundaries, so 4 to 5 minutes
     static constexpr int MaxRetries = 3;
+    // How long the end of the program waits for a mail under way.
+    static constexpr std::chrono::milliseconds ShutdownGrace{2000};
 
-    AlertSender(AppState& state, NorSendLibrary& library, QObject* parent = nullptr);
+    AlertSender(AppState& state, MailWorker& worker, QObject* parent = nullptr);
 
     // Starts MailSendTimer unless a pass runs or a retry is pending.
     void StartAlertSender();
-    // One tick of MailSendTimer.
+    // One tick of MailSendTimer: starts a pass, which goes on after this
+    // returns and ends with passFinished().
     void RunSendPass();
+    // The end of the program: no more mails. A mail under way gets at most
+    // `grace` to come back; then every alert not mailed, that one included,
+    // is written to the mail log as not sent and the queue is emptied.
+    void shutdown(std::chrono::milliseconds grace);
 
     bool mailSending() const { return m_mailSending; }
     qint16 mailRetryCount() const { return m_mailRetryCount; }
     QDateTime lastMailFailure() const { return m_lastMailFailure; }
     bool isTimerActive() const { return m_mailSendTimer.isActive(); }
 
-private:
+  signals:
+    // A pass has ended (MailSending is false again).
+    void passFinished();
+
+  private:
+    // The alert whose mail is with the mail thread, held by identity: its
+    // text and projector as they were when the mail began, and the tree key
+    // of that projector, which survives the renumbering of a deletion.
+    struct MailUnderWay {
+        MailWorker::Ticket ticket = 0;
+        QString text;
+        int projector = 0;
+        QString projectorKey;
+        QString logLine;
+    };
+
     bool retryWaitOver();
-    // Mails queued alerts until the queue is empty (true) or a mail fails.
-    bool sendQueuedAlerts(const QString& recipients);
+    // Hands the oldest alert to the mail thread, or ends the pass.
+    void sendNextAlert();
+    void mailSent(MailWorker::Ticket ticket, qint32 result);
+    // Logs the outcome; a mailed alert leaves the queue. True when sent.
+    bool recordOutcome(const MailUnderWay& mail, qint32 result);
+    // The alert's text as the queue holds it now; nothing when its projector,
+    // and with it the alert, was deleted meanwhile.
+    std::optional<QString> queuedText(const MailUnderWay& mail) const;
+    void noRecipients();
     void finishPass(bool succeeded);
+    void logUnsentAlerts();
 
     AppState& m_state;
-    NorSendLibrary& m_library;
+    MailWorker& m_worker;
     QTimer m_mailSendTimer;
     bool m_mailSending = false;
     qint16 m_mailRetryCount = 0;
     QDateTime m_lastMailFailure;
+    std::optional<MailUnderWay> m_underWay;
+    bool m_ended = false;
 };

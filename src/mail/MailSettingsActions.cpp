@@ -8,34 +8,25 @@
 #include "mail/MailAddressForm.h"
 #include "mail/MailErrorKinds.h"
 #include "mail/MessageForm.h"
-#include "mail/NorSendLibrary.h"
 #include "ui/MessageService.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTreeWidget>
+
+#include <utility>
 
 namespace {
 
 constexpr int MaxAddresses = 10;
 constexpr qint32 MaxHours = 32767;
 
-// Wait cursor while the blocking test send runs.
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
 } // namespace
 
-void MailSettingsForm::addAddress()
-{
+void MailSettingsForm::addAddress() {
     if (m_addresses->topLevelItemCount() >= MaxAddresses) {
         m_messages.show(this, MessageKind::Information,
                         QStringLiteral("It can not register any further."));
@@ -58,8 +49,7 @@ void MailSettingsForm::addAddress()
     form->open();
 }
 
-void MailSettingsForm::editAddress()
-{
+void MailSettingsForm::editAddress() {
     const QList<QTreeWidgetItem*> selected = m_addresses->selectedItems();
     if (selected.isEmpty())
         return;
@@ -77,24 +67,21 @@ void MailSettingsForm::editAddress()
     form->open();
 }
 
-void MailSettingsForm::deleteAddress()
-{
+void MailSettingsForm::deleteAddress() {
     for (QTreeWidgetItem* item : m_addresses->selectedItems())
         delete item;
     m_addresses->clearSelection();
     updateEditDelete();
 }
 
-void MailSettingsForm::openMessageForm(std::size_t kindIndex)
-{
+void MailSettingsForm::openMessageForm(std::size_t kindIndex) {
     auto* form = new MessageForm(m_state, m_store, MailErrorKinds[kindIndex], this);
     form->setAttribute(Qt::WA_DeleteOnClose);
     place(form);
     form->open();
 }
 
-void MailSettingsForm::browse()
-{
+void MailSettingsForm::browse() {
     const QFileInfo current(m_filePath->text());
     auto* dialog = new QFileDialog(this, QStringLiteral("Attach File"),
                                    current.exists() ? current.absolutePath() : QString(),
@@ -107,23 +94,38 @@ void MailSettingsForm::browse()
     dialog->open();
 }
 
-void MailSettingsForm::sendTestMail()
-{
-    qint32 result = 0;
-    {
-        const BusyCursor busy;
-        result = m_library.SendMail(m_server->text(), BuildRecipientList(recipientRows()),
-                                    m_from->text(), m_subject->text(), TestMailBody,
-                                    m_filePath->text());
-    }
+void MailSettingsForm::sendTestMail() {
+    if (m_testMail)
+        return;
+    m_testMail =
+        m_mailWorker.send({m_server->text(), BuildRecipientList(recipientRows()), m_from->text(),
+                           m_subject->text(), TestMailBody, m_filePath->text()});
+    showTestMailUnderWay(true);
+}
+
+void MailSettingsForm::testMailSent(MailWorker::Ticket ticket, qint32 result) {
+    if (m_testMail != ticket)
+        return;
+    m_testMail.reset();
+    showTestMailUnderWay(false);
     if (result == 0)
         m_messages.show(this, MessageKind::Critical, QStringLiteral("Mail Send Error!!"));
     else
         m_messages.show(this, MessageKind::Information, QStringLiteral("Mail Send Success."));
 }
 
-std::optional<qint16> MailSettingsForm::readHours(QLineEdit* field, const QString& name)
-{
+// The test mail may wait behind an alert mail and then take as long as the
+// server does; meanwhile the button says so and cannot start a second one.
+void MailSettingsForm::showTestMailUnderWay(bool underWay) {
+    m_sendTest->setEnabled(!underWay);
+    m_sendTest->setText(underWay ? QStringLiteral("Sending...") : QStringLiteral("Mail Send Test"));
+    if (underWay)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
+}
+
+std::optional<qint16> MailSettingsForm::readHours(QLineEdit* field, const QString& name) {
     bool ok = false;
     const int value = field->text().trimmed().toInt(&ok, 10);
     if (ok && value >= 0 && value <= MaxHours)
@@ -136,8 +138,7 @@ std::optional<qint16> MailSettingsForm::readHours(QLineEdit* field, const QStrin
     return std::nullopt;
 }
 
-void MailSettingsForm::accept()
-{
+void MailSettingsForm::accept() {
     const auto lampHours = readHours(m_lampTime, QStringLiteral("lamp"));
     if (!lampHours)
         return;
@@ -160,8 +161,8 @@ void MailSettingsForm::accept()
     mail.FilePath = m_filePath->text();
     const std::vector<RecipientRow> rows = recipientRows();
     for (int i = 1; i <= MaxAddresses; ++i) {
-        mail.SendAddress[i] = i <= int(rows.size()) ? SendAddressEntry(rows[std::size_t(i - 1)])
-                                                    : QString();
+        mail.SendAddress[i] =
+            i <= int(rows.size()) ? SendAddressEntry(rows[std::size_t(i - 1)]) : QString();
     }
     if (!m_store.saveMailSettings(mail)) {
         m_messages.show(this, MessageKind::Critical,
@@ -170,4 +171,11 @@ void MailSettingsForm::accept()
                             .arg(m_store.filePath()));
     }
     QDialog::accept();
+}
+
+void MailSettingsForm::done(int result) {
+    // A test mail still under way is not reported once the dialog is closed.
+    if (std::exchange(m_testMail, std::nullopt))
+        showTestMailUnderWay(false);
+    QDialog::done(result);
 }

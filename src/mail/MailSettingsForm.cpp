@@ -18,39 +18,30 @@
 
 namespace {
 
-template <typename T> T* named(T* widget, const QString& name)
-{
+template <typename T> T* named(T* widget, const QString& name) {
     widget->setObjectName(name);
     return widget;
 }
 
-QCheckBox* checkBox(const QString& caption, const QString& name, QWidget* parent)
-{
+QCheckBox* checkBox(const QString& caption, const QString& name, QWidget* parent) {
     return named(new QCheckBox(caption, parent), name);
 }
 
-QPushButton* button(const QString& caption, const QString& name, QWidget* parent)
-{
+QPushButton* button(const QString& caption, const QString& name, QWidget* parent) {
     return named(new QPushButton(caption, parent), name);
 }
 
-QLineEdit* lineEdit(const QString& name, QWidget* parent)
-{
+QLineEdit* lineEdit(const QString& name, QWidget* parent) {
     return named(new QLineEdit(parent), name);
 }
 
 } // namespace
 
 MailSettingsForm::MailSettingsForm(AppState& state, const SettingsStore& store,
-                                   NorSendLibrary& library, MessageService& messages,
+                                   MailWorker& mailWorker, MessageService& messages,
                                    QWidget* mainWindow)
-    : QDialog(mainWindow),
-      m_state(state),
-      m_store(store),
-      m_library(library),
-      m_messages(messages),
-      m_mainWindow(mainWindow)
-{
+    : QDialog(mainWindow), m_state(state), m_store(store), m_mailWorker(mailWorker),
+      m_messages(messages), m_mainWindow(mainWindow) {
     setObjectName(QStringLiteral("MailSettingsForm"));
     setWindowTitle(QStringLiteral("Mail Settings"));
     auto* tabs = named(new QTabWidget(this), QStringLiteral("tabMailSettings"));
@@ -75,8 +66,7 @@ MailSettingsForm::MailSettingsForm(AppState& state, const SettingsStore& store,
     connectRules();
 }
 
-QWidget* MailSettingsForm::buildConditionsTab()
-{
+QWidget* MailSettingsForm::buildConditionsTab() {
     auto* page = new QWidget(this);
     m_sendMail = checkBox(QStringLiteral("Send Mail"), QStringLiteral("chkSendMail"), page);
     m_lampAlarm = checkBox(QStringLiteral("LampTime Alarm"), QStringLiteral("chkLampAlarm"), page);
@@ -94,9 +84,8 @@ QWidget* MailSettingsForm::buildConditionsTab()
         const MailErrorKind& kind = MailErrorKinds[i];
         const QString role = QLatin1String(kind.role);
         m_kindBoxes[i] = checkBox(QLatin1String(kind.caption), QStringLiteral("chk") + role, frame);
-        m_kindButtons[i] =
-            button(QStringLiteral("..."), QStringLiteral("cmd") + role + QStringLiteral("Message"),
-                   frame);
+        m_kindButtons[i] = button(QStringLiteral("..."),
+                                  QStringLiteral("cmd") + role + QStringLiteral("Message"), frame);
         m_kindButtons[i]->setMaximumWidth(32);
         connect(m_kindButtons[i], &QPushButton::clicked, this, [this, i] { openMessageForm(i); });
         const int row = int(i % 5);
@@ -119,8 +108,7 @@ QWidget* MailSettingsForm::buildConditionsTab()
     return page;
 }
 
-QWidget* MailSettingsForm::buildSettingsTab()
-{
+QWidget* MailSettingsForm::buildSettingsTab() {
     auto* page = new QWidget(this);
     m_server = lineEdit(QStringLiteral("txtSMTPServer"), page);
     m_from = lineEdit(QStringLiteral("txtFromAddress"), page);
@@ -137,7 +125,7 @@ QWidget* MailSettingsForm::buildSettingsTab()
     m_subject = lineEdit(QStringLiteral("txtSubject"), page);
     m_filePath = lineEdit(QStringLiteral("txtFilePath"), page);
     auto* browse = button(QStringLiteral("&Browse..."), QStringLiteral("cmdBrowse"), page);
-    auto* test = button(QStringLiteral("Mail Send Test"), QStringLiteral("cmdSendTest"), page);
+    m_sendTest = button(QStringLiteral("Mail Send Test"), QStringLiteral("cmdSendTest"), page);
 
     connect(m_add, &QPushButton::clicked, this, &MailSettingsForm::addAddress);
     connect(m_edit, &QPushButton::clicked, this, &MailSettingsForm::editAddress);
@@ -145,7 +133,8 @@ QWidget* MailSettingsForm::buildSettingsTab()
     connect(m_addresses, &QTreeWidget::itemSelectionChanged, this,
             &MailSettingsForm::updateEditDelete);
     connect(browse, &QPushButton::clicked, this, &MailSettingsForm::browse);
-    connect(test, &QPushButton::clicked, this, &MailSettingsForm::sendTestMail);
+    connect(m_sendTest, &QPushButton::clicked, this, &MailSettingsForm::sendTestMail);
+    connect(&m_mailWorker, &MailWorker::sent, this, &MailSettingsForm::testMailSent);
 
     auto* listButtons = new QVBoxLayout;
     listButtons->addWidget(m_add);
@@ -165,12 +154,11 @@ QWidget* MailSettingsForm::buildSettingsTab()
     grid->addWidget(new QLabel(QStringLiteral("Attach File"), page), 4, 0);
     grid->addWidget(m_filePath, 4, 1);
     grid->addWidget(browse, 4, 2);
-    grid->addWidget(test, 5, 2);
+    grid->addWidget(m_sendTest, 5, 2);
     return page;
 }
 
-void MailSettingsForm::fill()
-{
+void MailSettingsForm::fill() {
     const MailSettings& mail = m_state.Mail;
     m_sendMail->setChecked(mail.MailSend);
     m_lampAlarm->setChecked(mail.LampAlarmSend);
@@ -203,16 +191,14 @@ void MailSettingsForm::fill()
     updateEditDelete();
 }
 
-void MailSettingsForm::connectRules()
-{
+void MailSettingsForm::connectRules() {
     connect(m_sendMail, &QCheckBox::toggled, this, &MailSettingsForm::applySendMail);
     connect(m_errorAlarm, &QCheckBox::toggled, this, &MailSettingsForm::applyErrorAlarm);
     connect(m_lampAlarm, &QCheckBox::toggled, m_lampTime, &QLineEdit::setEnabled);
     connect(m_filterAlarm, &QCheckBox::toggled, m_filterTime, &QLineEdit::setEnabled);
 }
 
-void MailSettingsForm::applySendMail()
-{
+void MailSettingsForm::applySendMail() {
     const bool on = m_sendMail->isChecked();
     // Ticking enables both hour fields whatever their alarm boxes say.
     for (QWidget* w : std::initializer_list<QWidget*>{m_lampAlarm, m_lampTime, m_filterAlarm,
@@ -221,8 +207,7 @@ void MailSettingsForm::applySendMail()
     applyErrorAlarm();
 }
 
-void MailSettingsForm::applyErrorAlarm()
-{
+void MailSettingsForm::applyErrorAlarm() {
     const bool on = m_sendMail->isChecked() && m_errorAlarm->isChecked();
     for (std::size_t i = 0; i < MailErrorKinds.size(); ++i) {
         m_kindBoxes[i]->setEnabled(on);
@@ -230,15 +215,13 @@ void MailSettingsForm::applyErrorAlarm()
     }
 }
 
-void MailSettingsForm::updateEditDelete()
-{
+void MailSettingsForm::updateEditDelete() {
     const bool selected = !m_addresses->selectedItems().isEmpty();
     m_edit->setEnabled(selected);
     m_delete->setEnabled(selected);
 }
 
-std::vector<RecipientRow> MailSettingsForm::recipientRows() const
-{
+std::vector<RecipientRow> MailSettingsForm::recipientRows() const {
     std::vector<RecipientRow> rows;
     for (int i = 0; i < m_addresses->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = m_addresses->topLevelItem(i);
@@ -247,21 +230,21 @@ std::vector<RecipientRow> MailSettingsForm::recipientRows() const
     return rows;
 }
 
-void MailSettingsForm::appendRow(const RecipientRow& row)
-{
+void MailSettingsForm::appendRow(const RecipientRow& row) {
     auto* item = new QTreeWidgetItem(m_addresses, {row.address, row.kind});
     m_addresses->addTopLevelItem(item);
 }
 
-void MailSettingsForm::place(QDialog* dialog)
-{
+void MailSettingsForm::place(QDialog* dialog) {
     CenterOnMainWindow(dialog, m_mainWindow ? m_mainWindow : this);
 }
 
-void OpenMailSettings(QWidget* mainWindow, AppState& state, const SettingsStore& store,
-                      NorSendLibrary& library, MessageService& messages)
-{
-    MailSettingsForm form(state, store, library, messages, mainWindow);
-    CenterOnMainWindow(&form, mainWindow);
-    form.exec();
+MailSettingsForm* OpenMailSettings(QWidget* mainWindow, AppState& state, const SettingsStore& store,
+                                   MailWorker& mailWorker, MessageService& messages) {
+    auto* form = new MailSettingsForm(state, store, mailWorker, messages, mainWindow);
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    form->setWindowModality(Qt::ApplicationModal);
+    CenterOnMainWindow(form, mainWindow);
+    form->show();
+    return form;
 }

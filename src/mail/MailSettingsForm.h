@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/AlertMail.h"
+#include "mail/MailWorker.h"
 
 #include <QDialog>
 
@@ -10,7 +11,6 @@
 
 struct AppState;
 class MessageService;
-class NorSendLibrary;
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
@@ -20,18 +20,20 @@ class SettingsStore;
 // "Mail Settings": the alert switches and hour thresholds ("Conditions") and
 // the server, sender, recipients, subject and attachment ("Settings"). The
 // controls hold their own copy of the values until "OK", which writes them
-// to the state and the settings store. Sub-dialogs open window-modal.
+// to the state and the settings store. Sub-dialogs open window-modal. The
+// test mail goes through the mail thread: the dialog stays usable meanwhile,
+// and closing it discards the result.
 class MailSettingsForm : public QDialog {
     Q_OBJECT
 
-public:
-    MailSettingsForm(AppState& state, const SettingsStore& store, NorSendLibrary& library,
+  public:
+    MailSettingsForm(AppState& state, const SettingsStore& store, MailWorker& mailWorker,
                      MessageService& messages, QWidget* mainWindow = nullptr);
 
     // The address list as shown, in list order.
     std::vector<RecipientRow> recipientRows() const;
 
-private:
+  private:
     QWidget* buildConditionsTab();
     QWidget* buildSettingsTab();
     void fill();
@@ -48,15 +50,18 @@ private:
     void openMessageForm(std::size_t kindIndex);
     void browse();
     void sendTestMail();
+    void testMailSent(MailWorker::Ticket ticket, qint32 result);
+    void showTestMailUnderWay(bool underWay);
     // The hour field as a number 0..32767, or a message and nothing.
     std::optional<qint16> readHours(QLineEdit* field, const QString& name);
     void accept() override;
+    void done(int result) override;
 
     void place(QDialog* dialog);
 
     AppState& m_state;
     const SettingsStore& m_store;
-    NorSendLibrary& m_library;
+    MailWorker& m_mailWorker;
     MessageService& m_messages;
     QWidget* m_mainWindow;
 
@@ -77,9 +82,12 @@ private:
     QPushButton* m_delete = nullptr;
     QLineEdit* m_subject = nullptr;
     QLineEdit* m_filePath = nullptr;
+    QPushButton* m_sendTest = nullptr;
+    std::optional<MailWorker::Ticket> m_testMail;
 };
 
 // Opens "Mail Settings" modally, centred on the main window (the menu entry
-// "&Mail Settings...").
-void OpenMailSettings(QWidget* mainWindow, AppState& state, const SettingsStore& store,
-                      NorSendLibrary& library, MessageService& messages);
+// "&Mail Settings..."), and returns at once; the dialog deletes itself when
+// it closes.
+MailSettingsForm* OpenMailSettings(QWidget* mainWindow, AppState& state, const SettingsStore& store,
+                                   MailWorker& mailWorker, MessageService& messages);

@@ -1,26 +1,37 @@
 // The alert sender against a real SMTP server, with the test clock.
 
 #include "mail/MailTestState.h"
+#include "mail/SmtpGate.h"
 #include "mail/SmtpSink.h"
 
 #include "comm/AlertQueue.h"
 #include "core/Fleet.h"
 #include "mail/AlertSender.h"
-#include "mail/NorSendLibrary.h"
+#include "mail/MailWorker.h"
 
 #include <QtTest>
+
+using namespace std::chrono_literals;
 
 namespace {
 
 const QString Success = QStringLiteral("Mail Send Success");
 const QString Failure = QStringLiteral("Mail Send Error!!");
 
-QString unixLines(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
+QString unixLines(QString text) {
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
 
-void setRecipients(MailSettings& mail, const QStringList& entries)
-{
+void setRecipients(MailSettings& mail, const QStringList& entries) {
     for (int i = 1; i <= 10; ++i)
         mail.SendAddress[i] = i <= entries.size() ? entries[i - 1] : QString();
+}
+
+// One tick of MailSendTimer and the wait for the pass it may start: its
+// mails go out on the mail thread while the event loop runs.
+[[nodiscard]] bool runPass(AlertSender& sender) {
+    sender.RunSendPass();
+    return QTest::qWaitFor([&] { return !sender.mailSending(); }, 40000);
 }
 
 } // namespace
@@ -28,17 +39,19 @@ void setRecipients(MailSettings& mail, const QStringList& entries)
 class TestAlertSender : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void oneAlertGivesOneMail();
     void refusingServerIsRetriedThreeTimesThenRests();
     void missingAddressKeepsTheAlerts();
     void missingLibraryIsAFailedSend();
     void headerInjectionIsAFailedSend();
     void alertsFollowTheirProjectorAfterDeletion();
+    void silentServerLeavesTheEventLoopRunning();
+    void resultAppliesToTheAlertThatWasMailed();
+    void shutdownLogsEveryAlertNotMailed();
 };
 
-void TestAlertSender::oneAlertGivesOneMail()
-{
+void TestAlertSender::oneAlertGivesOneMail() {
     SmtpSink sink;
     QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
     MailTestState t;
@@ -47,10 +60,11 @@ void TestAlertSender::oneAlertGivesOneMail()
     state.Mail.Subject = QStringLiteral("Störung – Projektor");
     setRecipients(state.Mail, {"a@example.com;TO", "b@example.com;TO", "c@example.com;CC",
                                "d@example.com;BCC"});
-    NorSendLibrary library; // found beside the test program, like beside Norvik3
-    AlertSender sender(state, library);
+    MailWorker worker; // finds libnorsend beside the test program, like beside Norvik3
+    AlertSender sender(state, worker);
 
-    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("2026/12/08 10:00;1;Lamp isn't OK; call Bob")));
+    QVERIFY(
+        EnqueueAlertMessage(state, QStringLiteral("2026/12/08 10:00;1;Lamp isn't OK; call Bob")));
     sender.StartAlertSender();
     QVERIFY(sender.isTimerActive());
     QTRY_VERIFY_WITH_TIMEOUT(!sender.isTimerActive() && !sender.mailSending(), 30000);
@@ -66,10 +80,9 @@ void TestAlertSender::oneAlertGivesOneMail()
     QVERIFY(mail.rcptTos.contains(QStringLiteral("d@example.com")));
     QCOMPARE(mail.header("Subject"), QStringList{state.Mail.Subject});
     QCOMPARE(mail.mailFrom, QStringLiteral("norvik@example.com"));
-    QCOMPARE(t.mailLog(),
-             QStringList({"Time:2026/12/08 10:00,Projector Name:Hall A,Model:VX-100,"
-                          "Connection:COM1,Message:Lamp isn't OK; call Bob",
-                          Success}));
+    QCOMPARE(t.mailLog(), QStringList({"Time:2026/12/08 10:00,Projector Name:Hall A,Model:VX-100,"
+                                       "Connection:COM1,Message:Lamp isn't OK; call Bob",
+                                       Success}));
     QVERIFY(IsAlertQueueEmpty(state));
     QCOMPARE(sender.mailRetryCount(), qint16(0));
 
@@ -82,9 +95,10 @@ void TestAlertSender::oneAlertGivesOneMail()
     attachment.close();
     state.Mail.FilePath = attachment.fileName();
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("2026/12/08 10:01;2;Disconnect")));
-    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("2026/12/08 10:02;1;FilterTime Alarm (2000h)")));
+    QVERIFY(
+        EnqueueAlertMessage(state, QStringLiteral("2026/12/08 10:02;1;FilterTime Alarm (2000h)")));
     sender.StartAlertSender();
-    sender.RunSendPass();
+    QVERIFY(runPass(sender));
     QVERIFY(sink.waitForMails(3));
     const auto mails = sink.mails();
     QVERIFY(mails[1].text.contains(QStringLiteral("Connection:192.168.0.20 (00:1A:2B:3C:4D:5E)")));
@@ -96,8 +110,7 @@ void TestAlertSender::oneAlertGivesOneMail()
     QVERIFY(!sender.isTimerActive());
 }
 
-void TestAlertSender::refusingServerIsRetriedThreeTimesThenRests()
-{
+void TestAlertSender::refusingServerIsRetriedThreeTimesThenRests() {
     SmtpSink refusing(SmtpSink::Refuse);
     SmtpSink accepting;
     QVERIFY2(refusing.isReady(), qPrintable(refusing.errorString()));
@@ -106,14 +119,14 @@ void TestAlertSender::refusingServerIsRetriedThreeTimesThenRests()
     AppState& state = t.state;
     state.Mail.SMTPServer = refusing.server();
     setRecipients(state.Mail, {"a@example.com;TO"});
-    NorSendLibrary library;
-    AlertSender sender(state, library);
+    MailWorker worker;
+    AlertSender sender(state, worker);
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 0, 30)));
 
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;first")));
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;2;second")));
     sender.StartAlertSender();
-    sender.RunSendPass();
+    QVERIFY(runPass(sender));
     QCOMPARE(t.mailLog().count(Failure), 1);
     QCOMPARE(sender.mailRetryCount(), qint16(1));
     QCOMPARE(sender.lastMailFailure(), state.clock.now());
@@ -125,11 +138,12 @@ void TestAlertSender::refusingServerIsRetriedThreeTimesThenRests()
     for (const QTime& due : retries) {
         state.clock.set(QDateTime(QDate(2026, 12, 8), due.addSecs(-1)));
         sender.RunSendPass();
+        QVERIFY(!sender.mailSending());
         sender.StartAlertSender(); // a new alert meanwhile changes nothing
         QCOMPARE(t.mailLog().count(Failure), failures);
         QVERIFY(sender.isTimerActive());
         state.clock.set(QDateTime(QDate(2026, 12, 8), due));
-        sender.RunSendPass();
+        QVERIFY(runPass(sender));
         QCOMPARE(t.mailLog().count(Failure), ++failures);
     }
     // Four attempts in all; then the sender rests with the alerts kept.
@@ -144,7 +158,7 @@ void TestAlertSender::refusingServerIsRetriedThreeTimesThenRests()
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t3;1;third")));
     sender.StartAlertSender();
     QVERIFY(sender.isTimerActive());
-    sender.RunSendPass();
+    QVERIFY(runPass(sender));
     QVERIFY(accepting.waitForMails(3));
     const auto mails = accepting.mails();
     QVERIFY(mails[0].text.contains(QStringLiteral("Message:first")));
@@ -156,28 +170,27 @@ void TestAlertSender::refusingServerIsRetriedThreeTimesThenRests()
     state.Mail.SMTPServer = refusing.server();
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t4;1;fourth")));
     sender.StartAlertSender();
-    sender.RunSendPass();
+    QVERIFY(runPass(sender));
     QCOMPARE(sender.mailRetryCount(), qint16(1));
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(9, 0, 0)));
-    sender.RunSendPass();
+    QVERIFY(runPass(sender));
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(9, 5, 0)));
-    sender.RunSendPass();
+    QVERIFY(runPass(sender));
     QCOMPARE(sender.mailRetryCount(), qint16(2));
 }
 
-void TestAlertSender::missingAddressKeepsTheAlerts()
-{
+void TestAlertSender::missingAddressKeepsTheAlerts() {
     SmtpSink sink;
     QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
     MailTestState t;
     AppState& state = t.state;
     state.Mail.SMTPServer = sink.server();
-    NorSendLibrary library;
-    AlertSender sender(state, library);
+    MailWorker worker;
+    AlertSender sender(state, worker);
 
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;old alert")));
     sender.StartAlertSender();
-    sender.RunSendPass();
+    QVERIFY(runPass(sender));
     QCOMPARE(t.commLog(), QStringList{"MailSend Error!!:An address isn't specified."});
     QVERIFY(t.mailLog().isEmpty());
     QCOMPARE(AlertQueueLength(state), 1);
@@ -187,22 +200,21 @@ void TestAlertSender::missingAddressKeepsTheAlerts()
     // With the communication log off the line is not written anywhere.
     state.CommLogEnabled = 0;
     sender.StartAlertSender();
-    sender.RunSendPass();
+    QVERIFY(runPass(sender));
     QCOMPARE(t.commLog().size(), 1);
 
     // Once an address is there, the next alarm sends the old alert first.
     setRecipients(state.Mail, {"only-cc@example.com;CC"});
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;2;new alert")));
     sender.StartAlertSender();
-    sender.RunSendPass();
+    QVERIFY(runPass(sender));
     QVERIFY(sink.waitForMails(2));
     QVERIFY(sink.mails()[0].text.contains(QStringLiteral("Message:old alert")));
     QVERIFY(sink.mails()[1].text.contains(QStringLiteral("Message:new alert")));
     QVERIFY(!sink.mails()[0].hasHeader("To"));
 }
 
-void TestAlertSender::missingLibraryIsAFailedSend()
-{
+void TestAlertSender::missingLibraryIsAFailedSend() {
     SmtpSink sink;
     QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
     MailTestState t;
@@ -212,60 +224,59 @@ void TestAlertSender::missingLibraryIsAFailedSend()
     const QString binDir = qEnvironmentVariable("NORVIK3_BIN_DIR");
 
     // No such file, and a library without the export.
-    for (const QString& path : {QStringLiteral("/nonexistent/libnorsend.so"),
-                                binDir + QStringLiteral("/libbsmtp.so")}) {
-        NorSendLibrary library(path);
-        AlertSender sender(state, library);
+    for (const QString& path :
+         {QStringLiteral("/nonexistent/libnorsend.so"), binDir + QStringLiteral("/libbsmtp.so")}) {
+        MailWorker worker(path);
+        AlertSender sender(state, worker);
         QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;1;lost library")));
         sender.StartAlertSender();
-        sender.RunSendPass();
-        QVERIFY(!library.isLoaded());
-        QVERIFY(!library.errorString().isEmpty());
+        QVERIFY(runPass(sender));
+        QVERIFY(!worker.libraryLoaded());
+        QVERIFY(!worker.libraryError().isEmpty());
         QCOMPARE(t.mailLog().last(), Failure);
         QCOMPARE(sender.mailRetryCount(), qint16(1));
     }
     QCOMPARE(sink.mails().size(), 0);
 
-    NorSendLibrary library(binDir + QStringLiteral("/libnorsend.so"));
-    AlertSender sender(state, library);
+    MailWorker worker(binDir + QStringLiteral("/libnorsend.so"));
+    AlertSender sender(state, worker);
     sender.StartAlertSender();
-    sender.RunSendPass();
-    QVERIFY(library.isLoaded());
+    QVERIFY(runPass(sender));
+    QVERIFY(worker.libraryLoaded());
+    QVERIFY(worker.libraryError().isEmpty());
     QCOMPARE(t.mailLog().last(), Success);
     QVERIFY(sink.waitForMails(2));
 }
 
-void TestAlertSender::headerInjectionIsAFailedSend()
-{
+void TestAlertSender::headerInjectionIsAFailedSend() {
     SmtpSink sink;
     QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
     MailTestState t;
     AppState& state = t.state;
     state.Mail.SMTPServer = sink.server();
     setRecipients(state.Mail, {"a@example.com;TO"});
-    NorSendLibrary library;
-    AlertSender sender(state, library);
+    MailWorker worker;
+    AlertSender sender(state, worker);
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;1;m")));
 
     state.Mail.Subject = QStringLiteral("Alert\r\nBcc: evil@example.com");
     sender.StartAlertSender();
-    sender.RunSendPass();
+    QVERIFY(runPass(sender));
     state.Mail.Subject = QStringLiteral("Alert");
     state.Mail.FromAddress = QStringLiteral("n@example.com\nBcc: evil@example.com");
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(12, 0)));
-    sender.RunSendPass();
+    QVERIFY(runPass(sender));
     state.Mail.FromAddress = QStringLiteral("n@example.com");
     setRecipients(state.Mail, {"a@example.com\r\nevil@example.com;TO"});
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(12, 5)));
-    sender.RunSendPass();
+    QVERIFY(runPass(sender));
     QCOMPARE(t.mailLog().count(Failure), 3);
     QCOMPARE(t.mailLog().count(Success), 0);
     QCOMPARE(sink.mails().size(), 0);
     QCOMPARE(AlertQueueLength(state), 1);
 }
 
-void TestAlertSender::alertsFollowTheirProjectorAfterDeletion()
-{
+void TestAlertSender::alertsFollowTheirProjectorAfterDeletion() {
     SmtpSink sink;
     QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
     MailTestState t;
@@ -290,10 +301,10 @@ void TestAlertSender::alertsFollowTheirProjectorAfterDeletion()
     DeleteProjectorNode(state, NodeOfProjector(state, 2));
     QCOMPARE(state.ProjectorCount, qint16(2));
 
-    NorSendLibrary library;
-    AlertSender sender(state, library);
+    MailWorker worker;
+    AlertSender sender(state, worker);
     sender.StartAlertSender();
-    sender.RunSendPass();
+    QVERIFY(runPass(sender));
     QVERIFY(sink.waitForMails(2));
     const auto mails = sink.mails();
     QCOMPARE(mails.size(), 2);
@@ -301,6 +312,210 @@ void TestAlertSender::alertsFollowTheirProjectorAfterDeletion()
             mails[0].text.contains(QStringLiteral("Projector Name:P1\n")));
     QVERIFY(mails[1].text.contains(QStringLiteral("Projector Name:P3")));
     QVERIFY(mails[1].text.contains(QStringLiteral("Message:for P3; it's hot")));
+}
+
+void TestAlertSender::silentServerLeavesTheEventLoopRunning() {
+    SmtpGate gate; // accepts and never greets until dropped
+    QVERIFY(gate.isReady());
+    MailTestState t;
+    AppState& state = t.state;
+    state.Mail.SMTPServer = gate.server();
+    setRecipients(state.Mail, {"a@example.com;TO"});
+    MailWorker worker;
+    AlertSender sender(state, worker);
+    state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 0, 30)));
+    int ticks = 0; // stands for the dispatcher's and the clock's timers
+    QTimer ticker;
+    ticker.setInterval(10ms);
+    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    ticker.start();
+
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;first")));
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;2;second")));
+    sender.StartAlertSender();
+    QTRY_COMPARE(gate.held(), 1); // MailSendTimer fired; the library waits for the greeting
+    QVERIFY(sender.mailSending());
+    const int before = ticks;
+    QTRY_VERIFY(ticks >= before + 20);
+    QCOMPARE(gate.held(), 1);
+    QVERIFY(sender.mailSending());
+    sender.StartAlertSender(); // leaves the running pass alone
+    QVERIFY(!sender.isTimerActive());
+    sender.RunSendPass(); // nor does a tick start a second one
+    QCOMPARE(gate.accepted(), 1);
+    QCOMPARE(t.mailLog(), QStringList{"Time:t1,Projector Name:Hall A,Model:VX-100,"
+                                      "Connection:COM1,Message:first"});
+
+    gate.drop();
+    QTRY_VERIFY(!sender.mailSending());
+    QCOMPARE(t.mailLog().last(), Failure);
+    QCOMPARE(sender.mailRetryCount(), qint16(1));
+    QCOMPARE(sender.lastMailFailure(), state.clock.now());
+    QVERIFY(sender.isTimerActive());
+
+    // The retries are counted as for any failed mail.
+    const QTime retries[] = {QTime(10, 5, 0), QTime(10, 10, 0), QTime(10, 15, 0)};
+    for (const QTime& due : retries) {
+        state.clock.set(QDateTime(QDate(2026, 12, 8), due.addSecs(-1)));
+        sender.RunSendPass();
+        QVERIFY(!sender.mailSending());
+        state.clock.set(QDateTime(QDate(2026, 12, 8), due));
+        QVERIFY(runPass(sender));
+    }
+    QCOMPARE(gate.accepted(), 4);
+    QCOMPARE(t.mailLog().count(Failure), 4);
+    QCOMPARE(t.mailLog().filter(QStringLiteral("Message:first")).size(), 4);
+    QVERIFY(t.mailLog().filter(QStringLiteral("Message:second")).isEmpty());
+    QCOMPARE(sender.mailRetryCount(), qint16(0));
+    QVERIFY(!sender.isTimerActive());
+    QCOMPARE(AlertQueueLength(state), 2);
+}
+
+void TestAlertSender::resultAppliesToTheAlertThatWasMailed() {
+    SmtpSink sink;
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    SmtpGate gate(sink.port());
+    QVERIFY(gate.isReady());
+    MailTestState t;
+    AppState& state = t.state;
+    state.ProjectorCount = 0;
+    ResetTree(state);
+    QString error;
+    for (const char* name : {"P1", "P2", "P3", "P4"}) {
+        ProjectorInfo p;
+        p.ProjectorName = name;
+        p.ConnectionKind = ConnectionSerial;
+        p.COMPort = 1;
+        QVERIFY2(AddProjectorNode(state, 1, p, &error) != 0, qPrintable(error));
+    }
+    state.Mail.SMTPServer = gate.server();
+    setRecipients(state.Mail, {"a@example.com;TO"});
+    MailWorker worker;
+    AlertSender sender(state, worker);
+
+    // The projector of the alert under way is deleted, and the subject
+    // changed: the mailed alert is gone already, the one behind it is not
+    // lost and goes out with the new subject.
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;2;for P2")));
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;3;for P3")));
+    sender.RunSendPass();
+    QTRY_COMPARE(gate.held(), 1);
+    DeleteProjectorNode(state, NodeOfProjector(state, 2));
+    QCOMPARE(PeekAlertMessage(state), QStringLiteral("t;2;for P3"));
+    state.Mail.Subject = QStringLiteral("Changed meanwhile");
+    gate.open();
+    QTRY_VERIFY(!sender.mailSending());
+    QTRY_COMPARE(sink.mails().size(), 2);
+    auto mails = sink.mails();
+    QVERIFY(mails[0].text.contains(QStringLiteral("Projector Name:P2")));
+    QCOMPARE(mails[0].header("Subject"), QStringList{"Projector alert"});
+    QVERIFY(mails[1].text.contains(QStringLiteral("Projector Name:P3")));
+    QVERIFY(mails[1].text.contains(QStringLiteral("Message:for P3")));
+    QCOMPARE(mails[1].header("Subject"), QStringList{"Changed meanwhile"});
+    QVERIFY(IsAlertQueueEmpty(state));
+
+    // A projector below it is deleted: the mailed alert now reads with its
+    // new index and still leaves the queue, so it is not mailed twice.
+    gate.hold();
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;3;for P4")));
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;1;for P1")));
+    sender.RunSendPass();
+    QTRY_COMPARE(gate.held(), 1);
+    DeleteProjectorNode(state, NodeOfProjector(state, 2)); // P3
+    QCOMPARE(PeekAlertMessage(state), QStringLiteral("t;2;for P4"));
+    gate.open();
+    QTRY_VERIFY(!sender.mailSending());
+    QTRY_COMPARE(sink.mails().size(), 4);
+    mails = sink.mails();
+    QVERIFY(mails[2].text.contains(QStringLiteral("Message:for P4")));
+    QVERIFY(mails[3].text.contains(QStringLiteral("Message:for P1")));
+    QVERIFY(IsAlertQueueEmpty(state));
+    QCOMPARE(t.mailLog().count(Success), 4);
+    QCOMPARE(sink.mails().size(), 4);
+}
+
+void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
+    const QString notSent = QStringLiteral(",Mail Not Sent (program ended)");
+    const QString hallA = QStringLiteral("Projector Name:Hall A,Model:VX-100,Connection:COM1,");
+    const QString hallB = QStringLiteral(
+        "Projector Name:Hall B,Model:VX-200,Connection:192.168.0.20 (00:1A:2B:3C:4D:5E),");
+    SmtpSink sink;
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    SmtpGate gate;
+    QVERIFY(gate.isReady());
+    MailTestState t;
+    AppState& state = t.state;
+    setRecipients(state.Mail, {"a@example.com;TO"});
+
+    // A mail that comes back within the grace counts as usual.
+    state.Mail.SMTPServer = sink.server();
+    {
+        MailWorker worker;
+        AlertSender sender(state, worker);
+        QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;quick")));
+        QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;2;queued")));
+        sender.RunSendPass();
+        QVERIFY(sender.mailSending());
+        sender.shutdown(30s);
+        QCOMPARE(t.mailLog(), QStringList({"Time:t1," + hallA + "Message:quick", Success,
+                                           "Time:t2," + hallB + "Message:queued" + notSent}));
+        QVERIFY(IsAlertQueueEmpty(state));
+        QVERIFY(!sender.mailSending());
+        QCOMPARE(sink.mails().size(), 1);
+
+        // Nothing is mailed after the end.
+        QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t3;1;too late")));
+        sender.StartAlertSender();
+        QVERIFY(!sender.isTimerActive());
+        sender.RunSendPass();
+        QVERIFY(!sender.mailSending());
+        AdvanceAlertQueue(state);
+    }
+
+    // A silent server: the mail under way is given up after the grace, and
+    // it and every queued alert are logged as not sent.
+    state.Mail.SMTPServer = gate.server();
+    const int logged = t.mailLog().size();
+    {
+        MailWorker worker;
+        AlertSender sender(state, worker);
+        QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t4;1;stuck")));
+        QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t5;2;waiting")));
+        QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t6;1;last")));
+        sender.RunSendPass();
+        QTRY_COMPARE(gate.held(), 1);
+        sender.shutdown(AlertSender::ShutdownGrace);
+        QVERIFY(!sender.mailSending());
+        QVERIFY(IsAlertQueueEmpty(state));
+        QCOMPARE(t.mailLog().mid(logged),
+                 QStringList({"Time:t4," + hallA + "Message:stuck",
+                              "Time:t4," + hallA + "Message:stuck" + notSent,
+                              "Time:t5," + hallB + "Message:waiting" + notSent,
+                              "Time:t6," + hallA + "Message:last" + notSent}));
+    } // the worker goes while the library still waits for the server
+    QCOMPARE(gate.held(), 1);
+    gate.drop(); // the left thread ends on its own
+    gate.hold();
+
+    // The alert waits behind another mail (a test mail) at the end: it is
+    // logged as not sent and is not mailed when the other one comes back.
+    state.Mail.SMTPServer = sink.server();
+    MailWorker worker;
+    AlertSender sender(state, worker);
+    int results = 0;
+    connect(&worker, &MailWorker::sent, this, [&results] { ++results; });
+    worker.send({gate.server(), QStringLiteral("a@example.com"), QStringLiteral("n@example.com"),
+                 QStringLiteral("Test"), QStringLiteral("This is test mail."), QString()});
+    QTRY_COMPARE(gate.held(), 1);
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t7;2;behind")));
+    sender.RunSendPass();
+    sender.shutdown(AlertSender::ShutdownGrace);
+    QCOMPARE(t.mailLog().last(), "Time:t7," + hallB + "Message:behind" + notSent);
+    gate.drop();
+    QTRY_COMPARE(results, 1);
+    QTest::qWait(500); // room for the given-up alert mail, which must not go out
+    QCOMPARE(sink.mails().size(), 1);
+    QCOMPARE(results, 1);
 }
 
 QTEST_GUILESS_MAIN(TestAlertSender)

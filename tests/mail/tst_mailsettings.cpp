@@ -1,14 +1,17 @@
 // The mail settings dialogs, driven offscreen through their controls.
 
+#include "mail/SmtpGate.h"
 #include "mail/SmtpSink.h"
 
+#include "comm/AlertQueue.h"
 #include "core/AppState.h"
 #include "core/SettingsStore.h"
 #include "log/LogFileMaker.h"
+#include "mail/AlertSender.h"
 #include "mail/MailAddressForm.h"
 #include "mail/MailSettingsForm.h"
+#include "mail/MailWorker.h"
 #include "mail/MessageForm.h"
-#include "mail/NorSendLibrary.h"
 #include "ui/MessageService.h"
 
 #include <QCheckBox>
@@ -32,27 +35,24 @@ struct Fixture {
     std::unique_ptr<AppState> statePtr = std::make_unique<AppState>();
     AppState& state = *statePtr;
     MessageService messages;
-    NorSendLibrary library;
+    MailWorker worker;
     QWidget mainWindow;
 
-    Fixture()
-    {
+    Fixture() {
         messages.setTestMode(true);
         state.ProgramFolder = home.path();
         mainWindow.resize(800, 600);
         mainWindow.show();
     }
 
-    std::unique_ptr<MailSettingsForm> open()
-    {
-        auto form = std::make_unique<MailSettingsForm>(state, store, library, messages, &mainWindow);
+    std::unique_ptr<MailSettingsForm> open() {
+        auto form = std::make_unique<MailSettingsForm>(state, store, worker, messages, &mainWindow);
         form->show();
         return form;
     }
 
     // What the next start would load.
-    MailSettings reloaded() const
-    {
+    MailSettings reloaded() const {
         const auto fresh = std::make_unique<AppState>();
         fresh->ProgramFolder = home.path();
         store.LoadConfiguration(*fresh);
@@ -60,8 +60,7 @@ struct Fixture {
     }
 };
 
-template <typename T> T* find(QWidget* parent, const QString& name)
-{
+template <typename T> T* find(QWidget* parent, const QString& name) {
     T* w = parent->findChild<T*>(name);
     if (!w)
         qWarning("no control %s", qPrintable(name));
@@ -69,8 +68,7 @@ template <typename T> T* find(QWidget* parent, const QString& name)
 }
 
 // The visible sub-dialog of type T, or nullptr.
-template <typename T> T* visibleChild(QWidget* parent)
-{
+template <typename T> T* visibleChild(QWidget* parent) {
     for (T* child : parent->findChildren<T*>()) {
         if (child->isVisible())
             return child;
@@ -78,8 +76,7 @@ template <typename T> T* visibleChild(QWidget* parent)
     return nullptr;
 }
 
-QStringList rowsOf(QWidget* form)
-{
+QStringList rowsOf(QWidget* form) {
     QStringList out;
     auto* list = find<QTreeWidget>(form, QStringLiteral("lstSendAddress"));
     for (int i = 0; i < list->topLevelItemCount(); ++i)
@@ -87,14 +84,16 @@ QStringList rowsOf(QWidget* form)
     return out;
 }
 
-void click(QWidget* parent, const QString& name) { find<QAbstractButton>(parent, name)->click(); }
+void click(QWidget* parent, const QString& name) {
+    find<QAbstractButton>(parent, name)->click();
+}
 
 } // namespace
 
 class TestMailSettings : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void fillingFollowsTheSettings();
     void enablingRules();
     void addressListButtonsAndMessages();
@@ -105,11 +104,13 @@ private slots:
     void messageDialogSavesAtOnce();
     void browsePicksAFile();
     void testMailUsesTheValuesOnScreen();
+    void testMailButtonShowsTheSendUnderWay();
+    void closingDuringATestMailDiscardsItsResult();
+    void testMailAndAlertMailsTakeTurns();
     void opensCentredOnTheMainWindow();
 };
 
-void TestMailSettings::fillingFollowsTheSettings()
-{
+void TestMailSettings::fillingFollowsTheSettings() {
     Fixture f;
     f.state.Mail.MailSend = true;
     f.state.Mail.LampAlarmSend = false;
@@ -140,14 +141,13 @@ void TestMailSettings::fillingFollowsTheSettings()
     QVERIFY(!find<QPushButton>(w, "cmdDelete")->isEnabled());
 }
 
-void TestMailSettings::enablingRules()
-{
+void TestMailSettings::enablingRules() {
     Fixture f; // MailSend false, alarms off, ErrorAlarmSend true by default
     auto form = f.open();
     QWidget* w = form.get();
-    const QStringList below = {"chkLampAlarm", "txtLampTime", "chkFilterAlarm", "txtFilterTime",
-                               "chkErrorAlarm", "chkCoverError", "cmdCoverErrorMessage",
-                               "chkDisconnect", "cmdDisconnectMessage"};
+    const QStringList below = {"chkLampAlarm",         "txtLampTime",   "chkFilterAlarm",
+                               "txtFilterTime",        "chkErrorAlarm", "chkCoverError",
+                               "cmdCoverErrorMessage", "chkDisconnect", "cmdDisconnectMessage"};
     for (const QString& name : below)
         QVERIFY2(!find<QWidget>(w, name)->isEnabled(), qPrintable(name));
 
@@ -183,8 +183,7 @@ void TestMailSettings::enablingRules()
     QVERIFY(!find<QWidget>(w, "chkCoolError")->isEnabled());
 }
 
-void TestMailSettings::addressListButtonsAndMessages()
-{
+void TestMailSettings::addressListButtonsAndMessages() {
     Fixture f;
     f.state.Mail.SendAddress[1] = QStringLiteral("a@example.com;TO");
     auto form = f.open();
@@ -245,7 +244,8 @@ void TestMailSettings::addressListButtonsAndMessages()
         click(w, "cmdAdd");
         address = visibleChild<MailAddressForm>(w);
         QVERIFY(address);
-        find<QLineEdit>(address, "txtMailAddress")->setText(QStringLiteral("r%1@example.com").arg(i));
+        find<QLineEdit>(address, "txtMailAddress")
+            ->setText(QStringLiteral("r%1@example.com").arg(i));
         click(address, "cmdOK");
         QVERIFY(!address->isVisible());
     }
@@ -269,8 +269,7 @@ void TestMailSettings::addressListButtonsAndMessages()
     click(address, "cmdCancel");
 }
 
-void TestMailSettings::okStoresEverythingAndEmptiedTextsStayEmpty()
-{
+void TestMailSettings::okStoresEverythingAndEmptiedTextsStayEmpty() {
     Fixture f;
     for (int i = 1; i <= 5; ++i)
         f.state.Mail.SendAddress[i] = QStringLiteral("r%1@example.com;TO").arg(i);
@@ -312,20 +311,24 @@ void TestMailSettings::okStoresEverythingAndEmptiedTextsStayEmpty()
     }
 }
 
-void TestMailSettings::invalidHoursAreRefused_data()
-{
+void TestMailSettings::invalidHoursAreRefused_data() {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("text");
-    QTest::newRow("empty lamp") << "txtLampTime" << "";
-    QTest::newRow("letters lamp") << "txtLampTime" << "12ab";
-    QTest::newRow("too large lamp") << "txtLampTime" << "32768";
-    QTest::newRow("negative filter") << "txtFilterTime" << "-1";
-    QTest::newRow("huge filter") << "txtFilterTime" << "99999999999";
-    QTest::newRow("fraction filter") << "txtFilterTime" << "1.5";
+    QTest::newRow("empty lamp") << "txtLampTime"
+                                << "";
+    QTest::newRow("letters lamp") << "txtLampTime"
+                                  << "12ab";
+    QTest::newRow("too large lamp") << "txtLampTime"
+                                    << "32768";
+    QTest::newRow("negative filter") << "txtFilterTime"
+                                     << "-1";
+    QTest::newRow("huge filter") << "txtFilterTime"
+                                 << "99999999999";
+    QTest::newRow("fraction filter") << "txtFilterTime"
+                                     << "1.5";
 }
 
-void TestMailSettings::invalidHoursAreRefused()
-{
+void TestMailSettings::invalidHoursAreRefused() {
     QFETCH(QString, field);
     QFETCH(QString, text);
     Fixture f;
@@ -350,8 +353,7 @@ void TestMailSettings::invalidHoursAreRefused()
     QCOMPARE(f.reloaded().SMTPServer, QStringLiteral("changed.example.com"));
 }
 
-void TestMailSettings::cancelKeepsTheSettings()
-{
+void TestMailSettings::cancelKeepsTheSettings() {
     Fixture f;
     f.state.Mail.SendAddress[1] = QStringLiteral("a@example.com;TO");
     auto form = f.open();
@@ -368,8 +370,7 @@ void TestMailSettings::cancelKeepsTheSettings()
     QVERIFY(!QFile::exists(f.store.filePath()));
 }
 
-void TestMailSettings::messageDialogSavesAtOnce()
-{
+void TestMailSettings::messageDialogSavesAtOnce() {
     Fixture f;
     f.state.Mail.MailSend = true;
     f.state.Mail.LampErrorText = QStringLiteral("Old text");
@@ -407,8 +408,7 @@ void TestMailSettings::messageDialogSavesAtOnce()
     QCOMPARE(f.reloaded().LampErrorText, QString());
 }
 
-void TestMailSettings::browsePicksAFile()
-{
+void TestMailSettings::browsePicksAFile() {
     Fixture f;
     QFile file(f.home.filePath(QStringLiteral("report.txt")));
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -435,8 +435,7 @@ void TestMailSettings::browsePicksAFile()
     QCOMPARE(path->text(), before);
 }
 
-void TestMailSettings::testMailUsesTheValuesOnScreen()
-{
+void TestMailSettings::testMailUsesTheValuesOnScreen() {
     SmtpSink sink;
     SmtpSink refusing(SmtpSink::Refuse);
     QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
@@ -455,6 +454,7 @@ void TestMailSettings::testMailUsesTheValuesOnScreen()
     new QTreeWidgetItem(list, {QStringLiteral("hidden@example.com"), QStringLiteral("BCC")});
 
     click(w, "cmdSendTest");
+    QTRY_COMPARE(f.messages.shown().size(), 1);
     QCOMPARE(f.messages.shown().last().kind, MessageKind::Information);
     QCOMPARE(f.messages.lastText(), QStringLiteral("Mail Send Success."));
     QVERIFY(sink.waitForMails(1));
@@ -470,6 +470,7 @@ void TestMailSettings::testMailUsesTheValuesOnScreen()
 
     find<QLineEdit>(w, "txtSMTPServer")->setText(refusing.server());
     click(w, "cmdSendTest");
+    QTRY_COMPARE(f.messages.shown().size(), 2);
     QCOMPARE(f.messages.shown().last().kind, MessageKind::Critical);
     QCOMPARE(f.messages.lastText(), QStringLiteral("Mail Send Error!!"));
 
@@ -479,28 +480,137 @@ void TestMailSettings::testMailUsesTheValuesOnScreen()
     list->clear();
     f.messages.clearShown();
     click(w, "cmdSendTest");
+    QTRY_COMPARE(f.messages.shown().size(), 1);
     QCOMPARE(f.messages.lastText(), QStringLiteral("Mail Send Error!!"));
     QCOMPARE(sink.mails().size(), 1);
 }
 
-void TestMailSettings::opensCentredOnTheMainWindow()
-{
+void TestMailSettings::testMailButtonShowsTheSendUnderWay() {
+    SmtpSink sink;
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    SmtpGate gate(sink.port()); // a server that answers late
+    QVERIFY(gate.isReady());
+    Fixture f;
+    f.state.Mail.SendAddress[1] = QStringLiteral("a@example.com;TO");
+    auto form = f.open();
+    QWidget* w = form.get();
+    find<QLineEdit>(w, "txtSMTPServer")->setText(gate.server());
+    find<QLineEdit>(w, "txtFromAddress")->setText(QStringLiteral("n@example.com"));
+    auto* button = find<QPushButton>(w, "cmdSendTest");
+
+    click(w, "cmdSendTest");
+    QVERIFY(!button->isEnabled());
+    QCOMPARE(button->text(), QStringLiteral("Sending..."));
+    QTRY_COMPARE(gate.held(), 1);
+    QVERIFY(!button->isEnabled());
+    QVERIFY(f.messages.shown().isEmpty());
+    // The rest of the dialog stays usable meanwhile.
+    click(w, "chkSendMail");
+    QVERIFY(find<QCheckBox>(w, "chkSendMail")->isChecked());
+
+    gate.open();
+    QTRY_COMPARE(f.messages.shown().size(), 1);
+    QCOMPARE(f.messages.lastText(), QStringLiteral("Mail Send Success."));
+    QVERIFY(button->isEnabled());
+    QCOMPARE(button->text(), QStringLiteral("Mail Send Test"));
+    QTRY_COMPARE(sink.mails().size(), 1);
+    QCOMPARE(gate.accepted(), 1);
+}
+
+void TestMailSettings::closingDuringATestMailDiscardsItsResult() {
+    SmtpGate gate; // says nothing until dropped
+    QVERIFY(gate.isReady());
+    Fixture f;
+    f.state.Mail.SendAddress[1] = QStringLiteral("a@example.com;TO");
+    f.state.Mail.FromAddress = QStringLiteral("n@example.com");
+    int results = 0;
+    connect(&f.worker, &MailWorker::sent, this, [&results] { ++results; });
+    for (const char* closer : {"cmdCancel", "cmdOK"}) {
+        QPointer<MailSettingsForm> form =
+            OpenMailSettings(&f.mainWindow, f.state, f.store, f.worker, f.messages);
+        find<QLineEdit>(form, "txtSMTPServer")->setText(gate.server());
+        click(form, "cmdSendTest");
+        QTRY_COMPARE(gate.held(), 1);
+        click(form, closer);
+        QTRY_VERIFY2(form.isNull(), closer); // deleted on close
+
+        const int before = results;
+        gate.drop();
+        QTRY_COMPARE(results, before + 1);
+        QVERIFY2(f.messages.shown().isEmpty(), closer);
+        gate.hold();
+    }
+}
+
+void TestMailSettings::testMailAndAlertMailsTakeTurns() {
+    SmtpSink sink;
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    SmtpGate gate(sink.port());
+    QVERIFY(gate.isReady());
+    Fixture f;
+    f.state.MailLog = std::make_unique<LogFileMaker>(f.home.filePath(QStringLiteral("MailLog")));
+    f.state.ProjectorCount = 1;
+    f.state.Projectors[1].ProjectorName = QStringLiteral("Hall");
+    f.state.Mail.SendAddress[1] = QStringLiteral("a@example.com;TO");
+    f.state.Mail.FromAddress = QStringLiteral("n@example.com");
+    AlertSender sender(f.state, f.worker);
+    auto form = f.open();
+    QWidget* w = form.get();
+    auto* server = find<QLineEdit>(w, "txtSMTPServer");
+
+    // An alert mail is under way; the test mail waits behind it.
+    f.state.Mail.SMTPServer = gate.server();
+    QVERIFY(EnqueueAlertMessage(f.state, QStringLiteral("t;1;alert one")));
+    sender.RunSendPass();
+    QTRY_COMPARE(gate.held(), 1);
+    server->setText(sink.server());
+    click(w, "cmdSendTest");
+    QTest::qWait(500); // room for a second call, which must not happen
+    QCOMPARE(sink.mails().size(), 0);
+    QVERIFY(f.messages.shown().isEmpty());
+    gate.open();
+    QTRY_COMPARE(f.messages.shown().size(), 1);
+    QCOMPARE(f.messages.lastText(), QStringLiteral("Mail Send Success."));
+    QTRY_VERIFY(!sender.mailSending());
+    QTRY_COMPARE(sink.mails().size(), 2);
+    QVERIFY(sink.mails()[0].text.contains(QStringLiteral("Message:alert one")));
+    QCOMPARE(sink.mails()[1].text.trimmed(), QStringLiteral("This is test mail."));
+
+    // And the other way round.
+    gate.hold();
+    server->setText(gate.server());
+    click(w, "cmdSendTest");
+    QTRY_COMPARE(gate.held(), 1);
+    f.state.Mail.SMTPServer = sink.server();
+    QVERIFY(EnqueueAlertMessage(f.state, QStringLiteral("t;1;alert two")));
+    sender.RunSendPass();
+    QVERIFY(sender.mailSending());
+    QTest::qWait(500);
+    QCOMPARE(sink.mails().size(), 2);
+    QVERIFY(sender.mailSending());
+    gate.open();
+    QTRY_VERIFY(!sender.mailSending());
+    QTRY_COMPARE(sink.mails().size(), 4);
+    QCOMPARE(sink.mails()[2].text.trimmed(), QStringLiteral("This is test mail."));
+    QVERIFY(sink.mails()[3].text.contains(QStringLiteral("Message:alert two")));
+    QCOMPARE(f.messages.shown().size(), 2);
+    QVERIFY(IsAlertQueueEmpty(f.state));
+}
+
+void TestMailSettings::opensCentredOnTheMainWindow() {
     Fixture f;
     f.mainWindow.move(100, 80);
-    QPoint offset(1000, 1000);
-    QString title;
-    QTimer::singleShot(0, this, [&] {
-        auto* form = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (!form)
-            return;
-        title = form->windowTitle();
-        offset = form->frameGeometry().center() - f.mainWindow.frameGeometry().center();
-        form->reject();
-    });
-    OpenMailSettings(&f.mainWindow, f.state, f.store, f.library, f.messages);
-    QCOMPARE(title, QStringLiteral("Mail Settings"));
+    QPointer<MailSettingsForm> form =
+        OpenMailSettings(&f.mainWindow, f.state, f.store, f.worker, f.messages);
+    QVERIFY(form);
+    QCOMPARE(QApplication::activeModalWidget(), form.data());
+    QCOMPARE(form->windowTitle(), QStringLiteral("Mail Settings"));
     // Window frames added on showing may shift it by a few pixels.
-    QVERIFY2(offset.manhattanLength() <= 8, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+    const QPoint offset = form->frameGeometry().center() - f.mainWindow.frameGeometry().center();
+    QVERIFY2(offset.manhattanLength() <= 8,
+             qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+    form->reject();
+    QTRY_VERIFY(form.isNull());
 }
 
 QTEST_MAIN(TestMailSettings)
