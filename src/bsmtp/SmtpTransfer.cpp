@@ -98,7 +98,9 @@ std::optional<std::string> ServerUrl(std::string_view server)
     } else if (const auto colons = std::count(server.begin(), server.end(), ':'); colons > 1) {
         if (!validHost(server))
             return std::nullopt;
-        host = "[" + std::string(server) + "]";
+        // Built by appending: GCC 12 at -O3 reports a false -Wrestrict
+        // overlap inside the standard library for "[" + string + "]".
+        host.append(1, '[').append(server).append(1, ']');
     } else {
         const auto colon = server.find(':');
         host = std::string(server.substr(0, colon));
