@@ -66,8 +66,7 @@ QString sendAddressKey(int n) {
 }
 
 void loadProjectors(QSettings& s, AppState& state) {
-    const qint16 stored = storedInt16(s, PJInfo + QStringLiteral("/PJNum")).value_or(0);
-    state.ProjectorCount = qint16(qBound(0, int(stored), MaxProjectors));
+    state.ProjectorCount = qint16(storedCount(s, PJInfo, QStringLiteral("PJNum"), MaxProjectors));
     s.beginGroup(PJInfo);
     const QStringList present = s.childGroups();
     s.endGroup();
@@ -141,8 +140,20 @@ void SettingsStore::LoadConfiguration(AppState& state) const {
 
 bool SettingsStore::SaveProjectors(const AppState& state) const {
     QSettings s(m_filePath, QSettings::IniFormat);
-    // Removed and rewritten in memory; the one sync() below replaces the
-    // file atomically, so no half-written table ever reaches the disk.
+    writeProjectors(s, state);
+    return finish(s);
+}
+
+bool SettingsStore::SaveTreeAndProjectors(const AppState& state) const {
+    QSettings s(m_filePath, QSettings::IniFormat);
+    writeProjectors(s, state);
+    writeTree(s, state);
+    return finish(s);
+}
+
+// Removed and rewritten in memory; the caller's one sync() replaces the file
+// atomically, so no half-written table ever reaches the disk.
+void SettingsStore::writeProjectors(QSettings& s, const AppState& state) {
     s.remove(PJInfo);
     s.setValue(PJInfo + QStringLiteral("/PJNum"), QString::number(state.ProjectorCount));
     for (int n = 1; n <= state.ProjectorCount; ++n) {
@@ -156,7 +167,6 @@ bool SettingsStore::SaveProjectors(const AppState& state) const {
         s.setValue(g + QStringLiteral("IPAddress"), p.IPAddress);
         s.setValue(g + QStringLiteral("PortNo"), p.PortNo);
     }
-    return finish(s);
 }
 
 bool SettingsStore::writeMailText(const QString& name, const QString& text) const {

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QSettings;
 struct AppState;
 struct MailSettings;
 
@@ -9,7 +10,7 @@ struct MailSettings;
 // MailSetting and Setting. Every value is a string. Saves replace the file
 // atomically.
 class SettingsStore {
-public:
+  public:
     explicit SettingsStore(QString filePath);
 
     const QString& filePath() const { return m_filePath; }
@@ -22,6 +23,10 @@ public:
     // Replace PJInfo or PJTree wholesale with the current table or tree.
     bool SaveProjectors(const AppState& state) const;
     bool SaveTree(const AppState& state) const;
+    // Both in one atomic replacement of the file, so that a crash leaves the
+    // tree and the table of the same change: for every change that touches
+    // both (adding, editing or deleting a projector).
+    bool SaveTreeAndProjectors(const AppState& state) const;
 
     // Single values of MailSetting and Setting. Texts are written as given,
     // also when empty, so a cleared text stays cleared.
@@ -36,6 +41,9 @@ public:
     // present, otherwise /dev/ttyS<n-1>.
     QString serialDevice(int comPort) const;
 
-private:
+  private:
+    static void writeProjectors(QSettings& s, const AppState& state);
+    static void writeTree(QSettings& s, const AppState& state);
+
     QString m_filePath;
 };

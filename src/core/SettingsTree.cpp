@@ -56,12 +56,12 @@ bool placeNode(AppState& state, const StoredNode& stored) {
 
 void SettingsStore::LoadTree(AppState& state) const {
     ResetTree(state);
-    const QSettings s(m_filePath, QSettings::IniFormat);
-    const qint16 count = storedInt16(s, PJTree + QStringLiteral("/Node Count")).value_or(0);
+    QSettings s(m_filePath, QSettings::IniFormat);
+    const int count = storedCount(s, PJTree, QStringLiteral("Node Count"), MaxNodes);
     // Node indices follow the order of the sub-keys; a sub-key that cannot
     // be placed is skipped so that the later ones still line up with
     // NodeProjector. The root is always node 1.
-    for (int n = 1; n <= qMin(int(count), MaxNodes); ++n) {
+    for (int n = 1; n <= count; ++n) {
         const StoredNode stored = readNode(s, n);
         placeNode(state, stored);
     }
@@ -69,7 +69,13 @@ void SettingsStore::LoadTree(AppState& state) const {
 
 bool SettingsStore::SaveTree(const AppState& state) const {
     QSettings s(m_filePath, QSettings::IniFormat);
-    // Removed and rewritten in memory, then written in one atomic sync().
+    writeTree(s, state);
+    s.sync();
+    return s.status() == QSettings::NoError;
+}
+
+// Removed and rewritten in memory; the caller's one sync() writes it.
+void SettingsStore::writeTree(QSettings& s, const AppState& state) {
     s.remove(PJTree);
     const int count = NodeCount(state);
     s.setValue(PJTree + QStringLiteral("/Node Count"), QString::number(count));
@@ -81,6 +87,4 @@ bool SettingsStore::SaveTree(const AppState& state) const {
         s.setValue(g + QStringLiteral("Text"), node.Text);
         s.setValue(g + QStringLiteral("PJIndex"), QString::number(ProjectorOfNode(state, n)));
     }
-    s.sync();
-    return s.status() == QSettings::NoError;
 }

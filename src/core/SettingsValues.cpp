@@ -86,3 +86,16 @@ std::optional<qint32> storedRoundedInt32(const QSettings& settings, const QStrin
     return roundedInRange(settings, key, std::numeric_limits<qint32>::min(),
                           std::numeric_limits<qint32>::max());
 }
+
+int storedCount(QSettings& settings, const QString& group, const QString& countKey, int limit) {
+    const auto stored = storedInt32(settings, group + QLatin1Char('/') + countKey);
+    if (stored && *stored >= 0 && *stored <= limit)
+        return *stored;
+    settings.beginGroup(group);
+    const QStringList present = settings.childGroups();
+    settings.endGroup();
+    int count = 0;
+    while (count < limit && present.contains(QString::number(count + 1)))
+        ++count;
+    return count;
+}

@@ -23,6 +23,13 @@ std::optional<qint16> storedRounded(const QSettings& settings, const QString& ke
 // ("12abc"), and a restart must read back the 12 seconds it set.
 std::optional<qint32> storedRoundedInt32(const QSettings& settings, const QString& key);
 
+// The number of numbered records of a group (PJInfo/PJNum, PJTree/Node
+// Count): the stored count when it reads as a number from 0 to limit;
+// otherwise (missing, not a number, negative or too large) the number of
+// consecutive sub-keys 1, 2, ... that exist, at most limit, so that a count
+// that cannot be trusted never hides the records that are there.
+int storedCount(QSettings& settings, const QString& group, const QString& countKey, int limit);
+
 template <typename T> void readInto(T& field, const std::optional<T>& value) {
     if (value)
         field = *value;

@@ -82,8 +82,7 @@ void MainForm::selectNode(int nodeIndex) {
 }
 
 void MainForm::saveTreeAndProjectors() {
-    const bool tree = m_store.SaveTree(m_state);
-    reportSave(m_store.SaveProjectors(m_state) && tree);
+    reportSave(m_store.SaveTreeAndProjectors(m_state));
 }
 
 // A failed save keeps the change for this run; the operator is told so that

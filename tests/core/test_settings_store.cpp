@@ -4,6 +4,8 @@
 #include "core/Fleet.h"
 #include "core/SettingsStore.h"
 
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QSettings>
 
 #include <memory>
@@ -33,6 +35,31 @@ ProjectorInfo serialProjector(const QString& name, qint16 port) {
 void loadAll(const SettingsStore& store, AppState& state) {
     store.LoadConfiguration(state);
     store.LoadTree(state);
+}
+
+// One numbered change of the fleet: a group and 1 to 4 projectors whose
+// names and node texts all carry the change's number.
+void makeChange(AppState& state, int change) {
+    ResetAllProjectors(state);
+    ResetTree(state);
+    const int group = AddGroupNode(state, QStringLiteral("G%1").arg(change), nullptr);
+    for (int n = 1; n <= 1 + change % 4; ++n)
+        AddProjectorNode(state, group,
+                         lanProjector(QStringLiteral("C%1-%2").arg(change).arg(n),
+                                      QStringLiteral("192.0.2.%1").arg(n)),
+                         nullptr);
+}
+
+// The child process of the kill test: saves change after change until it
+// is killed.
+int saveForever(const QString& file) {
+    const auto stateOwner = std::make_unique<AppState>();
+    const SettingsStore store(file);
+    for (int change = 1;; ++change) {
+        makeChange(*stateOwner, change);
+        if (!store.SaveTreeAndProjectors(*stateOwner))
+            return 1;
+    }
 }
 
 } // namespace
@@ -345,6 +372,82 @@ class TestSettingsStore : public QObject {
         QCOMPARE(state.Timing.StatusCheckInterval, 300);
     }
 
+    // A process killed at any moment of its saves leaves a file whose tree
+    // and projector table belong to the same change.
+    void killedSavesLeaveOneChange() {
+        TestHome home;
+        int checked = 0;
+        for (int kill = 0; kill < 100; ++kill) {
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("NORVIK3_SAVE_FOREVER"), home.settingsFile());
+            child.setProcessEnvironment(env);
+            child.start(QCoreApplication::applicationFilePath(), {});
+            QVERIFY(child.waitForStarted());
+            QTest::qWait(30 + QRandomGenerator::global()->bounded(60));
+            child.kill();
+            QVERIFY(child.waitForFinished());
+            QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+            const auto stateOwner = std::make_unique<AppState>();
+            AppState& state = *stateOwner;
+            loadAll(SettingsStore(home.settingsFile()), state);
+            if (state.ProjectorCount == 0)
+                continue; // killed before its first save
+            ++checked;
+            QCOMPARE(NodeCount(state), 2 + state.ProjectorCount);
+            const QString change = Node(state, 2).Text.mid(1);
+            QCOMPARE(state.ProjectorCount, qint16(1 + change.toInt() % 4));
+            for (int node = 3; node <= NodeCount(state); ++node) {
+                const int p = ProjectorOfNode(state, node);
+                QVERIFY(p >= 1);
+                QCOMPARE(Node(state, node).Text, state.Projectors[p].ProjectorName);
+                QVERIFY2(state.Projectors[p].ProjectorName.startsWith(QStringLiteral("C") + change +
+                                                                      QLatin1Char('-')),
+                         qPrintable(state.Projectors[p].ProjectorName + " in change " + change));
+            }
+        }
+        QVERIFY(checked > 50);
+    }
+
+    // A count that cannot be read or lies outside its table never hides the
+    // records that are stored, and the next save keeps them.
+    void untrustworthyCountsKeepTheRecords_data() {
+        QTest::addColumn<QByteArray>("count");
+        QTest::newRow("too large") << QByteArray("100000");
+        QTest::newRow("above the table") << QByteArray("300");
+        QTest::newRow("negative") << QByteArray("-1");
+        QTest::newRow("not a number") << QByteArray("many");
+    }
+
+    void untrustworthyCountsKeepTheRecords() {
+        QFETCH(QByteArray, count);
+        TestHome home;
+        home.write(QStringLiteral("Norvik3.conf"),
+                   "[PJInfo]\nPJNum=" + count +
+                       "\n1\\ProjectorName=A\n2\\ProjectorName=B\n3\\ProjectorName=C\n"
+                       "5\\ProjectorName=after a gap\n"
+                       "[PJTree]\nNode%20Count=" +
+                       count +
+                       "\n1\\KeyName=rt\n1\\Text=Lumora\n"
+                       "2\\KeyName=p0\n2\\ParentKey=rt\n2\\Text=A\n2\\PJIndex=1\n"
+                       "3\\KeyName=p1\n3\\ParentKey=rt\n3\\Text=C\n3\\PJIndex=3\n");
+        const SettingsStore store(home.settingsFile());
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        loadAll(store, state);
+        QCOMPARE(state.ProjectorCount, qint16(3));
+        QCOMPARE(state.Projectors[3].ProjectorName, QStringLiteral("C"));
+        QCOMPARE(NodeCount(state), 3);
+        QCOMPARE(state.NodeProjector[3], qint16(3));
+        QVERIFY(store.SaveTreeAndProjectors(state));
+        const QSettings saved(home.settingsFile(), QSettings::IniFormat);
+        QCOMPARE(saved.value(QStringLiteral("PJInfo/PJNum")).toString(), QStringLiteral("3"));
+        QCOMPARE(saved.value(QStringLiteral("PJInfo/3/ProjectorName")).toString(),
+                 QStringLiteral("C"));
+        QCOMPARE(saved.value(QStringLiteral("PJTree/Node Count")).toString(), QStringLiteral("3"));
+    }
+
     void saveReplacesTheFileAtomically() {
         TestHome home;
         const SettingsStore store(home.settingsFile());
@@ -366,5 +469,12 @@ class TestSettingsStore : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(TestSettingsStore)
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (const QString file = qEnvironmentVariable("NORVIK3_SAVE_FOREVER"); !file.isEmpty())
+        return saveForever(file);
+    TestSettingsStore test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_settings_store.moc"
