@@ -1,0 +1,8 @@
+#pragma once
+
+// Figures of this process, read from the kernel.
+
+// Resident memory (VmRSS of /proc/self/status) in KiB; -1 when unreadable.
+long residentKiB();
+// CPU time used so far by every thread of the process, user plus system.
+double cpuSeconds();
