@@ -12,6 +12,9 @@ StatusPoller::StatusPoller(AppState& state, const CommandTable& commands, QObjec
     : QObject(parent), m_state(state), m_commands(commands)
 {
     m_timer.setSingleShot(true);
+    // A coarse timer may fire a little early; a pass due after whole seconds
+    // would then wait one tick more, and passes drift apart.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &StatusPoller::tick);
 }
 

@@ -10,6 +10,9 @@ Projector::Projector(int id, std::chrono::milliseconds coolDown, QObject* parent
 }
 
 std::optional<Reply> Projector::handleFrame(const QByteArray& frame) {
+    // Only the recent frames are kept, so a long run does not grow.
+    if (m_frames.size() >= MaxRecordedFrames)
+        m_frames.removeFirst();
     m_frames.append(frame);
     // A silent unit neither answers nor carries out the command, and a
     // pending raw reply waits for the next frame that is answered.

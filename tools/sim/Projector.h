@@ -45,6 +45,8 @@ class Projector : public QObject {
 
     void countConnection() { ++m_connections; }
     int connections() const { return m_connections; }
+    // The last MaxRecordedFrames frames received, oldest first.
+    static constexpr qsizetype MaxRecordedFrames = 4096;
     const QList<QByteArray>& frames() const { return m_frames; }
     void clearRecords();
 
