@@ -53,9 +53,8 @@ void LoadModels(AppState& state, const QString& modelFilePath) {
         model = ModelInfo{};
     state.ModelCount = 0;
 
-    const ProfileFile file(modelFilePath);
-    if (!file.exists())
-        return;
+    // Parsed once; a missing file reads as empty and gives no models.
+    const ProfileData file = ProfileFile(modelFilePath).read();
 
     // Counts beyond the fixed tables are cut to what the tables hold.
     const qint16 count = boundedCount(file.readInt(ModelSection, QStringLiteral("Num")), MaxModels);
@@ -85,8 +84,7 @@ const ModelInfo* FindModel(const AppState& state, const QString& name) {
     return nullptr;
 }
 
-std::optional<int> ModelEntryCode(const QString& entry)
-{
+std::optional<int> ModelEntryCode(const QString& entry) {
     const QString t = GetField(QStringLiteral(";"), entry, 1).trimmed();
     qsizetype end = 0;
     if (end < t.size() && (t[end] == QLatin1Char('-') || t[end] == QLatin1Char('+')))

@@ -88,8 +88,7 @@ void ProgramSession::installSampleModelFile() const {
 void ProgramSession::takeLocale() {
     const QLocale locale = QLocale::system();
     m_state.LocaleId = locale.name();
-    const QString format = WithoutTimeZone(locale.timeFormat(QLocale::LongFormat));
-    m_state.ShortTimeFormat = DeriveShortTimeFormat(format, TimeSeparatorOf(format));
+    m_state.ShortTimeFormat = LocaleShortTimeFormat(locale);
 }
 
 QByteArray SampleModelFile() {

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QRegularExpression>
 
-
 QString ScheduleEntry::line() const {
     return isValid() ? ScheduleTimeKey(time) + QLatin1Char('=') + command : raw;
 }
@@ -57,9 +56,10 @@ QString ScheduleFilePath(const AppState& state, const QString& base) {
 std::vector<ScheduleEntry> ReadScheduleSection(const AppState& state, const QString& base,
                                                const QString& section) {
     std::vector<ScheduleEntry> entries;
-    if (base.isEmpty() || section.isEmpty())
+    if (base.isEmpty() || section.trimmed().isEmpty())
         return entries;
-    const QStringList lines = ProfileFile(ScheduleFilePath(state, base)).readSectionLines(section);
+    const QStringList lines =
+        ProfileFile(ScheduleFilePath(state, base)).read().readSectionLines(section);
     entries.reserve(std::size_t(lines.size()));
     for (const QString& line : lines)
         entries.push_back(ParseScheduleEntry(line));
@@ -72,7 +72,7 @@ bool HasScheduleSection(const AppState& state, const QString& base, const QStrin
 
 bool WriteScheduleSection(const AppState& state, const QString& base, const QString& section,
                           const std::vector<ScheduleEntry>& entries) {
-    if (base.isEmpty() || section.isEmpty())
+    if (base.isEmpty() || section.trimmed().isEmpty())
         return false;
     if (!QDir().mkpath(ScheduleFolder(state)))
         return false;

@@ -32,6 +32,10 @@ ScheduleEntry MakeScheduleEntry(const QTime& time, const QString& command);
 QString ScheduleFolder(const AppState& state);
 QString ScheduleFilePath(const AppState& state, const QString& base);
 
+// Sections are named by the node text and found as the profile files find
+// names: case-insensitively and without the blanks around them, so a node
+// " Lobby" reads and writes the section [Lobby].
+
 // Every line of the section, whole and in file order (lines without "=" too,
 // as entries without a time); empty for a missing file or section.
 std::vector<ScheduleEntry> ReadScheduleSection(const AppState& state, const QString& base,

@@ -115,6 +115,51 @@ class TestModelFile : public QObject {
         QCOMPARE(state->Models[64].Input[16], QStringLiteral("16;In 16"));
     }
 
+    // Every key of a full file lands in its own model: 64 models with 16
+    // inputs and 16 aspects each, CR LF line ends, sections in another order
+    // than the models and a later duplicate of a section that is ignored.
+    void fullFileReadWhole() {
+        TestHome home;
+        QByteArray file = "\xEF\xBB\xBF[MODEL]\r\nNum=64\r\n";
+        for (int n = 1; n <= MaxModels; ++n)
+            file += QStringLiteral("Model_%1= Série [%2] \r\n")
+                        .arg(n, 3, 10, QLatin1Char('0'))
+                        .arg(n)
+                        .toUtf8();
+        for (int n = MaxModels; n >= 1; --n) {
+            file +=
+                QStringLiteral("[série [%1]]\r\ninputnum=16\r\nASPECTNUM=16\r\n").arg(n).toUtf8();
+            for (int k = 1; k <= MaxModelEntries; ++k)
+                file += QStringLiteral("Input_%1=%2;In %3.%1\r\nAspect_%1 = %4;As %3.%1 'x\r\n")
+                            .arg(k, 3, 10, QLatin1Char('0'))
+                            .arg(k % 7)
+                            .arg(n)
+                            .arg(k % 8)
+                            .toUtf8();
+            file += QStringLiteral("Network=%1\r\nNetworkPort=%2\r\n")
+                        .arg(n % 2)
+                        .arg(1000 + n)
+                        .toUtf8();
+        }
+        file += "[Série [1]]\r\nInputNum=1\r\nNetworkPort=1\r\n";
+        const auto state = load(home, file);
+        QCOMPARE(state->ModelCount, qint16(MaxModels));
+        for (int n = 1; n <= MaxModels; ++n) {
+            const ModelInfo& m = state->Models[n];
+            QCOMPARE(m.Name, QStringLiteral("Série [%1]").arg(n));
+            QCOMPARE(m.InputNum, qint16(MaxModelEntries));
+            QCOMPARE(m.AspectNum, qint16(MaxModelEntries));
+            for (int k = 1; k <= MaxModelEntries; ++k) {
+                const QString number = QStringLiteral("%1").arg(k, 3, 10, QLatin1Char('0'));
+                QCOMPARE(m.Input[k], QStringLiteral("%1;In %2.%3").arg(k % 7).arg(n).arg(number));
+                QCOMPARE(m.Aspect[k],
+                         QStringLiteral("%1;As %2.%3 'x").arg(k % 8).arg(n).arg(number));
+            }
+            QCOMPARE(m.Network, qint16(n % 2));
+            QCOMPARE(m.NetworkPort, qint16(1000 + n));
+        }
+    }
+
     void badFilesGiveNoModels_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::newRow("non-numeric count") << QByteArray("[MODEL]\nNum=many\nModel_001=A\n");

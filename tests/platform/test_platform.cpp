@@ -50,17 +50,18 @@ class TestPlatform : public QObject {
     void profileReadingRules() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("p.txt"));
-        writeFile(path, "\xEF\xBB\xBF[Model]\r\nNum =  12abc \r\nno equals sign here\r\n"
-                        "Name=first\r\nname=second\r\nSigned=-7\r\nWord=abc\r\n"
+        writeFile(path, "\xEF\xBB\xBFName=before any section\r\n[Model]\r\nNum =  12abc \r\n"
+                        "no equals sign here\r\nName=first\r\nname=second\r\nSigned=-7\r\n"
+                        "Word=abc\r\nHuge=99999999999\r\n"
                         "[other]\nName=other\n[MODEL]\nName=late duplicate section\n");
-        const ProfileFile p(path);
-        QVERIFY(p.exists());
+        const ProfileData p = ProfileFile(path).read();
         QCOMPARE(p.readString(QStringLiteral("MODEL"), QStringLiteral("NAME")),
                  QStringLiteral("first"));
         QCOMPARE(p.readInt(QStringLiteral("model"), QStringLiteral("num")), 12);
         QCOMPARE(p.readInt(QStringLiteral("model"), QStringLiteral("Signed")), -7);
         QCOMPARE(p.readInt(QStringLiteral("model"), QStringLiteral("Word"), 5), 0);
         QCOMPARE(p.readInt(QStringLiteral("model"), QStringLiteral("Missing"), 5), 5);
+        QCOMPARE(p.readInt(QStringLiteral("model"), QStringLiteral("Huge"), 5), 5);
         QCOMPARE(p.readString(QStringLiteral("other"), QStringLiteral("name")),
                  QStringLiteral("other"));
         QCOMPARE(
@@ -69,9 +70,41 @@ class TestPlatform : public QObject {
         QCOMPARE(p.readSection(QStringLiteral("model")),
                  (QStringList{QStringLiteral("Num=12abc"), QStringLiteral("Name=first"),
                               QStringLiteral("name=second"), QStringLiteral("Signed=-7"),
-                              QStringLiteral("Word=abc")}));
+                              QStringLiteral("Word=abc"), QStringLiteral("Huge=99999999999")}));
+        QCOMPARE(p.readSectionLines(QStringLiteral("other")), QStringList{"Name=other"});
         QVERIFY(p.readSection(QStringLiteral("nowhere")).isEmpty());
-        QVERIFY(!ProfileFile(dir.filePath(QStringLiteral("missing.txt"))).exists());
+
+        const ProfileData missing = ProfileFile(dir.filePath(QStringLiteral("missing.txt"))).read();
+        QCOMPARE(missing.readInt(QStringLiteral("MODEL"), QStringLiteral("Num"), 3), 3);
+        QVERIFY(missing.readSectionLines(QStringLiteral("MODEL")).isEmpty());
+    }
+
+    // Names are compared case-folded and without the blanks around them, on
+    // both sides: in the file and in the question.
+    void namesMatchWithoutCaseAndOuterBlanks() {
+        const ProfileData p = ProfileData::parse(
+            QStringLiteral("[ Lobby]\nkey=lobby\n[Hall  A ]\n  Some Key  = a b \n"
+                           "[Hall A]\nkey=one blank\n[BÜHNE]\nKEY=stage\n"
+                           "[\U00010400 Deseret]\n\U00010400=upper\n[Hall]x]\nkey=bracket\n"
+                           "[]\nkey=empty name\n")
+                .toUtf8());
+        QCOMPARE(p.readString(QStringLiteral(" Lobby"), QStringLiteral("key")),
+                 QStringLiteral("lobby"));
+        QCOMPARE(p.readString(QStringLiteral("lobby  "), QStringLiteral(" KEY ")),
+                 QStringLiteral("lobby"));
+        QCOMPARE(p.readString(QStringLiteral("hall  a"), QStringLiteral("some key")),
+                 QStringLiteral("a b"));
+        QCOMPARE(p.readString(QStringLiteral("Hall A"), QStringLiteral("key")),
+                 QStringLiteral("one blank")); // inner blanks count
+        QCOMPARE(p.readString(QStringLiteral("bühne"), QStringLiteral("key")),
+                 QStringLiteral("stage"));
+        QCOMPARE(p.readString(QStringLiteral("\U00010428 deseret"), QStringLiteral("\U00010428")),
+                 QStringLiteral("upper"));
+        QCOMPARE(p.readString(QStringLiteral("Hall]x"), QStringLiteral("key")),
+                 QStringLiteral("bracket"));
+        QCOMPARE(p.readString(QStringLiteral("Hall"), QStringLiteral("key")), QString());
+        QCOMPARE(p.readString(QStringLiteral(" "), QStringLiteral("key")),
+                 QStringLiteral("empty name"));
     }
 
     void writeSectionReplacesOnlyThatSection() {
@@ -82,12 +115,14 @@ class TestPlatform : public QObject {
             p.writeSection(QStringLiteral("A"), {QStringLiteral("1=x"), QStringLiteral("2=y")}));
         QVERIFY(p.writeSection(QStringLiteral("B"), {QStringLiteral("k=[v]=;'ü")}));
         QVERIFY(p.writeSection(QStringLiteral("a"), {QStringLiteral("3=z")}));
-        QCOMPARE(p.readSection(QStringLiteral("A")), QStringList{QStringLiteral("3=z")});
-        QCOMPARE(p.readString(QStringLiteral("B"), QStringLiteral("k")), QStringLiteral("[v]=;'ü"));
-        QCOMPARE(p.readString(QStringLiteral("A"), QStringLiteral("1")), QString());
+        QCOMPARE(p.read().readSection(QStringLiteral("A")), QStringList{QStringLiteral("3=z")});
+        QCOMPARE(p.read().readString(QStringLiteral("B"), QStringLiteral("k")),
+                 QStringLiteral("[v]=;'ü"));
+        QCOMPARE(p.read().readString(QStringLiteral("A"), QStringLiteral("1")), QString());
         QVERIFY(p.writeSection(QStringLiteral("A"), {}));
-        QVERIFY(p.readSection(QStringLiteral("A")).isEmpty());
-        QCOMPARE(p.readString(QStringLiteral("B"), QStringLiteral("k")), QStringLiteral("[v]=;'ü"));
+        QVERIFY(p.read().readSection(QStringLiteral("A")).isEmpty());
+        QCOMPARE(p.read().readString(QStringLiteral("B"), QStringLiteral("k")),
+                 QStringLiteral("[v]=;'ü"));
     }
 
     void sectionNamesKeepBracketsAndNotes() {
@@ -96,15 +131,39 @@ class TestPlatform : public QObject {
         const QString odd = QStringLiteral("Hall [2]=;'ß");
         QVERIFY(p.writeSection(odd, {QStringLiteral("08:00=Power ON")}));
         QVERIFY(p.writeSection(QStringLiteral("Other"), {QStringLiteral("09:00=Power OFF")}));
-        QCOMPARE(p.readSection(odd), QStringList{QStringLiteral("08:00=Power ON")});
-        QCOMPARE(p.readSection(QStringLiteral("Hall [2")), QStringList{});
+        QCOMPARE(p.read().readSection(odd), QStringList{QStringLiteral("08:00=Power ON")});
+        QCOMPARE(p.read().readSection(QStringLiteral("Hall [2")), QStringList{});
 
         QVERIFY(p.writeSection(odd, {QStringLiteral("a note"), QStringLiteral("07:00=Power ON")}));
-        QCOMPARE(p.readSectionLines(odd),
+        const ProfileData data = p.read();
+        QCOMPARE(data.readSectionLines(odd),
                  (QStringList{QStringLiteral("a note"), QStringLiteral("07:00=Power ON")}));
-        QCOMPARE(p.readSection(odd), QStringList{QStringLiteral("07:00=Power ON")});
-        QCOMPARE(p.readSectionLines(QStringLiteral("Other")),
+        QCOMPARE(data.readSection(odd), QStringList{QStringLiteral("07:00=Power ON")});
+        QCOMPARE(data.readSectionLines(QStringLiteral("Other")),
                  QStringList{QStringLiteral("09:00=Power OFF")});
+    }
+
+    // The writer finds the section the reader finds: a name with blanks
+    // around it is written once, as the reader takes it back, and a header
+    // that an earlier version wrote with the blanks is replaced in place.
+    void writerAndReaderAgreeOnNames() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("s.sch"));
+        writeFile(path, "[ Hall ]\r\n07:00=Power ON\r\n[Tail]\r\n10:00=Power OFF\r\n");
+        const ProfileFile p(path);
+        QVERIFY(p.writeSection(QStringLiteral("Hall"), {QStringLiteral("08:00=Power ON")}));
+        QVERIFY(p.writeSection(QStringLiteral(" Lobby"), {QStringLiteral("09:00=Power ON")}));
+        QVERIFY(p.writeSection(QStringLiteral(" Lobby"), {QStringLiteral("09:00=Power ON"),
+                                                          QStringLiteral("09:30=Power OFF")}));
+        QVERIFY(p.writeSection(QStringLiteral("LOBBY "),
+                               {QStringLiteral("09:00=Power ON"), QStringLiteral("09:30=Power OFF"),
+                                QStringLiteral("10:00=Power OFF")}));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("[ Hall ]\n08:00=Power ON\n[Tail]\n10:00=Power OFF\n"
+                                            "[Lobby]\n09:00=Power ON\n09:30=Power OFF\n"
+                                            "10:00=Power OFF\n"));
+        QCOMPARE(p.read().readSectionLines(QStringLiteral(" Lobby")).size(), 3);
     }
 
     void secondLockOnTheSameFolderFails() {

@@ -15,6 +15,9 @@ class ScheduleFilesTest : public QObject {
     void garbageAndDuplicatesSurviveSave();
     void longSectionKeptWhole();
     void crLfAndNonAsciiSections();
+    void everyAcceptedNameFindsItsSection_data();
+    void everyAcceptedNameFindsItsSection();
+    void sectionsOfEarlierVersionsStillRead();
     void missingFolderCreatedOnWrite();
     void unwritableFolderReportsFailure();
     void dayMarks();
@@ -180,6 +183,71 @@ void ScheduleFilesTest::crLfAndNonAsciiSections() {
              QStringList({"08:00=Power ON", "09:00=Power OFF"}));
     QCOMPARE(f.stored(QStringLiteral("20240315"), QStringLiteral("Empty")),
              QStringList{"01:02=Power ON"});
+}
+
+void ScheduleFilesTest::everyAcceptedNameFindsItsSection_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("leading blank") << QStringLiteral(" Lobby");
+    QTest::newRow("trailing blanks") << QStringLiteral("Lobby  ");
+    QTest::newRow("blanks around and inside") << QStringLiteral("  Hall  A  ");
+    QTest::newRow("no-break space") << QStringLiteral("\u00a0Foyer\u00a0");
+    QTest::newRow("brackets") << QStringLiteral("[Hall] ");
+    QTest::newRow("opening bracket") << QStringLiteral(" [");
+    QTest::newRow("closing bracket") << QStringLiteral("]");
+    QTest::newRow("equals") << QStringLiteral("a=b ");
+    QTest::newRow("semicolon") << QStringLiteral(" x;y");
+    QTest::newRow("apostrophe") << QStringLiteral("Bob's room");
+    QTest::newRow("umlauts") << QStringLiteral(" Bühne ÄÖÜ ");
+    QTest::newRow("greek") << QStringLiteral("Αίθουσα Ω");
+    QTest::newRow("japanese") << QStringLiteral(" 東京 ホール");
+}
+
+// A section written for a node name is read back for the same name, and a
+// second write replaces it instead of adding another section.
+void ScheduleFilesTest::everyAcceptedNameFindsItsSection() {
+    QFETCH(QString, name);
+    ScheduleFixture f;
+    const QString base = QStringLiteral("default");
+    QVERIFY(WriteScheduleSection(*f.state, base, QStringLiteral("Hall"),
+                                 {MakeScheduleEntry(QTime(6, 0), QStringLiteral("Power ON"))}));
+    const std::vector<ScheduleEntry> first = {
+        MakeScheduleEntry(QTime(8, 0), QStringLiteral("Power ON"))};
+    QVERIFY(WriteScheduleSection(*f.state, base, name, first));
+    QCOMPARE(f.stored(base, name), QStringList{"08:00=Power ON"});
+    QVERIFY(HasScheduleSection(*f.state, base, name));
+
+    std::vector<ScheduleEntry> second = ReadScheduleSection(*f.state, base, name);
+    second.push_back(MakeScheduleEntry(QTime(9, 15), QStringLiteral("Power OFF")));
+    QVERIFY(WriteScheduleSection(*f.state, base, name, second));
+    QCOMPARE(f.stored(base, name), QStringList({"08:00=Power ON", "09:15=Power OFF"}));
+    QCOMPARE(ScheduleCommandAt(*f.state, base, name, QTime(9, 15)), QStringLiteral("Power OFF"));
+    QCOMPARE(ScheduleCommandAt(*f.state, base, name.toUpper(), QTime(8, 0)),
+             QStringLiteral("Power ON"));
+
+    const QByteArray file = f.readFile(base);
+    QCOMPARE(file.count("\n["), 1); // Hall's section and one for the name, no more
+    QCOMPARE(f.stored(base, QStringLiteral("Hall")), QStringList{"06:00=Power ON"});
+}
+
+void ScheduleFilesTest::sectionsOfEarlierVersionsStillRead() {
+    ScheduleFixture f;
+    // Headers with the blanks as earlier versions wrote them, and a hand-made
+    // one with blanks on both sides.
+    f.writeFile(QStringLiteral("Monday"),
+                "[ Lobby]\r\n08:00=Power ON\r\n[Hall ]\r\n09:00=Power ON\r\n[ Solo ]\r\n"
+                "10:00=Power OFF\r\n[ Lobby]\r\n11:00=Power OFF\r\n");
+    QCOMPARE(f.stored(QStringLiteral("Monday"), QStringLiteral(" Lobby")),
+             QStringList{"08:00=Power ON"}); // the first of two wins
+    QCOMPARE(f.stored(QStringLiteral("Monday"), QStringLiteral("Hall ")),
+             QStringList{"09:00=Power ON"});
+    QCOMPARE(f.stored(QStringLiteral("Monday"), QStringLiteral("Solo")),
+             QStringList{"10:00=Power OFF"});
+    QVERIFY(WriteScheduleSection(*f.state, QStringLiteral("Monday"), QStringLiteral(" Lobby"),
+                                 {MakeScheduleEntry(QTime(7, 0), QStringLiteral("Power ON"))}));
+    QCOMPARE(f.stored(QStringLiteral("Monday"), QStringLiteral(" Lobby")),
+             QStringList{"07:00=Power ON"});
+    QVERIFY(f.readFile(QStringLiteral("Monday")).startsWith("[ Lobby]\n07:00=Power ON\n[Hall ]"));
+    QVERIFY(!HasScheduleSection(*f.state, QStringLiteral("Monday"), QStringLiteral("  ")));
 }
 
 void ScheduleFilesTest::missingFolderCreatedOnWrite() {

@@ -92,6 +92,7 @@ class SchedulePanelTest : public QObject {
     void editorKeepsGarbageAndLongSections();
     void saveFailureIsReported();
     void twelveHourLocale();
+    void nameWithBlanksKeepsOneSection();
 };
 
 void SchedulePanelTest::commandSelectorPerNode() {
@@ -332,6 +333,32 @@ void SchedulePanelTest::twelveHourLocale() {
     QCOMPARE(rig.rows(), QStringList({"9:00 AM Power OFF", "9:00 PM Power ON"}));
     QCOMPARE(rig.f.stored(QStringLiteral("20240315"), QStringLiteral("Hall")),
              QStringList({"09:00=Power OFF", "21:00=Power ON"}));
+}
+
+// A group the dialog accepted as " Hall B " (blanks at both ends): the list
+// comes back after a reload, a second "Set" of the same time is refused, and
+// the file holds one section for it.
+void SchedulePanelTest::nameWithBlanksKeepsOneSection() {
+    PanelRig rig;
+    const int group = AddGroupNode(*rig.f.state, QStringLiteral(" Hall B "), nullptr);
+    QVERIFY(group > 0);
+    rig.panel->showNode(group);
+    rig.set(8, 0, QStringLiteral("Power ON"));
+    rig.panel->showNode(rig.f.hall);
+    QVERIFY(rig.rows().isEmpty());
+    rig.panel->showNode(group);
+    QCOMPARE(rig.rows(), QStringList{"08:00 Power ON"});
+    rig.set(9, 0, QStringLiteral("Power OFF"));
+    rig.panel->showNode(rig.f.solo);
+    rig.panel->showNode(group);
+    QCOMPARE(rig.rows(), QStringList({"08:00 Power ON", "09:00 Power OFF"}));
+    rig.set(8, 0, QStringLiteral("Power OFF"));
+    QCOMPARE(rig.messages.lastText(), QStringLiteral("There is a command of the same time."));
+    QCOMPARE(rig.rows().size(), 2);
+    QCOMPARE(rig.f.readFile(QStringLiteral("20240315")),
+             QByteArray("[Hall B]\n08:00=Power ON\n09:00=Power OFF\n"));
+    QCOMPARE(rig.runner->SchedulePlanCount(), 1);
+    QCOMPARE(rig.runner->SchedulePlan().front().NodeIndex, qint16(group));
 }
 
 QTEST_MAIN(SchedulePanelTest)

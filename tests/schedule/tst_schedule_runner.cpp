@@ -19,6 +19,7 @@ class ScheduleRunnerTest : public QObject {
     void treeChangeNeverSwitchesOldIndex();
     void brokenFilesNeverStop();
     void timerRunsWithSetClock();
+    void oddNodeNamesRunTheirEntries();
 
   private:
     static void at(ScheduleFixture& f, int h, int m, int s, QDate day = QDate(2024, 3, 15)) {
@@ -259,6 +260,52 @@ void ScheduleRunnerTest::timerRunsWithSetClock() {
     QCOMPARE(f.queued(stage).size(), 1);
     runner.ScheduleStop();
     QVERIFY(!runner.isRunning());
+}
+
+// Names the dialogs accept, with blanks at either end, brackets, "=", ";"
+// and letters outside ASCII: set through the schedule file functions, then
+// run at their minute.
+void ScheduleRunnerTest::oddNodeNamesRunTheirEntries() {
+    ScheduleFixture f;
+    const int blankLobby = AddGroupNode(*f.state, QStringLiteral(" Lobby"), nullptr);
+    const int inLobby = f.addProjector(blankLobby, QStringLiteral("Bühne [2]= "));
+    const int odd = f.addProjector(1, QStringLiteral("  Ωmega;東京 ] "));
+    const CommandTable& table = BuildCommandTable();
+    const QString today = QStringLiteral("20240315");
+    QVERIFY(WriteScheduleSection(*f.state, today, Node(*f.state, blankLobby).Text,
+                                 {MakeScheduleEntry(QTime(8, 0), QStringLiteral("Power ON"))}));
+    QVERIFY(WriteScheduleSection(*f.state, QStringLiteral("Friday"), Node(*f.state, odd).Text,
+                                 {MakeScheduleEntry(QTime(8, 1), QStringLiteral("Input HDMI"))}));
+    auto entries = ReadScheduleSection(*f.state, today, QStringLiteral(" Lobby"));
+    entries.push_back(MakeScheduleEntry(QTime(8, 2), QStringLiteral("Power OFF")));
+    QVERIFY(WriteScheduleSection(*f.state, today, QStringLiteral(" Lobby"), entries));
+    QVERIFY(WriteScheduleSection(*f.state, today, Node(*f.state, inLobby).Text,
+                                 {MakeScheduleEntry(QTime(8, 1), QStringLiteral("Input RGB"))}));
+
+    ScheduleRunner runner(*f.state);
+    at(f, 7, 59, 30);
+    runner.tick();
+    // Names that differ only in case or in the blanks around them share one
+    // section, so the fixture's group "Lobby" follows " Lobby"'s entries too.
+    QCOMPARE(runner.SchedulePlanCount(), 4);
+    QCOMPARE(runner.SchedulePlan()[0].NodeIndex, qint16(f.lobby));
+    QCOMPARE(runner.SchedulePlan()[1].NodeIndex, qint16(blankLobby));
+    QCOMPARE(runner.SchedulePlan()[1].Section, QStringLiteral(" Lobby"));
+    QCOMPARE(runner.SchedulePlan()[2].NodeIndex, qint16(inLobby));
+    QCOMPARE(runner.SchedulePlan()[3].NodeIndex, qint16(odd));
+    QCOMPARE(runner.SchedulePlan()[3].FileKind, FileKindWeekday);
+    const int stage = f.projectorOf(inLobby);
+    const int omega = f.projectorOf(odd);
+    for (int minute = 0; minute <= 2; ++minute) {
+        at(f, 8, minute, 0);
+        runner.tick();
+    }
+    QCOMPARE(f.queued(stage),
+             QList<QByteArray>({Frame(table.PowerOnCommand), Frame(table.InputSet0Command),
+                                Frame(table.PowerOffCommand)}));
+    QCOMPARE(f.queued(omega), QList<QByteArray>{Frame(table.InputSet5Command)});
+    QCOMPARE(f.queued(f.projectorOf(f.stage)),
+             QList<QByteArray>({Frame(table.PowerOnCommand), Frame(table.PowerOffCommand)}));
 }
 
 QTEST_GUILESS_MAIN(ScheduleRunnerTest)
