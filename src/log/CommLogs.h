@@ -5,6 +5,10 @@
 
 struct AppState;
 
+// Both write the text as exactly one line: control characters in it are
+// escaped by the log writer (EscapeLogText), so callers pass names,
+// addresses and alert texts as they are.
+
 // Writes a line to the communication log when the program was started with
 // "DON"; empty texts are not written.
 void WriteCommLog(AppState& state, const QString& text);
@@ -12,4 +16,6 @@ void WriteCommLog(AppState& state, const QString& text);
 void WriteMailLog(AppState& state, const QString& text);
 // "[BE][EF]..." for the first count bytes.
 QString FormatFrameHex(const QByteArray& bytes, int count);
-inline QString FormatFrameHex(const QByteArray& bytes) { return FormatFrameHex(bytes, int(bytes.size())); }
+inline QString FormatFrameHex(const QByteArray& bytes) {
+    return FormatFrameHex(bytes, int(bytes.size()));
+}

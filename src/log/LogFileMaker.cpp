@@ -8,6 +8,46 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
+namespace {
+
+bool needsEscape(QChar c) {
+    const char16_t u = c.unicode();
+    return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029 || u == u'\\';
+}
+
+QString hexDigits(char16_t u, int width) {
+    return QString::number(uint(u), 16).toUpper().rightJustified(width, QLatin1Char('0'));
+}
+
+} // namespace
+
+QString EscapeLogText(const QString& text) {
+    if (std::none_of(text.cbegin(), text.cend(), needsEscape))
+        return text;
+    QString out;
+    out.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (!needsEscape(c))
+            out += c;
+        else if (u == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (u == u'\r')
+            out += QStringLiteral("\\r");
+        else if (u == u'\n')
+            out += QStringLiteral("\\n");
+        else if (u == u'\t')
+            out += QStringLiteral("\\t");
+        else if (u <= 0x7F)
+            out += QStringLiteral("\\x") + hexDigits(u, 2);
+        else
+            out += QStringLiteral("\\u") + hexDigits(u, 4);
+    }
+    return out;
+}
+
 QString DefaultLogFolder() {
     return ProgramFolderPath() + QStringLiteral("/NorvikLog/");
 }
@@ -50,7 +90,7 @@ bool LogFileMaker::WriteLog(const QString& text, qint16 stamp) {
         line = QLatin1Char('[') + now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) +
                QStringLiteral("],");
     }
-    line += text + QStringLiteral("\r\n");
+    line += EscapeLogText(text) + QStringLiteral("\r\n");
 
     QFile file(currentFileName());
     if (!file.open(QIODevice::Append))

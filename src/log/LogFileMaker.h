@@ -20,7 +20,8 @@ class LogFileMaker {
     void setPath(const QString& path);
 
     // Appends one line; with stamp 1 it is preceded by "[yyyy/MM/dd hh:mm:ss],".
-    // Returns false when the folder, the file or the clean-up failed.
+    // The text goes through EscapeLogText, so it stays one line whatever it
+    // holds. Returns false when the folder, the file or the clean-up failed.
     bool WriteLog(const QString& text, qint16 stamp);
 
     // The file the next line goes to (depends on the date and MaxSize).
@@ -38,6 +39,18 @@ class LogFileMaker {
     QString m_path;
     const Clock* m_clock = nullptr;
 };
+
+// The text as one log line: a projector's name or address, or an alert
+// text, may hold anything, and a raw CR or LF would let it write lines that
+// pass for real exchanges. So
+//   CR, LF, TAB                      -> \r  \n  \t
+//   other C0 controls, DEL           -> \xNN  (two upper-case hex digits)
+//   C1 controls, U+2028, U+2029      -> \uNNNN (some viewers break lines there)
+//   a backslash                      -> \\ (doubled)
+// Doubling the backslash keeps the escape unambiguous: "\n" in a log always
+// was a line feed, never a backslash and an "n" typed by someone. Everything
+// else, non-ASCII letters included, is written as it is.
+QString EscapeLogText(const QString& text);
 
 // Folder used when no path is given: "NorvikLog" in the program folder.
 QString DefaultLogFolder();

@@ -4,12 +4,18 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 namespace {
+
+bool isRecipientKind(const QString& kind) {
+    return kind == QLatin1String("TO") || kind == QLatin1String("CC") ||
+           kind == QLatin1String("BCC");
+}
 
 // The items of an alert mail in their order; an empty connection item is
 // left out (a connection kind that is neither serial nor LAN).
-QStringList mailItems(const ProjectorInfo& p, const AlertText& alert)
-{
+QStringList mailItems(const ProjectorInfo& p, const AlertText& alert) {
     QStringList items;
     items << QStringLiteral("Time:") + alert.time;
     items << QStringLiteral("Projector Name:") + p.ProjectorName;
@@ -18,8 +24,9 @@ QStringList mailItems(const ProjectorInfo& p, const AlertText& alert)
         items << QStringLiteral("Connection:COM") + QString::number(p.COMPort);
     } else if (p.ConnectionKind == ConnectionLan) {
         items << QStringLiteral("Connection:") + p.IPAddress +
-                     (p.MACAddress.isEmpty() ? QString()
-                                             : QStringLiteral(" (") + p.MACAddress + QLatin1Char(')'));
+                     (p.MACAddress.isEmpty()
+                          ? QString()
+                          : QStringLiteral(" (") + p.MACAddress + QLatin1Char(')'));
     }
     items << QStringLiteral("Message:") + alert.message;
     return items;
@@ -27,8 +34,7 @@ QStringList mailItems(const ProjectorInfo& p, const AlertText& alert)
 
 } // namespace
 
-AlertText ParseAlertText(const QString& text)
-{
+AlertText ParseAlertText(const QString& text) {
     AlertText alert;
     const qsizetype first = text.indexOf(QLatin1Char(';'));
     if (first < 0) {
@@ -43,26 +49,23 @@ AlertText ParseAlertText(const QString& text)
     return alert;
 }
 
-RecipientRow ParseSendAddress(const QString& entry)
-{
+RecipientRow ParseSendAddress(const QString& entry) {
     const qsizetype separator = entry.lastIndexOf(QLatin1Char(';'));
     if (separator < 0)
         return {entry, QString()};
     return {entry.left(separator), entry.mid(separator + 1)};
 }
 
-QString SendAddressEntry(const RecipientRow& row)
-{
+QString SendAddressEntry(const RecipientRow& row) {
     return row.address + QLatin1Char(';') + row.kind;
 }
 
-QString BuildRecipientList(const std::vector<RecipientRow>& rows)
-{
+QString BuildRecipientList(const std::vector<RecipientRow>& rows) {
     QStringList to;
     QStringList cc;
     QStringList bcc;
     for (const RecipientRow& row : rows) {
-        if (row.address.isEmpty())
+        if (row.address.isEmpty() || HasControlCharacter(row.address))
             continue;
         if (row.kind == QLatin1String("TO"))
             to << row.address;
@@ -80,25 +83,44 @@ QString BuildRecipientList(const std::vector<RecipientRow>& rows)
     return result;
 }
 
-QString BuildRecipientList(const MailSettings& mail)
-{
+bool HasControlCharacter(const QString& text) {
+    return std::any_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+std::vector<RecipientRow> StoredRecipientRows(const MailSettings& mail) {
     std::vector<RecipientRow> rows;
     for (int i = 1; i <= 10; ++i) {
         if (!mail.SendAddress[i].isEmpty())
             rows.push_back(ParseSendAddress(mail.SendAddress[i]));
     }
-    return BuildRecipientList(rows);
+    return rows;
 }
 
-QString AlertMailBody(const ProjectorInfo& projector, const AlertText& alert)
-{
+QString BuildRecipientList(const MailSettings& mail) {
+    return BuildRecipientList(StoredRecipientRows(mail));
+}
+
+QStringList SkippedRecipients(const std::vector<RecipientRow>& rows) {
+    QStringList skipped;
+    for (const RecipientRow& row : rows) {
+        if (isRecipientKind(row.kind) && HasControlCharacter(row.address))
+            skipped << row.address;
+    }
+    return skipped;
+}
+
+QString RecipientSkippedLogLine(const QString& address) {
+    return QStringLiteral("Recipient Skipped (control character): ") + address;
+}
+
+QString AlertMailBody(const ProjectorInfo& projector, const AlertText& alert) {
     QString body;
     for (const QString& item : mailItems(projector, alert))
         body += item + QStringLiteral("\r\n");
     return body;
 }
 
-QString AlertMailLogLine(const ProjectorInfo& projector, const AlertText& alert)
-{
+QString AlertMailLogLine(const ProjectorInfo& projector, const AlertText& alert) {
     return mailItems(projector, alert).join(QLatin1Char(','));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -28,12 +29,28 @@ struct RecipientRow {
 RecipientRow ParseSendAddress(const QString& entry);
 QString SendAddressEntry(const RecipientRow& row);
 
+// True when the text holds a TAB, CR, LF or another control character (C0,
+// DEL, C1). The mail library splits its recipient text at TABs, so such an
+// address could name further To, Cc or Bcc recipients: the address dialog
+// refuses it and a stored one is never handed to the library.
+bool HasControlCharacter(const QString& text);
+
+// The ten SendAddress settings as rows, empty entries left out.
+std::vector<RecipientRow> StoredRecipientRows(const MailSettings& mail);
+
 // The recipient text for the mail library: TO addresses joined by TAB, then
 // TAB "cc" TAB and the CC addresses, then TAB "bcc" TAB and the BCC
-// addresses. Rows of any other kind and empty rows are left out.
+// addresses. Rows of any other kind, empty rows and addresses with a control
+// character are left out.
 QString BuildRecipientList(const std::vector<RecipientRow>& rows);
 // The same from the ten SendAddress settings.
 QString BuildRecipientList(const MailSettings& mail);
+// The addresses of TO, CC and BCC rows that BuildRecipientList leaves out for
+// a control character, in list order; each is worth a mail log line.
+QStringList SkippedRecipients(const std::vector<RecipientRow>& rows);
+// "Recipient Skipped (control character): " and the address as it is (the
+// log writer escapes its control characters).
+QString RecipientSkippedLogLine(const QString& address);
 
 // The mail text (one CR LF ended line per item) and the mail log line (the
 // same items, each followed by ",", the message last).

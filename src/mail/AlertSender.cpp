@@ -24,6 +24,13 @@ bool namesProjector(const AppState& state, int projector) {
     return projector >= 1 && projector <= state.ProjectorCount;
 }
 
+// Stored addresses that the recipient list leaves out are named in the mail
+// log at every mail, so the operator learns why someone got nothing.
+void logSkippedRecipients(AppState& state) {
+    for (const QString& address : SkippedRecipients(StoredRecipientRows(state.Mail)))
+        WriteMailLog(state, RecipientSkippedLogLine(address));
+}
+
 } // namespace
 
 AlertSender::AlertSender(AppState& state, MailWorker& worker, QObject* parent)
@@ -68,6 +75,7 @@ void AlertSender::sendNextAlert() {
     const MailSettings& mail = m_state.Mail;
     const QString recipients = BuildRecipientList(mail);
     if (recipients.isEmpty()) {
+        logSkippedRecipients(m_state);
         noRecipients();
         return;
     }
@@ -83,6 +91,7 @@ void AlertSender::sendNextAlert() {
         }
         const ProjectorInfo& projector = m_state.Projectors[alert.projector];
         const QString logLine = AlertMailLogLine(projector, alert);
+        logSkippedRecipients(m_state);
         WriteMailLog(m_state, logLine);
         const MailWorker::Ticket ticket =
             m_worker.send({mail.SMTPServer, recipients, mail.FromAddress, mail.Subject,

@@ -13,8 +13,7 @@
 
 namespace {
 
-QRadioButton* option(const QString& caption, QWidget* parent)
-{
+QRadioButton* option(const QString& caption, QWidget* parent) {
     auto* button = new QRadioButton(caption, parent);
     button->setObjectName(QStringLiteral("opt") + caption);
     return button;
@@ -24,15 +23,9 @@ QRadioButton* option(const QString& caption, QWidget* parent)
 
 MailAddressForm::MailAddressForm(Mode mode, const RecipientRow& row, QStringList existing,
                                  MessageService& messages, QWidget* parent)
-    : QDialog(parent),
-      m_mode(mode),
-      m_existing(std::move(existing)),
-      m_messages(messages),
-      m_address(new QLineEdit(this)),
-      m_to(option(QStringLiteral("TO"), this)),
-      m_cc(option(QStringLiteral("CC"), this)),
-      m_bcc(option(QStringLiteral("BCC"), this))
-{
+    : QDialog(parent), m_mode(mode), m_existing(std::move(existing)), m_messages(messages),
+      m_address(new QLineEdit(this)), m_to(option(QStringLiteral("TO"), this)),
+      m_cc(option(QStringLiteral("CC"), this)), m_bcc(option(QStringLiteral("BCC"), this)) {
     setObjectName(QStringLiteral("MailAddressForm"));
     setWindowTitle(QStringLiteral("Mail Address Setting"));
     m_address->setObjectName(QStringLiteral("txtMailAddress"));
@@ -65,19 +58,24 @@ MailAddressForm::MailAddressForm(Mode mode, const RecipientRow& row, QStringList
     layout->addWidget(okCancel, 2, 0, 1, 2);
 }
 
-RecipientRow MailAddressForm::row() const
-{
+RecipientRow MailAddressForm::row() const {
     const QString kind = m_cc->isChecked()    ? QStringLiteral("CC")
                          : m_bcc->isChecked() ? QStringLiteral("BCC")
                                               : QStringLiteral("TO");
     return {m_address->text(), kind};
 }
 
-void MailAddressForm::accept()
-{
+void MailAddressForm::accept() {
     const QString address = m_address->text();
     if (address.trimmed().isEmpty()) {
-        m_messages.show(this, MessageKind::Information, QStringLiteral("An address is not specified."));
+        m_messages.show(this, MessageKind::Information,
+                        QStringLiteral("An address is not specified."));
+        return;
+    }
+    if (HasControlCharacter(address)) {
+        m_messages.show(this, MessageKind::Information,
+                        QStringLiteral("An e-mail address cannot contain tabs, line breaks or "
+                                       "other control characters."));
         return;
     }
     if (m_mode == Mode::Add && m_existing.contains(address)) {

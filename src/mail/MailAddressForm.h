@@ -9,12 +9,13 @@ class MessageService;
 class QLineEdit;
 class QRadioButton;
 
-// "Mail Address Setting": one recipient address and its kind. In add mode
-// an address that the list already holds (exact text) is refused.
+// "Mail Address Setting": one recipient address and its kind. An address
+// with a control character is refused (a TAB would let it name more
+// recipients), and in add mode one that the list already holds (exact text).
 class MailAddressForm : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     enum class Mode { Add, Edit };
 
     // existing: the addresses of the list (checked in add mode only).
@@ -25,7 +26,7 @@ public:
     // The address and kind as entered; valid after "OK".
     RecipientRow row() const;
 
-private:
+  private:
     void accept() override;
 
     Mode m_mode;

@@ -5,6 +5,7 @@
 
 #include "core/AppState.h"
 #include "core/SettingsStore.h"
+#include "log/CommLogs.h"
 #include "mail/MailAddressForm.h"
 #include "mail/MailErrorKinds.h"
 #include "mail/MessageForm.h"
@@ -97,9 +98,12 @@ void MailSettingsForm::browse() {
 void MailSettingsForm::sendTestMail() {
     if (m_testMail)
         return;
-    m_testMail =
-        m_mailWorker.send({m_server->text(), BuildRecipientList(recipientRows()), m_from->text(),
-                           m_subject->text(), TestMailBody, m_filePath->text()});
+    // A test mail writes nothing to the mail log but the addresses it leaves out.
+    const std::vector<RecipientRow> rows = recipientRows();
+    for (const QString& address : SkippedRecipients(rows))
+        WriteMailLog(m_state, RecipientSkippedLogLine(address));
+    m_testMail = m_mailWorker.send({m_server->text(), BuildRecipientList(rows), m_from->text(),
+                                    m_subject->text(), TestMailBody, m_filePath->text()});
     showTestMailUnderWay(true);
 }
 

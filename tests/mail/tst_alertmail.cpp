@@ -11,21 +11,21 @@
 class TestAlertMail : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void recipientListFollowsKindsAndOrder();
+    void addressesWithControlCharactersAreLeftOut();
     void alertTextKeepsTheWholeMessage();
     void bodyAndLogLineForEachConnection();
     void ringRefusesAlertsWhenFull();
 };
 
-void TestAlertMail::recipientListFollowsKindsAndOrder()
-{
+void TestAlertMail::recipientListFollowsKindsAndOrder() {
     MailSettings mail;
     mail.SendAddress[1] = QStringLiteral("a@x;TO");
     mail.SendAddress[3] = QStringLiteral("c@x;CC");
     mail.SendAddress[4] = QStringLiteral("d@x;BCC");
     mail.SendAddress[7] = QStringLiteral("b@x;TO");
-    mail.SendAddress[8] = QStringLiteral("e@x;to");   // kinds are exact
+    mail.SendAddress[8] = QStringLiteral("e@x;to");    // kinds are exact
     mail.SendAddress[9] = QStringLiteral("no-kind@x"); // no kind at all
     QCOMPARE(BuildRecipientList(mail), QStringLiteral("a@x\tb@x\tcc\tc@x\tbcc\td@x"));
 
@@ -45,9 +45,37 @@ void TestAlertMail::recipientListFollowsKindsAndOrder()
     QCOMPARE(BuildRecipientList(std::vector<RecipientRow>()), QString());
 }
 
-void TestAlertMail::alertTextKeepsTheWholeMessage()
-{
-    const AlertText a = ParseAlertText(QStringLiteral("2026/12/08 10:00;12;Lamp isn't OK; call Bob"));
+void TestAlertMail::addressesWithControlCharactersAreLeftOut() {
+    // A TAB would make the library read "bcc" and a hidden recipient.
+    MailSettings mail;
+    mail.SendAddress[1] = QStringLiteral("spy@x\tbcc\tspy2@x;TO");
+    mail.SendAddress[2] = QStringLiteral("good@x;TO");
+    mail.SendAddress[3] = QStringLiteral("c@x\r\nBcc: evil@x;CC");
+    mail.SendAddress[4] = QStringLiteral("jörg@müller.example;BCC"); // non-ASCII is fine
+    mail.SendAddress[5] = QStringLiteral("del\x7F@x;BCC");
+    mail.SendAddress[6] = QStringLiteral("nel\u0085@x;TO");
+    mail.SendAddress[7] = QStringLiteral("ignored\t@x;XX"); // not mailed anyway
+    QCOMPARE(BuildRecipientList(mail), QStringLiteral("good@x\tbcc\tjörg@müller.example"));
+    QCOMPARE(SkippedRecipients(StoredRecipientRows(mail)),
+             QStringList({"spy@x\tbcc\tspy2@x", "c@x\r\nBcc: evil@x", "del\x7F@x", "nel\u0085@x"}));
+    QCOMPARE(RecipientSkippedLogLine(QStringLiteral("a\tb")),
+             QStringLiteral("Recipient Skipped (control character): a\tb"));
+
+    // Every address skipped: no recipient at all.
+    mail.SendAddress[2].clear();
+    mail.SendAddress[4].clear();
+    QCOMPARE(BuildRecipientList(mail), QString());
+    QCOMPARE(SkippedRecipients(StoredRecipientRows(mail)).size(), 4);
+
+    QVERIFY(!HasControlCharacter(QStringLiteral("o'brien+alerts@example.com")));
+    QVERIFY(!HasControlCharacter(QStringLiteral("a b@x"))); // a blank is no control character
+    QVERIFY(HasControlCharacter(QStringLiteral("a@x") + QChar(0)));
+    QVERIFY(HasControlCharacter(QStringLiteral("\x1B@x")));
+}
+
+void TestAlertMail::alertTextKeepsTheWholeMessage() {
+    const AlertText a =
+        ParseAlertText(QStringLiteral("2026/12/08 10:00;12;Lamp isn't OK; call Bob"));
     QCOMPARE(a.time, QStringLiteral("2026/12/08 10:00"));
     QCOMPARE(a.projector, 12);
     QCOMPARE(a.message, QStringLiteral("Lamp isn't OK; call Bob"));
@@ -62,8 +90,7 @@ void TestAlertMail::alertTextKeepsTheWholeMessage()
     QCOMPARE(ParseSendAddress(SendAddressEntry({"a@x", "BCC"})).kind, QStringLiteral("BCC"));
 }
 
-void TestAlertMail::bodyAndLogLineForEachConnection()
-{
+void TestAlertMail::bodyAndLogLineForEachConnection() {
     ProjectorInfo p;
     p.ProjectorName = QStringLiteral("Hall A");
     p.ModelName = QStringLiteral("VX-100");
@@ -98,8 +125,7 @@ void TestAlertMail::bodyAndLogLineForEachConnection()
                             "Message:Fan error"));
 }
 
-void TestAlertMail::ringRefusesAlertsWhenFull()
-{
+void TestAlertMail::ringRefusesAlertsWhenFull() {
     const auto owner = std::make_unique<AppState>(); // large; off the stack
     AppState& state = *owner;
     int accepted = 0;

@@ -45,6 +45,8 @@ class TestAlertSender : public QObject {
     void missingAddressKeepsTheAlerts();
     void missingLibraryIsAFailedSend();
     void headerInjectionIsAFailedSend();
+    void controlCharactersStayInOneLogLine();
+    void recipientWithTabIsSkipped();
     void alertsFollowTheirProjectorAfterDeletion();
     void silentServerLeavesTheEventLoopRunning();
     void resultAppliesToTheAlertThatWasMailed();
@@ -266,14 +268,75 @@ void TestAlertSender::headerInjectionIsAFailedSend() {
     state.Mail.FromAddress = QStringLiteral("n@example.com\nBcc: evil@example.com");
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(12, 0)));
     QVERIFY(runPass(sender));
-    state.Mail.FromAddress = QStringLiteral("n@example.com");
-    setRecipients(state.Mail, {"a@example.com\r\nevil@example.com;TO"});
-    state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(12, 5)));
-    QVERIFY(runPass(sender));
-    QCOMPARE(t.mailLog().count(Failure), 3);
+    QCOMPARE(t.mailLog().count(Failure), 2);
     QCOMPARE(t.mailLog().count(Success), 0);
     QCOMPARE(sink.mails().size(), 0);
     QCOMPARE(AlertQueueLength(state), 1);
+}
+
+void TestAlertSender::controlCharactersStayInOneLogLine() {
+    SmtpSink sink;
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    MailTestState t;
+    AppState& state = t.state;
+    state.Mail.SMTPServer = sink.server();
+    setRecipients(state.Mail, {"a@example.com;TO"});
+    const QString forged = QStringLiteral("\r\n[2026/12/08 10:00:00],Mail Send Success");
+    state.Projectors[2].ProjectorName = QStringLiteral("Hall B") + forged;
+    state.Projectors[2].IPAddress = QStringLiteral("192.168.0.20\n");
+    MailWorker worker;
+    AlertSender sender(state, worker);
+
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;2;Lamp\r\nTime:t0,Message:fake\tend")));
+    sender.StartAlertSender();
+    QVERIFY(runPass(sender));
+    QVERIFY(sink.waitForMails(1));
+    const QString escaped = QStringLiteral("\\r\\n[2026/12/08 10:00:00],Mail Send Success");
+    QCOMPARE(t.mailLog(), QStringList({"Time:t1,Projector Name:Hall B" + escaped +
+                                           ",Model:VX-200,Connection:192.168.0.20\\n "
+                                           "(00:1A:2B:3C:4D:5E),Message:Lamp\\r\\n"
+                                           "Time:t0,Message:fake\\tend",
+                                       Success}));
+}
+
+void TestAlertSender::recipientWithTabIsSkipped() {
+    SmtpSink sink;
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    MailTestState t;
+    AppState& state = t.state;
+    state.Mail.SMTPServer = sink.server();
+    setRecipients(state.Mail, {"spy@x\tbcc\tspy2@x;TO", "good@example.com;TO"});
+    MailWorker worker;
+    AlertSender sender(state, worker);
+    const QString skipped =
+        QStringLiteral("Recipient Skipped (control character): spy@x\\tbcc\\tspy2@x");
+
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;first")));
+    sender.StartAlertSender();
+    QVERIFY(runPass(sender));
+    QVERIFY(sink.waitForMails(1));
+    const ReceivedMail mail = sink.mails().first();
+    QCOMPARE(mail.rcptTos, QStringList{"good@example.com"});
+    QCOMPARE(mail.header("To"), QStringList{"good@example.com"});
+    QVERIFY(!mail.hasHeader("Cc"));
+    QCOMPARE(t.mailLog(), QStringList({skipped,
+                                       "Time:t1,Projector Name:Hall A,Model:VX-100,"
+                                       "Connection:COM1,Message:first",
+                                       Success}));
+
+    // With every address skipped there is no recipient: nothing is sent and
+    // the alerts wait, as with no address at all.
+    setRecipients(state.Mail, {"spy@x\tbcc\tspy2@x;TO", "cc@example.com\r\n;CC"});
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;1;second")));
+    sender.StartAlertSender();
+    QVERIFY(runPass(sender));
+    QCOMPARE(t.mailLog().mid(3),
+             QStringList({skipped, "Recipient Skipped (control character): cc@example.com\\r\\n"}));
+    QCOMPARE(t.commLog(), QStringList{"MailSend Error!!:An address isn't specified."});
+    QCOMPARE(AlertQueueLength(state), 1);
+    QVERIFY(!sender.isTimerActive());
+    QCOMPARE(sender.mailRetryCount(), qint16(0));
+    QCOMPARE(sink.mails().size(), 1);
 }
 
 void TestAlertSender::alertsFollowTheirProjectorAfterDeletion() {

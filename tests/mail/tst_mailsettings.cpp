@@ -97,6 +97,7 @@ class TestMailSettings : public QObject {
     void fillingFollowsTheSettings();
     void enablingRules();
     void addressListButtonsAndMessages();
+    void addressWithControlCharacterIsRefused();
     void okStoresEverythingAndEmptiedTextsStayEmpty();
     void invalidHoursAreRefused_data();
     void invalidHoursAreRefused();
@@ -104,6 +105,7 @@ class TestMailSettings : public QObject {
     void messageDialogSavesAtOnce();
     void browsePicksAFile();
     void testMailUsesTheValuesOnScreen();
+    void testMailSkipsAddressWithControlCharacter();
     void testMailButtonShowsTheSendUnderWay();
     void closingDuringATestMailDiscardsItsResult();
     void testMailAndAlertMailsTakeTurns();
@@ -267,6 +269,53 @@ void TestMailSettings::addressListButtonsAndMessages() {
     address = visibleChild<MailAddressForm>(w);
     QVERIFY(address);
     click(address, "cmdCancel");
+}
+
+void TestMailSettings::addressWithControlCharacterIsRefused() {
+    const QString refused = QStringLiteral(
+        "An e-mail address cannot contain tabs, line breaks or other control characters.");
+    Fixture f;
+    f.state.Mail.SendAddress[1] = QStringLiteral("old\tbcc\thidden@example.com;TO");
+    auto form = f.open();
+    QWidget* w = form.get();
+
+    click(w, "cmdAdd");
+    auto* address = visibleChild<MailAddressForm>(w);
+    QVERIFY(address);
+    auto* text = find<QLineEdit>(address, "txtMailAddress");
+    for (const QString& bad :
+         {QStringLiteral("spy@x\tbcc\tspy2@x"), QStringLiteral("a@example.com\r\n"),
+          QStringLiteral("a@exam\x01ple.com"), QStringLiteral("a@example.com\u0085")}) {
+        f.messages.clearShown();
+        text->setText(bad);
+        QCOMPARE(text->text(), bad); // the field holds it as set
+        click(address, "cmdOK");
+        QCOMPARE(f.messages.shown().size(), 1);
+        QCOMPARE(f.messages.shown().last().kind, MessageKind::Information);
+        QCOMPARE(f.messages.lastText(), refused);
+        QVERIFY(address->isVisible());
+    }
+    QCOMPARE(rowsOf(w), QStringList{"old\tbcc\thidden@example.com;TO"});
+    text->setText(QStringLiteral("jörg@example.com"));
+    click(address, "cmdOK");
+    QVERIFY(!address->isVisible());
+    QCOMPARE(rowsOf(w).last(), QStringLiteral("jörg@example.com;TO"));
+
+    // A stored address is refused as well once it is edited, until mended.
+    auto* list = find<QTreeWidget>(w, "lstSendAddress");
+    list->clearSelection();
+    list->topLevelItem(0)->setSelected(true);
+    click(w, "cmdEdit");
+    address = visibleChild<MailAddressForm>(w);
+    QVERIFY(address);
+    f.messages.clearShown();
+    click(address, "cmdOK");
+    QCOMPARE(f.messages.lastText(), refused);
+    QVERIFY(address->isVisible());
+    find<QLineEdit>(address, "txtMailAddress")->setText(QStringLiteral("old@example.com"));
+    click(address, "cmdOK");
+    QVERIFY(!address->isVisible());
+    QCOMPARE(rowsOf(w), QStringList({"old@example.com;TO", QStringLiteral("jörg@example.com;TO")}));
 }
 
 void TestMailSettings::okStoresEverythingAndEmptiedTextsStayEmpty() {
@@ -483,6 +532,33 @@ void TestMailSettings::testMailUsesTheValuesOnScreen() {
     QTRY_COMPARE(f.messages.shown().size(), 1);
     QCOMPARE(f.messages.lastText(), QStringLiteral("Mail Send Error!!"));
     QCOMPARE(sink.mails().size(), 1);
+}
+
+void TestMailSettings::testMailSkipsAddressWithControlCharacter() {
+    SmtpSink sink;
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    Fixture f;
+    f.state.MailLog = std::make_unique<LogFileMaker>(f.home.filePath(QStringLiteral("MailLog")));
+    f.state.Mail.SendAddress[1] = QStringLiteral("spy@x\tbcc\tspy2@x;TO");
+    f.state.Mail.SendAddress[2] = QStringLiteral("good@example.com;TO");
+    auto form = f.open();
+    QWidget* w = form.get();
+    find<QLineEdit>(w, "txtSMTPServer")->setText(sink.server());
+    find<QLineEdit>(w, "txtFromAddress")->setText(QStringLiteral("n@example.com"));
+
+    click(w, "cmdSendTest");
+    QTRY_COMPARE(f.messages.shown().size(), 1);
+    QCOMPARE(f.messages.lastText(), QStringLiteral("Mail Send Success."));
+    QVERIFY(sink.waitForMails(1));
+    QCOMPARE(sink.mails().first().rcptTos, QStringList{"good@example.com"});
+    QCOMPARE(sink.mails().first().header("To"), QStringList{"good@example.com"});
+
+    QFile log(f.state.MailLog->currentFileName());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = log.readAll().split('\n');
+    QCOMPARE(lines.size(), 2); // one line and the empty rest after its CR LF
+    QVERIFY(
+        lines.first().endsWith("],Recipient Skipped (control character): spy@x\\tbcc\\tspy2@x\r"));
 }
 
 void TestMailSettings::testMailButtonShowsTheSendUnderWay() {
