@@ -4,6 +4,7 @@
 #include "mail/AlertSender.h"
 #include "mail/MailSettingsForm.h"
 #include "mail/MailWorker.h"
+#include "platform/StopSignals.h"
 #include "schedule/SchedulePanel.h"
 #include "schedule/ScheduleRunner.h"
 #include "ui/MainForm.h"
@@ -13,15 +14,18 @@
 
 Application::Application() : m_session(m_state) {}
 
-Application::~Application()
-{
+Application::~Application() {
     if (m_engine)
         m_engine->setRefreshSink(nullptr);
     m_mainForm.reset();
 }
 
-bool Application::start(const QStringList& arguments)
-{
+bool Application::start(const QStringList& arguments) {
+    // Caught from the start: a stop that comes while the window is still
+    // being built is carried out as soon as the event loop runs.
+    m_stopSignals = std::make_unique<StopSignals>();
+    QObject::connect(m_stopSignals.get(), &StopSignals::stopRequested, m_stopSignals.get(),
+                     [this] { stopOnSignal(); });
     if (!m_session.start(arguments))
         return false;
     const SettingsStore& store = m_session.store();
@@ -42,9 +46,14 @@ bool Application::start(const QStringList& arguments)
     return true;
 }
 
+void Application::stopOnSignal() {
+    m_engine->shutdown();
+    // Not quit(): that would close the window through its exit question.
+    QCoreApplication::exit(0);
+}
+
 // The schedule runner and the Schedule tab's editor.
-void Application::wireSchedule()
-{
+void Application::wireSchedule() {
     auto* panel = new SchedulePanel(m_state, *m_runner, m_messages, m_mainForm->scheduleHost());
     m_mainForm->scheduleHost()->layout()->addWidget(panel);
     MainForm* form = m_mainForm.get();
@@ -53,16 +62,14 @@ void Application::wireSchedule()
     QObject::connect(form, &MainForm::treeChanged, runner, &ScheduleRunner::BuildTodayPlan);
     QObject::connect(form, &MainForm::scheduleStartRequested, runner,
                      &ScheduleRunner::ScheduleStart);
-    QObject::connect(form, &MainForm::scheduleStopRequested, runner,
-                     &ScheduleRunner::ScheduleStop);
+    QObject::connect(form, &MainForm::scheduleStopRequested, runner, &ScheduleRunner::ScheduleStop);
     QObject::connect(runner, &ScheduleRunner::runningChanged, form, &MainForm::setScheduleRunning);
 }
 
 // The alert sender and the mail settings dialog (from the "&Option" menu)
 // share the one mail thread. When the program ends, a mail under way gets a
 // short grace and every alert not mailed is logged.
-void Application::wireMail()
-{
+void Application::wireMail() {
     m_mailWorker = std::make_unique<MailWorker>();
     m_alerts = std::make_unique<AlertSender>(m_state, *m_mailWorker);
     m_engine->setAlertStarter([this] { m_alerts->StartAlertSender(); });

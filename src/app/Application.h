@@ -13,23 +13,28 @@ class CommEngine;
 class MailWorker;
 class MainForm;
 class ScheduleRunner;
+class StopSignals;
 
 // The composition root: builds the state, the engine, the schedule runner,
 // the alert sender and the main window, wires them together and starts the
 // run in the order the program starts up.
 class Application {
-public:
+  public:
     Application();
     ~Application();
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
-    // False when another instance already runs; the caller then ends at once.
+    // False when the run cannot go on: session() then says whether another
+    // instance runs (the caller ends at once, silently) or what failed.
     bool start(const QStringList& arguments);
+    const ProgramSession& session() const { return m_session; }
 
-private:
+  private:
     void wireSchedule();
     void wireMail();
+    // SIGTERM, SIGINT or SIGHUP: the orderly shutdown, without the question.
+    void stopOnSignal();
 
     AppState m_state;
     ProgramSession m_session;
@@ -39,4 +44,5 @@ private:
     std::unique_ptr<ScheduleRunner> m_runner;
     std::unique_ptr<AlertSender> m_alerts;
     std::unique_ptr<MainForm> m_mainForm;
+    std::unique_ptr<StopSignals> m_stopSignals;
 };

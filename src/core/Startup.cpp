@@ -8,7 +8,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryDir>
 
@@ -19,9 +21,18 @@ ProgramSession::~ProgramSession() = default;
 bool ProgramSession::start(const QStringList& arguments) {
     m_state.ProgramFolder = ProgramFolderPath();
     m_state.SettingsFile = m_store.filePath();
-    QDir().mkpath(m_state.ProgramFolder);
-    if (!m_instance.acquire(m_state.ProgramFolder))
+    if (!QDir().mkpath(m_state.ProgramFolder))
+        return fail(
+            Outcome::Failed,
+            QStringLiteral("cannot create the program folder %1").arg(m_state.ProgramFolder));
+    if (!m_instance.acquire(m_state.ProgramFolder)) {
+        if (m_instance.outcome() == SingleInstance::Outcome::Held)
+            return fail(Outcome::AlreadyRunning, m_instance.detail());
+        return fail(Outcome::Failed, m_instance.detail());
+    }
+    if (!settingsFileUsable())
         return false;
+    removeInterruptedSaves();
 
     createLogs(arguments);
     createFolders();
@@ -33,7 +44,43 @@ bool ProgramSession::start(const QStringList& arguments) {
     installSampleModelFile();
     takeLocale();
     m_store.LoadConfiguration(m_state);
+    m_outcome = Outcome::Started;
     return true;
+}
+
+bool ProgramSession::fail(Outcome outcome, const QString& problem) {
+    m_outcome = outcome;
+    m_problem = problem;
+    return false;
+}
+
+// A settings file that cannot be made would lose every change; one that
+// exists but cannot be written lets the program run, and each failed save is
+// reported as it happens.
+bool ProgramSession::settingsFileUsable() {
+    const QString path = m_store.filePath();
+    if (QFileInfo::exists(path))
+        return true;
+    QFile file(path);
+    if (QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly))
+        return true;
+    return fail(
+        Outcome::Failed,
+        QStringLiteral("cannot create the settings file %1: %2").arg(path, file.errorString()));
+}
+
+// A save that was cut off leaves its new copy beside the settings file,
+// named after it with six random characters appended.
+void ProgramSession::removeInterruptedSaves() const {
+    const QFileInfo settings(m_store.filePath());
+    QDir folder = settings.absoluteDir();
+    static const QRegularExpression copy(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
+    const QString prefix = settings.fileName();
+    for (const QString& name :
+         folder.entryList({prefix + QStringLiteral(".??????")}, QDir::Files)) {
+        if (copy.match(name.mid(prefix.size())).hasMatch())
+            folder.remove(name);
+    }
 }
 
 void ProgramSession::createLogs(const QStringList& arguments) {

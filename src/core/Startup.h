@@ -21,14 +21,26 @@ class ProgramSession {
     ProgramSession(const ProgramSession&) = delete;
     ProgramSession& operator=(const ProgramSession&) = delete;
 
-    // arguments: the command line after the program name. False when
-    // another instance already runs with this program folder; the caller
-    // then ends at once without a message.
+    enum class Outcome {
+        Started,
+        AlreadyRunning, // another program holds this program folder
+        Failed,         // the folder or the settings file cannot be made
+    };
+
+    // arguments: the command line after the program name. False when the
+    // run cannot go on; outcome() and problem() then say why.
     bool start(const QStringList& arguments);
+    Outcome outcome() const { return m_outcome; }
+    // Failed: one line naming what could not be created. AlreadyRunning: the
+    // application name of the program that holds the folder, when known.
+    QString problem() const { return m_problem; }
 
     const SettingsStore& store() const { return m_store; }
 
   private:
+    bool fail(Outcome outcome, const QString& problem);
+    bool settingsFileUsable();
+    void removeInterruptedSaves() const;
     void createLogs(const QStringList& arguments);
     void createFolders();
     void makeTempFolder();
@@ -39,6 +51,8 @@ class ProgramSession {
     SingleInstance m_instance;
     std::unique_ptr<QTemporaryDir> m_tempDir;
     SettingsStore m_store;
+    Outcome m_outcome = Outcome::Failed;
+    QString m_problem;
 };
 
 // The program folder's sample PJModel.txt, shipped inside the program.
