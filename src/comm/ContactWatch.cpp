@@ -20,6 +20,7 @@ void ContactWatch::replyAccepted(int projector) {
         return;
     ProjectorInfo& info = m_state.Projectors[projector];
     info.Disconnected = false;
+    info.LastReply = m_state.clock.now();
     info.TimeoutCount = 0;
     info.AnswerLost = false;
     info.DisconnectRaised = false;

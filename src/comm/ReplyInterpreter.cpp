@@ -136,6 +136,7 @@ void ReplyInterpreter::changed(int projector, StatusItem item) {
 
 void ReplyInterpreter::HandleAcknowledge(int projector) {
     ProjectorInfo& info = m_state.Projectors[projector];
+    ++m_state.Counters.CommandsAcknowledged;
     m_contact.replyAccepted(projector);
     const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
     if (FrameType(entry.command) != TypePower)
@@ -154,6 +155,7 @@ void ReplyInterpreter::HandleAcknowledge(int projector) {
 }
 
 void ReplyInterpreter::HandleFailure(int projector, bool timedOut) {
+    ++(timedOut ? m_state.Counters.CommandsTimedOut : m_state.Counters.CommandsRefused);
     if (timedOut)
         m_contact.commandTimedOut(projector);
     else
@@ -183,6 +185,7 @@ void ReplyInterpreter::HandleFailure(int projector, bool timedOut) {
 
 void ReplyInterpreter::HandleDataReply(int projector) {
     ProjectorInfo& info = m_state.Projectors[projector];
+    ++m_state.Counters.CommandsData;
     m_contact.replyAccepted(projector);
     const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
     const std::optional<StatusItem> item = ItemOfType(FrameType(entry.command));

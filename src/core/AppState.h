@@ -58,6 +58,8 @@ struct ProjectorInfo {
     qint16 TimeoutCount = 0;
     bool AnswerLost = false;
     bool DisconnectRaised = false;
+    // When the last reply was accepted (local time); null before the first.
+    QDateTime LastReply;
 };
 
 inline constexpr qint16 ConnectionSerial = 0;
@@ -154,6 +156,16 @@ struct ProjectorQueue {
     qint16 QueueReadIndex = 1;
 };
 
+// Running totals since start-up, for monitoring.
+struct RunCounters {
+    quint64 CommandsAcknowledged = 0;
+    quint64 CommandsRefused = 0;
+    quint64 CommandsTimedOut = 0;
+    quint64 CommandsData = 0;
+    quint64 AlertMailsSent = 0;
+    quint64 AlertMailsFailed = 0;
+};
+
 struct AlertQueue {
     std::array<QString, AlertSlots> texts{};
     qint16 writeIndex = 0;
@@ -210,6 +222,7 @@ struct AppState {
     std::array<ProjectorQueue, MaxProjectors + 1> Queues{};
     AlertQueue Alerts;
     QStringList PingList;
+    RunCounters Counters;
     // Counts deletions of projectors: a ping or MAC lookup started before a
     // deletion must not apply its result to the renumbered table.
     quint64 ProjectorNumbering = 0;

@@ -119,9 +119,11 @@ void AlertSender::mailSent(MailWorker::Ticket ticket, qint32 result) {
 bool AlertSender::recordOutcome(const MailUnderWay& mail, qint32 result) {
     if (result == 0) {
         WriteMailLog(m_state, QStringLiteral("Mail Send Error!!"));
+        ++m_state.Counters.AlertMailsFailed;
         return false;
     }
     WriteMailLog(m_state, QStringLiteral("Mail Send Success"));
+    ++m_state.Counters.AlertMailsSent;
     const std::optional<QString> text = queuedText(mail);
     if (text && !RemoveOldestAlertIf(m_state, *text))
         qCWarning(lcMail) << "mailed alert no longer first in the queue:" << *text;
