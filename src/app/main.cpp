@@ -1,4 +1,5 @@
 #include "app/Application.h"
+#include "core/CommandLine.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -7,22 +8,48 @@
 #include <cstdio>
 #include <memory>
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
+    // Answered before any application object exists: no display needed.
+    const CommandLine line = ParseWindowCommandLine(ArgumentsOf(argc, argv));
+    switch (line.action) {
+    case CommandLine::Action::Help:
+        std::fputs(qPrintable(WindowUsage()), stdout);
+        return 0;
+    case CommandLine::Action::Version:
+        std::printf("norvik3 %s\n", qPrintable(ProgramVersion()));
+        return 0;
+    case CommandLine::Action::Error:
+        std::fprintf(stderr, "norvik3: %s\n%s", qPrintable(line.error), qPrintable(WindowUsage()));
+        return 2;
+    case CommandLine::Action::Run:
+        break;
+    }
+
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("KESTRAN"));
     QApplication::setApplicationName(QStringLiteral("Norvik3"));
-    // The state's tables take a few megabytes: they live on the heap.
+    const bool desktop = QGuiApplication::platformName() != QLatin1String("offscreen");
     const auto program = std::make_unique<Application>();
-    if (!program->start(app.arguments().mid(1))) {
+    if (!program->start(line.words)) {
         const ProgramSession& session = program->session();
-        // A second start with the same folder ends silently.
-        if (session.outcome() == ProgramSession::Outcome::AlreadyRunning)
+        if (session.outcome() == ProgramSession::Outcome::AlreadyRunning) {
+            // A second window ends silently; the service holding the folder
+            // is named, with how to stop it.
+            if (session.problem() != QLatin1String("norvik3d"))
+                return 0;
+            const QString text = QStringLiteral(
+                "The program folder is in use by the Norvik3 service (norvik3d). Stop it first, "
+                "for example with \"systemctl --user stop norvik3d\", then start the window again.");
+            std::fprintf(stderr, "norvik3: %s\n", qPrintable(text));
+            if (desktop)
+                QMessageBox::information(nullptr, QStringLiteral("Norvik3"), text);
             return 0;
+        }
         std::fprintf(stderr, "norvik3: %s\n", qPrintable(session.problem()));
-        if (QGuiApplication::platformName() != QLatin1String("offscreen"))
-            QMessageBox::critical(
-                nullptr, QStringLiteral("Norvik3"),
-                QStringLiteral("Norvik3 cannot start: %1.").arg(session.problem()));
+        if (desktop)
+            QMessageBox::critical(nullptr, QStringLiteral("Norvik3"),
+                                  QStringLiteral("Norvik3 cannot start: %1.").arg(session.problem()));
         return 1;
     }
     return app.exec();

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "core/AppState.h"
+#include "core/Startup.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+class AlertSender;
+class CommEngine;
+class MailWorker;
+class ScheduleRunner;
+class StatusServer;
+class StopSignals;
+
+// What the window and the headless service share: the start-up session, the
+// communication engine, the schedule runner, the alert sender with its mail
+// thread, the status endpoint and the stop signals. The window adds its
+// widgets on top; the service runs it as it is.
+class ProgramCore : public QObject {
+    Q_OBJECT
+  public:
+    ProgramCore();
+    ~ProgramCore() override;
+    ProgramCore(const ProgramCore&) = delete;
+    ProgramCore& operator=(const ProgramCore&) = delete;
+
+    // The session (lock, folders, settings), then the engine, the runner and
+    // the alert sender, wired together. False when the run cannot go on:
+    // session() says why.
+    bool start(const QStringList& arguments);
+    // After the caller has loaded the tree and set its refresh sink: the
+    // dispatcher, the MAC address pass and polling start, the first pass at
+    // once.
+    void startCommunication();
+    // The endpoint as the settings (and the service's command line) ask; off
+    // unless a port is set. Problems are logged, never fatal.
+    void startStatusEndpoint(const QString& addressOverride = {}, int portOverride = -1);
+
+    // Setting/ScheduleAutoStart is "1".
+    bool scheduleAutoStart() const;
+
+    // The orderly end: timers stopped, ports and sockets closed, a mail under
+    // way given its grace and every alert not mailed written to the mail log.
+    // Safe to call more than once.
+    void shutdown();
+
+    AppState& state() { return *m_state; }
+    const ProgramSession& session() const { return *m_session; }
+    const SettingsStore& store() const { return m_session->store(); }
+    CommEngine& engine() { return *m_engine; }
+    ScheduleRunner& runner() { return *m_runner; }
+    MailWorker& mailWorker() { return *m_mailWorker; }
+    StatusServer* statusServer() { return m_status.get(); }
+
+  signals:
+    // SIGTERM, SIGINT or SIGHUP arrived; the program should end in order.
+    void stopRequested(int signalNumber);
+
+  private:
+    std::unique_ptr<AppState> m_state; // a few megabytes: on the heap
+    std::unique_ptr<ProgramSession> m_session;
+    std::unique_ptr<StopSignals> m_stopSignals;
+    std::unique_ptr<MailWorker> m_mailWorker;
+    std::unique_ptr<CommEngine> m_engine;
+    std::unique_ptr<ScheduleRunner> m_runner;
+    std::unique_ptr<AlertSender> m_alerts;
+    std::unique_ptr<StatusServer> m_status;
+    bool m_shutDown = false;
+};
+
+// Raises the soft limit of open files to the hard limit, so that many
+// projectors and monitoring connections never run out of descriptors.
+void RaiseOpenFileLimit();
+
+// The program's version, from the build ("3.0.0.4").
+QString ProgramVersion();

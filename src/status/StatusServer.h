@@ -1,0 +1,46 @@
+#pragma once
+
+#include "status/StatusEndpointSettings.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class GuardedTcpServer;
+class QHttpServer;
+struct AppState;
+
+// The read-only status endpoint: /metrics, /api/v1/projectors and
+// /api/v1/health, answered on the event loop from the tables. It never stops
+// the program: an address that is not this machine's or a port in use is
+// logged and leaves the endpoint off.
+class StatusServer : public QObject {
+    Q_OBJECT
+  public:
+    StatusServer(const AppState& state, StatusEndpointSettings settings, QObject* parent = nullptr);
+    ~StatusServer() override;
+
+    void setScheduleRunning(std::function<bool()> running) {
+        m_scheduleRunning = std::move(running);
+    }
+    // Starts listening; false (with the reason in problem()) when it cannot.
+    bool start();
+    bool isListening() const;
+    quint16 port() const;
+    QString problem() const { return m_problem; }
+
+  private:
+    void addRoutes();
+
+    const AppState& m_state;
+    StatusEndpointSettings m_settings;
+    std::function<bool()> m_scheduleRunning;
+    std::unique_ptr<QHttpServer> m_http;
+    GuardedTcpServer* m_listener = nullptr; // owned by m_http once bound
+    QString m_problem;
+};
+
+// True for an address this machine can listen on: a local interface's
+// address, the loopback range or the wildcard addresses.
+bool IsLocalListenAddress(const QString& address);

@@ -1,0 +1,328 @@
+// norvik3d on a temporary program folder with a simulated fleet: the status
+// endpoint follows the projectors, the schedule runs without anyone pressing
+// Start, a stop signal ends it in order, and the window does not start beside
+// it.
+
+#include "support/SimProcess.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+constexpr int Wait = 30000;
+const QByteArray Token = "s3cret-token";
+
+QString binary(const QString& name) {
+    return qEnvironmentVariable("NORVIK3_BIN_DIR") + QLatin1Char('/') + name;
+}
+
+quint16 freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+struct Answer {
+    int status = 0;
+    QByteArray body;
+};
+
+Answer request(const QByteArray& verb, quint16 port, const QString& path, const QByteArray& token) {
+    QNetworkAccessManager manager;
+    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)));
+    if (!token.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + token);
+    std::unique_ptr<QNetworkReply> reply(manager.sendCustomRequest(request, verb));
+    QDeadlineTimer deadline(Wait);
+    while (!reply->isFinished() && !deadline.hasExpired())
+        QTest::qWait(10);
+    Answer answer;
+    answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    answer.body = reply->readAll();
+    return answer;
+}
+
+Answer get(quint16 port, const QString& path, const QByteArray& token = Token) {
+    return request("GET", port, path, token);
+}
+
+// The value of the first sample of a metric whose labels contain `labels`.
+std::optional<double> sample(const QByteArray& metrics, const QByteArray& name,
+                             const QByteArray& labels) {
+    for (const QByteArray& line : metrics.split('\n')) {
+        if (line.startsWith(name + '{') && line.contains(labels))
+            return line.mid(line.lastIndexOf(' ') + 1).toDouble();
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+class TestService : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir home;
+    QTemporaryDir tmp;
+    std::unique_ptr<SimProcess> sim;
+    QProcess service;
+    QByteArray serviceLog;
+    quint16 port = 0;
+
+    // What the service wrote to standard error so far.
+    const QByteArray& log() {
+        serviceLog += service.readAllStandardError();
+        return serviceLog;
+    }
+
+    void writeSetup() {
+        QSettings s(home.filePath(QStringLiteral("Norvik3.conf")), QSettings::IniFormat);
+        s.setValue("PJInfo/PJNum", "3");
+        const QStringList names = {QStringLiteral("Saal \"Nord\"\\1"), QStringLiteral("Stumm"),
+                                   QStringLiteral("Foyer")};
+        for (int p = 1; p <= 3; ++p) {
+            const QString g = QStringLiteral("PJInfo/%1/").arg(p);
+            s.setValue(g + "ProjectorName", names[p - 1]);
+            s.setValue(g + "ModelName", "VX-5100N");
+            s.setValue(g + "ConnectionKind", "1");
+            s.setValue(g + "IPAddress", "127.0.0.1");
+            s.setValue(g + "PortNo", QString::number(sim->tcpPort(p)));
+        }
+        const QStringList nodes[] = {
+            {"rt", "", "Lumora", "-1"},  {"g0", "rt", "Hall\nÄ", "-1"}, {"p0", "g0", names[0], "1"},
+            {"p1", "g0", names[1], "2"}, {"g1", "rt", "Lobby", "-1"},   {"p2", "g1", names[2], "3"},
+        };
+        s.setValue("PJTree/Node Count", "6");
+        for (int n = 1; n <= 6; ++n) {
+            const QString g = QStringLiteral("PJTree/%1/").arg(n);
+            s.setValue(g + "KeyName", nodes[n - 1][0]);
+            s.setValue(g + "ParentKey", nodes[n - 1][1]);
+            s.setValue(g + "Text", nodes[n - 1][2]);
+            s.setValue(g + "PJIndex", nodes[n - 1][3]);
+        }
+        s.setValue("Setting/StatusCheckInterval", "1");
+        s.setValue("Setting/TcpTimeoutTime", "300");
+        s.setValue("Setting/StatusHttpPort", QString::number(port));
+        s.setValue("Setting/StatusHttpToken", QString::fromLatin1(Token));
+        s.sync();
+        // The Lobby switches on this minute (and the next, should the minute
+        // turn while the service starts).
+        QDir(home.path()).mkpath(QStringLiteral("Schedule"));
+        QFile schedule(home.filePath(QStringLiteral("Schedule/default.sch")));
+        QVERIFY(schedule.open(QIODevice::WriteOnly));
+        const QTime now = QTime::currentTime();
+        schedule.write("[Lobby]\n" + now.toString("HH:mm").toLatin1() + "=Power ON\n" +
+                       now.addSecs(60).toString("HH:mm").toLatin1() + "=Power ON\n");
+    }
+
+  private slots:
+    void initTestCase() {
+        sim = std::make_unique<SimProcess>(QStringList{"--tcp", "3", "--cooldown-ms", "200"});
+        QVERIFY2(sim->isReady(), qPrintable(sim->errorString()));
+        QCOMPARE(sim->command("error 1 3"), QString("OK"));
+        port = freePort();
+        writeSetup();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("NORVIK3_HOME", home.path());
+        env.insert("TMPDIR", tmp.path());
+        service.setProcessEnvironment(env);
+        service.start(binary("norvik3d"), {});
+        QVERIFY(service.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(log().contains("started on"), Wait);
+        QVERIFY2(log().contains("status endpoint on port"), log().constData());
+    }
+
+    void metricsFollowTheFleet() {
+        QByteArray metrics;
+        const auto fetch = [&] {
+            const Answer answer = get(port, "/metrics");
+            metrics = answer.body;
+            return answer.status == 200;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(
+            fetch() && sample(metrics, "norvik3_projector_error_state", "index=\"1\"") == 3.0,
+            Wait);
+        // A projector that answered and then falls silent goes to up 0.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            fetch() && sample(metrics, "norvik3_projector_up", "index=\"2\"") == 1.0, Wait);
+        QCOMPARE(sim->command("silent 2 on"), QString("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            fetch() && sample(metrics, "norvik3_projector_up", "index=\"2\"") == 0.0, Wait);
+        QCOMPARE(sample(metrics, "norvik3_projector_up", "index=\"1\""),
+                 std::optional<double>(1.0));
+        QVERIFY(sample(metrics, "norvik3_commands_total", "outcome=\"timed_out\"") >= 5.0);
+        // The schedule's "Power ON" for the Lobby reached its projector.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            fetch() && sample(metrics, "norvik3_projector_power_state", "index=\"3\"") == 1.0,
+            Wait);
+        QVERIFY(sim->command("state 3").contains("power=1"));
+        QCOMPARE(sample(metrics, "norvik3_projector_lamp_usage_seconds", "index=\"1\""),
+                 std::optional<double>(1200 * 3600.0));
+        QVERIFY(metrics.contains("norvik3_build_info{version=\"3.0.0.4\"} 1"));
+        // Quotes, backslashes and line breaks in names are escaped.
+        QVERIFY(metrics.contains("projector=\"Saal \\\"Nord\\\"\\\\1\""));
+        QVERIFY(metrics.contains("group=\"Hall\\nÄ\""));
+
+        QProcess promtool;
+        promtool.start(QStringLiteral("promtool"), {"check", "metrics"});
+        QVERIFY2(promtool.waitForStarted(), "promtool is installed by scripts/setup");
+        promtool.write(metrics);
+        promtool.closeWriteChannel();
+        QVERIFY(promtool.waitForFinished(Wait));
+        const QByteArray findings =
+            promtool.readAllStandardOutput() + promtool.readAllStandardError();
+        QVERIFY2(promtool.exitCode() == 0 && findings.trimmed().isEmpty(), findings.constData());
+    }
+
+    void jsonMatchesTheTables() {
+        const Answer answer = get(port, "/api/v1/projectors");
+        QCOMPARE(answer.status, 200);
+        const QJsonArray list = QJsonDocument::fromJson(answer.body).array();
+        QCOMPARE(list.size(), 3);
+        const QJsonObject first = list[0].toObject();
+        QCOMPARE(first["index"].toInt(), 1);
+        QCOMPARE(first["name"].toString(), QStringLiteral("Saal \"Nord\"\\1"));
+        QCOMPARE(first["group"].toString(), QStringLiteral("Hall\nÄ"));
+        QCOMPARE(first["connection"].toString(), QStringLiteral("lan"));
+        QCOMPARE(first["error"].toObject()["code"].toInt(), 3);
+        QCOMPARE(first["lamp_hours"].toInt(), 1200);
+        QVERIFY(!first["last_reply"].toString().isEmpty());
+        const QJsonObject silent = list[1].toObject();
+        QVERIFY(silent["disconnected"].toBool());
+        QVERIFY(silent["power"].isNull() && silent["lamp_hours"].isNull());
+        QCOMPARE(list[2].toObject()["power"].toObject()["code"].toInt(), 1);
+
+        const QJsonObject health =
+            QJsonDocument::fromJson(get(port, "/api/v1/health").body).object();
+        QCOMPARE(health["status"].toString(), QStringLiteral("ok"));
+        QCOMPARE(health["projectors"].toInt(), 3);
+        QVERIFY(health["schedule_running"].toBool());
+    }
+
+    void refusesWhatItDoesNotServe() {
+        QCOMPARE(get(port, "/metrics", "wrong").status, 401);
+        QCOMPARE(get(port, "/metrics", {}).status, 401);
+        QCOMPARE(get(port, "/nothing-here").status, 404);
+        QCOMPARE(request("POST", port, "/metrics", Token).status, 405);
+        // A huge request is cut off, and the next good one is answered.
+        {
+            QTcpSocket flood;
+            flood.connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(flood.waitForConnected(Wait));
+            flood.write("GET /" + QByteArray(1024 * 1024, 'a') + " HTTP/1.1\r\n");
+            QTRY_VERIFY_WITH_TIMEOUT(flood.state() == QAbstractSocket::UnconnectedState, Wait);
+        }
+        QCOMPARE(get(port, "/api/v1/health").status, 200);
+    }
+
+    void windowDoesNotStartBesideIt() {
+        QProcess window;
+        QProcessEnvironment env = service.processEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        window.setProcessEnvironment(env);
+        window.start(binary("norvik3"), {});
+        QVERIFY(window.waitForFinished(Wait));
+        QCOMPARE(window.exitCode(), 0);
+        QVERIFY(window.readAllStandardError().contains("norvik3d"));
+        QProcess second;
+        second.setProcessEnvironment(service.processEnvironment());
+        second.start(binary("norvik3d"), {});
+        QVERIFY(second.waitForFinished(Wait));
+        QCOMPARE(second.exitCode(), 1);
+        QVERIFY(second.readAllStandardError().contains("in use by norvik3d"));
+    }
+
+    void stopsInOrderOnSigterm() {
+        QVERIFY(::kill(pid_t(service.processId()), SIGTERM) == 0);
+        QVERIFY(service.waitForFinished(Wait));
+        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.exitCode(), 0);
+        QVERIFY(log().contains("norvik3d: stopped"));
+        QCOMPARE(QDir(tmp.path()).entryList({"norvik3-*"}, QDir::Dirs), QStringList());
+    }
+
+    // The window starts the schedule at launch when the setting says so,
+    // and serves the same endpoint.
+    void windowStartsTheScheduleWhenAsked() {
+        for (const bool autoStart : {true, false}) {
+            QTemporaryDir windowHome;
+            const quint16 windowPort = freePort();
+            {
+                QSettings s(windowHome.filePath(QStringLiteral("Norvik3.conf")),
+                            QSettings::IniFormat);
+                s.setValue("Setting/ScheduleAutoStart", autoStart ? "1" : "0");
+                s.setValue("Setting/StatusHttpPort", QString::number(windowPort));
+            }
+            QProcess window;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("NORVIK3_HOME", windowHome.path());
+            env.insert("TMPDIR", tmp.path());
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+            window.setProcessEnvironment(env);
+            window.start(binary("norvik3"), {});
+            QVERIFY(window.waitForStarted());
+            Answer health;
+            QTRY_VERIFY_WITH_TIMEOUT((health = get(windowPort, "/api/v1/health", {})).status == 200,
+                                     Wait);
+            QCOMPARE(QJsonDocument::fromJson(health.body).object()["schedule_running"].toBool(),
+                     autoStart);
+            QVERIFY(::kill(pid_t(window.processId()), SIGTERM) == 0);
+            QVERIFY(window.waitForFinished(Wait));
+            QCOMPARE(window.exitCode(), 0);
+        }
+    }
+
+    void linksNoWidgetsOrGui() {
+        QProcess ldd;
+        ldd.start(QStringLiteral("ldd"), {binary("norvik3d")});
+        QVERIFY(ldd.waitForFinished(Wait));
+        const QByteArray libraries = ldd.readAllStandardOutput();
+        QVERIFY(libraries.contains("libQt6Core"));
+        QVERIFY2(!libraries.contains("libQt6Gui") && !libraries.contains("libQt6Widgets"),
+                 libraries.constData());
+    }
+
+    void commandLines() {
+        for (const QString& program : {QStringLiteral("norvik3"), QStringLiteral("norvik3d")}) {
+            QProcess version;
+            // No display is needed for these.
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove("QT_QPA_PLATFORM");
+            env.remove("DISPLAY");
+            version.setProcessEnvironment(env);
+            version.start(binary(program), {"--version"});
+            QVERIFY(version.waitForFinished(Wait));
+            QCOMPARE(version.exitCode(), 0);
+            QCOMPARE(version.readAllStandardOutput(), (program + " 3.0.0.4\n").toUtf8());
+            QProcess help;
+            help.setProcessEnvironment(env);
+            help.start(binary(program), {"--help"});
+            QVERIFY(help.waitForFinished(Wait));
+            QCOMPARE(help.exitCode(), 0);
+            QVERIFY(help.readAllStandardOutput().startsWith("Usage: " + program.toUtf8()));
+            QProcess wrong;
+            wrong.setProcessEnvironment(env);
+            wrong.start(binary(program), {"--frobnicate"});
+            QVERIFY(wrong.waitForFinished(Wait));
+            QCOMPARE(wrong.exitCode(), 2);
+            QVERIFY(wrong.readAllStandardError().contains("Usage: "));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestService)
+#include "test_service.moc"
