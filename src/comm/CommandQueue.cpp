@@ -1,12 +1,28 @@
 #include "comm/CommandQueue.h"
 
 #include "comm/CommandTable.h"
+#include "comm/ReplyFraming.h"
 #include "log/CommLogs.h"
+
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
 bool validIndex(int projector) {
     return projector >= 1 && projector <= MaxProjectors;
+}
+
+// Writes bytes into a slot's own buffer, which is made once with room for
+// `room` bytes and then reused: a queue that runs for weeks allocates nothing
+// per command.
+void putBytes(QByteArray& slot, const char* data, qsizetype size, qsizetype room) {
+    if (!slot.isDetached() || slot.capacity() < size) {
+        slot = QByteArray();
+        slot.reserve(room);
+    }
+    slot.resize(size);
+    std::memcpy(slot.data(), data, std::size_t(size));
 }
 
 qint16 nextSlot(qint16 index) {
@@ -19,17 +35,17 @@ bool EnqueueCommand(AppState& state, int projector, const CommandFrame& frame) {
     if (!validIndex(projector))
         return false;
     ProjectorQueue& q = state.Queues[projector];
-    const QByteArray bytes = frame.toByteArray();
     // One slot always stays unused: with 255 waiting commands a further one
     // would make the queue read as empty and later overwrite waiting ones.
     if (nextSlot(q.QueueWriteIndex) == q.QueueReadIndex) {
-        WriteCommLog(state,
-                     QStringLiteral("Queue-Full(%1):").arg(projector) + FormatFrameHex(bytes));
+        WriteCommLog(state, QStringLiteral("Queue-Full(%1):").arg(projector) +
+                                FormatFrameHex(frame.toByteArray()));
         return false;
     }
     QueueEntry& entry = q.entries[q.QueueWriteIndex];
-    entry.command = bytes;
-    entry.commandLength = qint32(bytes.size());
+    putBytes(entry.command, reinterpret_cast<const char*>(frame.bytes.data()), CommandFrameBytes,
+             CommandFrameBytes);
+    entry.commandLength = CommandFrameBytes;
     entry.replyLength = 0;
     entry.state = QueueQueued;
     q.QueueWriteIndex = nextSlot(q.QueueWriteIndex);
@@ -60,18 +76,33 @@ int QueueLength(const AppState& state, int projector) {
 void ResetProjectorQueue(AppState& state, int projector) {
     if (!validIndex(projector))
         return;
-    // The reset form shares one zero byte instead of allocating per slot.
-    static const QByteArray zero(1, '\0');
     ProjectorQueue& q = state.Queues[projector];
+    // Configured projectors get their slot buffers now, before any polling,
+    // so that memory stays flat from the first pass on; the others only
+    // when they are first used.
+    const bool configured = projector <= state.ProjectorCount;
+    static const QByteArray zero(1, '\0');
     for (QueueEntry& entry : q.entries) {
         entry.state = QueueFree;
-        entry.command = zero;
+        if (configured || entry.command.isDetached())
+            putBytes(entry.command, zero.constData(), 1, CommandFrameBytes);
+        else
+            entry.command = zero;
         entry.commandLength = 0;
-        entry.reply = zero;
+        if (configured || entry.reply.isDetached())
+            putBytes(entry.reply, zero.constData(), 1, MaxStoredReplyBytes);
+        else
+            entry.reply = zero;
         entry.replyLength = 0;
     }
     q.QueueWriteIndex = 1;
     q.QueueReadIndex = 1;
+}
+
+void StoreReply(QueueEntry& entry, const QByteArray& reply) {
+    const qsizetype size = std::min<qsizetype>(reply.size(), MaxStoredReplyBytes);
+    putBytes(entry.reply, reply.constData(), size, MaxStoredReplyBytes);
+    entry.replyLength = qint32(size);
 }
 
 void FreeCurrentEntry(AppState& state, int projector) {

@@ -18,5 +18,8 @@ bool IsQueueEmpty(const AppState& state, int projector);
 int QueueLength(const AppState& state, int projector);
 // Resets all slots of one projector and both indices to 1.
 void ResetProjectorQueue(AppState& state, int projector);
+// Stores the first bytes of a data reply (at most MaxStoredReplyBytes) in the
+// entry's own buffer, and their count.
+void StoreReply(QueueEntry& entry, const QByteArray& reply);
 // Sets the head entry free and advances the read index (257 becomes 1).
 void FreeCurrentEntry(AppState& state, int projector);

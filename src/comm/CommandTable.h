@@ -7,10 +7,11 @@
 
 // The 56 prepared 13-byte command frames. Frames are fixed byte strings,
 // never composed at run time; callers pick one by name.
+inline constexpr int CommandFrameBytes = 13;
+
 struct CommandFrame {
-    std::array<unsigned char, 13> bytes;
-    QByteArray toByteArray() const
-    {
+    std::array<unsigned char, CommandFrameBytes> bytes;
+    QByteArray toByteArray() const {
         return QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()));
     }
 };

@@ -154,8 +154,7 @@ void LanTransport::dataArrived(int projector) {
         if (entry.state == QueueSent || entry.state == QueueConnecting) {
             entry.state = ClassifyReply(entry.command, reply, entry.state);
             if (entry.state == QueueDataReply) {
-                entry.reply = StoredReply(reply);
-                entry.replyLength = qint32(entry.reply.size());
+                StoreReply(entry, reply);
             }
         }
     }

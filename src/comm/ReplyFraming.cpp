@@ -71,7 +71,3 @@ void AppendReceived(QByteArray& buffer, const QByteArray& chunk) {
     }
     buffer.append(chunk.constData(), chunk.size());
 }
-
-QByteArray StoredReply(const QByteArray& reply) {
-    return QByteArray(reply.constData(), std::min<qsizetype>(reply.size(), MaxStoredReplyBytes));
-}

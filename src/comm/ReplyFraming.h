@@ -31,9 +31,6 @@ inline constexpr int MaxStoredReplyBytes = 16;
 // Appends bytes just read to a receive buffer as a copy, so the buffer never
 // keeps the far larger allocation that a read hands back.
 void AppendReceived(QByteArray& buffer, const QByteArray& chunk);
-// What a queue entry stores of a data reply: its first bytes (at most
-// MaxStoredReplyBytes) in an allocation of exactly their size.
-QByteArray StoredReply(const QByteArray& reply);
 
 // The queue state a complete reply gives the command it answers: a get
 // command needs a data reply (6), every other known action an acknowledge
