@@ -10,11 +10,38 @@
 // The SMTP dialogue itself, through libcurl.
 namespace bsmtp {
 
-// The URL for a server text: "host" and "host:port" become smtp://host:port
-// (port 25 by default; a bare IPv6 address is bracketed), smtp:// and
-// smtps:// URLs are taken as they are. Nothing for an empty text, a port
-// that is not a number in 1..65535, or a host with blanks or URL syntax.
-std::optional<std::string> ServerUrl(std::string_view server);
+enum class Security { Auto, None, StartTls, Tls };
+
+// The texts of the login and TLS settings, as the caller gave them.
+struct LoginSettings {
+    std::string user;
+    std::string password;
+    std::string security;
+    std::string port;
+    std::string caFile;
+};
+
+// Where and how to connect: the URL (smtp://host:port or smtps://host:port)
+// and the login. Credentials written into an smtp:// URL are taken out of it
+// and used when no user is set.
+struct Connection {
+    std::string url;
+    Security security = Security::Auto;
+    std::string user;
+    std::string password;
+    std::string caFile;
+};
+
+// Why a server text and settings give no connection (a BSmtpReason).
+struct ConnectionError {
+    int32_t reason;
+};
+
+// "host", "host:port" (a bare IPv6 address may be bracketed), and smtp:// or
+// smtps:// URLs. The port of the settings wins over the one in the text;
+// without either it is 465 for implicit TLS and 25 otherwise.
+std::optional<Connection> ResolveConnection(std::string_view server, const LoginSettings& settings,
+                                            ConnectionError& error);
 
 struct Timeouts {
     std::chrono::milliseconds connect{10'000};
@@ -25,13 +52,24 @@ struct Timeouts {
 Timeouts TimeoutsFromEnvironment();
 
 struct Envelope {
-    std::string url;
     std::string from;
     std::vector<std::string> recipients;
 };
 
-// Sends the message; returns 0 when the server took it, the libcurl error
-// code otherwise.
-int32_t Transfer(const Envelope& envelope, const std::string& message, const Timeouts& timeouts);
+struct TransferResult {
+    int32_t curlCode = 0;
+    int32_t reason = 0; // a BSmtpReason
+    int32_t replyCode = 0;
+    bool permanent = false;
+    std::string text;
+    std::vector<std::string> refused;
+};
+
+// Sends the message to every recipient the server accepts.
+TransferResult Transfer(const Connection& connection, const Envelope& envelope,
+                        const std::string& message, const Timeouts& timeouts);
+
+// The words that say what a BSmtpReason means.
+std::string ReasonText(int32_t reason);
 
 } // namespace bsmtp

@@ -4,6 +4,7 @@
 #include "comm/CommandQueue.h"
 #include "comm/LanTransport.h"
 #include "comm/Reachability.h"
+#include "comm/RefreshSink.h"
 #include "comm/ReplyInterpreter.h"
 #include "comm/ReplyTimeouts.h"
 #include "comm/SerialTransport.h"
@@ -48,6 +49,7 @@ class CommEngine::Impl : public DispatchTarget {
     CommandDispatcher m_dispatcher;
     StatusPoller m_poller;
     Reachability m_reachability;
+    RefreshSink* m_sink = nullptr;
 };
 
 CommEngine::CommEngine(AppState& state, const SettingsStore& settings, QObject* parent)
@@ -71,6 +73,8 @@ void CommEngine::FlushProjectorQueue(int projector) {
         return;
     const bool running = m_impl->m_dispatcher.isRunning();
     m_impl->m_dispatcher.stop();
+    if (m_impl->m_sink)
+        m_impl->m_sink->queueDropped(projector);
     m_impl->closeTransport(projector);
     ResetProjectorQueue(m_impl->m_state, projector);
     m_impl->m_interpreter.contact().queueFlushed(projector);
@@ -86,6 +90,8 @@ void CommEngine::projectorEdited(int projector) {
 void CommEngine::InitializeQueues() {
     m_impl->m_dispatcher.stop();
     for (int p = 1; p <= MaxProjectors; ++p) {
+        if (m_impl->m_sink)
+            m_impl->m_sink->queueDropped(p);
         m_impl->closeTransport(p);
         ResetProjectorQueue(m_impl->m_state, p);
         m_impl->m_interpreter.contact().queueFlushed(p);
@@ -114,7 +120,10 @@ void CommEngine::startMacAddressPass() {
 }
 
 void CommEngine::setRefreshSink(RefreshSink* sink) {
+    m_impl->m_sink = sink;
     m_impl->m_interpreter.setRefreshSink(sink);
+    m_impl->m_poller.setRefreshSink(sink);
+    m_impl->m_reachability.setRefreshSink(sink);
 }
 
 void CommEngine::setAlertStarter(std::function<void()> starter) {

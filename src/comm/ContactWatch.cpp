@@ -13,12 +13,13 @@ bool validIndex(int projector) {
 } // namespace
 
 ContactWatch::ContactWatch(AppState& state, AlertRaiser raiseAlert)
-    : m_state(state), m_raiseAlert(std::move(raiseAlert)) {}
+    : m_state(state), m_raiseAlert(std::move(raiseAlert)), m_recovery(state) {}
 
 void ContactWatch::replyAccepted(int projector) {
     if (!validIndex(projector))
         return;
     ProjectorInfo& info = m_state.Projectors[projector];
+    contactRegained(projector);
     info.Disconnected = false;
     info.LastReply = m_state.clock.now();
     info.TimeoutCount = 0;
@@ -43,8 +44,10 @@ void ContactWatch::pingAnswered(int projector) {
     if (!validIndex(projector))
         return;
     ProjectorInfo& info = m_state.Projectors[projector];
-    if (!info.AnswerLost)
+    if (!info.AnswerLost) {
+        contactRegained(projector);
         info.Disconnected = false;
+    }
 }
 
 void ContactWatch::pingFailed(int projector) {
@@ -72,8 +75,10 @@ bool ContactWatch::markDisconnected(int projector) {
     const bool wasConnected = !info.Disconnected;
     if (wasConnected && !info.DisconnectRaised) {
         const MailSettings& mail = m_state.Mail;
-        if (mail.MailSend && mail.ErrorAlarmSend && mail.DisconnectSend && m_raiseAlert)
+        if (mail.MailSend && mail.ErrorAlarmSend && mail.DisconnectSend && m_raiseAlert) {
             m_raiseAlert(projector, mail.DisconnectText);
+            m_recovery.disconnectAlerted(projector, mail.DisconnectText);
+        }
         const QString kind = info.ConnectionKind == ConnectionSerial ? QStringLiteral("Comm")
                                                                      : QStringLiteral("TCP");
         WriteCommLog(m_state, kind + QStringLiteral("-Disconnected(%1)").arg(projector));
@@ -81,4 +86,12 @@ bool ContactWatch::markDisconnected(int projector) {
     }
     info.Disconnected = true;
     return wasConnected;
+}
+
+void ContactWatch::contactRegained(int projector) {
+    if (!m_state.Projectors[projector].Disconnected)
+        return;
+    const QString message = m_recovery.contactRegained(projector);
+    if (!message.isEmpty() && m_raiseAlert)
+        m_raiseAlert(projector, message);
 }

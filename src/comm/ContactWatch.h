@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mail/RecoveryMails.h"
+
 #include <QString>
 
 #include <functional>
@@ -32,11 +34,17 @@ class ContactWatch {
     void queueFlushed(int projector);
     void projectorEdited(int projector);
 
+    // The error and disconnect alerts awaiting a recovery mail.
+    RecoveryMails& recovery() { return m_recovery; }
+
   private:
     // Returns whether the projector was not marked before.
     bool markDisconnected(int projector);
+    // A marked projector answers again: its recovery mail, if one is due.
+    void contactRegained(int projector);
 
     AppState& m_state;
     AlertRaiser m_raiseAlert;
     RefreshSink* m_sink = nullptr;
+    RecoveryMails m_recovery;
 };

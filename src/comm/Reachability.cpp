@@ -2,6 +2,7 @@
 
 #include "comm/ContactWatch.h"
 #include "comm/HostTools.h"
+#include "comm/RefreshSink.h"
 #include "core/AppState.h"
 
 using namespace std::chrono_literals;
@@ -118,12 +119,16 @@ void Reachability::macContinue() {
         const ProjectorInfo& info = m_state.Projectors[m_macNext];
         if (info.ConnectionKind == ConnectionLan && info.MACAddress.isEmpty() &&
             !info.ProjectorName.isEmpty() && IsValidHostAddress(info.IPAddress)) {
+            if (m_sink)
+                m_sink->macPassProgress(m_macNext - 1, m_state.ProjectorCount);
             AcquireMacAddress(m_macNext++);
             return;
         }
     }
     m_macNext = 0;
     m_state.MacAcquiring = false;
+    if (m_sink)
+        m_sink->macPassProgress(m_state.ProjectorCount, m_state.ProjectorCount);
     if (std::exchange(m_macAgain, false))
         m_macTimer.start();
 }

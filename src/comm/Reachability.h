@@ -8,6 +8,7 @@
 #include <functional>
 
 class ContactWatch;
+class RefreshSink;
 struct AppState;
 
 // The reachability ping of LAN projectors that timed out (one PingList entry
@@ -31,6 +32,8 @@ class Reachability : public QObject {
     void startMacAddressPass();
     void stop();
     bool isPingTicking() const { return m_pingTimer.isActive(); }
+    // Where the MAC address pass reports its progress; nullptr for nowhere.
+    void setRefreshSink(RefreshSink* sink) { m_sink = sink; }
 
     // Pings the address once, at most half a second's wait; calls done with
     // the answer. An address that is neither IPv4 nor a host name fails
@@ -58,4 +61,5 @@ class Reachability : public QObject {
     int m_macNext = 0; // next projector of the running MAC pass, 0 when idle
     bool m_macAgain = false;
     bool m_pingStopped = true;
+    RefreshSink* m_sink = nullptr;
 };

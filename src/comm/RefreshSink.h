@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+
 // What the engine tells the main window after a reply or a ping changed a
 // projector. The window decides what it shows: one column of the group list,
 // one label of the projector status, or one drop-down of the projector
@@ -22,6 +24,9 @@ enum class StatusItem {
     Tint,
 };
 
+// How the dispatcher finished a command.
+enum class CommandOutcome { Acknowledged, Refused, TimedOut, Data };
+
 class RefreshSink {
 public:
     virtual ~RefreshSink() = default;
@@ -33,4 +38,19 @@ public:
     // A reachability ping marked the projector disconnected: a shown status
     // view (group list or projector status) is refreshed.
     virtual void reachabilityChanged(int projector) = 0;
+
+    // Progress reports for the operator; a sink that does not show them
+    // keeps these empty defaults.
+    // A command was handed over with its outcome; frame holds its bytes.
+    virtual void commandFinished(int /*projector*/, const QByteArray& /*frame*/,
+                                 CommandOutcome /*outcome*/) {}
+    // Everything queued for the projector, the command in flight included,
+    // is about to be dropped.
+    virtual void queueDropped(int /*projector*/) {}
+    // A polling pass is about to queue the status queries of projectors
+    // 1..projectorCount.
+    virtual void pollingPassStarted(int /*projectorCount*/) {}
+    // The MAC address pass has looked at done of total projectors; done ==
+    // total when it ends.
+    virtual void macPassProgress(int /*done*/, int /*total*/) {}
 };

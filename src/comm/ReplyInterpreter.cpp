@@ -134,11 +134,17 @@ void ReplyInterpreter::changed(int projector, StatusItem item) {
         m_sink->statusChanged(projector, item);
 }
 
+void ReplyInterpreter::finished(int projector, const QueueEntry& entry, CommandOutcome outcome) {
+    if (m_sink)
+        m_sink->commandFinished(projector, entry.command.left(entry.commandLength), outcome);
+}
+
 void ReplyInterpreter::HandleAcknowledge(int projector) {
     ProjectorInfo& info = m_state.Projectors[projector];
     ++m_state.Counters.CommandsAcknowledged;
     m_contact.replyAccepted(projector);
     const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+    finished(projector, entry, CommandOutcome::Acknowledged);
     if (FrameType(entry.command) != TypePower)
         return;
     const int value = FrameValue(entry.command);
@@ -161,6 +167,7 @@ void ReplyInterpreter::HandleFailure(int projector, bool timedOut) {
     else
         m_contact.replyAccepted(projector);
     const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+    finished(projector, entry, timedOut ? CommandOutcome::TimedOut : CommandOutcome::Refused);
     // Whatever failed, a drop-down of the item goes back to the stored status,
     // so a choice that did not take does not stay on screen.
     if (!m_sink)
@@ -188,6 +195,7 @@ void ReplyInterpreter::HandleDataReply(int projector) {
     ++m_state.Counters.CommandsData;
     m_contact.replyAccepted(projector);
     const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+    finished(projector, entry, CommandOutcome::Data);
     const std::optional<StatusItem> item = ItemOfType(FrameType(entry.command));
     if (!item)
         return;
@@ -203,6 +211,12 @@ void ReplyInterpreter::HandleDataReply(int projector) {
 }
 
 void ReplyInterpreter::checkErrorAlert(int projector, qint16 previous, qint16 code) {
+    if (code == 0) {
+        const QString recovered = m_contact.recovery().errorCleared(projector);
+        if (!recovered.isEmpty())
+            raiseAlert(projector, recovered);
+        return;
+    }
     const std::optional<ErrorKind> kind = errorKind(code);
     if (!kind)
         return;
@@ -210,8 +224,10 @@ void ReplyInterpreter::checkErrorAlert(int projector, qint16 previous, qint16 co
     if (!mail.MailSend || !mail.ErrorAlarmSend || !(mail.*(kind->send)))
         return;
     const bool transition = mail.MailSendKindFlag != 0 ? previous != code : previous == 0;
-    if (transition)
+    if (transition) {
         raiseAlert(projector, mail.*(kind->text));
+        m_contact.recovery().errorAlerted(projector, mail.*(kind->text));
+    }
 }
 
 void ReplyInterpreter::checkHourAlarm(int projector, qint16 previous, qint16 hours, bool lamp) {

@@ -9,6 +9,7 @@
 #include <optional>
 
 struct AppState;
+struct QueueEntry;
 
 // The status item a command type addresses, if it is one with a status.
 std::optional<StatusItem> ItemOfType(int type);
@@ -41,6 +42,7 @@ class ReplyInterpreter {
     void checkErrorAlert(int projector, qint16 previous, qint16 code);
     void checkHourAlarm(int projector, qint16 previous, qint16 hours, bool lamp);
     void changed(int projector, StatusItem item);
+    void finished(int projector, const QueueEntry& entry, CommandOutcome outcome);
 
     AppState& m_state;
     RefreshSink* m_sink = nullptr;

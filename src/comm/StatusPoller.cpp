@@ -2,6 +2,7 @@
 
 #include "comm/CommandQueue.h"
 #include "comm/CommandTable.h"
+#include "comm/RefreshSink.h"
 #include "core/AppState.h"
 
 #include <algorithm>
@@ -38,6 +39,8 @@ void StatusPoller::tick()
     const bool due = elapsed < 0 || elapsed >= m_state.Timing.StatusCheckInterval;
     if (due) {
         const int count = std::min<int>(m_state.ProjectorCount, MaxProjectors);
+        if (m_sink)
+            m_sink->pollingPassStarted(count);
         for (int p = 1; p <= count; ++p) {
             EnqueueCommand(m_state, p, m_commands.PowerGetCommand);
             EnqueueCommand(m_state, p, m_commands.InputGetCommand);

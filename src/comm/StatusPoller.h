@@ -7,6 +7,7 @@
 
 struct AppState;
 struct CommandTable;
+class RefreshSink;
 
 // StatusCheckTimer: every StatusCheckInterval seconds queues the five status
 // queries for every configured projector. Ticks once a second after the
@@ -20,9 +21,11 @@ public:
     void stop();
     bool isActive() const { return m_timer.isActive(); }
     void tick();
+    void setRefreshSink(RefreshSink* sink) { m_sink = sink; }
 
 private:
     AppState& m_state;
     const CommandTable& m_commands;
     QTimer m_timer;
+    RefreshSink* m_sink = nullptr;
 };

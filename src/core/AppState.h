@@ -128,6 +128,13 @@ struct MailSettings {
     QString Subject;
     QString FilePath;
     qint16 MailSendKindFlag = 0;
+    // Login and TLS. The password is kept in the secret store or its own
+    // file, never here.
+    QString SMTPUser;
+    QString SMTPSecurity; // "", "none", "starttls" or "tls"
+    QString SMTPPort;     // empty: the port in SMTPServer, else 465 for "tls", 25
+    QString SMTPCAFile;   // extra CA certificates for the server
+    bool RecoverySend = false;
 };
 
 // Queue states of a command queue entry.

@@ -37,6 +37,7 @@ constexpr MailFlag mailFlags[] = {
     {"FilterErrorSend", &MailSettings::FilterErrorSend},
     {"OtherErrorSend", &MailSettings::OtherErrorSend},
     {"DisconnectSend", &MailSettings::DisconnectSend},
+    {"RecoverySend", &MailSettings::RecoverySend},
 };
 
 struct MailText {
@@ -59,6 +60,10 @@ constexpr MailText mailTexts[] = {
     {"FromAddress", &MailSettings::FromAddress},
     {"Subject", &MailSettings::Subject},
     {"FilePath", &MailSettings::FilePath},
+    {"SMTPUser", &MailSettings::SMTPUser},
+    {"SMTPSecurity", &MailSettings::SMTPSecurity},
+    {"SMTPPort", &MailSettings::SMTPPort},
+    {"SMTPCAFile", &MailSettings::SMTPCAFile},
 };
 
 QString sendAddressKey(int n) {

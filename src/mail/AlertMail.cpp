@@ -124,3 +124,33 @@ QString AlertMailBody(const ProjectorInfo& projector, const AlertText& alert) {
 QString AlertMailLogLine(const ProjectorInfo& projector, const AlertText& alert) {
     return mailItems(projector, alert).join(QLatin1Char(','));
 }
+
+MailMessage MailMessageFromSettings(const MailSettings& mail, const QString& password) {
+    MailMessage message;
+    message.server = mail.SMTPServer;
+    message.from = mail.FromAddress;
+    message.subject = mail.Subject;
+    message.attachment = mail.FilePath;
+    message.user = mail.SMTPUser;
+    message.password = password;
+    message.security = mail.SMTPSecurity;
+    message.port = mail.SMTPPort;
+    message.caFile = mail.SMTPCAFile;
+    return message;
+}
+
+QString MailErrorText(const MailResult& result) {
+    const QString error = QStringLiteral("Mail Send Error!!");
+    return result.reasonText.isEmpty()
+               ? error
+               : error + QStringLiteral(" (") + result.reasonText + QLatin1Char(')');
+}
+
+QString MailOutcomeLogLine(const MailResult& result) {
+    QString line = result.sent ? QStringLiteral("Mail Send Success") : MailErrorText(result);
+    if (!result.refused.isEmpty())
+        line += QStringLiteral(",Recipients Refused: ") + result.refused.join(QLatin1Char(';'));
+    if (result.attachmentSkipped)
+        line += QStringLiteral(",Attachment Skipped (unreadable)");
+    return line;
+}

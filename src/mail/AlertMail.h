@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mail/NorSendLibrary.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -56,5 +58,16 @@ QString RecipientSkippedLogLine(const QString& address);
 // same items, each followed by ",", the message last).
 QString AlertMailBody(const ProjectorInfo& projector, const AlertText& alert);
 QString AlertMailLogLine(const ProjectorInfo& projector, const AlertText& alert);
+
+// A mail with the server, sender, subject, attachment, login and TLS
+// settings filled in; recipients and body are the caller's.
+MailMessage MailMessageFromSettings(const MailSettings& mail, const QString& password);
+
+// The mail log line of an outcome: "Mail Send Success" or "Mail Send
+// Error!!" with the reason in brackets, then ",Recipients Refused: " and the
+// refused addresses and ",Attachment Skipped (unreadable)" where they apply.
+QString MailOutcomeLogLine(const MailResult& result);
+// The text of a failed test mail's message box.
+QString MailErrorText(const MailResult& result);
 
 inline const QString TestMailBody = QStringLiteral("This is test mail.");

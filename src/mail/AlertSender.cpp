@@ -14,6 +14,7 @@ Q_LOGGING_CATEGORY(lcMail, "norvik.mail")
 namespace {
 
 const QString NotSentAtEnd = QStringLiteral(",Mail Not Sent (program ended)");
+const QString Dropped = QStringLiteral(",Mail Dropped (refused by the server)");
 
 qint64 minuteOf(const QDateTime& moment) {
     const qint64 seconds = moment.toSecsSinceEpoch();
@@ -34,7 +35,7 @@ void logSkippedRecipients(AppState& state) {
 } // namespace
 
 AlertSender::AlertSender(AppState& state, MailWorker& worker, QObject* parent)
-    : QObject(parent), m_state(state), m_worker(worker) {
+    : QObject(parent), m_state(state), m_worker(worker), m_password(state) {
     m_mailSendTimer.setInterval(SendInterval);
     connect(&m_mailSendTimer, &QTimer::timeout, this, &AlertSender::RunSendPass);
     connect(&m_worker, &MailWorker::sent, this, &AlertSender::mailSent);
@@ -44,6 +45,8 @@ void AlertSender::StartAlertSender() {
     if (m_ended || m_mailSendTimer.isActive() || m_mailSending)
         return;
     m_mailRetryCount = 0;
+    // The password may have changed in the secret store since the last pass.
+    m_password.refresh();
     m_mailSendTimer.start();
 }
 
@@ -93,9 +96,12 @@ void AlertSender::sendNextAlert() {
         const QString logLine = AlertMailLogLine(projector, alert);
         logSkippedRecipients(m_state);
         WriteMailLog(m_state, logLine);
-        const MailWorker::Ticket ticket =
-            m_worker.send({mail.SMTPServer, recipients, mail.FromAddress, mail.Subject,
-                           AlertMailBody(projector, alert), mail.FilePath});
+        // A password is only of use with a user name.
+        MailMessage message = MailMessageFromSettings(
+            mail, mail.SMTPUser.isEmpty() ? QString() : m_password.password());
+        message.recipients = recipients;
+        message.body = AlertMailBody(projector, alert);
+        const MailWorker::Ticket ticket = m_worker.send(std::move(message));
         const int node = NodeOfProjector(m_state, alert.projector);
         m_underWay = MailUnderWay{ticket, text, alert.projector,
                                   node > 0 ? Node(m_state, node).KeyName : QString(), logLine};
@@ -104,30 +110,42 @@ void AlertSender::sendNextAlert() {
     finishPass(true);
 }
 
-void AlertSender::mailSent(MailWorker::Ticket ticket, qint32 result) {
+void AlertSender::mailSent(MailWorker::Ticket ticket, const MailResult& result) {
     if (!m_underWay || m_underWay->ticket != ticket)
         return; // another user's mail, or one given up at the end
     const MailUnderWay mail = *std::exchange(m_underWay, std::nullopt);
-    if (!recordOutcome(mail, result))
-        finishPass(false);
-    else if (IsAlertQueueEmpty(m_state))
+    if (!recordOutcome(mail, result)) {
+        // A message the server refuses for good would block every later
+        // alert: after its retries it is dropped and the queue goes on.
+        if (!result.permanent || m_mailRetryCount < MaxRetries) {
+            finishPass(false);
+            return;
+        }
+        WriteMailLog(m_state, mail.logLine + Dropped);
+        removeMailed(mail);
+        m_mailRetryCount = 0;
+    }
+    if (IsAlertQueueEmpty(m_state))
         finishPass(true);
     else
         sendNextAlert();
 }
 
-bool AlertSender::recordOutcome(const MailUnderWay& mail, qint32 result) {
-    if (result == 0) {
-        WriteMailLog(m_state, QStringLiteral("Mail Send Error!!"));
+bool AlertSender::recordOutcome(const MailUnderWay& mail, const MailResult& result) {
+    WriteMailLog(m_state, MailOutcomeLogLine(result));
+    if (!result.sent) {
         ++m_state.Counters.AlertMailsFailed;
         return false;
     }
-    WriteMailLog(m_state, QStringLiteral("Mail Send Success"));
     ++m_state.Counters.AlertMailsSent;
+    removeMailed(mail);
+    return true;
+}
+
+void AlertSender::removeMailed(const MailUnderWay& mail) {
     const std::optional<QString> text = queuedText(mail);
     if (text && !RemoveOldestAlertIf(m_state, *text))
         qCWarning(lcMail) << "mailed alert no longer first in the queue:" << *text;
-    return true;
 }
 
 std::optional<QString> AlertSender::queuedText(const MailUnderWay& mail) const {
@@ -165,7 +183,7 @@ void AlertSender::shutdown(std::chrono::milliseconds grace) {
     m_mailSendTimer.stop();
     if (m_underWay) {
         const MailUnderWay mail = *std::exchange(m_underWay, std::nullopt);
-        if (const std::optional<qint32> result = m_worker.waitFor(mail.ticket, grace)) {
+        if (const std::optional<MailResult> result = m_worker.waitFor(mail.ticket, grace)) {
             recordOutcome(mail, *result);
         } else {
             WriteMailLog(m_state, mail.logLine + NotSentAtEnd);

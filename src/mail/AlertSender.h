@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/MailWorker.h"
+#include "mail/SmtpPassword.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -16,7 +17,9 @@ struct AppState;
 // each new alert; MailSendTimer then starts a send pass, which hands the
 // queued alerts to the mail thread one after another while the event loop
 // runs on. A failed mail is retried 4 to 5 minutes later (three retries at
-// most), and after that the sender rests until the next alert.
+// most); after that a mail the server refuses for good is dropped and the
+// next alert goes out, while after other failures (no connection, login,
+// TLS) the sender rests with the alerts kept until the next alert.
 class AlertSender : public QObject {
     Q_OBJECT
 
@@ -63,9 +66,10 @@ class AlertSender : public QObject {
     bool retryWaitOver();
     // Hands the oldest alert to the mail thread, or ends the pass.
     void sendNextAlert();
-    void mailSent(MailWorker::Ticket ticket, qint32 result);
+    void mailSent(MailWorker::Ticket ticket, const MailResult& result);
     // Logs the outcome; a mailed alert leaves the queue. True when sent.
-    bool recordOutcome(const MailUnderWay& mail, qint32 result);
+    bool recordOutcome(const MailUnderWay& mail, const MailResult& result);
+    void removeMailed(const MailUnderWay& mail);
     // The alert's text as the queue holds it now; nothing when its projector,
     // and with it the alert, was deleted meanwhile.
     std::optional<QString> queuedText(const MailUnderWay& mail) const;
@@ -75,6 +79,7 @@ class AlertSender : public QObject {
 
     AppState& m_state;
     MailWorker& m_worker;
+    SmtpPassword m_password;
     QTimer m_mailSendTimer;
     bool m_mailSending = false;
     qint16 m_mailRetryCount = 0;

@@ -12,8 +12,10 @@
 #include "ui/MessageService.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -102,18 +104,76 @@ void MailSettingsForm::sendTestMail() {
     const std::vector<RecipientRow> rows = recipientRows();
     for (const QString& address : SkippedRecipients(rows))
         WriteMailLog(m_state, RecipientSkippedLogLine(address));
-    m_testMail = m_mailWorker.send({m_server->text(), BuildRecipientList(rows), m_from->text(),
-                                    m_subject->text(), TestMailBody, m_filePath->text()});
+    MailMessage message = messageOnScreen();
+    message.recipients = BuildRecipientList(rows);
+    message.body = TestMailBody;
+    m_testMail = m_mailWorker.send(std::move(message));
     showTestMailUnderWay(true);
 }
 
-void MailSettingsForm::testMailSent(MailWorker::Ticket ticket, qint32 result) {
+MailMessage MailSettingsForm::messageOnScreen() {
+    MailSettings shown;
+    shown.SMTPServer = m_server->text();
+    shown.FromAddress = m_from->text();
+    shown.Subject = m_subject->text();
+    shown.FilePath = m_filePath->text();
+    shown.SMTPUser = m_user->text();
+    shown.SMTPSecurity = m_security->currentData().toString();
+    shown.SMTPPort = m_port->text();
+    shown.SMTPCAFile = m_caFile->text();
+    const QString typed = m_password->text();
+    const bool stored = !m_passwordRemoved && !shown.SMTPUser.isEmpty();
+    const QString password =
+        !typed.isEmpty() ? typed : (stored ? m_storedPassword.password() : QString());
+    return MailMessageFromSettings(shown, password);
+}
+
+void MailSettingsForm::showPasswordState() {
+    if (m_passwordRemoved) {
+        m_passwordState->setText(QStringLiteral("The password is removed at OK."));
+        m_removePassword->setEnabled(false);
+        return;
+    }
+    m_storedPassword.password(); // finds out where it is kept
+    switch (m_storedPassword.place()) {
+    case SmtpPassword::Place::SecretStore:
+        m_passwordState->setText(QStringLiteral("A password is stored (secret store). Type a new "
+                                                "one to replace it."));
+        break;
+    case SmtpPassword::Place::File:
+        m_passwordState->setText(QStringLiteral("A password is stored (password file). Type a "
+                                                "new one to replace it."));
+        break;
+    case SmtpPassword::Place::None:
+        m_passwordState->setText(QStringLiteral("No password is stored."));
+        break;
+    }
+    m_removePassword->setEnabled(m_storedPassword.place() != SmtpPassword::Place::None);
+}
+
+void MailSettingsForm::removePassword() {
+    m_passwordRemoved = true;
+    m_password->clear();
+    showPasswordState();
+}
+
+bool MailSettingsForm::checkSender() {
+    if (!m_sendMail->isChecked() || !m_from->text().trimmed().isEmpty())
+        return true;
+    m_messages.show(this, MessageKind::Information,
+                    QStringLiteral("Mail cannot be sent without a \"From Address\". Enter the "
+                                   "sender address on the \"Settings\" tab."));
+    m_from->setFocus();
+    return false;
+}
+
+void MailSettingsForm::testMailSent(MailWorker::Ticket ticket, const MailResult& result) {
     if (m_testMail != ticket)
         return;
     m_testMail.reset();
     showTestMailUnderWay(false);
-    if (result == 0)
-        m_messages.show(this, MessageKind::Critical, QStringLiteral("Mail Send Error!!"));
+    if (!result.sent)
+        m_messages.show(this, MessageKind::Critical, MailErrorText(result));
     else
         m_messages.show(this, MessageKind::Information, QStringLiteral("Mail Send Success."));
 }
@@ -143,11 +203,18 @@ std::optional<qint16> MailSettingsForm::readHours(QLineEdit* field, const QStrin
 }
 
 void MailSettingsForm::accept() {
-    const auto lampHours = readHours(m_lampTime, QStringLiteral("lamp"));
+    // A disabled hour field is not checked: the operator cannot correct it,
+    // and its stored value stays as it is.
+    const auto lampHours = m_lampTime->isEnabled() ? readHours(m_lampTime, QStringLiteral("lamp"))
+                                                   : m_state.Mail.LampAlarmTime;
     if (!lampHours)
         return;
-    const auto filterHours = readHours(m_filterTime, QStringLiteral("filter"));
+    const auto filterHours = m_filterTime->isEnabled()
+                                 ? readHours(m_filterTime, QStringLiteral("filter"))
+                                 : m_state.Mail.FilterAlarmTime;
     if (!filterHours)
+        return;
+    if (!checkSender())
         return;
 
     MailSettings& mail = m_state.Mail;
@@ -163,6 +230,17 @@ void MailSettingsForm::accept() {
     mail.FromAddress = m_from->text();
     mail.Subject = m_subject->text();
     mail.FilePath = m_filePath->text();
+    mail.RecoverySend = m_recoverySend->isChecked();
+    mail.SMTPUser = m_user->text();
+    mail.SMTPSecurity = m_security->currentData().toString();
+    mail.SMTPPort = m_port->text().trimmed();
+    mail.SMTPCAFile = m_caFile->text();
+    // The password goes to the secret store or its own file, never to the
+    // settings file; an untouched field keeps the stored one.
+    if (!m_password->text().isEmpty())
+        m_storedPassword.store(m_password->text());
+    else if (m_passwordRemoved)
+        m_storedPassword.store(QString());
     const std::vector<RecipientRow> rows = recipientRows();
     for (int i = 1; i <= MaxAddresses; ++i) {
         mail.SendAddress[i] =

@@ -5,6 +5,7 @@
 #include "ui/DialogPlacement.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -41,7 +42,7 @@ MailSettingsForm::MailSettingsForm(AppState& state, const SettingsStore& store,
                                    MailWorker& mailWorker, MessageService& messages,
                                    QWidget* mainWindow)
     : QDialog(mainWindow), m_state(state), m_store(store), m_mailWorker(mailWorker),
-      m_messages(messages), m_mainWindow(mainWindow) {
+      m_messages(messages), m_mainWindow(mainWindow), m_storedPassword(state) {
     setObjectName(QStringLiteral("MailSettingsForm"));
     setWindowTitle(QStringLiteral("Mail Settings"));
     auto* tabs = named(new QTabWidget(this), QStringLiteral("tabMailSettings"));
@@ -76,6 +77,8 @@ QWidget* MailSettingsForm::buildConditionsTab() {
     m_filterTime = lineEdit(QStringLiteral("txtFilterTime"), page);
     m_errorAlarm =
         checkBox(QStringLiteral("When Error Occurred"), QStringLiteral("chkErrorAlarm"), page);
+    m_recoverySend = checkBox(QStringLiteral("Send a mail when it recovers"),
+                              QStringLiteral("chkRecoverySend"), page);
 
     auto* frame = named(new QGroupBox(QStringLiteral("Select Errors"), page),
                         QStringLiteral("frameSelectErrors"));
@@ -104,7 +107,8 @@ QWidget* MailSettingsForm::buildConditionsTab() {
     grid->addWidget(new QLabel(QStringLiteral("hour"), page), 2, 2);
     grid->addWidget(m_errorAlarm, 3, 0, 1, 3);
     grid->addWidget(frame, 4, 0, 1, 3);
-    grid->setRowStretch(5, 1);
+    grid->addWidget(m_recoverySend, 5, 0, 1, 3);
+    grid->setRowStretch(6, 1);
     return page;
 }
 
@@ -126,6 +130,23 @@ QWidget* MailSettingsForm::buildSettingsTab() {
     m_filePath = lineEdit(QStringLiteral("txtFilePath"), page);
     auto* browse = button(QStringLiteral("&Browse..."), QStringLiteral("cmdBrowse"), page);
     m_sendTest = button(QStringLiteral("Mail Send Test"), QStringLiteral("cmdSendTest"), page);
+    m_port = lineEdit(QStringLiteral("txtSMTPPort"), page);
+    m_port->setPlaceholderText(QStringLiteral("from the server, else 25 or 465"));
+    m_security = named(new QComboBox(page), QStringLiteral("cmbSMTPSecurity"));
+    m_security->addItem(QStringLiteral("STARTTLS when offered"), QString());
+    m_security->addItem(QStringLiteral("None"), QStringLiteral("none"));
+    m_security->addItem(QStringLiteral("STARTTLS"), QStringLiteral("starttls"));
+    m_security->addItem(QStringLiteral("TLS"), QStringLiteral("tls"));
+    m_user = lineEdit(QStringLiteral("txtSMTPUser"), page);
+    m_password = lineEdit(QStringLiteral("txtSMTPPassword"), page);
+    m_password->setEchoMode(QLineEdit::Password);
+    m_passwordState = named(new QLabel(page), QStringLiteral("lblPasswordState"));
+    m_removePassword =
+        button(QStringLiteral("Remove Password"), QStringLiteral("cmdRemovePassword"), page);
+    m_caFile = lineEdit(QStringLiteral("txtSMTPCAFile"), page);
+    connect(m_removePassword, &QPushButton::clicked, this, &MailSettingsForm::removePassword);
+    connect(&m_storedPassword, &SmtpPassword::refreshed, this,
+            &MailSettingsForm::showPasswordState);
 
     connect(m_add, &QPushButton::clicked, this, &MailSettingsForm::addAddress);
     connect(m_edit, &QPushButton::clicked, this, &MailSettingsForm::editAddress);
@@ -154,7 +175,19 @@ QWidget* MailSettingsForm::buildSettingsTab() {
     grid->addWidget(new QLabel(QStringLiteral("Attach File"), page), 4, 0);
     grid->addWidget(m_filePath, 4, 1);
     grid->addWidget(browse, 4, 2);
-    grid->addWidget(m_sendTest, 5, 2);
+    grid->addWidget(new QLabel(QStringLiteral("SMTP Port"), page), 5, 0);
+    grid->addWidget(m_port, 5, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Security"), page), 6, 0);
+    grid->addWidget(m_security, 6, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("User"), page), 7, 0);
+    grid->addWidget(m_user, 7, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Password"), page), 8, 0);
+    grid->addWidget(m_password, 8, 1);
+    grid->addWidget(m_removePassword, 8, 2);
+    grid->addWidget(m_passwordState, 9, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("CA File"), page), 10, 0);
+    grid->addWidget(m_caFile, 10, 1, 1, 2);
+    grid->addWidget(m_sendTest, 11, 2);
     return page;
 }
 
@@ -172,6 +205,13 @@ void MailSettingsForm::fill() {
     m_from->setText(mail.FromAddress);
     m_subject->setText(mail.Subject);
     m_filePath->setText(mail.FilePath);
+    m_recoverySend->setChecked(mail.RecoverySend);
+    m_port->setText(mail.SMTPPort);
+    const int security = m_security->findData(mail.SMTPSecurity.trimmed().toLower());
+    m_security->setCurrentIndex(security < 0 ? 0 : security);
+    m_user->setText(mail.SMTPUser);
+    m_caFile->setText(mail.SMTPCAFile);
+    showPasswordState();
     for (int i = 1; i <= 10; ++i) {
         if (!mail.SendAddress[i].isEmpty())
             appendRow(ParseSendAddress(mail.SendAddress[i]));

@@ -2,6 +2,7 @@
 
 #include "mail/AlertMail.h"
 #include "mail/MailWorker.h"
+#include "mail/SmtpPassword.h"
 
 #include <QDialog>
 
@@ -12,6 +13,8 @@
 struct AppState;
 class MessageService;
 class QCheckBox;
+class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
@@ -50,8 +53,15 @@ class MailSettingsForm : public QDialog {
     void openMessageForm(std::size_t kindIndex);
     void browse();
     void sendTestMail();
-    void testMailSent(MailWorker::Ticket ticket, qint32 result);
+    void testMailSent(MailWorker::Ticket ticket, const MailResult& result);
     void showTestMailUnderWay(bool underWay);
+    // The password field and its "stored" line.
+    void showPasswordState();
+    void removePassword();
+    // The message for "Send Mail" without a sender; false when one is shown.
+    bool checkSender();
+    // The server part of a mail with the values on screen.
+    MailMessage messageOnScreen();
     // The hour field as a number 0..32767, or a message and nothing.
     std::optional<qint16> readHours(QLineEdit* field, const QString& name);
     void accept() override;
@@ -71,10 +81,18 @@ class MailSettingsForm : public QDialog {
     QCheckBox* m_filterAlarm = nullptr;
     QLineEdit* m_filterTime = nullptr;
     QCheckBox* m_errorAlarm = nullptr;
+    QCheckBox* m_recoverySend = nullptr;
     std::array<QCheckBox*, 10> m_kindBoxes{};
     std::array<QPushButton*, 10> m_kindButtons{};
 
     QLineEdit* m_server = nullptr;
+    QLineEdit* m_port = nullptr;
+    QComboBox* m_security = nullptr;
+    QLineEdit* m_user = nullptr;
+    QLineEdit* m_password = nullptr;
+    QLabel* m_passwordState = nullptr;
+    QPushButton* m_removePassword = nullptr;
+    QLineEdit* m_caFile = nullptr;
     QLineEdit* m_from = nullptr;
     QTreeWidget* m_addresses = nullptr;
     QPushButton* m_add = nullptr;
@@ -84,6 +102,8 @@ class MailSettingsForm : public QDialog {
     QLineEdit* m_filePath = nullptr;
     QPushButton* m_sendTest = nullptr;
     std::optional<MailWorker::Ticket> m_testMail;
+    SmtpPassword m_storedPassword;
+    bool m_passwordRemoved = false;
 };
 
 // Opens "Mail Settings" modally, centred on the main window (the menu entry

@@ -1,7 +1,5 @@
 #include "mail/MailWorker.h"
 
-#include "mail/NorSendLibrary.h"
-
 #include <QThread>
 
 #include <condition_variable>
@@ -21,7 +19,7 @@ struct MailWorker::Shared {
     std::condition_variable changed;
     std::deque<std::pair<Ticket, MailMessage>> waiting;
     // Results back from the library and not yet reported.
-    std::map<Ticket, qint32> results;
+    std::map<Ticket, MailResult> results;
     // Null once the MailWorker is gone: nothing is reported any more.
     MailWorker* owner = nullptr;
     bool stopping = false;
@@ -69,7 +67,7 @@ MailWorker::Ticket MailWorker::send(MailMessage message) {
     return ticket;
 }
 
-std::optional<qint32> MailWorker::waitFor(Ticket ticket, std::chrono::milliseconds limit) {
+std::optional<MailResult> MailWorker::waitFor(Ticket ticket, std::chrono::milliseconds limit) {
     std::unique_lock lock(m_shared->mutex);
     const bool back = m_shared->changed.wait_for(
         lock, limit, [&] { return m_shared->results.count(ticket) != 0; });
@@ -77,7 +75,7 @@ std::optional<qint32> MailWorker::waitFor(Ticket ticket, std::chrono::millisecon
         std::erase_if(m_shared->waiting, [ticket](const auto& job) { return job.first == ticket; });
         return std::nullopt;
     }
-    const qint32 result = m_shared->results.at(ticket);
+    MailResult result = std::move(m_shared->results.at(ticket));
     m_shared->results.erase(ticket);
     return result;
 }
@@ -103,9 +101,7 @@ void MailWorker::run(Shared& shared) {
         shared.inLibrary = true;
         lock.unlock();
 
-        const qint32 result =
-            shared.library.SendMail(message.server, message.recipients, message.from,
-                                    message.subject, message.body, message.attachment);
+        MailResult result = shared.library.Send(message);
 
         lock.lock();
         shared.inLibrary = false;
@@ -113,7 +109,7 @@ void MailWorker::run(Shared& shared) {
         shared.libraryError = shared.library.errorString();
         if (!shared.owner)
             return;
-        shared.results[ticket] = result;
+        shared.results[ticket] = std::move(result);
         shared.changed.notify_all();
         // Posted under the lock, so the owner cannot be destroyed meanwhile;
         // its destructor drops the event if it is not delivered by then.
@@ -124,13 +120,13 @@ void MailWorker::run(Shared& shared) {
 }
 
 void MailWorker::deliver(Ticket ticket) {
-    qint32 result = 0;
+    MailResult result;
     {
         const std::lock_guard lock(m_shared->mutex);
         const auto found = m_shared->results.find(ticket);
         if (found == m_shared->results.end())
             return; // taken by waitFor()
-        result = found->second;
+        result = std::move(found->second);
         m_shared->results.erase(found);
     }
     emit sent(ticket, result);

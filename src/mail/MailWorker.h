@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mail/NorSendLibrary.h"
+
 #include <QObject>
 #include <QString>
 
@@ -8,16 +10,6 @@
 #include <optional>
 
 class QThread;
-
-// The six texts of one mail, in the order the mail library takes them.
-struct MailMessage {
-    QString server;
-    QString recipients;
-    QString from;
-    QString subject;
-    QString body;
-    QString attachment;
-};
 
 // Calls the mail library on a thread of its own, so that a slow or silent
 // server never stalls the event loop. Mails are sent one at a time, in the
@@ -47,7 +39,7 @@ class MailWorker : public QObject {
     // result of `ticket` is there and returns it; it is then not reported
     // through sent(). Nothing when the mail has not come back by then; a mail
     // that has not begun yet (waiting behind another) is then not sent at all.
-    std::optional<qint32> waitFor(Ticket ticket, std::chrono::milliseconds limit);
+    std::optional<MailResult> waitFor(Ticket ticket, std::chrono::milliseconds limit);
 
     // How the last load of the library went (as of the last mail that came
     // back); an empty error after a successful load.
@@ -55,8 +47,8 @@ class MailWorker : public QObject {
     QString libraryError() const;
 
   signals:
-    // The library's result for the mail: 0 not sent, anything else sent.
-    void sent(MailWorker::Ticket ticket, qint32 result);
+    // What the library made of the mail.
+    void sent(MailWorker::Ticket ticket, const MailResult& result);
 
   private:
     struct Shared;

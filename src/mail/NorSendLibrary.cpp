@@ -2,25 +2,43 @@
 
 #include "mail/MailLogging.h"
 
+#include "NorSend.h"
+#include "mail/NorSendPath.h"
+
 #include <QCoreApplication>
 #include <QStringList>
 
-qint32 NorSendLibrary::SendMail(const QString& server, const QString& recipients,
-                                const QString& from, const QString& subject, const QString& body,
-                                const QString& attachment)
+MailResult NorSendLibrary::Send(const MailMessage& message)
 {
+    MailResult result;
     if (!load()) {
         qCWarning(lcMail) << "mail not sent:" << m_error;
-        return 0;
+        result.reasonText = QStringLiteral("mail library not loaded");
+        return result;
     }
-    const QByteArray s = server.toUtf8();
-    const QByteArray r = recipients.toUtf8();
-    const QByteArray f = from.toUtf8();
-    const QByteArray j = subject.toUtf8();
-    const QByteArray b = body.toUtf8();
-    const QByteArray a = attachment.toUtf8();
-    return m_send(s.constData(), r.constData(), f.constData(), j.constData(), b.constData(),
-                  a.constData());
+    const QByteArray s = message.server.toUtf8();
+    const QByteArray r = message.recipients.toUtf8();
+    const QByteArray f = message.from.toUtf8();
+    const QByteArray j = message.subject.toUtf8();
+    const QByteArray b = message.body.toUtf8();
+    const QByteArray a = message.attachment.toUtf8();
+    const QByteArray user = message.user.toUtf8();
+    const QByteArray password = message.password.toUtf8();
+    const QByteArray security = message.security.toUtf8();
+    const QByteArray port = message.port.toUtf8();
+    const QByteArray caFile = message.caFile.toUtf8();
+    const BSmtpSettings settings{user.constData(), password.constData(), security.constData(),
+                                 port.constData(), caFile.constData()};
+    BSmtpReport report{};
+    result.sent = m_sendEx(s.constData(), r.constData(), f.constData(), j.constData(),
+                           b.constData(), a.constData(), &settings, &report) != 0;
+    result.reason = report.reason;
+    result.reasonText = QString::fromUtf8(report.text);
+    result.replyCode = report.replyCode;
+    result.permanent = report.permanent != 0;
+    result.attachmentSkipped = report.attachmentSkipped != 0;
+    result.refused = QString::fromUtf8(report.refused).split(QLatin1Char('\t'), Qt::SkipEmptyParts);
+    return result;
 }
 
 bool NorSendLibrary::load()
@@ -32,7 +50,7 @@ bool NorSendLibrary::load()
         candidates << m_libraryPath;
     } else {
         if (QCoreApplication::instance())
-            candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/norsend");
+            candidates << NorSendLibraryPath(QCoreApplication::applicationDirPath());
         candidates << QStringLiteral("norsend");
     }
     QStringList errors;
@@ -55,7 +73,9 @@ bool NorSendLibrary::loadFrom(const QString& fileName)
         return false;
     }
     m_send = reinterpret_cast<SendFunction>(m_library.resolve("NORSEND_SendMail"));
-    if (!m_send) {
+    m_sendEx = reinterpret_cast<SendExFunction>(m_library.resolve("NORSEND_SendMailEx"));
+    if (!m_send || !m_sendEx) {
+        m_send = nullptr;
         m_error = m_library.errorString();
         m_library.unload();
         return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bsmtp.h"
+
 #include <cstdint>
 
 #if defined(NORSEND_BUILDING)
@@ -17,4 +19,11 @@ extern "C" {
 NORSEND_EXPORT int32_t NORSEND_SendMail(const char* server, const char* recipients,
                                         const char* from, const char* subject, const char* body,
                                         const char* attachment);
+
+// The same with the login and TLS settings and the outcome (reason, refused
+// recipients, a skipped attachment): passed to and from BSendMailEx.
+NORSEND_EXPORT int32_t NORSEND_SendMailEx(const char* server, const char* recipients,
+                                          const char* from, const char* subject, const char* body,
+                                          const char* attachment, const BSmtpSettings* settings,
+                                          BSmtpReport* report);
 }

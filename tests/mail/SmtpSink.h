@@ -3,7 +3,7 @@
 // A real SMTP server for tests: runs tests/mail/smtp_sink.py (aiosmtpd) with
 // /usr/bin/python3 on a free port of 127.0.0.1.
 //
-//   SmtpSink sink;                       // or SmtpSink(SmtpSink::Refuse)
+//   SmtpSink sink;              // or SmtpSink(SmtpSink::Refuse), SmtpSink(mode, options)
 //   QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
 //   ... send to sink.server() ("127.0.0.1:<port>") ...
 //   QVERIFY(sink.waitForMails(1));
@@ -43,8 +43,7 @@ struct ReceivedMail {
     QList<ReceivedAttachment> attachments;
     QStringList defects;
 
-    QStringList header(const QString& name) const
-    {
+    QStringList header(const QString& name) const {
         QStringList values;
         for (const auto& v : headers.value(name.toLower()).toArray())
             values << v.toString();
@@ -54,17 +53,19 @@ struct ReceivedMail {
 };
 
 class SmtpSink {
-public:
-    enum Mode { Accept, Refuse };
+  public:
+    enum Mode { Accept, Refuse, TempFail };
 
-    explicit SmtpSink(Mode mode = Accept)
-    {
+    // `options` are smtp_sink.py's options (refused recipients, TLS, login).
+    explicit SmtpSink(Mode mode = Accept, const QStringList& options = {}) {
         const QString script =
             qEnvironmentVariable("NORVIK3_SOURCE_DIR") + QStringLiteral("/tests/mail/smtp_sink.py");
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const QString modeName = mode == Accept   ? QStringLiteral("accept")
+                                 : mode == Refuse ? QStringLiteral("refuse")
+                                                  : QStringLiteral("tempfail");
         m_process.start(QStringLiteral("/usr/bin/python3"),
-                        {script, m_folder.path(),
-                         mode == Accept ? QStringLiteral("accept") : QStringLiteral("refuse")});
+                        QStringList{script, m_folder.path(), modeName} + options);
         const QDeadlineTimer deadline(std::chrono::seconds(60));
         while (!deadline.hasExpired() && !m_process.canReadLine())
             m_process.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
@@ -75,8 +76,7 @@ public:
             m_error = QStringLiteral("smtp_sink.py did not start: %1").arg(m_process.errorString());
     }
 
-    ~SmtpSink()
-    {
+    ~SmtpSink() {
         m_process.kill();
         m_process.waitForFinished(5000);
     }
@@ -89,12 +89,11 @@ public:
     quint16 port() const { return m_port; }
     QString server() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
-    QList<ReceivedMail> mails() const
-    {
+    QList<ReceivedMail> mails() const {
         QList<ReceivedMail> out;
         const QDir dir(m_folder.path());
-        for (const QString& name : dir.entryList({QStringLiteral("*.json")}, QDir::Files,
-                                                 QDir::Name)) {
+        for (const QString& name :
+             dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
             QFile file(dir.filePath(name));
             if (!file.open(QIODevice::ReadOnly))
                 continue;
@@ -110,7 +109,8 @@ public:
                 const QJsonObject ao = a.toObject();
                 mail.attachments.append(
                     {ao.value(QStringLiteral("filename")).toString(),
-                     QByteArray::fromBase64(ao.value(QStringLiteral("data")).toString().toLatin1())});
+                     QByteArray::fromBase64(
+                         ao.value(QStringLiteral("data")).toString().toLatin1())});
             }
             for (const auto& d : o.value(QStringLiteral("defects")).toArray())
                 mail.defects << d.toString();
@@ -121,8 +121,8 @@ public:
 
     // The server writes a mail before it answers 250, so after a successful
     // send the file is normally there already; the wait covers slow disks.
-    bool waitForMails(int count, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const
-    {
+    bool waitForMails(int count,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(30)) const {
         const QDeadlineTimer deadline(timeout);
         while (mails().size() < count) {
             if (deadline.hasExpired())
@@ -132,7 +132,7 @@ public:
         return true;
     }
 
-private:
+  private:
     QTemporaryDir m_folder;
     QProcess m_process;
     quint16 m_port = 0;

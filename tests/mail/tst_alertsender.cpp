@@ -3,13 +3,17 @@
 #include "mail/MailTestState.h"
 #include "mail/SmtpGate.h"
 #include "mail/SmtpSink.h"
+#include "mail/TestCertificates.h"
 
 #include "comm/AlertQueue.h"
 #include "core/Fleet.h"
 #include "mail/AlertSender.h"
 #include "mail/MailWorker.h"
+#include "mail/SmtpPassword.h"
 
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 
@@ -17,6 +21,17 @@ namespace {
 
 const QString Success = QStringLiteral("Mail Send Success");
 const QString Failure = QStringLiteral("Mail Send Error!!");
+
+int fileMode(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
+// Failed sends in the mail log, whatever their reason.
+int failures(const QStringList& log) {
+    return int(std::count_if(log.begin(), log.end(),
+                             [](const QString& line) { return line.startsWith(Failure); }));
+}
 
 QString unixLines(QString text) {
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -51,6 +66,10 @@ class TestAlertSender : public QObject {
     void silentServerLeavesTheEventLoopRunning();
     void resultAppliesToTheAlertThatWasMailed();
     void shutdownLogsEveryAlertNotMailed();
+    void refusedCcStillDeliversToTo();
+    void unreadableAttachmentStillDeliversTheAlert();
+    void permanentlyRefusedAlertIsDroppedAfterItsRetries();
+    void loginAndTlsComeFromTheSettings();
 };
 
 void TestAlertSender::oneAlertGivesOneMail() {
@@ -113,7 +132,8 @@ void TestAlertSender::oneAlertGivesOneMail() {
 }
 
 void TestAlertSender::refusingServerIsRetriedThreeTimesThenRests() {
-    SmtpSink refusing(SmtpSink::Refuse);
+    // A server that is busy (4xx) rather than refusing the message for good.
+    SmtpSink refusing(SmtpSink::TempFail);
     SmtpSink accepting;
     QVERIFY2(refusing.isReady(), qPrintable(refusing.errorString()));
     QVERIFY2(accepting.isReady(), qPrintable(accepting.errorString()));
@@ -129,27 +149,28 @@ void TestAlertSender::refusingServerIsRetriedThreeTimesThenRests() {
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;2;second")));
     sender.StartAlertSender();
     QVERIFY(runPass(sender));
-    QCOMPARE(t.mailLog().count(Failure), 1);
+    QCOMPARE(failures(t.mailLog()), 1);
+    QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (message refused)"));
     QCOMPARE(sender.mailRetryCount(), qint16(1));
     QCOMPARE(sender.lastMailFailure(), state.clock.now());
     QVERIFY(sender.isTimerActive());
 
     // Each retry waits for the fifth minute boundary: 10:05:00 after 10:00:30.
     const QTime retries[] = {QTime(10, 5, 0), QTime(10, 10, 0), QTime(10, 15, 0)};
-    int failures = 1;
+    int failed = 1;
     for (const QTime& due : retries) {
         state.clock.set(QDateTime(QDate(2026, 12, 8), due.addSecs(-1)));
         sender.RunSendPass();
         QVERIFY(!sender.mailSending());
         sender.StartAlertSender(); // a new alert meanwhile changes nothing
-        QCOMPARE(t.mailLog().count(Failure), failures);
+        QCOMPARE(failures(t.mailLog()), failed);
         QVERIFY(sender.isTimerActive());
         state.clock.set(QDateTime(QDate(2026, 12, 8), due));
         QVERIFY(runPass(sender));
-        QCOMPARE(t.mailLog().count(Failure), ++failures);
+        QCOMPARE(failures(t.mailLog()), ++failed);
     }
     // Four attempts in all; then the sender rests with the alerts kept.
-    QCOMPARE(failures, 4);
+    QCOMPARE(failed, 4);
     QCOMPARE(sender.mailRetryCount(), qint16(0));
     QVERIFY(!sender.isTimerActive());
     QCOMPARE(AlertQueueLength(state), 2);
@@ -235,7 +256,7 @@ void TestAlertSender::missingLibraryIsAFailedSend() {
         QVERIFY(runPass(sender));
         QVERIFY(!worker.libraryLoaded());
         QVERIFY(!worker.libraryError().isEmpty());
-        QCOMPARE(t.mailLog().last(), Failure);
+        QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (mail library not loaded)"));
         QCOMPARE(sender.mailRetryCount(), qint16(1));
     }
     QCOMPARE(sink.mails().size(), 0);
@@ -268,7 +289,9 @@ void TestAlertSender::headerInjectionIsAFailedSend() {
     state.Mail.FromAddress = QStringLiteral("n@example.com\nBcc: evil@example.com");
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(12, 0)));
     QVERIFY(runPass(sender));
-    QCOMPARE(t.mailLog().count(Failure), 2);
+    QCOMPARE(
+        t.mailLog().count(Failure + QStringLiteral(" (invalid address or line break in a field)")),
+        2);
     QCOMPARE(t.mailLog().count(Success), 0);
     QCOMPARE(sink.mails().size(), 0);
     QCOMPARE(AlertQueueLength(state), 1);
@@ -411,7 +434,7 @@ void TestAlertSender::silentServerLeavesTheEventLoopRunning() {
 
     gate.drop();
     QTRY_VERIFY(!sender.mailSending());
-    QCOMPARE(t.mailLog().last(), Failure);
+    QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (connection lost)"));
     QCOMPARE(sender.mailRetryCount(), qint16(1));
     QCOMPARE(sender.lastMailFailure(), state.clock.now());
     QVERIFY(sender.isTimerActive());
@@ -426,7 +449,7 @@ void TestAlertSender::silentServerLeavesTheEventLoopRunning() {
         QVERIFY(runPass(sender));
     }
     QCOMPARE(gate.accepted(), 4);
-    QCOMPARE(t.mailLog().count(Failure), 4);
+    QCOMPARE(failures(t.mailLog()), 4);
     QCOMPARE(t.mailLog().filter(QStringLiteral("Message:first")).size(), 4);
     QVERIFY(t.mailLog().filter(QStringLiteral("Message:second")).isEmpty());
     QCOMPARE(sender.mailRetryCount(), qint16(0));
@@ -567,8 +590,13 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
     AlertSender sender(state, worker);
     int results = 0;
     connect(&worker, &MailWorker::sent, this, [&results] { ++results; });
-    worker.send({gate.server(), QStringLiteral("a@example.com"), QStringLiteral("n@example.com"),
-                 QStringLiteral("Test"), QStringLiteral("This is test mail."), QString()});
+    MailMessage test;
+    test.server = gate.server();
+    test.recipients = QStringLiteral("a@example.com");
+    test.from = QStringLiteral("n@example.com");
+    test.subject = QStringLiteral("Test");
+    test.body = QStringLiteral("This is test mail.");
+    worker.send(test);
     QTRY_COMPARE(gate.held(), 1);
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t7;2;behind")));
     sender.RunSendPass();
@@ -579,6 +607,165 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
     QTest::qWait(500); // room for the given-up alert mail, which must not go out
     QCOMPARE(sink.mails().size(), 1);
     QCOMPARE(results, 1);
+}
+
+void TestAlertSender::refusedCcStillDeliversToTo() {
+    SmtpSink sink(SmtpSink::Accept,
+                  {QStringLiteral("--refuse-rcpt"), QStringLiteral("c@example.com")});
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    MailTestState t;
+    AppState& state = t.state;
+    state.Mail.SMTPServer = sink.server();
+    setRecipients(state.Mail, {"a@example.com;TO", "c@example.com;CC"});
+    MailWorker worker;
+    AlertSender sender(state, worker);
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;Lamp")));
+    sender.StartAlertSender();
+    QVERIFY(runPass(sender));
+    QVERIFY(sink.waitForMails(1));
+    QCOMPARE(sink.mails().first().rcptTos, QStringList{"a@example.com"});
+    QCOMPARE(t.mailLog().last(), Success + QStringLiteral(",Recipients Refused: c@example.com"));
+    QVERIFY(IsAlertQueueEmpty(state));
+    QCOMPARE(sender.mailRetryCount(), qint16(0));
+}
+
+void TestAlertSender::unreadableAttachmentStillDeliversTheAlert() {
+    SmtpSink sink;
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    MailTestState t;
+    AppState& state = t.state;
+    state.Mail.SMTPServer = sink.server();
+    setRecipients(state.Mail, {"a@example.com;TO"});
+    // A file its owner may not read (the tests may run as root, who reads
+    // anything: then a missing file stands for it).
+    const QString path = t.home() + QStringLiteral("/report.txt");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("x");
+    file.close();
+    QVERIFY(file.setPermissions(QFileDevice::WriteOwner));
+    if (file.open(QIODevice::ReadOnly)) {
+        file.close();
+        QVERIFY(file.remove());
+    }
+    state.Mail.FilePath = path;
+    MailWorker worker;
+    AlertSender sender(state, worker);
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;Fan")));
+    sender.StartAlertSender();
+    QVERIFY(runPass(sender));
+    QVERIFY(sink.waitForMails(1));
+    const ReceivedMail mail = sink.mails().first();
+    QVERIFY(mail.attachments.isEmpty());
+    QVERIFY2(unixLines(mail.text).endsWith("Message:Fan\nAttachment not sent: " + path +
+                                           " could not be read.\n"),
+             qPrintable(mail.text));
+    QCOMPARE(t.mailLog().last(), Success + QStringLiteral(",Attachment Skipped (unreadable)"));
+    QVERIFY(IsAlertQueueEmpty(state));
+}
+
+void TestAlertSender::permanentlyRefusedAlertIsDroppedAfterItsRetries() {
+    SmtpSink sink(SmtpSink::Accept, {QStringLiteral("--refuse-body"), QStringLiteral("poison")});
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    MailTestState t;
+    AppState& state = t.state;
+    state.Mail.SMTPServer = sink.server();
+    setRecipients(state.Mail, {"a@example.com;TO"});
+    MailWorker worker;
+    AlertSender sender(state, worker);
+    state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 0, 30)));
+
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;poison")));
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;2;second")));
+    sender.StartAlertSender();
+    QVERIFY(runPass(sender));
+    QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (message refused)"));
+    QCOMPARE(sender.mailRetryCount(), qint16(1));
+    for (const QTime& due : {QTime(10, 5, 0), QTime(10, 10, 0)}) {
+        state.clock.set(QDateTime(QDate(2026, 12, 8), due));
+        QVERIFY(runPass(sender));
+    }
+    // An alert raised while the refused one is retried waits, and is not lost.
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t3;1;third")));
+    sender.StartAlertSender();
+    QCOMPARE(failures(t.mailLog()), 3);
+    QVERIFY(sink.mails().isEmpty());
+
+    // The last retry is refused too: the alert is dropped and the others go
+    // out in the same pass.
+    state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 0)));
+    QVERIFY(runPass(sender));
+    QCOMPARE(failures(t.mailLog()), 4);
+    QVERIFY(t.mailLog().contains(QStringLiteral("Time:t1,Projector Name:Hall A,Model:VX-100,"
+                                                "Connection:COM1,Message:poison,Mail Dropped "
+                                                "(refused by the server)")));
+    QVERIFY(sink.waitForMails(2));
+    QVERIFY(sink.mails().at(0).text.contains(QStringLiteral("Message:second")));
+    QVERIFY(sink.mails().at(1).text.contains(QStringLiteral("Message:third")));
+    QVERIFY(IsAlertQueueEmpty(state));
+    QCOMPARE(sender.mailRetryCount(), qint16(0));
+    QVERIFY(!sender.isTimerActive());
+}
+
+void TestAlertSender::loginAndTlsComeFromTheSettings() {
+    TestCertificates certs;
+    QVERIFY2(certs.isReady(), qPrintable(certs.errorString()));
+    const QString password = QStringLiteral("Zürich \"1\":'x'");
+    SmtpSink sink(SmtpSink::Accept,
+                  {"--cert", certs.serverCert(), "--key", certs.key(), "--starttls", "--user",
+                   "ops@example.com", "--password", password});
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    MailTestState t;
+    AppState& state = t.state;
+    state.Mail.SMTPServer = QStringLiteral("127.0.0.1:1");
+    state.Mail.SMTPPort = QString::number(sink.port()); // wins over the server's port
+    state.Mail.SMTPUser = QStringLiteral("ops@example.com");
+    state.Mail.SMTPSecurity = QStringLiteral("starttls");
+    state.Mail.SMTPCAFile = certs.caCert();
+    setRecipients(state.Mail, {"a@example.com;TO"});
+    const QString passwordFile = SmtpPassword::filePath(state);
+    QVERIFY(SmtpPassword::writeFile(passwordFile, password));
+    QCOMPARE(fileMode(passwordFile), 0600);
+    MailWorker worker;
+    AlertSender sender(state, worker);
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;first")));
+    sender.StartAlertSender();
+    QVERIFY(runPass(sender));
+    QCOMPARE(t.mailLog().last(), Success);
+    QVERIFY(sink.waitForMails(1));
+
+    // A wrong password: the reason, and the alert kept for its retry.
+    QVERIFY(SmtpPassword::writeFile(passwordFile, password + QStringLiteral("!")));
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;1;second")));
+    sender.StartAlertSender();
+    QVERIFY(runPass(sender));
+    QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (login refused)"));
+    QCOMPARE(AlertQueueLength(state), 1);
+
+    // The server's certificate without its CA.
+    state.Mail.SMTPCAFile.clear();
+    state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(11, 0)));
+    QVERIFY(runPass(sender));
+    QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (certificate not trusted)"));
+
+    // A password file others may read is not read at all.
+    QVERIFY(SmtpPassword::writeFile(passwordFile, password));
+    QVERIFY(QFile::setPermissions(passwordFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ReadGroup));
+    state.Mail.SMTPCAFile = certs.caCert();
+    state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(12, 0)));
+    QVERIFY(runPass(sender));
+    QVERIFY(t.mailLog().contains(QStringLiteral("Password File Refused (readable by others): ") +
+                                 passwordFile));
+    QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (login refused)"));
+
+    // Read-only for its owner is fine.
+    QVERIFY(QFile::setPermissions(passwordFile, QFileDevice::ReadOwner));
+    state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(13, 0)));
+    QVERIFY(runPass(sender));
+    QCOMPARE(t.mailLog().last(), Success);
+    QVERIFY(sink.waitForMails(2));
+    QVERIFY(IsAlertQueueEmpty(state));
 }
 
 QTEST_GUILESS_MAIN(TestAlertSender)

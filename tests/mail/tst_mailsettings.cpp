@@ -12,10 +12,13 @@
 #include "mail/MailSettingsForm.h"
 #include "mail/MailWorker.h"
 #include "mail/MessageForm.h"
+#include "mail/SmtpPassword.h"
 #include "ui/MessageService.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -110,6 +113,7 @@ class TestMailSettings : public QObject {
     void closingDuringATestMailDiscardsItsResult();
     void testMailAndAlertMailsTakeTurns();
     void opensCentredOnTheMainWindow();
+    void loginSettingsAndPasswordOutsideTheSettingsFile();
 };
 
 void TestMailSettings::fillingFollowsTheSettings() {
@@ -340,6 +344,11 @@ void TestMailSettings::okStoresEverythingAndEmptiedTextsStayEmpty() {
     click(w, "chkTempError");
     find<QLineEdit>(w, "txtSMTPServer")->clear();
     find<QLineEdit>(w, "txtSubject")->setText(QStringLiteral("Neue Störung"));
+    // Mail is never sent without a sender: "OK" says so and stays open.
+    click(w, "cmdOK");
+    QVERIFY(form->isVisible());
+    QVERIFY(f.messages.lastText().contains(QStringLiteral("\"From Address\"")));
+    find<QLineEdit>(w, "txtFromAddress")->setText(QStringLiteral("n@example.com"));
     click(w, "cmdOK");
     QVERIFY(!form->isVisible());
     QCOMPARE(form->result(), int(QDialog::Accepted));
@@ -384,6 +393,7 @@ void TestMailSettings::invalidHoursAreRefused() {
     f.state.Mail.MailSend = true;
     f.state.Mail.LampAlarmSend = true;
     f.state.Mail.FilterAlarmSend = true;
+    f.state.Mail.FromAddress = QStringLiteral("n@example.com");
     QVERIFY(f.store.saveMailSettings(f.state.Mail));
     auto form = f.open();
     QWidget* w = form.get();
@@ -521,7 +531,7 @@ void TestMailSettings::testMailUsesTheValuesOnScreen() {
     click(w, "cmdSendTest");
     QTRY_COMPARE(f.messages.shown().size(), 2);
     QCOMPARE(f.messages.shown().last().kind, MessageKind::Critical);
-    QCOMPARE(f.messages.lastText(), QStringLiteral("Mail Send Error!!"));
+    QCOMPARE(f.messages.lastText(), QStringLiteral("Mail Send Error!! (message refused)"));
 
     // An empty list still calls the library, which refuses a mail without
     // recipients.
@@ -530,7 +540,7 @@ void TestMailSettings::testMailUsesTheValuesOnScreen() {
     f.messages.clearShown();
     click(w, "cmdSendTest");
     QTRY_COMPARE(f.messages.shown().size(), 1);
-    QCOMPARE(f.messages.lastText(), QStringLiteral("Mail Send Error!!"));
+    QCOMPARE(f.messages.lastText(), QStringLiteral("Mail Send Error!! (no recipient)"));
     QCOMPARE(sink.mails().size(), 1);
 }
 
@@ -687,6 +697,72 @@ void TestMailSettings::opensCentredOnTheMainWindow() {
              qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
     form->reject();
     QTRY_VERIFY(form.isNull());
+}
+
+void TestMailSettings::loginSettingsAndPasswordOutsideTheSettingsFile() {
+    Fixture f;
+    f.state.Mail.SMTPUser = QStringLiteral("old@example.com");
+    f.state.Mail.SMTPSecurity = QStringLiteral("starttls");
+    f.state.Mail.SMTPPort = QStringLiteral("2525");
+    f.state.Mail.SMTPCAFile = QStringLiteral("/etc/site-ca.pem");
+    QVERIFY(f.store.saveMailSettings(f.state.Mail));
+    const QString passwordFile = f.home.filePath(QStringLiteral("Norvik3.smtp-password"));
+    const QString password = QStringLiteral("sécret:\"quoted\"'");
+    {
+        auto form = f.open();
+        QWidget* w = form.get();
+        QCOMPARE(find<QLineEdit>(w, "txtSMTPUser")->text(), QStringLiteral("old@example.com"));
+        QCOMPARE(find<QComboBox>(w, "cmbSMTPSecurity")->currentData().toString(),
+                 QStringLiteral("starttls"));
+        QCOMPARE(find<QLineEdit>(w, "txtSMTPPort")->text(), QStringLiteral("2525"));
+        QCOMPARE(find<QLineEdit>(w, "txtSMTPCAFile")->text(), QStringLiteral("/etc/site-ca.pem"));
+        QCOMPARE(find<QLabel>(w, "lblPasswordState")->text(),
+                 QStringLiteral("No password is stored."));
+        QVERIFY(!find<QPushButton>(w, "cmdRemovePassword")->isEnabled());
+        QVERIFY(!find<QCheckBox>(w, "chkRecoverySend")->isChecked());
+
+        find<QLineEdit>(w, "txtSMTPUser")->setText(QStringLiteral("ops@example.com"));
+        auto* security = find<QComboBox>(w, "cmbSMTPSecurity");
+        security->setCurrentIndex(security->findData(QStringLiteral("tls")));
+        find<QLineEdit>(w, "txtSMTPPort")->clear();
+        find<QLineEdit>(w, "txtSMTPCAFile")->clear();
+        find<QLineEdit>(w, "txtSMTPPassword")->setText(password);
+        click(w, "chkRecoverySend");
+        click(w, "cmdOK");
+        QVERIFY(!form->isVisible());
+    }
+    for (const MailSettings& mail : {f.state.Mail, f.reloaded()}) {
+        QCOMPARE(mail.SMTPUser, QStringLiteral("ops@example.com"));
+        QCOMPARE(mail.SMTPSecurity, QStringLiteral("tls"));
+        QCOMPARE(mail.SMTPPort, QString()); // emptied texts stay empty
+        QCOMPARE(mail.SMTPCAFile, QString());
+        QVERIFY(mail.RecoverySend);
+    }
+    // No secret service here: the password lands in its own file, owner only.
+    QTRY_VERIFY(QFile::exists(passwordFile));
+    QCOMPARE(QFileInfo(passwordFile).permissions() &
+                 (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                  QFileDevice::WriteOther | QFileDevice::ExeGroup | QFileDevice::ExeOther),
+             QFileDevice::Permissions());
+    QCOMPARE(SmtpPassword::readFile(passwordFile).value_or(QString()), password);
+    QFile conf(f.store.filePath());
+    QVERIFY(conf.open(QIODevice::ReadOnly));
+    const QByteArray settingsText = conf.readAll();
+    QVERIFY(!settingsText.contains("cret"));
+    QVERIFY(!settingsText.contains("quoted"));
+    QVERIFY(settingsText.contains("SMTPUser=ops@example.com"));
+
+    // Shown as stored; "Remove Password" takes it away at "OK".
+    auto form = f.open();
+    QWidget* w = form.get();
+    QVERIFY(find<QLabel>(w, "lblPasswordState")
+                ->text()
+                .startsWith(QStringLiteral("A password is stored (password file).")));
+    click(w, "cmdRemovePassword");
+    QCOMPARE(find<QLabel>(w, "lblPasswordState")->text(),
+             QStringLiteral("The password is removed at OK."));
+    click(w, "cmdOK");
+    QTRY_VERIFY(!QFile::exists(passwordFile));
 }
 
 QTEST_MAIN(TestMailSettings)

@@ -1,0 +1,156 @@
+#include "mail/SmtpPassword.h"
+
+#include "core/AppState.h"
+#include "log/CommLogs.h"
+#include "mail/MailLogging.h"
+
+#include <qt6keychain/keychain.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString Service = QStringLiteral("Norvik3");
+const QString Key = QStringLiteral("SMTPPassword");
+const QString FileName = QStringLiteral("Norvik3.smtp-password");
+
+constexpr QFileDevice::Permissions OthersOrGroup =
+    QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+    QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+
+} // namespace
+
+SmtpPassword::SmtpPassword(AppState& state, QObject* parent) : QObject(parent), m_state(state) {
+    refresh();
+}
+
+void SmtpPassword::refresh() {
+    auto* job = new QKeychain::ReadPasswordJob(Service, this);
+    job->setKey(Key);
+    job->setAutoDelete(true);
+    connect(job, &QKeychain::Job::finished, this, [this, job] {
+        if (job->error() == QKeychain::NoError) {
+            m_inStore = true;
+            m_storeValue = job->textData();
+        } else {
+            // Said once: where no secret service runs, every mail would say it.
+            if (job->error() != QKeychain::EntryNotFound && !std::exchange(m_storeWarned, true))
+                qCInfo(lcMail) << "secret store not used:" << job->errorString();
+            m_inStore = false;
+            m_storeValue.clear();
+        }
+        emit refreshed();
+    });
+    job->start();
+}
+
+QString SmtpPassword::password() {
+    if (m_inStore) {
+        m_place = Place::SecretStore;
+        return m_storeValue;
+    }
+    const QString path = filePath(m_state);
+    bool refused = false;
+    const std::optional<QString> fromFile = readFile(path, &refused);
+    if (refused && !std::exchange(m_refusalLogged, true))
+        WriteMailLog(m_state,
+                     QStringLiteral("Password File Refused (readable by others): ") + path);
+    if (!refused)
+        m_refusalLogged = false;
+    m_place = fromFile ? Place::File : Place::None;
+    return fromFile.value_or(QString());
+}
+
+void SmtpPassword::store(const QString& password) {
+    // The jobs have no parent and finish on their own, so that a dialog
+    // closed right after "OK" still gets its password stored.
+    const QString path = filePath(m_state);
+    const QPointer<SmtpPassword> self(this);
+    auto finish = [self](const QString& inStore, Place place) {
+        if (!self)
+            return;
+        self->m_inStore = place == Place::SecretStore;
+        self->m_storeValue = inStore;
+        self->m_place = place;
+        emit self->stored(place);
+    };
+    if (password.isEmpty()) {
+        QFile::remove(path);
+        auto* job = new QKeychain::DeletePasswordJob(Service);
+        job->setKey(Key);
+        job->setAutoDelete(true);
+        connect(job, &QKeychain::Job::finished, job, [finish] { finish(QString(), Place::None); });
+        job->start();
+        return;
+    }
+    auto* job = new QKeychain::WritePasswordJob(Service);
+    job->setKey(Key);
+    job->setTextData(password);
+    job->setAutoDelete(true);
+    connect(job, &QKeychain::Job::finished, job, [finish, job, path, password] {
+        if (job->error() != QKeychain::NoError) {
+            qCInfo(lcMail) << "password kept in its file:" << job->errorString();
+            finish(QString(), writeFile(path, password) ? Place::File : Place::None);
+            return;
+        }
+        // One place only: a stale file would come back if the entry went.
+        QFile::remove(path);
+        finish(password, Place::SecretStore);
+    });
+    job->start();
+}
+
+QString SmtpPassword::filePath(const AppState& state) {
+    const QString folder = state.SettingsFile.isEmpty()
+                               ? state.ProgramFolder
+                               : QFileInfo(state.SettingsFile).absolutePath();
+    return QDir(folder).filePath(FileName);
+}
+
+std::optional<QString> SmtpPassword::readFile(const QString& path, bool* refused) {
+    if (refused)
+        *refused = false;
+    QFile file(path);
+    if (!file.exists())
+        return std::nullopt;
+    if (file.permissions() & OthersOrGroup) {
+        if (refused)
+            *refused = true;
+        return std::nullopt;
+    }
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray line = file.readLine(64 * 1024);
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromUtf8(line);
+}
+
+bool SmtpPassword::writeFile(const QString& path, const QString& password) {
+    // Created 0600 from the start, so there is no moment when others could
+    // read it; then renamed over the old file.
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temporary = target + ".new";
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const QByteArray data = password.toUtf8() + '\n';
+    bool ok = ::fchmod(fd, 0600) == 0 &&
+              ::write(fd, data.constData(), size_t(data.size())) == ssize_t(data.size());
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temporary.constData(), target.constData()) != 0) {
+        ::unlink(temporary.constData());
+        return false;
+    }
+    return true;
+}
