@@ -4,6 +4,7 @@
 #include "core/Fleet.h"
 #include "ui/DialogButtons.h"
 #include "ui/DialogPlacement.h"
+#include "ui/FieldEntry.h"
 #include "ui/MessageService.h"
 
 #include <QComboBox>
@@ -20,15 +21,13 @@
 
 namespace {
 
-QString PortOfModel(const ModelInfo& model)
-{
+QString PortOfModel(const ModelInfo& model) {
     return model.Network == 1 ? QString::number(model.NetworkPort) : QString();
 }
 
 } // namespace
 
-ProjectorDialogData DialogDataOf(const ProjectorInfo& projector)
-{
+ProjectorDialogData DialogDataOf(const ProjectorInfo& projector) {
     ProjectorDialogData data;
     data.name = projector.ProjectorName;
     data.model = projector.ModelName;
@@ -39,8 +38,7 @@ ProjectorDialogData DialogDataOf(const ProjectorInfo& projector)
     return data;
 }
 
-void ApplyDialogData(const ProjectorDialogData& data, ProjectorInfo& projector)
-{
+void ApplyDialogData(const ProjectorDialogData& data, ProjectorInfo& projector) {
     projector.ProjectorName = data.name;
     projector.ModelName = data.model;
     if (data.kind == 0) {
@@ -64,10 +62,8 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
     : QDialog(parent), m_state(state), m_messages(messages), m_addMode(addMode),
       m_initialModel(initial.model), m_name(new QLineEdit(this)), m_model(new QComboBox(this)),
       m_serial(new QRadioButton(QStringLiteral("RS-232C"), this)),
-      m_network(new QRadioButton(QStringLiteral("NETWORK"), this)),
-      m_comPort(new QComboBox(this)), m_ipAddress(new QLineEdit(this)),
-      m_portNo(new QLineEdit(this))
-{
+      m_network(new QRadioButton(QStringLiteral("NETWORK"), this)), m_comPort(new QComboBox(this)),
+      m_ipAddress(new QLineEdit(this)), m_portNo(new QLineEdit(this)) {
     setObjectName(QStringLiteral("AddPJForm"));
     setWindowTitle(addMode ? QStringLiteral("Add Projector") : QStringLiteral("Edit Projector"));
     m_name->setObjectName(QStringLiteral("txtProjectorName"));
@@ -81,6 +77,8 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
     m_ipAddress->setMaxLength(15);
     m_portNo->setObjectName(QStringLiteral("txtPortNo"));
     m_portNo->setMaxLength(5);
+    ReplaceOnEntry(m_ipAddress);
+    ReplaceOnEntry(m_portNo);
 
     for (int n = 1; n <= MaxProjectors; ++n)
         m_comPort->addItem(QStringLiteral("COM") + QString::number(n));
@@ -120,9 +118,8 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
         m_name->setCursorPosition(int(initial.name.size()));
         m_model->setCurrentIndex(m_model->findText(initial.model, Qt::MatchExactly));
         (initial.kind != 0 ? m_network : m_serial)->setChecked(true);
-        m_comPort->setCurrentIndex(initial.comPort >= 1 && initial.comPort <= MaxProjectors
-                                       ? initial.comPort - 1
-                                       : 0);
+        m_comPort->setCurrentIndex(
+            initial.comPort >= 1 && initial.comPort <= MaxProjectors ? initial.comPort - 1 : 0);
         m_ipAddress->setText(initial.ipAddress);
         m_portNo->setText(initial.portNo);
     }
@@ -133,14 +130,12 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
     CenterOnMainWindow(this, parent);
 }
 
-void AddPJForm::modelChosen(int index)
-{
+void AddPJForm::modelChosen(int index) {
     if (index >= 0 && index < m_state.ModelCount)
         m_portNo->setText(PortOfModel(m_state.Models[index + 1]));
 }
 
-ProjectorDialogData AddPJForm::result() const
-{
+ProjectorDialogData AddPJForm::result() const {
     ProjectorDialogData data;
     data.name = m_name->text();
     // A model missing from the model file keeps the name it had.
@@ -152,8 +147,7 @@ ProjectorDialogData AddPJForm::result() const
     return data;
 }
 
-bool AddPJForm::comPortOverlaps() const
-{
+bool AddPJForm::comPortOverlaps() const {
     const QString selected = m_comPort->currentText();
     for (int p = 1; p <= m_state.ProjectorCount; ++p) {
         const ProjectorInfo& other = m_state.Projectors[p];
@@ -164,8 +158,7 @@ bool AddPJForm::comPortOverlaps() const
     return false;
 }
 
-bool AddPJForm::addressOverlaps() const
-{
+bool AddPJForm::addressOverlaps() const {
     for (int p = 1; p <= m_state.ProjectorCount; ++p) {
         const ProjectorInfo& other = m_state.Projectors[p];
         if (other.ConnectionKind == ConnectionLan && other.IPAddress == m_ipAddress->text() &&
@@ -175,8 +168,7 @@ bool AddPJForm::addressOverlaps() const
     return false;
 }
 
-void AddPJForm::confirm()
-{
+void AddPJForm::confirm() {
     auto refuse = [this](const QString& text) {
         m_messages.show(this, MessageKind::Information, text);
     };

@@ -1,32 +1,32 @@
 #include "ui/ControlOperations.h"
 
 #include "comm/CommEngine.h"
+#include "comm/CommandQueue.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/ModelFile.h"
+#include "ui/CommandFeedback.h"
 #include "ui/StatusTexts.h"
 
 #include <array>
 
 ControlOperations::ControlOperations(AppState& state, CommEngine& engine)
-    : m_state(state), m_engine(engine)
-{
+    : m_state(state), m_engine(engine) {}
+
+void ControlOperations::enqueue(int projector, const CommandFrame& frame) {
+    if (projector < 1 || projector > MaxProjectors)
+        return;
+    const int ahead = QueueLength(m_state, projector);
+    if (m_engine.EnqueueCommand(projector, frame) && m_feedback)
+        m_feedback->queued(projector, ahead);
 }
 
-void ControlOperations::enqueue(int projector, const CommandFrame& frame)
-{
-    if (projector >= 1 && projector <= MaxProjectors)
-        m_engine.EnqueueCommand(projector, frame);
-}
-
-void ControlOperations::flush(int projector)
-{
+void ControlOperations::flush(int projector) {
     if (projector >= 1 && projector <= MaxProjectors)
         m_engine.FlushProjectorQueue(projector);
 }
 
-void ControlOperations::powerSelection(int nodeIndex, bool on)
-{
+void ControlOperations::powerSelection(int nodeIndex, bool on) {
     const CommandTable& c = m_engine.commands();
     const CommandFrame& frame = on ? c.PowerOnCommand : c.PowerOffCommand;
     const QChar kind = NodeKind(m_state, nodeIndex);
@@ -47,8 +47,7 @@ void ControlOperations::powerSelection(int nodeIndex, bool on)
     }
 }
 
-void ControlOperations::refreshSelection(int nodeIndex)
-{
+void ControlOperations::refreshSelection(int nodeIndex) {
     const QChar kind = NodeKind(m_state, nodeIndex);
     if (kind == QLatin1Char('p')) {
         const int p = ProjectorOfNode(m_state, nodeIndex);
@@ -67,8 +66,7 @@ void ControlOperations::refreshSelection(int nodeIndex)
     }
 }
 
-void ControlOperations::groupPower(int groupNode, bool on)
-{
+void ControlOperations::groupPower(int groupNode, bool on) {
     if (NodeKind(m_state, groupNode) != QLatin1Char('g'))
         return;
     const CommandTable& c = m_engine.commands();
@@ -76,17 +74,15 @@ void ControlOperations::groupPower(int groupNode, bool on)
         enqueue(ProjectorOfNode(m_state, member), on ? c.PowerOnCommand : c.PowerOffCommand);
 }
 
-void ControlOperations::enqueueRefreshSet(int projector)
-{
+void ControlOperations::enqueueRefreshSet(int projector) {
     const CommandTable& c = m_engine.commands();
-    for (const CommandFrame* frame : {&c.PowerGetCommand, &c.InputGetCommand,
-                                      &c.ErrorStatusGetCommand, &c.LampTimeGetCommand,
-                                      &c.FilterTimeGetCommand})
+    for (const CommandFrame* frame :
+         {&c.PowerGetCommand, &c.InputGetCommand, &c.ErrorStatusGetCommand, &c.LampTimeGetCommand,
+          &c.FilterTimeGetCommand})
         enqueue(projector, *frame);
 }
 
-void ControlOperations::requeryControls(int projector)
-{
+void ControlOperations::requeryControls(int projector) {
     const CommandTable& c = m_engine.commands();
     flush(projector);
     for (const CommandFrame* frame :
@@ -96,14 +92,12 @@ void ControlOperations::requeryControls(int projector)
         enqueue(projector, *frame);
 }
 
-void ControlOperations::setPower(int projector, bool on)
-{
+void ControlOperations::setPower(int projector, bool on) {
     const CommandTable& c = m_engine.commands();
     enqueue(projector, on ? c.PowerOnCommand : c.PowerOffCommand);
 }
 
-void ControlOperations::setInput(int projector, const QString& text)
-{
+void ControlOperations::setInput(int projector, const QString& text) {
     const CommandTable& c = m_engine.commands();
     const std::array<const CommandFrame*, 7> sets = {
         &c.InputSet0Command, &c.InputSet1Command, &c.InputSet2Command, &c.InputSet3Command,
@@ -117,8 +111,7 @@ void ControlOperations::setInput(int projector, const QString& text)
     enqueue(projector, c.InputGetCommand);
 }
 
-void ControlOperations::setAspect(int projector, const QString& text)
-{
+void ControlOperations::setAspect(int projector, const QString& text) {
     const CommandTable& c = m_engine.commands();
     const std::array<const CommandFrame*, 8> sets = {
         &c.AspectSet0Command, &c.AspectSet1Command, &c.AspectSet2Command, &c.AspectSet3Command,
@@ -136,29 +129,25 @@ void ControlOperations::setAspect(int projector, const QString& text)
     enqueue(projector, c.AspectGetCommand);
 }
 
-void ControlOperations::setBlank(int projector, bool on)
-{
+void ControlOperations::setBlank(int projector, bool on) {
     const CommandTable& c = m_engine.commands();
     enqueue(projector, on ? c.BlankOnCommand : c.BlankOffCommand);
     enqueue(projector, c.BlankGetCommand);
 }
 
-void ControlOperations::setMute(int projector, bool on)
-{
+void ControlOperations::setMute(int projector, bool on) {
     const CommandTable& c = m_engine.commands();
     enqueue(projector, on ? c.MuteOnCommand : c.MuteOffCommand);
     enqueue(projector, c.MuteGetCommand);
 }
 
-void ControlOperations::setWhisper(int projector, bool on)
-{
+void ControlOperations::setWhisper(int projector, bool on) {
     const CommandTable& c = m_engine.commands();
     enqueue(projector, on ? c.WhisperOnCommand : c.WhisperNormalCommand);
     enqueue(projector, c.WhisperGetCommand);
 }
 
-void ControlOperations::setMirror(int projector, int position)
-{
+void ControlOperations::setMirror(int projector, int position) {
     const CommandTable& c = m_engine.commands();
     const std::array<const CommandFrame*, 4> sets = {
         &c.MirrorNormalCommand, &c.MirrorHInverseCommand, &c.MirrorVInverseCommand,
@@ -168,8 +157,7 @@ void ControlOperations::setMirror(int projector, int position)
     enqueue(projector, c.MirrorGetCommand);
 }
 
-void ControlOperations::stepPicture(int projector, PictureItem item, bool up)
-{
+void ControlOperations::stepPicture(int projector, PictureItem item, bool up) {
     const CommandTable& c = m_engine.commands();
     struct Frames {
         const CommandFrame* increment;
@@ -188,20 +176,17 @@ void ControlOperations::stepPicture(int projector, PictureItem item, bool up)
     enqueue(projector, *f.get);
 }
 
-void ControlOperations::autoAdjust(int projector)
-{
+void ControlOperations::autoAdjust(int projector) {
     enqueue(projector, m_engine.commands().AutoAdjustExecuteCommand);
 }
 
-void ControlOperations::resetLampTime(int projector)
-{
+void ControlOperations::resetLampTime(int projector) {
     const CommandTable& c = m_engine.commands();
     enqueue(projector, c.LampTimeResetCommand);
     enqueue(projector, c.LampTimeGetCommand);
 }
 
-void ControlOperations::resetFilterTime(int projector)
-{
+void ControlOperations::resetFilterTime(int projector) {
     const CommandTable& c = m_engine.commands();
     enqueue(projector, c.FilterTimeResetCommand);
     enqueue(projector, c.FilterTimeGetCommand);

@@ -7,14 +7,18 @@
 struct AppState;
 struct CommandFrame;
 class CommEngine;
+class CommandFeedback;
 
 // Turns the operator's control actions into queued commands. Selection
 // actions (power, refresh) act on a projector node or on every projector
 // directly under a group node and flush each queue first; panel actions only
 // append. Confirmations are the caller's.
 class ControlOperations {
-public:
+  public:
     ControlOperations(AppState& state, CommEngine& engine);
+    // Told of every command queued, so that an operator's action can be
+    // followed to its outcome.
+    void setFeedback(CommandFeedback* feedback) { m_feedback = feedback; }
 
     void powerSelection(int nodeIndex, bool on);
     void refreshSelection(int nodeIndex);
@@ -40,10 +44,11 @@ public:
     void resetLampTime(int projector);
     void resetFilterTime(int projector);
 
-private:
+  private:
     void enqueue(int projector, const CommandFrame& frame);
     void flush(int projector);
 
     AppState& m_state;
     CommEngine& m_engine;
+    CommandFeedback* m_feedback = nullptr;
 };

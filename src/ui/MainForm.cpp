@@ -3,6 +3,7 @@
 #include "comm/CommEngine.h"
 #include "core/AppState.h"
 #include "core/Formatting.h"
+#include "core/SettingsStore.h"
 #include "ui/AboutForm.h"
 #include "ui/Icons.h"
 #include "ui/MessageService.h"
@@ -10,6 +11,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -27,6 +29,8 @@ namespace {
 
 // 9600 by 7425 twips at 15 twips per pixel.
 constexpr QSize MinimumWindowSize(640, 495);
+// Wide enough for every column of a group list at the default font.
+constexpr QSize DefaultWindowSize(1120, 720);
 constexpr int TreeWidth = 200;
 
 QAction* NamedAction(const QString& name, const QString& text, QObject* parent) {
@@ -40,18 +44,23 @@ QAction* NamedAction(const QString& name, const QString& text, QObject* parent) 
 MainForm::MainForm(AppState& state, const SettingsStore& store, CommEngine& engine,
                    MessageService& messages, QWidget* parent)
     : QMainWindow(parent), m_state(state), m_store(store), m_engine(engine), m_messages(messages),
-      m_controls(state, engine) {
+      m_controls(state, engine), m_feedback(state), m_poll(state) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Lumora Application"));
     setWindowIcon(ProgramIcon(IconKind::Projector));
     setMinimumSize(MinimumWindowSize);
-    resize(900, 620);
+    resize(DefaultWindowSize);
 
     buildActions();
     buildMenus();
     buildToolBar();
     buildCentralArea();
+    buildStatusBar();
     connectControls();
+    m_controls.setFeedback(&m_feedback);
+    m_feedback.setReporter([this](const QString& line) { setCommandResult(line); });
+    m_poll.setReporter([this](const QString& text) { m_pollLabel->setText(text); });
+    updateMinimumSize();
 
     m_clockTimer.setInterval(10ms);
     m_clockTimer.setSingleShot(true);
@@ -145,6 +154,15 @@ void MainForm::buildActions() {
     connect(m_mailAction, &QAction::triggered, this, &MainForm::mailSettingsRequested);
     m_aboutAction = NamedAction(QStringLiteral("menuAbout"), QStringLiteral("&About..."), this);
     connect(m_aboutAction, &QAction::triggered, this, &MainForm::showAbout);
+    m_autoStartAction = NamedAction(QStringLiteral("menuScheduleAutoStart"),
+                                    QStringLiteral("Start Schedule at Launch"), this);
+    m_autoStartAction->setCheckable(true);
+    m_autoStartAction->setChecked(storedScheduleAutoStart());
+    // Only the operator's click writes; the program's own setChecked above does not.
+    connect(m_autoStartAction, &QAction::triggered, this, [this](bool on) {
+        reportSave(m_store.writeSetting(QStringLiteral("ScheduleAutoStart"),
+                                        on ? QStringLiteral("1") : QStringLiteral("0")));
+    });
 }
 
 void MainForm::buildMenus() {
@@ -171,6 +189,8 @@ void MainForm::buildMenus() {
     QMenu* schedule = bar->addMenu(QStringLiteral("Sc&hedule"));
     schedule->addAction(m_menuActions[CmdScheduleStart]);
     schedule->addAction(m_menuActions[CmdScheduleStop]);
+    schedule->addSeparator();
+    schedule->addAction(m_autoStartAction);
     QMenu* option = bar->addMenu(QStringLiteral("&Option"));
     option->addAction(m_intervalAction);
     option->addAction(m_mailAction);
@@ -252,6 +272,8 @@ void MainForm::buildCentralArea() {
     }
     m_statusGroup = BuildStatusGroupPanel(m_tabs->widget(TabStatus));
     m_statusProjector = BuildStatusProjectorPanel(m_tabs->widget(TabStatus));
+    m_statusFleet = BuildStatusFleetPanel(m_tabs->widget(TabStatus));
+    pages[TabStatus]->addWidget(m_statusFleet.frame, 1);
     pages[TabStatus]->addWidget(m_statusGroup.frame, 1);
     pages[TabStatus]->addWidget(m_statusProjector.frame, 1);
     m_controlGroup = BuildControlGroupPanel(m_tabs->widget(TabControl));
@@ -281,6 +303,8 @@ QWidget* MainForm::scheduleHost() const {
 
 void MainForm::setScheduleRunning(bool running) {
     m_scheduleRunning = running;
+    m_scheduleLabel->setText(running ? QStringLiteral("Schedule running")
+                                     : QStringLiteral("Schedule stopped"));
     rebuildView();
 }
 
@@ -314,6 +338,7 @@ void MainForm::initialisationTick() {
     m_selectMessage[m_tabs->currentIndex()]->setVisible(true);
     m_statusProjector.frame->setVisible(false);
     m_statusGroup.frame->setVisible(false);
+    m_statusFleet.frame->setVisible(false);
 }
 
 void MainForm::showAbout() {
@@ -333,4 +358,27 @@ void MainForm::closeEvent(QCloseEvent* event) {
     m_clockTimer.stop();
     m_engine.shutdown();
     event->accept();
+}
+
+void MainForm::updateMinimumSize() {
+    // Each page needs room for the largest of its panels, shown or not.
+    for (int tab = 0; tab < m_tabs->count(); ++tab) {
+        QWidget* page = m_tabs->widget(tab);
+        QSize need;
+        for (QFrame* frame : page->findChildren<QFrame*>(Qt::FindDirectChildrenOnly))
+            need = need.expandedTo(frame->minimumSizeHint());
+        page->setMinimumSize(need);
+    }
+    setMinimumSize(MinimumWindowSize.expandedTo(minimumSizeHint()));
+}
+
+void MainForm::showEvent(QShowEvent* event) {
+    updateMinimumSize();
+    QMainWindow::showEvent(event);
+}
+
+void MainForm::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        updateMinimumSize();
+    QMainWindow::changeEvent(event);
 }

@@ -1,10 +1,14 @@
 #pragma once
 
 #include "comm/RefreshSink.h"
+#include "ui/CommandFeedback.h"
 #include "ui/ControlOperations.h"
+#include "ui/FleetState.h"
 #include "ui/Panels.h"
+#include "ui/PollProgress.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QMainWindow>
 #include <QTimer>
 
@@ -18,7 +22,10 @@ class QAction;
 class QLabel;
 class QMenu;
 class QTabWidget;
+class QToolButton;
+class QTreeWidget;
 class QTreeWidgetItem;
+class StatusRow;
 class SettingsStore;
 
 // The main window: the projector tree on the left, the "Status", "Control"
@@ -64,6 +71,15 @@ class MainForm : public QMainWindow, public RefreshSink {
     void statusChanged(int projector, StatusItem item) override;
     void restoreDropDown(int projector, StatusItem item) override;
     void reachabilityChanged(int projector) override;
+    void commandFinished(int projector, const QByteArray& frame, CommandOutcome outcome) override;
+    void queueDropped(int projector) override;
+    void pollingPassStarted(int projectorCount) override;
+    void macPassProgress(int done, int total) override;
+
+    // Refusals and time-outs of the operator's commands, oldest first.
+    const std::deque<CommandFeedback::Problem>& recentProblems() const {
+        return m_feedback.problems();
+    }
 
   public slots:
     void setScheduleRunning(bool running);
@@ -90,6 +106,8 @@ class MainForm : public QMainWindow, public RefreshSink {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     // MainForm.cpp
@@ -99,6 +117,11 @@ class MainForm : public QMainWindow, public RefreshSink {
     void buildCentralArea();
     void clockTick();
     void initialisationTick();
+    void buildStatusBar();
+    // The larger of the least size of the window and what the panels need.
+    void updateMinimumSize();
+    // Schedule > "Start Schedule at Launch" as stored in the settings file.
+    bool storedScheduleAutoStart() const;
 
     // MainFormTree.cpp
     void rebuildTree();
@@ -116,8 +139,6 @@ class MainForm : public QMainWindow, public RefreshSink {
     void showGroup(int groupNode, int tab);
     void showProjector(int projectorNode, int tab);
     void fillGroupStatusList(int groupNode);
-    void fillGroupRow(QTreeWidgetItem* row, int projector);
-    QTreeWidgetItem* groupRowOf(int projector) const;
     void showProjectorStatus(int projector);
     void fillProjectorStatusLabels(int projector);
     void showProjectorControls(int projector);
@@ -126,12 +147,24 @@ class MainForm : public QMainWindow, public RefreshSink {
 
     // MainFormRefresh.cpp
     void connectControls();
-    void updateGroupRow(int projector, StatusItem item);
     void updateStatusLabel(int projector, StatusItem item);
     void setDropDown(int projector, StatusItem item);
     int shownProjector(int tab) const;
     int shownGroup(int tab) const;
     int controlProjector() const;
+
+    // MainFormFleet.cpp
+    void showFleet();
+    bool fleetShown() const;
+    // The status list on screen (group list or fleet overview), if any.
+    QTreeWidget* shownStatusList() const;
+    StatusRow* shownRowOf(int projector) const;
+    void updateTreeMarks(int projector);
+    void setNodeMark(QTreeWidgetItem* item, IconKind kind, FleetState state, const QString& tip);
+    void updateAllTreeMarks();
+    QTreeWidgetItem* treeItemOfNode(int nodeIndex) const;
+    void showProblems();
+    void setCommandResult(const QString& text);
 
     AppState& m_state;
     const SettingsStore& m_store;
@@ -139,6 +172,8 @@ class MainForm : public QMainWindow, public RefreshSink {
     MessageService& m_messages;
     ControlOperations m_controls;
     bool m_scheduleRunning = false;
+    CommandFeedback m_feedback;
+    PollProgress m_poll;
 
     QTimer m_clockTimer;
     QTimer m_initialisationTimer;
@@ -150,10 +185,13 @@ class MainForm : public QMainWindow, public RefreshSink {
     QLabel* m_time = nullptr;
 
     ProjectorTreeWidget* m_tree = nullptr;
+    // Tree items by node key, for the state marks.
+    QHash<QString, QTreeWidgetItem*> m_treeItems;
     QTabWidget* m_tabs = nullptr;
     std::array<QLabel*, 3> m_selectMessage{};
     StatusGroupPanel m_statusGroup{};
     StatusProjectorPanel m_statusProjector{};
+    StatusFleetPanel m_statusFleet{};
     ControlGroupPanel m_controlGroup{};
     ControlProjectorPanel m_controlProjector{};
     ScheduleGroupPanel m_scheduleGroup{};
@@ -167,5 +205,11 @@ class MainForm : public QMainWindow, public RefreshSink {
     QAction* m_intervalAction = nullptr;
     QAction* m_mailAction = nullptr;
     QAction* m_aboutAction = nullptr;
+    QAction* m_autoStartAction = nullptr;
+    QLabel* m_commandResult = nullptr;
+    QLabel* m_pollLabel = nullptr;
+    QLabel* m_macLabel = nullptr;
+    QLabel* m_scheduleLabel = nullptr;
+    QToolButton* m_problemsButton = nullptr;
     QMenu* m_popup = nullptr;
 };

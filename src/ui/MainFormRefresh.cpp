@@ -4,6 +4,7 @@
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "ui/MessageService.h"
+#include "ui/StatusRows.h"
 #include "ui/StatusTexts.h"
 
 #include <QComboBox>
@@ -49,61 +50,84 @@ void OnEntryChosen(QComboBox* combo, QObject* context, const std::function<bool(
 void MainForm::connectControls() {
     const ControlProjectorPanel& panel = m_controlProjector;
     // While the program itself sets the drop-downs nothing is sent.
-    auto onPick = [this](QComboBox* combo, auto action) {
-        OnEntryChosen(combo, this, [this, action](int index) {
+    // The operator's caption of a pick is the item and the entry chosen.
+    auto onPick = [this](QComboBox* combo, const QString& item, auto action) {
+        OnEntryChosen(combo, this, [this, combo, item, action](int index) {
             const int p = controlProjector();
             if (m_state.ControlsUpdating || p < 1 || index < 0)
                 return false;
+            const FeedbackScope feedback(m_feedback, m_state.Projectors[p].ProjectorName,
+                                         item + QLatin1Char(' ') + combo->itemText(index), false);
             action(p, index);
             return true;
         });
     };
-    onPick(panel.power, [this](int p, int i) { m_controls.setPower(p, i == 1); });
-    onPick(panel.inputSource, [this](int p, int i) {
+    onPick(panel.power, QStringLiteral("Power"),
+           [this](int p, int i) { m_controls.setPower(p, i == 1); });
+    onPick(panel.inputSource, QStringLiteral("Input"), [this](int p, int i) {
         m_controls.setInput(p, m_controlProjector.inputSource->itemText(i));
     });
-    onPick(panel.aspect, [this](int p, int i) {
+    onPick(panel.aspect, QStringLiteral("Aspect"), [this](int p, int i) {
         m_controls.setAspect(p, m_controlProjector.aspect->itemText(i));
     });
-    onPick(panel.blank, [this](int p, int i) { m_controls.setBlank(p, i == 1); });
-    onPick(panel.mute, [this](int p, int i) { m_controls.setMute(p, i == 1); });
-    onPick(panel.whisper, [this](int p, int i) { m_controls.setWhisper(p, i == 1); });
-    onPick(panel.mirror, [this](int p, int i) { m_controls.setMirror(p, i); });
+    onPick(panel.blank, QStringLiteral("Blank"),
+           [this](int p, int i) { m_controls.setBlank(p, i == 1); });
+    onPick(panel.mute, QStringLiteral("Mute"),
+           [this](int p, int i) { m_controls.setMute(p, i == 1); });
+    onPick(panel.whisper, QStringLiteral("Whisper"),
+           [this](int p, int i) { m_controls.setWhisper(p, i == 1); });
+    onPick(panel.mirror, QStringLiteral("Mirror"),
+           [this](int p, int i) { m_controls.setMirror(p, i); });
+    // One operator action on one projector, followed in the status bar.
+    auto act = [this](const QString& caption, const std::function<void(int)>& action) {
+        const int p = controlProjector();
+        if (p < 1)
+            return;
+        const FeedbackScope feedback(m_feedback, m_state.Projectors[p].ProjectorName, caption,
+                                     false);
+        action(p);
+    };
+    const std::array<const char*, 5> pictureNames = {"Brightness", "Contrast", "Color", "Tint",
+                                                     "Sharpness"};
 
     for (int i = 0; i < int(panel.picture.size()); ++i) {
         const auto item = PictureItem(i);
-        connect(panel.picture[i].increment, &QPushButton::clicked, this, [this, item] {
-            if (const int p = controlProjector(); p > 0)
-                m_controls.stepPicture(p, item, true);
+        const QString name = QString::fromLatin1(pictureNames[std::size_t(i)]);
+        connect(panel.picture[i].increment, &QPushButton::clicked, this, [this, act, item, name] {
+            act(name + QStringLiteral(" +"),
+                [this, item](int p) { m_controls.stepPicture(p, item, true); });
         });
-        connect(panel.picture[i].decrement, &QPushButton::clicked, this, [this, item] {
-            if (const int p = controlProjector(); p > 0)
-                m_controls.stepPicture(p, item, false);
+        connect(panel.picture[i].decrement, &QPushButton::clicked, this, [this, act, item, name] {
+            act(name + QStringLiteral(" -"),
+                [this, item](int p) { m_controls.stepPicture(p, item, false); });
         });
     }
-    connect(panel.autoAdjust, &QPushButton::clicked, this, [this] {
-        if (const int p = controlProjector(); p > 0)
-            m_controls.autoAdjust(p);
+    connect(panel.autoAdjust, &QPushButton::clicked, this, [this, act] {
+        act(QStringLiteral("Auto Adjust"), [this](int p) { m_controls.autoAdjust(p); });
     });
-    connect(panel.lampTimeReset, &QPushButton::clicked, this, [this] {
-        const int p = controlProjector();
-        if (p > 0 && m_messages.show(this, MessageKind::Question,
-                                     QStringLiteral("Are you sure that you want to reset the "
-                                                    "lamp time?")) == MessageAnswer::Yes)
-            m_controls.resetLampTime(p);
+    connect(panel.lampTimeReset, &QPushButton::clicked, this, [this, act] {
+        if (controlProjector() > 0 &&
+            m_messages.show(this, MessageKind::Question,
+                            QStringLiteral("Are you sure that you want to reset the "
+                                           "lamp time?")) == MessageAnswer::Yes)
+            act(QStringLiteral("Lamp Time Reset"), [this](int p) { m_controls.resetLampTime(p); });
     });
-    connect(panel.filterTimeReset, &QPushButton::clicked, this, [this] {
-        const int p = controlProjector();
-        if (p > 0 && m_messages.show(this, MessageKind::Question,
-                                     QStringLiteral("Are you sure that you want to reset the "
-                                                    "filter time?")) == MessageAnswer::Yes)
-            m_controls.resetFilterTime(p);
+    connect(panel.filterTimeReset, &QPushButton::clicked, this, [this, act] {
+        if (controlProjector() > 0 &&
+            m_messages.show(this, MessageKind::Question,
+                            QStringLiteral("Are you sure that you want to reset the "
+                                           "filter time?")) == MessageAnswer::Yes)
+            act(QStringLiteral("Filter Time Reset"),
+                [this](int p) { m_controls.resetFilterTime(p); });
     });
 
     OnEntryChosen(m_controlGroup.power, this, [this](int index) {
         const int group = shownGroup(TabControl);
         if (m_state.ControlsUpdating || group == 0 || index < 0)
             return false;
+        const FeedbackScope feedback(
+            m_feedback, Node(m_state, group).Text,
+            QStringLiteral("Power ") + m_controlGroup.power->itemText(index), true);
         m_controls.groupPower(group, index == 1);
         return true;
     });
@@ -132,26 +156,42 @@ int MainForm::controlProjector() const {
 void MainForm::powerOnSelection() {
     if (m_messages.show(this, MessageKind::Question,
                         QStringLiteral("Are you sure you want to turn on the projector?")) ==
-        MessageAnswer::Yes)
-        m_controls.powerSelection(selectedNode(), true);
+        MessageAnswer::Yes) {
+        const int node = selectedNode();
+        const FeedbackScope feedback(m_feedback, Node(m_state, node).Text,
+                                     QStringLiteral("Power ON"),
+                                     NodeKind(m_state, node) == QLatin1Char('g'));
+        m_controls.powerSelection(node, true);
+    }
 }
 
 void MainForm::powerOffSelection() {
     if (m_messages.show(this, MessageKind::Question,
                         QStringLiteral("Are you sure you want to turn off the projector?")) ==
-        MessageAnswer::Yes)
-        m_controls.powerSelection(selectedNode(), false);
+        MessageAnswer::Yes) {
+        const int node = selectedNode();
+        const FeedbackScope feedback(m_feedback, Node(m_state, node).Text,
+                                     QStringLiteral("Power OFF"),
+                                     NodeKind(m_state, node) == QLatin1Char('g'));
+        m_controls.powerSelection(node, false);
+    }
 }
 
 void MainForm::refreshSelection() {
-    m_controls.refreshSelection(selectedNode());
+    const int node = selectedNode();
+    if (node < 1)
+        return;
+    const FeedbackScope feedback(m_feedback, Node(m_state, node).Text, QStringLiteral("Refresh"),
+                                 NodeKind(m_state, node) == QLatin1Char('g'));
+    m_controls.refreshSelection(node);
 }
 
 void MainForm::statusChanged(int projector, StatusItem item) {
     if (projector < 1 || projector > MaxProjectors)
         return;
-    if (shownGroup(TabStatus) != 0) {
-        updateGroupRow(projector, item);
+    updateTreeMarks(projector);
+    if (StatusRow* row = shownRowOf(projector)) {
+        RefreshStatusRow(*row, m_state, item);
     } else if (shownProjector(TabStatus) == projector) {
         updateStatusLabel(projector, item);
     } else if (shownProjector(TabControl) == projector) {
@@ -184,53 +224,14 @@ void MainForm::restoreDropDown(int projector, StatusItem item) {
 void MainForm::reachabilityChanged(int projector) {
     if (projector < 1 || projector > MaxProjectors)
         return;
+    updateTreeMarks(projector);
     // Only the projector's own row or labels are redrawn from its record: a
     // re-query here would flush every shown queue on every failed ping.
-    if (shownGroup(TabStatus) != 0) {
-        if (QTreeWidgetItem* row = groupRowOf(projector))
-            fillGroupRow(row, projector);
+    if (StatusRow* row = shownRowOf(projector)) {
+        FillStatusRow(*row, m_state, row->text(ColumnGroup));
     } else if (shownProjector(TabStatus) == projector) {
         fillProjectorStatusLabels(projector);
     }
-}
-
-QTreeWidgetItem* MainForm::groupRowOf(int projector) const {
-    QTreeWidget* list = m_statusGroup.list;
-    for (int r = 0; r < list->topLevelItemCount(); ++r) {
-        if (list->topLevelItem(r)->data(ColumnName, Qt::UserRole).toInt() == projector)
-            return list->topLevelItem(r);
-    }
-    return nullptr;
-}
-
-void MainForm::updateGroupRow(int projector, StatusItem item) {
-    QTreeWidgetItem* row = groupRowOf(projector);
-    if (!row)
-        return;
-    const ProjectorInfo& info = m_state.Projectors[projector];
-    switch (item) {
-    case StatusItem::Power:
-        row->setText(ColumnPower, PowerDisplayText(info.PowerStatus));
-        break;
-    case StatusItem::Input:
-        row->setText(ColumnInput, InputDisplayText(m_state, projector));
-        break;
-    case StatusItem::Error:
-        row->setText(ColumnStatus, info.Disconnected ? QStringLiteral("Disconnect")
-                                                     : ErrorDisplayText(info.ErrorStatus));
-        break;
-    case StatusItem::LampTime:
-        row->setText(ColumnLampTime, HoursDisplayText(info.LampTime));
-        break;
-    case StatusItem::FilterTime:
-        row->setText(ColumnFilterTime, HoursDisplayText(info.FilterTime));
-        break;
-    default:
-        return;
-    }
-    if (info.ConnectionKind == ConnectionLan && row->text(ColumnMacAddress).isEmpty() &&
-        !info.MACAddress.isEmpty())
-        row->setText(ColumnMacAddress, info.MACAddress);
 }
 
 void MainForm::updateStatusLabel(int projector, StatusItem item) {

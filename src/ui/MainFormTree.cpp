@@ -58,7 +58,9 @@ void MainForm::rebuildTree() {
         m_tree->expandAll();
         if (QTreeWidgetItem* item = items.value(selectedKey))
             m_tree->setCurrentItem(item);
+        m_treeItems = items;
     }
+    updateAllTreeMarks();
     rebuildView();
 }
 

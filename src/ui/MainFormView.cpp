@@ -4,6 +4,7 @@
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/ModelFile.h"
+#include "ui/StatusRows.h"
 #include "ui/StatusTexts.h"
 
 #include <QAction>
@@ -30,15 +31,11 @@ class ControlsUpdatingScope {
     AppState& m_state;
 };
 
-QString ListHours(qint16 hours) {
-    return hours < 0 ? QString() : QString::number(hours);
-}
-
 } // namespace
 
 void MainForm::hideAllPanels() {
-    for (QFrame* frame : {m_statusGroup.frame, m_statusProjector.frame, m_controlGroup.frame,
-                          m_controlProjector.frame, m_scheduleGroup.frame,
+    for (QFrame* frame : {m_statusGroup.frame, m_statusProjector.frame, m_statusFleet.frame,
+                          m_controlGroup.frame, m_controlProjector.frame, m_scheduleGroup.frame,
                           m_scheduleProjector.frame, m_frameSchedule})
         frame->setVisible(false);
 }
@@ -57,6 +54,8 @@ void MainForm::rebuildView() {
         for (QLabel* message : m_selectMessage)
             message->setVisible(true);
         hideAllPanels();
+        if (tab == TabStatus)
+            showFleet();
     } else if (kind == QLatin1Char('g')) {
         projectorCount = int(GroupMembers(m_state, node).size());
         showGroup(node, tab);
@@ -66,6 +65,8 @@ void MainForm::rebuildView() {
     setCommandAvailability(availabilityFor(kind, projectorCount, tab));
     if (tab == TabSchedule && (kind == QLatin1Char('g') || kind == QLatin1Char('p')))
         emit scheduleNodeShown(node);
+    // The texts just filled in may need more room than the window has.
+    updateMinimumSize();
 }
 
 void MainForm::showGroup(int groupNode, int tab) {
@@ -76,6 +77,7 @@ void MainForm::showGroup(int groupNode, int tab) {
     switch (tab) {
     case TabStatus:
         m_statusProjector.frame->setVisible(false);
+        m_statusFleet.frame->setVisible(false);
         m_statusGroup.frame->setVisible(any);
         m_statusGroup.info.fill(name, count);
         if (any)
@@ -108,6 +110,7 @@ void MainForm::showProjector(int projectorNode, int tab) {
     switch (tab) {
     case TabStatus:
         m_statusGroup.frame->setVisible(false);
+        m_statusFleet.frame->setVisible(false);
         m_statusProjector.frame->setVisible(true);
         m_statusProjector.info.fill(projector);
         showProjectorStatus(p);
@@ -168,29 +171,11 @@ void MainForm::fillGroupStatusList(int groupNode) {
         const int p = ProjectorOfNode(m_state, member);
         if (p < 1)
             continue;
-        auto* row = new QTreeWidgetItem(list);
-        row->setData(ColumnName, Qt::UserRole, p);
-        fillGroupRow(row, p);
+        auto* row = new StatusRow(list, p);
+        FillStatusRow(*row, m_state, QString());
     }
     for (int member : members)
         m_controls.refreshSelection(member);
-}
-
-void MainForm::fillGroupRow(QTreeWidgetItem* row, int p) {
-    const ProjectorInfo& projector = m_state.Projectors[p];
-    const bool gone = projector.Disconnected;
-    row->setText(ColumnName, projector.ProjectorName);
-    row->setText(ColumnConnection, ListConnectionText(projector));
-    row->setText(ColumnMacAddress, projector.ConnectionKind == ConnectionSerial
-                                       ? QStringLiteral("-")
-                                       : projector.MACAddress);
-    const QString dash = QStringLiteral("-");
-    row->setText(ColumnPower, gone ? dash : PowerDisplayText(projector.PowerStatus));
-    row->setText(ColumnInput, gone ? dash : InputDisplayText(m_state, p));
-    row->setText(ColumnStatus,
-                 gone ? QStringLiteral("Disconnect") : ErrorDisplayText(projector.ErrorStatus));
-    row->setText(ColumnLampTime, gone ? dash : ListHours(projector.LampTime));
-    row->setText(ColumnFilterTime, gone ? dash : ListHours(projector.FilterTime));
 }
 
 void MainForm::showProjectorStatus(int projector) {

@@ -16,8 +16,7 @@
 
 namespace {
 
-QLabel* NamedLabel(const QString& name, QWidget* parent)
-{
+QLabel* NamedLabel(const QString& name, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setObjectName(name);
     // Names are shown as typed, even when they look like markup.
@@ -26,8 +25,7 @@ QLabel* NamedLabel(const QString& name, QWidget* parent)
     return label;
 }
 
-QComboBox* NamedCombo(const QString& name, const QStringList& entries, QWidget* parent)
-{
+QComboBox* NamedCombo(const QString& name, const QStringList& entries, QWidget* parent) {
     auto* combo = new QComboBox(parent);
     combo->setObjectName(name);
     combo->addItems(entries);
@@ -36,16 +34,14 @@ QComboBox* NamedCombo(const QString& name, const QStringList& entries, QWidget* 
     return combo;
 }
 
-QPushButton* NamedButton(const QString& name, const QString& caption, QWidget* parent)
-{
+QPushButton* NamedButton(const QString& name, const QString& caption, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
     button->setAutoDefault(false);
     return button;
 }
 
-QFrame* PanelFrame(const QString& name, QWidget* parent)
-{
+QFrame* PanelFrame(const QString& name, QWidget* parent) {
     auto* frame = new QFrame(parent);
     frame->setObjectName(name);
     frame->setFrameShape(QFrame::NoFrame);
@@ -54,13 +50,11 @@ QFrame* PanelFrame(const QString& name, QWidget* parent)
     return frame;
 }
 
-QVBoxLayout* LayoutOf(QFrame* frame)
-{
+QVBoxLayout* LayoutOf(QFrame* frame) {
     return static_cast<QVBoxLayout*>(frame->layout());
 }
 
-GroupInfo BuildGroupInfo(QWidget* parent)
-{
+GroupInfo BuildGroupInfo(QWidget* parent) {
     auto* box = new QGroupBox(QStringLiteral("Group Information"), parent);
     box->setObjectName(QStringLiteral("frameGroupInformation"));
     GroupInfo info{box, NamedLabel(QStringLiteral("lblGroupName"), box),
@@ -73,8 +67,7 @@ GroupInfo BuildGroupInfo(QWidget* parent)
     return info;
 }
 
-ProjectorInfoBox BuildProjectorInfo(QWidget* parent)
-{
+ProjectorInfoBox BuildProjectorInfo(QWidget* parent) {
     auto* box = new QGroupBox(QStringLiteral("Projector Information"), parent);
     box->setObjectName(QStringLiteral("frameProjectorInformation"));
     ProjectorInfoBox info{box, NamedLabel(QStringLiteral("lblProjectorName"), box),
@@ -87,46 +80,65 @@ ProjectorInfoBox BuildProjectorInfo(QWidget* parent)
     return info;
 }
 
+void SetUpStatusList(QTreeWidget* list) {
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Connection"),
+                           QStringLiteral("MAC Address"), QStringLiteral("Power"),
+                           QStringLiteral("Input"), QStringLiteral("Status"),
+                           QStringLiteral("Lamp Time"), QStringLiteral("Filter Time"),
+                           QStringLiteral("Last Answer"), QStringLiteral("Group")});
+    // Every column as wide as its widest text, so no MAC address or hour
+    // count is cut.
+    list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    list->header()->setStretchLastSection(false);
+}
+
 const QStringList OffOn = {QStringLiteral("OFF"), QStringLiteral("ON")};
 
 } // namespace
 
-void GroupInfo::fill(const QString& name, int projectorCount) const
-{
+void GroupInfo::fill(const QString& name, int projectorCount) const {
     groupName->setText(name);
     numberOfProjectors->setText(QString::number(projectorCount));
     comment->clear();
 }
 
-void ProjectorInfoBox::fill(const ProjectorInfo& projector) const
-{
+void ProjectorInfoBox::fill(const ProjectorInfo& projector) const {
     projectorName->setText(projector.ProjectorName);
     model->setText(projector.ModelName);
     connection->setText(ConnectionText(projector));
 }
 
-StatusGroupPanel BuildStatusGroupPanel(QWidget* parent)
-{
+StatusGroupPanel BuildStatusGroupPanel(QWidget* parent) {
     QFrame* frame = PanelFrame(QStringLiteral("frameStatusGroup"), parent);
     StatusGroupPanel panel{frame, BuildGroupInfo(frame), new QTreeWidget(frame)};
     panel.list->setObjectName(QStringLiteral("ListView1"));
     panel.list->setRootIsDecorated(false);
     panel.list->setUniformRowHeights(true);
     panel.list->setSelectionMode(QAbstractItemView::SingleSelection);
-    panel.list->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Connection"),
-                                 QStringLiteral("MAC Address"), QStringLiteral("Power"),
-                                 QStringLiteral("Input"), QStringLiteral("Status"),
-                                 QStringLiteral("Lamp Time"), QStringLiteral("Filter Time")});
-    const std::array<int, ListColumnCount> widths = {120, 110, 120, 80, 90, 100, 70, 70};
-    for (int c = 0; c < ListColumnCount; ++c)
-        panel.list->setColumnWidth(c, widths[c]);
+    SetUpStatusList(panel.list);
+    panel.list->setColumnHidden(ColumnGroup, true);
     LayoutOf(frame)->addWidget(panel.info.box);
     LayoutOf(frame)->addWidget(panel.list, 1);
     return panel;
 }
 
-StatusProjectorPanel BuildStatusProjectorPanel(QWidget* parent)
-{
+StatusFleetPanel BuildStatusFleetPanel(QWidget* parent) {
+    QFrame* frame = PanelFrame(QStringLiteral("frameStatusFleet"), parent);
+    StatusFleetPanel panel{frame, new QTreeWidget(frame)};
+    panel.list->setObjectName(QStringLiteral("ListViewFleet"));
+    SetUpStatusList(panel.list);
+    // "Group" stands before "Last Answer" on screen.
+    panel.list->header()->moveSection(ColumnGroup, ColumnLastAnswer);
+    panel.list->setSortingEnabled(true);
+    panel.list->sortByColumn(ColumnName, Qt::AscendingOrder);
+    LayoutOf(frame)->addWidget(panel.list, 1);
+    return panel;
+}
+
+StatusProjectorPanel BuildStatusProjectorPanel(QWidget* parent) {
     QFrame* frame = PanelFrame(QStringLiteral("frameStatusProjector"), parent);
     auto* statusBox = new QGroupBox(QStringLiteral("Projector Status"), frame);
     StatusProjectorPanel panel{frame,
@@ -151,8 +163,7 @@ StatusProjectorPanel BuildStatusProjectorPanel(QWidget* parent)
     return panel;
 }
 
-ControlGroupPanel BuildControlGroupPanel(QWidget* parent)
-{
+ControlGroupPanel BuildControlGroupPanel(QWidget* parent) {
     QFrame* frame = PanelFrame(QStringLiteral("frameControlGroup"), parent);
     auto* controlBox = new QGroupBox(QStringLiteral("Group Control"), frame);
     ControlGroupPanel panel{frame, BuildGroupInfo(frame),
@@ -165,8 +176,7 @@ ControlGroupPanel BuildControlGroupPanel(QWidget* parent)
     return panel;
 }
 
-ControlProjectorPanel BuildControlProjectorPanel(QWidget* parent)
-{
+ControlProjectorPanel BuildControlProjectorPanel(QWidget* parent) {
     QFrame* frame = PanelFrame(QStringLiteral("frameControlProjector"), parent);
     auto* box = new QGroupBox(QStringLiteral("Projector Control"), frame);
     ControlProjectorPanel panel{};
@@ -204,9 +214,8 @@ ControlProjectorPanel BuildControlProjectorPanel(QWidget* parent)
                                                                       {"Color", "Color"},
                                                                       {"Tint", "Tint"},
                                                                       {"Sharpness", "Sharpness"}}};
-    const std::array<const char*, 5> valueNames = {"lblBrightValue", "lblContrastValue",
-                                                   "lblColorValue", "lblTintValue",
-                                                   "lblSharpnessValue"};
+    const std::array<const char*, 5> valueNames = {
+        "lblBrightValue", "lblContrastValue", "lblColorValue", "lblTintValue", "lblSharpnessValue"};
     for (int i = 0; i < 5; ++i) {
         const QString item = QString::fromLatin1(rows[i].second);
         PictureRow& picture = panel.picture[i];
@@ -241,16 +250,14 @@ ControlProjectorPanel BuildControlProjectorPanel(QWidget* parent)
     return panel;
 }
 
-ScheduleGroupPanel BuildScheduleGroupPanel(QWidget* parent)
-{
+ScheduleGroupPanel BuildScheduleGroupPanel(QWidget* parent) {
     QFrame* frame = PanelFrame(QStringLiteral("frameScheduleGroup"), parent);
     ScheduleGroupPanel panel{frame, BuildGroupInfo(frame)};
     LayoutOf(frame)->addWidget(panel.info.box);
     return panel;
 }
 
-ScheduleProjectorPanel BuildScheduleProjectorPanel(QWidget* parent)
-{
+ScheduleProjectorPanel BuildScheduleProjectorPanel(QWidget* parent) {
     QFrame* frame = PanelFrame(QStringLiteral("frameScheduleProjector"), parent);
     ScheduleProjectorPanel panel{frame, BuildProjectorInfo(frame)};
     LayoutOf(frame)->addWidget(panel.info.box);

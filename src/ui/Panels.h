@@ -44,6 +44,8 @@ enum ListColumn {
     ColumnStatus,
     ColumnLampTime,
     ColumnFilterTime,
+    ColumnLastAnswer,
+    ColumnGroup, // the fleet overview only
     ListColumnCount
 };
 
@@ -51,6 +53,12 @@ struct StatusGroupPanel {
     QFrame* frame; // frameStatusGroup
     GroupInfo info;
     QTreeWidget* list; // ListView1
+};
+
+// The whole fleet, shown on the Status tab while the root is selected.
+struct StatusFleetPanel {
+    QFrame* frame;     // frameStatusFleet
+    QTreeWidget* list; // ListViewFleet, sortable
 };
 
 struct StatusProjectorPanel {
@@ -106,6 +114,7 @@ struct ScheduleProjectorPanel {
 };
 
 StatusGroupPanel BuildStatusGroupPanel(QWidget* parent);
+StatusFleetPanel BuildStatusFleetPanel(QWidget* parent);
 StatusProjectorPanel BuildStatusProjectorPanel(QWidget* parent);
 ControlGroupPanel BuildControlGroupPanel(QWidget* parent);
 ControlProjectorPanel BuildControlProjectorPanel(QWidget* parent);

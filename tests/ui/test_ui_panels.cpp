@@ -132,14 +132,17 @@ class TestUiPanels : public QObject {
         QCOMPARE(list->topLevelItem(0)->text(ColumnMacAddress), QString("00:1A:2B:3C:4D:5E"));
         f.form->statusChanged(3, StatusItem::Power); // not listed: nothing breaks
 
-        // Filling the list again writes the hours without unit, and nothing
+        // Filling the list again shows the hours as a refresh does, and "-"
         // for hours not yet reported.
         a.FilterTime = -1;
         f.form->selectNode(1);
         f.form->selectNode(group);
         QCOMPARE(list->topLevelItem(0)->text(ColumnPower), QString("COOLDOWN"));
-        QCOMPARE(list->topLevelItem(0)->text(ColumnLampTime), QString("1520"));
-        QCOMPARE(list->topLevelItem(0)->text(ColumnFilterTime), QString());
+        QCOMPARE(list->topLevelItem(0)->text(ColumnLampTime), QString("1520 h"));
+        QCOMPARE(list->topLevelItem(0)->text(ColumnFilterTime), QString("-"));
+        a.FilterTime = 310;
+        f.form->statusChanged(1, StatusItem::FilterTime);
+        QCOMPARE(list->topLevelItem(0)->text(ColumnFilterTime), QString("310 h"));
         QCOMPARE(list->topLevelItem(0)->text(ColumnStatus), QString("-"));
 
         // Selection actions: refresh flushes and queues the refresh set; power
@@ -298,8 +301,11 @@ class TestUiPanels : public QObject {
     void layoutClockAndExit() {
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
         UiFixture& f = *fixture;
+        // The least size is the larger of 640 x 495 and what the panels need.
+        const QSize least = f.form->minimumSize();
+        QVERIFY(least.width() >= 640 && least.height() >= 495);
         f.form->resize(100, 100);
-        QTRY_COMPARE(f.form->size(), QSize(640, 495));
+        QTRY_COMPARE(f.form->size(), least);
         f.state.clock.set(QDateTime(QDate(2026, 3, 9), QTime(23, 59, 30)));
         QTRY_VERIFY(f.child<QLabel>("lblToday")->text().startsWith("Today : "));
         const QString before = f.child<QLabel>("lblToday")->text();
@@ -383,6 +389,7 @@ class TestUiPanels : public QObject {
         UiFixture::pick(f.child<QComboBox>("cmbMirror"), 2);
         QTRY_VERIFY_WITH_TIMEOUT(sim.command("state 1").contains("mirror=2"), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(f.child<QComboBox>("cmbMirror")->currentIndex(), 2, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(IsQueueEmpty(f.state, 1), 30000);
         const QString frames = sim.command("frames 1");
         QVERIFY2(frames.startsWith("OK 2 "), qPrintable(frames));
         QVERIFY(frames.contains(Hex(f.engine->commands().MirrorVInverseCommand) + " " +

@@ -1,0 +1,127 @@
+#include "ui/FleetState.h"
+
+#include "core/AppState.h"
+
+#include <QHash>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+#include <algorithm>
+
+namespace {
+
+bool IsErrorCode(qint16 code) {
+    return (code >= 1 && code <= 9) || code == 16;
+}
+
+// The mark, on the 16-unit grid of the icons, inside the square 8..16.
+void DrawMark(QPainter& p, FleetState state) {
+    const QRectF badge(8.5, 8.5, 7, 7);
+    p.setPen(QPen(QColor(30, 30, 30), 1));
+    switch (state) {
+    case FleetState::On:
+        p.setBrush(QColor(40, 170, 60));
+        p.drawEllipse(badge);
+        break;
+    case FleetState::Off:
+        p.setBrush(QColor(250, 250, 250));
+        p.drawEllipse(badge);
+        break;
+    case FleetState::Cooling: {
+        // Half filled: on its way from on to off.
+        p.setBrush(QColor(250, 250, 250));
+        p.drawEllipse(badge);
+        p.setBrush(QColor(60, 120, 220));
+        p.drawPie(badge, 90 * 16, 180 * 16);
+        break;
+    }
+    case FleetState::Error: {
+        QPainterPath triangle;
+        triangle.moveTo(12, 7.5);
+        triangle.lineTo(16, 15.5);
+        triangle.lineTo(8, 15.5);
+        triangle.closeSubpath();
+        p.setBrush(QColor(220, 40, 30));
+        p.drawPath(triangle);
+        p.setPen(QPen(Qt::white, 1.2));
+        p.drawLine(QPointF(12, 10), QPointF(12, 12.8));
+        p.drawPoint(QPointF(12, 14.3));
+        break;
+    }
+    case FleetState::NotAnswering:
+        p.setBrush(QColor(60, 60, 60));
+        p.drawRect(badge);
+        p.setPen(QPen(Qt::white, 1.4));
+        p.drawLine(QPointF(10, 10), QPointF(14, 14));
+        p.drawLine(QPointF(14, 10), QPointF(10, 14));
+        break;
+    case FleetState::NotReported:
+        // A dotted ring: nothing known yet.
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(90, 90, 90), 1, Qt::DotLine));
+        p.drawEllipse(badge);
+        break;
+    }
+}
+
+QPixmap Render(int size, IconKind kind, FleetState state) {
+    QPixmap pixmap = ProgramIcon(kind).pixmap(size, size);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 16.0, size / 16.0);
+    DrawMark(p, state);
+    return pixmap;
+}
+
+} // namespace
+
+FleetState StateOf(const ProjectorInfo& projector) {
+    if (projector.Disconnected) {
+        // Never answered since the start and never given up on: not known yet.
+        const bool heardOf = projector.LastReply.isValid() || projector.AnswerLost;
+        return heardOf ? FleetState::NotAnswering : FleetState::NotReported;
+    }
+    if (IsErrorCode(projector.ErrorStatus))
+        return FleetState::Error;
+    switch (projector.PowerStatus) {
+    case 0:
+        return FleetState::Off;
+    case 1:
+        return FleetState::On;
+    case 2:
+        return FleetState::Cooling;
+    default:
+        return FleetState::NotReported;
+    }
+}
+
+FleetState MostSerious(const std::vector<FleetState>& states) {
+    return states.empty() ? FleetState::NotReported
+                          : *std::max_element(states.begin(), states.end());
+}
+
+QString StateText(FleetState state) {
+    switch (state) {
+    case FleetState::NotReported:
+        return QStringLiteral("Not reported yet");
+    case FleetState::Off:
+        return QStringLiteral("Off");
+    case FleetState::On:
+        return QStringLiteral("On");
+    case FleetState::Cooling:
+        return QStringLiteral("Cooling down");
+    case FleetState::NotAnswering:
+        return QStringLiteral("Not answering");
+    case FleetState::Error:
+        return QStringLiteral("Error");
+    }
+    return QString();
+}
+
+QIcon MarkedIcon(IconKind kind, FleetState state) {
+    QIcon icon;
+    icon.addPixmap(Render(16, kind, state));
+    icon.addPixmap(Render(32, kind, state));
+    return icon;
+}

@@ -1,0 +1,206 @@
+#include "ui/MainForm.h"
+
+#include "core/AppState.h"
+#include "core/Fleet.h"
+#include "core/Formatting.h"
+#include "core/SettingsStore.h"
+#include "ui/StatusRows.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr int MarkRole = Qt::UserRole + 1;
+
+QLabel* StatusLabel(const QString& name, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+} // namespace
+
+void MainForm::buildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar"));
+    m_commandResult = StatusLabel(QStringLiteral("lblCommandResult"), bar);
+    m_pollLabel = StatusLabel(QStringLiteral("lblPollProgress"), bar);
+    m_macLabel = StatusLabel(QStringLiteral("lblMacProgress"), bar);
+    m_scheduleLabel = StatusLabel(QStringLiteral("lblScheduleState"), bar);
+    m_scheduleLabel->setText(QStringLiteral("Schedule stopped"));
+    m_problemsButton = new QToolButton(bar);
+    m_problemsButton->setObjectName(QStringLiteral("cmdRecentProblems"));
+    m_problemsButton->setAutoRaise(true);
+    m_problemsButton->setText(QStringLiteral("Problems: 0"));
+    m_problemsButton->setToolTip(QStringLiteral("Recent refusals and time-outs of commands"));
+    m_problemsButton->setEnabled(false);
+    connect(m_problemsButton, &QToolButton::clicked, this, &MainForm::showProblems);
+    bar->addWidget(m_commandResult, 1);
+    bar->addPermanentWidget(m_macLabel);
+    bar->addPermanentWidget(m_pollLabel);
+    bar->addPermanentWidget(m_problemsButton);
+    bar->addPermanentWidget(m_scheduleLabel);
+}
+
+bool MainForm::storedScheduleAutoStart() const {
+    const QSettings settings(m_store.filePath(), QSettings::IniFormat);
+    return settings.value(QStringLiteral("Setting/ScheduleAutoStart")).toString() ==
+           QLatin1String("1");
+}
+
+void MainForm::setCommandResult(const QString& text) {
+    m_commandResult->setText(text);
+    const std::size_t count = m_feedback.problems().size();
+    m_problemsButton->setText(QStringLiteral("Problems: %1").arg(count));
+    m_problemsButton->setEnabled(count > 0);
+}
+
+void MainForm::showProblems() {
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("RecentProblems"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const auto& problems = m_feedback.problems();
+    // Newest first.
+    for (auto it = problems.rbegin(); it != problems.rend(); ++it)
+        menu->addAction(FormatDateTime(m_state, it->time) + QStringLiteral("  ") + it->text);
+    menu->popup(m_problemsButton->mapToGlobal(QPoint(0, 0)) - QPoint(0, menu->sizeHint().height()));
+}
+
+void MainForm::showFleet() {
+    m_selectMessage[TabStatus]->setVisible(false);
+    m_statusFleet.frame->setVisible(true);
+    QTreeWidget* list = m_statusFleet.list;
+    // Filling only reads the records: the overview queries nothing, so no
+    // projector's commands in flight are dropped.
+    list->setSortingEnabled(false);
+    list->clear();
+    for (int node = 1; node <= NodeCount(m_state); ++node) {
+        const int p = ProjectorOfNode(m_state, node);
+        if (p < 1)
+            continue;
+        const QString parentKey = Node(m_state, node).ParentKey;
+        const int parent = NodeIndexOfKey(m_state, parentKey);
+        const QString group =
+            NodeKind(m_state, parent) == QLatin1Char('g') ? Node(m_state, parent).Text : QString();
+        auto* row = new StatusRow(list, p);
+        FillStatusRow(*row, m_state, group);
+    }
+    list->setSortingEnabled(true);
+}
+
+bool MainForm::fleetShown() const {
+    return m_tabs->currentIndex() == TabStatus &&
+           NodeKind(m_state, selectedNode()) == QLatin1Char('r') &&
+           m_statusFleet.frame->isVisibleTo(this);
+}
+
+QTreeWidget* MainForm::shownStatusList() const {
+    if (shownGroup(TabStatus) != 0)
+        return m_statusGroup.list;
+    if (fleetShown())
+        return m_statusFleet.list;
+    return nullptr;
+}
+
+StatusRow* MainForm::shownRowOf(int projector) const {
+    QTreeWidget* list = shownStatusList();
+    if (!list)
+        return nullptr;
+    for (int r = 0; r < list->topLevelItemCount(); ++r) {
+        auto* row = static_cast<StatusRow*>(list->topLevelItem(r));
+        if (row->projector() == projector)
+            return row;
+    }
+    return nullptr;
+}
+
+QTreeWidgetItem* MainForm::treeItemOfNode(int nodeIndex) const {
+    if (nodeIndex < 1 || nodeIndex > NodeCount(m_state))
+        return nullptr;
+    return m_treeItems.value(Node(m_state, nodeIndex).KeyName);
+}
+
+void MainForm::setNodeMark(QTreeWidgetItem* item, IconKind kind, FleetState state,
+                           const QString& tip) {
+    item->setToolTip(0, tip);
+    const QVariant shown = item->data(0, MarkRole);
+    if (shown.isValid() && shown.toInt() == int(state))
+        return;
+    item->setData(0, MarkRole, int(state));
+    item->setIcon(0, MarkedIcon(kind, state));
+}
+
+void MainForm::updateTreeMarks(int projector) {
+    const int node = NodeOfProjector(m_state, projector);
+    QTreeWidgetItem* item = treeItemOfNode(node);
+    if (!item)
+        return;
+    const FleetState state = StateOf(m_state.Projectors[projector]);
+    setNodeMark(item, IconKind::Projector, state, StateText(state));
+    const int parent = NodeIndexOfKey(m_state, Node(m_state, node).ParentKey);
+    QTreeWidgetItem* groupItem = treeItemOfNode(parent);
+    if (!groupItem || NodeKind(m_state, parent) != QLatin1Char('g'))
+        return;
+    std::vector<FleetState> states;
+    for (int member : GroupMembers(m_state, parent)) {
+        const int p = ProjectorOfNode(m_state, member);
+        if (p >= 1)
+            states.push_back(StateOf(m_state.Projectors[p]));
+    }
+    const FleetState worst = MostSerious(states);
+    const auto count = std::count(states.begin(), states.end(), worst);
+    setNodeMark(groupItem, IconKind::Group, worst,
+                QStringLiteral("%1 (%2 of %3 projectors)")
+                    .arg(StateText(worst))
+                    .arg(count)
+                    .arg(states.size()));
+}
+
+void MainForm::updateAllTreeMarks() {
+    for (int node = 1; node <= NodeCount(m_state); ++node) {
+        const int p = ProjectorOfNode(m_state, node);
+        if (p >= 1)
+            updateTreeMarks(p);
+    }
+}
+
+void MainForm::commandFinished(int projector, const QByteArray& /*frame*/, CommandOutcome outcome) {
+    if (projector < 1 || projector > MaxProjectors)
+        return;
+    m_feedback.finished(projector, outcome);
+    m_poll.finished(projector, outcome);
+    updateTreeMarks(projector);
+    if (StatusRow* row = shownRowOf(projector))
+        RefreshRowContact(*row, m_state);
+}
+
+void MainForm::queueDropped(int projector) {
+    m_feedback.dropped(projector);
+    m_poll.dropped(projector);
+}
+
+void MainForm::pollingPassStarted(int projectorCount) {
+    m_poll.passStarted(projectorCount);
+}
+
+void MainForm::macPassProgress(int done, int total) {
+    if (done < total) {
+        m_macLabel->setText(QStringLiteral("MAC pass: %1 of %2 done").arg(done).arg(total));
+        return;
+    }
+    int known = 0;
+    for (int p = 1; p <= std::min<int>(m_state.ProjectorCount, MaxProjectors); ++p)
+        known += m_state.Projectors[p].MACAddress.isEmpty() ? 0 : 1;
+    m_macLabel->setText(QStringLiteral("Last MAC pass %1: %2 known")
+                            .arg(FormatShortTime(m_state, m_state.clock.now().time()))
+                            .arg(known));
+}

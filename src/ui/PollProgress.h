@@ -1,0 +1,53 @@
+#pragma once
+
+#include "comm/RefreshSink.h"
+#include "core/AppState.h"
+
+#include <QString>
+
+#include <array>
+#include <functional>
+
+// Follows one polling pass: a projector is done when the five status
+// queries of this pass have all been handed over or dropped, and it answered
+// when at least one of them got a reply. The text goes to the reporter on
+// every change.
+class PollProgress {
+  public:
+    static constexpr int QueriesPerPass = 5;
+
+    explicit PollProgress(const AppState& state);
+
+    void setReporter(std::function<void(const QString&)> reporter) {
+        m_reporter = std::move(reporter);
+    }
+
+    // Called before the pass queues its queries, while the queues still hold
+    // only what was there before.
+    void passStarted(int projectorCount);
+    void finished(int projector, CommandOutcome outcome);
+    void dropped(int projector);
+
+    bool isRunning() const { return m_running; }
+    QString text() const { return m_text; }
+
+  private:
+    struct Slot {
+        bool inPass = false;
+        int ahead = 0;
+        int remaining = 0;
+        bool answered = false;
+    };
+    void projectorDone(Slot& slot);
+    void summarise();
+    void report(const QString& text);
+
+    const AppState& m_state;
+    std::function<void(const QString&)> m_reporter;
+    std::array<Slot, MaxProjectors + 1> m_slots{};
+    bool m_running = false;
+    int m_total = 0;
+    int m_done = 0;
+    int m_answered = 0;
+    QString m_text;
+};

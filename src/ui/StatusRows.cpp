@@ -1,0 +1,118 @@
+#include "ui/StatusRows.h"
+
+#include "comm/StatusDisplay.h"
+#include "core/AppState.h"
+#include "ui/FleetState.h"
+#include "ui/Panels.h"
+#include "ui/StatusTexts.h"
+
+#include <QBrush>
+#include <QPalette>
+#include <QTreeWidget>
+
+namespace {
+
+const QString Dash = QStringLiteral("-");
+
+void SetHours(StatusRow& row, int column, qint16 hours, bool gone) {
+    row.setText(column, gone ? Dash : HoursDisplayText(hours));
+    row.setData(column, StatusRow::SortRole, gone || hours < 0 ? -1 : int(hours));
+}
+
+void SetLastAnswer(StatusRow& row, const ProjectorInfo& info) {
+    const QDateTime when = info.LastReply;
+    row.setText(ColumnLastAnswer,
+                when.isValid() ? when.toLocalTime().toString(QStringLiteral("HH:mm:ss")) : Dash);
+    row.setData(ColumnLastAnswer, StatusRow::SortRole,
+                when.isValid() ? when.toMSecsSinceEpoch() : qint64(-1));
+}
+
+// A light background with black text reads in light and dark palettes alike;
+// a disconnected row takes the palette's own colour for disabled text. The
+// texts ("Disconnect", the error's name) carry the state without colour.
+void SetColours(StatusRow& row, const ProjectorInfo& info) {
+    const bool gone = info.Disconnected;
+    const bool error = !gone && StateOf(info) == FleetState::Error;
+    const QPalette palette = row.treeWidget() ? row.treeWidget()->palette() : QPalette();
+    const QBrush goneText = palette.brush(QPalette::Disabled, QPalette::Text);
+    for (int c = 0; c < ListColumnCount; ++c) {
+        row.setData(c, Qt::ForegroundRole, gone ? QVariant(goneText) : QVariant());
+        row.setData(c, Qt::BackgroundRole, QVariant());
+    }
+    if (error) {
+        row.setData(ColumnStatus, Qt::BackgroundRole, QBrush(QColor(255, 205, 200)));
+        row.setData(ColumnStatus, Qt::ForegroundRole, QBrush(Qt::black));
+    }
+}
+
+void SetMac(StatusRow& row, const ProjectorInfo& info) {
+    if (info.ConnectionKind == ConnectionLan && row.text(ColumnMacAddress).isEmpty() &&
+        !info.MACAddress.isEmpty())
+        row.setText(ColumnMacAddress, info.MACAddress);
+}
+
+} // namespace
+
+StatusRow::StatusRow(QTreeWidget* list, int projector) : QTreeWidgetItem(list) {
+    setData(0, ProjectorRole, projector);
+}
+
+bool StatusRow::operator<(const QTreeWidgetItem& other) const {
+    const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+    const QVariant mine = data(column, SortRole);
+    const QVariant theirs = other.data(column, SortRole);
+    if (mine.isValid() && theirs.isValid())
+        return mine.toLongLong() < theirs.toLongLong();
+    return text(column).localeAwareCompare(other.text(column)) < 0;
+}
+
+void FillStatusRow(StatusRow& row, const AppState& state, const QString& group) {
+    const int p = row.projector();
+    const ProjectorInfo& info = state.Projectors[p];
+    const bool gone = info.Disconnected;
+    row.setText(ColumnName, info.ProjectorName);
+    row.setText(ColumnConnection, ListConnectionText(info));
+    row.setText(ColumnMacAddress, info.ConnectionKind == ConnectionSerial ? Dash : info.MACAddress);
+    row.setText(ColumnPower, gone ? Dash : PowerDisplayText(info.PowerStatus));
+    row.setText(ColumnInput, gone ? Dash : InputDisplayText(state, p));
+    row.setText(ColumnStatus,
+                gone ? QStringLiteral("Disconnect") : ErrorDisplayText(info.ErrorStatus));
+    SetHours(row, ColumnLampTime, info.LampTime, gone);
+    SetHours(row, ColumnFilterTime, info.FilterTime, gone);
+    row.setText(ColumnGroup, group);
+    SetLastAnswer(row, info);
+    SetColours(row, info);
+}
+
+void RefreshStatusRow(StatusRow& row, const AppState& state, StatusItem item) {
+    const int p = row.projector();
+    const ProjectorInfo& info = state.Projectors[p];
+    switch (item) {
+    case StatusItem::Power:
+        row.setText(ColumnPower, PowerDisplayText(info.PowerStatus));
+        break;
+    case StatusItem::Input:
+        row.setText(ColumnInput, InputDisplayText(state, p));
+        break;
+    case StatusItem::Error:
+        row.setText(ColumnStatus, info.Disconnected ? QStringLiteral("Disconnect")
+                                                    : ErrorDisplayText(info.ErrorStatus));
+        break;
+    case StatusItem::LampTime:
+        SetHours(row, ColumnLampTime, info.LampTime, false);
+        break;
+    case StatusItem::FilterTime:
+        SetHours(row, ColumnFilterTime, info.FilterTime, false);
+        break;
+    default:
+        return;
+    }
+    RefreshRowContact(row, state);
+}
+
+void RefreshRowContact(StatusRow& row, const AppState& state) {
+    const ProjectorInfo& info = state.Projectors[row.projector()];
+    SetLastAnswer(row, info);
+    SetMac(row, info);
+    SetColours(row, info);
+}
