@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -29,6 +30,13 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("KESTRAN"));
     QApplication::setApplicationName(QStringLiteral("Norvik3"));
+    // Ties the window to its desktop entry, and gives it the icon drawn at
+    // every size the desktop asks for.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kestran.Norvik3"));
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/norvik3/icons/org.kestran.Norvik3-%1.png").arg(size));
+    QApplication::setWindowIcon(icon);
     const bool desktop = QGuiApplication::platformName() != QLatin1String("offscreen");
     const auto program = std::make_unique<Application>();
     if (!program->start(line.words)) {
