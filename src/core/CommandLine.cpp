@@ -38,6 +38,15 @@ QString optionName(const QString& argument) {
     return equals < 0 ? name : name.left(equals);
 }
 
+// --help and --version end the reading: they are answered and nothing runs.
+std::optional<CommandLine::Action> answeredAtOnce(const QString& argument) {
+    if (argument == QLatin1String("--help") || argument == QLatin1String("-h"))
+        return CommandLine::Action::Help;
+    if (argument == QLatin1String("--version"))
+        return CommandLine::Action::Version;
+    return std::nullopt;
+}
+
 CommandLine error(const QString& text) {
     CommandLine line;
     line.action = CommandLine::Action::Error;
@@ -58,12 +67,8 @@ CommandLine ParseWindowCommandLine(const QStringList& arguments) {
     CommandLine line;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            line.action = CommandLine::Action::Help;
-            return line;
-        }
-        if (argument == QLatin1String("--version")) {
-            line.action = CommandLine::Action::Version;
+        if (const auto action = answeredAtOnce(argument)) {
+            line.action = *action;
             return line;
         }
         if (!argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
@@ -94,12 +99,8 @@ CommandLine ParseServiceCommandLine(const QStringList& arguments) {
                 return arguments[++i];
             return std::nullopt;
         };
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            line.action = CommandLine::Action::Help;
-            return line;
-        }
-        if (argument == QLatin1String("--version")) {
-            line.action = CommandLine::Action::Version;
+        if (const auto action = answeredAtOnce(argument)) {
+            line.action = *action;
             return line;
         }
         if (argument == QLatin1String("--comm-log")) {
