@@ -19,8 +19,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -227,6 +229,32 @@ class TestService : public QObject {
             QTRY_VERIFY_WITH_TIMEOUT(flood.state() == QAbstractSocket::UnconnectedState, Wait);
         }
         QCOMPARE(get(port, "/api/v1/health").status, 200);
+
+        // Clients that hang up mid-answer, and a crowd of idle connections:
+        // beyond 64 they are closed at once, and once the crowd is gone the
+        // next good request is answered.
+        for (int i = 0; i < 20; ++i) {
+            QTcpSocket rude;
+            rude.connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(rude.waitForConnected(Wait));
+            rude.write("GET /metrics HTTP/1.1\r\nAuthorization: Bearer " + Token + "\r\n\r\n");
+            rude.waitForBytesWritten(Wait);
+            rude.abort();
+        }
+        std::vector<std::unique_ptr<QTcpSocket>> crowd;
+        for (int i = 0; i < 200; ++i) {
+            crowd.push_back(std::make_unique<QTcpSocket>());
+            crowd.back()->connectToHost(QHostAddress::LocalHost, port);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(std::count_if(crowd.begin(), crowd.end(),
+                                               [](const auto& c) {
+                                                   return c->state() ==
+                                                          QAbstractSocket::UnconnectedState;
+                                               }) >= 200 - 64,
+                                 Wait);
+        crowd.clear();
+        Answer after;
+        QTRY_VERIFY_WITH_TIMEOUT((after = get(port, "/api/v1/health")).status == 200, Wait);
     }
 
     void windowDoesNotStartBesideIt() {
