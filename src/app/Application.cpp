@@ -4,10 +4,12 @@
 #include "mail/MailSettingsForm.h"
 #include "schedule/SchedulePanel.h"
 #include "schedule/ScheduleRunner.h"
+#include "status/StatusServer.h"
 #include "ui/MainForm.h"
 
 #include <QCoreApplication>
 #include <QLayout>
+#include <QTimer>
 
 Application::Application() = default;
 
@@ -22,8 +24,8 @@ bool Application::start(const QStringList& arguments) {
     QObject::connect(&m_core, &ProgramCore::stopRequested, &m_core, [this] { stopOnSignal(); });
     if (!m_core.start(arguments))
         return false;
-    m_mainForm = std::make_unique<MainForm>(m_core.state(), m_core.store(), m_core.engine(),
-                                            m_messages);
+    m_mainForm =
+        std::make_unique<MainForm>(m_core.state(), m_core.store(), m_core.engine(), m_messages);
     wireSchedule();
     wireMail();
     // Whichever way the program ends, the core ends in order.
@@ -35,6 +37,12 @@ bool Application::start(const QStringList& arguments) {
     m_core.startCommunication();
     m_core.startStatusEndpoint();
     m_mainForm->show();
+    // An endpoint that could not start is no reason to stop, but the
+    // operator who set it up is told, once the window runs.
+    if (const StatusServer* status = m_core.statusServer(); status && !status->isListening())
+        QTimer::singleShot(0, m_mainForm.get(), [this, problem = status->problem()] {
+            m_messages.show(m_mainForm.get(), MessageKind::Warning, problem + QLatin1Char('.'));
+        });
     if (m_core.scheduleAutoStart())
         m_core.runner().ScheduleStart();
     return true;
@@ -56,7 +64,8 @@ void Application::wireSchedule() {
     QObject::connect(form, &MainForm::treeChanged, &runner, &ScheduleRunner::BuildTodayPlan);
     QObject::connect(form, &MainForm::scheduleStartRequested, &runner,
                      &ScheduleRunner::ScheduleStart);
-    QObject::connect(form, &MainForm::scheduleStopRequested, &runner, &ScheduleRunner::ScheduleStop);
+    QObject::connect(form, &MainForm::scheduleStopRequested, &runner,
+                     &ScheduleRunner::ScheduleStop);
     QObject::connect(&runner, &ScheduleRunner::runningChanged, form, &MainForm::setScheduleRunning);
 }
 

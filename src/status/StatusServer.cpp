@@ -41,7 +41,7 @@ StatusServer::~StatusServer() = default;
 
 bool StatusServer::start() {
     if (!IsLocalListenAddress(m_settings.address)) {
-        m_problem = QStringLiteral("status endpoint off: %1 is not an address of this machine")
+        m_problem = QStringLiteral("Status endpoint off: %1 is not an address of this machine")
                         .arg(m_settings.address);
         qCWarning(lcStatus).noquote() << m_problem;
         return false;
@@ -50,7 +50,7 @@ bool StatusServer::start() {
     addRoutes();
     auto* listener = new GuardedTcpServer(m_http.get());
     if (!listener->listen(QHostAddress(m_settings.address), quint16(m_settings.port))) {
-        m_problem = QStringLiteral("status endpoint off: cannot listen on %1 port %2: %3")
+        m_problem = QStringLiteral("Status endpoint off: cannot listen on %1 port %2: %3")
                         .arg(m_settings.address)
                         .arg(m_settings.port)
                         .arg(listener->errorString());
