@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class LogFileMaker;
@@ -60,6 +61,11 @@ struct ProjectorInfo {
     bool DisconnectRaised = false;
     // When the last reply was accepted (local time); null before the first.
     QDateTime LastReply;
+    // The messages of the error and disconnect alerts queued since the
+    // projector last recovered, for its recovery mail. Kept in the record so
+    // that they follow it when projectors are renumbered.
+    std::optional<QString> ErrorAlertPending;
+    std::optional<QString> DisconnectAlertPending;
 };
 
 inline constexpr qint16 ConnectionSerial = 0;

@@ -4,28 +4,30 @@
 
 void RecoveryMails::errorAlerted(int projector, const QString& message) {
     if (validIndex(projector))
-        m_pending[std::size_t(projector)].error = {true, message};
+        m_state.Projectors[std::size_t(projector)].ErrorAlertPending = message;
 }
 
 void RecoveryMails::disconnectAlerted(int projector, const QString& message) {
     if (validIndex(projector))
-        m_pending[std::size_t(projector)].disconnect = {true, message};
+        m_state.Projectors[std::size_t(projector)].DisconnectAlertPending = message;
 }
 
 QString RecoveryMails::errorCleared(int projector) {
-    return validIndex(projector) ? take(m_pending[std::size_t(projector)].error) : QString();
+    return validIndex(projector)
+               ? take(m_state.Projectors[std::size_t(projector)].ErrorAlertPending)
+               : QString();
 }
 
 QString RecoveryMails::contactRegained(int projector) {
-    return validIndex(projector) ? take(m_pending[std::size_t(projector)].disconnect) : QString();
+    return validIndex(projector)
+               ? take(m_state.Projectors[std::size_t(projector)].DisconnectAlertPending)
+               : QString();
 }
 
-QString RecoveryMails::take(Alerted& alerted) const {
-    if (!alerted.pending)
-        return {};
-    alerted.pending = false;
+QString RecoveryMails::take(std::optional<QString>& pending) const {
+    const std::optional<QString> message = std::exchange(pending, std::nullopt);
     const MailSettings& mail = m_state.Mail;
-    if (!mail.MailSend || !mail.RecoverySend)
+    if (!message || !mail.MailSend || !mail.RecoverySend)
         return {};
-    return QStringLiteral("Recovered: ") + std::exchange(alerted.message, QString());
+    return QStringLiteral("Recovered: ") + *message;
 }

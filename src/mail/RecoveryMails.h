@@ -4,14 +4,15 @@
 
 #include <QString>
 
-#include <array>
+#include <optional>
 
-// Remembers, per projector, the error and disconnect alerts queued since it
-// last recovered, so that its recovery can be mailed: "Recovered: " and the
-// earlier message, when the operator asked for such mails (RecoverySend).
+// Mails the recovery of a projector for which an error or disconnect alert
+// was queued since it last recovered: "Recovered: " and the earlier message,
+// when the operator asked for such mails (RecoverySend). What is pending is
+// kept in the projector's record.
 class RecoveryMails {
   public:
-    explicit RecoveryMails(const AppState& state) : m_state(state) {}
+    explicit RecoveryMails(AppState& state) : m_state(state) {}
 
     void errorAlerted(int projector, const QString& message);
     void disconnectAlerted(int projector, const QString& message);
@@ -22,18 +23,8 @@ class RecoveryMails {
     QString contactRegained(int projector);
 
   private:
-    struct Alerted {
-        bool pending = false;
-        QString message;
-    };
-    struct Pending {
-        Alerted error;
-        Alerted disconnect;
-    };
-
-    QString take(Alerted& alerted) const;
+    QString take(std::optional<QString>& pending) const;
     static bool validIndex(int projector) { return projector >= 1 && projector <= MaxProjectors; }
 
-    const AppState& m_state;
-    std::array<Pending, MaxProjectors + 1> m_pending{};
+    AppState& m_state;
 };

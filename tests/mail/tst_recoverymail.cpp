@@ -8,6 +8,7 @@
 #include "comm/CommandQueue.h"
 #include "comm/CommandTable.h"
 #include "comm/ReplyInterpreter.h"
+#include "core/Fleet.h"
 #include "mail/AlertSender.h"
 #include "mail/MailWorker.h"
 
@@ -44,6 +45,7 @@ class TestRecoveryMail : public QObject {
   private slots:
     void errorThatClearsIsFollowedByARecoveryMail();
     void regainedContactIsMailedOnce();
+    void recoveryFollowsItsProjectorAcrossADeletion();
 };
 
 void TestRecoveryMail::errorThatClearsIsFollowedByARecoveryMail() {
@@ -111,6 +113,36 @@ void TestRecoveryMail::regainedContactIsMailedOnce() {
     contact.pingFailed(2);
     contact.pingAnswered(2);
     QCOMPARE(queuedMessages(state), QStringList({"Gone", "Recovered: Gone"}));
+}
+
+// Projector 2's disconnect alert is still pending when projector 1 is
+// deleted: its recovery is mailed for it under its new number 1, and the
+// projector that took number 2 has nothing to recover from.
+void TestRecoveryMail::recoveryFollowsItsProjectorAcrossADeletion() {
+    MailTestState t;
+    AppState& state = t.state;
+    state.Mail.DisconnectText = QStringLiteral("Gone");
+    state.Mail.RecoverySend = true;
+    ResetAllProjectors(state);
+    ResetTree(state);
+    for (int p = 1; p <= 3; ++p) {
+        ProjectorInfo config;
+        config.ProjectorName = QStringLiteral("PJ%1").arg(p);
+        config.ConnectionKind = ConnectionLan;
+        QVERIFY(AddProjectorNode(state, 1, config, nullptr) > 0);
+    }
+    ReplyInterpreter interpreter(state);
+    ContactWatch& contact = interpreter.contact();
+    contact.replyAccepted(2);
+    contact.pingFailed(2);
+    QCOMPARE(queuedMessages(state), QStringList{"Gone"});
+
+    DeleteProjectorNode(state, NodeOfProjector(state, 1));
+    contact.replyAccepted(2); // was projector 3
+    QCOMPARE(queuedMessages(state), QStringList());
+    contact.replyAccepted(1); // was projector 2
+    const QStringList recovered = queuedMessages(state);
+    QCOMPARE(recovered, QStringList{"Recovered: Gone"});
 }
 
 QTEST_GUILESS_MAIN(TestRecoveryMail)
