@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Clock.h"
+#include "core/HealthReport.h"
 
 #include <QDateTime>
 #include <QString>
@@ -59,6 +60,9 @@ struct ProjectorInfo {
     qint16 TimeoutCount = 0;
     bool AnswerLost = false;
     bool DisconnectRaised = false;
+    // Every status query of several passes in a row was refused: the
+    // projector answers but reports nothing, shown as "Refusing".
+    bool Refusing = false;
     // When the last reply was accepted (local time); null before the first.
     QDateTime LastReply;
     // The messages of the error and disconnect alerts queued since the
@@ -177,6 +181,19 @@ struct RunCounters {
     quint64 CommandsData = 0;
     quint64 AlertMailsSent = 0;
     quint64 AlertMailsFailed = 0;
+    // Alerts dropped unsent: the oldest, when the queue and its spool were
+    // full; and those the server refused for good after their retries.
+    quint64 AlertsDroppedQueueFull = 0;
+    quint64 AlertsDroppedRefused = 0;
+};
+
+// The polling passes as monitoring sees them. A pass is done when every
+// query it queued was answered, refused or timed out.
+struct PollTiming {
+    QDateTime LastPassStart;      // null before the first pass
+    QDateTime LastPassEnd;        // null until the first pass is done
+    double LastPassSeconds = -1;  // the last finished pass's duration
+    bool Behind = false;          // the pass under way outlasted its interval
 };
 
 struct AlertQueue {
@@ -236,6 +253,8 @@ struct AppState {
     AlertQueue Alerts;
     QStringList PingList;
     RunCounters Counters;
+    PollTiming Polling;
+    HealthReport Health;
     // Counts deletions of projectors: a ping or MAC lookup started before a
     // deletion must not apply its result to the renumbered table.
     quint64 ProjectorNumbering = 0;
