@@ -30,8 +30,8 @@ QString GroupOf(const AppState& state, int projector) {
 
 constexpr double SecondsPerHour = 3600.0;
 
-// A reported value as the window, the JSON and the metrics show it: nothing
-// (the window's "-", the JSON's null, no sample) while the projector is
+// A reported value as the JSON and the metrics show it, where the window
+// shows "-": nothing (the JSON's null, no sample) while the projector is
 // disconnected or the value was not reported (refused or never asked).
 std::optional<qint16> Shown(const ProjectorInfo& info, qint16 value) {
     if (info.Disconnected || value < 0)
