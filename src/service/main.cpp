@@ -80,6 +80,8 @@ int main(int argc, char* argv[]) {
                  status && status->isListening() ? QStringLiteral("on port ")
                                                  : QStringLiteral("off"),
                  status && status->isListening() ? QString::number(status->port()) : QString()));
+    if (status && !status->warning().isEmpty())
+        say(status->warning());
     const int code = app.exec();
     core.shutdown();
     say(QStringLiteral("stopped"));

@@ -1,31 +1,40 @@
 #pragma once
 
+#include "status/EndpointLimits.h"
+
 #include <QTcpServer>
 
-#include <chrono>
+#include <memory>
 
-// The listening socket handed to the HTTP server: it serves at most
-// MaxConnections at once (more are closed as they are accepted), closes a
-// connection idle for IdleLimit, and one that sends more than
-// MaxRequestBytes without being answered, so that idle or hostile clients
-// cannot use up the program's descriptors or memory.
+// The listening socket handed to the HTTP server. It admits a connection
+// only within EndpointLimits (in all, per client address, loopback's
+// reserve), gives every request a deadline from the connection or the
+// previous answer (408 and close when it passes), cuts a request larger
+// than maxRequestBytes, and closes after the answer when the client asked
+// for it (HTTP/1.0, "Connection: close"), which the HTTP server itself does
+// not do.
 class GuardedTcpServer : public QTcpServer {
     Q_OBJECT
   public:
-    static constexpr int MaxConnections = 64;
-    static constexpr std::chrono::milliseconds IdleLimit{10000};
-    static constexpr qint64 MaxRequestBytes = 64 * 1024;
+    explicit GuardedTcpServer(const EndpointLimits& limits, QObject* parent = nullptr);
 
-    explicit GuardedTcpServer(QObject* parent = nullptr);
+    int openConnections() const { return m_admission->open(); }
+    // Connections refused or cut off since start, by reason.
+    const RefusalCounts& refusals() const { return m_refusals; }
 
-    int openConnections() const { return m_open; }
-    // Connections closed at accept or for idleness or size since start.
-    quint64 refusedConnections() const { return m_refused; }
+  signals:
+    void clientRefused(RefusalReason reason, const QHostAddress& peer);
 
   protected:
     void incomingConnection(qintptr descriptor) override;
 
   private:
-    int m_open = 0;
-    quint64 m_refused = 0;
+    friend class GuardedConnection;
+    void refused(RefusalReason reason, const QHostAddress& peer);
+
+    EndpointLimits m_limits;
+    // Shared with the connections, which release their slot as they end,
+    // possibly after the listener (the sockets are its children).
+    std::shared_ptr<ConnectionAdmission> m_admission;
+    RefusalCounts m_refusals{};
 };

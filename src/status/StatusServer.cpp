@@ -1,6 +1,8 @@
 #include "status/StatusServer.h"
 
+#include "core/AppState.h"
 #include "status/GuardedTcpServer.h"
+#include "status/HttpRules.h"
 #include "status/StatusTexts.h"
 
 #include <QHostAddress>
@@ -34,8 +36,16 @@ bool IsLocalListenAddress(const QString& address) {
     return local.contains(host);
 }
 
-StatusServer::StatusServer(const AppState& state, StatusEndpointSettings settings, QObject* parent)
-    : QObject(parent), m_state(state), m_settings(std::move(settings)) {}
+StatusServer::StatusServer(AppState& state, StatusEndpointSettings settings, EndpointLimits limits,
+                           QObject* parent)
+    : QObject(parent), m_state(state), m_settings(std::move(settings)), m_limits(limits) {
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(m_limits.quietPeriod);
+    connect(&m_quiet, &QTimer::timeout, this, [this] {
+        m_state.Health.clear(HealthCondition::EndpointLimits,
+                             QStringLiteral("Status endpoint serving every client again"));
+    });
+}
 
 StatusServer::~StatusServer() = default;
 
@@ -48,7 +58,7 @@ bool StatusServer::start() {
     }
     m_http = std::make_unique<QHttpServer>();
     addRoutes();
-    auto* listener = new GuardedTcpServer(m_http.get());
+    auto* listener = new GuardedTcpServer(m_limits, m_http.get());
     if (!listener->listen(QHostAddress(m_settings.address), quint16(m_settings.port))) {
         m_problem = QStringLiteral("Status endpoint off: cannot listen on %1 port %2: %3")
                         .arg(m_settings.address)
@@ -60,7 +70,55 @@ bool StatusServer::start() {
     }
     m_http->bind(listener);
     m_listener = listener;
+    connect(listener, &GuardedTcpServer::clientRefused, this, &StatusServer::clientRefused);
+    if (m_settings.token.isEmpty() && !QHostAddress(m_settings.address).isLoopback()) {
+        m_warning = QStringLiteral("Status endpoint on %1 port %2 has no token: anyone who can "
+                                   "reach the port reads the fleet; set Setting/StatusHttpToken")
+                        .arg(m_settings.address)
+                        .arg(port());
+        qCWarning(lcStatus).noquote() << m_warning;
+    }
     return true;
+}
+
+void StatusServer::clientRefused(RefusalReason reason, const QHostAddress& peer) {
+    m_quiet.start();
+    if (m_state.Health.isActive(HealthCondition::EndpointLimits))
+        return;
+    const QString client = ConnectionAdmission::normalized(peer).toString();
+    QString what;
+    switch (reason) {
+    case RefusalReason::Connections:
+        what = QStringLiteral("all %1 connections were in use").arg(m_limits.maxConnections);
+        break;
+    case RefusalReason::PerAddress:
+        what = QStringLiteral("%1 already had %2 connections").arg(client).arg(m_limits.perAddress);
+        break;
+    case RefusalReason::Reserved:
+        what = QStringLiteral("the last %1 connections are kept for this machine, %2 was turned "
+                              "away")
+                   .arg(m_limits.loopbackReserve)
+                   .arg(client);
+        break;
+    case RefusalReason::Deadline:
+        what = QStringLiteral("%1 did not send its request within %2 s")
+                   .arg(client)
+                   .arg(double(m_limits.requestDeadline.count()) / 1000.0);
+        break;
+    case RefusalReason::TooLarge:
+        what = QStringLiteral("%1 sent a request over %2 KiB")
+                   .arg(client)
+                   .arg(m_limits.maxRequestBytes / 1024);
+        break;
+    case RefusalReason::Count:
+        break;
+    }
+    m_state.Health.raise(HealthCondition::EndpointLimits,
+                         QStringLiteral("Status endpoint at its limits: %1").arg(what));
+}
+
+RefusalCounts StatusServer::refusals() const {
+    return m_listener ? m_listener->refusals() : RefusalCounts{};
 }
 
 bool StatusServer::isListening() const {
@@ -79,7 +137,7 @@ void StatusServer::addRoutes() {
             if (request.method() != Method::Get)
                 return plain(Status::MethodNotAllowed, "method not allowed");
             if (!m_settings.token.isEmpty() &&
-                request.value("Authorization") != "Bearer " + m_settings.token.toUtf8()) {
+                !BearerTokenMatches(request.value("Authorization"), m_settings.token.toUtf8())) {
                 QHttpServerResponse denied = plain(Status::Unauthorized, "unauthorized");
                 denied.setHeader("WWW-Authenticate", "Bearer");
                 return denied;
@@ -88,7 +146,7 @@ void StatusServer::addRoutes() {
         };
     };
     m_http->route(QStringLiteral("/metrics"), guarded([this] {
-                      const std::string text = MetricsText(m_state);
+                      const std::string text = MetricsText(m_state, refusals());
                       return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8",
                                                  QByteArray::fromStdString(text));
                   }));
@@ -97,6 +155,9 @@ void StatusServer::addRoutes() {
                   }));
     m_http->route(QStringLiteral("/api/v1/health"), guarded([this] {
                       const bool running = m_scheduleRunning && m_scheduleRunning();
-                      return QHttpServerResponse("application/json", HealthJson(m_state, running));
+                      // Failing is 503 too, for checks that read only the status code.
+                      return QHttpServerResponse("application/json", HealthJson(m_state, running),
+                                                 HealthFailing(m_state) ? Status::ServiceUnavailable
+                                                                        : Status::Ok);
                   }));
 }

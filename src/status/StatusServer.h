@@ -1,8 +1,10 @@
 #pragma once
 
+#include "status/EndpointLimits.h"
 #include "status/StatusEndpointSettings.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -14,11 +16,14 @@ struct AppState;
 // The read-only status endpoint: /metrics, /api/v1/projectors and
 // /api/v1/health, answered on the event loop from the tables. It never stops
 // the program: an address that is not this machine's or a port in use is
-// logged and leaves the endpoint off.
+// logged and leaves the endpoint off. A client refused or cut off at the
+// endpoint's limits raises HealthCondition::EndpointLimits, which clears once
+// a quiet period passes without another.
 class StatusServer : public QObject {
     Q_OBJECT
   public:
-    StatusServer(const AppState& state, StatusEndpointSettings settings, QObject* parent = nullptr);
+    StatusServer(AppState& state, StatusEndpointSettings settings, EndpointLimits limits = {},
+                 QObject* parent = nullptr);
     ~StatusServer() override;
 
     void setScheduleRunning(std::function<bool()> running) {
@@ -29,16 +34,24 @@ class StatusServer : public QObject {
     bool isListening() const;
     quint16 port() const;
     QString problem() const { return m_problem; }
+    // Set by start() when the endpoint listens beyond loopback without a
+    // token; empty otherwise.
+    QString warning() const { return m_warning; }
 
   private:
     void addRoutes();
+    void clientRefused(RefusalReason reason, const QHostAddress& peer);
+    RefusalCounts refusals() const;
 
-    const AppState& m_state;
+    AppState& m_state;
     StatusEndpointSettings m_settings;
+    EndpointLimits m_limits;
+    QTimer m_quiet;
     std::function<bool()> m_scheduleRunning;
     std::unique_ptr<QHttpServer> m_http;
     GuardedTcpServer* m_listener = nullptr; // owned by m_http once bound
     QString m_problem;
+    QString m_warning;
 };
 
 // True for an address this machine can listen on: a local interface's

@@ -317,6 +317,31 @@ class TestService : public QObject {
         }
     }
 
+    // Listening beyond loopback without a token is said at start.
+    void warnsOfAnEndpointOpenToAll() {
+        for (const QString& address : {QStringLiteral("0.0.0.0"), QStringLiteral("127.0.0.1")}) {
+            QTemporaryDir openHome;
+            QProcess open;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("NORVIK3_HOME", openHome.path());
+            env.insert("TMPDIR", tmp.path());
+            open.setProcessEnvironment(env);
+            open.start(binary("norvik3d"), {"--no-schedule", "--http-address", address,
+                                            "--http-port", QString::number(freePort())});
+            QVERIFY(open.waitForStarted());
+            QByteArray said;
+            QTRY_VERIFY_WITH_TIMEOUT((said += open.readAllStandardError()).contains("started on"),
+                                     Wait);
+            QVERIFY(::kill(pid_t(open.processId()), SIGTERM) == 0);
+            QVERIFY(open.waitForFinished(Wait));
+            said += open.readAllStandardError();
+            QVERIFY2(said.contains("status endpoint on port"), said.constData());
+            QCOMPARE(said.contains("norvik3d: Status endpoint on 0.0.0.0 port"),
+                     address == QLatin1String("0.0.0.0"));
+            QCOMPARE(said.contains("has no token"), address == QLatin1String("0.0.0.0"));
+        }
+    }
+
     void linksNoWidgetsOrGui() {
         QProcess ldd;
         ldd.start(QStringLiteral("ldd"), {binary("norvik3d")});

@@ -1,0 +1,631 @@
+// The status endpoint in-process on 127.0.0.1, with real sockets: hostile
+// clients meet its limits while a well-behaved one is still answered, the
+// metrics leave out what the JSON shows as null, and the health answer
+// follows the state.
+
+#include "core/AppState.h"
+#include "status/EndpointLimits.h"
+#include "status/HttpRules.h"
+#include "status/StatusServer.h"
+
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr int Wait = 20000;
+const QByteArray Token = "0123456789abcdef";
+const QByteArray Auth = "Authorization: Bearer " + Token + "\r\n";
+
+QByteArray Get(const QByteArray& path, const QByteArray& headers = Auth,
+               const QByteArray& version = "HTTP/1.1") {
+    return "GET " + path + ' ' + version + "\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
+}
+
+// One raw HTTP client from a chosen loopback address. It sends its requests
+// one after another, each once the previous one is answered, and keeps the
+// answers; a dripping client then sends one more byte every 250 ms until it
+// hears anything.
+class Client : public QObject {
+  public:
+    Client(const QString& source, quint16 port, QList<QByteArray> requests, bool drip = false)
+        : m_requests(std::move(requests)) {
+        m_socket.bind(QHostAddress(source));
+        connect(&m_socket, &QTcpSocket::connected, this, [this] {
+            m_connected = true;
+            sendNext();
+        });
+        connect(&m_socket, &QTcpSocket::readyRead, this, &Client::received);
+        if (drip) {
+            connect(&m_drip, &QTimer::timeout, this, [this] {
+                if (m_socket.state() == QAbstractSocket::ConnectedState && m_buffer.isEmpty() &&
+                    m_statuses.isEmpty())
+                    m_socket.write("a");
+            });
+            m_drip.start(250);
+        }
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+
+    bool connected() const { return m_connected; }
+    bool closed() const {
+        return m_connected && m_socket.state() == QAbstractSocket::UnconnectedState;
+    }
+    const QList<int>& statuses() const { return m_statuses; }
+    const QList<QByteArray>& bodies() const { return m_bodies; }
+
+  private:
+    void sendNext() {
+        if (m_sent < m_requests.size())
+            m_socket.write(m_requests[m_sent++]);
+    }
+
+    void received() {
+        m_buffer += m_socket.readAll();
+        static const QRegularExpression length(QStringLiteral("\r\ncontent-length: *(\\d+)"),
+                                               QRegularExpression::CaseInsensitiveOption);
+        for (;;) {
+            const qsizetype headEnd = m_buffer.indexOf("\r\n\r\n");
+            if (headEnd < 0)
+                return;
+            const QString head = QString::fromLatin1(m_buffer.first(headEnd));
+            const QRegularExpressionMatch match = length.match(head);
+            const qsizetype bodyLength = match.hasMatch() ? match.captured(1).toLongLong() : 0;
+            if (m_buffer.size() < headEnd + 4 + bodyLength)
+                return;
+            m_statuses << head.section(QLatin1Char(' '), 1, 1).toInt();
+            m_bodies << m_buffer.mid(headEnd + 4, bodyLength);
+            m_buffer.remove(0, headEnd + 4 + bodyLength);
+            sendNext();
+        }
+    }
+
+    QTcpSocket m_socket;
+    QTimer m_drip;
+    QList<QByteArray> m_requests;
+    qsizetype m_sent = 0;
+    QByteArray m_buffer;
+    QList<int> m_statuses;
+    QList<QByteArray> m_bodies;
+    bool m_connected = false;
+};
+
+// An endpoint of its own on an ephemeral port, over a state of its own.
+struct Endpoint {
+    AppState state;
+    StatusServer server;
+
+    explicit Endpoint(EndpointLimits limits = {}, const QString& address = "127.0.0.1",
+                      const QByteArray& token = Token)
+        : server(state, StatusEndpointSettings{address, 0, QString::fromLatin1(token)}, limits) {}
+};
+
+struct Answer {
+    int status = 0;
+    QByteArray body;
+};
+
+// The value of the first sample of `name` whose labels contain `labels`.
+std::optional<double> Sample(const QByteArray& metrics, const QByteArray& name,
+                             const QByteArray& labels = {}) {
+    for (const QByteArray& line : metrics.split('\n')) {
+        const bool named = labels.isEmpty() ? line.startsWith(name + ' ')
+                                            : line.startsWith(name + '{') && line.contains(labels);
+        if (named)
+            return line.mid(line.lastIndexOf(' ') + 1).toDouble();
+    }
+    return std::nullopt;
+}
+
+struct Hostile {
+    const char* name;
+    const char* source;
+    int copies;
+    QList<QByteArray> requests;
+    bool drip;
+    QList<int> answers; // what each answered copy hears
+    int unanswered;     // copies closed without any answer
+    bool closedByServer;
+    QList<std::pair<RefusalReason, int>> refusals;
+};
+
+const QList<Hostile>& HostileClients() {
+    static const QList<Hostile> table = {
+        {"slow-loris drip",
+         "127.0.0.2",
+         8,
+         {"GET /metrics HTTP/1.1\r\nX-Drip: "},
+         true,
+         {408},
+         0,
+         true,
+         {{RefusalReason::Deadline, 8}}},
+        {"too many from one address",
+         "127.0.0.3",
+         9,
+         {"GET /api/v1/health HTTP/1.1\r\n"},
+         false,
+         {408},
+         1,
+         true,
+         {{RefusalReason::PerAddress, 1}, {RefusalReason::Deadline, 8}}},
+        {"HTTP/1.0 closes after the answer",
+         "127.0.0.4",
+         1,
+         {Get("/api/v1/health", Auth, "HTTP/1.0"), Get("/api/v1/health", Auth, "HTTP/1.0")},
+         false,
+         {200},
+         0,
+         true,
+         {}},
+        {"Connection: close closes after the answer",
+         "127.0.0.4",
+         1,
+         {Get("/api/v1/health", Auth + "Connection: keep-alive, Close\r\n"), Get("/api/v1/health")},
+         false,
+         {200},
+         0,
+         true,
+         {}},
+        {"keep-alive serves the next request",
+         "127.0.0.4",
+         1,
+         {Get("/api/v1/health"), Get("/metrics")},
+         false,
+         {200, 200},
+         0,
+         false,
+         {}},
+        {"a body is not taken for the next request",
+         "127.0.0.4",
+         1,
+         {"POST /metrics HTTP/1.1\r\n" + Auth + "Content-Length: 14\r\n\r\nGET / HTTP/1.1",
+          Get("/api/v1/health")},
+         false,
+         {405, 200},
+         0,
+         false,
+         {}},
+        {"lower-case bearer",
+         "127.0.0.4",
+         1,
+         {Get("/api/v1/health", "authorization: bearer " + Token + "\r\n")},
+         false,
+         {200},
+         0,
+         false,
+         {}},
+        {"upper-case bearer",
+         "127.0.0.4",
+         1,
+         {Get("/api/v1/health", "Authorization: BEARER " + Token + "\r\n")},
+         false,
+         {200},
+         0,
+         false,
+         {}},
+        {"wrong token of the same length",
+         "127.0.0.4",
+         1,
+         {Get("/metrics", "Authorization: Bearer 0123456789abcdeF\r\n")},
+         false,
+         {401},
+         0,
+         false,
+         {}},
+        {"token without its scheme",
+         "127.0.0.4",
+         1,
+         {Get("/metrics", "Authorization: " + Token + "\r\n")},
+         false,
+         {401},
+         0,
+         false,
+         {}},
+        {"token as a prefix",
+         "127.0.0.4",
+         1,
+         {Get("/metrics", "Authorization: Bearer " + Token.first(8) + "\r\n")},
+         false,
+         {401},
+         0,
+         false,
+         {}},
+        {"oversized request",
+         "127.0.0.5",
+         1,
+         {"GET /" + QByteArray(70 * 1024, 'a')},
+         false,
+         {},
+         1,
+         true,
+         {{RefusalReason::TooLarge, 1}}},
+    };
+    return table;
+}
+
+} // namespace
+
+class TestStatus : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Endpoint> endpoint;
+
+    void startEndpoint(EndpointLimits limits = {}) {
+        endpoint = std::make_unique<Endpoint>(limits);
+        QVERIFY2(endpoint->server.start(), qPrintable(endpoint->server.problem()));
+    }
+
+    // A well-behaved client's request from 127.0.0.1.
+    Answer fetch(const QByteArray& path, const QByteArray& headers = Auth) {
+        Client client(QStringLiteral("127.0.0.1"), endpoint->server.port(), {Get(path, headers)});
+        QDeadlineTimer deadline(Wait);
+        while (client.statuses().isEmpty() && !client.closed() && !deadline.hasExpired())
+            QTest::qWait(5);
+        if (client.statuses().isEmpty())
+            return {};
+        return {client.statuses().first(), client.bodies().first()};
+    }
+
+    QByteArray metrics() {
+        const Answer answer = fetch("/metrics");
+        return answer.status == 200 ? answer.body : QByteArray();
+    }
+
+  private slots:
+    void init() { startEndpoint(); }
+    void cleanup() { endpoint.reset(); }
+
+    void hostileClients_data() {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < HostileClients().size(); ++i)
+            QTest::addRow("%s", HostileClients()[i].name) << i;
+    }
+
+    void hostileClients() {
+        QFETCH(int, row);
+        const Hostile& hostile = HostileClients()[row];
+        std::vector<std::unique_ptr<Client>> clients;
+        for (int i = 0; i < hostile.copies; ++i) {
+            clients.push_back(std::make_unique<Client>(QString::fromLatin1(hostile.source),
+                                                       endpoint->server.port(), hostile.requests,
+                                                       hostile.drip));
+            QTRY_VERIFY_WITH_TIMEOUT(clients.back()->connected(), Wait);
+        }
+        // Served while the hostile clients are still at it.
+        QCOMPARE(fetch("/api/v1/health").status, 200);
+
+        const auto done = [&](const Client& c) {
+            return hostile.closedByServer ? c.closed()
+                                          : c.statuses().size() >= hostile.answers.size();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::all_of(clients.begin(), clients.end(), [&](const auto& c) { return done(*c); }),
+            Wait);
+        int unanswered = 0;
+        for (const auto& c : clients) {
+            if (c->statuses().isEmpty() && c->closed())
+                ++unanswered;
+            else
+                QCOMPARE(c->statuses(), hostile.answers);
+        }
+        QCOMPARE(unanswered, hostile.unanswered);
+
+        const QByteArray text = metrics();
+        for (int r = 0; r < int(RefusalReason::Count); ++r) {
+            int expected = 0;
+            for (const auto& [reason, count] : hostile.refusals)
+                if (reason == RefusalReason(r))
+                    expected = count;
+            const QByteArray label =
+                QByteArray("reason=\"") + RefusalReasonName(RefusalReason(r)) + '"';
+            QCOMPARE(Sample(text, "norvik3_http_connections_refused_total", label),
+                     std::optional<double>(expected));
+        }
+        QCOMPARE(endpoint->state.Health.isActive(HealthCondition::EndpointLimits),
+                 !hostile.refusals.isEmpty());
+    }
+
+    void limitsClearAfterAQuietPeriod() {
+        EndpointLimits limits;
+        limits.perAddress = 1;
+        limits.quietPeriod = std::chrono::milliseconds(200);
+        startEndpoint(limits);
+        Client first(QStringLiteral("127.0.0.6"), endpoint->server.port(), {});
+        Client second(QStringLiteral("127.0.0.6"), endpoint->server.port(), {});
+        QTRY_VERIFY_WITH_TIMEOUT(second.closed() || first.closed(), Wait);
+        const HealthReport& health = endpoint->state.Health;
+        QVERIFY(health.isActive(HealthCondition::EndpointLimits));
+        QVERIFY2(health.entry(HealthCondition::EndpointLimits).text.contains("127.0.0.6"),
+                 qPrintable(health.entry(HealthCondition::EndpointLimits).text));
+        QTRY_VERIFY_WITH_TIMEOUT(!health.isActive(HealthCondition::EndpointLimits), Wait);
+    }
+
+    void admission_data() {
+        QTest::addColumn<int>("maxConnections");
+        QTest::addColumn<int>("perAddress");
+        QTest::addColumn<int>("reserve");
+        // "a.b.c.d" admits, "-a.b.c.d" releases ("-" in the outcome).
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("outcome");
+        QTest::addRow("per address")
+            << 64 << 2 << 8 << QStringList{"127.0.0.1", "127.0.0.1", "127.0.0.1", "127.0.0.2"}
+            << "ok ok per_address ok";
+        QTest::addRow("last slots kept for loopback")
+            << 4 << 8 << 2
+            << QStringList{"192.0.2.1", "192.0.2.2", "192.0.2.3", "127.0.0.1", "::1", "127.0.0.1"}
+            << "ok ok loopback_reserve ok ok connections";
+        QTest::addRow("a release frees the slot")
+            << 2 << 1 << 0 << QStringList{"192.0.2.1", "192.0.2.1", "-192.0.2.1", "192.0.2.1"}
+            << "ok per_address - ok";
+        QTest::addRow("IPv4-mapped IPv6 counts as IPv4")
+            << 8 << 1 << 0
+            << QStringList{"192.0.2.1", "::ffff:192.0.2.1", "-::ffff:192.0.2.1", "192.0.2.1"}
+            << "ok per_address - ok";
+        QTest::addRow("an unknown release changes nothing")
+            << 1 << 8 << 0 << QStringList{"-192.0.2.9", "192.0.2.1", "192.0.2.2"}
+            << "- ok connections";
+    }
+
+    void admission() {
+        QFETCH(int, maxConnections);
+        QFETCH(int, perAddress);
+        QFETCH(int, reserve);
+        QFETCH(QStringList, steps);
+        QFETCH(QString, outcome);
+        EndpointLimits limits;
+        limits.maxConnections = maxConnections;
+        limits.perAddress = perAddress;
+        limits.loopbackReserve = reserve;
+        ConnectionAdmission admission(limits);
+        QStringList results;
+        for (const QString& step : steps) {
+            if (step.startsWith('-')) {
+                admission.release(QHostAddress(step.mid(1)));
+                results << QStringLiteral("-");
+            } else {
+                const auto refusal = admission.admit(QHostAddress(step));
+                results << (refusal ? QString::fromLatin1(RefusalReasonName(*refusal))
+                                    : QStringLiteral("ok"));
+            }
+        }
+        QCOMPARE(results.join(' '), outcome);
+    }
+
+    void closeAfterAnswer_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<bool>("close");
+        QTest::addRow("HTTP/1.1") << Get("/") << false;
+        QTest::addRow("HTTP/1.0") << Get("/", {}, "HTTP/1.0") << true;
+        QTest::addRow("close among options")
+            << Get("/", "Connection: keep-alive, close\r\n") << true;
+        QTest::addRow("any case, no blank") << Get("/", "connection:CLOSE\r\n") << true;
+        QTest::addRow("another header's value") << Get("/", "X-Connection: close\r\n") << false;
+        QTest::addRow("close as a word of a value") << Get("/", "Connection: closed\r\n") << false;
+    }
+
+    void closeAfterAnswer() {
+        QFETCH(QByteArray, head);
+        QFETCH(bool, close);
+        QCOMPARE(WantsCloseAfterAnswer(head), close);
+    }
+
+    // A value the JSON shows as null has no sample in /metrics.
+    void metricsLeaveOutWhatJsonShowsAsNull_data() {
+        QTest::addColumn<bool>("disconnected");
+        QTest::addColumn<bool>("refusing");
+        QTest::addColumn<QList<int>>("values"); // power, error, lamp hours, filter hours
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<int>("up");
+        const QStringList all{"power", "error", "lamp_hours", "filter_hours"};
+        QTest::addRow("answering") << false << false << QList<int>{1, 0, 120, 40} << all << 1;
+        QTest::addRow("disconnected with stale values")
+            << true << false << QList<int>{1, 3, 120, 40} << QStringList{} << 0;
+        QTest::addRow("refusing, some not reported")
+            << false << true << QList<int>{-1, -1, -1, 40} << QStringList{"filter_hours"} << 0;
+        QTest::addRow("never answered")
+            << true << false << QList<int>{-1, -1, -1, -1} << QStringList{} << 0;
+        QTest::addRow("answering, lamp not reported")
+            << false << false << QList<int>{0, 0, -1, 7}
+            << QStringList{"power", "error", "filter_hours"} << 1;
+    }
+
+    void metricsLeaveOutWhatJsonShowsAsNull() {
+        QFETCH(bool, disconnected);
+        QFETCH(bool, refusing);
+        QFETCH(QList<int>, values);
+        QFETCH(QStringList, shown);
+        QFETCH(int, up);
+        AppState& state = endpoint->state;
+        state.ProjectorCount = 1;
+        ProjectorInfo& info = state.Projectors[1];
+        info.ProjectorName = QStringLiteral("Aula");
+        info.Disconnected = disconnected;
+        info.Refusing = refusing;
+        info.PowerStatus = qint16(values[0]);
+        info.ErrorStatus = qint16(values[1]);
+        info.LampTime = qint16(values[2]);
+        info.FilterTime = qint16(values[3]);
+
+        const QByteArray text = metrics();
+        const Answer json = fetch("/api/v1/projectors");
+        QCOMPARE(json.status, 200);
+        const QJsonObject o = QJsonDocument::fromJson(json.body).array().first().toObject();
+        QCOMPARE(o["refusing"].toBool(), refusing);
+        QCOMPARE(Sample(text, "norvik3_projector_up", "index=\"1\""), std::optional<double>(up));
+        const struct {
+            const char* field;
+            const char* metric;
+            double scale;
+        } fields[] = {{"power", "norvik3_projector_power_state", 1},
+                      {"error", "norvik3_projector_error_state", 1},
+                      {"lamp_hours", "norvik3_projector_lamp_usage_seconds", 3600},
+                      {"filter_hours", "norvik3_projector_filter_usage_seconds", 3600}};
+        for (const auto& f : fields) {
+            const QJsonValue value = o[QLatin1String(f.field)];
+            const auto sample = Sample(text, f.metric, "index=\"1\"");
+            QVERIFY2(value.isNull() != shown.contains(f.field), f.field);
+            QVERIFY2(sample.has_value() == shown.contains(f.field), f.metric);
+            if (sample) {
+                const double number =
+                    value.isObject() ? value["code"].toDouble() : value.toDouble();
+                QCOMPARE(*sample, number * f.scale);
+            }
+        }
+    }
+
+    void health_data() {
+        QTest::addColumn<int>("projectors");
+        QTest::addColumn<int>("answering");
+        QTest::addColumn<bool>("passDone");
+        QTest::addColumn<QList<HealthCondition>>("conditions");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("httpStatus");
+        QTest::addColumn<QStringList>("reasons");
+        using C = HealthCondition;
+        QTest::addRow("all well") << 3 << 1 << true << QList<C>{} << "ok" << 200 << QStringList{};
+        QTest::addRow("none answers before the first pass")
+            << 3 << 0 << false << QList<C>{} << "ok" << 200 << QStringList{};
+        QTest::addRow("no projectors configured")
+            << 0 << 0 << true << QList<C>{} << "ok" << 200 << QStringList{};
+        QTest::addRow("mail failing") << 3 << 3 << true << QList<C>{C::MailFailing} << "degraded"
+                                      << 200 << QStringList{"mail_failing"};
+        QTest::addRow("every condition, in order")
+            << 3 << 2 << true
+            << QList<C>{C::SaveFailing, C::SpoolDropping, C::PollingBehind, C::LogWriteFailing,
+                        C::NoRecipient, C::MailFailing,   C::EndpointLimits}
+            << "degraded" << 200
+            << QStringList{"endpoint_limits", "mail_failing",   "no_recipient", "log_write_failing",
+                           "polling_behind",  "spool_dropping", "save_failing"};
+        QTest::addRow("no projector answers") << 3 << 0 << true << QList<C>{} << "failing" << 503
+                                              << QStringList{"no_projector_answering"};
+        QTest::addRow("failing and behind")
+            << 2 << 0 << true << QList<C>{C::PollingBehind} << "failing" << 503
+            << QStringList{"no_projector_answering", "polling_behind"};
+    }
+
+    void health() {
+        QFETCH(int, projectors);
+        QFETCH(int, answering);
+        QFETCH(bool, passDone);
+        QFETCH(QList<HealthCondition>, conditions);
+        QFETCH(QString, status);
+        QFETCH(int, httpStatus);
+        QFETCH(QStringList, reasons);
+        AppState& state = endpoint->state;
+        state.ProjectorCount = qint16(projectors);
+        // Those not answering alternate between the two ways of not answering.
+        for (int p = 1; p <= projectors; ++p) {
+            state.Projectors[p].Disconnected = p > answering && p % 2 == 0;
+            state.Projectors[p].AnswerLost = p > answering && p % 2 == 1;
+        }
+        if (passDone)
+            state.Polling.LastPassEnd = QDateTime::currentDateTime();
+        const QString text = QStringLiteral("Something is wrong \"here\"");
+        for (const HealthCondition c : conditions)
+            state.Health.raise(c, text + HealthConditionName(c));
+
+        const Answer answer = fetch("/api/v1/health");
+        QCOMPARE(answer.status, httpStatus);
+        const QJsonObject o = QJsonDocument::fromJson(answer.body).object();
+        QCOMPARE(o["status"].toString(), status);
+        QCOMPARE(o["projectors"].toInt(), projectors);
+        QVERIFY(o["version"].isString() && o["schedule_running"].isBool());
+        QStringList names;
+        for (const QJsonValue& reason : o["reasons"].toArray()) {
+            const QString name = reason["name"].toString();
+            names << name;
+            if (name == QLatin1String("no_projector_answering")) {
+                QVERIFY(reason["text"].toString().contains(QString::number(projectors)));
+                continue;
+            }
+            QCOMPARE(reason["text"].toString(), text + name);
+            QVERIFY(!reason["since"].toString().isEmpty());
+        }
+        QCOMPARE(names, reasons);
+    }
+
+    void metricsOfTheRunPassPromtool() {
+        AppState& state = endpoint->state;
+        state.ProjectorCount = 3;
+        const QStringList names{"Saal \"Nord\"\\1", "Foyer\nÄ", "Aula"};
+        for (int p = 1; p <= 3; ++p) {
+            state.Projectors[p].ProjectorName = names[p - 1];
+            state.Projectors[p].Disconnected = p == 2;
+            state.Projectors[p].Refusing = p == 3;
+            state.Projectors[p].PowerStatus = p == 3 ? -1 : 1;
+            state.Projectors[p].LampTime = 300;
+        }
+        state.Counters.AlertsDroppedQueueFull = 3;
+        state.Counters.AlertsDroppedRefused = 2;
+        QByteArray text = metrics();
+        QVERIFY(!text.contains("norvik3_poll_duration_seconds "));
+        QVERIFY(!text.contains("norvik3_last_poll_timestamp_seconds "));
+        QCOMPARE(Sample(text, "norvik3_poll_behind"), std::optional<double>(0));
+
+        const QDateTime end = QDateTime::fromSecsSinceEpoch(1'800'000'000);
+        state.Polling.LastPassEnd = end;
+        state.Polling.LastPassSeconds = 2.5;
+        state.Polling.Behind = true;
+        Client huge(QStringLiteral("127.0.0.7"), endpoint->server.port(),
+                    {"GET /" + QByteArray(100 * 1024, 'x')});
+        QTRY_VERIFY_WITH_TIMEOUT(huge.closed(), Wait);
+        text = metrics();
+        QCOMPARE(Sample(text, "norvik3_alerts_dropped_total", "reason=\"queue_full\""),
+                 std::optional<double>(3));
+        QCOMPARE(Sample(text, "norvik3_alerts_dropped_total", "reason=\"refused\""),
+                 std::optional<double>(2));
+        QCOMPARE(Sample(text, "norvik3_poll_duration_seconds"), std::optional<double>(2.5));
+        QCOMPARE(Sample(text, "norvik3_last_poll_timestamp_seconds"),
+                 std::optional<double>(1'800'000'000));
+        QCOMPARE(Sample(text, "norvik3_poll_behind"), std::optional<double>(1));
+        QCOMPARE(Sample(text, "norvik3_http_connections_refused_total", "reason=\"too_large\""),
+                 std::optional<double>(1));
+
+        QProcess promtool;
+        promtool.start(QStringLiteral("promtool"), {"check", "metrics"});
+        QVERIFY2(promtool.waitForStarted(), "promtool is installed by scripts/setup");
+        promtool.write(text);
+        promtool.closeWriteChannel();
+        QVERIFY(promtool.waitForFinished(Wait));
+        const QByteArray findings =
+            promtool.readAllStandardOutput() + promtool.readAllStandardError();
+        QVERIFY2(promtool.exitCode() == 0 && findings.trimmed().isEmpty(), findings.constData());
+    }
+
+    void warnsWithoutTokenBeyondLoopback_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QByteArray>("token");
+        QTest::addColumn<bool>("warns");
+        QTest::addRow("loopback, no token") << "127.0.0.1" << QByteArray() << false;
+        QTest::addRow("IPv6 loopback, no token") << "::1" << QByteArray() << false;
+        QTest::addRow("every address, no token") << "0.0.0.0" << QByteArray() << true;
+        QTest::addRow("every address, token") << "0.0.0.0" << Token << false;
+    }
+
+    void warnsWithoutTokenBeyondLoopback() {
+        QFETCH(QString, address);
+        QFETCH(QByteArray, token);
+        QFETCH(bool, warns);
+        Endpoint other({}, address, token);
+        if (!other.server.start())
+            QSKIP(qPrintable(other.server.problem()));
+        QCOMPARE(!other.server.warning().isEmpty(), warns);
+        if (warns)
+            QVERIFY(other.server.warning().contains("StatusHttpToken"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStatus)
+#include "test_status.moc"
