@@ -150,6 +150,10 @@ class TestUiFleet : public QObject {
         for (int r = 0; r < list->topLevelItemCount(); ++r)
             members << list->topLevelItem(r)->text(ColumnName).mid(1).toInt();
         QCOMPARE(members.size(), groupList ? Count / 4 + 1 : Count);
+        // The operator's selection stays on its projector while rows move.
+        QTreeWidgetItem* chosen = list->topLevelItem(list->topLevelItemCount() / 2);
+        const QString chosenName = chosen->text(ColumnName);
+        list->setCurrentItem(chosen);
 
         QRandomGenerator random(quint32(1000 + column * 2 + int(ascending)));
         for (int n = 0; n < 200; ++n)
@@ -174,6 +178,9 @@ class TestUiFleet : public QObject {
             }
         }
         QCOMPARE(seen, members);
+        QCOMPARE(list->selectedItems().size(), 1);
+        QCOMPARE(list->selectedItems()[0]->text(ColumnName), chosenName);
+        QCOMPARE(list->currentItem()->text(ColumnName), chosenName);
     }
 
     void refusingLooksLikeNotAnswering_data() {
