@@ -87,14 +87,16 @@ void CommandFeedback::resolve(const Pending& pending, CommandOutcome outcome, bo
     } else {
         const bool refused = outcome == CommandOutcome::Refused;
         (refused ? operation.refused : operation.silent) << name;
-        m_problems.push_back(
-            {m_state.clock.now(),
-             name + QStringLiteral(": ") + operation.caption +
-                 (refused ? QStringLiteral(" refused") : QStringLiteral(" did not answer"))});
-        if (m_problems.size() > MaxProblems)
-            m_problems.pop_front();
+        addProblem(name + QStringLiteral(": ") + operation.caption +
+                   (refused ? QStringLiteral(" refused") : QStringLiteral(" did not answer")));
     }
     reportIfDone(operation);
+}
+
+void CommandFeedback::addProblem(const QString& text) {
+    m_problems.push_back({m_state.clock.now(), text});
+    if (m_problems.size() > MaxProblems)
+        m_problems.pop_front();
 }
 
 void CommandFeedback::reportIfDone(Operation& operation) {

@@ -44,7 +44,12 @@ class CommandFeedback {
     void finished(int projector, CommandOutcome outcome);
     void dropped(int projector);
 
-    // Refusals and time-outs of operators' commands, oldest first.
+    // A problem of the program itself (or its end), listed with the
+    // commands' problems.
+    void addProblem(const QString& text);
+
+    // Refusals and time-outs of operators' commands and the program's own
+    // problems, oldest first.
     const std::deque<Problem>& problems() const { return m_problems; }
 
   private:

@@ -82,6 +82,8 @@ FleetState StateOf(const ProjectorInfo& projector) {
         const bool heardOf = projector.LastReply.isValid() || projector.AnswerLost;
         return heardOf ? FleetState::NotAnswering : FleetState::NotReported;
     }
+    if (projector.Refusing)
+        return FleetState::NotAnswering;
     if (IsErrorCode(projector.ErrorStatus))
         return FleetState::Error;
     switch (projector.PowerStatus) {
@@ -117,6 +119,13 @@ QString StateText(FleetState state) {
         return QStringLiteral("Error");
     }
     return QString();
+}
+
+QString StateTextOf(const ProjectorInfo& projector) {
+    const FleetState state = StateOf(projector);
+    if (state == FleetState::NotAnswering && !projector.Disconnected)
+        return QStringLiteral("Refusing");
+    return StateText(state);
 }
 
 QIcon MarkedIcon(IconKind kind, FleetState state) {

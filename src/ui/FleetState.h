@@ -18,6 +18,9 @@ FleetState StateOf(const ProjectorInfo& projector);
 FleetState MostSerious(const std::vector<FleetState>& states);
 // The state in words, for tool tips ("On", "Not answering", ...).
 QString StateText(FleetState state);
+// The projector's state in words; "Refusing" for one that answers nothing
+// but refusals.
+QString StateTextOf(const ProjectorInfo& projector);
 // The node icon of kind with a small mark of the state in its lower right
 // corner; each state has its own shape, so colour is never the only sign.
 QIcon MarkedIcon(IconKind kind, FleetState state);

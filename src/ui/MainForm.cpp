@@ -60,6 +60,14 @@ MainForm::MainForm(AppState& state, const SettingsStore& store, CommEngine& engi
     m_controls.setFeedback(&m_feedback);
     m_feedback.setReporter([this](const QString& line) { setCommandResult(line); });
     m_poll.setReporter([this](const QString& text) { m_pollLabel->setText(text); });
+    connect(&m_state.Health, &HealthReport::changed, this, &MainForm::healthChanged);
+    // Conditions raised before the window existed (a start-up check) are
+    // listed too.
+    for (int c = 0; c < int(HealthCondition::Count); ++c) {
+        const HealthReport::Entry& entry = m_state.Health.entry(HealthCondition(c));
+        if (entry.active)
+            healthChanged(HealthCondition(c), true, entry.text);
+    }
     updateMinimumSize();
 
     m_clockTimer.setInterval(10ms);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "comm/RefreshSink.h"
+#include "core/HealthReport.h"
 #include "ui/CommandFeedback.h"
 #include "ui/ControlOperations.h"
 #include "ui/FleetState.h"
@@ -147,7 +148,6 @@ class MainForm : public QMainWindow, public RefreshSink {
 
     // MainFormRefresh.cpp
     void connectControls();
-    void updateStatusLabel(int projector, StatusItem item);
     void setDropDown(int projector, StatusItem item);
     int shownProjector(int tab) const;
     int shownGroup(int tab) const;
@@ -159,12 +159,17 @@ class MainForm : public QMainWindow, public RefreshSink {
     // The status list on screen (group list or fleet overview), if any.
     QTreeWidget* shownStatusList() const;
     StatusRow* shownRowOf(int projector) const;
+    // Fills the projector's row of the shown list again from its record;
+    // false when no shown list holds it.
+    bool refreshShownRow(int projector);
     void updateTreeMarks(int projector);
     void setNodeMark(QTreeWidgetItem* item, IconKind kind, FleetState state, const QString& tip);
     void updateAllTreeMarks();
     QTreeWidgetItem* treeItemOfNode(int nodeIndex) const;
     void showProblems();
     void setCommandResult(const QString& text);
+    void updateProblemsButton();
+    void healthChanged(HealthCondition condition, bool active, const QString& text);
 
     AppState& m_state;
     const SettingsStore& m_store;
@@ -173,6 +178,8 @@ class MainForm : public QMainWindow, public RefreshSink {
     ControlOperations m_controls;
     bool m_scheduleRunning = false;
     CommandFeedback m_feedback;
+    // The text each program problem was raised with, for its recovery line.
+    std::array<QString, std::size_t(HealthCondition::Count)> m_raisedHealth{};
     PollProgress m_poll;
 
     QTimer m_clockTimer;

@@ -41,7 +41,9 @@ void MainForm::buildStatusBar() {
     m_problemsButton->setObjectName(QStringLiteral("cmdRecentProblems"));
     m_problemsButton->setAutoRaise(true);
     m_problemsButton->setText(QStringLiteral("Problems: 0"));
-    m_problemsButton->setToolTip(QStringLiteral("Recent refusals and time-outs of commands"));
+    m_problemsButton->setToolTip(
+        QStringLiteral("Recent problems of commands (refusals, time-outs) and of the program "
+                       "(mail, logs, saves, polling, the status endpoint)"));
     m_problemsButton->setEnabled(false);
     connect(m_problemsButton, &QToolButton::clicked, this, &MainForm::showProblems);
     bar->addWidget(m_commandResult, 1);
@@ -59,6 +61,22 @@ bool MainForm::storedScheduleAutoStart() const {
 
 void MainForm::setCommandResult(const QString& text) {
     m_commandResult->setText(text);
+    updateProblemsButton();
+}
+
+void MainForm::healthChanged(HealthCondition condition, bool active, const QString& text) {
+    QString& raised = m_raisedHealth[std::size_t(condition)];
+    if (active) {
+        raised = text;
+        m_feedback.addProblem(text);
+    } else {
+        m_feedback.addProblem(text.isEmpty() ? QStringLiteral("Resolved: ") + raised : text);
+        raised.clear();
+    }
+    updateProblemsButton();
+}
+
+void MainForm::updateProblemsButton() {
     const std::size_t count = m_feedback.problems().size();
     m_problemsButton->setText(QStringLiteral("Problems: %1").arg(count));
     m_problemsButton->setEnabled(count > 0);
@@ -111,6 +129,14 @@ QTreeWidget* MainForm::shownStatusList() const {
     return nullptr;
 }
 
+bool MainForm::refreshShownRow(int projector) {
+    StatusRow* row = shownRowOf(projector);
+    if (!row)
+        return false;
+    RefreshStatusRow(*row, m_state);
+    return true;
+}
+
 StatusRow* MainForm::shownRowOf(int projector) const {
     QTreeWidget* list = shownStatusList();
     if (!list)
@@ -144,8 +170,8 @@ void MainForm::updateTreeMarks(int projector) {
     QTreeWidgetItem* item = treeItemOfNode(node);
     if (!item)
         return;
-    const FleetState state = StateOf(m_state.Projectors[projector]);
-    setNodeMark(item, IconKind::Projector, state, StateText(state));
+    const ProjectorInfo& info = m_state.Projectors[projector];
+    setNodeMark(item, IconKind::Projector, StateOf(info), StateTextOf(info));
     const int parent = NodeIndexOfKey(m_state, Node(m_state, node).ParentKey);
     QTreeWidgetItem* groupItem = treeItemOfNode(parent);
     if (!groupItem || NodeKind(m_state, parent) != QLatin1Char('g'))
@@ -179,8 +205,7 @@ void MainForm::commandFinished(int projector, const QByteArray& /*frame*/, Comma
     m_feedback.finished(projector, outcome);
     m_poll.finished(projector, outcome);
     updateTreeMarks(projector);
-    if (StatusRow* row = shownRowOf(projector))
-        RefreshRowContact(*row, m_state);
+    refreshShownRow(projector);
 }
 
 void MainForm::queueDropped(int projector) {

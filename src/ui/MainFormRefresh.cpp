@@ -190,29 +190,31 @@ void MainForm::statusChanged(int projector, StatusItem item) {
     if (projector < 1 || projector > MaxProjectors)
         return;
     updateTreeMarks(projector);
-    if (StatusRow* row = shownRowOf(projector)) {
-        RefreshStatusRow(*row, m_state, item);
-    } else if (shownProjector(TabStatus) == projector) {
-        updateStatusLabel(projector, item);
-    } else if (shownProjector(TabControl) == projector) {
-        if (IsPictureItem(item)) {
-            const ProjectorInfo& info = m_state.Projectors[projector];
-            const std::array<std::pair<StatusItem, qint16>, 5> values = {{
-                {StatusItem::Brightness, info.Brightness},
-                {StatusItem::Contrast, info.Contrast},
-                {StatusItem::Color, info.Color},
-                {StatusItem::Tint, info.Tint},
-                {StatusItem::Sharpness, info.Sharpness},
-            }};
-            for (int i = 0; i < 5; ++i) {
-                if (values[i].first == item)
-                    m_controlProjector.picture[i].value->setText(PictureDisplayText(
-                        values[i].second,
-                        item == StatusItem::Sharpness ? SharpnessValueOffset : PictureValueOffset));
-            }
-        } else {
-            setDropDown(projector, item);
-        }
+    if (refreshShownRow(projector))
+        return;
+    if (shownProjector(TabStatus) == projector) {
+        fillProjectorStatusLabels(projector);
+        return;
+    }
+    if (shownProjector(TabControl) != projector)
+        return;
+    if (!IsPictureItem(item)) {
+        setDropDown(projector, item);
+        return;
+    }
+    const ProjectorInfo& info = m_state.Projectors[projector];
+    const std::array<std::pair<StatusItem, qint16>, 5> values = {{
+        {StatusItem::Brightness, info.Brightness},
+        {StatusItem::Contrast, info.Contrast},
+        {StatusItem::Color, info.Color},
+        {StatusItem::Tint, info.Tint},
+        {StatusItem::Sharpness, info.Sharpness},
+    }};
+    for (int i = 0; i < 5; ++i) {
+        if (values[i].first == item)
+            m_controlProjector.picture[i].value->setText(PictureDisplayText(
+                values[i].second,
+                item == StatusItem::Sharpness ? SharpnessValueOffset : PictureValueOffset));
     }
 }
 
@@ -227,35 +229,8 @@ void MainForm::reachabilityChanged(int projector) {
     updateTreeMarks(projector);
     // Only the projector's own row or labels are redrawn from its record: a
     // re-query here would flush every shown queue on every failed ping.
-    if (StatusRow* row = shownRowOf(projector)) {
-        FillStatusRow(*row, m_state, row->text(ColumnGroup));
-    } else if (shownProjector(TabStatus) == projector) {
+    if (!refreshShownRow(projector) && shownProjector(TabStatus) == projector)
         fillProjectorStatusLabels(projector);
-    }
-}
-
-void MainForm::updateStatusLabel(int projector, StatusItem item) {
-    const ProjectorInfo& info = m_state.Projectors[projector];
-    switch (item) {
-    case StatusItem::Power:
-        m_statusProjector.powerStatus->setText(PowerDisplayText(info.PowerStatus));
-        break;
-    case StatusItem::Input:
-        m_statusProjector.inputSource->setText(InputDisplayText(m_state, projector));
-        break;
-    case StatusItem::Error:
-        m_statusProjector.errorStatus->setText(
-            info.Disconnected ? QStringLiteral("Disconnect") : ErrorDisplayText(info.ErrorStatus));
-        break;
-    case StatusItem::LampTime:
-        m_statusProjector.lampTime->setText(HoursDisplayText(info.LampTime));
-        break;
-    case StatusItem::FilterTime:
-        m_statusProjector.filterTime->setText(HoursDisplayText(info.FilterTime));
-        break;
-    default:
-        break;
-    }
 }
 
 void MainForm::setDropDown(int projector, StatusItem item) {

@@ -189,8 +189,7 @@ void MainForm::fillProjectorStatusLabels(int projector) {
     const bool gone = info.Disconnected;
     m_statusProjector.powerStatus->setText(gone ? dash : PowerDisplayText(info.PowerStatus));
     m_statusProjector.inputSource->setText(gone ? dash : InputDisplayText(m_state, projector));
-    m_statusProjector.errorStatus->setText(gone ? QStringLiteral("Disconnect")
-                                                : ErrorDisplayText(info.ErrorStatus));
+    m_statusProjector.errorStatus->setText(StatusDisplayText(info));
     m_statusProjector.lampTime->setText(gone ? dash : HoursDisplayText(info.LampTime));
     m_statusProjector.filterTime->setText(gone ? dash : HoursDisplayText(info.FilterTime));
 }

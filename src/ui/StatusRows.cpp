@@ -28,11 +28,12 @@ void SetLastAnswer(StatusRow& row, const ProjectorInfo& info) {
 }
 
 // A light background with black text reads in light and dark palettes alike;
-// a disconnected row takes the palette's own colour for disabled text. The
-// texts ("Disconnect", the error's name) carry the state without colour.
+// a row of a projector that does not answer (or answers nothing but
+// refusals) takes the palette's own colour for disabled text. The texts
+// ("Disconnect", "Refusing", the error's name) carry the state without colour.
 void SetColours(StatusRow& row, const ProjectorInfo& info) {
-    const bool gone = info.Disconnected;
-    const bool error = !gone && StateOf(info) == FleetState::Error;
+    const bool gone = info.Disconnected || IsRefusing(info);
+    const bool error = StateOf(info) == FleetState::Error;
     const QPalette palette = row.treeWidget() ? row.treeWidget()->palette() : QPalette();
     const QBrush goneText = palette.brush(QPalette::Disabled, QPalette::Text);
     for (int c = 0; c < ListColumnCount; ++c) {
@@ -43,12 +44,6 @@ void SetColours(StatusRow& row, const ProjectorInfo& info) {
         row.setData(ColumnStatus, Qt::BackgroundRole, QBrush(QColor(255, 205, 200)));
         row.setData(ColumnStatus, Qt::ForegroundRole, QBrush(Qt::black));
     }
-}
-
-void SetMac(StatusRow& row, const ProjectorInfo& info) {
-    if (info.ConnectionKind == ConnectionLan && row.text(ColumnMacAddress).isEmpty() &&
-        !info.MACAddress.isEmpty())
-        row.setText(ColumnMacAddress, info.MACAddress);
 }
 
 } // namespace
@@ -75,8 +70,7 @@ void FillStatusRow(StatusRow& row, const AppState& state, const QString& group) 
     row.setText(ColumnMacAddress, info.ConnectionKind == ConnectionSerial ? Dash : info.MACAddress);
     row.setText(ColumnPower, gone ? Dash : PowerDisplayText(info.PowerStatus));
     row.setText(ColumnInput, gone ? Dash : InputDisplayText(state, p));
-    row.setText(ColumnStatus,
-                gone ? QStringLiteral("Disconnect") : ErrorDisplayText(info.ErrorStatus));
+    row.setText(ColumnStatus, StatusDisplayText(info));
     SetHours(row, ColumnLampTime, info.LampTime, gone);
     SetHours(row, ColumnFilterTime, info.FilterTime, gone);
     row.setText(ColumnGroup, group);
@@ -84,35 +78,6 @@ void FillStatusRow(StatusRow& row, const AppState& state, const QString& group) 
     SetColours(row, info);
 }
 
-void RefreshStatusRow(StatusRow& row, const AppState& state, StatusItem item) {
-    const int p = row.projector();
-    const ProjectorInfo& info = state.Projectors[p];
-    switch (item) {
-    case StatusItem::Power:
-        row.setText(ColumnPower, PowerDisplayText(info.PowerStatus));
-        break;
-    case StatusItem::Input:
-        row.setText(ColumnInput, InputDisplayText(state, p));
-        break;
-    case StatusItem::Error:
-        row.setText(ColumnStatus, info.Disconnected ? QStringLiteral("Disconnect")
-                                                    : ErrorDisplayText(info.ErrorStatus));
-        break;
-    case StatusItem::LampTime:
-        SetHours(row, ColumnLampTime, info.LampTime, false);
-        break;
-    case StatusItem::FilterTime:
-        SetHours(row, ColumnFilterTime, info.FilterTime, false);
-        break;
-    default:
-        return;
-    }
-    RefreshRowContact(row, state);
-}
-
-void RefreshRowContact(StatusRow& row, const AppState& state) {
-    const ProjectorInfo& info = state.Projectors[row.projector()];
-    SetLastAnswer(row, info);
-    SetMac(row, info);
-    SetColours(row, info);
+void RefreshStatusRow(StatusRow& row, const AppState& state) {
+    FillStatusRow(row, state, row.text(ColumnGroup));
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "comm/RefreshSink.h"
-
 #include <QTreeWidgetItem>
 
 struct AppState;
@@ -22,9 +20,7 @@ class StatusRow : public QTreeWidgetItem {
 // Fills every column from the projector's record; group is the group
 // column's text.
 void FillStatusRow(StatusRow& row, const AppState& state, const QString& group);
-// Writes the column of one item as a reply refreshes it, with the last
-// answer, the learnt MAC address and the row's marks.
-void RefreshStatusRow(StatusRow& row, const AppState& state, StatusItem item);
-// The last answer, the MAC address and the colours, after any change of
-// the projector's contact.
-void RefreshRowContact(StatusRow& row, const AppState& state);
+// Fills the row again from the record after any reply or change of contact,
+// keeping its group. The whole row, not the one item that changed: a reply
+// that ends a disconnect brings every other column back at the same time.
+void RefreshStatusRow(StatusRow& row, const AppState& state);

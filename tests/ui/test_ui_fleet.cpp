@@ -1,0 +1,277 @@
+// The fleet overview and the group list under a stream of replies, the
+// "Refusing" look of a projector that answers but reports nothing, and the
+// program's own problems in the window's problems list.
+#include "UiFixture.h"
+
+#include "comm/StatusDisplay.h"
+#include "core/HealthReport.h"
+
+#include <QMenu>
+#include <QRandomGenerator>
+#include <QSet>
+#include <QToolButton>
+#include <QTreeWidget>
+
+namespace {
+
+const QString Dash = "-";
+
+// Projectors P01..Pnn, spread over three groups and the root, each with a
+// reported status; saved once and loaded into the window. Returns the node
+// of "Hall 1".
+int AddFleet(UiFixture& f, int count) {
+    std::array<int, 3> groups{};
+    for (int g = 0; g < 3; ++g)
+        groups[g] = AddGroupNode(f.state, QString("Hall %1").arg(g + 1), nullptr);
+    for (int i = 1; i <= count; ++i) {
+        ProjectorInfo config;
+        config.ProjectorName = QString("P%1").arg(i, 2, 10, QChar('0'));
+        config.ModelName = "VX-5100N";
+        config.ConnectionKind = ConnectionLan;
+        config.IPAddress = QString("192.0.2.%1").arg(i);
+        config.PortNo = "23";
+        AddProjectorNode(f.state, i % 4 == 0 ? 1 : groups[i % 4 - 1], config, nullptr);
+    }
+    f.saveAndReload();
+    f.quietEngine();
+    for (int p = 1; p <= count; ++p) {
+        ProjectorInfo& info = f.state.Projectors[p];
+        info.Disconnected = false;
+        info.PowerStatus = 1;
+        info.InputStatus = 1;
+        info.ErrorStatus = 0;
+        info.LampTime = qint16(100 * p);
+        info.FilterTime = qint16(50 * p);
+        info.LastReply = QDateTime(QDate(2026, 3, 1), QTime(8, 0));
+    }
+    for (int node = 1; node <= NodeCount(f.state); ++node)
+        if (Node(f.state, node).Text == "Hall 1")
+            return node;
+    return 0;
+}
+
+// What a row must show for its projector, column by column.
+QStringList Expected(const UiFixture& f, int p) {
+    const ProjectorInfo& info = f.state.Projectors[p];
+    const bool gone = info.Disconnected;
+    const int parent =
+        NodeIndexOfKey(f.state, Node(f.state, NodeOfProjector(f.state, p)).ParentKey);
+    return {info.ProjectorName,
+            info.IPAddress,
+            info.MACAddress,
+            gone ? Dash : PowerDisplayText(info.PowerStatus),
+            gone ? Dash : InputDisplayText(f.state, p),
+            gone ? "Disconnect" : (info.Refusing ? "Refusing" : ErrorDisplayText(info.ErrorStatus)),
+            gone ? Dash : HoursDisplayText(info.LampTime),
+            gone ? Dash : HoursDisplayText(info.FilterTime),
+            info.LastReply.isValid() ? info.LastReply.toString("HH:mm:ss") : Dash,
+            NodeKind(f.state, parent) == 'g' ? Node(f.state, parent).Text : QString()};
+}
+
+QStringList Shown(const QTreeWidgetItem* row) {
+    QStringList texts;
+    for (int c = 0; c < ListColumnCount; ++c)
+        texts << row->text(c);
+    return texts;
+}
+
+// One reply or loss of contact, as the engine reports it.
+void RandomReply(UiFixture& f, QRandomGenerator& random, int projectorCount) {
+    const int p = random.bounded(1, projectorCount + 1);
+    ProjectorInfo& info = f.state.Projectors[p];
+    if (random.bounded(10) == 0) {
+        info.Disconnected = true;
+        f.form->reachabilityChanged(p);
+        return;
+    }
+    const auto item = StatusItem(random.bounded(5));
+    switch (item) {
+    case StatusItem::Power:
+        info.PowerStatus = qint16(random.bounded(-1, 3));
+        break;
+    case StatusItem::Input:
+        info.InputStatus = qint16(random.bounded(-1, 4));
+        break;
+    case StatusItem::Error:
+        info.ErrorStatus = std::array<qint16, 5>{-1, 0, 0, 3, 8}[random.bounded(5)];
+        break;
+    case StatusItem::LampTime:
+        info.LampTime = qint16(random.bounded(-1, 30000));
+        break;
+    default:
+        info.FilterTime = qint16(random.bounded(-1, 30000));
+        break;
+    }
+    info.Disconnected = false;
+    info.Refusing = random.bounded(8) == 0;
+    info.LastReply = info.LastReply.addSecs(random.bounded(1, 4000));
+    f.form->statusChanged(p, item);
+    f.form->commandFinished(p, {}, CommandOutcome::Data);
+}
+
+} // namespace
+
+class TestUiFleet : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void rowsFollowTheirProjectors_data() {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<bool>("ascending");
+        QTest::addColumn<bool>("groupList");
+        const QStringList names = {"Name",   "Connection", "MAC",         "Power",  "Input",
+                                   "Status", "Lamp Time",  "Filter Time", "Answer", "Group"};
+        for (int c = 0; c < ListColumnCount; ++c)
+            for (bool ascending : {true, false})
+                QTest::addRow("overview by %s %s", qPrintable(names[c]), ascending ? "up" : "down")
+                    << c << ascending << false;
+        QTest::addRow("group list") << 0 << true << true;
+    }
+
+    // Sorting moves rows while replies arrive: each reply must still land on
+    // its own projector's row, and no row may be lost or doubled.
+    void rowsFollowTheirProjectors() {
+        QFETCH(int, column);
+        QFETCH(bool, ascending);
+        QFETCH(bool, groupList);
+        constexpr int Count = 42;
+        auto fixture = std::make_unique<UiFixture>();
+        UiFixture& f = *fixture;
+        const int hall = AddFleet(f, Count);
+        f.selectTab(0);
+        f.form->selectNode(groupList ? hall : 1);
+        f.form->rebuildView();
+        auto* list = f.child<QTreeWidget>(groupList ? "ListView1" : "ListViewFleet");
+        QVERIFY(list->isVisible());
+        const Qt::SortOrder order = ascending ? Qt::AscendingOrder : Qt::DescendingOrder;
+        if (!groupList)
+            list->sortByColumn(column, order);
+        QSet<int> members;
+        for (int r = 0; r < list->topLevelItemCount(); ++r)
+            members << list->topLevelItem(r)->text(ColumnName).mid(1).toInt();
+        QCOMPARE(members.size(), groupList ? Count / 4 + 1 : Count);
+        // The operator's selection stays on its projector while rows move.
+        QTreeWidgetItem* chosen = list->topLevelItem(list->topLevelItemCount() / 2);
+        const QString chosenName = chosen->text(ColumnName);
+        list->setCurrentItem(chosen);
+
+        QRandomGenerator random(quint32(1000 + column * 2 + int(ascending)));
+        for (int n = 0; n < 200; ++n)
+            RandomReply(f, random, Count);
+
+        QSet<int> seen;
+        for (int r = 0; r < list->topLevelItemCount(); ++r) {
+            const QTreeWidgetItem* row = list->topLevelItem(r);
+            const int p = row->text(ColumnName).mid(1).toInt();
+            QVERIFY2(!seen.contains(p), qPrintable("row twice: " + row->text(ColumnName)));
+            seen << p;
+            QStringList expected = Expected(f, p);
+            if (groupList)
+                expected[ColumnGroup] = QString();
+            QCOMPARE(Shown(row), expected);
+            // And the list is still in the order the operator chose.
+            if (!groupList && r > 0) {
+                const QTreeWidgetItem* above = list->topLevelItem(r - 1);
+                QVERIFY2(ascending ? !(*row < *above) : !(*above < *row),
+                         qPrintable(QString("%1 out of order below %2")
+                                        .arg(row->text(column), above->text(column))));
+            }
+        }
+        QCOMPARE(seen, members);
+        QCOMPARE(list->selectedItems().size(), 1);
+        QCOMPARE(list->selectedItems()[0]->text(ColumnName), chosenName);
+        QCOMPARE(list->currentItem()->text(ColumnName), chosenName);
+    }
+
+    void refusingLooksLikeNotAnswering_data() {
+        QTest::addColumn<bool>("disconnected");
+        QTest::addColumn<bool>("refusing");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("tip");
+        QTest::addRow("answering") << false << false << "Normal"
+                                   << "On";
+        QTest::addRow("refusing") << false << true << "Refusing"
+                                  << "Refusing";
+        QTest::addRow("refusing, then lost") << true << true << "Disconnect"
+                                             << "Not answering";
+    }
+
+    // Every place that says "Disconnect" says "Refusing" for a projector
+    // that answers nothing but refusals, with the same greyed look.
+    void refusingLooksLikeNotAnswering() {
+        QFETCH(bool, disconnected);
+        QFETCH(bool, refusing);
+        QFETCH(QString, status);
+        QFETCH(QString, tip);
+        auto fixture = std::make_unique<UiFixture>();
+        UiFixture& f = *fixture;
+        const int hall = AddFleet(f, 5); // P01 and P05 in "Hall 1"
+        ProjectorInfo& info = f.state.Projectors[1];
+        info.Disconnected = disconnected;
+        info.Refusing = refusing;
+        const bool greyed = disconnected || refusing;
+        f.selectTab(0);
+        auto* tree = f.child<QTreeWidget>("ProjectorTree");
+        for (const auto& [node, listName] :
+             {std::pair{1, QString("ListViewFleet")}, std::pair{hall, QString("ListView1")}}) {
+            f.form->selectNode(node);
+            f.form->statusChanged(1, StatusItem::Error);
+            auto* list = f.child<QTreeWidget>(listName);
+            const QList<QTreeWidgetItem*> rows = list->findItems("P01", Qt::MatchExactly);
+            QCOMPARE(rows.size(), 1);
+            QCOMPARE(rows[0]->text(ColumnStatus), status);
+            QCOMPARE(rows[0]->text(ColumnPower), disconnected ? Dash : "ON");
+            QCOMPARE(rows[0]->foreground(ColumnName),
+                     greyed ? list->palette().brush(QPalette::Disabled, QPalette::Text) : QBrush());
+            const QList<QTreeWidgetItem*> others = list->findItems("P05", Qt::MatchExactly);
+            QCOMPARE(others.size(), 1);
+            QCOMPARE(others[0]->foreground(ColumnName), QBrush());
+        }
+        const QList<QTreeWidgetItem*> nodes = tree->findItems("P01", Qt::MatchRecursive);
+        QCOMPARE(nodes.size(), 1);
+        QCOMPARE(nodes[0]->toolTip(0), tip);
+        QCOMPARE(nodes[0]->parent()->toolTip(0),
+                 QString(greyed ? "Not answering (1 of 2 projectors)" : "On (2 of 2 projectors)"));
+
+        f.form->selectNode(NodeOfProjector(f.state, 1));
+        f.form->reachabilityChanged(1);
+        QCOMPARE(f.child<QLabel>("lblErrorStatus")->text(), status);
+    }
+
+    // Conditions of the program itself join the commands' problems: each
+    // raise with its text, each end with its recovery (or, without one, the
+    // text it was raised with), newest first; so do the conditions raised
+    // before the window opened.
+    void programProblemsAreListed() {
+        auto fixture = std::make_unique<UiFixture>();
+        UiFixture& f = *fixture;
+        f.closeWindow();
+        f.state.Health.raise(HealthCondition::NoRecipient,
+                             "Alerts are on, but no recipient is set");
+        f.startWindow();
+        auto* button = f.child<QToolButton>("cmdRecentProblems");
+        QVERIFY(button->toolTip().contains("commands"));
+        QVERIFY(button->toolTip().contains("program"));
+        QCOMPARE(button->text(), QString("Problems: 1"));
+        QVERIFY(button->isEnabled());
+
+        f.state.Health.raise(HealthCondition::LogWriteFailing, "Mail log cannot be written");
+        f.state.Health.clear(HealthCondition::LogWriteFailing, "Mail log written again");
+        f.state.Health.clear(HealthCondition::NoRecipient);
+        QCOMPARE(button->text(), QString("Problems: 4"));
+
+        button->click();
+        auto* menu = f.form->findChild<QMenu*>("RecentProblems");
+        QVERIFY(menu);
+        QStringList shown;
+        for (QAction* entry : menu->actions())
+            shown << entry->text().section("  ", 1);
+        QCOMPARE(shown, (QStringList{"Resolved: Alerts are on, but no recipient is set",
+                                     "Mail log written again", "Mail log cannot be written",
+                                     "Alerts are on, but no recipient is set"}));
+        menu->close();
+    }
+};
+
+QTEST_MAIN(TestUiFleet)
+#include "test_ui_fleet.moc"
