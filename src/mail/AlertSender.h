@@ -13,13 +13,19 @@
 
 struct AppState;
 
+// Mail is on but no recipient is set: a mail log line and NoRecipient, once
+// until a recipient is there again, which clears it. True when mail can go.
+bool ReportRecipients(AppState& state);
+
 // Mails the queued alert texts one by one. StartAlertSender() is called after
 // each new alert; MailSendTimer then starts a send pass, which hands the
 // queued alerts to the mail thread one after another while the event loop
 // runs on. A failed mail is retried 4 to 5 minutes later (three retries at
 // most); after that a mail the server refuses for good is dropped and the
 // next alert goes out, while after other failures (no connection, login,
-// TLS) the sender rests with the alerts kept until the next alert.
+// TLS) the sender rests with the alerts kept until the next alert. The
+// queue's spool in MailQueue/ is opened here, so alerts kept from the last
+// run are mailed first.
 class AlertSender : public QObject {
     Q_OBJECT
 
@@ -38,8 +44,11 @@ class AlertSender : public QObject {
     // returns and ends with passFinished().
     void RunSendPass();
     // The end of the program: no more mails. A mail under way gets at most
-    // `grace` to come back; then every alert not mailed, that one included,
-    // is written to the mail log as not sent and the queue is emptied.
+    // `grace` to come back. With a spool folder the alerts not mailed stay
+    // there for the next start (the mail under way is logged as not sent and
+    // kept, plus one line with the number kept); without one, every alert
+    // not mailed is written to the mail log as not sent and the queue is
+    // emptied.
     void shutdown(std::chrono::milliseconds grace);
 
     bool mailSending() const { return m_mailSending; }
