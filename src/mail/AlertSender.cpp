@@ -244,7 +244,7 @@ void AlertSender::logUnsentAlerts() {
         if (const int waiting = AlertQueueLength(m_state); waiting > 0)
             WriteMailLog(
                 m_state,
-                QStringLiteral("Mail Queue Kept (%1 alerts for the next start)").arg(waiting));
+                QStringLiteral("Mail Queue Kept (alerts for the next start: %1)").arg(waiting));
         return;
     }
     const ProjectorInfo unknown;

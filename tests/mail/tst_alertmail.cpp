@@ -26,8 +26,10 @@ void TestAlertMail::recipientListFollowsKindsAndOrder() {
     mail.SendAddress[4] = QStringLiteral("d@x;BCC");
     mail.SendAddress[7] = QStringLiteral("b@x;TO");
     mail.SendAddress[8] = QStringLiteral("e@x;to");    // kinds are exact
-    mail.SendAddress[9] = QStringLiteral("no-kind@x"); // no kind at all
-    QCOMPARE(BuildRecipientList(mail), QStringLiteral("a@x\tb@x\tcc\tc@x\tbcc\td@x"));
+    mail.SendAddress[9] = QStringLiteral("no-kind@x"); // no kind at all: TO
+    mail.SendAddress[10] = QStringLiteral("empty-kind@x;");
+    QCOMPARE(BuildRecipientList(mail),
+             QStringLiteral("a@x\tb@x\tno-kind@x\tempty-kind@x\tcc\tc@x\tbcc\td@x"));
 
     mail = MailSettings();
     mail.SendAddress[2] = QStringLiteral("c@x;CC");
