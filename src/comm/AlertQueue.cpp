@@ -145,6 +145,7 @@ void OpenAlertSpool(AppState& state, const QString& folder, const AlertSpool::Li
         }
         wait(spool, std::move(alert));
     }
+    fillRing(state);
     while (overLimit(spool))
         dropOldestWaiting(state);
     fillRing(state);
@@ -205,10 +206,18 @@ void RenumberAlertsAfterDelete(AppState& state, int deleted) {
         else if (spool)
             spool->remove(id);
     }
-    for (const auto& [text, id] : kept) {
-        pushRing(state.Alerts, text);
-        if (spool)
-            spool->ringIds.push_back(id);
+    // The ring holds one alert less after its first round; what no longer
+    // fits waits first in line.
+    std::deque<AlertSpool::Alert> overflow;
+    for (auto& [text, id] : kept) {
+        if (overflow.empty() && pushRing(state.Alerts, text)) {
+            if (spool)
+                spool->ringIds.push_back(id);
+        } else if (spool) {
+            overflow.push_back({id, keyOf(state, text), std::move(text)});
+        } else {
+            logDropped(state, text);
+        }
     }
     if (!spool)
         return;
@@ -216,6 +225,8 @@ void RenumberAlertsAfterDelete(AppState& state, int deleted) {
     // only the deleted projector's files go.
     std::deque<AlertSpool::Alert> waiting = std::exchange(spool->waiting, {});
     spool->waitingBytes = 0;
+    for (AlertSpool::Alert& alert : overflow)
+        wait(*spool, std::move(alert));
     for (AlertSpool::Alert& alert : waiting) {
         if (std::optional<QString> text = renumbered(alert.text, deleted)) {
             alert.text = std::move(*text);

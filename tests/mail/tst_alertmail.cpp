@@ -135,6 +135,9 @@ void TestAlertMail::ringRefusesAlertsWhenFull() {
         accepted += EnqueueAlertMessage(state, QStringLiteral("t;1;m%1").arg(i)) ? 1 : 0;
     QCOMPARE(accepted, AlertQueueLength(state));
     QVERIFY(accepted >= 255);
+    // Without a spool the ring drops what it cannot take, and says so.
+    QCOMPARE(state.Counters.AlertsDroppedQueueFull, quint64(300 - accepted));
+    QVERIFY(state.Health.isActive(HealthCondition::SpoolDropping));
     // Nothing was overwritten: the alerts come back in order.
     for (int i = 0; i < accepted; ++i) {
         QCOMPARE(PeekAlertMessage(state), QStringLiteral("t;1;m%1").arg(i));

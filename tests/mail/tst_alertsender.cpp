@@ -711,6 +711,7 @@ void TestAlertSender::permanentlyRefusedAlertIsDroppedAfterItsRetries() {
     QVERIFY(t.mailLog().contains(QStringLiteral("Time:t1,Projector Name:Hall A,Model:VX-100,"
                                                 "Connection:COM1,Message:poison,Mail Dropped "
                                                 "(refused by the server)")));
+    QCOMPARE(state.Counters.AlertsDroppedRefused, quint64(1));
     QVERIFY(sink.waitForMails(2));
     QVERIFY(sink.mails().at(0).text.contains(QStringLiteral("Message:second")));
     QVERIFY(sink.mails().at(1).text.contains(QStringLiteral("Message:third")));
