@@ -7,6 +7,8 @@
 
 #include "comm/AlertQueue.h"
 #include "core/Fleet.h"
+#include "core/SettingsStore.h"
+#include "mail/AlertMail.h"
 #include "mail/AlertSender.h"
 #include "mail/MailWorker.h"
 #include "mail/SmtpPassword.h"
@@ -70,6 +72,9 @@ class TestAlertSender : public QObject {
     void unreadableAttachmentStillDeliversTheAlert();
     void permanentlyRefusedAlertIsDroppedAfterItsRetries();
     void loginAndTlsComeFromTheSettings();
+    void recipientsAsTheSettingsFileHoldsThem();
+    void serverWithLoginIsAFailedSend_data();
+    void serverWithLoginIsAFailedSend();
 };
 
 void TestAlertSender::oneAlertGivesOneMail() {
@@ -779,6 +784,88 @@ void TestAlertSender::loginAndTlsComeFromTheSettings() {
     QCOMPARE(t.mailLog().last(), Success);
     QVERIFY(sink.waitForMails(2));
     QVERIFY(IsAlertQueueEmpty(state));
+}
+
+void TestAlertSender::recipientsAsTheSettingsFileHoldsThem() {
+    SmtpSink sink;
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    MailTestState t;
+    const QString conf = t.home() + QStringLiteral("/Norvik3.conf");
+    const auto writeConf = [&](const QByteArray& addresses) {
+        QFile file(conf);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[MailSetting]\nMailSend=1\nFromAddress=norvik@example.com\nSMTPServer=" +
+                   sink.server().toUtf8() + "\n" + addresses);
+    };
+    // Written by hand the way an operator does: the unquoted ";TO" is a
+    // comment to the settings reader, the quoted ";CC" is kept.
+    writeConf("SendAddress1=av-team@example.org;TO\nSendAddress2=\"ops@example.org;CC\"\n");
+    const auto loaded = std::make_unique<AppState>(); // large; off the stack
+    SettingsStore(conf).LoadConfiguration(*loaded);
+    AppState& state = t.state;
+    state.Mail = loaded->Mail;
+    MailWorker worker;
+    {
+        AlertSender sender(state, worker);
+        QVERIFY(!state.Health.isActive(HealthCondition::NoRecipient));
+        QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;Lamp Error")));
+        sender.StartAlertSender();
+        QVERIFY(runPass(sender));
+        QVERIFY(sink.waitForMails(1));
+        const ReceivedMail mail = sink.mails().first();
+        QCOMPARE(mail.rcptTos, QStringList({"av-team@example.org", "ops@example.org"}));
+        QCOMPARE(mail.header("To"), QStringList{"av-team@example.org"});
+        QCOMPARE(mail.header("Cc"), QStringList{"ops@example.org"});
+    }
+
+    // Mail on and nobody to send to: said in the mail log and the health
+    // report, and cleared once a recipient is there.
+    writeConf("SendAddress1=\nSendAddress2=\n");
+    SettingsStore(conf).LoadConfiguration(*loaded);
+    state.Mail = loaded->Mail;
+    {
+        AlertSender sender(state, worker);
+        QVERIFY(state.Health.isActive(HealthCondition::NoRecipient));
+        QCOMPARE(t.mailLog().last(), QStringLiteral("Mail Not Sent (no recipient is set)"));
+    }
+    state.Mail.SendAddress[1] = QStringLiteral("av-team@example.org");
+    QVERIFY(ReportRecipients(state));
+    QVERIFY(!state.Health.isActive(HealthCondition::NoRecipient));
+}
+
+void TestAlertSender::serverWithLoginIsAFailedSend_data() {
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("smtp URL with login") << "smtp://ops:s3cret@%1" << true;
+    QTest::newRow("smtps URL with user") << "smtps://ops@%1" << true;
+    QTest::newRow("login without scheme") << "ops:s3cret@%1" << true;
+    QTest::newRow("smtp URL") << "smtp://%1" << false;
+}
+
+void TestAlertSender::serverWithLoginIsAFailedSend() {
+    QFETCH(QString, form);
+    QFETCH(bool, refused);
+    SmtpSink sink;
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    MailTestState t;
+    AppState& state = t.state;
+    state.Mail.SMTPServer = form.arg(sink.server());
+    setRecipients(state.Mail, {"a@example.com;TO"});
+    MailWorker worker;
+    AlertSender sender(state, worker);
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;first")));
+    sender.StartAlertSender();
+    QVERIFY(runPass(sender));
+    if (!refused) {
+        QCOMPARE(t.mailLog().last(), Success);
+        QVERIFY(sink.waitForMails(1));
+        return;
+    }
+    QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (") + ServerUserInfoText + ')');
+    QCOMPARE(AlertQueueLength(state), 1);
+    QCOMPARE(sender.mailRetryCount(), qint16(1));
+    QTest::qWait(300); // room for a mail that must not go out
+    QCOMPARE(sink.mails().size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestAlertSender)
