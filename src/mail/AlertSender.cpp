@@ -60,9 +60,13 @@ AlertSender::AlertSender(AppState& state, MailWorker& worker, QObject* parent)
     m_mailSendTimer.setInterval(SendInterval);
     connect(&m_mailSendTimer, &QTimer::timeout, this, &AlertSender::RunSendPass);
     connect(&m_worker, &MailWorker::sent, this, &AlertSender::mailSent);
-    if (!m_state.Spool && !m_state.ProgramFolder.isEmpty())
-        OpenAlertSpool(m_state, m_state.ProgramFolder + QStringLiteral("/MailQueue"));
     ReportRecipients(m_state);
+}
+
+void AlertSender::openSpool() {
+    if (m_state.Spool || m_state.ProgramFolder.isEmpty())
+        return;
+    OpenAlertSpool(m_state, m_state.ProgramFolder + QStringLiteral("/MailQueue"));
     // Alerts kept from the last run go out as soon as the event loop runs.
     if (m_state.Mail.MailSend && !IsAlertQueueEmpty(m_state))
         StartAlertSender();

@@ -23,9 +23,7 @@ bool ReportRecipients(AppState& state);
 // runs on. A failed mail is retried 4 to 5 minutes later (three retries at
 // most); after that a mail the server refuses for good is dropped and the
 // next alert goes out, while after other failures (no connection, login,
-// TLS) the sender rests with the alerts kept until the next alert. The
-// queue's spool in MailQueue/ is opened here, so alerts kept from the last
-// run are mailed first.
+// TLS) the sender rests with the alerts kept until the next alert.
 class AlertSender : public QObject {
     Q_OBJECT
 
@@ -38,6 +36,10 @@ class AlertSender : public QObject {
 
     AlertSender(AppState& state, MailWorker& worker, QObject* parent = nullptr);
 
+    // Opens the queue's spool, MailQueue/ in the program folder, and queues
+    // the alerts kept from the last run, first in line. Called once the tree
+    // is loaded: the kept alerts find their projectors by its keys.
+    void openSpool();
     // Starts MailSendTimer unless a pass runs or a retry is pending.
     void StartAlertSender();
     // One tick of MailSendTimer: starts a pass, which goes on after this

@@ -549,7 +549,6 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
     {
         MailTestState plain;
         AppState& memoryOnly = plain.state;
-        memoryOnly.ProgramFolder.clear();
         setRecipients(memoryOnly.Mail, {"a@example.com;TO"});
         memoryOnly.Mail.SMTPServer = sink.server();
         MailWorker worker;
@@ -579,6 +578,7 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
     {
         MailWorker worker;
         AlertSender sender(state, worker);
+        sender.openSpool();
         QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t4;1;stuck")));
         QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t5;2;waiting")));
         QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t6;1;last")));
