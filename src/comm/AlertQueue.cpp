@@ -176,8 +176,11 @@ void AdvanceAlertQueue(AppState& state) {
     if (IsAlertQueueEmpty(state))
         return;
     popRing(state.Alerts);
-    if (!state.Spool)
+    if (!state.Spool) {
+        state.Health.clear(HealthCondition::SpoolDropping,
+                           QStringLiteral("The alert queue has room again"));
         return;
+    }
     if (!state.Spool->ringIds.empty()) {
         state.Spool->remove(state.Spool->ringIds.front());
         state.Spool->ringIds.pop_front();
