@@ -16,8 +16,8 @@
 //
 // The spool also keeps, in memory, the order of the queue beyond the alert
 // ring: which ids the ring's alerts have, and the alerts that wait for room
-// in the ring. Those are bounded by waitingLimit files and waitingByteLimit
-// bytes; what comes beyond is dropped oldest first by the queue.
+// in the ring. Those are bounded by Limits (files and bytes); what comes
+// beyond is dropped oldest first by the queue.
 class AlertSpool {
   public:
     struct Limits {
