@@ -10,6 +10,7 @@
 
 #include <QtTest>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 namespace {
@@ -136,6 +137,33 @@ class TestAlertSpool : public QObject {
         // New alerts never reuse the number of a file that was there.
         QVERIFY(EnqueueAlertMessage(*next, alertText(1, 3)));
         QCOMPARE(spoolFiles(), QStringList{"00000000000000000013.alert"});
+    }
+
+    void fullDiskKeepsTheAlertInMemory() {
+        QVERIFY(QDir().mkpath(spoolFolder()));
+        const QByteArray mountPoint = QFile::encodeName(spoolFolder());
+        if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=16k") != 0)
+            QSKIP("a tmpfs cannot be mounted here");
+        const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+        QFile filler(spoolFolder() + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(4096, 'f')) > 0) {
+        }
+        filler.close();
+
+        OpenAlertSpool(state(), spoolFolder());
+        QVERIFY(EnqueueAlertMessage(state(), alertText(1, 1)));
+        QCOMPARE(PeekAlertMessage(state()), alertText(1, 1));
+        QVERIFY(spoolFiles().isEmpty());
+        QCOMPARE(m_home->mailLog().size(), 1);
+        QVERIFY(m_home->mailLog().first().startsWith(QStringLiteral("Mail Queue Not Saved (")));
+        // Nothing half written is left to be read at the next start.
+        QCOMPARE(QDir(spoolFolder()).entryList(QDir::Files), QStringList{"filler"});
+
+        QVERIFY(filler.remove());
+        QVERIFY(EnqueueAlertMessage(state(), alertText(1, 2)));
+        QCOMPARE(spoolFiles().size(), 1);
+        QCOMPARE(drain(state()), QStringList({alertText(1, 1), alertText(1, 2)}));
     }
 
     void deletionKeepsTheFilesConsistent() {
