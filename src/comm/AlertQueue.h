@@ -1,20 +1,36 @@
 #pragma once
 
+#include "mail/AlertSpool.h"
+
 #include <QString>
 
 struct AppState;
 
 // The ring of alert texts waiting to be mailed ("date time;projector;message").
 // Slots 0..256 on the first pass, 1..256 after that.
+//
+// With a spool (state.Spool), every queued alert also has its file, alerts
+// beyond the ring wait in the spool and move into the ring as it empties,
+// and when even the spool is full its oldest waiting alerts are dropped.
+// Every drop is written to the mail log ("...,Mail Dropped (queue full)"),
+// counted in AlertsDroppedQueueFull and raises SpoolDropping, which clears
+// when the spool is below its limits again.
 
-// Stores the text; refuses it (false) when the ring is full, so no unsent
-// alert is ever overwritten.
+// Opens the spool in `folder` and queues the alerts it kept, oldest first,
+// each for the projector its tree key names today (an alert whose projector
+// is gone is dropped). Alerts already in the ring are queued after them.
+void OpenAlertSpool(AppState& state, const QString& folder,
+                    const AlertSpool::Limits& limits = AlertSpool::Limits{});
+
+// Queues the text. Without a spool a full ring drops it (false), so no
+// unsent alert is ever overwritten; with one it is always taken.
 bool EnqueueAlertMessage(AppState& state, const QString& text);
 bool IsAlertQueueEmpty(const AppState& state);
 // The text at the read index (the oldest unsent alert); empty when none.
 QString PeekAlertMessage(const AppState& state);
-// Drops the oldest alert after it was mailed.
+// Drops the oldest alert (and its file) after it was mailed or dropped.
 void AdvanceAlertQueue(AppState& state);
+// The ring's alerts and the spool's waiting ones.
 int AlertQueueLength(const AppState& state);
 
 // After projector `deleted` was removed: its alerts are dropped and alerts of

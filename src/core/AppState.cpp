@@ -1,6 +1,7 @@
 #include "core/AppState.h"
 
 #include "log/LogFileMaker.h"
+#include "mail/AlertSpool.h"
 
 AppState::AppState()
 {

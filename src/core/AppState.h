@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+class AlertSpool;
 class LogFileMaker;
 
 // Fixed table sizes. Index 0 of every table exists and is never used.
@@ -251,6 +252,8 @@ struct AppState {
     // Command and alert queues.
     std::array<ProjectorQueue, MaxProjectors + 1> Queues{};
     AlertQueue Alerts;
+    // The queue's files and the alerts beyond the ring; none: memory only.
+    std::unique_ptr<AlertSpool> Spool;
     QStringList PingList;
     RunCounters Counters;
     PollTiming Polling;

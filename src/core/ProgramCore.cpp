@@ -36,6 +36,7 @@ bool ProgramCore::start(const QStringList& arguments) {
 }
 
 void ProgramCore::startCommunication() {
+    m_alerts->openSpool();
     m_runner->BuildTodayPlan();
     m_engine->startDispatcher();
     m_engine->startMacAddressPass();

@@ -7,7 +7,9 @@ struct AppState;
 
 // Both write the text as exactly one line: control characters in it are
 // escaped by the log writer (EscapeLogText), so callers pass names,
-// addresses and alert texts as they are.
+// addresses and alert texts as they are. A line that cannot be written
+// raises HealthCondition::LogWriteFailing, which clears once both logs are
+// written again.
 
 // Writes a line to the communication log when the program was started with
 // "DON"; empty texts are not written.

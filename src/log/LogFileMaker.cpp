@@ -2,13 +2,19 @@
 
 #include "core/Clock.h"
 #include "platform/Paths.h"
+#include "platform/SafeFile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
 
 namespace {
 
@@ -19,6 +25,25 @@ bool needsEscape(QChar c) {
 
 QString hexDigits(char16_t u, int width) {
     return QString::number(uint(u), 16).toUpper().rightJustified(width, QLatin1Char('0'));
+}
+
+QString systemError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+bool writeAll(int fd, const QByteArray& bytes) {
+    const char* data = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        left -= n;
+    }
+    return true;
 }
 
 } // namespace
@@ -80,10 +105,23 @@ QString LogFileMaker::currentFileName() const {
     return prefix + QStringLiteral("9.log");
 }
 
+bool LogFileMaker::IsLogFileName(const QString& name) {
+    // "yyyyMMdd.log" without a size limit, "yyMMdd_N.log" with one.
+    static const QRegularExpression pattern(QStringLiteral("^(?:[0-9]{8}|[0-9]{6}_[1-9])\\.log$"));
+    return pattern.match(name).hasMatch();
+}
+
 bool LogFileMaker::WriteLog(const QString& text, qint16 stamp) {
-    QDir dir(m_path);
-    if (!dir.exists() && !QDir().mkdir(m_path))
-        return false;
+    m_lastError = writeLine(text, stamp);
+    return m_lastError.isEmpty();
+}
+
+QString LogFileMaker::writeLine(const QString& text, qint16 stamp) const {
+    const QFileInfo folder(m_path.chopped(1));
+    if (folder.isSymLink())
+        return QStringLiteral("the log folder %1 is a link, which is not followed").arg(m_path);
+    if (!folder.isDir() && !QDir().mkdir(m_path))
+        return QStringLiteral("cannot create the log folder %1").arg(m_path);
 
     QString line;
     if (stamp == 1) {
@@ -92,27 +130,38 @@ bool LogFileMaker::WriteLog(const QString& text, qint16 stamp) {
     }
     line += EscapeLogText(text) + QStringLiteral("\r\n");
 
-    QFile file(currentFileName());
-    if (!file.open(QIODevice::Append))
-        return false;
-    const QByteArray bytes = line.toUtf8();
-    const bool written = file.write(bytes) == bytes.size();
-    file.close();
+    const QString name = currentFileName();
+    // Never through a link planted in the folder, never into a FIFO.
+    const int fd = OpenForAppend(name);
+    if (fd < 0)
+        return QStringLiteral("cannot open %1: %2").arg(name, systemError());
+    const bool written = writeAll(fd, line.toUtf8());
+    const QString writeError = written ? QString() : systemError();
+    if (::close(fd) != 0 && written)
+        return QStringLiteral("cannot write %1: %2").arg(name, systemError());
     if (!written)
-        return false;
+        return QStringLiteral("cannot write %1: %2").arg(name, writeError);
     return removeOldest();
 }
 
-bool LogFileMaker::removeOldest() const {
-    const QFileInfoList files =
-        QDir(m_path).entryInfoList({QStringLiteral("*.log")}, QDir::Files, QDir::Name);
+QString LogFileMaker::removeOldest() const {
+    QFileInfoList files;
+    for (const QFileInfo& info :
+         QDir(m_path).entryInfoList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
+        // Only our own files: someone else's notes.log stays, and so does
+        // anything that is not a plain file.
+        if (IsLogFileName(info.fileName()) && !info.isSymLink() && info.isFile())
+            files << info;
+    }
     if (files.isEmpty() || files.size() < m_maxCount)
-        return true;
+        return {};
     const QFileInfo* oldest = nullptr;
     for (const QFileInfo& info : files) {
         // Only a strictly older file replaces the candidate.
         if (!oldest || info.lastModified() < oldest->lastModified())
             oldest = &info;
     }
-    return QFile::remove(oldest->absoluteFilePath());
+    if (!QFile::remove(oldest->absoluteFilePath()))
+        return QStringLiteral("cannot remove the old log %1").arg(oldest->absoluteFilePath());
+    return {};
 }

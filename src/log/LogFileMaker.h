@@ -6,8 +6,9 @@
 class Clock;
 
 // Appends time-stamped lines to dated files in one folder, optionally rolls
-// over to numbered files at a size limit, and keeps the number of *.log files
-// in the folder bounded by deleting the oldest.
+// over to numbered files at a size limit, and keeps the number of its own
+// log files in the folder bounded by deleting the oldest. Other files in the
+// folder are never touched, and a link planted there is never followed.
 class LogFileMaker {
   public:
     explicit LogFileMaker(const QString& path = QString());
@@ -21,8 +22,14 @@ class LogFileMaker {
 
     // Appends one line; with stamp 1 it is preceded by "[yyyy/MM/dd hh:mm:ss],".
     // The text goes through EscapeLogText, so it stays one line whatever it
-    // holds. Returns false when the folder, the file or the clean-up failed.
+    // holds. Returns false when the folder, the file or the clean-up failed;
+    // lastError() then says what and where.
     bool WriteLog(const QString& text, qint16 stamp);
+    // Empty after a write that succeeded.
+    QString lastError() const { return m_lastError; }
+
+    // True for the names this writer gives its files.
+    static bool IsLogFileName(const QString& name);
 
     // The file the next line goes to (depends on the date and MaxSize).
     QString currentFileName() const;
@@ -32,12 +39,14 @@ class LogFileMaker {
 
   private:
     QDateTime now() const;
-    bool removeOldest() const;
+    QString writeLine(const QString& text, qint16 stamp) const;
+    QString removeOldest() const;
 
     qint32 m_maxSize = 0;
     qint16 m_maxCount = 32;
     QString m_path;
     const Clock* m_clock = nullptr;
+    QString m_lastError;
 };
 
 // The text as one log line: a projector's name or address, or an alert

@@ -51,9 +51,12 @@ AlertText ParseAlertText(const QString& text) {
 
 RecipientRow ParseSendAddress(const QString& entry) {
     const qsizetype separator = entry.lastIndexOf(QLatin1Char(';'));
+    // An unquoted "address;TO" in the settings file loses its ";TO" as a
+    // comment; what was meant is the usual kind.
     if (separator < 0)
-        return {entry, QString()};
-    return {entry.left(separator), entry.mid(separator + 1)};
+        return {entry, QStringLiteral("TO")};
+    const QString kind = entry.mid(separator + 1);
+    return {entry.left(separator), kind.isEmpty() ? QStringLiteral("TO") : kind};
 }
 
 QString SendAddressEntry(const RecipientRow& row) {
@@ -112,6 +115,15 @@ QStringList SkippedRecipients(const std::vector<RecipientRow>& rows) {
 
 QString RecipientSkippedLogLine(const QString& address) {
     return QStringLiteral("Recipient Skipped (control character): ") + address;
+}
+
+bool ServerHasUserInfo(const QString& server) {
+    QStringView rest(server);
+    rest = rest.trimmed();
+    if (const qsizetype scheme = rest.indexOf(QLatin1String("://")); scheme >= 0)
+        rest = rest.mid(scheme + 3);
+    const qsizetype path = rest.indexOf(QLatin1Char('/'));
+    return (path < 0 ? rest : rest.left(path)).contains(QLatin1Char('@'));
 }
 
 QString AlertMailBody(const ProjectorInfo& projector, const AlertText& alert) {

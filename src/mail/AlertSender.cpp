@@ -5,6 +5,7 @@
 #include "core/Fleet.h"
 #include "log/CommLogs.h"
 #include "mail/AlertMail.h"
+#include "mail/AlertSpool.h"
 #include "mail/MailLogging.h"
 
 #include <utility>
@@ -14,6 +15,7 @@ Q_LOGGING_CATEGORY(lcMail, "norvik.mail")
 namespace {
 
 const QString NotSentAtEnd = QStringLiteral(",Mail Not Sent (program ended)");
+const QString KeptAtEnd = QStringLiteral(",Mail Not Sent (program ended, kept for the next start)");
 const QString Dropped = QStringLiteral(",Mail Dropped (refused by the server)");
 
 qint64 minuteOf(const QDateTime& moment) {
@@ -32,13 +34,42 @@ void logSkippedRecipients(AppState& state) {
         WriteMailLog(state, RecipientSkippedLogLine(address));
 }
 
+// The queue outlives the program only when it has its folder.
+bool queueKept(const AppState& state) {
+    return state.Spool && !state.Spool->folder().isEmpty();
+}
+
 } // namespace
+
+bool ReportRecipients(AppState& state) {
+    const bool missing = state.Mail.MailSend && BuildRecipientList(state.Mail).isEmpty();
+    HealthReport& health = state.Health;
+    if (missing && !health.isActive(HealthCondition::NoRecipient)) {
+        WriteMailLog(state, QStringLiteral("Mail Not Sent (no recipient is set)"));
+        health.raise(HealthCondition::NoRecipient,
+                     QStringLiteral("Mail is on, but no recipient is set: alerts wait in the "
+                                    "queue until one is added in the mail settings"));
+    } else if (!missing) {
+        health.clear(HealthCondition::NoRecipient, QStringLiteral("A mail recipient is set"));
+    }
+    return !missing;
+}
 
 AlertSender::AlertSender(AppState& state, MailWorker& worker, QObject* parent)
     : QObject(parent), m_state(state), m_worker(worker), m_password(state) {
     m_mailSendTimer.setInterval(SendInterval);
     connect(&m_mailSendTimer, &QTimer::timeout, this, &AlertSender::RunSendPass);
     connect(&m_worker, &MailWorker::sent, this, &AlertSender::mailSent);
+    ReportRecipients(m_state);
+}
+
+void AlertSender::openSpool() {
+    if (m_state.Spool || m_state.ProgramFolder.isEmpty())
+        return;
+    OpenAlertSpool(m_state, m_state.ProgramFolder + QStringLiteral("/MailQueue"));
+    // Alerts kept from the last run go out as soon as the event loop runs.
+    if (m_state.Mail.MailSend && !IsAlertQueueEmpty(m_state))
+        StartAlertSender();
 }
 
 void AlertSender::StartAlertSender() {
@@ -77,6 +108,7 @@ void AlertSender::sendNextAlert() {
     // was under way applies from the next one.
     const MailSettings& mail = m_state.Mail;
     const QString recipients = BuildRecipientList(mail);
+    ReportRecipients(m_state);
     if (recipients.isEmpty()) {
         logSkippedRecipients(m_state);
         noRecipients();
@@ -96,15 +128,25 @@ void AlertSender::sendNextAlert() {
         const QString logLine = AlertMailLogLine(projector, alert);
         logSkippedRecipients(m_state);
         WriteMailLog(m_state, logLine);
+        const int node = NodeOfProjector(m_state, alert.projector);
+        MailUnderWay underWay{0, text, alert.projector,
+                              node > 0 ? Node(m_state, node).KeyName : QString(), logLine};
+        if (ServerHasUserInfo(mail.SMTPServer)) {
+            // Never handed to the library: it would log in with a password
+            // kept in the open.
+            MailResult refused;
+            refused.reasonText = ServerUserInfoText;
+            recordOutcome(underWay, refused);
+            finishPass(false);
+            return;
+        }
         // A password is only of use with a user name.
         MailMessage message = MailMessageFromSettings(
             mail, mail.SMTPUser.isEmpty() ? QString() : m_password.password());
         message.recipients = recipients;
         message.body = AlertMailBody(projector, alert);
-        const MailWorker::Ticket ticket = m_worker.send(std::move(message));
-        const int node = NodeOfProjector(m_state, alert.projector);
-        m_underWay = MailUnderWay{ticket, text, alert.projector,
-                                  node > 0 ? Node(m_state, node).KeyName : QString(), logLine};
+        underWay.ticket = m_worker.send(std::move(message));
+        m_underWay = std::move(underWay);
         return;
     }
     finishPass(true);
@@ -122,6 +164,7 @@ void AlertSender::mailSent(MailWorker::Ticket ticket, const MailResult& result) 
             return;
         }
         WriteMailLog(m_state, mail.logLine + Dropped);
+        ++m_state.Counters.AlertsDroppedRefused;
         removeMailed(mail);
         m_mailRetryCount = 0;
     }
@@ -185,6 +228,8 @@ void AlertSender::shutdown(std::chrono::milliseconds grace) {
         const MailUnderWay mail = *std::exchange(m_underWay, std::nullopt);
         if (const std::optional<MailResult> result = m_worker.waitFor(mail.ticket, grace)) {
             recordOutcome(mail, *result);
+        } else if (queueKept(m_state)) {
+            WriteMailLog(m_state, mail.logLine + KeptAtEnd);
         } else {
             WriteMailLog(m_state, mail.logLine + NotSentAtEnd);
             if (const std::optional<QString> text = queuedText(mail))
@@ -198,6 +243,14 @@ void AlertSender::shutdown(std::chrono::milliseconds grace) {
 }
 
 void AlertSender::logUnsentAlerts() {
+    if (queueKept(m_state)) {
+        // Their files stay: they are mailed after the next start.
+        if (const int waiting = AlertQueueLength(m_state); waiting > 0)
+            WriteMailLog(
+                m_state,
+                QStringLiteral("Mail Queue Kept (alerts for the next start: %1)").arg(waiting));
+        return;
+    }
     const ProjectorInfo unknown;
     while (!IsAlertQueueEmpty(m_state)) {
         const AlertText alert = ParseAlertText(PeekAlertMessage(m_state));

@@ -13,6 +13,10 @@
 
 struct AppState;
 
+// Mail is on but no recipient is set: a mail log line and NoRecipient, once
+// until a recipient is there again, which clears it. True when mail can go.
+bool ReportRecipients(AppState& state);
+
 // Mails the queued alert texts one by one. StartAlertSender() is called after
 // each new alert; MailSendTimer then starts a send pass, which hands the
 // queued alerts to the mail thread one after another while the event loop
@@ -32,14 +36,21 @@ class AlertSender : public QObject {
 
     AlertSender(AppState& state, MailWorker& worker, QObject* parent = nullptr);
 
+    // Opens the queue's spool, MailQueue/ in the program folder, and queues
+    // the alerts kept from the last run, first in line. Called once the tree
+    // is loaded: the kept alerts find their projectors by its keys.
+    void openSpool();
     // Starts MailSendTimer unless a pass runs or a retry is pending.
     void StartAlertSender();
     // One tick of MailSendTimer: starts a pass, which goes on after this
     // returns and ends with passFinished().
     void RunSendPass();
     // The end of the program: no more mails. A mail under way gets at most
-    // `grace` to come back; then every alert not mailed, that one included,
-    // is written to the mail log as not sent and the queue is emptied.
+    // `grace` to come back. With a spool folder the alerts not mailed stay
+    // there for the next start (the mail under way is logged as not sent and
+    // kept, plus one line with the number kept); without one, every alert
+    // not mailed is written to the mail log as not sent and the queue is
+    // emptied.
     void shutdown(std::chrono::milliseconds grace);
 
     bool mailSending() const { return m_mailSending; }

@@ -6,6 +6,7 @@
 #include "core/AppState.h"
 #include "core/SettingsStore.h"
 #include "log/CommLogs.h"
+#include "mail/AlertSender.h"
 #include "mail/MailAddressForm.h"
 #include "mail/MailErrorKinds.h"
 #include "mail/MessageForm.h"
@@ -98,7 +99,7 @@ void MailSettingsForm::browse() {
 }
 
 void MailSettingsForm::sendTestMail() {
-    if (m_testMail)
+    if (m_testMail || !checkServer())
         return;
     // A test mail writes nothing to the mail log but the addresses it leaves out.
     const std::vector<RecipientRow> rows = recipientRows();
@@ -155,6 +156,14 @@ void MailSettingsForm::removePassword() {
     m_passwordRemoved = true;
     m_password->clear();
     showPasswordState();
+}
+
+bool MailSettingsForm::checkServer() {
+    if (!ServerHasUserInfo(m_server->text()))
+        return true;
+    m_messages.show(this, MessageKind::Information, ServerUserInfoText);
+    m_server->setFocus();
+    return false;
 }
 
 bool MailSettingsForm::checkSender() {
@@ -214,7 +223,7 @@ void MailSettingsForm::accept() {
                                  : m_state.Mail.FilterAlarmTime;
     if (!filterHours)
         return;
-    if (!checkSender())
+    if (!checkSender() || !checkServer())
         return;
 
     MailSettings& mail = m_state.Mail;
@@ -252,6 +261,7 @@ void MailSettingsForm::accept() {
                                        "used until the program ends.")
                             .arg(m_store.filePath()));
     }
+    ReportRecipients(m_state);
     QDialog::accept();
 }
 

@@ -60,6 +60,8 @@ class MailSettingsForm : public QDialog {
     void removePassword();
     // The message for "Send Mail" without a sender; false when one is shown.
     bool checkSender();
+    // The same for a server with a user name or password in it.
+    bool checkServer();
     // The server part of a mail with the values on screen.
     MailMessage messageOnScreen();
     // The hour field as a number 0..32767, or a message and nothing.

@@ -8,7 +8,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QScopeGuard>
+
+#include <functional>
 #include <memory>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -118,22 +124,28 @@ class TestLog : public QObject {
         const QString dir = folder(QStringLiteral("count-%1-%2").arg(existing).arg(todayExists));
         QVERIFY(QDir().mkpath(dir));
         const QDateTime base(QDate(2023, 6, 1), QTime(12, 0));
-        // The oldest is a file the writer did not make: every *.log counts.
-        makeFile(dir + QStringLiteral("foreign.log"), 10, base.addDays(-100));
+        // The oldest files are someone else's: they neither count nor go.
+        makeFile(dir + QStringLiteral("notes.log"), 10, base.addDays(-100));
+        makeFile(dir + QStringLiteral("20230101.log.bak"), 10, base.addDays(-150));
         makeFile(dir + QStringLiteral("notes.txt"), 10, base.addDays(-200));
-        for (int i = 1; i < existing - (todayExists ? 1 : 0); ++i)
+        QVERIFY(
+            QFile::link(dir + QStringLiteral("notes.log"), dir + QStringLiteral("20220101.log")));
+        for (int i = 0; i < existing - (todayExists ? 1 : 0); ++i)
             makeFile(dir + QStringLiteral("2023%1.log").arg(1000 + i), 10, base.addDays(i));
         if (todayExists)
             makeFile(dir + QStringLiteral("20240131.log"), 10, base.addDays(50));
-        QCOMPARE(logFiles(dir).size(), existing);
+        const int foreignLogs = 2; // notes.log and the link
+        QCOMPARE(logFiles(dir).size(), existing + foreignLogs);
 
         LogFileMaker log(dir);
         log.setClock(&m_clock);
         QVERIFY(log.WriteLog(QStringLiteral("line"), 1));
-        QCOMPARE(logFiles(dir).size(), left);
-        QCOMPARE(QFileInfo::exists(dir + QStringLiteral("foreign.log")),
-                 existing + (todayExists ? 0 : 1) < 32);
-        QVERIFY(QFileInfo::exists(dir + QStringLiteral("notes.txt")));
+        QCOMPARE(logFiles(dir).size(), left + foreignLogs);
+        // Ours, oldest first, go down to 31 when a line makes them 32.
+        const bool oldestGone = existing + (todayExists ? 0 : 1) >= 32;
+        QCOMPARE(QFileInfo::exists(dir + QStringLiteral("20231000.log")), !oldestGone);
+        for (const char* foreign : {"notes.log", "20230101.log.bak", "notes.txt", "20220101.log"})
+            QVERIFY2(QFileInfo(dir + QLatin1String(foreign)).isFile(), foreign);
         QVERIFY(QFileInfo::exists(dir + QStringLiteral("20240131.log")));
     }
 
@@ -165,6 +177,83 @@ class TestLog : public QObject {
         QCOMPARE(
             contents(mail + QStringLiteral("20240131.log")),
             QByteArray("[2024/01/31 13:05:09],MailSend Error!!:An address isn't specified.\r\n"));
+    }
+
+    // Whatever keeps a line from its file, the mail log reports it once and
+    // again when it is written again; a planted link is never followed.
+    void failedWritesAreReportedOnceUntilTheyRecover_data() {
+        QTest::addColumn<QString>("obstacle");
+        for (const char* row :
+             {"link as the file", "link as the folder", "fifo", "file as the folder", "full disk"})
+            QTest::newRow(row) << QString::fromLatin1(row);
+    }
+
+    void failedWritesAreReportedOnceUntilTheyRecover() {
+        QFETCH(QString, obstacle);
+        const QString base = folder(QStringLiteral("fail-") + QString(obstacle).replace(' ', '-'));
+        const QString mail = base + QStringLiteral("MailLog/");
+        const QString folderPath = base + QStringLiteral("MailLog");
+        const QString today = mail + QStringLiteral("20240131.log");
+        const QString victim = base + QStringLiteral("victim.txt");
+        const QString elsewhere = base + QStringLiteral("elsewhere");
+        QVERIFY(QDir().mkpath(elsewhere));
+        makeFile(victim, 5, m_clock.now());
+        std::function<void()> repair;
+        if (obstacle == QLatin1String("link as the file")) {
+            QVERIFY(QDir().mkpath(mail));
+            QVERIFY(QFile::link(victim, today));
+            repair = [&] { QFile::remove(today); };
+        } else if (obstacle == QLatin1String("link as the folder")) {
+            QVERIFY(QFile::link(elsewhere, folderPath));
+            repair = [&] { QFile::remove(folderPath); };
+        } else if (obstacle == QLatin1String("fifo")) {
+            QVERIFY(QDir().mkpath(mail));
+            QCOMPARE(::mkfifo(QFile::encodeName(today).constData(), 0600), 0);
+            repair = [&] { QFile::remove(today); };
+        } else if (obstacle == QLatin1String("file as the folder")) {
+            makeFile(folderPath, 5, m_clock.now());
+            repair = [&] { QFile::remove(folderPath); };
+        } else {
+            QVERIFY(QDir().mkpath(mail));
+            if (::mount("tmpfs", QFile::encodeName(mail).constData(), "tmpfs", 0, "size=64k") != 0)
+                QSKIP("a tmpfs cannot be mounted here");
+            QFile filler(mail + QStringLiteral("filler"));
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            while (filler.write(QByteArray(4096, 'f')) > 0) {
+            }
+            filler.close();
+            repair = [&] { QFile::remove(mail + QStringLiteral("filler")); };
+        }
+        const auto unmount = qScopeGuard([&] {
+            if (obstacle == QLatin1String("full disk"))
+                ::umount2(QFile::encodeName(mail).constData(), MNT_DETACH);
+        });
+
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        state.clock.set(m_clock.now());
+        state.MailLog = std::make_unique<LogFileMaker>(mail);
+        state.MailLog->setClock(&state.clock);
+        QList<bool> reports;
+        connect(&state.Health, &HealthReport::changed, this,
+                [&](HealthCondition condition, bool active) {
+                    if (condition == HealthCondition::LogWriteFailing)
+                        reports << active;
+                });
+        WriteMailLog(state, QStringLiteral("first"));
+        WriteMailLog(state, QStringLiteral("second"));
+        QCOMPARE(reports, QList<bool>{true});
+        QVERIFY(state.Health.entry(HealthCondition::LogWriteFailing)
+                    .text.startsWith(QStringLiteral("Mail log not written: ")));
+        QCOMPARE(contents(victim), QByteArray("xxxxx"));
+        QVERIFY(QDir(elsewhere).isEmpty());
+
+        repair();
+        WriteMailLog(state, QStringLiteral("third"));
+        QCOMPARE(reports, (QList<bool>{true, false}));
+        QVERIFY(!state.Health.isActive(HealthCondition::LogWriteFailing));
+        QVERIFY(contents(today).endsWith("],third\r\n"));
+        QVERIFY(!contents(today).contains("first"));
     }
 
     void frameHex() {

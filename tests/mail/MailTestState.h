@@ -14,9 +14,8 @@
 #include <memory>
 
 class MailTestState {
-public:
-    MailTestState()
-    {
+  public:
+    MailTestState() {
         state.ProgramFolder = m_home.path();
         state.MailLog = std::make_unique<LogFileMaker>(m_home.filePath(QStringLiteral("MailLog")));
         state.CommLog = std::make_unique<LogFileMaker>(m_home.filePath(QStringLiteral("Log")));
@@ -35,6 +34,9 @@ public:
         lan.MACAddress = QStringLiteral("00:1A:2B:3C:4D:5E");
         state.ProjectorCount = 2;
 
+        // A fixed morning, so that a test may set the clock to later hours
+        // of the day without setting it back.
+        state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(8, 0)));
         state.Mail.MailSend = true;
         state.Mail.FromAddress = QStringLiteral("norvik@example.com");
         state.Mail.Subject = QStringLiteral("Projector alert");
@@ -46,16 +48,15 @@ public:
     QStringList mailLog() const { return lines(QStringLiteral("MailLog")); }
     QStringList commLog() const { return lines(QStringLiteral("Log")); }
 
-private:
+  private:
     // AppState is large; keep it off the stack.
     std::unique_ptr<AppState> m_state = std::make_unique<AppState>();
 
-public:
+  public:
     AppState& state = *m_state;
 
-private:
-    QStringList lines(const QString& folder) const
-    {
+  private:
+    QStringList lines(const QString& folder) const {
         QStringList out;
         const QDir dir(m_home.filePath(folder));
         for (const QString& name :

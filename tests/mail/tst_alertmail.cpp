@@ -26,8 +26,10 @@ void TestAlertMail::recipientListFollowsKindsAndOrder() {
     mail.SendAddress[4] = QStringLiteral("d@x;BCC");
     mail.SendAddress[7] = QStringLiteral("b@x;TO");
     mail.SendAddress[8] = QStringLiteral("e@x;to");    // kinds are exact
-    mail.SendAddress[9] = QStringLiteral("no-kind@x"); // no kind at all
-    QCOMPARE(BuildRecipientList(mail), QStringLiteral("a@x\tb@x\tcc\tc@x\tbcc\td@x"));
+    mail.SendAddress[9] = QStringLiteral("no-kind@x"); // no kind at all: TO
+    mail.SendAddress[10] = QStringLiteral("empty-kind@x;");
+    QCOMPARE(BuildRecipientList(mail),
+             QStringLiteral("a@x\tb@x\tno-kind@x\tempty-kind@x\tcc\tc@x\tbcc\td@x"));
 
     mail = MailSettings();
     mail.SendAddress[2] = QStringLiteral("c@x;CC");
@@ -133,8 +135,13 @@ void TestAlertMail::ringRefusesAlertsWhenFull() {
         accepted += EnqueueAlertMessage(state, QStringLiteral("t;1;m%1").arg(i)) ? 1 : 0;
     QCOMPARE(accepted, AlertQueueLength(state));
     QVERIFY(accepted >= 255);
-    // Nothing was overwritten: the alerts come back in order.
-    for (int i = 0; i < accepted; ++i) {
+    // Without a spool the ring drops what it cannot take, and says so.
+    QCOMPARE(state.Counters.AlertsDroppedQueueFull, quint64(300 - accepted));
+    QVERIFY(state.Health.isActive(HealthCondition::SpoolDropping));
+    AdvanceAlertQueue(state);
+    QVERIFY(!state.Health.isActive(HealthCondition::SpoolDropping));
+    // Nothing was overwritten: the others come back in order.
+    for (int i = 1; i < accepted; ++i) {
         QCOMPARE(PeekAlertMessage(state), QStringLiteral("t;1;m%1").arg(i));
         AdvanceAlertQueue(state);
     }

@@ -7,6 +7,8 @@
 
 #include "comm/AlertQueue.h"
 #include "core/Fleet.h"
+#include "core/SettingsStore.h"
+#include "mail/AlertMail.h"
 #include "mail/AlertSender.h"
 #include "mail/MailWorker.h"
 #include "mail/SmtpPassword.h"
@@ -70,6 +72,9 @@ class TestAlertSender : public QObject {
     void unreadableAttachmentStillDeliversTheAlert();
     void permanentlyRefusedAlertIsDroppedAfterItsRetries();
     void loginAndTlsComeFromTheSettings();
+    void recipientsAsTheSettingsFileHoldsThem();
+    void serverWithLoginIsAFailedSend_data();
+    void serverWithLoginIsAFailedSend();
 };
 
 void TestAlertSender::oneAlertGivesOneMail() {
@@ -215,7 +220,9 @@ void TestAlertSender::missingAddressKeepsTheAlerts() {
     sender.StartAlertSender();
     QVERIFY(runPass(sender));
     QCOMPARE(t.commLog(), QStringList{"MailSend Error!!:An address isn't specified."});
-    QVERIFY(t.mailLog().isEmpty());
+    // Said once, in the mail log and the health report, not at every pass.
+    QCOMPARE(t.mailLog(), QStringList{"Mail Not Sent (no recipient is set)"});
+    QVERIFY(state.Health.isActive(HealthCondition::NoRecipient));
     QCOMPARE(AlertQueueLength(state), 1);
     QVERIFY(!sender.isTimerActive());
     QCOMPARE(sender.mailRetryCount(), qint16(0));
@@ -235,6 +242,8 @@ void TestAlertSender::missingAddressKeepsTheAlerts() {
     QVERIFY(sink.mails()[0].text.contains(QStringLiteral("Message:old alert")));
     QVERIFY(sink.mails()[1].text.contains(QStringLiteral("Message:new alert")));
     QVERIFY(!sink.mails()[0].hasHeader("To"));
+    QVERIFY(!state.Health.isActive(HealthCondition::NoRecipient));
+    QCOMPARE(t.mailLog().count(QStringLiteral("Mail Not Sent (no recipient is set)")), 1);
 }
 
 void TestAlertSender::missingLibraryIsAFailedSend() {
@@ -354,7 +363,8 @@ void TestAlertSender::recipientWithTabIsSkipped() {
     sender.StartAlertSender();
     QVERIFY(runPass(sender));
     QCOMPARE(t.mailLog().mid(3),
-             QStringList({skipped, "Recipient Skipped (control character): cc@example.com\\r\\n"}));
+             QStringList({"Mail Not Sent (no recipient is set)", skipped,
+                          "Recipient Skipped (control character): cc@example.com\\r\\n"}));
     QCOMPARE(t.commLog(), QStringList{"MailSend Error!!:An address isn't specified."});
     QCOMPARE(AlertQueueLength(state), 1);
     QVERIFY(!sender.isTimerActive());
@@ -522,6 +532,7 @@ void TestAlertSender::resultAppliesToTheAlertThatWasMailed() {
 
 void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
     const QString notSent = QStringLiteral(",Mail Not Sent (program ended)");
+    const QString kept = QStringLiteral(",Mail Not Sent (program ended, kept for the next start)");
     const QString hallA = QStringLiteral("Projector Name:Hall A,Model:VX-100,Connection:COM1,");
     const QString hallB = QStringLiteral(
         "Projector Name:Hall B,Model:VX-200,Connection:192.168.0.20 (00:1A:2B:3C:4D:5E),");
@@ -533,38 +544,41 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
     AppState& state = t.state;
     setRecipients(state.Mail, {"a@example.com;TO"});
 
-    // A mail that comes back within the grace counts as usual.
-    state.Mail.SMTPServer = sink.server();
+    // Without a spool folder, a mail that comes back within the grace counts
+    // as usual and every other alert is logged as not sent.
     {
+        MailTestState plain;
+        AppState& memoryOnly = plain.state;
+        setRecipients(memoryOnly.Mail, {"a@example.com;TO"});
+        memoryOnly.Mail.SMTPServer = sink.server();
         MailWorker worker;
-        AlertSender sender(state, worker);
-        QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;quick")));
-        QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;2;queued")));
+        AlertSender sender(memoryOnly, worker);
+        QVERIFY(EnqueueAlertMessage(memoryOnly, QStringLiteral("t1;1;quick")));
+        QVERIFY(EnqueueAlertMessage(memoryOnly, QStringLiteral("t2;2;queued")));
         sender.RunSendPass();
         QVERIFY(sender.mailSending());
         sender.shutdown(30s);
-        QCOMPARE(t.mailLog(), QStringList({"Time:t1," + hallA + "Message:quick", Success,
-                                           "Time:t2," + hallB + "Message:queued" + notSent}));
-        QVERIFY(IsAlertQueueEmpty(state));
+        QCOMPARE(plain.mailLog(), QStringList({"Time:t1," + hallA + "Message:quick", Success,
+                                               "Time:t2," + hallB + "Message:queued" + notSent}));
+        QVERIFY(IsAlertQueueEmpty(memoryOnly));
         QVERIFY(!sender.mailSending());
         QCOMPARE(sink.mails().size(), 1);
 
         // Nothing is mailed after the end.
-        QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t3;1;too late")));
+        QVERIFY(EnqueueAlertMessage(memoryOnly, QStringLiteral("t3;1;too late")));
         sender.StartAlertSender();
         QVERIFY(!sender.isTimerActive());
         sender.RunSendPass();
         QVERIFY(!sender.mailSending());
-        AdvanceAlertQueue(state);
     }
 
-    // A silent server: the mail under way is given up after the grace, and
-    // it and every queued alert are logged as not sent.
+    // A silent server: the mail under way is given up after the grace; it
+    // and the queued alerts stay in the spool for the next start.
     state.Mail.SMTPServer = gate.server();
-    const int logged = t.mailLog().size();
     {
         MailWorker worker;
         AlertSender sender(state, worker);
+        sender.openSpool();
         QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t4;1;stuck")));
         QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t5;2;waiting")));
         QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t6;1;last")));
@@ -572,16 +586,17 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
         QTRY_COMPARE(gate.held(), 1);
         sender.shutdown(AlertSender::ShutdownGrace);
         QVERIFY(!sender.mailSending());
-        QVERIFY(IsAlertQueueEmpty(state));
-        QCOMPARE(t.mailLog().mid(logged),
-                 QStringList({"Time:t4," + hallA + "Message:stuck",
-                              "Time:t4," + hallA + "Message:stuck" + notSent,
-                              "Time:t5," + hallB + "Message:waiting" + notSent,
-                              "Time:t6," + hallA + "Message:last" + notSent}));
+        QCOMPARE(AlertQueueLength(state), 3);
+        QCOMPARE(QDir(t.home() + QStringLiteral("/MailQueue")).entryList(QDir::Files).size(), 3);
+        QCOMPARE(t.mailLog(), QStringList({"Time:t4," + hallA + "Message:stuck",
+                                           "Time:t4," + hallA + "Message:stuck" + kept,
+                                           "Mail Queue Kept (alerts for the next start: 3)"}));
     } // the worker goes while the library still waits for the server
     QCOMPARE(gate.held(), 1);
     gate.drop(); // the left thread ends on its own
     gate.hold();
+    while (!IsAlertQueueEmpty(state))
+        AdvanceAlertQueue(state);
 
     // The alert waits behind another mail (a test mail) at the end: it is
     // logged as not sent and is not mailed when the other one comes back.
@@ -601,7 +616,9 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t7;2;behind")));
     sender.RunSendPass();
     sender.shutdown(AlertSender::ShutdownGrace);
-    QCOMPARE(t.mailLog().last(), "Time:t7," + hallB + "Message:behind" + notSent);
+    QCOMPARE(t.mailLog().mid(t.mailLog().size() - 2),
+             QStringList({"Time:t7," + hallB + "Message:behind" + kept,
+                          "Mail Queue Kept (alerts for the next start: 1)"}));
     gate.drop();
     QTRY_COMPARE(results, 1);
     QTest::qWait(500); // room for the given-up alert mail, which must not go out
@@ -699,6 +716,7 @@ void TestAlertSender::permanentlyRefusedAlertIsDroppedAfterItsRetries() {
     QVERIFY(t.mailLog().contains(QStringLiteral("Time:t1,Projector Name:Hall A,Model:VX-100,"
                                                 "Connection:COM1,Message:poison,Mail Dropped "
                                                 "(refused by the server)")));
+    QCOMPARE(state.Counters.AlertsDroppedRefused, quint64(1));
     QVERIFY(sink.waitForMails(2));
     QVERIFY(sink.mails().at(0).text.contains(QStringLiteral("Message:second")));
     QVERIFY(sink.mails().at(1).text.contains(QStringLiteral("Message:third")));
@@ -766,6 +784,88 @@ void TestAlertSender::loginAndTlsComeFromTheSettings() {
     QCOMPARE(t.mailLog().last(), Success);
     QVERIFY(sink.waitForMails(2));
     QVERIFY(IsAlertQueueEmpty(state));
+}
+
+void TestAlertSender::recipientsAsTheSettingsFileHoldsThem() {
+    SmtpSink sink;
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    MailTestState t;
+    const QString conf = t.home() + QStringLiteral("/Norvik3.conf");
+    const auto writeConf = [&](const QByteArray& addresses) {
+        QFile file(conf);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[MailSetting]\nMailSend=1\nFromAddress=norvik@example.com\nSMTPServer=" +
+                   sink.server().toUtf8() + "\n" + addresses);
+    };
+    // Written by hand the way an operator does: the unquoted ";TO" is a
+    // comment to the settings reader, the quoted ";CC" is kept.
+    writeConf("SendAddress1=av-team@example.org;TO\nSendAddress2=\"ops@example.org;CC\"\n");
+    const auto loaded = std::make_unique<AppState>(); // large; off the stack
+    SettingsStore(conf).LoadConfiguration(*loaded);
+    AppState& state = t.state;
+    state.Mail = loaded->Mail;
+    MailWorker worker;
+    {
+        AlertSender sender(state, worker);
+        QVERIFY(!state.Health.isActive(HealthCondition::NoRecipient));
+        QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;Lamp Error")));
+        sender.StartAlertSender();
+        QVERIFY(runPass(sender));
+        QVERIFY(sink.waitForMails(1));
+        const ReceivedMail mail = sink.mails().first();
+        QCOMPARE(mail.rcptTos, QStringList({"av-team@example.org", "ops@example.org"}));
+        QCOMPARE(mail.header("To"), QStringList{"av-team@example.org"});
+        QCOMPARE(mail.header("Cc"), QStringList{"ops@example.org"});
+    }
+
+    // Mail on and nobody to send to: said in the mail log and the health
+    // report, and cleared once a recipient is there.
+    writeConf("SendAddress1=\nSendAddress2=\n");
+    SettingsStore(conf).LoadConfiguration(*loaded);
+    state.Mail = loaded->Mail;
+    {
+        AlertSender sender(state, worker);
+        QVERIFY(state.Health.isActive(HealthCondition::NoRecipient));
+        QCOMPARE(t.mailLog().last(), QStringLiteral("Mail Not Sent (no recipient is set)"));
+    }
+    state.Mail.SendAddress[1] = QStringLiteral("av-team@example.org");
+    QVERIFY(ReportRecipients(state));
+    QVERIFY(!state.Health.isActive(HealthCondition::NoRecipient));
+}
+
+void TestAlertSender::serverWithLoginIsAFailedSend_data() {
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("smtp URL with login") << "smtp://ops:s3cret@%1" << true;
+    QTest::newRow("smtps URL with user") << "smtps://ops@%1" << true;
+    QTest::newRow("login without scheme") << "ops:s3cret@%1" << true;
+    QTest::newRow("smtp URL") << "smtp://%1" << false;
+}
+
+void TestAlertSender::serverWithLoginIsAFailedSend() {
+    QFETCH(QString, form);
+    QFETCH(bool, refused);
+    SmtpSink sink;
+    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    MailTestState t;
+    AppState& state = t.state;
+    state.Mail.SMTPServer = form.arg(sink.server());
+    setRecipients(state.Mail, {"a@example.com;TO"});
+    MailWorker worker;
+    AlertSender sender(state, worker);
+    QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;first")));
+    sender.StartAlertSender();
+    QVERIFY(runPass(sender));
+    if (!refused) {
+        QCOMPARE(t.mailLog().last(), Success);
+        QVERIFY(sink.waitForMails(1));
+        return;
+    }
+    QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (") + ServerUserInfoText + ')');
+    QCOMPARE(AlertQueueLength(state), 1);
+    QCOMPARE(sender.mailRetryCount(), qint16(1));
+    QTest::qWait(300); // room for a mail that must not go out
+    QCOMPARE(sink.mails().size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestAlertSender)

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/SafeFile.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <optional>
+#include <vector>
+
+// The alerts waiting to be mailed, kept on disk so that they outlive a crash
+// or a power cut: one file per alert in the spool folder (MailQueue/ in the
+// program folder), named by a number that grows with every alert, written
+// atomically and removed once the alert is mailed or dropped.
+//
+// The spool also keeps, in memory, the order of the queue beyond the alert
+// ring: which ids the ring's alerts have, and the alerts that wait for room
+// in the ring. Those are bounded by Limits (files and bytes); what comes
+// beyond is dropped oldest first by the queue.
+class AlertSpool {
+  public:
+    struct Limits {
+        int files = 10000;
+        qint64 bytes = 64 * 1024 * 1024;
+    };
+
+    // One queued alert: its text ("time;projector;message") and the tree key
+    // of its projector when it has one. The key survives the renumbering
+    // that a deletion makes, so a file need not change when indices move.
+    struct Alert {
+        quint64 id = 0;
+        QString key;
+        QString text;
+    };
+
+    // An empty folder keeps the queue in memory only.
+    explicit AlertSpool(QString folder, Limits limits);
+    explicit AlertSpool(QString folder) : AlertSpool(std::move(folder), Limits{}) {}
+
+    const QString& folder() const { return m_folder; }
+    const Limits& limits() const { return m_limits; }
+
+    // Reads every alert file of the folder, oldest first. Files that cannot
+    // be read or parsed are renamed to "<name>.unreadable" and named in
+    // `problems`; temporaries of interrupted writes are removed.
+    std::vector<Alert> load(QStringList& problems);
+
+    // Gives the alert the next id and writes its file. On failure the alert
+    // keeps its id (it stays queued in memory) and the error says why.
+    FileOutcome store(Alert& alert);
+    // Removes the alert's file (nothing when it has none).
+    void remove(quint64 id);
+    // The bytes an alert counts for against the byte limit.
+    static qint64 sizeOf(const Alert& alert);
+
+    // The queue's bookkeeping, kept by AlertQueue.cpp.
+    std::deque<quint64> ringIds; // ids of the ring's alerts, oldest first
+    std::deque<Alert> waiting;   // alerts beyond the ring, oldest first
+    qint64 waitingBytes = 0;
+
+  private:
+    QString fileOf(quint64 id) const;
+
+    QString m_folder;
+    Limits m_limits;
+    quint64 m_nextId = 1;
+};
