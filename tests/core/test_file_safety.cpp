@@ -118,8 +118,18 @@ enum class Saved { Settings, Schedule, Password };
 // content is recognised.
 class SaveSubject {
   public:
-    SaveSubject(Saved kind, const SmallDisk& disk) : m_kind(kind), m_disk(disk) {
-        m_state->SettingsFile = disk.file(QStringLiteral("Norvik3.conf"));
+    SaveSubject(Saved kind, const SmallDisk& disk)
+        : m_kind(kind), m_disk(disk), m_store(disk.file(QStringLiteral("Norvik3.conf"))) {
+        m_state->SettingsFile = m_store.filePath();
+        m_store.setHealth(&m_state->Health);
+    }
+
+    // Whether a failing save is reported in the health; nothing for the
+    // files whose savers have no state at hand.
+    std::optional<bool> saveFailingRaised() const {
+        if (m_kind != Saved::Settings)
+            return std::nullopt;
+        return m_state->Health.isActive(HealthCondition::SaveFailing);
     }
 
     QString path() const {
@@ -138,7 +148,7 @@ class SaveSubject {
         switch (m_kind) {
         case Saved::Settings: {
             makeFleet(*m_state, edition);
-            return SettingsStore(path()).SaveTreeAndProjectors(*m_state);
+            return m_store.SaveTreeAndProjectors(*m_state);
         }
         case Saved::Schedule: {
             QStringList entries;
@@ -185,6 +195,7 @@ class SaveSubject {
     Saved m_kind;
     const SmallDisk& m_disk;
     std::unique_ptr<AppState> m_state = std::make_unique<AppState>();
+    SettingsStore m_store;
 };
 
 } // namespace
@@ -227,7 +238,8 @@ class TestFileSafety : public QObject {
             const QByteArray old = contentOf(subject.path());
             QVERIFY(disk.leaveFree(pages));
             const QString edition = QStringLiteral("new%1").arg(pages);
-            if (subject.save(edition)) {
+            const bool saved = subject.save(edition);
+            if (saved) {
                 QVERIFY2(subject.holds(edition),
                          qPrintable(QStringLiteral("%1 free pages").arg(pages)));
             } else {
@@ -235,6 +247,8 @@ class TestFileSafety : public QObject {
                 QVERIFY2(contentOf(subject.path()) == old,
                          qPrintable(QStringLiteral("%1 free pages").arg(pages)));
             }
+            if (const auto raised = subject.saveFailingRaised())
+                QCOMPARE(*raised, !saved);
             QFile::remove(disk.file(FillerName));
             // Nothing of a failed save is left behind.
             QCOMPARE(disk.entries(), before);
