@@ -113,7 +113,7 @@ FileOutcome SaveSettingsFile(const QString& path, const std::function<void(QSett
     const QString written = staging.add(TemporaryNameFor(target.fileName()));
     if (FileOutcome copied = WriteFileAtomically(written, current.value_or(QByteArray()), mode);
         !copied)
-        return failure(path, copied.error);
+        return failure(path, copied.error.section(QStringLiteral(": "), -1));
 
     QHash<QString, QVariant> meant;
     {
