@@ -43,6 +43,10 @@ bool Application::start(const QStringList& arguments) {
         QTimer::singleShot(0, m_mainForm.get(), [this, problem = status->problem()] {
             m_messages.show(m_mainForm.get(), MessageKind::Warning, problem + QLatin1Char('.'));
         });
+    for (const QString& warning : m_core.session().warnings())
+        QTimer::singleShot(0, m_mainForm.get(), [this, warning] {
+            m_messages.show(m_mainForm.get(), MessageKind::Warning, warning + QLatin1Char('.'));
+        });
     if (m_core.scheduleAutoStart())
         m_core.runner().ScheduleStart();
     return true;

@@ -4,6 +4,9 @@
 #include "core/Fleet.h"
 #include "core/ModelFile.h"
 #include "core/SettingsValues.h"
+#include "platform/SettingsFileSave.h"
+
+#include <QLoggingCategory>
 
 #include <utility>
 
@@ -123,14 +126,26 @@ void loadTiming(const QSettings& s, TimingSettings& timing) {
     readPositive(timing.CommTimeoutTime, s, Setting + QStringLiteral("CommTimeoutTime"));
 }
 
-bool finish(QSettings& s) {
-    s.sync();
-    return s.status() == QSettings::NoError;
-}
+Q_LOGGING_CATEGORY(lcSettings, "norvik.settings")
 
 } // namespace
 
 SettingsStore::SettingsStore(QString filePath) : m_filePath(std::move(filePath)) {}
+
+bool SettingsStore::save(const std::function<void(QSettings&)>& change) const {
+    const FileOutcome saved = SaveSettingsFile(m_filePath, change);
+    const bool wasFailing = !m_lastSaveError.isEmpty();
+    m_lastSaveError = saved.error;
+    if (!saved) {
+        qCWarning(lcSettings) << saved.error;
+        if (m_health)
+            m_health->raise(HealthCondition::SaveFailing, saved.error);
+    } else if (wasFailing && m_health) {
+        m_health->clear(HealthCondition::SaveFailing,
+                        QStringLiteral("Settings saved again to %1").arg(m_filePath));
+    }
+    return saved.ok;
+}
 
 void SettingsStore::LoadConfiguration(AppState& state) const {
     ResetAllProjectors(state);
@@ -144,20 +159,18 @@ void SettingsStore::LoadConfiguration(AppState& state) const {
 }
 
 bool SettingsStore::SaveProjectors(const AppState& state) const {
-    QSettings s(m_filePath, QSettings::IniFormat);
-    writeProjectors(s, state);
-    return finish(s);
+    return save([&state](QSettings& s) { writeProjectors(s, state); });
 }
 
 bool SettingsStore::SaveTreeAndProjectors(const AppState& state) const {
-    QSettings s(m_filePath, QSettings::IniFormat);
-    writeProjectors(s, state);
-    writeTree(s, state);
-    return finish(s);
+    return save([&state](QSettings& s) {
+        writeProjectors(s, state);
+        writeTree(s, state);
+    });
 }
 
-// Removed and rewritten in memory; the caller's one sync() replaces the file
-// atomically, so no half-written table ever reaches the disk.
+// Removed and rewritten in memory; the save replaces the file in one step,
+// so no half-written table ever reaches the disk.
 void SettingsStore::writeProjectors(QSettings& s, const AppState& state) {
     s.remove(PJInfo);
     s.setValue(PJInfo + QStringLiteral("/PJNum"), QString::number(state.ProjectorCount));
@@ -175,9 +188,7 @@ void SettingsStore::writeProjectors(QSettings& s, const AppState& state) {
 }
 
 bool SettingsStore::writeMailText(const QString& name, const QString& text) const {
-    QSettings s(m_filePath, QSettings::IniFormat);
-    s.setValue(MailSetting + name, text);
-    return finish(s);
+    return save([&](QSettings& s) { s.setValue(MailSetting + name, text); });
 }
 
 bool SettingsStore::writeMailFlag(const QString& name, bool value) const {
@@ -189,13 +200,14 @@ bool SettingsStore::writeMailNumber(const QString& name, qint32 value) const {
 }
 
 bool SettingsStore::writeSetting(const QString& name, const QString& text) const {
-    QSettings s(m_filePath, QSettings::IniFormat);
-    s.setValue(Setting + name, text);
-    return finish(s);
+    return save([&](QSettings& s) { s.setValue(Setting + name, text); });
 }
 
 bool SettingsStore::saveMailSettings(const MailSettings& mail) const {
-    QSettings s(m_filePath, QSettings::IniFormat);
+    return save([&mail](QSettings& s) { writeMail(s, mail); });
+}
+
+void SettingsStore::writeMail(QSettings& s, const MailSettings& mail) {
     for (const MailFlag& f : mailFlags)
         s.setValue(MailSetting + QLatin1String(f.name), flagText(mail.*f.field));
     s.setValue(MailSetting + QStringLiteral("LampAlarmTime"), QString::number(mail.LampAlarmTime));
@@ -206,7 +218,6 @@ bool SettingsStore::saveMailSettings(const MailSettings& mail) const {
         s.setValue(MailSetting + QLatin1String(t.name), mail.*t.field);
     for (int n = 1; n <= 10; ++n)
         s.setValue(MailSetting + sendAddressKey(n), mail.SendAddress[n]);
-    return finish(s);
 }
 
 QString SettingsStore::serialDevice(int comPort) const {

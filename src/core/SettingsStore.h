@@ -2,18 +2,27 @@
 
 #include <QString>
 
+#include <functional>
+
+class HealthReport;
 class QSettings;
 struct AppState;
 struct MailSettings;
 
 // The per-user settings store: one INI file with the groups PJInfo, PJTree,
 // MailSetting and Setting. Every value is a string. Saves replace the file
-// atomically.
+// atomically and only once the new copy is known to be whole; a save that
+// fails (a full disk) returns false and leaves the file as it was.
 class SettingsStore {
   public:
     explicit SettingsStore(QString filePath);
 
     const QString& filePath() const { return m_filePath; }
+    // Where failed saves are reported (SaveFailing, cleared by the next
+    // good save); none by default.
+    void setHealth(HealthReport* health) { m_health = health; }
+    // Why the last save failed; empty after a good one.
+    const QString& lastSaveError() const { return m_lastSaveError; }
 
     // Projector table, mail and timing settings, then PJModel.txt from the
     // program folder. The projector slots are reset to defaults first.
@@ -42,8 +51,12 @@ class SettingsStore {
     QString serialDevice(int comPort) const;
 
   private:
+    bool save(const std::function<void(QSettings&)>& change) const;
     static void writeProjectors(QSettings& s, const AppState& state);
     static void writeTree(QSettings& s, const AppState& state);
+    static void writeMail(QSettings& s, const MailSettings& mail);
 
     QString m_filePath;
+    HealthReport* m_health = nullptr;
+    mutable QString m_lastSaveError;
 };

@@ -68,13 +68,10 @@ void SettingsStore::LoadTree(AppState& state) const {
 }
 
 bool SettingsStore::SaveTree(const AppState& state) const {
-    QSettings s(m_filePath, QSettings::IniFormat);
-    writeTree(s, state);
-    s.sync();
-    return s.status() == QSettings::NoError;
+    return save([&state](QSettings& s) { writeTree(s, state); });
 }
 
-// Removed and rewritten in memory; the caller's one sync() writes it.
+// Removed and rewritten in memory; the save writes it in one step.
 void SettingsStore::writeTree(QSettings& s, const AppState& state) {
     s.remove(PJTree);
     const int count = NodeCount(state);

@@ -5,14 +5,43 @@
 #include "core/Formatting.h"
 #include "log/LogFileMaker.h"
 #include "platform/Paths.h"
+#include "platform/SafeFile.h"
+#include "platform/SettingsFileSave.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QRegularExpression>
-#include <QSaveFile>
 #include <QTemporaryDir>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Why a file the program reads at start cannot be read as one, without
+// opening it: empty when it is missing or a regular file of a size we read.
+QString unreadableBecause(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return errno == ENOENT ? QString() : QString::fromLocal8Bit(std::strerror(errno));
+    if (S_ISDIR(info.st_mode))
+        return QStringLiteral("it is a folder");
+    if (!S_ISREG(info.st_mode))
+        return QStringLiteral("it is not a regular file");
+    if (info.st_size > MaxReadBytes)
+        return QStringLiteral("it is larger than %1 MiB").arg(MaxReadBytes / (1024 * 1024));
+    return {};
+}
+
+bool existsOrIsLink(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 || errno != ENOENT;
+}
+
+} // namespace
 
 ProgramSession::ProgramSession(AppState& state) : m_state(state), m_store(SettingsFilePath()) {}
 
@@ -32,6 +61,7 @@ bool ProgramSession::start(const QStringList& arguments) {
     }
     if (!settingsFileUsable())
         return false;
+    m_store.setHealth(&m_state.Health);
     removeInterruptedSaves();
 
     createLogs(arguments);
@@ -42,6 +72,7 @@ bool ProgramSession::start(const QStringList& arguments) {
     makeTempFolder();
     BuildCommandTable();
     installSampleModelFile();
+    checkProfileFiles();
     takeLocale();
     m_store.LoadConfiguration(m_state);
     m_outcome = Outcome::Started;
@@ -54,33 +85,56 @@ bool ProgramSession::fail(Outcome outcome, const QString& problem) {
     return false;
 }
 
-// A settings file that cannot be made would lose every change; one that
-// exists but cannot be written lets the program run, and each failed save is
-// reported as it happens.
+// A settings file that cannot be made would lose every change, and one that
+// is not a regular file (a FIFO, a device, a folder, a link) can be neither
+// read nor replaced by a save: the run stops and says why. One that exists
+// but cannot be written lets the program run, and each failed save is
+// reported as it happens. It is created readable by its owner only: it may
+// hold the status endpoint's token.
 bool ProgramSession::settingsFileUsable() {
     const QString path = m_store.filePath();
-    if (QFileInfo::exists(path))
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) == 0) {
+        if (const QString why = unreadableBecause(path); !why.isEmpty())
+            return fail(Outcome::Failed,
+                        QStringLiteral("the settings file %1 cannot be used: %2").arg(path, why));
+        if (S_ISLNK(info.st_mode))
+            return fail(Outcome::Failed,
+                        QStringLiteral("the settings file %1 cannot be used: it is a link, which "
+                                       "saves would not follow; put the file itself there")
+                            .arg(path));
         return true;
-    QFile file(path);
-    if (QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly))
-        return true;
-    return fail(
-        Outcome::Failed,
-        QStringLiteral("cannot create the settings file %1: %2").arg(path, file.errorString()));
+    }
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return fail(Outcome::Failed,
+                    QStringLiteral("cannot create the folder of the settings file %1").arg(path));
+    if (const FileOutcome created = WriteFileAtomically(path, {}, 0600); !created)
+        return fail(Outcome::Failed, created.error);
+    return true;
 }
 
-// A save that was cut off leaves its new copy beside the settings file,
-// named after it with six random characters appended.
+// A save that was cut off leaves its staging copies beside the file, under
+// names that only our saves make; nothing else is touched.
 void ProgramSession::removeInterruptedSaves() const {
     const QFileInfo settings(m_store.filePath());
-    QDir folder = settings.absoluteDir();
-    static const QRegularExpression copy(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
-    const QString prefix = settings.fileName();
-    for (const QString& name :
-         folder.entryList({prefix + QStringLiteral(".??????")}, QDir::Files)) {
-        if (copy.match(name.mid(prefix.size())).hasMatch())
-            folder.remove(name);
-    }
+    const auto removeLeftovers = [](const QString& folderPath, const auto& isLeftover) {
+        QDir folder(folderPath);
+        for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            if (isLeftover(name))
+                folder.remove(name);
+        }
+    };
+    removeLeftovers(settings.absolutePath(), [&settings](const QString& name) {
+        return IsSettingsSaveLeftover(name, settings.fileName()) ||
+               IsTemporaryOf(name, QStringLiteral("Norvik3.smtp-password"));
+    });
+    removeLeftovers(m_state.ProgramFolder, [](const QString& name) {
+        return IsTemporaryOf(name, QStringLiteral("PJModel.txt"));
+    });
+    removeLeftovers(m_state.ProgramFolder + QStringLiteral("/Schedule"), [](const QString& name) {
+        const qsizetype mark = name.indexOf(QLatin1String(TemporaryMark));
+        return mark > 1 && IsTemporaryOf(name, name.left(mark - 1));
+    });
 }
 
 void ProgramSession::createLogs(const QStringList& arguments) {
@@ -118,18 +172,29 @@ void ProgramSession::makeTempFolder() {
     m_state.ArpFile = m_state.TempFolder + QStringLiteral("/Arp.txt");
 }
 
-void ProgramSession::installSampleModelFile() const {
+void ProgramSession::installSampleModelFile() {
     const QString target = m_state.ProgramFolder + QStringLiteral("/PJModel.txt");
-    if (QFile::exists(target))
+    if (existsOrIsLink(target))
         return;
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    const QByteArray sample = SampleModelFile();
-    if (file.write(sample) == sample.size())
-        file.commit();
-    else
-        file.cancelWriting();
+    if (const FileOutcome installed = WriteFileAtomically(target, SampleModelFile(), 0644);
+        !installed)
+        m_warnings
+            << QStringLiteral("the sample model file was not installed: %1").arg(installed.error);
+}
+
+// The model file and the schedule files are read only when they are regular
+// files: a FIFO would hang the start, a device fill the memory. The program
+// runs without what they hold, and says so.
+void ProgramSession::checkProfileFiles() {
+    const auto check = [this](const QString& path, const QString& what) {
+        if (const QString why = unreadableBecause(path); !why.isEmpty())
+            m_warnings << QStringLiteral("the %1 %2 is not read: %3").arg(what, path, why);
+    };
+    check(m_state.ProgramFolder + QStringLiteral("/PJModel.txt"), QStringLiteral("model file"));
+    const QDir schedules(m_state.ProgramFolder + QStringLiteral("/Schedule"));
+    for (const QString& name : schedules.entryList({QStringLiteral("*.sch")},
+                                                   QDir::AllEntries | QDir::System | QDir::Hidden))
+        check(schedules.filePath(name), QStringLiteral("schedule file"));
 }
 
 void ProgramSession::takeLocale() {

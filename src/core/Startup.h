@@ -24,7 +24,7 @@ class ProgramSession {
     enum class Outcome {
         Started,
         AlreadyRunning, // another program holds this program folder
-        Failed,         // the folder or the settings file cannot be made
+        Failed,         // the folder or the settings file cannot be made or used
     };
 
     // arguments: the command line after the program name. False when the
@@ -35,6 +35,10 @@ class ProgramSession {
     // application name of the program that holds the folder, when known.
     QString problem() const { return m_problem; }
 
+    // Problems found at start that do not stop the run (a model or schedule
+    // file that cannot be read), one line each naming the file and why.
+    const QStringList& warnings() const { return m_warnings; }
+
     const SettingsStore& store() const { return m_store; }
 
   private:
@@ -44,7 +48,8 @@ class ProgramSession {
     void createLogs(const QStringList& arguments);
     void createFolders();
     void makeTempFolder();
-    void installSampleModelFile() const;
+    void installSampleModelFile();
+    void checkProfileFiles();
     void takeLocale();
 
     AppState& m_state;
@@ -53,6 +58,7 @@ class ProgramSession {
     SettingsStore m_store;
     Outcome m_outcome = Outcome::Failed;
     QString m_problem;
+    QStringList m_warnings;
 };
 
 // The program folder's sample PJModel.txt, shipped inside the program.

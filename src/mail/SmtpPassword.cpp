@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 #include "log/CommLogs.h"
 #include "mail/MailLogging.h"
+#include "platform/SafeFile.h"
 
 #include <qt6keychain/keychain.h>
 
@@ -12,10 +13,6 @@
 #include <QPointer>
 
 #include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -127,30 +124,25 @@ std::optional<QString> SmtpPassword::readFile(const QString& path, bool* refused
             *refused = true;
         return std::nullopt;
     }
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file is read: a FIFO there must not hang the program.
+    const std::optional<QByteArray> content = ReadRegularFile(path, nullptr, 64 * 1024);
+    if (!content)
         return std::nullopt;
-    QByteArray line = file.readLine(64 * 1024);
+    const qsizetype end = content->indexOf('\n');
+    QByteArray line = end < 0 ? *content : content->left(end);
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
     return QString::fromUtf8(line);
 }
 
 bool SmtpPassword::writeFile(const QString& path, const QString& password) {
-    // Created 0600 from the start, so there is no moment when others could
-    // read it; then renamed over the old file.
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray temporary = target + ".new";
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
+    // A save keeps the old file's mode; one open to others (refused when
+    // read) goes first, so that the new one is made 0600.
+    QFile old(path);
+    if (old.exists() && (old.permissions() & OthersOrGroup) && !old.remove())
         return false;
-    const QByteArray data = password.toUtf8() + '\n';
-    bool ok = ::fchmod(fd, 0600) == 0 &&
-              ::write(fd, data.constData(), size_t(data.size())) == ssize_t(data.size());
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temporary.constData(), target.constData()) != 0) {
-        ::unlink(temporary.constData());
-        return false;
-    }
-    return true;
+    const FileOutcome saved = WriteFileAtomically(path, password.toUtf8() + '\n', 0600);
+    if (!saved)
+        qCWarning(lcMail) << saved.error;
+    return saved.ok;
 }

@@ -38,7 +38,9 @@ class SmtpPassword : public QObject {
     // The file's first line; nothing when it is missing, unreadable or open
     // to others (then `refused` is set).
     static std::optional<QString> readFile(const QString& path, bool* refused = nullptr);
-    // Written to a new file with mode 0600 that then replaces the old one.
+    // Written to a new file with mode 0600 (created exclusively, never
+    // through a link) that then replaces the old one; false, with the old
+    // file as it was, when it cannot be written in full.
     static bool writeFile(const QString& path, const QString& password);
 
   signals:

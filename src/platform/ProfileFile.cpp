@@ -1,17 +1,11 @@
 #include "platform/ProfileFile.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include "platform/SafeFile.h"
 
 #include <limits>
 #include <utility>
 
 namespace {
-
-QByteArray readBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QString decode(const QByteArray& utf8) {
     QString text = QString::fromUtf8(utf8);
@@ -163,8 +157,8 @@ QStringList ProfileData::readSectionLines(const QString& section) const {
 
 namespace {
 
-QStringList readLines(const QString& path) {
-    QStringList lines = decode(readBytes(path)).split(QLatin1Char('\n'));
+QStringList splitLines(const QByteArray& utf8) {
+    QStringList lines = decode(utf8).split(QLatin1Char('\n'));
     for (QString& line : lines) {
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
@@ -193,12 +187,22 @@ std::pair<qsizetype, qsizetype> sectionBody(const QStringList& lines, const QStr
 
 ProfileFile::ProfileFile(QString path) : m_path(std::move(path)) {}
 
-ProfileData ProfileFile::read() const {
-    return ProfileData::parse(readBytes(m_path));
+ProfileData ProfileFile::read(QString* error) const {
+    return ProfileData::parse(ReadRegularFile(m_path, error).value_or(QByteArray()));
 }
 
-bool ProfileFile::writeSection(const QString& section, const QStringList& entries) const {
-    QStringList lines = readLines(m_path);
+bool ProfileFile::writeSection(const QString& section, const QStringList& entries,
+                               QString* error) const {
+    // A file that cannot be read is not replaced: its other sections would
+    // be lost.
+    QString readError;
+    const std::optional<QByteArray> old = ReadRegularFile(m_path, &readError);
+    if (!readError.isEmpty()) {
+        if (error)
+            *error = readError;
+        return false;
+    }
+    QStringList lines = splitLines(old.value_or(QByteArray()));
     while (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     const auto [first, last] = sectionBody(lines, section);
@@ -212,13 +216,9 @@ bool ProfileFile::writeSection(const QString& section, const QStringList& entrie
             lines.insert(first + i, entries.at(i));
     }
 
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
     const QByteArray bytes = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    const FileOutcome saved = WriteFileAtomically(m_path, bytes, 0644);
+    if (!saved && error)
+        *error = saved.error;
+    return saved.ok;
 }

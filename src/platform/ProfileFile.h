@@ -63,11 +63,16 @@ class ProfileFile {
 
     const QString& path() const { return m_path; }
 
-    // The file's contents; empty when it is missing or cannot be read.
-    ProfileData read() const;
+    // The file's contents; empty when it is missing or cannot be read. Only
+    // a regular file of at most MaxReadBytes is read; `error` then says why
+    // another was refused (empty for a missing file).
+    ProfileData read(QString* error = nullptr) const;
     // Replaces the whole section (creating file and section when missing) with
-    // the given "key=value" lines, in one atomic write of the file.
-    bool writeSection(const QString& section, const QStringList& entries) const;
+    // the given "key=value" lines, in one atomic write of the file. False,
+    // with the reason in `error`, when the old file cannot be read or the new
+    // one cannot be written in full; the old file then stays as it was.
+    bool writeSection(const QString& section, const QStringList& entries,
+                      QString* error = nullptr) const;
 
   private:
     QString m_path;

@@ -65,6 +65,8 @@ int main(int argc, char* argv[]) {
         QCoreApplication::exit(0);
     });
 
+    for (const QString& warning : core.session().warnings())
+        say(warning);
     AppState& state = core.state();
     core.store().LoadTree(state);
     core.startCommunication();

@@ -53,8 +53,11 @@ class TestAppRun : public QObject {
         QFETCH(int, signalNumber);
         QTemporaryDir home;
         QTemporaryDir tmp;
-        const QString leftover = home.filePath(QStringLiteral("Norvik3.conf.Ab12Cd"));
-        const QString unrelated = home.filePath(QStringLiteral("Norvik3.conf.keep"));
+        // The staging copy of a save cut off by a crash; a name that merely
+        // ends in six characters may be the operator's own copy.
+        const QString leftover =
+            home.filePath(QStringLiteral("Norvik3.conf.norvik3-save-123-0123456789abcdef"));
+        const QString unrelated = home.filePath(QStringLiteral("Norvik3.conf.Ab12Cd"));
         touch(leftover);
         touch(unrelated);
 
