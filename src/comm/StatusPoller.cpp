@@ -33,14 +33,11 @@ void StatusPoller::tick() {
     if (isPassUnderWay()) {
         PollTiming& timing = m_state.Polling;
         const qint64 running = timing.LastPassStart.secsTo(now);
-        if (!timing.Behind && (running >= interval || running < 0)) {
-            timing.Behind = true;
-            m_state.Health.raise(
-                HealthCondition::PollingBehind,
-                QStringLiteral("Polling is behind: the pass started at %1 is not done after %2 s")
-                    .arg(FormatShortTime(m_state, timing.LastPassStart.time()))
-                    .arg(interval));
-        }
+        // After the clock was set back, the pass is timed from now on.
+        if (running < 0)
+            timing.LastPassStart = now;
+        else if (running >= interval)
+            markBehind();
     } else {
         const qint64 elapsed =
             m_state.LastStatusCheck.isNull() ? -1 : m_state.LastStatusCheck.secsTo(now);
@@ -50,6 +47,18 @@ void StatusPoller::tick() {
             startPass(now);
     }
     m_timer.start(1s);
+}
+
+void StatusPoller::markBehind() {
+    PollTiming& timing = m_state.Polling;
+    if (timing.Behind)
+        return;
+    timing.Behind = true;
+    m_state.Health.raise(
+        HealthCondition::PollingBehind,
+        QStringLiteral("Polling is behind: the pass started at %1 is not done after %2 s")
+            .arg(FormatShortTime(m_state, timing.LastPassStart.time()))
+            .arg(m_state.Timing.StatusCheckInterval));
 }
 
 void StatusPoller::startPass(const QDateTime& now) {
@@ -111,5 +120,8 @@ void StatusPoller::passDone() {
             m_state.Health.clear(HealthCondition::PollingBehind,
                                  QStringLiteral("Polling keeps up again"));
         timing.Behind = false;
+    } else {
+        // Ended late between two ticks: late all the same.
+        markBehind();
     }
 }

@@ -40,6 +40,7 @@ class StatusPoller : public QObject {
     bool isPassUnderWay() const { return m_outstanding > 0; }
 
   private:
+    void markBehind();
     void startPass(const QDateTime& now);
     void projectorDone(int projector);
     void passDone();
