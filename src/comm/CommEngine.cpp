@@ -20,9 +20,18 @@ class CommEngine::Impl : public DispatchTarget {
 
     void LanSend(int p) override { m_lan.LanSend(p); }
     void SerialSend(int p) override { m_serial.SerialSend(p); }
-    void HandleAcknowledge(int p) override { m_interpreter.HandleAcknowledge(p); }
-    void HandleFailure(int p, bool timedOut) override { m_interpreter.HandleFailure(p, timedOut); }
-    void HandleDataReply(int p) override { m_interpreter.HandleDataReply(p); }
+    void HandleAcknowledge(int p) override {
+        m_poller.handingOver(p);
+        m_interpreter.HandleAcknowledge(p);
+    }
+    void HandleFailure(int p, bool timedOut) override {
+        m_poller.handingOver(p);
+        m_interpreter.HandleFailure(p, timedOut);
+    }
+    void HandleDataReply(int p) override {
+        m_poller.handingOver(p);
+        m_interpreter.HandleDataReply(p);
+    }
 
     // The shared time-out branches on how the projector is connected.
     void replyTimedOut(int p) {
@@ -36,6 +45,7 @@ class CommEngine::Impl : public DispatchTarget {
     }
 
     void closeTransport(int p) {
+        m_poller.queueDropped(p);
         m_timeouts.stop(p);
         m_lan.close(p);
         m_serial.close(p);
@@ -96,6 +106,7 @@ void CommEngine::InitializeQueues() {
         ResetProjectorQueue(m_impl->m_state, p);
         m_impl->m_interpreter.contact().queueFlushed(p);
     }
+    m_impl->m_interpreter.queuesReset();
     m_impl->m_dispatcher.start();
 }
 

@@ -18,13 +18,51 @@ ContactWatch::ContactWatch(AppState& state, AlertRaiser raiseAlert)
 void ContactWatch::replyAccepted(int projector) {
     if (!validIndex(projector))
         return;
+    contactConfirmed(projector);
+    m_state.Projectors[projector].LastReply = m_state.clock.now();
+}
+
+void ContactWatch::contactConfirmed(int projector) {
     ProjectorInfo& info = m_state.Projectors[projector];
     contactRegained(projector);
     info.Disconnected = false;
-    info.LastReply = m_state.clock.now();
     info.TimeoutCount = 0;
     info.AnswerLost = false;
     info.DisconnectRaised = false;
+}
+
+void ContactWatch::statusRefused(int projector) {
+    if (!validIndex(projector))
+        return;
+    contactConfirmed(projector);
+    ProjectorInfo& info = m_state.Projectors[projector];
+    int& refusals = m_refusals[std::size_t(projector)];
+    if (refusals < RefusalsForRefusing)
+        ++refusals;
+    if (refusals < RefusalsForRefusing || info.Refusing)
+        return;
+    info.Refusing = true;
+    const MailSettings& mail = m_state.Mail;
+    if (mail.MailSend && mail.ErrorAlarmSend && mail.DisconnectSend && m_raiseAlert)
+        m_raiseAlert(projector, RefusingText);
+    const QString kind =
+        info.ConnectionKind == ConnectionSerial ? QStringLiteral("Comm") : QStringLiteral("TCP");
+    WriteCommLog(m_state, kind + QStringLiteral("-Refusing(%1)").arg(projector));
+    if (m_sink)
+        m_sink->reachabilityChanged(projector);
+}
+
+void ContactWatch::statusReported(int projector) {
+    if (!validIndex(projector))
+        return;
+    replyAccepted(projector);
+    m_refusals[std::size_t(projector)] = 0;
+    ProjectorInfo& info = m_state.Projectors[projector];
+    if (!info.Refusing)
+        return;
+    info.Refusing = false;
+    if (m_sink)
+        m_sink->reachabilityChanged(projector);
 }
 
 void ContactWatch::commandTimedOut(int projector) {
@@ -68,6 +106,7 @@ void ContactWatch::projectorEdited(int projector) {
         return;
     queueFlushed(projector);
     m_state.Projectors[projector].AnswerLost = false;
+    m_refusals[std::size_t(projector)] = 0;
 }
 
 bool ContactWatch::markDisconnected(int projector) {

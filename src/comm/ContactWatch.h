@@ -2,8 +2,11 @@
 
 #include "mail/RecoveryMails.h"
 
+#include "core/AppState.h"
+
 #include <QString>
 
+#include <array>
 #include <functional>
 
 class RefreshSink;
@@ -15,9 +18,16 @@ struct AppState;
 // host may answer pings while the projector itself does not). Between two
 // accepted replies the disconnect is logged and alerted at most once,
 // whichever path comes first.
+//
+// A projector that refuses the status queries of five polling passes in a
+// row, with no status reported between them, is "Refusing": it answers, but
+// tells nothing. The first status it reports again clears the mark.
 class ContactWatch {
   public:
     static constexpr int TimeoutsForDisconnect = 5;
+    static constexpr int RefusalsForRefusing = 5 * 5; // five passes of five queries
+    // The message of the alert mailed when a projector becomes "Refusing".
+    static inline const QString RefusingText = QStringLiteral("Refusing every status query");
     using AlertRaiser = std::function<void(int projector, const QString& message)>;
 
     ContactWatch(AppState& state, AlertRaiser raiseAlert);
@@ -26,6 +36,11 @@ class ContactWatch {
 
     // An acknowledgement, a refusal or a data reply was handed over.
     void replyAccepted(int projector);
+    // A status query was refused: the projector is there, but this is no
+    // answer, so LastReply stays.
+    void statusRefused(int projector);
+    // A status query got its data reply.
+    void statusReported(int projector);
     void commandTimedOut(int projector);
     void pingAnswered(int projector);
     void pingFailed(int projector);
@@ -33,6 +48,8 @@ class ContactWatch {
     // forgets that the projector stopped answering.
     void queueFlushed(int projector);
     void projectorEdited(int projector);
+    // Every queue was reset (start, or projectors renumbered by a deletion).
+    void queuesReset() { m_refusals.fill(0); }
 
     // The error and disconnect alerts awaiting a recovery mail.
     RecoveryMails& recovery() { return m_recovery; }
@@ -40,6 +57,8 @@ class ContactWatch {
   private:
     // Returns whether the projector was not marked before.
     bool markDisconnected(int projector);
+    // The projector answered something: it is there.
+    void contactConfirmed(int projector);
     // A marked projector answers again: its recovery mail, if one is due.
     void contactRegained(int projector);
 
@@ -47,4 +66,6 @@ class ContactWatch {
     AlertRaiser m_raiseAlert;
     RefreshSink* m_sink = nullptr;
     RecoveryMails m_recovery;
+    // Status queries refused since the last one reported, per projector.
+    std::array<int, MaxProjectors + 1> m_refusals{};
 };

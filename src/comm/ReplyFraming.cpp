@@ -39,9 +39,19 @@ bool IsReplyComplete(const QByteArray& received) {
     }
 }
 
+bool IsProtocolLead(quint8 lead) {
+    return lead == ReplyAcknowledge || lead == ReplyRefusal || lead == ReplyError ||
+           lead == ReplyData;
+}
+
 qint16 ClassifyReply(const QByteArray& command, const QByteArray& reply, qint16 current) {
     const quint8 lead = reply.isEmpty() ? 0 : quint8(reply.at(0));
-    switch (FrameAction(command)) {
+    const int action = FrameAction(command);
+    // Bytes of another protocol (a text greeting, line noise) are no answer
+    // at all: the projector did not reply to the command.
+    if (action >= 1 && action <= 6 && !IsProtocolLead(lead))
+        return QueueTimedOut;
+    switch (action) {
     case ActionGet:
         return lead == ReplyData && reply.size() >= 3 ? QueueDataReply : QueueRefused;
     case 1:

@@ -32,10 +32,14 @@ inline constexpr int MaxStoredReplyBytes = 16;
 // keeps the far larger allocation that a read hands back.
 void AppendReceived(QByteArray& buffer, const QByteArray& chunk);
 
+// Whether a byte can start a reply of the protocol (06, 15, 1C or 1D).
+bool IsProtocolLead(quint8 lead);
+
 // The queue state a complete reply gives the command it answers: a get
 // command needs a data reply (6), every other known action an acknowledge
-// (3); anything else is a refusal (4). For an action outside 1..6 the state
-// stays as it was (returns current).
+// (3); any other reply of the protocol is a refusal (4). Bytes that start no
+// reply of the protocol are no answer: a time-out (5). For an action outside
+// 1..6 the state stays as it was (returns current).
 qint16 ClassifyReply(const QByteArray& command, const QByteArray& reply, qint16 current);
 
 // The value of a data reply: byte 1 + 256 * byte 2. The two bytes are read

@@ -85,6 +85,12 @@ qint16* fieldOf(ProjectorInfo& info, StatusItem item) {
     return nullptr;
 }
 
+// The five items that polling asks for.
+bool isPolledItem(StatusItem item) {
+    return item == StatusItem::Power || item == StatusItem::Input || item == StatusItem::Error ||
+           item == StatusItem::LampTime || item == StatusItem::FilterTime;
+}
+
 } // namespace
 
 std::optional<StatusItem> ItemOfType(int type) {
@@ -162,18 +168,25 @@ void ReplyInterpreter::HandleAcknowledge(int projector) {
 
 void ReplyInterpreter::HandleFailure(int projector, bool timedOut) {
     ++(timedOut ? m_state.Counters.CommandsTimedOut : m_state.Counters.CommandsRefused);
+    const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+    const std::optional<StatusItem> item = ItemOfType(FrameType(entry.command));
+    const bool statusQuery = item && isPolledItem(*item) && FrameAction(entry.command) == ActionGet;
     if (timedOut)
         m_contact.commandTimedOut(projector);
+    else if (statusQuery)
+        m_contact.statusRefused(projector);
     else
         m_contact.replyAccepted(projector);
-    const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
     finished(projector, entry, timedOut ? CommandOutcome::TimedOut : CommandOutcome::Refused);
+    // A refused status query reports nothing: the old value must not go on
+    // being shown as if it were current.
+    if (statusQuery && !timedOut) {
+        *fieldOf(m_state.Projectors[projector], *item) = -1;
+        changed(projector, *item);
+    }
     // Whatever failed, a drop-down of the item goes back to the stored status,
     // so a choice that did not take does not stay on screen.
-    if (!m_sink)
-        return;
-    const std::optional<StatusItem> item = ItemOfType(FrameType(entry.command));
-    if (!item)
+    if (!m_sink || !item)
         return;
     switch (*item) {
     case StatusItem::Mute:
@@ -193,21 +206,53 @@ void ReplyInterpreter::HandleFailure(int projector, bool timedOut) {
 void ReplyInterpreter::HandleDataReply(int projector) {
     ProjectorInfo& info = m_state.Projectors[projector];
     ++m_state.Counters.CommandsData;
-    m_contact.replyAccepted(projector);
     const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
-    finished(projector, entry, CommandOutcome::Data);
     const std::optional<StatusItem> item = ItemOfType(FrameType(entry.command));
+    if (item && isPolledItem(*item))
+        m_contact.statusReported(projector);
+    else
+        m_contact.replyAccepted(projector);
+    finished(projector, entry, CommandOutcome::Data);
     if (!item)
         return;
     const qint16 value = DataValue(entry.reply.left(entry.replyLength));
     qint16& field = *fieldOf(info, *item);
-    const qint16 previous = field;
+    // A refusal in between shows the field as not reported; the alerts
+    // still compare with what was last reported, so it raises none again.
+    qint16* reported = lastReported(projector, *item);
+    const qint16 previous = reported ? *reported : field;
     if (*item == StatusItem::Error)
         checkErrorAlert(projector, previous, value);
     field = StoredStatus(*item, value);
+    if (reported)
+        *reported = field;
     if (*item == StatusItem::LampTime || *item == StatusItem::FilterTime)
         checkHourAlarm(projector, previous, field, *item == StatusItem::LampTime);
     changed(projector, *item);
+}
+
+qint16* ReplyInterpreter::lastReported(int projector, StatusItem item) {
+    LastReported& last = m_lastReported[std::size_t(projector)];
+    switch (item) {
+    case StatusItem::Error:
+        return &last.error;
+    case StatusItem::LampTime:
+        return &last.lampTime;
+    case StatusItem::FilterTime:
+        return &last.filterTime;
+    default:
+        return nullptr;
+    }
+}
+
+void ReplyInterpreter::queuesReset() {
+    m_contact.queuesReset();
+    // Projectors may have been renumbered: what each record shows now is
+    // the best guess of what it last reported.
+    for (int p = 1; p <= MaxProjectors; ++p) {
+        const ProjectorInfo& info = m_state.Projectors[p];
+        m_lastReported[std::size_t(p)] = {info.ErrorStatus, info.LampTime, info.FilterTime};
+    }
 }
 
 void ReplyInterpreter::checkErrorAlert(int projector, qint16 previous, qint16 code) {

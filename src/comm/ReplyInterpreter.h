@@ -3,8 +3,11 @@
 #include "comm/ContactWatch.h"
 #include "comm/RefreshSink.h"
 
+#include "core/AppState.h"
+
 #include <QString>
 
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -37,8 +40,18 @@ class ReplyInterpreter {
     // Replies and time-outs decide here, with the pings, whether a projector
     // is disconnected.
     ContactWatch& contact() { return m_contact; }
+    // Every queue was reset; the projectors may have been renumbered.
+    void queuesReset();
 
   private:
+    // The values last reported for the items with alerts, which a refused
+    // query does not forget.
+    struct LastReported {
+        qint16 error = -1;
+        qint16 lampTime = -1;
+        qint16 filterTime = -1;
+    };
+    qint16* lastReported(int projector, StatusItem item);
     void checkErrorAlert(int projector, qint16 previous, qint16 code);
     void checkHourAlarm(int projector, qint16 previous, qint16 hours, bool lamp);
     void changed(int projector, StatusItem item);
@@ -48,4 +61,5 @@ class ReplyInterpreter {
     RefreshSink* m_sink = nullptr;
     std::function<void()> m_alertStarter;
     ContactWatch m_contact;
+    std::array<LastReported, MaxProjectors + 1> m_lastReported{};
 };

@@ -70,6 +70,18 @@ bool HasScheduleSection(const AppState& state, const QString& base, const QStrin
     return !ReadScheduleSection(state, base, section).empty();
 }
 
+bool HasScheduleSection(const ProfileData& file, const QString& section) {
+    return !section.trimmed().isEmpty() && !file.readSectionLines(section).isEmpty();
+}
+
+QString ScheduleCommandAt(const ProfileData& file, const QString& section, const QTime& time) {
+    if (section.trimmed().isEmpty())
+        return {};
+    // Keys are matched as the profile rules match them; a time key holds only
+    // digits and a colon, so that is the exact "HH:mm" of the entry.
+    return file.value(section, ScheduleTimeKey(time)).value_or(QString());
+}
+
 bool WriteScheduleSection(const AppState& state, const QString& base, const QString& section,
                           const std::vector<ScheduleEntry>& entries) {
     if (base.isEmpty() || section.trimmed().isEmpty())
@@ -85,12 +97,9 @@ bool WriteScheduleSection(const AppState& state, const QString& base, const QStr
 
 QString ScheduleCommandAt(const AppState& state, const QString& base, const QString& section,
                           const QTime& time) {
-    const QString key = ScheduleTimeKey(time);
-    for (const ScheduleEntry& entry : ReadScheduleSection(state, base, section)) {
-        if (entry.isValid() && entry.key == key)
-            return entry.command;
-    }
-    return {};
+    if (base.isEmpty())
+        return {};
+    return ScheduleCommandAt(ProfileFile(ScheduleFilePath(state, base)).read(), section, time);
 }
 
 int ScheduleInsertPosition(const std::vector<ScheduleEntry>& entries, const QTime& time) {

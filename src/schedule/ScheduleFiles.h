@@ -7,6 +7,7 @@
 #include <vector>
 
 struct AppState;
+class ProfileData;
 
 // One entry of a schedule section. Entries whose key is not a valid "HH:mm"
 // time (hand-edited files) keep their raw line so that they are shown as
@@ -49,6 +50,10 @@ bool WriteScheduleSection(const AppState& state, const QString& base, const QStr
 // there is none.
 QString ScheduleCommandAt(const AppState& state, const QString& base, const QString& section,
                           const QTime& time);
+
+// The same two lookups in a file already parsed.
+bool HasScheduleSection(const ProfileData& file, const QString& section);
+QString ScheduleCommandAt(const ProfileData& file, const QString& section, const QTime& time);
 
 // Where a new entry goes in a list kept in time order: the index of the first
 // entry with a later time (entries without a valid time are passed over), or

@@ -31,7 +31,8 @@ const CommandFrame* InputFrame(int code) {
 
 } // namespace
 
-ScheduleRunner::ScheduleRunner(AppState& state, QObject* parent) : QObject(parent), m_state(state) {
+ScheduleRunner::ScheduleRunner(AppState& state, QObject* parent)
+    : QObject(parent), m_state(state), m_files(state) {
     m_timer.setInterval(100ms);
     connect(&m_timer, &QTimer::timeout, this, &ScheduleRunner::tick);
 }
@@ -54,13 +55,23 @@ bool ScheduleRunner::isRunning() const {
     return m_timer.isActive();
 }
 
-void ScheduleRunner::BuildTodayPlan() {
+std::array<std::pair<qint16, QString>, 3> ScheduleRunner::todaysFiles() const {
     const QDate today = m_state.clock.today();
-    const std::array<std::pair<qint16, QString>, 3> files = {{
+    return {{
         {FileKindDate, DateFileBase(today)},
         {FileKindWeekday, ScheduleFileNames[std::size_t(WeekdayNumber(today))]},
         {FileKindDefault, ScheduleFileNames[0]},
     }};
+}
+
+void ScheduleRunner::BuildTodayPlan() {
+    m_files.forget();
+    m_files.newRound();
+    buildPlan();
+}
+
+void ScheduleRunner::buildPlan() {
+    const auto files = todaysFiles();
     m_plan.clear();
     const int count = std::min(NodeCount(m_state), MaxNodes);
     for (int n = 1; n <= count; ++n) {
@@ -68,7 +79,7 @@ void ScheduleRunner::BuildTodayPlan() {
         if (node.KeyName.startsWith(QLatin1Char('r')) || node.Text.isEmpty())
             continue;
         for (const auto& [kind, base] : files) {
-            if (HasScheduleSection(m_state, base, node.Text)) {
+            if (HasScheduleSection(m_files.file(base), node.Text)) {
                 m_plan.push_back({qint16(n), node.KeyName, node.Text, kind, base});
                 break;
             }
@@ -89,9 +100,15 @@ void ScheduleRunner::tick() {
     if (minute == m_lastScheduleMinute)
         return;
     m_lastScheduleMinute = minute;
+    // A file edited on disk may change which file a node follows today.
+    m_files.newRound();
+    for (const auto& file : todaysFiles())
+        m_files.file(file.second);
+    if (m_files.changed())
+        buildPlan();
     for (const SchedulePlanEntry& entry : m_plan) {
         const QString command =
-            ScheduleCommandAt(m_state, entry.FileBase, entry.Section, minuteTime);
+            ScheduleCommandAt(m_files.file(entry.FileBase), entry.Section, minuteTime);
         if (!command.isEmpty())
             runEntry(entry, command);
     }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "schedule/ScheduleFileCache.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
+#include <array>
+#include <utility>
 #include <vector>
 
 struct AppState;
@@ -37,6 +41,7 @@ class ScheduleRunner : public QObject {
     bool isRunning() const;
 
     const std::vector<SchedulePlanEntry>& SchedulePlan() const { return m_plan; }
+    const ScheduleFileCache& scheduleFiles() const { return m_files; }
     int SchedulePlanCount() const { return int(m_plan.size()); }
 
     // One tick of the schedule timer. The timer calls it every 100 ms while
@@ -46,18 +51,23 @@ class ScheduleRunner : public QObject {
   public slots:
     // Rebuilds today's plan from the tree and the schedule files. Called at a
     // change of date, after every save of a section and after every change of
-    // the tree, so that the plan never names a node by an old index.
+    // the tree, so that the plan never names a node by an old index. Every
+    // schedule file is read afresh for it.
     void BuildTodayPlan();
 
   signals:
     void runningChanged(bool running);
 
   private:
+    // The three files of today, most specific first.
+    std::array<std::pair<qint16, QString>, 3> todaysFiles() const;
+    void buildPlan();
     void runEntry(const SchedulePlanEntry& entry, const QString& command);
     void runProjectorCommand(int projector, const QString& command);
 
     AppState& m_state;
     QTimer m_timer;
+    ScheduleFileCache m_files;
     std::vector<SchedulePlanEntry> m_plan;
     QDate m_lastScheduleDate;       // date of the last plan built by the timer
     QDateTime m_lastScheduleMinute; // last minute handled, date included

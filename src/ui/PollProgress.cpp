@@ -5,7 +5,17 @@
 
 #include <algorithm>
 
-PollProgress::PollProgress(const AppState& state) : m_state(state) {}
+PollProgress::PollProgress(const AppState& state) : m_state(state) {
+    m_behindWatch = QObject::connect(&state.Health, &HealthReport::changed,
+                                     [this](HealthCondition condition, bool, const QString&) {
+                                         if (condition == HealthCondition::PollingBehind)
+                                             report(m_progress);
+                                     });
+}
+
+PollProgress::~PollProgress() {
+    QObject::disconnect(m_behindWatch);
+}
 
 void PollProgress::passStarted(int projectorCount) {
     if (m_running)
@@ -66,7 +76,9 @@ void PollProgress::summarise() {
 }
 
 void PollProgress::report(const QString& text) {
-    m_text = text;
+    m_progress = text;
+    const HealthReport::Entry& behind = m_state.Health.entry(HealthCondition::PollingBehind);
+    m_text = behind.active ? text + QStringLiteral(". ") + behind.text : text;
     if (m_reporter)
-        m_reporter(text);
+        m_reporter(m_text);
 }

@@ -3,6 +3,7 @@
 #include "comm/RefreshSink.h"
 #include "core/AppState.h"
 
+#include <QMetaObject>
 #include <QString>
 
 #include <array>
@@ -10,13 +11,16 @@
 
 // Follows one polling pass: a projector is done when the five status
 // queries of this pass have all been handed over or dropped, and it answered
-// when at least one of them got a reply. The text goes to the reporter on
-// every change.
+// when at least one of them got a reply. While polling is behind, the text
+// says so after the progress. The text goes to the reporter on every change.
 class PollProgress {
   public:
     static constexpr int QueriesPerPass = 5;
 
     explicit PollProgress(const AppState& state);
+    ~PollProgress();
+    PollProgress(const PollProgress&) = delete;
+    PollProgress& operator=(const PollProgress&) = delete;
 
     void setReporter(std::function<void(const QString&)> reporter) {
         m_reporter = std::move(reporter);
@@ -43,11 +47,13 @@ class PollProgress {
     void report(const QString& text);
 
     const AppState& m_state;
+    QMetaObject::Connection m_behindWatch;
     std::function<void(const QString&)> m_reporter;
     std::array<Slot, MaxProjectors + 1> m_slots{};
     bool m_running = false;
     int m_total = 0;
     int m_done = 0;
     int m_answered = 0;
+    QString m_progress; // the pass's own text, without the behind note
     QString m_text;
 };

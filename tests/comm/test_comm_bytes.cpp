@@ -16,8 +16,7 @@
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> list)
-{
+QByteArray bytes(std::initializer_list<int> list) {
     QByteArray out;
     for (int b : list)
         out.append(char(b));
@@ -29,9 +28,8 @@ QByteArray bytes(std::initializer_list<int> list)
 class TestCommBytes : public QObject {
     Q_OBJECT
 
-private slots:
-    void completenessByLeadByte()
-    {
+  private slots:
+    void completenessByLeadByte() {
         QVERIFY(!IsReplyComplete(QByteArray()));
         QVERIFY(IsReplyComplete(bytes({0x06})));
         QVERIFY(IsReplyComplete(bytes({0x15})));
@@ -44,8 +42,7 @@ private slots:
         QVERIFY(IsReplyComplete(bytes({0x00})));
     }
 
-    void classificationFollowsTheAction()
-    {
+    void classificationFollowsTheAction() {
         const CommandTable& t = BuildCommandTable();
         const QByteArray get = t.PowerGetCommand.toByteArray();
         const QByteArray set = t.PowerOnCommand.toByteArray();
@@ -56,11 +53,19 @@ private slots:
         QCOMPARE(ClassifyReply(get, bytes({0x06}), QueueSent), qint16(QueueRefused));
         QCOMPARE(ClassifyReply(get, bytes({0x1C, 0x00, 0x00}), QueueSent), qint16(QueueRefused));
         QCOMPARE(ClassifyReply(set, bytes({0x06}), QueueSent), qint16(QueueAcknowledged));
-        QCOMPARE(ClassifyReply(set, bytes({0x06, 0x0A, 0x0B}), QueueSent), qint16(QueueAcknowledged));
+        QCOMPARE(ClassifyReply(set, bytes({0x06, 0x0A, 0x0B}), QueueSent),
+                 qint16(QueueAcknowledged));
         QCOMPARE(ClassifyReply(set, bytes({0x15}), QueueSent), qint16(QueueRefused));
         QCOMPARE(ClassifyReply(set, bytes({0x1D, 0x01, 0x00}), QueueSent), qint16(QueueRefused));
         QCOMPARE(ClassifyReply(inc, bytes({0x06}), QueueSent), qint16(QueueAcknowledged));
-        QCOMPARE(ClassifyReply(exec, bytes({0x77}), QueueSent), qint16(QueueRefused));
+        QCOMPARE(ClassifyReply(exec, bytes({0x15}), QueueSent), qint16(QueueRefused));
+
+        // Bytes that start no reply of the protocol (a text greeting, noise)
+        // are no answer, whatever the command.
+        for (const QByteArray& foreign : {QByteArray("PJLINK 0\r"), bytes({0x77}), bytes({0x00})}) {
+            for (const QByteArray& command : {get, set, inc, exec})
+                QCOMPARE(ClassifyReply(command, foreign, QueueSent), qint16(QueueTimedOut));
+        }
 
         // Action 3 is classified like a set; an unknown action leaves the state.
         QByteArray action3 = set;
@@ -71,8 +76,7 @@ private slots:
         QCOMPARE(ClassifyReply(action9, bytes({0x06}), QueueSent), qint16(QueueSent));
     }
 
-    void dataValues()
-    {
+    void dataValues() {
         QCOMPARE(DataValue(bytes({0x1D, 0xD0, 0x07})), qint16(2000));
         QCOMPARE(DataValue(bytes({0x1D, 0x02, 0x00, 0x99})), qint16(2));
         QCOMPARE(DataValue(bytes({0x1D, 0xFF, 0x7F})), qint16(32767));
@@ -85,8 +89,7 @@ private slots:
     // Random streams cut into random pieces: every complete reply the framing
     // yields is classified into a valid state, values stay in range, and the
     // pieces put back together equal the stream.
-    void fuzzFramingAndClassification()
-    {
+    void fuzzFramingAndClassification() {
         const CommandTable& t = BuildCommandTable();
         const auto& names = CommandTable::names();
         QRandomGenerator rng(20240131);
@@ -96,7 +99,8 @@ private slots:
             for (int i = 0; i < length; ++i) {
                 // Bias towards the lead bytes the framing knows.
                 static const int leads[] = {0x06, 0x15, 0x1C, 0x1D};
-                stream.append(char(rng.bounded(4) == 0 ? leads[rng.bounded(4)] : int(rng.bounded(256))));
+                stream.append(
+                    char(rng.bounded(4) == 0 ? leads[rng.bounded(4)] : int(rng.bounded(256))));
             }
             const QByteArray command =
                 t.byName(QString::fromLatin1(names[rng.bounded(int(names.size()))]))->toByteArray();
@@ -113,7 +117,9 @@ private slots:
                 if (lead == 0x1C || lead == 0x1D)
                     QVERIFY(buffer.size() >= 3);
                 const qint16 state = ClassifyReply(command, buffer, QueueSent);
-                QVERIFY(state == QueueAcknowledged || state == QueueRefused || state == QueueDataReply);
+                QVERIFY(state == QueueAcknowledged || state == QueueRefused ||
+                        state == QueueDataReply || state == QueueTimedOut);
+                QCOMPARE(state == QueueTimedOut, !IsProtocolLead(lead));
                 if (state == QueueDataReply) {
                     QCOMPARE(FrameAction(command), ActionGet);
                     QVERIFY(DataValue(buffer) >= 0);
@@ -128,8 +134,7 @@ private slots:
         }
     }
 
-    void displayTexts()
-    {
+    void displayTexts() {
         QCOMPARE(PowerDisplayText(2), QStringLiteral("COOLDOWN"));
         QCOMPARE(PowerDisplayText(-1), QStringLiteral("-"));
         QCOMPARE(ErrorDisplayText(16), QStringLiteral("Other Error"));
@@ -146,8 +151,7 @@ private slots:
         QCOMPARE(StoredStatus(StatusItem::LampTime, 4000), qint16(4000));
     }
 
-    void inputAndAspectThroughTheModel()
-    {
+    void inputAndAspectThroughTheModel() {
         AppState state;
         state.ModelCount = 1;
         ModelInfo& m = state.Models[1];
@@ -181,8 +185,7 @@ private slots:
         QCOMPARE(DropDownIndex(state, 1, StatusItem::Mute), -1);
     }
 
-    void queueCopiesWrapsAndRefusesWhenFull()
-    {
+    void queueCopiesWrapsAndRefusesWhenFull() {
         QTemporaryDir dir;
         AppState state;
         EnableCommLog(state, dir);
@@ -203,8 +206,8 @@ private slots:
         QVERIFY(!EnqueueCommand(state, 4, t.PowerOnCommand));
         QCOMPARE(QueueLength(state, 4), 255);
         QCOMPARE(CurrentQueueEntry(state, 4).command, t.InputGetCommand.toByteArray());
-        QCOMPARE(CommLogLines(dir),
-                 QStringList{QStringLiteral("Queue-Full(4):") + Hex(t.PowerOnCommand.toByteArray())});
+        QCOMPARE(CommLogLines(dir), QStringList{QStringLiteral("Queue-Full(4):") +
+                                                Hex(t.PowerOnCommand.toByteArray())});
 
         // Drain everything: slot 256 is followed by slot 1.
         for (int i = 0; i < 255; ++i)
@@ -220,8 +223,7 @@ private slots:
         QVERIFY(!EnqueueCommand(state, 257, t.PowerGetCommand));
     }
 
-    void alertRingRefusesWhenFull()
-    {
+    void alertRingRefusesWhenFull() {
         AppState state;
         for (int i = 0; i < 256; ++i)
             QVERIFY(EnqueueAlertMessage(state, QString::number(i)));
@@ -230,8 +232,7 @@ private slots:
         QCOMPARE(AlertQueueLength(state), 256);
     }
 
-    void addressesHandedToCommands()
-    {
+    void addressesHandedToCommands() {
         QVERIFY(IsValidHostAddress(QStringLiteral("192.168.0.10")));
         QVERIFY(IsValidHostAddress(QStringLiteral("projector-3.example.org")));
         QVERIFY(IsValidHostAddress(QStringLiteral("localhost")));
@@ -245,46 +246,56 @@ private slots:
         QVERIFY(!IsValidHostAddress(QStringLiteral("$(reboot)")));
     }
 
-    void pingOutput()
-    {
-        QVERIFY(PingAnswered(QStringLiteral(
-            "PING 127.0.0.1 (127.0.0.1) 56(84) bytes of data.\n"
-            "64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=0.074 ms\n\n"
-            "--- 127.0.0.1 ping statistics ---\n"
-            "1 packets transmitted, 1 received, 0% packet loss, time 0ms\n")));
-        QVERIFY(!PingAnswered(QStringLiteral(
-            "PING 192.0.2.55 (192.0.2.55) 56(84) bytes of data.\n\n"
-            "--- 192.0.2.55 ping statistics ---\n"
-            "1 packets transmitted, 0 received, 100% packet loss, time 0ms\n")));
+    void pingOutput() {
+        QVERIFY(PingAnswered(
+            QStringLiteral("PING 127.0.0.1 (127.0.0.1) 56(84) bytes of data.\n"
+                           "64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=0.074 ms\n\n"
+                           "--- 127.0.0.1 ping statistics ---\n"
+                           "1 packets transmitted, 1 received, 0% packet loss, time 0ms\n")));
+        QVERIFY(!PingAnswered(
+            QStringLiteral("PING 192.0.2.55 (192.0.2.55) 56(84) bytes of data.\n\n"
+                           "--- 192.0.2.55 ping statistics ---\n"
+                           "1 packets transmitted, 0 received, 100% packet loss, time 0ms\n")));
         QVERIFY(!PingAnswered(QString()));
     }
 
-    void neighbourTableOutput()
-    {
+    void neighbourTableOutput() {
         const QString address = QStringLiteral("192.0.2.1");
-        QCOMPARE(ParseNeighbourMac(QStringLiteral("192.0.2.1 dev eth0 lladdr 02:fc:00:00:00:05 STALE \n"), address),
-                 QStringLiteral("02:FC:00:00:00:05"));
-        QCOMPARE(ParseNeighbourMac(QStringLiteral("192.0.2.1 dev eth0 lladdr 00:1a:2b:3c:4d:5e router REACHABLE\n"), address),
-                 QStringLiteral("00:1A:2B:3C:4D:5E"));
-        QCOMPARE(ParseNeighbourMac(QStringLiteral("192.0.2.1 dev eth0 lladdr 00:1a:2b:3c:4d:5e PERMANENT\n"), address),
+        QCOMPARE(
+            ParseNeighbourMac(
+                QStringLiteral("192.0.2.1 dev eth0 lladdr 02:fc:00:00:00:05 STALE \n"), address),
+            QStringLiteral("02:FC:00:00:00:05"));
+        QCOMPARE(
+            ParseNeighbourMac(
+                QStringLiteral("192.0.2.1 dev eth0 lladdr 00:1a:2b:3c:4d:5e router REACHABLE\n"),
+                address),
+            QStringLiteral("00:1A:2B:3C:4D:5E"));
+        QCOMPARE(
+            ParseNeighbourMac(
+                QStringLiteral("192.0.2.1 dev eth0 lladdr 00:1a:2b:3c:4d:5e PERMANENT\n"), address),
+            QString());
+        QCOMPARE(ParseNeighbourMac(
+                     QStringLiteral("192.0.2.1 dev lo lladdr 00:00:00:00:00:00 NOARP\n"), address),
                  QString());
-        QCOMPARE(ParseNeighbourMac(QStringLiteral("192.0.2.1 dev lo lladdr 00:00:00:00:00:00 NOARP\n"), address),
+        QCOMPARE(ParseNeighbourMac(QStringLiteral("192.0.2.1 dev eth0 FAILED\n"), address),
                  QString());
-        QCOMPARE(ParseNeighbourMac(QStringLiteral("192.0.2.1 dev eth0 FAILED\n"), address), QString());
-        QCOMPARE(ParseNeighbourMac(QStringLiteral("192.0.2.1 dev eth0  INCOMPLETE\n"), address), QString());
+        QCOMPARE(ParseNeighbourMac(QStringLiteral("192.0.2.1 dev eth0  INCOMPLETE\n"), address),
+                 QString());
         QCOMPARE(ParseNeighbourMac(QString(), address), QString());
         // Another address (192.0.2.10 contains 192.0.2.1) is not taken.
-        QCOMPARE(ParseNeighbourMac(QStringLiteral("192.0.2.10 dev eth0 lladdr 00:1a:2b:3c:4d:5e DELAY\n"), address),
-                 QString());
+        QCOMPARE(
+            ParseNeighbourMac(
+                QStringLiteral("192.0.2.10 dev eth0 lladdr 00:1a:2b:3c:4d:5e DELAY\n"), address),
+            QString());
         // A later matching line overwrites an earlier one.
-        QCOMPARE(ParseNeighbourMac(QStringLiteral("192.0.2.1 dev eth0 lladdr aa:aa:aa:aa:aa:aa STALE\n"
-                                                  "192.0.2.1 dev eth1 lladdr bb:bb:bb:bb:bb:0b PROBE\n"),
-                                   address),
-                 QStringLiteral("BB:BB:BB:BB:BB:0B"));
+        QCOMPARE(
+            ParseNeighbourMac(QStringLiteral("192.0.2.1 dev eth0 lladdr aa:aa:aa:aa:aa:aa STALE\n"
+                                             "192.0.2.1 dev eth1 lladdr bb:bb:bb:bb:bb:0b PROBE\n"),
+                              address),
+            QStringLiteral("BB:BB:BB:BB:BB:0B"));
     }
 
-    void serialLineSettings()
-    {
+    void serialLineSettings() {
         const SerialLineSettings s = ParseComSettings(QStringLiteral("19200,n,8,1"));
         QVERIFY(s.valid);
         QCOMPARE(s.baudRate, 19200);

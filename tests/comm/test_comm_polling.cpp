@@ -1,55 +1,204 @@
-// Status polling: when a pass queues the five status queries, and for whom.
+// Status polling through the real engine against simulated projectors: when
+// passes run and end, polling that falls behind, and projectors whose answers
+// tell nothing (refusals, bytes of another protocol).
 
+#include "CommTestKit.h"
+#include "support/SimProcess.h"
+
+#include "comm/AlertQueue.h"
+#include "comm/CommEngine.h"
 #include "comm/CommandQueue.h"
-#include "comm/CommandTable.h"
-#include "comm/ReplyFraming.h"
-#include "comm/StatusPoller.h"
-#include "core/AppState.h"
+#include "comm/ContactWatch.h"
+#include "core/SettingsStore.h"
 
 #include <QTest>
+
+namespace {
+
+constexpr int Wait = 30000; // generous: a loaded machine must not fail these
+
+} // namespace
 
 class TestCommPolling : public QObject {
     Q_OBJECT
 
-private slots:
-    void passesFollowTheIntervalAndSurviveAClockSetBack()
-    {
-        AppState state;
-        state.ProjectorCount = 2;
-        state.Projectors[1].ConnectionKind = ConnectionLan;
-        state.Projectors[2].ConnectionKind = -1; // polled all the same
-        state.Timing.StatusCheckInterval = 300;
-        const QDateTime start(QDate(2026, 5, 4), QTime(12, 0, 0));
-        state.clock.set(start);
-        StatusPoller poller(state, BuildCommandTable());
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<AppState> state;
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<CommEngine> engine;
+    RecordingSink sink;
 
-        poller.tick(); // never polled yet: a pass at once
-        QCOMPARE(QueueLength(state, 1), 5);
-        QCOMPARE(QueueLength(state, 2), 5);
-        QCOMPARE(state.LastStatusCheck, start);
-        QCOMPARE(FrameType(CurrentQueueEntry(state, 1).command), 0x6000);
+    // Projectors 1..count on the simulator's TCP ports, polled every
+    // `interval` seconds, with disconnect alerts switched on.
+    void start(int count, int interval, int timeoutMs) {
+        dir = std::make_unique<QTemporaryDir>();
+        sim = std::make_unique<SimProcess>(
+            QStringList{QStringLiteral("--tcp"), QString::number(count)});
+        QVERIFY2(sim->isReady(), qPrintable(sim->errorString()));
+        state = std::make_unique<AppState>();
+        EnableCommLog(*state, *dir);
+        state->Timing.TcpTimeoutTime = timeoutMs;
+        state->Timing.StatusCheckInterval = interval;
+        state->Mail.MailSend = state->Mail.ErrorAlarmSend = state->Mail.DisconnectSend = true;
+        state->ProjectorCount = qint16(count);
+        for (int p = 1; p <= count; ++p) {
+            ProjectorInfo& info = state->Projectors[p];
+            info.ProjectorName = QStringLiteral("PJ%1").arg(p);
+            info.ConnectionKind = ConnectionLan;
+            info.IPAddress = QStringLiteral("127.0.0.1");
+            info.PortNo = QString::number(sim->tcpPort(p));
+        }
+        settings = std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("Norvik3.conf")));
+        engine = std::make_unique<CommEngine>(*state, *settings);
+        // A ping that never answers keeps reachability out of the way.
+        const QString ping = MakePingScript(*dir, "hang");
+        engine->setToolPrograms(ping, QStringLiteral("ip"), std::chrono::seconds(120));
+        sink = RecordingSink{};
+        engine->setRefreshSink(&sink);
+        engine->InitializeQueues();
+    }
 
-        state.clock.advance(299'000);
-        poller.tick();
-        QCOMPARE(QueueLength(state, 1), 5);
-        state.clock.advance(1'000);
-        poller.tick();
-        QCOMPARE(QueueLength(state, 1), 10);
+    void command(const QString& line) { QCOMPARE(sim->command(line), QStringLiteral("OK")); }
 
-        // The clock goes back an hour: polling carries on from the new time
-        // instead of pausing for an hour.
-        state.clock.advance(-3'600'000);
-        poller.tick();
-        QCOMPARE(QueueLength(state, 1), 15);
-        QCOMPARE(state.LastStatusCheck, state.clock.now());
-        poller.tick();
-        QCOMPARE(QueueLength(state, 2), 15);
+    int framesReceived(int p) const {
+        return sim->command(QStringLiteral("frames %1").arg(p))
+            .section(QLatin1Char(' '), 1, 1)
+            .toInt();
+    }
 
-        // A cleared time stamp forces the next pass.
-        state.LastStatusCheck = QDateTime();
-        poller.tick();
-        QCOMPARE(QueueLength(state, 2), 20);
-        QVERIFY(poller.isActive()); // ticks on every second
+    // Waits for the pass under way (or the next one) to be done.
+    void waitForPassEnd() {
+        const QDateTime before = state->Polling.LastPassEnd;
+        QTRY_VERIFY_WITH_TIMEOUT(state->Polling.LastPassEnd != before &&
+                                     state->Polling.LastPassEnd >= state->Polling.LastPassStart,
+                                 Wait);
+    }
+
+    // Waits until projector 1 got `passes` more passes of queries and all of
+    // them were handed over.
+    void waitForQueries(int passes) {
+        const int target = framesReceived(1) + 5 * passes;
+        QTRY_VERIFY_WITH_TIMEOUT(framesReceived(1) >= target && IsQueueEmpty(*state, 1), Wait);
+    }
+
+    int alertsWith(const QString& message) const {
+        int n = 0;
+        for (int i = 0; i < AlertSlots; ++i)
+            n += state->Alerts.texts[std::size_t(i)].endsWith(QLatin1Char(';') + message);
+        return n;
+    }
+
+  private slots:
+    void cleanup() {
+        engine.reset();
+        settings.reset();
+        state.reset();
+        sim.reset();
+        dir.reset();
+    }
+
+    void slowPassHoldsTheNextAndSaysSo() {
+        start(2, 2, 1500);
+        command(QStringLiteral("silent 2 on"));
+        engine->startPolling();
+        // Five time-outs of 1.5 s each keep the first pass running well past
+        // its two-second interval.
+        QTRY_VERIFY_WITH_TIMEOUT(state->Polling.Behind, Wait);
+        const PollTiming& timing = state->Polling;
+        QVERIFY(timing.LastPassEnd.isNull());
+        QVERIFY(state->Health.isActive(HealthCondition::PollingBehind));
+        const QString text = state->Health.entry(HealthCondition::PollingBehind).text;
+        QVERIFY2(text.startsWith(QStringLiteral("Polling is behind: the pass started at ")) &&
+                     text.endsWith(QStringLiteral(" is not done after 2 s")),
+                 qPrintable(text));
+        // The answering projector got the one pass only: no second pass was
+        // queued behind the first.
+        QCOMPARE(framesReceived(1), 5);
+
+        waitForPassEnd();
+        QCOMPARE(timing.LastPassSeconds, timing.LastPassStart.msecsTo(timing.LastPassEnd) / 1000.0);
+        // A pass that ended late does not count as keeping up.
+        QVERIFY(timing.Behind);
+        QCOMPARE(framesReceived(2), 5);
+
+        command(QStringLiteral("silent 2 off"));
+        QTRY_VERIFY_WITH_TIMEOUT(!state->Polling.Behind, Wait);
+        QVERIFY(!state->Health.isActive(HealthCondition::PollingBehind));
+    }
+
+    void projectorOfUnsetKindDoesNotHoldAPass() {
+        start(1, 1, 1500);
+        state->ProjectorCount = 2; // projector 2 has no connection kind
+        engine->startPolling();
+        waitForPassEnd();
+        QCOMPARE(QueueLength(*state, 2), 5);
+        waitForPassEnd();
+        QVERIFY(!state->Polling.Behind);
+    }
+
+    void answersThatTellNothing_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("refusal");
+        QTest::newRow("refused") << QStringLiteral("refuse 1 on") << true;
+        QTest::newRow("text greeting") << QStringLiteral("greeting 1 PJLINK 0") << false;
+    }
+
+    void answersThatTellNothing() {
+        QFETCH(QString, fault);
+        QFETCH(bool, refusal);
+        start(1, 1, 1500);
+        state->Mail.LampAlarmSend = true;
+        state->Mail.LampAlarmTime = 1000;
+        ProjectorInfo& info = state->Projectors[1];
+        command(QStringLiteral("lamp 1 1234"));
+        command(QStringLiteral("filter 1 300"));
+        engine->startPolling();
+        QTRY_COMPARE_WITH_TIMEOUT(info.LampTime, qint16(1234), Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(info.FilterTime, qint16(300), Wait);
+        QVERIFY(!info.Disconnected);
+
+        command(fault);
+        // A pass under way when the fault came may have been answered in part.
+        waitForQueries(1);
+        const QDateTime answered = info.LastReply;
+        QVERIFY(answered.isValid());
+        waitForQueries(2);
+        // Nothing reported: the last answer does not move on.
+        QCOMPARE(info.LastReply, answered);
+        QCOMPARE(state->Counters.CommandsRefused > 0, refusal);
+        QCOMPARE(state->Counters.CommandsTimedOut > 0, !refusal);
+        if (!refusal) {
+            // No answer five times in a row: disconnected (shown without its
+            // values), never "Refusing".
+            QTRY_VERIFY_WITH_TIMEOUT(info.Disconnected, Wait);
+            QVERIFY(!info.Refusing);
+            return;
+        }
+        // A refusal leaves no stale value on show.
+        for (const qint16 field :
+             {info.PowerStatus, info.InputStatus, info.ErrorStatus, info.LampTime, info.FilterTime})
+            QCOMPARE(field, qint16(-1));
+        QVERIFY(!info.Disconnected);
+        const QString line = QStringLiteral("TCP-Refusing(1)");
+        QTRY_VERIFY_WITH_TIMEOUT(info.Refusing, Wait);
+        QCOMPARE(CountLines(CommLogLines(*dir), line), 1);
+        QCOMPARE(alertsWith(ContactWatch::RefusingText), 1);
+        QVERIFY(std::count(sink.reachability.begin(), sink.reachability.end(), 1) >= 1);
+        waitForQueries(2);
+        QVERIFY(info.Refusing);
+        QCOMPARE(CountLines(CommLogLines(*dir), line), 1);
+        QCOMPARE(alertsWith(ContactWatch::RefusingText), 1);
+
+        const std::size_t redraws = sink.reachability.size();
+        command(QStringLiteral("refuse 1 off"));
+        QTRY_VERIFY_WITH_TIMEOUT(!info.Refusing, Wait);
+        QVERIFY(sink.reachability.size() > redraws);
+        QTRY_COMPARE_WITH_TIMEOUT(info.LampTime, qint16(1234), Wait);
+        QVERIFY(info.LastReply > answered);
+        // The lamp alarm threshold crossed before the refusals is not crossed
+        // again by the same hours reported after them.
+        QCOMPARE(alertsWith(QStringLiteral("LampTime Alarm (1000h)")), 1);
     }
 };
 

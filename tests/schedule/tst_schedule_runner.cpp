@@ -4,6 +4,8 @@
 
 #include <QSignalSpy>
 
+#include <cstdio>
+
 // 15 March 2024 is a Friday, 16 March a Saturday.
 class ScheduleRunnerTest : public QObject {
     Q_OBJECT
@@ -20,6 +22,8 @@ class ScheduleRunnerTest : public QObject {
     void brokenFilesNeverStop();
     void timerRunsWithSetClock();
     void oddNodeNamesRunTheirEntries();
+    void filesReadOnceAndAgainWhenChanged_data();
+    void filesReadOnceAndAgainWhenChanged();
 
   private:
     static void at(ScheduleFixture& f, int h, int m, int s, QDate day = QDate(2024, 3, 15)) {
@@ -306,6 +310,105 @@ void ScheduleRunnerTest::oddNodeNamesRunTheirEntries() {
     QCOMPARE(f.queued(omega), QList<QByteArray>{Frame(table.InputSet5Command)});
     QCOMPARE(f.queued(f.projectorOf(f.stage)),
              QList<QByteArray>({Frame(table.PowerOnCommand), Frame(table.PowerOffCommand)}));
+}
+
+// How a schedule file may change between two minutes.
+enum class FileChange { TimeOnly, SizeOnly, Replaced, OwnSave, NewSection };
+Q_DECLARE_METATYPE(FileChange)
+
+void ScheduleRunnerTest::filesReadOnceAndAgainWhenChanged_data() {
+    QTest::addColumn<FileChange>("change");
+    QTest::newRow("edited in place, same size") << FileChange::TimeOnly;
+    QTest::newRow("edited in place, time kept") << FileChange::SizeOnly;
+    QTest::newRow("replaced by an editor") << FileChange::Replaced;
+    QTest::newRow("our own save") << FileChange::OwnSave;
+    QTest::newRow("section added for a node") << FileChange::NewSection;
+}
+
+void ScheduleRunnerTest::filesReadOnceAndAgainWhenChanged() {
+    QFETCH(FileChange, change);
+    ScheduleFixture f;
+    const CommandTable& table = BuildCommandTable();
+    const QString base = QStringLiteral("default");
+    const QByteArray before = "[Solo]\n10:00=Power ON\n10:30=Power OFF\n[Hall]\n10:00=Power ON\n";
+    f.writeFile(base, before);
+    ScheduleRunner runner(*f.state);
+    at(f, 9, 59, 0);
+    runner.tick(); // builds the plan
+    const int solo = f.projectorOf(f.solo), stage = f.projectorOf(f.stage);
+
+    // Minute after minute over an unchanged file: not read again.
+    const int parsed = runner.scheduleFiles().parseCount();
+    QVERIFY(parsed >= 1);
+    for (int m = 0; m < 5; ++m) {
+        at(f, 10, m, 0);
+        runner.tick();
+    }
+    QCOMPARE(runner.scheduleFiles().parseCount(), parsed);
+    QCOMPARE(f.queued(solo), QList<QByteArray>{Frame(table.PowerOnCommand)});
+    f.clearQueues();
+
+    // The 10:30 entry moves to 10:06; the text keeps its length.
+    QByteArray after = before;
+    after.replace("10:30=Power OFF", "10:06=Power OFF");
+    QFile file(f.path(base));
+    const QDateTime written = QFileInfo(file).lastModified();
+    const auto editInPlace = [&](const QByteArray& text, const QDateTime& time) {
+        QVERIFY(file.open(QIODevice::ReadWrite | QIODevice::Truncate));
+        QCOMPARE(file.write(text), text.size());
+        file.close();
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
+        file.close();
+    };
+    int stageCommands = 0;
+    switch (change) {
+    case FileChange::TimeOnly:
+        editInPlace(after, written.addSecs(7));
+        break;
+    case FileChange::SizeOnly:
+        editInPlace(after + "\n", written);
+        break;
+    case FileChange::Replaced: {
+        // Written beside and renamed over, keeping size and time: only the
+        // file itself is another.
+        const QString beside = f.path(base) + QStringLiteral(".new");
+        QFile next(beside);
+        QVERIFY(next.open(QIODevice::WriteOnly));
+        next.write(after);
+        QVERIFY(next.setFileTime(written, QFileDevice::FileModificationTime));
+        next.close();
+        QVERIFY(::rename(QFile::encodeName(beside).constData(),
+                         QFile::encodeName(f.path(base)).constData()) == 0);
+        break;
+    }
+    case FileChange::OwnSave:
+        QVERIFY(
+            WriteScheduleSection(*f.state, base, QStringLiteral("Solo"),
+                                 {MakeScheduleEntry(QTime(10, 0), QStringLiteral("Power ON")),
+                                  MakeScheduleEntry(QTime(10, 6), QStringLiteral("Power OFF"))}));
+        runner.BuildTodayPlan(); // as every save of a section does
+        break;
+    case FileChange::NewSection:
+        after += "[Lobby]\n10:06=Power OFF\n";
+        editInPlace(after, written.addSecs(7));
+        stageCommands = 1;
+        break;
+    }
+    at(f, 10, 5, 30);
+    runner.tick();
+    at(f, 10, 6, 0);
+    runner.tick();
+    QCOMPARE(f.queued(solo), QList<QByteArray>{Frame(table.PowerOffCommand)});
+    QCOMPARE(f.queued(stage).size(), stageCommands);
+    // Read once more for the change, then left alone again.
+    const int reread = runner.scheduleFiles().parseCount();
+    QVERIFY(reread > parsed);
+    for (int m = 7; m < 10; ++m) {
+        at(f, 10, m, 0);
+        runner.tick();
+    }
+    QCOMPARE(runner.scheduleFiles().parseCount(), reread);
 }
 
 QTEST_GUILESS_MAIN(ScheduleRunnerTest)

@@ -272,6 +272,13 @@ class TestSim : public QObject {
         }
         QCOMPARE(sim.command("closemid 1 off"), QString("OK"));
 
+        // A greeting goes out on connecting, before any frame; the frame is
+        // still answered after it.
+        QCOMPARE(sim.command("greeting 1 PJLINK 0"), QString("OK"));
+        QCOMPARE(exchange(port, powerGet, 12), QByteArray("PJLINK 0\r") + data(0));
+        QCOMPARE(sim.command("greeting 1 off"), QString("OK"));
+        QCOMPARE(exchange(port, powerGet, 3), data(0));
+
         QCOMPARE(sim.command("clear 1"), QString("OK"));
         QCOMPARE(sim.command("silent 1 on"), QString("OK"));
         QTcpSocket socket;
@@ -310,7 +317,7 @@ class TestSim : public QObject {
         SimProcess sim({"--tcp", "2", "--control-port", "0"});
         QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
         for (const char* line : {"bogus 1", "power 3 1", "power 1", "refuse 1 maybe",
-                                 "trailing 1 0G", "raw 1", "frames all", "lamp 1 -5"})
+                                 "trailing 1 0G", "raw 1", "greeting 1", "frames all", "lamp 1 -5"})
             QVERIFY2(sim.command(line).startsWith("ERR "), line);
         QCOMPARE(sim.command("power all 1"), QString("OK"));
 

@@ -10,8 +10,8 @@ namespace sim {
 namespace {
 
 const QStringList StateCommands{"error", "power", "lamp", "filter", "input"};
-const QStringList FaultCommands{"refuse",   "silent", "delay",   "split",
-                                "trailing", "raw",    "closemid"};
+const QStringList FaultCommands{"refuse",   "silent", "delay",    "split",
+                                "trailing", "raw",    "closemid", "greeting"};
 const QStringList QueryCommands{"frames", "connections", "state", "clear"};
 
 std::optional<int> number(const QString& text, int max) {
@@ -141,6 +141,16 @@ QString ControlCommands::setFault(const QString& command, const QList<Projector*
         }
         return QStringLiteral("OK");
     }
+    if (command == QLatin1String("greeting")) {
+        if (args.isEmpty())
+            return error(QStringLiteral("usage: greeting <id|all> <text>|off"));
+        const QByteArray text = arg == QLatin1String("off") && args.size() == 1
+                                    ? QByteArray()
+                                    : args.join(QLatin1Char(' ')).toUtf8() + '\r';
+        for (Projector* projector : targets)
+            projector->faults().greeting = text;
+        return QStringLiteral("OK");
+    }
     if (command == QLatin1String("trailing")) {
         const bool stop = args.isEmpty() || arg == QLatin1String("off");
         const auto bytes =
@@ -198,6 +208,7 @@ QString ControlCommands::usage() {
         "  split <id> <ms>            send replies byte by byte, <ms> apart (0: whole)\n"
         "  trailing <id> <hex>|off    append these bytes after every reply\n"
         "  raw <id> <hex>             answer the next frame with exactly these bytes\n"
+        "  greeting <id> <text>|off   send text and CR on every new TCP connection\n"
         "  closemid <id> on|off       send the first reply byte, then close the connection\n"
         "  cooldown <ms>              cool-down duration for all projectors\n"
         "  frames <id>                OK <n> <frame hex>... every frame received\n"

@@ -28,6 +28,7 @@ struct Faults {
     std::chrono::milliseconds delay{0};
     std::chrono::milliseconds split{0};
     QByteArray trailing;
+    QByteArray greeting;           // sent on every new TCP connection before any frame
     std::optional<QByteArray> raw; // one shot
 };
 

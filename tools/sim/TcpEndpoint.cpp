@@ -28,6 +28,8 @@ bool TcpEndpoint::listen(quint16 port, QString* error) {
 void TcpEndpoint::accept() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         m_projector.countConnection();
+        if (const QByteArray& greeting = m_projector.faults().greeting; !greeting.isEmpty())
+            socket->write(greeting);
         auto buffer = std::make_shared<QByteArray>();
         const QPointer<QTcpSocket> guard(socket);
         const WriteBytes write = [guard](const QByteArray& bytes) {
