@@ -210,7 +210,12 @@ class TestService : public QObject {
 
         const QJsonObject health =
             QJsonDocument::fromJson(get(port, "/api/v1/health").body).object();
-        QCOMPARE(health["status"].toString(), QStringLiteral("ok"));
+        // A silent projector and a one-second interval: every pass outlasts
+        // its interval, and the health answer says so and nothing else.
+        QCOMPARE(health["status"].toString(), QStringLiteral("degraded"));
+        const QJsonArray reasons = health["reasons"].toArray();
+        QCOMPARE(reasons.size(), 1);
+        QCOMPARE(reasons[0].toObject()["name"].toString(), QStringLiteral("polling_behind"));
         QCOMPARE(health["projectors"].toInt(), 3);
         QVERIFY(health["schedule_running"].toBool());
     }
