@@ -83,16 +83,19 @@ QString ScheduleCommandAt(const ProfileData& file, const QString& section, const
 }
 
 bool WriteScheduleSection(const AppState& state, const QString& base, const QString& section,
-                          const std::vector<ScheduleEntry>& entries) {
+                          const std::vector<ScheduleEntry>& entries, QString* error) {
     if (base.isEmpty() || section.trimmed().isEmpty())
         return false;
-    if (!QDir().mkpath(ScheduleFolder(state)))
+    if (!QDir().mkpath(ScheduleFolder(state))) {
+        if (error)
+            *error = QStringLiteral("cannot make the folder ") + ScheduleFolder(state);
         return false;
+    }
     QStringList lines;
     lines.reserve(qsizetype(entries.size()));
     for (const ScheduleEntry& entry : entries)
         lines.append(entry.line());
-    return ProfileFile(ScheduleFilePath(state, base)).writeSection(section, lines);
+    return ProfileFile(ScheduleFilePath(state, base)).writeSection(section, lines, error);
 }
 
 QString ScheduleCommandAt(const AppState& state, const QString& base, const QString& section,

@@ -45,7 +45,7 @@ bool HasScheduleSection(const AppState& state, const QString& base, const QStrin
 // Replaces the section with the entries in the given order, creating the
 // folder and file when missing. False when the file could not be written.
 bool WriteScheduleSection(const AppState& state, const QString& base, const QString& section,
-                          const std::vector<ScheduleEntry>& entries);
+                          const std::vector<ScheduleEntry>& entries, QString* error = nullptr);
 // The command of the first entry with the key "HH:mm" of time; empty when
 // there is none.
 QString ScheduleCommandAt(const AppState& state, const QString& base, const QString& section,

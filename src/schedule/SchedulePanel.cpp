@@ -171,13 +171,22 @@ bool SchedulePanel::SaveScheduleSection() {
     const QString section = sectionName();
     bool saved = true;
     if (!base.isEmpty() && !section.isEmpty()) {
-        saved = WriteScheduleSection(m_state, base, section, listEntries());
+        QString error;
+        saved = WriteScheduleSection(m_state, base, section, listEntries(), &error);
         if (!saved) {
+            const QString text = QStringLiteral("The schedule could not be saved to ") +
+                                 ScheduleFilePath(m_state, base) + QStringLiteral(".");
+            m_state.Health.raise(HealthCondition::SaveFailing,
+                                 error.isEmpty() ? text : text + QLatin1Char(' ') + error);
             m_messages.show(this, MessageKind::Warning,
-                            QStringLiteral("The schedule could not be saved to ") +
-                                ScheduleFilePath(m_state, base) + QStringLiteral("."));
+                            error.isEmpty() ? text : text + QStringLiteral("\n") + error);
             // Show what the file really holds, not the change that failed.
             LoadScheduleList();
+        } else if (m_state.Health.entry(HealthCondition::SaveFailing)
+                       .text.startsWith(QStringLiteral("The schedule"))) {
+            // Only a schedule's failure is cleared by a schedule's save.
+            m_state.Health.clear(HealthCondition::SaveFailing,
+                                 QStringLiteral("The schedule was saved again"));
         }
     }
     m_runner.BuildTodayPlan();

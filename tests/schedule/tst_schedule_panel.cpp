@@ -318,11 +318,16 @@ void SchedulePanelTest::saveFailureIsReported() {
     QCOMPARE(rig.messages.shown().first().kind, MessageKind::Warning);
     QVERIFY(rig.messages.lastText().contains(rig.f.path(QStringLiteral("default"))));
     QVERIFY(rig.rows().isEmpty()); // the list shows what is stored
+    // The reason is told, and the program's health says a save is failing.
+    QVERIFY(rig.messages.lastText().contains(QStringLiteral("\n")));
+    const HealthReport& health = rig.f.state->Health;
+    QVERIFY(health.isActive(HealthCondition::SaveFailing));
 
     QVERIFY(QDir(ScheduleFolder(*rig.f.state)).removeRecursively()); // a missing folder is made
     rig.set(8, 0, QStringLiteral("Power ON"));
     QCOMPARE(rig.f.stored(QStringLiteral("default"), QStringLiteral("Hall")),
              QStringList{"08:00=Power ON"});
+    QVERIFY(!health.isActive(HealthCondition::SaveFailing));
 }
 
 void SchedulePanelTest::twelveHourLocale() {
