@@ -8,6 +8,8 @@
 #include "status/HttpRules.h"
 #include "status/StatusServer.h"
 
+#include "support/Promtool.h"
+
 #include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -593,15 +595,8 @@ class TestStatus : public QObject {
         QCOMPARE(Sample(text, "norvik3_http_connections_refused_total", "reason=\"too_large\""),
                  std::optional<double>(1));
 
-        QProcess promtool;
-        promtool.start(QStringLiteral("promtool"), {"check", "metrics"});
-        QVERIFY2(promtool.waitForStarted(), "promtool is installed by scripts/setup");
-        promtool.write(text);
-        promtool.closeWriteChannel();
-        QVERIFY(promtool.waitForFinished(Wait));
-        const QByteArray findings =
-            promtool.readAllStandardOutput() + promtool.readAllStandardError();
-        QVERIFY2(promtool.exitCode() == 0 && findings.trimmed().isEmpty(), findings.constData());
+        const QByteArray findings = PromtoolFindings(text, Wait);
+        QVERIFY2(findings.isEmpty(), findings.constData());
     }
 
     void warnsWithoutTokenBeyondLoopback_data() {
