@@ -19,6 +19,8 @@ class QThread;
 // The queue is bounded: at most `capacity` files wait to be written. A
 // removal of a file still waiting cancels its write, so with one write per
 // alert the spool holds, the spool's own limits keep the queue within that.
+// Removals are never refused (a file left behind would be mailed again);
+// there is at most one per file written, so the same limits hold them.
 //
 // A file that cannot be written is reported through writeFailed() on the
 // event loop. The thread touches nothing but the copies it was given.
