@@ -73,6 +73,10 @@ void logDropped(AppState& state, const QString& text) {
                                       "dropped unsent"));
 }
 
+void logNotSaved(AppState& state, const QString& error) {
+    WriteMailLog(state, QStringLiteral("Mail Queue Not Saved (%1)").arg(error));
+}
+
 bool overLimit(const AlertSpool& spool) {
     return int(spool.waiting.size()) > spool.limits().files ||
            spool.waitingBytes > spool.limits().bytes;
@@ -110,8 +114,8 @@ void fillRing(AppState& state) {
 void spool(AppState& state, const QString& text) {
     AlertSpool& spool = *state.Spool;
     AlertSpool::Alert alert{0, keyOf(state, text), text};
-    if (const FileOutcome saved = spool.store(alert); !saved)
-        WriteMailLog(state, QStringLiteral("Mail Queue Not Saved (%1)").arg(saved.error));
+    if (const FileOutcome queued = spool.store(alert); !queued)
+        logNotSaved(state, queued.error);
     wait(spool, std::move(alert));
     while (overLimit(spool))
         dropOldestWaiting(state);
@@ -127,6 +131,8 @@ void OpenAlertSpool(AppState& state, const QString& folder, const AlertSpool::Li
         earlier.push_back(PeekAlertMessage(state));
     state.Spool = std::make_unique<AlertSpool>(folder, limits);
     AlertSpool& spool = *state.Spool;
+    // The spool lives in the state, so the state outlives the handler.
+    spool.onWriteFailed([&state](const QString& error) { logNotSaved(state, error); });
     QStringList problems;
     std::vector<AlertSpool::Alert> kept = spool.load(problems);
     for (const QString& problem : problems)

@@ -9,9 +9,12 @@ struct AppState;
 // The ring of alert texts waiting to be mailed ("date time;projector;message").
 // Slots 0..256 on the first pass, 1..256 after that.
 //
-// With a spool (state.Spool), every queued alert also has its file, alerts
-// beyond the ring wait in the spool and move into the ring as it empties,
-// and when even the spool is full its oldest waiting alerts are dropped.
+// With a spool (state.Spool), every queued alert also has its file, written
+// by the spool's thread a moment later (a file that cannot be written makes
+// the mail log line "Mail Queue Not Saved (...)"; the alert stays queued in
+// memory). Alerts beyond the ring wait in the spool and move into the ring as
+// it empties, and when even the spool is full its oldest waiting alerts are
+// dropped.
 // Every drop is written to the mail log ("...,Mail Dropped (queue full)"),
 // counted in AlertsDroppedQueueFull and raises SpoolDropping, which clears
 // when the spool is below its limits again.

@@ -237,6 +237,9 @@ void AlertSender::shutdown(std::chrono::milliseconds grace) {
         }
     }
     logUnsentAlerts();
+    // An orderly end loses no alert: every file queued is on disk first.
+    if (m_state.Spool)
+        m_state.Spool->flush();
     m_mailRetryCount = 0;
     if (std::exchange(m_mailSending, false))
         emit passFinished();

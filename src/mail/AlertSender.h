@@ -48,7 +48,8 @@ class AlertSender : public QObject {
     // The end of the program: no more mails. A mail under way gets at most
     // `grace` to come back. With a spool folder the alerts not mailed stay
     // there for the next start (the mail under way is logged as not sent and
-    // kept, plus one line with the number kept); without one, every alert
+    // kept, plus one line with the number kept), every file on disk before
+    // this returns; without one, every alert
     // not mailed is written to the mail log as not sent and the queue is
     // emptied.
     void shutdown(std::chrono::milliseconds grace);

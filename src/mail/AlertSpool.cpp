@@ -1,7 +1,9 @@
 #include "mail/AlertSpool.h"
 
+#include "core/AppState.h"
+#include "mail/SpoolWriter.h"
+
 #include <QDir>
-#include <QFile>
 
 #include <algorithm>
 #include <map>
@@ -51,7 +53,14 @@ bool isTemporary(const QString& name) {
 } // namespace
 
 AlertSpool::AlertSpool(QString folder, Limits limits)
-    : m_folder(std::move(folder)), m_limits(limits) {}
+    : m_folder(std::move(folder)), m_limits(limits) {
+    // One write per alert held, in the ring or waiting (one more for the
+    // moment before the oldest waiting one is dropped).
+    if (!m_folder.isEmpty())
+        m_writer = std::make_unique<SpoolWriter>(m_folder, m_limits.files + AlertSlots);
+}
+
+AlertSpool::~AlertSpool() = default;
 
 QString AlertSpool::fileOf(quint64 id) const {
     return m_folder + QLatin1Char('/') +
@@ -92,15 +101,28 @@ std::vector<AlertSpool::Alert> AlertSpool::load(QStringList& problems) {
 
 FileOutcome AlertSpool::store(Alert& alert) {
     alert.id = m_nextId++;
-    if (m_folder.isEmpty())
+    if (!m_writer)
         return {true, {}};
-    if (!QDir().mkpath(m_folder))
-        return {false, QStringLiteral("cannot create the folder %1").arg(m_folder)};
-    const QByteArray content = Header + alert.key.toUtf8() + '\n' + alert.text.toUtf8();
-    return WriteFileAtomically(fileOf(alert.id), content, 0600);
+    const QString path = fileOf(alert.id);
+    if (!m_writer->write(alert.id, path, Header + alert.key.toUtf8() + '\n' + alert.text.toUtf8()))
+        return {false, QStringLiteral("cannot save %1: %2 files wait to be written already")
+                           .arg(path)
+                           .arg(m_writer->waiting())};
+    return {true, {}};
 }
 
 void AlertSpool::remove(quint64 id) {
-    if (!m_folder.isEmpty())
-        QFile::remove(fileOf(id));
+    if (m_writer)
+        m_writer->remove(id, fileOf(id));
+}
+
+void AlertSpool::onWriteFailed(std::function<void(const QString&)> handler) {
+    if (m_writer)
+        QObject::connect(m_writer.get(), &SpoolWriter::writeFailed, m_writer.get(),
+                         std::move(handler));
+}
+
+void AlertSpool::flush() {
+    if (m_writer)
+        m_writer->flush();
 }

@@ -6,13 +6,20 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
+
+class SpoolWriter;
 
 // The alerts waiting to be mailed, kept on disk so that they outlive a crash
 // or a power cut: one file per alert in the spool folder (MailQueue/ in the
 // program folder), named by a number that grows with every alert, written
-// atomically and removed once the alert is mailed or dropped.
+// atomically and removed once the alert is mailed or dropped. Files are
+// written and removed by the spool's own thread (SpoolWriter), a moment after
+// the queue has taken the alert in memory: the event loop never waits for
+// the disk.
 //
 // The spool also keeps, in memory, the order of the queue beyond the alert
 // ring: which ids the ring's alerts have, and the alerts that wait for room
@@ -37,6 +44,10 @@ class AlertSpool {
     // An empty folder keeps the queue in memory only.
     explicit AlertSpool(QString folder, Limits limits);
     explicit AlertSpool(QString folder) : AlertSpool(std::move(folder), Limits{}) {}
+    // Every file queued is written before it is gone.
+    ~AlertSpool();
+    AlertSpool(const AlertSpool&) = delete;
+    AlertSpool& operator=(const AlertSpool&) = delete;
 
     const QString& folder() const { return m_folder; }
     const Limits& limits() const { return m_limits; }
@@ -46,11 +57,20 @@ class AlertSpool {
     // `problems`; temporaries of interrupted writes are removed.
     std::vector<Alert> load(QStringList& problems);
 
-    // Gives the alert the next id and writes its file. On failure the alert
-    // keeps its id (it stays queued in memory) and the error says why.
+    // Gives the alert the next id and queues its file for writing. When the
+    // writer has no room the alert keeps its id (it stays queued in memory)
+    // and the error says why; a write that fails later is reported to the
+    // handler of onWriteFailed().
     FileOutcome store(Alert& alert);
     // Removes the alert's file (nothing when it has none).
     void remove(quint64 id);
+    // Called on the event loop with the reason for every file not written.
+    void onWriteFailed(std::function<void(const QString&)> handler);
+    // Blocks until every file queued is written or removed, and reports the
+    // failures meanwhile: for the end of the program.
+    void flush();
+    // The thread that writes the files; none without a folder.
+    SpoolWriter* writer() const { return m_writer.get(); }
     // The bytes an alert counts for against the byte limit.
     static qint64 sizeOf(const Alert& alert);
 
@@ -65,4 +85,5 @@ class AlertSpool {
     QString m_folder;
     Limits m_limits;
     quint64 m_nextId = 1;
+    std::unique_ptr<SpoolWriter> m_writer;
 };

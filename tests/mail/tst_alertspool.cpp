@@ -1,12 +1,13 @@
 // The alert queue's spool in a real MailQueue/ folder: its bound and the
-// drop line, a restart that keeps the order, damaged files, and a deletion
-// that renumbers projectors.
+// drop line, a restart that keeps the order, damaged files, a deletion that
+// renumbers projectors, and the writer thread that follows the queue.
 
 #include "mail/MailTestState.h"
 
 #include "comm/AlertQueue.h"
 #include "core/Fleet.h"
 #include "mail/AlertSpool.h"
+#include "mail/SpoolWriter.h"
 
 #include <QtTest>
 
@@ -20,12 +21,19 @@ QString alertText(int projector, int n) {
     return QStringLiteral("t;%1;m%2").arg(projector).arg(n, 3, 10, QLatin1Char('0'));
 }
 
+QString fileName(quint64 id) {
+    return QStringLiteral("%1.alert").arg(id, 20, 10, QLatin1Char('0'));
+}
+
 QStringList drain(AppState& state) {
     QStringList texts;
     while (!IsAlertQueueEmpty(state)) {
         texts << PeekAlertMessage(state);
         AdvanceAlertQueue(state);
     }
+    // Their files gone too.
+    if (state.Spool)
+        state.Spool->flush();
     return texts;
 }
 
@@ -39,11 +47,20 @@ class TestAlertSpool : public QObject {
 
     AppState& state() { return m_home->state; }
     QString spoolFolder() const { return m_home->home() + QStringLiteral("/MailQueue"); }
-    QStringList spoolFiles() const {
+    // The alert files on disk as they are now...
+    QStringList filesNow() const {
         return QDir(spoolFolder()).entryList({QStringLiteral("*.alert")}, QDir::Files, QDir::Name);
+    }
+    // ... and once the writer has caught up with the queue.
+    QStringList spoolFiles() {
+        if (state().Spool)
+            state().Spool->flush();
+        return filesNow();
     }
     // The same folder and tree after a restart: a new state, the files read.
     std::unique_ptr<AppState> restarted(const AlertSpool::Limits& limits) {
+        if (state().Spool)
+            state().Spool->flush();
         auto fresh = std::make_unique<AppState>();
         fresh->ProgramFolder = state().ProgramFolder;
         fresh->Projectors = state().Projectors;
@@ -58,6 +75,11 @@ class TestAlertSpool : public QObject {
 
   private slots:
     void init() { m_home = std::make_unique<MailTestState>(); }
+    void cleanup() {
+        // The writer finishes before its folder goes.
+        state().Spool.reset();
+        m_home.reset();
+    }
 
     void fullSpoolDropsTheOldestWaiting_data() {
         QTest::addColumn<int>("files");
@@ -136,7 +158,8 @@ class TestAlertSpool : public QObject {
         QCOMPARE(m_home->mailLog().filter(QStringLiteral("Mail Queue File Set Aside")).size(), 3);
         // New alerts never reuse the number of a file that was there.
         QVERIFY(EnqueueAlertMessage(*next, alertText(1, 3)));
-        QCOMPARE(spoolFiles(), QStringList{"00000000000000000013.alert"});
+        next->Spool->flush();
+        QCOMPARE(filesNow(), QStringList{fileName(13)});
     }
 
     void fullDiskKeepsTheAlertInMemory() {
@@ -154,9 +177,11 @@ class TestAlertSpool : public QObject {
         OpenAlertSpool(state(), spoolFolder());
         QVERIFY(EnqueueAlertMessage(state(), alertText(1, 1)));
         QCOMPARE(PeekAlertMessage(state()), alertText(1, 1));
-        QVERIFY(spoolFiles().isEmpty());
-        QCOMPARE(m_home->mailLog().size(), 1);
+        // The writer's failure comes back through the event loop.
+        QVERIFY(m_home->mailLog().isEmpty());
+        QTRY_COMPARE(m_home->mailLog().size(), 1);
         QVERIFY(m_home->mailLog().first().startsWith(QStringLiteral("Mail Queue Not Saved (")));
+        QVERIFY(spoolFiles().isEmpty());
         // Nothing half written is left to be read at the next start.
         QCOMPARE(QDir(spoolFolder()).entryList(QDir::Files), QStringList{"filler"});
 
@@ -164,6 +189,54 @@ class TestAlertSpool : public QObject {
         QVERIFY(EnqueueAlertMessage(state(), alertText(1, 2)));
         QCOMPARE(spoolFiles().size(), 1);
         QCOMPARE(drain(state()), QStringList({alertText(1, 1), alertText(1, 2)}));
+    }
+
+    void theDiskFollowsTheQueue() {
+        OpenAlertSpool(state(), spoolFolder(), {20, 1 << 20});
+        SpoolWriter& writer = *state().Spool->writer();
+        writer.setHeld(true);
+        for (int n = 0; n < 300; ++n)
+            QVERIFY(EnqueueAlertMessage(state(), alertText(1, n)));
+        // Queued in memory, bounds kept, while the disk has nothing yet; the
+        // 24 alerts dropped for the bound are never written.
+        QCOMPARE(AlertQueueLength(state()), 276);
+        QCOMPARE(PeekAlertMessage(state()), alertText(1, 0));
+        QCOMPARE(state().Counters.AlertsDroppedQueueFull, quint64(24));
+        QVERIFY(filesNow().isEmpty());
+        QCOMPARE(writer.waiting(), 276);
+        // Mailed before it was written: its write is cancelled.
+        AdvanceAlertQueue(state());
+        QCOMPARE(writer.waiting(), 275);
+
+        // The end of the spool writes everything queued, held or not.
+        state().Spool.reset();
+        QStringList names;
+        QStringList texts;
+        for (int n = 1; n < 300; n += n == 255 ? 25 : 1) {
+            names << fileName(quint64(n) + 1);
+            texts << alertText(1, n);
+        }
+        QCOMPARE(filesNow(), names);
+        QCOMPARE(drain(*restarted({})), texts);
+    }
+
+    void writerQueueIsBounded() {
+        SpoolWriter writer(spoolFolder(), 2);
+        writer.setHeld(true);
+        const auto path = [this](quint64 id) { return spoolFolder() + '/' + fileName(id); };
+        QVERIFY(writer.write(1, path(1), "one"));
+        QVERIFY(writer.write(2, path(2), "two"));
+        QVERIFY(!writer.write(3, path(3), "three"));
+        writer.remove(1, path(1)); // not begun: room again
+        QVERIFY(writer.write(3, path(3), "three"));
+        writer.flush();
+        QCOMPARE(filesNow(), QStringList({fileName(2), fileName(3)}));
+        QCOMPARE(ReadRegularFile(path(3)), std::optional<QByteArray>("three"));
+        // Held again: a written file's removal waits for the writer too.
+        writer.remove(2, path(2));
+        QCOMPARE(filesNow().size(), 2);
+        writer.flush();
+        QCOMPARE(filesNow(), QStringList{fileName(3)});
     }
 
     void deletionKeepsTheFilesConsistent() {

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -51,6 +52,24 @@ class TestSpoolKill : public QObject {
                 files.emplace(name, file.readAll());
         }
         return files;
+    }
+
+    // The number in the last "Mail Queue Kept" line of the mail log, -1 if none.
+    int lastKeptCount() const {
+        static const QRegularExpression kept(
+            QStringLiteral("Mail Queue Kept \\(alerts for the next start: (\\d+)\\)"));
+        const QDir logs(m_home.filePath(QStringLiteral("MailLog")));
+        int count = -1;
+        for (const QString& name :
+             logs.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
+            QFile file(logs.filePath(name));
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            for (const QRegularExpressionMatch& match :
+                 kept.globalMatch(QString::fromUtf8(file.readAll())))
+                count = match.captured(1).toInt();
+        }
+        return count;
     }
 
     void writeSetup() {
@@ -144,6 +163,19 @@ class TestSpoolKill : public QObject {
         }
         QVERIFY(seen.size() > std::size_t(Kills));
         QVERIFY(spool().entryList({QStringLiteral("*.unreadable")}).isEmpty());
+
+        // An orderly stop while alerts come in: every alert it keeps for the
+        // next start is on disk by the time it has ended.
+        QCOMPARE(m_sim->command(QStringLiteral("error all 3")), QString("OK"));
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(spooled().size() > seen.size(), Wait);
+        m_service.terminate();
+        QVERIFY(m_service.waitForFinished(Wait));
+        const std::map<QString, QByteArray> kept = spooled();
+        for (const auto& [name, content] : seen)
+            QVERIFY2(kept.count(name) != 0, qPrintable(QStringLiteral("the stop lost ") + name));
+        QCOMPARE(lastKeptCount(), int(kept.size()));
+        seen = kept;
 
         // A server that takes mail: every alert kept goes out, once.
         SmtpSink sink;
