@@ -194,6 +194,13 @@ bool SettingsStore::writeSetting(const QString& name, const QString& text) const
     return finish(s);
 }
 
+bool SettingsStore::writeWindowLayout(const QMap<QString, QString>& values) const {
+    QSettings s(m_filePath, QSettings::IniFormat);
+    for (auto it = values.begin(); it != values.end(); ++it)
+        s.setValue(QStringLiteral("Window/") + it.key(), it.value());
+    return finish(s);
+}
+
 bool SettingsStore::saveMailSettings(const MailSettings& mail) const {
     QSettings s(m_filePath, QSettings::IniFormat);
     for (const MailFlag& f : mailFlags)

@@ -60,6 +60,9 @@ class MailSettingsForm : public QDialog {
     void removePassword();
     // The message for "Send Mail" without a sender; false when one is shown.
     bool checkSender();
+    // The SMTP port and the recipients' kinds, where the operator can change
+    // them; false when a message is shown.
+    bool checkEntries();
     // The server part of a mail with the values on screen.
     MailMessage messageOnScreen();
     // The hour field as a number 0..32767, or a message and nothing.

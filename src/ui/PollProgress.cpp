@@ -65,6 +65,10 @@ void PollProgress::summarise() {
                .arg(m_total - m_answered));
 }
 
+QString PollProgress::widestText() {
+    return QStringLiteral("Last poll 88:88 PM: 888 answered, 888 did not");
+}
+
 void PollProgress::report(const QString& text) {
     m_text = text;
     if (m_reporter)
