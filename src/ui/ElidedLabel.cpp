@@ -1,8 +1,11 @@
 #include "ui/ElidedLabel.h"
 
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QStyle>
+
+#include <cmath>
 
 ElidedLabel::ElidedLabel(const QString& name, const QString& widest, QWidget* parent)
     : QLabel(parent), m_widest(widest) {
@@ -26,14 +29,18 @@ QString ElidedLabel::shownText() const {
 
 QSize ElidedLabel::sizeHint() const {
     const QMargins m = contentsMargins();
-    const int width = m_widest.isEmpty() ? 0 : fontMetrics().horizontalAdvance(m_widest);
+    // Rounded up: text is laid out at fractional widths, and a width rounded
+    // down would cut the very text it was measured for.
+    const int width =
+        m_widest.isEmpty() ? 0 : int(std::ceil(QFontMetricsF(font()).horizontalAdvance(m_widest)));
     return QSize(width + m.left() + m.right(), fontMetrics().height() + m.top() + m.bottom());
 }
 
 QSize ElidedLabel::minimumSizeHint() const {
     // Room for a few letters and the ellipsis, so a squeezed label still says something.
     const QMargins m = contentsMargins();
-    const int width = fontMetrics().horizontalAdvance(QStringLiteral("Abc…"));
+    const int width =
+        int(std::ceil(QFontMetricsF(font()).horizontalAdvance(QStringLiteral("Abc…"))));
     return QSize(width + m.left() + m.right(), fontMetrics().height() + m.top() + m.bottom());
 }
 

@@ -149,9 +149,12 @@ class TestUiWindow : public QObject {
         QVERIFY(problems->geometry().right() <= bar->width());
         QVERIFY(problems->width() >= problems->sizeHint().width());
 
-        // The permanent items stay where they are while their texts change.
-        f.form->resize(f.form->minimumSize() + QSize(400, 0));
+        // With room, the permanent items show their texts whole and stay
+        // where they are while their texts change.
+        f.form->resize(QSize(2400, f.form->minimumHeight()));
         QApplication::processEvents();
+        for (ElidedLabel* item : items)
+            QVERIFY2(item == result || !item->isElided(), qPrintable(item->shownText()));
         const auto places = [&] {
             QList<int> x;
             for (const char* name :
@@ -165,6 +168,8 @@ class TestUiWindow : public QObject {
         f.form->macPassProgress(1, 3);
         QApplication::processEvents();
         QCOMPARE(places(), before);
+        for (ElidedLabel* item : items)
+            QVERIFY2(item == result || !item->isElided(), qPrintable(item->shownText()));
         if (qEnvironmentVariableIsSet("NORVIK3_SCREENSHOTS") && points > 0) {
             f.form->resize(f.form->minimumSize());
             QApplication::processEvents();
