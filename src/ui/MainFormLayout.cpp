@@ -6,6 +6,7 @@
 
 #include <QFrame>
 #include <QHeaderView>
+#include <QLayout>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -47,6 +48,13 @@ QSize MainForm::pagesMinimumSize() {
         for (QFrame* frame : page->findChildren<QFrame*>(Qt::FindDirectChildrenOnly))
             need = need.expandedTo(frame->minimumSizeHint());
         page->setMinimumSize(need);
+        // The layouts above keep their sizes until the next layout pass;
+        // the new minimum is wanted now.
+        for (QWidget* up = page; up; up = up->parentWidget()) {
+            up->updateGeometry();
+            if (up->layout())
+                up->layout()->invalidate();
+        }
     }
     return MinimumWindowSize.expandedTo(minimumSizeHint());
 }
