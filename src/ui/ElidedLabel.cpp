@@ -22,6 +22,11 @@ void ElidedLabel::setFullText(const QString& text) {
     updateToolTip();
 }
 
+void ElidedLabel::setKeptWhole(bool whole) {
+    m_keptWhole = whole;
+    updateGeometry();
+}
+
 QString ElidedLabel::shownText() const {
     const int room = contentsRect().width();
     return fontMetrics().elidedText(text(), Qt::ElideRight, room);
@@ -37,6 +42,8 @@ QSize ElidedLabel::sizeHint() const {
 }
 
 QSize ElidedLabel::minimumSizeHint() const {
+    if (m_keptWhole)
+        return sizeHint();
     // Room for a few letters and the ellipsis, so a squeezed label still says something.
     const QMargins m = contentsMargins();
     const int width =

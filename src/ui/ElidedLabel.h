@@ -14,6 +14,8 @@ class ElidedLabel : public QLabel {
     ElidedLabel(const QString& name, const QString& widest, QWidget* parent);
 
     void setFullText(const QString& text);
+    // A label that is never elided: its least width is its preferred one.
+    void setKeptWhole(bool whole);
     // What is on screen: the text, or its elided form when it does not fit.
     QString shownText() const;
     bool isElided() const { return shownText() != text(); }
@@ -30,4 +32,5 @@ class ElidedLabel : public QLabel {
     void updateToolTip();
 
     QString m_widest;
+    bool m_keptWhole = false;
 };

@@ -36,6 +36,8 @@ void MainForm::buildStatusBar() {
     m_scheduleLabel = new ElidedLabel(QStringLiteral("lblScheduleState"),
                                       QStringLiteral("Schedule stopped"), bar);
     m_scheduleLabel->setFullText(QStringLiteral("Schedule stopped"));
+    // Whether the schedule runs is read at a glance, never guessed from "Sch…".
+    m_scheduleLabel->setKeptWhole(true);
     m_problemsButton = new QToolButton(bar);
     m_problemsButton->setObjectName(QStringLiteral("cmdRecentProblems"));
     m_problemsButton->setAutoRaise(true);

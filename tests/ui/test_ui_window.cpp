@@ -95,8 +95,9 @@ class TestUiWindow : public QObject {
   private slots:
     // At the least size and at a large font every status-bar item either
     // shows its whole text or ends in "…" with the whole text in its tool
-    // tip; a long group line is kept whole in the problems list, and the
-    // permanent items keep their places while their texts change.
+    // tip (the schedule's state is never cut); a long group line is kept
+    // whole in the problems list, and the permanent items keep their places
+    // while their texts change.
     void statusBarNeverCutsSilently_data() {
         QTest::addColumn<double>("points");
         QTest::newRow("default font") << 0.0;
@@ -145,6 +146,8 @@ class TestUiWindow : public QObject {
             }
         }
         QVERIFY2(result->isElided(), "the group line fits at the least size: make it longer");
+        QVERIFY2(!f.child<ElidedLabel>("lblScheduleState")->isElided(),
+                 "the schedule's state is cut");
         auto* problems = f.child<QToolButton>("cmdRecentProblems");
         QVERIFY(problems->geometry().right() <= bar->width());
         QVERIFY(problems->width() >= problems->sizeHint().width());
