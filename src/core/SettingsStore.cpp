@@ -203,6 +203,13 @@ bool SettingsStore::writeSetting(const QString& name, const QString& text) const
     return save([&](QSettings& s) { s.setValue(Setting + name, text); });
 }
 
+bool SettingsStore::writeWindowLayout(const QMap<QString, QString>& values) const {
+    QSettings s(m_filePath, QSettings::IniFormat);
+    for (auto it = values.begin(); it != values.end(); ++it)
+        s.setValue(QStringLiteral("Window/") + it.key(), it.value());
+    return finish(s);
+}
+
 bool SettingsStore::saveMailSettings(const MailSettings& mail) const {
     return save([&mail](QSettings& s) { writeMail(s, mail); });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 
 #include <functional>
@@ -43,6 +44,9 @@ class SettingsStore {
     bool writeMailFlag(const QString& name, bool value) const;
     bool writeMailNumber(const QString& name, qint32 value) const;
     bool writeSetting(const QString& name, const QString& text) const;
+    // The main window's layout under Window (the tree's width, the overview's
+    // sort and column widths), every value in one write.
+    bool writeWindowLayout(const QMap<QString, QString>& values) const;
     // Every value that the mail settings dialog edits, in one write.
     bool saveMailSettings(const MailSettings& mail) const;
 

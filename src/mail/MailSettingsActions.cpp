@@ -176,6 +176,33 @@ bool MailSettingsForm::checkSender() {
     return false;
 }
 
+bool MailSettingsForm::checkEntries() {
+    const QString port = m_port->text().trimmed();
+    bool ok = true;
+    const int number = port.toInt(&ok, 10);
+    if (m_port->isEnabled() && !port.isEmpty() && (!ok || number < 1 || number > 65535)) {
+        m_messages.show(this, MessageKind::Information,
+                        QStringLiteral("The SMTP port must be a whole number from 1 to 65535, or "
+                                       "empty for the usual port."));
+        m_port->setFocus();
+        return false;
+    }
+    if (!m_addresses->isEnabled())
+        return true;
+    for (const RecipientRow& row : recipientRows()) {
+        if (row.kind == QLatin1String("TO") || row.kind == QLatin1String("CC") ||
+            row.kind == QLatin1String("BCC"))
+            continue;
+        m_messages.show(this, MessageKind::Information,
+                        QStringLiteral("The recipient %1 has no kind (TO, CC or BCC). Edit it "
+                                       "or delete it.")
+                            .arg(row.address));
+        m_addresses->setFocus();
+        return false;
+    }
+    return true;
+}
+
 void MailSettingsForm::testMailSent(MailWorker::Ticket ticket, const MailResult& result) {
     if (m_testMail != ticket)
         return;
@@ -223,7 +250,7 @@ void MailSettingsForm::accept() {
                                  : m_state.Mail.FilterAlarmTime;
     if (!filterHours)
         return;
-    if (!checkSender() || !checkServer())
+    if (!checkSender() || !checkServer() || !checkEntries())
         return;
 
     MailSettings& mail = m_state.Mail;
@@ -242,7 +269,9 @@ void MailSettingsForm::accept() {
     mail.RecoverySend = m_recoverySend->isChecked();
     mail.SMTPUser = m_user->text();
     mail.SMTPSecurity = m_security->currentData().toString();
-    mail.SMTPPort = m_port->text().trimmed();
+    // Only a port the operator typed is rewritten (trimmed).
+    if (m_port->isModified())
+        mail.SMTPPort = m_port->text().trimmed();
     mail.SMTPCAFile = m_caFile->text();
     // The password goes to the secret store or its own file, never to the
     // settings file; an untouched field keeps the stored one.

@@ -62,6 +62,9 @@ class MailSettingsForm : public QDialog {
     bool checkSender();
     // The same for a server with a user name or password in it.
     bool checkServer();
+    // The SMTP port and the recipients' kinds, where the operator can change
+    // them; false when a message is shown.
+    bool checkEntries();
     // The server part of a mail with the values on screen.
     MailMessage messageOnScreen();
     // The hour field as a number 0..32767, or a message and nothing.

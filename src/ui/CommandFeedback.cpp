@@ -123,6 +123,10 @@ void CommandFeedback::reportIfDone(Operation& operation) {
                 QStringLiteral(", no answer from ") + operation.silent.join(QStringLiteral(", "));
         if (operation.cancelled)
             line += QStringLiteral(", cancelled");
+        // The status bar may only have room for the start of a long group
+        // line; the list keeps all of it.
+        if (!operation.refused.isEmpty() || !operation.silent.isEmpty())
+            addProblem(line);
     }
     m_reporter(line);
 }

@@ -4,6 +4,7 @@ class QLineEdit;
 
 // Makes a pre-filled field easy to overwrite: entering it by Tab or by a
 // click selects its text, so typing replaces it instead of running into the
-// field's length limit; a paste that would not fit is refused with a beep
-// rather than cut.
+// field's length limit. A paste that would not fit (Ctrl+V, the field's
+// menu or the middle button) is refused rather than cut, and the field's
+// tool tip says why.
 void ReplaceOnEntry(QLineEdit* field);

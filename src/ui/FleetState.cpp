@@ -1,5 +1,6 @@
 #include "ui/FleetState.h"
 
+#include "comm/StatusDisplay.h"
 #include "core/AppState.h"
 
 #include <QHash>
@@ -98,6 +99,23 @@ FleetState StateOf(const ProjectorInfo& projector) {
     }
 }
 
+Seriousness SeriousnessOf(const ProjectorInfo& projector) {
+    switch (StateOf(projector)) {
+    case FleetState::Error:
+        return Seriousness::Error;
+    case FleetState::NotAnswering:
+        return projector.Disconnected ? Seriousness::NotAnswering : Seriousness::Refusing;
+    case FleetState::NotReported:
+        // Shown as "Disconnect" until it first answers.
+        return projector.Disconnected ? Seriousness::NotAnswering : Seriousness::Normal;
+    case FleetState::Off:
+    case FleetState::On:
+    case FleetState::Cooling:
+        break;
+    }
+    return Seriousness::Normal;
+}
+
 FleetState MostSerious(const std::vector<FleetState>& states) {
     return states.empty() ? FleetState::NotReported
                           : *std::max_element(states.begin(), states.end());
@@ -126,6 +144,13 @@ QString StateTextOf(const ProjectorInfo& projector) {
     if (state == FleetState::NotAnswering && !projector.Disconnected)
         return QStringLiteral("Refusing");
     return StateText(state);
+}
+
+QString StateToolTip(const ProjectorInfo& projector) {
+    const QString state = StateOf(projector) == FleetState::Error
+                              ? ErrorDisplayText(projector.ErrorStatus)
+                              : StateTextOf(projector);
+    return projector.ProjectorName + QStringLiteral(": ") + state;
 }
 
 QIcon MarkedIcon(IconKind kind, FleetState state) {

@@ -5,20 +5,25 @@
 #include "core/Formatting.h"
 #include "core/SettingsStore.h"
 #include "ui/AboutForm.h"
+#include "ui/ElidedLabel.h"
+#include "ui/HelpLinks.h"
 #include "ui/Icons.h"
 #include "ui/MessageService.h"
 #include "ui/ProjectorTreeWidget.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
 #include <QEvent>
 #include <QFrame>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QToolBar>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -27,11 +32,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// 9600 by 7425 twips at 15 twips per pixel.
-constexpr QSize MinimumWindowSize(640, 495);
-// Wide enough for every column of a group list at the default font.
-constexpr QSize DefaultWindowSize(1120, 720);
-constexpr int TreeWidth = 200;
+constexpr int TreeMinimumWidth = 120;
 
 QAction* NamedAction(const QString& name, const QString& text, QObject* parent) {
     auto* action = new QAction(text, parent);
@@ -49,7 +50,6 @@ MainForm::MainForm(AppState& state, const SettingsStore& store, CommEngine& engi
     setWindowTitle(QStringLiteral("Lumora Application"));
     setWindowIcon(ProgramIcon(IconKind::Projector));
     setMinimumSize(MinimumWindowSize);
-    resize(DefaultWindowSize);
 
     buildActions();
     buildMenus();
@@ -59,7 +59,7 @@ MainForm::MainForm(AppState& state, const SettingsStore& store, CommEngine& engi
     connectControls();
     m_controls.setFeedback(&m_feedback);
     m_feedback.setReporter([this](const QString& line) { setCommandResult(line); });
-    m_poll.setReporter([this](const QString& text) { m_pollLabel->setText(text); });
+    m_poll.setReporter([this](const QString& text) { m_pollLabel->setFullText(text); });
     connect(&m_state.Health, &HealthReport::changed, this, &MainForm::healthChanged);
     // Conditions raised before the window existed (a start-up check) are
     // listed too.
@@ -69,6 +69,9 @@ MainForm::MainForm(AppState& state, const SettingsStore& store, CommEngine& engi
             healthChanged(HealthCondition(c), true, entry.text);
     }
     updateMinimumSize();
+    // Never larger than the screen the window opens on.
+    resize(DefaultWindowSize.boundedTo(screenRoom()).expandedTo(minimumSize()));
+    restoreWindowLayout();
 
     m_clockTimer.setInterval(10ms);
     m_clockTimer.setSingleShot(true);
@@ -82,7 +85,11 @@ MainForm::MainForm(AppState& state, const SettingsStore& store, CommEngine& engi
     rebuildView();
 }
 
-MainForm::~MainForm() = default;
+MainForm::~MainForm() {
+    // A change of the layout still waiting for its save is kept.
+    if (m_layoutSave.isActive())
+        saveWindowLayout();
+}
 
 void MainForm::buildActions() {
     struct Spec {
@@ -162,6 +169,12 @@ void MainForm::buildActions() {
     connect(m_mailAction, &QAction::triggered, this, &MainForm::mailSettingsRequested);
     m_aboutAction = NamedAction(QStringLiteral("menuAbout"), QStringLiteral("&About..."), this);
     connect(m_aboutAction, &QAction::triggered, this, &MainForm::showAbout);
+    m_guideAction =
+        NamedAction(QStringLiteral("menuUserGuide"), QStringLiteral("&User Guide"), this);
+    connect(m_guideAction, &QAction::triggered, this, &MainForm::openUserGuide);
+    m_folderAction =
+        NamedAction(QStringLiteral("menuProgramFolder"), QStringLiteral("Program &Folder"), this);
+    connect(m_folderAction, &QAction::triggered, this, &MainForm::openProgramFolder);
     m_autoStartAction = NamedAction(QStringLiteral("menuScheduleAutoStart"),
                                     QStringLiteral("Start Schedule at Launch"), this);
     m_autoStartAction->setCheckable(true);
@@ -202,7 +215,11 @@ void MainForm::buildMenus() {
     QMenu* option = bar->addMenu(QStringLiteral("&Option"));
     option->addAction(m_intervalAction);
     option->addAction(m_mailAction);
-    bar->addMenu(QStringLiteral("&Help"))->addAction(m_aboutAction);
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    help->addAction(m_guideAction);
+    help->addAction(m_folderAction);
+    help->addSeparator();
+    help->addAction(m_aboutAction);
 
     m_popup = new QMenu(this);
     m_popup->setObjectName(QStringLiteral("PopupMenu"));
@@ -252,13 +269,14 @@ void MainForm::buildToolBar() {
 }
 
 void MainForm::buildCentralArea() {
-    auto* central = new QWidget(this);
-    auto* row = new QHBoxLayout(central);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(1);
+    // The operator can widen the tree for long names; it starts 200 wide.
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_splitter->setObjectName(QStringLiteral("splitterMain"));
+    m_splitter->setChildrenCollapsible(false);
+    QWidget* central = m_splitter;
 
     m_tree = new ProjectorTreeWidget(central);
-    m_tree->setFixedWidth(TreeWidth);
+    m_tree->setMinimumWidth(TreeMinimumWidth);
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &MainForm::rebuildView);
     connect(m_tree, &ProjectorTreeWidget::popupRequested, this,
             [this](const QPoint& at) { m_popup->popup(at); });
@@ -300,9 +318,12 @@ void MainForm::buildCentralArea() {
     hideAllPanels();
     connect(m_tabs, &QTabWidget::currentChanged, this, &MainForm::rebuildView);
 
-    row->addWidget(m_tree);
-    row->addWidget(m_tabs, 1);
-    setCentralWidget(central);
+    m_splitter->addWidget(m_tree);
+    m_splitter->addWidget(m_tabs);
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({TreeWidth, DefaultWindowSize.width() - TreeWidth});
+    setCentralWidget(m_splitter);
 }
 
 QWidget* MainForm::scheduleHost() const {
@@ -311,8 +332,8 @@ QWidget* MainForm::scheduleHost() const {
 
 void MainForm::setScheduleRunning(bool running) {
     m_scheduleRunning = running;
-    m_scheduleLabel->setText(running ? QStringLiteral("Schedule running")
-                                     : QStringLiteral("Schedule stopped"));
+    m_scheduleLabel->setFullText(running ? QStringLiteral("Schedule running")
+                                         : QStringLiteral("Schedule stopped"));
     rebuildView();
 }
 
@@ -355,6 +376,27 @@ void MainForm::showAbout() {
     about->open();
 }
 
+void MainForm::openUserGuide() {
+    const QString guide = UserGuidePath(QCoreApplication::applicationDirPath());
+    if (guide.isEmpty()) {
+        m_messages.show(this, MessageKind::Information,
+                        QStringLiteral("The user guide is not installed. It is user-guide.md in "
+                                       "the program's documentation (share/doc/norvik3)."));
+        return;
+    }
+    openLocal(guide);
+}
+
+void MainForm::openProgramFolder() {
+    openLocal(m_state.ProgramFolder);
+}
+
+void MainForm::openLocal(const QString& path) {
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        m_messages.show(this, MessageKind::Information,
+                        QStringLiteral("No program to open %1 was found.").arg(path));
+}
+
 void MainForm::closeEvent(QCloseEvent* event) {
     const MessageAnswer answer =
         m_messages.show(this, MessageKind::Question,
@@ -364,20 +406,12 @@ void MainForm::closeEvent(QCloseEvent* event) {
         return;
     }
     m_clockTimer.stop();
+    if (m_layoutSave.isActive()) {
+        m_layoutSave.stop();
+        saveWindowLayout();
+    }
     m_engine.shutdown();
     event->accept();
-}
-
-void MainForm::updateMinimumSize() {
-    // Each page needs room for the largest of its panels, shown or not.
-    for (int tab = 0; tab < m_tabs->count(); ++tab) {
-        QWidget* page = m_tabs->widget(tab);
-        QSize need;
-        for (QFrame* frame : page->findChildren<QFrame*>(Qt::FindDirectChildrenOnly))
-            need = need.expandedTo(frame->minimumSizeHint());
-        page->setMinimumSize(need);
-    }
-    setMinimumSize(MinimumWindowSize.expandedTo(minimumSizeHint()));
 }
 
 void MainForm::showEvent(QShowEvent* event) {

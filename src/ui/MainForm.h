@@ -17,11 +17,13 @@
 
 struct AppState;
 class CommEngine;
+class ElidedLabel;
 class MessageService;
 class ProjectorTreeWidget;
 class QAction;
 class QLabel;
 class QMenu;
+class QSplitter;
 class QTabWidget;
 class QToolButton;
 class QTreeWidget;
@@ -52,6 +54,14 @@ class MainForm : public QMainWindow, public RefreshSink {
         CommandCount
     };
     enum Tab { TabStatus, TabControl, TabSchedule };
+
+    // 9600 by 7425 twips at 15 twips per pixel.
+    static constexpr QSize MinimumWindowSize{640, 495};
+    // Wide enough for every column of a group list at the default font;
+    // capped at the screen.
+    static constexpr QSize DefaultWindowSize{1120, 720};
+    // The tree's starting width; the operator may widen it.
+    static constexpr int TreeWidth = 200;
 
     MainForm(AppState& state, const SettingsStore& store, CommEngine& engine,
              MessageService& messages, QWidget* parent = nullptr);
@@ -95,6 +105,8 @@ class MainForm : public QMainWindow, public RefreshSink {
     void refreshSelection();
     void showRefreshForm();
     void showAbout();
+    void openUserGuide();
+    void openProgramFolder();
 
   signals:
     // The Schedule tab now shows this group or projector node.
@@ -119,10 +131,24 @@ class MainForm : public QMainWindow, public RefreshSink {
     void clockTick();
     void initialisationTick();
     void buildStatusBar();
-    // The larger of the least size of the window and what the panels need.
+
+    // MainFormLayout.cpp
+    // The larger of the least size of the window and what the panels need,
+    // the Control panel's rows scrolling where the screen is too low.
     void updateMinimumSize();
+    QSize pagesMinimumSize();
+    // Room for the window on its screen, its frame taken off.
+    QSize screenRoom() const;
+    // The tree's width and the overview's sort and columns, as the operator
+    // left them.
+    void restoreWindowLayout();
+    void saveWindowLayout();
+    // Widens the overview's columns that are narrower than their texts.
+    void fitFleetColumns();
     // Schedule > "Start Schedule at Launch" as stored in the settings file.
     bool storedScheduleAutoStart() const;
+    // Opens a file or folder with the desktop's program for it.
+    void openLocal(const QString& path);
 
     // MainFormTree.cpp
     void rebuildTree();
@@ -152,6 +178,9 @@ class MainForm : public QMainWindow, public RefreshSink {
     int shownProjector(int tab) const;
     int shownGroup(int tab) const;
     int controlProjector() const;
+    // The power question naming what it acts on: "Turn on the projector
+    // Hall 3?", "Turn on the 4 projectors of Main Hall?".
+    QString powerQuestion(bool on) const;
 
     // MainFormFleet.cpp
     void showFleet();
@@ -184,6 +213,9 @@ class MainForm : public QMainWindow, public RefreshSink {
 
     QTimer m_clockTimer;
     QTimer m_initialisationTimer;
+    // Saves the layout a moment after the operator stops changing it.
+    QTimer m_layoutSave;
+    bool m_fittingColumns = false;
     // The labels only change with the minute; formatting waits for it.
     QDateTime m_shownMinute;
     QString m_shownDate;
@@ -191,6 +223,7 @@ class MainForm : public QMainWindow, public RefreshSink {
     QLabel* m_today = nullptr;
     QLabel* m_time = nullptr;
 
+    QSplitter* m_splitter = nullptr;
     ProjectorTreeWidget* m_tree = nullptr;
     // Tree items by node key, for the state marks.
     QHash<QString, QTreeWidgetItem*> m_treeItems;
@@ -212,11 +245,13 @@ class MainForm : public QMainWindow, public RefreshSink {
     QAction* m_intervalAction = nullptr;
     QAction* m_mailAction = nullptr;
     QAction* m_aboutAction = nullptr;
+    QAction* m_guideAction = nullptr;
+    QAction* m_folderAction = nullptr;
     QAction* m_autoStartAction = nullptr;
-    QLabel* m_commandResult = nullptr;
-    QLabel* m_pollLabel = nullptr;
-    QLabel* m_macLabel = nullptr;
-    QLabel* m_scheduleLabel = nullptr;
+    ElidedLabel* m_commandResult = nullptr;
+    ElidedLabel* m_pollLabel = nullptr;
+    ElidedLabel* m_macLabel = nullptr;
+    ElidedLabel* m_scheduleLabel = nullptr;
     QToolButton* m_problemsButton = nullptr;
     QMenu* m_popup = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "core/Fleet.h"
 #include "core/Formatting.h"
 #include "core/SettingsStore.h"
+#include "ui/ElidedLabel.h"
 #include "ui/StatusRows.h"
 
 #include <QAction>
@@ -20,26 +21,28 @@ namespace {
 
 constexpr int MarkRole = Qt::UserRole + 1;
 
-QLabel* StatusLabel(const QString& name, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setObjectName(name);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
 } // namespace
 
 void MainForm::buildStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("StatusBar"));
-    m_commandResult = StatusLabel(QStringLiteral("lblCommandResult"), bar);
-    m_pollLabel = StatusLabel(QStringLiteral("lblPollProgress"), bar);
-    m_macLabel = StatusLabel(QStringLiteral("lblMacProgress"), bar);
-    m_scheduleLabel = StatusLabel(QStringLiteral("lblScheduleState"), bar);
-    m_scheduleLabel->setText(QStringLiteral("Schedule stopped"));
+    // The permanent items are as wide as their longest texts whatever they
+    // show, so they keep their places; the command result takes the rest.
+    m_commandResult = new ElidedLabel(QStringLiteral("lblCommandResult"), QString(), bar);
+    m_pollLabel =
+        new ElidedLabel(QStringLiteral("lblPollProgress"), PollProgress::widestText(), bar);
+    m_macLabel = new ElidedLabel(QStringLiteral("lblMacProgress"),
+                                 QStringLiteral("Last MAC pass 88:88 PM: 888 known"), bar);
+    m_scheduleLabel = new ElidedLabel(QStringLiteral("lblScheduleState"),
+                                      QStringLiteral("Schedule stopped"), bar);
+    m_scheduleLabel->setFullText(QStringLiteral("Schedule stopped"));
+    // Whether the schedule runs is read at a glance, never guessed from "Sch…".
+    m_scheduleLabel->setKeptWhole(true);
     m_problemsButton = new QToolButton(bar);
     m_problemsButton->setObjectName(QStringLiteral("cmdRecentProblems"));
     m_problemsButton->setAutoRaise(true);
+    m_problemsButton->setText(QStringLiteral("Problems: 888"));
+    m_problemsButton->setMinimumWidth(m_problemsButton->sizeHint().width());
     m_problemsButton->setText(QStringLiteral("Problems: 0"));
     m_problemsButton->setToolTip(
         QStringLiteral("Recent problems of commands (refusals, time-outs) and of the program "
@@ -60,7 +63,7 @@ bool MainForm::storedScheduleAutoStart() const {
 }
 
 void MainForm::setCommandResult(const QString& text) {
-    m_commandResult->setText(text);
+    m_commandResult->setFullText(text);
     updateProblemsButton();
 }
 
@@ -113,6 +116,7 @@ void MainForm::showFleet() {
         FillStatusRow(*row, m_state, group);
     }
     list->setSortingEnabled(true);
+    fitFleetColumns();
 }
 
 bool MainForm::fleetShown() const {
@@ -134,6 +138,8 @@ bool MainForm::refreshShownRow(int projector) {
     if (!row)
         return false;
     RefreshStatusRow(*row, m_state);
+    if (row->treeWidget() == m_statusFleet.list)
+        fitFleetColumns();
     return true;
 }
 
@@ -171,7 +177,8 @@ void MainForm::updateTreeMarks(int projector) {
     if (!item)
         return;
     const ProjectorInfo& info = m_state.Projectors[projector];
-    setNodeMark(item, IconKind::Projector, StateOf(info), StateTextOf(info));
+    // The tree elides long names; the tip gives the whole name and state.
+    setNodeMark(item, IconKind::Projector, StateOf(info), StateToolTip(info));
     const int parent = NodeIndexOfKey(m_state, Node(m_state, node).ParentKey);
     QTreeWidgetItem* groupItem = treeItemOfNode(parent);
     if (!groupItem || NodeKind(m_state, parent) != QLatin1Char('g'))
@@ -185,8 +192,8 @@ void MainForm::updateTreeMarks(int projector) {
     const FleetState worst = MostSerious(states);
     const auto count = std::count(states.begin(), states.end(), worst);
     setNodeMark(groupItem, IconKind::Group, worst,
-                QStringLiteral("%1 (%2 of %3 projectors)")
-                    .arg(StateText(worst))
+                QStringLiteral("%1: %2 (%3 of %4 projectors)")
+                    .arg(Node(m_state, parent).Text, StateText(worst))
                     .arg(count)
                     .arg(states.size()));
 }
@@ -219,13 +226,13 @@ void MainForm::pollingPassStarted(int projectorCount) {
 
 void MainForm::macPassProgress(int done, int total) {
     if (done < total) {
-        m_macLabel->setText(QStringLiteral("MAC pass: %1 of %2 done").arg(done).arg(total));
+        m_macLabel->setFullText(QStringLiteral("MAC pass: %1 of %2 done").arg(done).arg(total));
         return;
     }
     int known = 0;
     for (int p = 1; p <= std::min<int>(m_state.ProjectorCount, MaxProjectors); ++p)
         known += m_state.Projectors[p].MACAddress.isEmpty() ? 0 : 1;
-    m_macLabel->setText(QStringLiteral("Last MAC pass %1: %2 known")
-                            .arg(FormatShortTime(m_state, m_state.clock.now().time()))
-                            .arg(known));
+    m_macLabel->setFullText(QStringLiteral("Last MAC pass %1: %2 known")
+                                .arg(FormatShortTime(m_state, m_state.clock.now().time()))
+                                .arg(known));
 }

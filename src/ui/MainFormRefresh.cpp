@@ -153,10 +153,22 @@ int MainForm::controlProjector() const {
     return shownProjector(TabControl);
 }
 
+QString MainForm::powerQuestion(bool on) const {
+    const int node = selectedNode();
+    const QString verb = on ? QStringLiteral("Turn on") : QStringLiteral("Turn off");
+    if (NodeKind(m_state, node) != QLatin1Char('g'))
+        return QStringLiteral("%1 the projector %2?").arg(verb, Node(m_state, node).Text);
+    const std::size_t count = GroupMembers(m_state, node).size();
+    if (count == 1)
+        return QStringLiteral("%1 the projector of %2?").arg(verb, Node(m_state, node).Text);
+    return QStringLiteral("%1 the %2 projectors of %3?")
+        .arg(verb)
+        .arg(count)
+        .arg(Node(m_state, node).Text);
+}
+
 void MainForm::powerOnSelection() {
-    if (m_messages.show(this, MessageKind::Question,
-                        QStringLiteral("Are you sure you want to turn on the projector?")) ==
-        MessageAnswer::Yes) {
+    if (m_messages.show(this, MessageKind::Question, powerQuestion(true)) == MessageAnswer::Yes) {
         const int node = selectedNode();
         const FeedbackScope feedback(m_feedback, Node(m_state, node).Text,
                                      QStringLiteral("Power ON"),
@@ -166,9 +178,7 @@ void MainForm::powerOnSelection() {
 }
 
 void MainForm::powerOffSelection() {
-    if (m_messages.show(this, MessageKind::Question,
-                        QStringLiteral("Are you sure you want to turn off the projector?")) ==
-        MessageAnswer::Yes) {
+    if (m_messages.show(this, MessageKind::Question, powerQuestion(false)) == MessageAnswer::Yes) {
         const int node = selectedNode();
         const FeedbackScope feedback(m_feedback, Node(m_state, node).Text,
                                      QStringLiteral("Power OFF"),

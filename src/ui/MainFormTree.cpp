@@ -26,6 +26,9 @@ constexpr int KeyRole = Qt::UserRole;
 void MainForm::InitProjectorTree() {
     m_store.LoadTree(m_state);
     rebuildTree();
+    // The window opens on the overview of the whole fleet.
+    if (selectedNode() == 0)
+        selectNode(1);
     rebuildView();
 }
 

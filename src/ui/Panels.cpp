@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -130,10 +131,16 @@ StatusFleetPanel BuildStatusFleetPanel(QWidget* parent) {
     StatusFleetPanel panel{frame, new QTreeWidget(frame)};
     panel.list->setObjectName(QStringLiteral("ListViewFleet"));
     SetUpStatusList(panel.list);
-    // "Group" stands before "Last Answer" on screen.
-    panel.list->header()->moveSection(ColumnGroup, ColumnLastAnswer);
+    // Name, Status and Group first, where a narrow window still shows them.
+    QHeaderView* header = panel.list->header();
+    header->moveSection(header->visualIndex(ColumnStatus), 1);
+    header->moveSection(header->visualIndex(ColumnGroup), 2);
+    // The operator sets the widths; the window only widens a column that
+    // is narrower than its texts.
+    header->setSectionResizeMode(QHeaderView::Interactive);
     panel.list->setSortingEnabled(true);
-    panel.list->sortByColumn(ColumnName, Qt::AscendingOrder);
+    // The most serious states first.
+    panel.list->sortByColumn(ColumnStatus, Qt::AscendingOrder);
     LayoutOf(frame)->addWidget(panel.list, 1);
     return panel;
 }
@@ -243,10 +250,18 @@ ControlProjectorPanel BuildControlProjectorPanel(QWidget* parent) {
     panel.filterTimeReset =
         addExecute(QStringLiteral("Filter Time Reset"), QStringLiteral("cmdFilterTimeReset"));
     grid->setColumnStretch(4, 1);
+    grid->setRowStretch(row, 1);
 
+    // On a screen too low for all the rows they scroll, rather than the
+    // window growing past the screen.
+    panel.rows = new QScrollArea(frame);
+    panel.rows->setObjectName(QStringLiteral("scrollProjectorControl"));
+    panel.rows->setFrameShape(QFrame::NoFrame);
+    panel.rows->setWidgetResizable(true);
+    panel.rows->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    panel.rows->setWidget(box);
     LayoutOf(frame)->addWidget(panel.info.box);
-    LayoutOf(frame)->addWidget(box);
-    LayoutOf(frame)->addStretch(1);
+    LayoutOf(frame)->addWidget(panel.rows, 1);
     return panel;
 }
 

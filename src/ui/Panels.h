@@ -9,6 +9,7 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QTreeWidget;
 class QWidget;
 struct ProjectorInfo;
@@ -101,6 +102,7 @@ struct ControlProjectorPanel {
     QPushButton* autoAdjust;
     QPushButton* lampTimeReset;
     QPushButton* filterTimeReset;
+    QScrollArea* rows; // holds the control rows
 };
 
 struct ScheduleGroupPanel {

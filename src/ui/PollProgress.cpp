@@ -75,6 +75,10 @@ void PollProgress::summarise() {
                .arg(m_total - m_answered));
 }
 
+QString PollProgress::widestText() {
+    return QStringLiteral("Last poll 88:88 PM: 888 answered, 888 did not");
+}
+
 void PollProgress::report(const QString& text) {
     m_progress = text;
     const HealthReport::Entry& behind = m_state.Health.entry(HealthCondition::PollingBehind);

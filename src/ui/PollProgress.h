@@ -32,6 +32,9 @@ class PollProgress {
     void finished(int projector, CommandOutcome outcome);
     void dropped(int projector);
 
+    // The longest text it reports, for the room it is given.
+    static QString widestText();
+
     bool isRunning() const { return m_running; }
     QString text() const { return m_text; }
 

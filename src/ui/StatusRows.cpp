@@ -2,6 +2,7 @@
 
 #include "comm/StatusDisplay.h"
 #include "core/AppState.h"
+#include "ui/Contrast.h"
 #include "ui/FleetState.h"
 #include "ui/Panels.h"
 #include "ui/StatusTexts.h"
@@ -29,13 +30,15 @@ void SetLastAnswer(StatusRow& row, const ProjectorInfo& info) {
 
 // A light background with black text reads in light and dark palettes alike;
 // a row of a projector that does not answer (or answers nothing but
-// refusals) takes the palette's own colour for disabled text. The texts
-// ("Disconnect", "Refusing", the error's name) carry the state without colour.
+// refusals) is drawn quieter, never below a readable contrast (the
+// palette's colour for disabled text is far too faint for a state the
+// operator must read). The texts ("Disconnect", "Refusing", the error's
+// name) carry the state without colour.
 void SetColours(StatusRow& row, const ProjectorInfo& info) {
     const bool gone = info.Disconnected || IsRefusing(info);
     const bool error = StateOf(info) == FleetState::Error;
     const QPalette palette = row.treeWidget() ? row.treeWidget()->palette() : QPalette();
-    const QBrush goneText = palette.brush(QPalette::Disabled, QPalette::Text);
+    const QBrush goneText(SubduedTextColour(palette));
     for (int c = 0; c < ListColumnCount; ++c) {
         row.setData(c, Qt::ForegroundRole, gone ? QVariant(goneText) : QVariant());
         row.setData(c, Qt::BackgroundRole, QVariant());
@@ -56,9 +59,13 @@ bool StatusRow::operator<(const QTreeWidgetItem& other) const {
     const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
     const QVariant mine = data(column, SortRole);
     const QVariant theirs = other.data(column, SortRole);
-    if (mine.isValid() && theirs.isValid())
+    if (mine.isValid() && theirs.isValid() && mine != theirs)
         return mine.toLongLong() < theirs.toLongLong();
-    return text(column).localeAwareCompare(other.text(column)) < 0;
+    const int byText = text(column).localeAwareCompare(other.text(column));
+    // Rows of the same value stand in the order of their names.
+    if (byText != 0 || column == ColumnName)
+        return byText < 0;
+    return text(ColumnName).localeAwareCompare(other.text(ColumnName)) < 0;
 }
 
 void FillStatusRow(StatusRow& row, const AppState& state, const QString& group) {
@@ -71,6 +78,7 @@ void FillStatusRow(StatusRow& row, const AppState& state, const QString& group) 
     row.setText(ColumnPower, gone ? Dash : PowerDisplayText(info.PowerStatus));
     row.setText(ColumnInput, gone ? Dash : InputDisplayText(state, p));
     row.setText(ColumnStatus, StatusDisplayText(info));
+    row.setData(ColumnStatus, StatusRow::SortRole, int(SeriousnessOf(info)));
     SetHours(row, ColumnLampTime, info.LampTime, gone);
     SetHours(row, ColumnFilterTime, info.FilterTime, gone);
     row.setText(ColumnGroup, group);

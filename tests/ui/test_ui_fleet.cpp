@@ -5,6 +5,7 @@
 
 #include "comm/StatusDisplay.h"
 #include "core/HealthReport.h"
+#include "ui/Contrast.h"
 
 #include <QMenu>
 #include <QRandomGenerator>
@@ -44,6 +45,8 @@ int AddFleet(UiFixture& f, int count) {
         info.FilterTime = qint16(50 * p);
         info.LastReply = QDateTime(QDate(2026, 3, 1), QTime(8, 0));
     }
+    // The records changed behind the window's back.
+    f.form->rebuildView();
     for (int node = 1; node <= NodeCount(f.state); ++node)
         if (Node(f.state, node).Text == "Hall 1")
             return node;
@@ -189,11 +192,11 @@ class TestUiFleet : public QObject {
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("tip");
         QTest::addRow("answering") << false << false << "Normal"
-                                   << "On";
+                                   << "P01: On";
         QTest::addRow("refusing") << false << true << "Refusing"
-                                  << "Refusing";
+                                  << "P01: Refusing";
         QTest::addRow("refusing, then lost") << true << true << "Disconnect"
-                                             << "Not answering";
+                                             << "P01: Not answering";
     }
 
     // Every place that says "Disconnect" says "Refusing" for a projector
@@ -222,7 +225,7 @@ class TestUiFleet : public QObject {
             QCOMPARE(rows[0]->text(ColumnStatus), status);
             QCOMPARE(rows[0]->text(ColumnPower), disconnected ? Dash : "ON");
             QCOMPARE(rows[0]->foreground(ColumnName),
-                     greyed ? list->palette().brush(QPalette::Disabled, QPalette::Text) : QBrush());
+                     greyed ? QBrush(SubduedTextColour(list->palette())) : QBrush());
             const QList<QTreeWidgetItem*> others = list->findItems("P05", Qt::MatchExactly);
             QCOMPARE(others.size(), 1);
             QCOMPARE(others[0]->foreground(ColumnName), QBrush());
@@ -231,7 +234,8 @@ class TestUiFleet : public QObject {
         QCOMPARE(nodes.size(), 1);
         QCOMPARE(nodes[0]->toolTip(0), tip);
         QCOMPARE(nodes[0]->parent()->toolTip(0),
-                 QString(greyed ? "Not answering (1 of 2 projectors)" : "On (2 of 2 projectors)"));
+                 QString(greyed ? "Hall 1: Not answering (1 of 2 projectors)"
+                                : "Hall 1: On (2 of 2 projectors)"));
 
         f.form->selectNode(NodeOfProjector(f.state, 1));
         f.form->reachabilityChanged(1);

@@ -153,22 +153,25 @@ class TestUiOperator : public QObject {
         const int group = f.addGroupDirect("Hall");
         f.addLanDirect(group, "Left", "127.0.0.1", QString::number(sim.tcpPort(1)));
         f.addLanDirect(group, "Right", "127.0.0.1", QString::number(sim.tcpPort(2)));
-        QCOMPARE(TreeTip(f, "Left"), QString("Not reported yet"));
-        QVERIFY(TreeTip(f, "Hall").startsWith("Not reported yet"));
+        QCOMPARE(TreeTip(f, "Left"), QString("Left: Not reported yet"));
+        QVERIFY(TreeTip(f, "Hall").startsWith("Hall: Not reported yet"));
         QVERIFY(!TreeItem(f, "Left")->icon(0).isNull());
 
         f.engine->startDispatcher();
         f.engine->startPolling();
-        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Left"), QString("Off"), 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Hall"), QString("Off (2 of 2 projectors)"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Left"), QString("Left: Off"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Hall"), QString("Hall: Off (2 of 2 projectors)"),
+                                  30000);
 
         QVERIFY(sim.command("power 1 1").startsWith("OK"));
-        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Left"), QString("On"), 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Hall"), QString("On (1 of 2 projectors)"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Left"), QString("Left: On"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Hall"), QString("Hall: On (1 of 2 projectors)"),
+                                  30000);
 
         QVERIFY(sim.command("error 2 3").startsWith("OK"));
-        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Right"), QString("Error"), 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Hall"), QString("Error (1 of 2 projectors)"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Right"), QString("Right: Lamp Error"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Hall"), QString("Hall: Error (1 of 2 projectors)"),
+                                  30000);
 
         // The group list marks the error cell, with the error's name.
         f.selectTab(0);
@@ -180,18 +183,19 @@ class TestUiOperator : public QObject {
         QVERIFY(!list->topLevelItem(0)->data(ColumnStatus, Qt::BackgroundRole).isValid());
 
         QVERIFY(sim.command("silent 1 on").startsWith("OK"));
-        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Left"), QString("Not answering"), 60000);
-        QCOMPARE(TreeTip(f, "Hall"), QString("Error (1 of 2 projectors)"));
+        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Left"), QString("Left: Not answering"), 60000);
+        QCOMPARE(TreeTip(f, "Hall"), QString("Hall: Error (1 of 2 projectors)"));
         QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItem(0)->text(ColumnStatus), QString("Disconnect"),
                                   30000);
         QVERIFY(list->topLevelItem(0)->data(ColumnName, Qt::ForegroundRole).isValid());
 
         QVERIFY(sim.command("error 2 0").startsWith("OK"));
-        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Hall"), QString("Not answering (1 of 2 projectors)"),
-                                  30000);
+        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Hall"),
+                                  QString("Hall: Not answering (1 of 2 projectors)"), 30000);
         QVERIFY(sim.command("silent 1 off").startsWith("OK"));
-        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Left"), QString("On"), 60000);
-        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Hall"), QString("On (1 of 2 projectors)"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Left"), QString("Left: On"), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(TreeTip(f, "Hall"), QString("Hall: On (1 of 2 projectors)"),
+                                  30000);
         QVERIFY(!list->topLevelItem(0)->data(ColumnName, Qt::ForegroundRole).isValid());
     }
 
@@ -220,8 +224,10 @@ class TestUiOperator : public QObject {
             StatusBarText(f),
             QString("Stage: Power ON, 1 of 3 acknowledged, refused by Two, no answer from Three"),
             30000);
+        // Each refusal and silence, then the whole line.
         const auto& problems = f.form->recentProblems();
-        QCOMPARE(problems.size(), std::size_t(2));
+        QCOMPARE(problems.size(), std::size_t(3));
+        QCOMPARE(problems[2].text, StatusBarText(f));
         QVERIFY(problems[0].text.startsWith("Two: Power ON refused") ||
                 problems[1].text.startsWith("Two: Power ON refused"));
         QVERIFY(f.child<QToolButton>("cmdRecentProblems")->isEnabled());

@@ -51,8 +51,9 @@ class TestUiPanels : public QObject {
     void availabilityInEveryView() {
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
         UiFixture& f = *fixture;
-        // Before anything is selected only the schedule can be started.
-        QCOMPARE(Availability(f), QString("0000000010"));
+        // The window opens on the root.
+        QCOMPARE(f.form->selectedNode(), 1);
+        QCOMPARE(Availability(f), QString("1110000010"));
         f.form->setScheduleRunning(true);
         QCOMPARE(Availability(f), QString("0000000001"));
         f.form->setScheduleRunning(false);
@@ -153,8 +154,7 @@ class TestUiPanels : public QObject {
         QCOMPARE(f.queued(2), RefreshSet);
         f.messages.queueAnswer(MessageAnswer::No);
         f.action("menuPowerOFF")->trigger();
-        QCOMPARE(f.messages.lastText(),
-                 QString("Are you sure you want to turn off the projector?"));
+        QCOMPARE(f.messages.lastText(), QString("Turn off the 2 projectors of Hall?"));
         QCOMPARE(f.queued(2), RefreshSet);
         f.messages.queueAnswer(MessageAnswer::Yes);
         f.action("menuPowerOFF")->trigger();
@@ -311,7 +311,7 @@ class TestUiPanels : public QObject {
         const QString before = f.child<QLabel>("lblToday")->text();
         f.state.clock.set(QDateTime(QDate(2026, 3, 10), QTime(0, 0, 5)));
         QTRY_VERIFY(f.child<QLabel>("lblToday")->text() != before);
-        QVERIFY(f.child<QLabel>("lblSelectMessage0")->isVisible());
+        QVERIFY(f.child<QTreeWidget>("ListViewFleet")->isVisible());
 
         f.messages.queueAnswer(MessageAnswer::No);
         QVERIFY(!f.form->close());

@@ -1,0 +1,153 @@
+#include "ui/MainForm.h"
+
+#include "core/SettingsStore.h"
+#include "ui/Panels.h"
+#include "ui/ProjectorTreeWidget.h"
+
+#include <QFrame>
+#include <QHeaderView>
+#include <QLayout>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSettings>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString TreeWidthKey = QStringLiteral("TreeWidth");
+const QString FleetSortKey = QStringLiteral("FleetSort");
+const QString FleetColumnsKey = QStringLiteral("FleetColumns");
+
+// Numbers of a text like "5,0" or "120,80,96"; empty when any part is not one.
+QList<int> Numbers(const QString& text) {
+    QList<int> numbers;
+    for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (!ok || n < 0)
+            return {};
+        numbers << n;
+    }
+    return numbers;
+}
+
+} // namespace
+
+QSize MainForm::pagesMinimumSize() {
+    // Each page needs room for the largest of its panels, shown or not.
+    for (int tab = 0; tab < m_tabs->count(); ++tab) {
+        QWidget* page = m_tabs->widget(tab);
+        QSize need;
+        for (QFrame* frame : page->findChildren<QFrame*>(Qt::FindDirectChildrenOnly))
+            need = need.expandedTo(frame->minimumSizeHint());
+        page->setMinimumSize(need);
+        // The layouts above keep their sizes until the next layout pass;
+        // the new minimum is wanted now.
+        for (QWidget* up = page; up; up = up->parentWidget()) {
+            up->updateGeometry();
+            if (up->layout())
+                up->layout()->invalidate();
+        }
+    }
+    return MinimumWindowSize.expandedTo(minimumSizeHint());
+}
+
+void MainForm::updateMinimumSize() {
+    QScrollArea* rows = m_controlProjector.rows;
+    const QSize rowsNeed = rows->widget()->minimumSizeHint();
+    rows->setMinimumWidth(rowsNeed.width() + rows->verticalScrollBar()->sizeHint().width());
+    rows->setMinimumHeight(rowsNeed.height());
+    QSize need = pagesMinimumSize();
+    const int room = screenRoom().height();
+    if (need.height() > room) {
+        // Only as many rows as the screen leaves room for; the rest scroll.
+        const int fewest = 3 * fontMetrics().height();
+        rows->setMinimumHeight(std::max(fewest, rowsNeed.height() - (need.height() - room)));
+        need = pagesMinimumSize();
+    }
+    setMinimumSize(need);
+}
+
+QSize MainForm::screenRoom() const {
+    const QScreen* shown = screen();
+    if (!shown)
+        return DefaultWindowSize;
+    // Before the window is first shown its frame is not known yet; a title
+    // bar and borders of about this size are usual.
+    const QSize frame =
+        isVisible() ? frameGeometry().size() - size() : QSize(2 * 4, fontMetrics().height() + 16);
+    return shown->availableGeometry().size() - frame;
+}
+
+void MainForm::restoreWindowLayout() {
+    m_layoutSave.setSingleShot(true);
+    m_layoutSave.setInterval(1s);
+    connect(&m_layoutSave, &QTimer::timeout, this, &MainForm::saveWindowLayout);
+
+    const QSettings stored(m_store.filePath(), QSettings::IniFormat);
+    const auto value = [&stored](const QString& key) {
+        return stored.value(QStringLiteral("Window/") + key).toString();
+    };
+    QHeaderView* header = m_statusFleet.list->header();
+    const QList<int> treeWidth = Numbers(value(TreeWidthKey));
+    if (treeWidth.size() == 1) {
+        const int total = std::max(width(), m_splitter->width());
+        m_splitter->setSizes({treeWidth[0], std::max(1, total - treeWidth[0])});
+    }
+    const QList<int> sort = Numbers(value(FleetSortKey));
+    if (sort.size() == 2 && sort[0] < ListColumnCount)
+        m_statusFleet.list->sortByColumn(sort[0],
+                                         sort[1] == 1 ? Qt::DescendingOrder : Qt::AscendingOrder);
+    const QList<int> widths = Numbers(value(FleetColumnsKey));
+    if (widths.size() == ListColumnCount)
+        for (int c = 0; c < ListColumnCount; ++c)
+            header->resizeSection(c, widths[c]);
+
+    const auto later = [this] { m_layoutSave.start(); };
+    connect(m_splitter, &QSplitter::splitterMoved, this, later);
+    connect(header, &QHeaderView::sectionResized, this, [this] {
+        if (!m_fittingColumns)
+            m_layoutSave.start();
+    });
+    connect(header, &QHeaderView::sortIndicatorChanged, this, later);
+}
+
+void MainForm::saveWindowLayout() {
+    m_layoutSave.stop();
+    const QHeaderView* header = m_statusFleet.list->header();
+    QStringList widths;
+    for (int c = 0; c < ListColumnCount; ++c)
+        widths << QString::number(header->sectionSize(c));
+    const int order = header->sortIndicatorOrder() == Qt::DescendingOrder ? 1 : 0;
+    const bool saved = m_store.writeWindowLayout({
+        {TreeWidthKey, QString::number(m_splitter->sizes().value(0, TreeWidth))},
+        {FleetSortKey, QStringLiteral("%1,%2").arg(header->sortIndicatorSection()).arg(order)},
+        {FleetColumnsKey, widths.join(QLatin1Char(','))},
+    });
+    // Not worth a message box (and none can open while the window closes),
+    // but listed among the problems.
+    if (!saved)
+        m_feedback.addProblem(
+            QStringLiteral("The window's layout could not be saved to %1").arg(m_store.filePath()));
+}
+
+void MainForm::fitFleetColumns() {
+    QTreeWidget* list = m_statusFleet.list;
+    QHeaderView* header = list->header();
+    // The program's own fitting is not the operator's choice to keep.
+    m_fittingColumns = true;
+    for (int c = 0; c < ListColumnCount; ++c) {
+        const int chosen = header->sectionSize(c);
+        list->resizeColumnToContents(c);
+        if (header->sectionSize(c) < chosen)
+            header->resizeSection(c, chosen);
+    }
+    m_fittingColumns = false;
+}
