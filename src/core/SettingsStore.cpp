@@ -204,10 +204,10 @@ bool SettingsStore::writeSetting(const QString& name, const QString& text) const
 }
 
 bool SettingsStore::writeWindowLayout(const QMap<QString, QString>& values) const {
-    QSettings s(m_filePath, QSettings::IniFormat);
-    for (auto it = values.begin(); it != values.end(); ++it)
-        s.setValue(QStringLiteral("Window/") + it.key(), it.value());
-    return finish(s);
+    return save([&values](QSettings& s) {
+        for (auto it = values.begin(); it != values.end(); ++it)
+            s.setValue(QStringLiteral("Window/") + it.key(), it.value());
+    });
 }
 
 bool SettingsStore::saveMailSettings(const MailSettings& mail) const {

@@ -373,9 +373,13 @@ class TestUiWindow : public QObject {
         QTest::newRow("port text") << "25a"
                                    << "a@example.test;TO"
                                    << "SMTP port";
+        QTest::newRow("unknown kind") << "587"
+                                      << "b@example.test;XX"
+                                      << "has no kind";
+        // A stored recipient without a kind is read as TO.
         QTest::newRow("no kind") << "587"
                                  << "b@example.test;"
-                                 << "has no kind";
+                                 << "";
         QTest::newRow("accepted") << "587"
                                   << "a@example.test;CC"
                                   << "";
