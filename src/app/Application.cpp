@@ -43,7 +43,10 @@ bool Application::start(const QStringList& arguments) {
         QTimer::singleShot(0, m_mainForm.get(), [this, problem = status->problem()] {
             m_messages.show(m_mainForm.get(), MessageKind::Warning, problem + QLatin1Char('.'));
         });
-    for (const QString& warning : m_core.session().warnings())
+    QStringList warnings = m_core.session().warnings();
+    if (const StatusServer* status = m_core.statusServer(); status && !status->warning().isEmpty())
+        warnings << status->warning();
+    for (const QString& warning : warnings)
         QTimer::singleShot(0, m_mainForm.get(), [this, warning] {
             m_messages.show(m_mainForm.get(), MessageKind::Warning, warning + QLatin1Char('.'));
         });
