@@ -34,6 +34,9 @@ class AlertSender : public QObject {
 
     // Starts MailSendTimer unless a pass runs or a retry is pending.
     void StartAlertSender();
+    // The mail settings were read again: alerts waiting for a retry are tried
+    // at the next tick with the new settings, with their retries counted anew.
+    void retryNow();
     // One tick of MailSendTimer: starts a pass, which goes on after this
     // returns and ends with passFinished().
     void RunSendPass();
