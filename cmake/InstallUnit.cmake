@@ -7,6 +7,7 @@
 
 # Install scripts run under old policies, where "@NAME@" in a quoted text is
 # already a variable reference.
+cmake_policy(PUSH)
 cmake_policy(SET CMP0053 NEW)
 if(IS_ABSOLUTE "${NORVIK3_UNIT_FOLDER}")
   set(folder "$ENV{DESTDIR}${NORVIK3_UNIT_FOLDER}")
@@ -21,3 +22,4 @@ file(MAKE_DIRECTORY "${folder}")
 file(WRITE "${unit}" "${text}")
 file(CHMOD "${unit}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${unit}")
+cmake_policy(POP)

@@ -30,10 +30,11 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # runs in the staging folder, so the path is relative to it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "usr/${NORVIK3_INSTALL_PRIVATE_LIBDIR}")
 
+# CPack indents each line of a description and turns an empty one into " .".
 set(norvik3_about
-    " One operator runs up to 256 data projectors, reached over RS-232C or\n"
-    " TCP: a tree of groups and projectors, status polling, control of one\n"
-    " projector or a whole group, schedules, e-mail alerts and logs.\n")
+    "One operator runs up to 256 data projectors, reached over RS-232C or\n"
+    "TCP: a tree of groups and projectors, status polling, control of one\n"
+    "projector or a whole group, schedules, e-mail alerts and logs.\n")
 
 set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME norvik3d)
 set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION net)
@@ -44,10 +45,10 @@ set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_EXTRA
     "${CMAKE_SOURCE_DIR}/data/deb/postinst;${CMAKE_SOURCE_DIR}/data/deb/prerm;${CMAKE_SOURCE_DIR}/data/deb/postrm")
 string(JOIN "" CPACK_DEBIAN_SERVICE_DESCRIPTION
        "headless service for a fleet of data projectors\n" ${norvik3_about}
-       " .\n"
-       " This package holds norvik3d, which does all of that without a window,\n"
-       " with a status endpoint (Prometheus metrics and JSON), as a systemd\n"
-       " system service under its own account or as a user service.")
+       "\n"
+       "This package holds norvik3d, which does all of that without a window,\n"
+       "with a status endpoint (Prometheus metrics and JSON), as a systemd\n"
+       "system service under its own account or as a user service.")
 
 set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME norvik3)
 set(CPACK_DEBIAN_WINDOW_PACKAGE_SECTION utils)
@@ -56,16 +57,16 @@ set(CPACK_DEBIAN_WINDOW_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "norvik3d (= ${PROJECT_VERSION}), qt6-qpa-plugins")
 string(JOIN "" CPACK_DEBIAN_WINDOW_DESCRIPTION
        "manage a fleet of data projectors\n" ${norvik3_about}
-       " .\n"
-       " This package holds the window, norvik3.")
+       "\n"
+       "This package holds the window, norvik3.")
 
 set(CPACK_DEBIAN_SIM_PACKAGE_NAME norvik3-sim)
 set(CPACK_DEBIAN_SIM_PACKAGE_SECTION utils)
 string(JOIN "" CPACK_DEBIAN_SIM_DESCRIPTION
        "projector simulator for training and tests\n"
-       " norvik3-sim emulates any number of data projectors on TCP ports of\n"
-       " 127.0.0.1 and on pseudo-terminals, with power, inputs, lamp and filter\n"
-       " hours and error states, for trying norvik3 and norvik3d without a\n"
-       " real projector.")
+       "norvik3-sim emulates any number of data projectors on TCP ports of\n"
+       "127.0.0.1 and on pseudo-terminals, with power, inputs, lamp and filter\n"
+       "hours and error states, for trying norvik3 and norvik3d without a\n"
+       "real projector.")
 
 include(CPack)
