@@ -155,6 +155,7 @@ QString ServiceUsage() {
         "  --help                show this text and exit\n"
         "  --version             show the version and exit\n"
         "\n"
-        "SIGTERM, SIGINT or SIGHUP stop it in order. It uses the same program folder\n"
-        "and settings as the window and never runs beside it on one folder.\n");
+        "SIGTERM or SIGINT stop it in order; SIGHUP reads the settings again. It uses\n"
+        "the same program folder and settings as the window and never runs beside it\n"
+        "on one folder.\n");
 }

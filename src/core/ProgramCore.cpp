@@ -9,7 +9,23 @@
 
 #include <QSettings>
 
+#include <algorithm>
+#include <csignal>
 #include <sys/resource.h>
+
+namespace {
+
+// The same device on the same connection: what it showed still holds.
+bool SameConnection(const ProjectorInfo& a, const ProjectorInfo& b) {
+    return a.ConnectionKind == b.ConnectionKind && a.COMPort == b.COMPort &&
+           a.COMSettings == b.COMSettings && a.IPAddress == b.IPAddress && a.PortNo == b.PortNo;
+}
+
+bool SameEndpoint(const StatusEndpointSettings& a, const StatusEndpointSettings& b) {
+    return a.address == b.address && a.port == b.port && a.token == b.token;
+}
+
+} // namespace
 
 ProgramCore::ProgramCore()
     : m_state(std::make_unique<AppState>()), m_session(std::make_unique<ProgramSession>(*m_state)) {
@@ -24,6 +40,12 @@ bool ProgramCore::start(const QStringList& arguments) {
     // being built is carried out as soon as the event loop runs.
     m_stopSignals = std::make_unique<StopSignals>();
     connect(m_stopSignals.get(), &StopSignals::stopRequested, this, &ProgramCore::stopRequested);
+    connect(m_stopSignals.get(), &StopSignals::hangUp, this, [this] {
+        if (m_reloadOnHangUp && !m_shutDown)
+            emit reloadRequested();
+        else
+            emit stopRequested(SIGHUP);
+    });
     RaiseOpenFileLimit();
     if (!m_session->start(arguments))
         return false;
@@ -45,17 +67,69 @@ void ProgramCore::startCommunication() {
     m_engine->InitializeQueues();
 }
 
-void ProgramCore::startStatusEndpoint(const QString& addressOverride, int portOverride) {
-    StatusEndpointSettings settings = ReadStatusEndpointSettings(m_session->store().filePath());
+namespace {
+
+StatusEndpointSettings EndpointSettings(const QString& settingsFile, const QString& addressOverride,
+                                        int portOverride) {
+    StatusEndpointSettings settings = ReadStatusEndpointSettings(settingsFile);
     if (!addressOverride.isEmpty())
         settings.address = addressOverride;
     if (portOverride >= 0)
         settings.port = portOverride;
+    return settings;
+}
+
+} // namespace
+
+void ProgramCore::startStatusEndpoint(const QString& addressOverride, int portOverride) {
+    m_endpointAddressOverride = addressOverride;
+    m_endpointPortOverride = portOverride;
+    m_endpointSettings = EndpointSettings(m_session->store().filePath(), m_endpointAddressOverride,
+                                          m_endpointPortOverride);
+    const StatusEndpointSettings& settings = m_endpointSettings;
+    m_status.reset();
     if (settings.port <= 0)
         return;
     m_status = std::make_unique<StatusServer>(*m_state, settings);
     m_status->setScheduleRunning([this] { return m_runner && m_runner->isRunning(); });
     m_status->start();
+}
+
+void ProgramCore::reload() {
+    if (m_shutDown || !m_engine)
+        return;
+    const auto before = std::make_unique<decltype(AppState::Projectors)>(m_state->Projectors);
+    const int countBefore = m_state->ProjectorCount;
+    m_session->store().LoadConfiguration(*m_state);
+    const int countAfter = m_state->ProjectorCount;
+    bool renumbered = false;
+    for (int n = 1; n <= std::max(countBefore, countAfter); ++n) {
+        ProjectorInfo& now = m_state->Projectors[n];
+        const ProjectorInfo& old = (*before)[n];
+        if (n <= countBefore && n <= countAfter && SameConnection(old, now)) {
+            // A new name or model keeps the status, the alerts pending for
+            // its recovery mail and the MAC address learnt.
+            ProjectorInfo kept = old;
+            kept.ProjectorName = now.ProjectorName;
+            kept.ModelName = now.ModelName;
+            now = std::move(kept);
+            continue;
+        }
+        renumbered = true;
+        m_engine->projectorEdited(n);
+    }
+    // A ping or MAC lookup under way must not land on a changed record.
+    if (renumbered)
+        ++m_state->ProjectorNumbering;
+    m_session->store().LoadTree(*m_state);
+    m_runner->BuildTodayPlan();
+
+    const StatusEndpointSettings wanted = EndpointSettings(
+        m_session->store().filePath(), m_endpointAddressOverride, m_endpointPortOverride);
+    const bool serving = m_status && m_status->isListening();
+    if (!serving || !SameEndpoint(wanted, m_endpointSettings))
+        startStatusEndpoint(m_endpointAddressOverride, m_endpointPortOverride);
+    m_alerts->retryNow();
 }
 
 bool ProgramCore::scheduleAutoStart() const {

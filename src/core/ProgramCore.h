@@ -2,6 +2,7 @@
 
 #include "core/AppState.h"
 #include "core/Startup.h"
+#include "status/StatusEndpointSettings.h"
 
 #include <QObject>
 #include <QStringList>
@@ -39,6 +40,15 @@ class ProgramCore : public QObject {
     // unless a port is set. Problems are logged, never fatal.
     void startStatusEndpoint(const QString& addressOverride = {}, int portOverride = -1);
 
+    // Reads the settings file again without a restart: the projector table,
+    // the tree, the mail and timing settings and the endpoint. Polling and
+    // the queued alerts go on; a projector whose connection did not change
+    // keeps what it showed, one that changed or went is flushed and starts
+    // afresh. A pending mail retry is tried at once with the new settings.
+    void reload();
+    // SIGHUP reloads instead of stopping (the service; the window stops).
+    void setReloadOnHangUp(bool reload) { m_reloadOnHangUp = reload; }
+
     // Setting/ScheduleAutoStart is "1".
     bool scheduleAutoStart() const;
 
@@ -54,10 +64,15 @@ class ProgramCore : public QObject {
     ScheduleRunner& runner() { return *m_runner; }
     MailWorker& mailWorker() { return *m_mailWorker; }
     StatusServer* statusServer() { return m_status.get(); }
+    // Where the endpoint was last asked to listen.
+    const StatusEndpointSettings& endpointSettings() const { return m_endpointSettings; }
 
   signals:
-    // SIGTERM, SIGINT or SIGHUP arrived; the program should end in order.
+    // SIGTERM, SIGINT (or SIGHUP, unless it reloads) arrived; the program
+    // should end in order.
     void stopRequested(int signalNumber);
+    // SIGHUP arrived and reloads are on: the caller runs reload().
+    void reloadRequested();
 
   private:
     std::unique_ptr<AppState> m_state; // a few megabytes: on the heap
@@ -68,6 +83,10 @@ class ProgramCore : public QObject {
     std::unique_ptr<ScheduleRunner> m_runner;
     std::unique_ptr<AlertSender> m_alerts;
     std::unique_ptr<StatusServer> m_status;
+    StatusEndpointSettings m_endpointSettings;
+    QString m_endpointAddressOverride;
+    int m_endpointPortOverride = -1;
+    bool m_reloadOnHangUp = false;
     bool m_shutDown = false;
 };
 

@@ -81,6 +81,14 @@ void AlertSender::StartAlertSender() {
     m_mailSendTimer.start();
 }
 
+void AlertSender::retryNow() {
+    if (m_ended || m_mailSending || IsAlertQueueEmpty(m_state))
+        return;
+    m_mailRetryCount = 0;
+    m_password.refresh();
+    m_mailSendTimer.start();
+}
+
 bool AlertSender::retryWaitOver() {
     const QDateTime now = m_state.clock.now();
     const qint64 boundaries = minuteOf(now) - minuteOf(m_lastMailFailure);

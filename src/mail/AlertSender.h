@@ -42,6 +42,9 @@ class AlertSender : public QObject {
     void openSpool();
     // Starts MailSendTimer unless a pass runs or a retry is pending.
     void StartAlertSender();
+    // The mail settings were read again: alerts waiting for a retry are tried
+    // at the next tick with the new settings, with their retries counted anew.
+    void retryNow();
     // One tick of MailSendTimer: starts a pass, which goes on after this
     // returns and ends with passFinished().
     void RunSendPass();

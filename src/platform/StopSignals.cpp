@@ -55,6 +55,10 @@ StopSignals::~StopSignals() {
 
 void StopSignals::readSignal() {
     unsigned char byte = 0;
-    if (::read(m_fds[1], &byte, 1) == 1)
+    if (::read(m_fds[1], &byte, 1) != 1)
+        return;
+    if (byte == SIGHUP)
+        emit hangUp();
+    else
         emit stopRequested(byte);
 }

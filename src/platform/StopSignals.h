@@ -7,12 +7,12 @@
 
 class QSocketNotifier;
 
-// Turns SIGTERM, SIGINT and SIGHUP into a signal on the event loop, so that
+// Turns SIGTERM, SIGINT and SIGHUP into signals on the event loop, so that
 // a stop from the service manager, a terminal or a logout runs the program's
-// orderly shutdown instead of ending it where it stands. The handler only
-// writes the signal number into a socket pair; everything else happens on
-// the event loop. One object at a time; once
-// it is destroyed, the default handlers are back.
+// orderly shutdown instead of ending it where it stands, and a hang-up can
+// be taken as "read the settings again". The handler only writes the signal
+// number into a socket pair; everything else happens on the event loop. One
+// object at a time; once it is destroyed, the default handlers are back.
 class StopSignals : public QObject {
     Q_OBJECT
   public:
@@ -25,7 +25,10 @@ class StopSignals : public QObject {
     bool isActive() const { return m_active; }
 
   signals:
+    // SIGTERM or SIGINT.
     void stopRequested(int signalNumber);
+    // SIGHUP.
+    void hangUp();
 
   private:
     void readSignal();

@@ -1,13 +1,16 @@
 // norvik3d: the program without a window, for a machine without a desktop.
 // It starts like the window (same folder, settings and lock), runs the
 // schedule unless told not to, serves the status endpoint when one is set,
-// and writes one line to standard error for its start, its stop and any
-// fatal problem.
+// and writes one line to standard error for its start, a reload, its stop
+// and any fatal problem. Under systemd it reports readiness and keeps the
+// watchdog fed; SIGHUP reads the settings again.
 
 #include "comm/CommEngine.h"
 #include "core/CommandLine.h"
 #include "core/ProgramCore.h"
 #include "schedule/ScheduleRunner.h"
+#include "service/ServiceLog.h"
+#include "service/ServiceManager.h"
 #include "status/StatusServer.h"
 
 #include <QCoreApplication>
@@ -17,8 +20,23 @@
 namespace {
 
 void say(const QString& line) {
-    std::fprintf(stderr, "norvik3d: %s\n", qPrintable(line));
-    std::fflush(stderr);
+    Say(LogPriority::Notice, line);
+}
+
+// From where, what is served, and on which address and port.
+QString Serving(ProgramCore& core) {
+    const AppState& state = core.state();
+    const StatusServer* status = core.statusServer();
+    const QString endpoint = status && status->isListening()
+                                 ? QStringLiteral("status endpoint on port %1 of %2")
+                                       .arg(status->port())
+                                       .arg(core.endpointSettings().address)
+                                 : QStringLiteral("status endpoint off");
+    return QStringLiteral("%1: %2 projectors, schedule %3, %4")
+        .arg(state.ProgramFolder)
+        .arg(state.ProjectorCount)
+        .arg(core.runner().isRunning() ? QStringLiteral("running") : QStringLiteral("stopped"),
+             endpoint);
 }
 
 } // namespace
@@ -40,6 +58,7 @@ int main(int argc, char* argv[]) {
         break;
     }
 
+    InstallServiceMessageHandler();
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("KESTRAN"));
     // The lock file names its holder by this name, so a window started on
@@ -47,26 +66,49 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("norvik3d"));
 
     ProgramCore core;
+    core.setReloadOnHangUp(true);
     const QStringList words = line.commLog ? QStringList{QStringLiteral("DON")} : line.words;
     if (!core.start(words)) {
         const ProgramSession& session = core.session();
         if (session.outcome() == ProgramSession::Outcome::AlreadyRunning)
-            say(QStringLiteral("the program folder %1 is in use by %2; not started")
+            Say(LogPriority::Error,
+                QStringLiteral("the program folder %1 is in use by %2; not started")
                     .arg(core.state().ProgramFolder, session.problem().isEmpty()
                                                          ? QStringLiteral("another program")
                                                          : session.problem()));
         else
-            say(QStringLiteral("cannot start: %1").arg(session.problem()));
+            Say(LogPriority::Error, QStringLiteral("cannot start: %1").arg(session.problem()));
         return 1;
     }
-    QObject::connect(&core, &ProgramCore::stopRequested, &core, [&core](int signalNumber) {
-        say(QStringLiteral("stopping on signal %1").arg(signalNumber));
-        core.shutdown();
-        QCoreApplication::exit(0);
+    ServiceManager manager;
+    QObject::connect(&core, &ProgramCore::stopRequested, &core,
+                     [&core, &manager](int signalNumber) {
+                         manager.stopping();
+                         say(QStringLiteral("stopping on signal %1").arg(signalNumber));
+                         core.shutdown();
+                         QCoreApplication::exit(0);
+                     });
+    QObject::connect(&core, &ProgramCore::reloadRequested, &core, [&core, &manager] {
+        manager.reloading();
+        core.reload();
+        const QString serving = Serving(core);
+        say(QStringLiteral("settings reloaded on ") + serving);
+        if (const StatusServer* status = core.statusServer(); status && !status->isListening())
+            Say(LogPriority::Warning, status->problem());
+        manager.ready(serving);
     });
 
     for (const QString& warning : core.session().warnings())
-        say(warning);
+        Say(LogPriority::Warning, warning);
+    // What keeps the service from its whole job is said once when it
+    // begins and once when it ends, for the journal and the administrator.
+    QObject::connect(&core.state().Health, &HealthReport::changed, &core,
+                     [](HealthCondition, bool active, const QString& text) {
+                         if (active)
+                             Say(LogPriority::Warning, text);
+                         else if (!text.isEmpty())
+                             say(text);
+                     });
     AppState& state = core.state();
     core.store().LoadTree(state);
     core.startCommunication();
@@ -74,16 +116,21 @@ int main(int argc, char* argv[]) {
         core.runner().ScheduleStart();
     core.startStatusEndpoint(line.httpAddress, line.httpPort);
 
-    const StatusServer* status = core.statusServer();
-    say(QStringLiteral("%1 started on %2: %3 projectors, schedule %4, status endpoint %5%6")
-            .arg(ProgramVersion(), state.ProgramFolder)
-            .arg(state.ProjectorCount)
-            .arg(core.runner().isRunning() ? QStringLiteral("running") : QStringLiteral("stopped"),
-                 status && status->isListening() ? QStringLiteral("on port ")
-                                                 : QStringLiteral("off"),
-                 status && status->isListening() ? QString::number(status->port()) : QString()));
-    if (status && !status->warning().isEmpty())
-        say(status->warning());
+    if (const StatusServer* status = core.statusServer(); status && !status->isListening()) {
+        // A port asked for on the command line is what the administrator
+        // wants served; one from the settings file leaves the service running.
+        if (line.httpPort > 0) {
+            Say(LogPriority::Error, status->problem());
+            core.shutdown();
+            return 1;
+        }
+        Say(LogPriority::Warning, status->problem());
+    }
+    const QString serving = Serving(core);
+    say(QStringLiteral("%1 started on %2").arg(ProgramVersion(), serving));
+    if (const StatusServer* status = core.statusServer(); status && !status->warning().isEmpty())
+        Say(LogPriority::Warning, status->warning());
+    manager.ready(serving);
     const int code = app.exec();
     core.shutdown();
     say(QStringLiteral("stopped"));
