@@ -114,19 +114,19 @@ void projectorFamilies(Families& families, const AppState& state) {
         const ProjectorInfo& info = state.Projectors[p];
         const Labels labels{{"id", info.ProjectorId.toStdString()},
                             {"projector", info.ProjectorName.toStdString()},
-                            {"group", GroupOf(state, p).toStdString()}};
+                            {"group", ProjectorGroupName(state, p).toStdString()}};
         sample(up, labels, info.Disconnected || info.Refusing ? 0 : 1);
-        const auto powerValue = Shown(info, info.PowerStatus);
-        const auto errorValue = Shown(info, info.ErrorStatus);
+        const auto powerValue = ReportedValue(info, info.PowerStatus);
+        const auto errorValue = ReportedValue(info, info.ErrorStatus);
         stateSet(power, labels, PowerStates, powerState(powerValue));
         stateSet(error, labels, ErrorStates, errorState(errorValue));
         if (powerValue)
             sample(powerCode, labels, *powerValue);
         if (errorValue)
             sample(errorCode, labels, *errorValue);
-        if (const auto value = Shown(info, info.LampTime))
+        if (const auto value = ReportedValue(info, info.LampTime))
             sample(lamp, labels, *value * SecondsPerHour);
-        if (const auto value = Shown(info, info.FilterTime))
+        if (const auto value = ReportedValue(info, info.FilterTime))
             sample(filter, labels, *value * SecondsPerHour);
         if (info.LastReply.isValid())
             sample(lastReply, labels, unixSeconds(info.LastReply));

@@ -11,8 +11,8 @@ struct ProjectorInfo;
 // never disagree.
 
 // The name of the group a projector stands in, empty under the root.
-QString GroupOf(const AppState& state, int projector);
+QString ProjectorGroupName(const AppState& state, int projector);
 // A reported value as the endpoint shows it, where the window shows "-":
 // nothing while the projector is disconnected or the value was not reported
 // (refused or never asked).
-std::optional<qint16> Shown(const ProjectorInfo& info, qint16 value);
+std::optional<qint16> ReportedValue(const ProjectorInfo& info, qint16 value);

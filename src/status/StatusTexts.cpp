@@ -36,7 +36,7 @@ QJsonValue portOrNull(const QString& text) {
 
 } // namespace
 
-QString GroupOf(const AppState& state, int projector) {
+QString ProjectorGroupName(const AppState& state, int projector) {
     const int node = NodeOfProjector(state, projector);
     if (node == 0)
         return {};
@@ -44,7 +44,7 @@ QString GroupOf(const AppState& state, int projector) {
     return NodeKind(state, parent) == QLatin1Char('g') ? Node(state, parent).Text : QString();
 }
 
-std::optional<qint16> Shown(const ProjectorInfo& info, qint16 value) {
+std::optional<qint16> ReportedValue(const ProjectorInfo& info, qint16 value) {
     if (info.Disconnected || value < 0)
         return std::nullopt;
     return value;
@@ -55,18 +55,18 @@ QByteArray ProjectorsJson(const AppState& state) {
     for (int p = 1; p <= state.ProjectorCount; ++p) {
         const ProjectorInfo& info = state.Projectors[p];
         const auto codedOrNull = [&](qint16 status, const auto& text) {
-            const auto value = Shown(info, status);
+            const auto value = ReportedValue(info, status);
             return value ? coded(*value, text()) : QJsonValue();
         };
         const auto numberOrNull = [&](qint16 status) {
-            const auto value = Shown(info, status);
+            const auto value = ReportedValue(info, status);
             return value ? QJsonValue(*value) : QJsonValue();
         };
         QJsonObject o;
         o[QStringLiteral("index")] = p;
         o[QStringLiteral("id")] = textOrNull(info.ProjectorId);
         o[QStringLiteral("name")] = textOrNull(info.ProjectorName);
-        o[QStringLiteral("group")] = textOrNull(GroupOf(state, p));
+        o[QStringLiteral("group")] = textOrNull(ProjectorGroupName(state, p));
         o[QStringLiteral("model")] = textOrNull(info.ModelName);
         o[QStringLiteral("connection")] =
             info.ConnectionKind == ConnectionSerial ? QJsonValue(QStringLiteral("serial"))
