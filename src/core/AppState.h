@@ -35,6 +35,10 @@ struct ProjectorInfo {
     QString COMSettings;
     QString IPAddress;
     QString PortNo;
+    // A random UUID that identifies the projector for good: it travels with
+    // the record through renames, moves and renumbering, so monitoring and
+    // the endpoint's clients keep their series and references.
+    QString ProjectorId;
     // Learnt every run.
     QString MACAddress;
     // Run-time status.

@@ -3,6 +3,9 @@
 #include "comm/AlertQueue.h"
 #include "comm/PingList.h"
 
+#include <QSet>
+#include <QUuid>
+
 namespace {
 
 // Removes node k from the tree; every later NodeProjector entry moves down
@@ -98,6 +101,55 @@ std::vector<int> GroupMembers(const AppState& state, int groupNode) {
     return members;
 }
 
+QString CanonicalProjectorId(const QString& text) {
+    const QUuid uuid = QUuid::fromString(text.trimmed());
+    return uuid.isNull() ? QString() : uuid.toString(QUuid::WithoutBraces);
+}
+
+int ProjectorIndexOfId(const AppState& state, const QString& id) {
+    const QString wanted = CanonicalProjectorId(id);
+    if (wanted.isEmpty())
+        return 0;
+    for (int p = 1; p <= state.ProjectorCount; ++p) {
+        if (state.Projectors[p].ProjectorId == wanted)
+            return p;
+    }
+    return 0;
+}
+
+QString NewProjectorId(const AppState& state) {
+    QString id;
+    do
+        id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    while (ProjectorIndexOfId(state, id) != 0);
+    return id;
+}
+
+std::vector<int> AssignMissingProjectorIds(AppState& state) {
+    std::vector<int> changed;
+    QSet<QString> seen;
+    for (int p = 1; p <= state.ProjectorCount; ++p) {
+        QString& id = state.Projectors[p].ProjectorId;
+        const QString canonical = CanonicalProjectorId(id);
+        if (!canonical.isEmpty() && !seen.contains(canonical)) {
+            if (canonical != id) {
+                id = canonical;
+                changed.push_back(p);
+            }
+            seen.insert(canonical);
+            continue;
+        }
+        // The later of two records with one id is the copy: it gets a new
+        // one, the first keeps its identity.
+        do
+            id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        while (seen.contains(id));
+        seen.insert(id);
+        changed.push_back(p);
+    }
+    return changed;
+}
+
 QString NewKey(const AppState& state, QChar kind) {
     for (int n = 0; n <= MaxKeyNumber; ++n) {
         const QString key = kind + QString::number(n);
@@ -160,6 +212,7 @@ int AddProjectorNode(AppState& state, int parentNode, const ProjectorInfo& confi
     slot.COMSettings = config.COMSettings;
     slot.IPAddress = config.IPAddress;
     slot.PortNo = config.PortNo;
+    slot.ProjectorId = NewProjectorId(state);
 
     state.Nodes.push_back({key, Node(state, parentNode).KeyName, config.ProjectorName});
     const int node = NodeCount(state);

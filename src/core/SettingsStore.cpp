@@ -93,7 +93,12 @@ void loadProjectors(QSettings& s, AppState& state) {
             storedText(s, g + QStringLiteral("COMSettings")).value_or(DefaultCOMSettings);
         readInto(p.IPAddress, storedText(s, g + QStringLiteral("IPAddress")));
         p.PortNo = storedText(s, g + QStringLiteral("PortNo")).value_or(DefaultPortNo);
+        readInto(p.ProjectorId, storedText(s, g + QStringLiteral("ProjectorId")));
     }
+}
+
+QString projectorKey(int n, const char* name) {
+    return PJInfo + QLatin1Char('/') + QString::number(n) + QLatin1Char('/') + QLatin1String(name);
 }
 
 void loadMail(const QSettings& s, MailSettings& mail) {
@@ -155,6 +160,16 @@ void SettingsStore::LoadConfiguration(AppState& state) const {
         loadMail(s, state.Mail);
         loadTiming(s, state.Timing);
     }
+    // Ids given now are saved at once, so that the next start (and whoever
+    // keeps them meanwhile) sees the same ones; only these values are
+    // written. When that save fails the fleet still runs on the new ids,
+    // and the failure is reported like any other.
+    const std::vector<int> given = AssignMissingProjectorIds(state);
+    if (!given.empty())
+        save([&](QSettings& s) {
+            for (const int n : given)
+                s.setValue(projectorKey(n, "ProjectorId"), state.Projectors[n].ProjectorId);
+        });
     LoadModels(state);
 }
 
@@ -184,6 +199,7 @@ void SettingsStore::writeProjectors(QSettings& s, const AppState& state) {
         s.setValue(g + QStringLiteral("COMSettings"), p.COMSettings);
         s.setValue(g + QStringLiteral("IPAddress"), p.IPAddress);
         s.setValue(g + QStringLiteral("PortNo"), p.PortNo);
+        s.setValue(g + QStringLiteral("ProjectorId"), p.ProjectorId);
     }
 }
 

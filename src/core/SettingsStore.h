@@ -27,6 +27,8 @@ class SettingsStore {
 
     // Projector table, mail and timing settings, then PJModel.txt from the
     // program folder. The projector slots are reset to defaults first.
+    // Projectors without an id (or with one an earlier projector has) get a
+    // new one, saved at once.
     void LoadConfiguration(AppState& state) const;
     // The tree and NodeProjector; a missing or empty tree gives the root alone.
     void LoadTree(AppState& state) const;

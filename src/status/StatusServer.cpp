@@ -146,7 +146,8 @@ void StatusServer::addRoutes() {
         };
     };
     m_http->route(QStringLiteral("/metrics"), guarded([this] {
-                      const std::string text = MetricsText(m_state, refusals());
+                      const bool running = m_scheduleRunning && m_scheduleRunning();
+                      const std::string text = MetricsText(m_state, refusals(), running);
                       return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8",
                                                  QByteArray::fromStdString(text));
                   }));

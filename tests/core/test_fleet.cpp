@@ -2,6 +2,7 @@
 #include "core/AppState.h"
 #include "core/Fleet.h"
 
+#include <QSet>
 #include <QTest>
 
 #include <memory>
@@ -83,6 +84,111 @@ class TestFleet : public QObject {
         QCOMPARE(PeekAlertMessage(s), QStringLiteral("t;2;follows"));
         AdvanceAlertQueue(s);
         QCOMPARE(PeekAlertMessage(s), QStringLiteral("t;1;stays"));
+    }
+
+    // Ids are given on adding, and stay with their record through an edit
+    // in place, a move to another group and the renumbering of a deletion.
+    void idsTravelWithTheirRecords() {
+        AppState& s = *m_state;
+        const int group = AddGroupNode(s, QStringLiteral("Hall"), nullptr);
+        for (const char* name : {"A", "B", "C", "D"})
+            addProjector(s, group, QString::fromLatin1(name));
+        QStringList ids;
+        for (int p = 1; p <= 4; ++p) {
+            ids << s.Projectors[p].ProjectorId;
+            QCOMPARE(CanonicalProjectorId(ids.last()), ids.last());
+            QCOMPARE(ProjectorIndexOfId(s, ids.last()), p);
+        }
+        QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), 4);
+
+        s.Projectors[2].ProjectorName = QStringLiteral("B renamed");
+        s.Nodes[NodeOfProjector(s, 3) - 1].ParentKey = RootKey;
+        DeleteProjectorNode(s, NodeOfProjector(s, 1));
+        QCOMPARE(s.ProjectorCount, qint16(3));
+        for (int k = 1; k < 4; ++k) {
+            QCOMPARE(s.Projectors[k].ProjectorId, ids[k]);
+            QCOMPARE(ProjectorIndexOfId(s, ids[k]), k);
+        }
+        QVERIFY(s.Projectors[4].ProjectorId.isEmpty());
+        QCOMPARE(ProjectorIndexOfId(s, ids[0]), 0);
+
+        addProjector(s, 1, QStringLiteral("E"));
+        QVERIFY(!ids.contains(s.Projectors[4].ProjectorId));
+        DeleteGroupNode(s, group);
+        QCOMPARE(s.ProjectorCount, qint16(2));
+        QCOMPARE(s.Projectors[1].ProjectorId, ids[2]);
+    }
+
+    void projectorIdLookup_data() {
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<int>("index");
+        const QString second = QStringLiteral("6f1c2a9e-0b7d-4c1e-9a53-2d8e4f6a7b10");
+        QTest::addRow("as stored") << second << 2;
+        QTest::addRow("upper case") << second.toUpper() << 2;
+        QTest::addRow("in braces") << "{" + second + "}" << 2;
+        QTest::addRow("with blanks") << " " + second + " " << 2;
+        QTest::addRow("unknown") << QStringLiteral("6f1c2a9e-0b7d-4c1e-9a53-2d8e4f6a7b11") << 0;
+        QTest::addRow("not a uuid") << QStringLiteral("hall-3") << 0;
+        QTest::addRow("empty") << QString() << 0;
+        QTest::addRow("nil uuid") << QStringLiteral("00000000-0000-0000-0000-000000000000") << 0;
+    }
+
+    void projectorIdLookup() {
+        QFETCH(QString, asked);
+        QFETCH(int, index);
+        AppState& s = *m_state;
+        s.ProjectorCount = 3;
+        s.Projectors[1].ProjectorId = QStringLiteral("0d4e8b52-3f6a-4a7c-8e21-9b0c5d7f1a34");
+        s.Projectors[2].ProjectorId = QStringLiteral("6f1c2a9e-0b7d-4c1e-9a53-2d8e4f6a7b10");
+        // Slot 3 has none yet, and a slot beyond the count is not searched.
+        s.Projectors[4].ProjectorId = QStringLiteral("6f1c2a9e-0b7d-4c1e-9a53-2d8e4f6a7b11");
+        QCOMPARE(ProjectorIndexOfId(s, asked), index);
+    }
+
+    // Stored ids as a hand-edited file may hold them: "=" keeps the id,
+    // "+" means a new one.
+    void missingAndRepeatedIdsAreReplaced_data() {
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<QStringList>("result");
+        QTest::addColumn<QList<int>>("changed");
+        const QString a = QStringLiteral("0d4e8b52-3f6a-4a7c-8e21-9b0c5d7f1a34");
+        const QString b = QStringLiteral("6f1c2a9e-0b7d-4c1e-9a53-2d8e4f6a7b10");
+        QTest::addRow("all present") << QStringList{a, b} << QStringList{a, b} << QList<int>{};
+        QTest::addRow("one missing")
+            << QStringList{a, "", b} << QStringList{a, "+", b} << QList<int>{2};
+        QTest::addRow("the second of a pair")
+            << QStringList{a, b, a} << QStringList{a, b, "+"} << QList<int>{3};
+        QTest::addRow("same uuid spelt differently")
+            << QStringList{a, "{" + a.toUpper() + "}"} << QStringList{a, "+"} << QList<int>{2};
+        QTest::addRow("braces and capitals normalised")
+            << QStringList{"{" + b.toUpper() + "}"} << QStringList{b} << QList<int>{1};
+        QTest::addRow("garbage and nil")
+            << QStringList{"hall-3", "00000000-0000-0000-0000-000000000000"}
+            << QStringList{"+", "+"} << QList<int>{1, 2};
+    }
+
+    void missingAndRepeatedIdsAreReplaced() {
+        QFETCH(QStringList, stored);
+        QFETCH(QStringList, result);
+        QFETCH(QList<int>, changed);
+        AppState& s = *m_state;
+        s.ProjectorCount = qint16(stored.size());
+        for (int p = 1; p <= s.ProjectorCount; ++p)
+            s.Projectors[p].ProjectorId = stored[p - 1];
+        const std::vector<int> given = AssignMissingProjectorIds(s);
+        QCOMPARE(QList<int>(given.begin(), given.end()), changed);
+        QSet<QString> ids;
+        for (int p = 1; p <= s.ProjectorCount; ++p) {
+            const QString& id = s.Projectors[p].ProjectorId;
+            QCOMPARE(CanonicalProjectorId(id), id);
+            if (result[p - 1] != QLatin1String("+"))
+                QCOMPARE(id, result[p - 1]);
+            else
+                QVERIFY(!stored.contains(id, Qt::CaseInsensitive));
+            ids.insert(id);
+        }
+        QCOMPARE(ids.size(), int(s.ProjectorCount));
+        QVERIFY(AssignMissingProjectorIds(s).empty());
     }
 
     void deletingAGroupTakesItsProjectors() {

@@ -4,11 +4,16 @@
 #include "core/Fleet.h"
 #include "core/SettingsStore.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSettings>
 
 #include <memory>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -106,6 +111,7 @@ class TestSettingsStore : public QObject {
         // Characters that mean something to INI files and the program's own
         // separators must come back unchanged.
         const QString oddName = QStringLiteral("[Hall]=A;B 'x' ü,\"q\" @1 %20 \\n");
+        QStringList ids;
         {
             const auto stateOwner = std::make_unique<AppState>();
             AppState& state = *stateOwner;
@@ -118,6 +124,7 @@ class TestSettingsStore : public QObject {
                 AddProjectorNode(state, 1, serialProjector(QStringLiteral("Lobby"), 3), &error));
             QVERIFY(store.SaveProjectors(state));
             QVERIFY(store.SaveTree(state));
+            ids = {state.Projectors[1].ProjectorId, state.Projectors[2].ProjectorId};
         }
         const auto stateOwner = std::make_unique<AppState>();
         AppState& state = *stateOwner;
@@ -136,6 +143,7 @@ class TestSettingsStore : public QObject {
         QCOMPARE(serial.ConnectionKind, ConnectionSerial);
         QCOMPARE(serial.COMPort, qint16(3));
         QCOMPARE(serial.COMSettings, QStringLiteral("19200,n,8,1"));
+        QCOMPARE((QStringList{lan.ProjectorId, serial.ProjectorId}), ids);
 
         QCOMPARE(NodeCount(state), 4);
         QCOMPARE(Node(state, 2).KeyName, QStringLiteral("g0"));
@@ -160,6 +168,7 @@ class TestSettingsStore : public QObject {
             QVERIFY(AddProjectorNode(
                 state, 1, serialProjector(QStringLiteral("P%1").arg(i), qint16(i)), &error));
         QVERIFY(store.SaveProjectors(state) && store.SaveTree(state));
+        const QString thirdId = state.Projectors[3].ProjectorId;
         DeleteProjectorNode(state, 3); // node 3 of 5, projector 2
         QVERIFY(store.SaveProjectors(state) && store.SaveTree(state));
 
@@ -179,6 +188,7 @@ class TestSettingsStore : public QObject {
         QCOMPARE(loaded.ProjectorCount, qint16(3));
         QCOMPARE(loaded.Projectors[2].ProjectorName, QStringLiteral("P3"));
         QCOMPARE(loaded.Projectors[2].COMPort, qint16(3));
+        QCOMPARE(loaded.Projectors[2].ProjectorId, thirdId);
         QCOMPARE(Node(loaded, 3).Text, QStringLiteral("P3"));
         QCOMPARE(loaded.NodeProjector[3], qint16(2));
         QCOMPARE(loaded.NodeProjector[4], qint16(3));
@@ -446,6 +456,106 @@ class TestSettingsStore : public QObject {
         QCOMPARE(saved.value(QStringLiteral("PJInfo/3/ProjectorName")).toString(),
                  QStringLiteral("C"));
         QCOMPARE(saved.value(QStringLiteral("PJTree/Node Count")).toString(), QStringLiteral("3"));
+    }
+
+    // Ids of a file as an older version or a hand edit left it: what is
+    // missing or repeated is given on the first load and saved at once, so
+    // that later loads find the same ids and write nothing.
+    void storedIdsAreCompletedOnce_data() {
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<QList<bool>>("kept");
+        const QString a = QStringLiteral("0d4e8b52-3f6a-4a7c-8e21-9b0c5d7f1a34");
+        const QString b = QStringLiteral("6f1c2a9e-0b7d-4c1e-9a53-2d8e4f6a7b10");
+        QTest::addRow("a file without ids")
+            << QStringList{"", "", ""} << QList<bool>{false, false, false};
+        QTest::addRow("a copied record") << QStringList{a, b, a} << QList<bool>{true, true, false};
+        QTest::addRow("every id present") << QStringList{a, b} << QList<bool>{true, true};
+    }
+
+    void storedIdsAreCompletedOnce() {
+        QFETCH(QStringList, stored);
+        QFETCH(QList<bool>, kept);
+        TestHome home;
+        {
+            QSettings raw(home.settingsFile(), QSettings::IniFormat);
+            raw.setValue(QStringLiteral("PJInfo/PJNum"), QString::number(stored.size()));
+            for (int n = 1; n <= stored.size(); ++n) {
+                const QString g = QStringLiteral("PJInfo/%1/").arg(n);
+                raw.setValue(g + "ProjectorName", QStringLiteral("P%1").arg(n));
+                raw.setValue(g + "ConnectionKind", "1");
+                if (!stored[n - 1].isEmpty())
+                    raw.setValue(g + "ProjectorId", stored[n - 1]);
+            }
+        }
+        // A save replaces the file, so a new inode means it was saved.
+        const auto inode = [&] {
+            struct stat info {};
+            return ::stat(QFile::encodeName(home.settingsFile()).constData(), &info) == 0
+                       ? info.st_ino
+                       : ino_t(0);
+        };
+        const auto before = inode();
+        const SettingsStore store(home.settingsFile());
+        const auto first = std::make_unique<AppState>();
+        store.LoadConfiguration(*first);
+        QVERIFY(store.lastSaveError().isEmpty());
+        QCOMPARE(inode() == before, !kept.contains(false));
+
+        const QSettings raw(home.settingsFile(), QSettings::IniFormat);
+        for (int n = 1; n <= stored.size(); ++n) {
+            const ProjectorInfo& p = first->Projectors[n];
+            QCOMPARE(p.ProjectorName, QStringLiteral("P%1").arg(n));
+            QCOMPARE(p.ProjectorId == stored[n - 1], kept[n - 1]);
+            QCOMPARE(ProjectorIndexOfId(*first, p.ProjectorId), n);
+            QCOMPARE(raw.value(QStringLiteral("PJInfo/%1/ProjectorId").arg(n)).toString(),
+                     p.ProjectorId);
+        }
+        const auto saved = inode();
+        const auto second = std::make_unique<AppState>();
+        store.LoadConfiguration(*second);
+        QCOMPARE(inode(), saved);
+        for (int n = 1; n <= stored.size(); ++n)
+            QCOMPARE(second->Projectors[n].ProjectorId, first->Projectors[n].ProjectorId);
+    }
+
+    // On a full disk the ids cannot be saved: the fleet still loads whole,
+    // with ids, the file stays as it was and the failure is reported.
+    void idsThatCannotBeSavedKeepTheFleet() {
+        TestHome home;
+        const QString folder = home.file(QStringLiteral("full"));
+        QVERIFY(QDir().mkpath(folder));
+        const QByteArray mountPoint = QFile::encodeName(folder);
+        if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=16k") != 0)
+            QSKIP("a tmpfs cannot be mounted here");
+        const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+        const QString file = folder + QStringLiteral("/Norvik3.conf");
+        QByteArray text = "[PJInfo]\nPJNum=40\n";
+        for (int n = 1; n <= 40; ++n)
+            text += QByteArray::number(n) + "\\ProjectorName=Projector " + QByteArray::number(n) +
+                    "\n" + QByteArray::number(n) + "\\ConnectionKind=1\n";
+        QFile settings(file);
+        QVERIFY(settings.open(QIODevice::WriteOnly) && settings.write(text) == text.size());
+        settings.close();
+        QFile filler(folder + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(512, 'x')) > 0 && filler.flush()) {
+        }
+        filler.close();
+
+        SettingsStore store(file);
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        store.setHealth(&state.Health);
+        store.LoadConfiguration(state);
+        QCOMPARE(state.ProjectorCount, qint16(40));
+        for (int n = 1; n <= 40; ++n) {
+            QCOMPARE(state.Projectors[n].ProjectorName, QStringLiteral("Projector %1").arg(n));
+            QCOMPARE(ProjectorIndexOfId(state, state.Projectors[n].ProjectorId), n);
+        }
+        QVERIFY(!store.lastSaveError().isEmpty());
+        QVERIFY(state.Health.isActive(HealthCondition::SaveFailing));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QCOMPARE(settings.readAll(), text);
     }
 
     void saveReplacesTheFileAtomically() {

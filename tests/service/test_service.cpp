@@ -28,6 +28,15 @@
 
 namespace {
 
+// The stored id of projector p, and its label in the metrics.
+QString projectorId(int p) {
+    return QStringLiteral("0d4e8b52-3f6a-4a7c-8e21-9b0c5d7f1a3%1").arg(p);
+}
+
+QByteArray idLabel(int p) {
+    return "id=\"" + projectorId(p).toLatin1() + '"';
+}
+
 constexpr int Wait = 30000;
 const QByteArray Token = "s3cret-token";
 
@@ -105,6 +114,7 @@ class TestService : public QObject {
             s.setValue(g + "ConnectionKind", "1");
             s.setValue(g + "IPAddress", "127.0.0.1");
             s.setValue(g + "PortNo", QString::number(sim->tcpPort(p)));
+            s.setValue(g + "ProjectorId", projectorId(p));
         }
         const QStringList nodes[] = {
             {"rt", "", "Lumora", "-1"},  {"g0", "rt", "Hall\nÄ", "-1"}, {"p0", "g0", names[0], "1"},
@@ -158,25 +168,22 @@ class TestService : public QObject {
             return answer.status == 200;
         };
         QTRY_VERIFY_WITH_TIMEOUT(
-            fetch() && sample(metrics, "norvik3_projector_error_state", "index=\"1\"") == 3.0,
-            Wait);
+            fetch() && sample(metrics, "norvik3_projector_error_state", idLabel(1)) == 3.0, Wait);
         // A projector that answered and then falls silent goes to up 0.
         QTRY_VERIFY_WITH_TIMEOUT(
-            fetch() && sample(metrics, "norvik3_projector_up", "index=\"2\"") == 1.0, Wait);
+            fetch() && sample(metrics, "norvik3_projector_up", idLabel(2)) == 1.0, Wait);
         QCOMPARE(sim->command("silent 2 on"), QString("OK"));
         QTRY_VERIFY_WITH_TIMEOUT(
-            fetch() && sample(metrics, "norvik3_projector_up", "index=\"2\"") == 0.0, Wait);
-        QCOMPARE(sample(metrics, "norvik3_projector_up", "index=\"1\""),
-                 std::optional<double>(1.0));
+            fetch() && sample(metrics, "norvik3_projector_up", idLabel(2)) == 0.0, Wait);
+        QCOMPARE(sample(metrics, "norvik3_projector_up", idLabel(1)), std::optional<double>(1.0));
         QVERIFY(sample(metrics, "norvik3_commands_total", "outcome=\"timed_out\"") >= 5.0);
         // The schedule's "Power ON" for the Lobby reached its projector.
         QTRY_VERIFY_WITH_TIMEOUT(
-            fetch() && sample(metrics, "norvik3_projector_power_state", "index=\"3\"") == 1.0,
-            Wait);
+            fetch() && sample(metrics, "norvik3_projector_power_state", idLabel(3)) == 1.0, Wait);
         QVERIFY(sim->command("state 3").contains("power=1"));
-        QCOMPARE(sample(metrics, "norvik3_projector_lamp_usage_seconds", "index=\"1\""),
+        QCOMPARE(sample(metrics, "norvik3_projector_lamp_usage_seconds", idLabel(1)),
                  std::optional<double>(1200 * 3600.0));
-        QVERIFY(metrics.contains("norvik3_build_info{version=\"3.0.0.4\"} 1"));
+        QVERIFY(metrics.contains("norvik3_build_info{version=\"3.0.0.4\",qt_version="));
         // Quotes, backslashes and line breaks in names are escaped.
         QVERIFY(metrics.contains("projector=\"Saal \\\"Nord\\\"\\\\1\""));
         QVERIFY(metrics.contains("group=\"Hall\\nÄ\""));

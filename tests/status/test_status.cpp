@@ -1,11 +1,15 @@
 // The status endpoint in-process on 127.0.0.1, with real sockets: hostile
 // clients meet its limits while a well-behaved one is still answered, the
-// metrics leave out what the JSON shows as null, and the health answer
-// follows the state.
+// metrics leave out what the JSON shows as null and list the projectors in
+// table order by their ids, the JSON answers follow their schema, and the
+// health answer follows the state.
 
 #include "core/AppState.h"
+#include "core/Fleet.h"
+#include "core/ProgramCore.h"
 #include "status/EndpointLimits.h"
 #include "status/HttpRules.h"
+#include "status/ProcessFigures.h"
 #include "status/StatusServer.h"
 
 #include "support/Promtool.h"
@@ -117,6 +121,84 @@ struct Answer {
     int status = 0;
     QByteArray body;
 };
+
+// Projector p's id in the tests' fleets.
+QString IdOf(int p) {
+    return QStringLiteral("6f1c2a9e-0b7d-4c1e-9a53-%1").arg(p, 12, 10, QLatin1Char('0'));
+}
+
+QByteArray IdLabel(int p) {
+    return "id=\"" + IdOf(p).toLatin1() + '"';
+}
+
+// A fleet of `count` answering LAN projectors with ids; the even ones stand
+// in the group "Hall", the others under the root.
+void MakeFleet(AppState& state, int count) {
+    ResetAllProjectors(state);
+    ResetTree(state);
+    const int hall = AddGroupNode(state, QStringLiteral("Hall"), nullptr);
+    for (int p = 1; p <= count; ++p) {
+        ProjectorInfo config;
+        config.ProjectorName = QStringLiteral("P%1").arg(p);
+        config.ConnectionKind = ConnectionLan;
+        config.IPAddress = QStringLiteral("192.0.2.%1").arg(p);
+        config.PortNo = QStringLiteral("23");
+        AddProjectorNode(state, p % 2 == 0 ? hall : 1, config, nullptr);
+        ProjectorInfo& info = state.Projectors[p];
+        info.ProjectorId = IdOf(p);
+        info.Disconnected = false;
+        info.PowerStatus = 1;
+        info.ErrorStatus = 0;
+        info.InputStatus = 1;
+        info.LampTime = qint16(100 * p);
+        info.FilterTime = qint16(10 * p);
+    }
+}
+
+// The lines of a family's samples, in the order the text gives them.
+QList<QByteArray> Samples(const QByteArray& metrics, const QByteArray& name) {
+    QList<QByteArray> lines;
+    for (const QByteArray& line : metrics.split('\n'))
+        if (line.startsWith(name + '{') || line.startsWith(name + ' '))
+            lines << line;
+    return lines;
+}
+
+// What the real JSON Schema validator finds wrong with each answer against
+// its definition of docs/api/status.schema.json; empty when all are valid.
+QByteArray SchemaFindings(const QList<std::pair<QString, QByteArray>>& answers) {
+    QJsonArray list;
+    for (const auto& [definition, body] : answers)
+        list.append(QJsonArray{definition, QString::fromUtf8(body)});
+    static const char* script = R"(
+import json, sys, jsonschema
+schema = json.load(open(sys.argv[1]))
+jsonschema.Draft202012Validator.check_schema(schema)
+found = []
+for definition, body in json.load(sys.stdin):
+    wrapper = {k: v for k, v in schema.items() if k != "oneOf"}
+    wrapper["$ref"] = "#/$defs/" + definition
+    for e in jsonschema.Draft202012Validator(wrapper).iter_errors(json.loads(body)):
+        found.append(definition + " " + "/".join(map(str, e.absolute_path)) + ": " + e.message)
+print("\n".join(found))
+)";
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"), QString::fromLatin1(script),
+                  qEnvironmentVariable("NORVIK3_SOURCE_DIR") +
+                      QStringLiteral("/docs/api/status.schema.json")});
+    if (!python.waitForStarted())
+        return "/usr/bin/python3 did not start";
+    python.write(QJsonDocument(list).toJson());
+    python.closeWriteChannel();
+    if (!python.waitForFinished(Wait))
+        return "the validator did not finish";
+    const QByteArray findings =
+        (python.readAllStandardOutput() + python.readAllStandardError()).trimmed();
+    if (python.exitCode() != 0 && findings.isEmpty())
+        return "the validator failed without a finding";
+    return findings;
+}
 
 // The value of the first sample of `name` whose labels contain `labels`.
 std::optional<double> Sample(const QByteArray& metrics, const QByteArray& name,
@@ -423,24 +505,42 @@ class TestStatus : public QObject {
         QCOMPARE(WantsCloseAfterAnswer(head), close);
     }
 
-    // A value the JSON shows as null has no sample in /metrics.
+    // A value the JSON shows as null has no sample in the value gauges; the
+    // state sets have one series per state and say "not_reported" instead.
     void metricsLeaveOutWhatJsonShowsAsNull_data() {
         QTest::addColumn<bool>("disconnected");
         QTest::addColumn<bool>("refusing");
         QTest::addColumn<QList<int>>("values"); // power, error, lamp hours, filter hours
         QTest::addColumn<QStringList>("shown");
         QTest::addColumn<int>("up");
+        QTest::addColumn<QByteArray>("power");
+        QTest::addColumn<QByteArray>("error");
         const QStringList all{"power", "error", "lamp_hours", "filter_hours"};
-        QTest::addRow("answering") << false << false << QList<int>{1, 0, 120, 40} << all << 1;
+        QTest::addRow("answering") << false << false << QList<int>{1, 0, 120, 40} << all << 1
+                                   << QByteArray("on") << QByteArray("normal");
         QTest::addRow("disconnected with stale values")
-            << true << false << QList<int>{1, 3, 120, 40} << QStringList{} << 0;
+            << true << false << QList<int>{1, 3, 120, 40} << QStringList{} << 0
+            << QByteArray("not_reported") << QByteArray("not_reported");
         QTest::addRow("refusing, some not reported")
-            << false << true << QList<int>{-1, -1, -1, 40} << QStringList{"filter_hours"} << 0;
+            << false << true << QList<int>{-1, -1, -1, 40} << QStringList{"filter_hours"} << 0
+            << QByteArray("not_reported") << QByteArray("not_reported");
         QTest::addRow("never answered")
-            << true << false << QList<int>{-1, -1, -1, -1} << QStringList{} << 0;
+            << true << false << QList<int>{-1, -1, -1, -1} << QStringList{} << 0
+            << QByteArray("not_reported") << QByteArray("not_reported");
         QTest::addRow("answering, lamp not reported")
             << false << false << QList<int>{0, 0, -1, 7}
-            << QStringList{"power", "error", "filter_hours"} << 1;
+            << QStringList{"power", "error", "filter_hours"} << 1 << QByteArray("off")
+            << QByteArray("normal");
+        QTest::addRow("cooling with a lamp error")
+            << false << false << QList<int>{2, 3, 9, 7} << all << 1 << QByteArray("cooling")
+            << QByteArray("lamp");
+        QTest::addRow("air flow error") << false << false << QList<int>{1, 5, 9, 7} << all << 1
+                                        << QByteArray("on") << QByteArray("air_flow");
+        QTest::addRow("lamp time over") << false << false << QList<int>{1, 6, 9, 7} << all << 1
+                                        << QByteArray("on") << QByteArray("lamp_time_over");
+        QTest::addRow("code 16 is another error")
+            << false << false << QList<int>{0, 16, 9, 7} << all << 1 << QByteArray("off")
+            << QByteArray("other");
     }
 
     void metricsLeaveOutWhatJsonShowsAsNull() {
@@ -449,8 +549,10 @@ class TestStatus : public QObject {
         QFETCH(QList<int>, values);
         QFETCH(QStringList, shown);
         QFETCH(int, up);
+        QFETCH(QByteArray, power);
+        QFETCH(QByteArray, error);
         AppState& state = endpoint->state;
-        state.ProjectorCount = 1;
+        MakeFleet(state, 1);
         ProjectorInfo& info = state.Projectors[1];
         info.ProjectorName = QStringLiteral("Aula");
         info.Disconnected = disconnected;
@@ -465,7 +567,8 @@ class TestStatus : public QObject {
         QCOMPARE(json.status, 200);
         const QJsonObject o = QJsonDocument::fromJson(json.body).array().first().toObject();
         QCOMPARE(o["refusing"].toBool(), refusing);
-        QCOMPARE(Sample(text, "norvik3_projector_up", "index=\"1\""), std::optional<double>(up));
+        QCOMPARE(o["id"].toString(), IdOf(1));
+        QCOMPARE(Sample(text, "norvik3_projector_up", IdLabel(1)), std::optional<double>(up));
         const struct {
             const char* field;
             const char* metric;
@@ -476,7 +579,7 @@ class TestStatus : public QObject {
                       {"filter_hours", "norvik3_projector_filter_usage_seconds", 3600}};
         for (const auto& f : fields) {
             const QJsonValue value = o[QLatin1String(f.field)];
-            const auto sample = Sample(text, f.metric, "index=\"1\"");
+            const auto sample = Sample(text, f.metric, IdLabel(1));
             QVERIFY2(value.isNull() != shown.contains(f.field), f.field);
             QVERIFY2(sample.has_value() == shown.contains(f.field), f.metric);
             if (sample) {
@@ -485,6 +588,215 @@ class TestStatus : public QObject {
                 QCOMPARE(*sample, number * f.scale);
             }
         }
+
+        const struct {
+            QByteArray family;
+            QByteArray current;
+            QList<QByteArray> states;
+        } sets[] = {
+            {"norvik3_projector_power", power, {"off", "on", "cooling", "not_reported"}},
+            {"norvik3_projector_error",
+             error,
+             {"normal", "cover", "fan", "lamp", "temp", "air_flow", "lamp_time_over", "cool",
+              "filter", "other", "not_reported"}},
+        };
+        for (const auto& set : sets) {
+            QList<QByteArray> lines = Samples(text, set.family);
+            QCOMPARE(lines.size(), set.states.size());
+            for (qsizetype k = 0; k < lines.size(); ++k) {
+                QVERIFY2(lines[k].contains(IdLabel(1) + ",projector=\"Aula\",group=\"\",state=\"" +
+                                           set.states[k] + "\"}"),
+                         lines[k].constData());
+                QCOMPARE(lines[k].endsWith(" 1"), set.states[k] == set.current);
+            }
+        }
+    }
+
+    // Every per-projector family lists the projectors in table order, each
+    // with its id, name and group, also after a deletion renumbered them.
+    void seriesFollowTheTableWithTheirIds() {
+        AppState& state = endpoint->state;
+        MakeFleet(state, 12);
+        for (int p = 1; p <= 12; ++p)
+            state.Projectors[p].LastReply = QDateTime::fromSecsSinceEpoch(1'800'000'000 + p);
+        DeleteProjectorNode(state, NodeOfProjector(state, 4));
+        const QByteArray text = metrics();
+        const QList<QByteArray> families{"norvik3_projector_up",
+                                         "norvik3_projector_power_state",
+                                         "norvik3_projector_error_state",
+                                         "norvik3_projector_lamp_usage_seconds",
+                                         "norvik3_projector_filter_usage_seconds",
+                                         "norvik3_projector_last_reply_timestamp_seconds"};
+        for (const QByteArray& family : families) {
+            const QList<QByteArray> lines = Samples(text, family);
+            QCOMPARE(lines.size(), 11);
+            for (int k = 0; k < 11; ++k) {
+                const int original = k < 3 ? k + 1 : k + 2;
+                const QByteArray labels = IdLabel(original) + ",projector=\"P" +
+                                          QByteArray::number(original) + "\",group=\"" +
+                                          (original % 2 == 0 ? "Hall" : "") + "\"}";
+                QVERIFY2(lines[k].startsWith(family + '{' + labels), lines[k].constData());
+            }
+        }
+        QVERIFY(!text.contains("index="));
+        const QJsonArray list = QJsonDocument::fromJson(fetch("/api/v1/projectors").body).array();
+        QCOMPARE(list.size(), 11);
+        QCOMPARE(list[3]["index"].toInt(), 4);
+        QCOMPARE(list[3]["id"].toString(), IdOf(5));
+        QCOMPARE(ProjectorIndexOfId(state, IdOf(5)), 4);
+    }
+
+    void runAndProcessMetrics() {
+        bool running = false;
+        endpoint->server.setScheduleRunning([&running] { return running; });
+        QByteArray text = metrics();
+        QCOMPARE(Sample(text, "norvik3_schedule_running"), std::optional<double>(0));
+        running = true;
+        text = metrics();
+        QCOMPARE(Sample(text, "norvik3_schedule_running"), std::optional<double>(1));
+        QVERIFY2(text.contains("norvik3_build_info{version=\"" + ProgramVersion().toLatin1() +
+                               "\",qt_version=\"" + qVersion() + "\"} 1"),
+                 text.constData());
+
+        const auto figure = [&](const char* name) {
+            const auto value = Sample(text, name);
+            return value.value_or(-1);
+        };
+        const double now = double(QDateTime::currentSecsSinceEpoch());
+        QVERIFY(figure("process_resident_memory_bytes") > 1024 * 1024);
+        QVERIFY(figure("process_virtual_memory_bytes") >= figure("process_resident_memory_bytes"));
+        QVERIFY(figure("process_cpu_seconds_total") >= 0);
+        QVERIFY(figure("process_open_fds") >= 3);
+        QVERIFY(figure("process_max_fds") >= figure("process_open_fds"));
+        QVERIFY(figure("process_start_time_seconds") > now - 24 * 3600);
+        QVERIFY(figure("process_start_time_seconds") <= now + 1);
+        QVERIFY(text.contains("# TYPE process_cpu_seconds_total counter"));
+    }
+
+    void processStatParsing_data() {
+        QTest::addColumn<QByteArray>("stat");
+        QTest::addColumn<QByteArray>("systemStat");
+        // cpu seconds, start time, virtual bytes, resident bytes; -1 absent
+        QTest::addColumn<QList<double>>("figures");
+        const QByteArray tail = " S 1 1234 1234 0 -1 4194560 100 0 0 0 250 50 0 0 20 0 1 0 5000 "
+                                "104857600 2560 18446744073709551615 1 1 0 0\n";
+        const QByteArray boot = "cpu  1 2 3\nbtime 1700000000\nprocesses 9\n";
+        QTest::addRow("plain name") << "1234 (norvik3d)" + tail << boot
+                                    << QList<double>{3, 1700000050, 104857600, 10485760};
+        QTest::addRow("name with blanks and parentheses")
+            << "1234 (a) (b c)" + tail << boot << QList<double>{3, 1700000050, 104857600, 10485760};
+        QTest::addRow("no boot time") << "1234 (x)" + tail << QByteArray("cpu 1\n")
+                                      << QList<double>{3, -1, 104857600, 10485760};
+        QTest::addRow("cut after the cpu times")
+            << QByteArray("1234 (x) S 1 1234 1234 0 -1 4194560 100 0 0 0 250 50") << boot
+            << QList<double>{3, -1, -1, -1};
+        QTest::addRow("unreadable")
+            << QByteArray() << QByteArray() << QList<double>{-1, -1, -1, -1};
+    }
+
+    void processStatParsing() {
+        QFETCH(QByteArray, stat);
+        QFETCH(QByteArray, systemStat);
+        QFETCH(QList<double>, figures);
+        const ProcessFigures parsed = ParseProcessStat(stat, systemStat, 100, 4096);
+        const std::optional<double> got[] = {parsed.cpuSeconds, parsed.startTimeSeconds,
+                                             parsed.virtualBytes, parsed.residentBytes};
+        for (int k = 0; k < 4; ++k)
+            QCOMPARE(got[k].value_or(-1), figures[k]);
+    }
+
+    // What is not set is null, never "", and the port is a number.
+    void jsonValuesAreTypedOrNull_data() {
+        QTest::addColumn<QString>("portNo");
+        QTest::addColumn<qint16>("comPort");
+        QTest::addColumn<QString>("text"); // name, model, address and MAC at once
+        QTest::addColumn<QJsonValue>("port");
+        QTest::addColumn<QJsonValue>("textShown");
+        QTest::addColumn<QJsonValue>("comShown");
+        QTest::addRow("set") << "10023" << qint16(0) << "X" << QJsonValue(10023) << QJsonValue("X")
+                             << QJsonValue();
+        QTest::addRow("blanks around the port")
+            << " 23 " << qint16(2) << "X" << QJsonValue(23) << QJsonValue("X") << QJsonValue(2);
+        QTest::addRow("nothing set")
+            << "" << qint16(0) << "" << QJsonValue() << QJsonValue() << QJsonValue();
+        QTest::addRow("port not a number")
+            << "23a" << qint16(0) << "" << QJsonValue() << QJsonValue() << QJsonValue();
+        QTest::addRow("port out of range")
+            << "70000" << qint16(0) << "" << QJsonValue() << QJsonValue() << QJsonValue();
+        QTest::addRow("port 0") << "0" << qint16(0) << "" << QJsonValue() << QJsonValue()
+                                << QJsonValue();
+    }
+
+    void jsonValuesAreTypedOrNull() {
+        QFETCH(QString, portNo);
+        QFETCH(qint16, comPort);
+        QFETCH(QString, text);
+        QFETCH(QJsonValue, port);
+        QFETCH(QJsonValue, textShown);
+        QFETCH(QJsonValue, comShown);
+        AppState& state = endpoint->state;
+        MakeFleet(state, 1);
+        ProjectorInfo& info = state.Projectors[1];
+        info.PortNo = portNo;
+        info.COMPort = comPort;
+        info.ProjectorName = info.ModelName = info.IPAddress = info.MACAddress = text;
+        const QJsonObject o =
+            QJsonDocument::fromJson(fetch("/api/v1/projectors").body).array().first().toObject();
+        QCOMPARE(o["port"], port);
+        QCOMPARE(o["com_port"], comShown);
+        for (const char* field : {"name", "model", "address", "mac"})
+            QCOMPARE(o[QLatin1String(field)], textShown);
+        QCOMPARE(o["group"], QJsonValue()); // under the root
+    }
+
+    // Real answers in several states of the fleet and the program, each
+    // checked by a real JSON Schema validator against the published schema.
+    void answersFollowTheSchema() {
+        AppState& state = endpoint->state;
+        QList<std::pair<QString, QByteArray>> answers;
+        const auto take = [&](const char* when) {
+            for (const auto& [definition, path] :
+                 {std::pair{"projectors", "/api/v1/projectors"}, {"health", "/api/v1/health"}}) {
+                const Answer answer = fetch(path);
+                QVERIFY2(answer.status == 200 || answer.status == 503, when);
+                answers.append({QString::fromLatin1(definition), answer.body});
+            }
+        };
+        take("no projectors");
+        MakeFleet(state, 6);
+        take("all answering, before the first pass");
+        ProjectorInfo& serial = state.Projectors[2];
+        serial.ConnectionKind = ConnectionSerial;
+        serial.COMPort = 3;
+        serial.IPAddress.clear();
+        serial.PortNo.clear();
+        state.Projectors[1].MACAddress = QStringLiteral("00:1A:2B:3C:4D:5E");
+        state.Projectors[1].LastReply = QDateTime::currentDateTime();
+        state.Projectors[3].Disconnected = true;
+        state.Projectors[4].Refusing = true;
+        state.Projectors[4].PowerStatus = state.Projectors[4].ErrorStatus = -1;
+        state.Projectors[5].ErrorStatus = 16;
+        state.Projectors[5].ConnectionKind = -1;
+        state.Projectors[6].PortNo = QStringLiteral("not a port");
+        state.Projectors[6].ModelName.clear();
+        state.Polling.LastPassEnd = QDateTime::currentDateTimeUtc();
+        state.Health.raise(HealthCondition::MailFailing, QStringLiteral("Server \"mx\" refuses"));
+        take("mixed fleet, degraded");
+        for (int p = 1; p <= 6; ++p)
+            state.Projectors[p].Disconnected = true;
+        take("failing");
+        QCOMPARE(answers.size(), 8);
+        const QByteArray findings = SchemaFindings(answers);
+        QVERIFY2(findings.isEmpty(), findings.constData());
+
+        // The validator does catch what the schema forbids.
+        const QByteArray bad = SchemaFindings(
+            {{"projectors", answers[2].second.replace("\"port\":23", "\"port\":\"23\"")},
+             {"health", R"({"status":"fine","reasons":[],"version":"","projectors":1,)"
+                        R"("schedule_running":false})"}});
+        QVERIFY2(bad.contains("projectors 0/port") && bad.contains("health status") &&
+                     bad.contains("health version"),
+                 bad.constData());
     }
 
     void health_data() {
@@ -560,7 +872,7 @@ class TestStatus : public QObject {
 
     void metricsOfTheRunPassPromtool() {
         AppState& state = endpoint->state;
-        state.ProjectorCount = 3;
+        MakeFleet(state, 3);
         const QStringList names{"Saal \"Nord\"\\1", "Foyer\nÄ", "Aula"};
         for (int p = 1; p <= 3; ++p) {
             state.Projectors[p].ProjectorName = names[p - 1];

@@ -1,0 +1,210 @@
+#include "core/AppState.h"
+#include "core/ProgramCore.h"
+#include "status/ProcessFigures.h"
+#include "status/ProjectorFacts.h"
+#include "status/StatusTexts.h"
+
+#include <prometheus/metric_family.h>
+#include <prometheus/text_serializer.h>
+
+#include <array>
+#include <deque>
+#include <iterator>
+#include <sstream>
+#include <string_view>
+
+namespace {
+
+using prometheus::ClientMetric;
+using prometheus::MetricFamily;
+using prometheus::MetricType;
+using Labels = std::vector<ClientMetric::Label>;
+
+constexpr double SecondsPerHour = 3600.0;
+
+// The families of one answer, built directly rather than through a
+// registry, whose families keep their series in no particular order. A
+// deque, so that the families handed out stay in place as more are added.
+class Families {
+  public:
+    MetricFamily& add(std::string name, std::string help, MetricType type) {
+        m_list.push_back({std::move(name), std::move(help), type, {}});
+        return m_list.back();
+    }
+    MetricFamily& gauge(std::string name, std::string help) {
+        return add(std::move(name), std::move(help), MetricType::Gauge);
+    }
+    MetricFamily& counter(std::string name, std::string help) {
+        return add(std::move(name), std::move(help), MetricType::Counter);
+    }
+    std::vector<MetricFamily> take() {
+        return {std::make_move_iterator(m_list.begin()), std::make_move_iterator(m_list.end())};
+    }
+
+  private:
+    std::deque<MetricFamily> m_list;
+};
+
+void sample(MetricFamily& family, Labels labels, double value) {
+    ClientMetric metric;
+    metric.label = std::move(labels);
+    if (family.type == MetricType::Counter)
+        metric.counter.value = value;
+    else
+        metric.gauge.value = value;
+    family.metric.push_back(std::move(metric));
+}
+
+Labels with(Labels labels, const char* name, std::string value) {
+    labels.push_back({name, std::move(value)});
+    return labels;
+}
+
+// One series per state, 1 for the state the projector is in.
+template <std::size_t N>
+void stateSet(MetricFamily& family, const Labels& labels,
+              const std::array<std::string_view, N>& states, std::string_view current) {
+    for (const std::string_view state : states)
+        sample(family, with(labels, "state", std::string(state)), state == current ? 1 : 0);
+}
+
+constexpr std::array<std::string_view, 4> PowerStates = {"off", "on", "cooling", "not_reported"};
+constexpr std::array<std::string_view, 11> ErrorStates = {
+    "normal",         "cover", "fan",    "lamp",  "temp",        "air_flow",
+    "lamp_time_over", "cool",  "filter", "other", "not_reported"};
+
+std::string_view powerState(std::optional<qint16> code) {
+    if (!code || *code > 2)
+        return "not_reported";
+    return PowerStates[std::size_t(*code)];
+}
+
+std::string_view errorState(std::optional<qint16> code) {
+    if (!code)
+        return "not_reported";
+    if (*code == 16)
+        return "other";
+    return *code <= 9 ? ErrorStates[std::size_t(*code)] : "not_reported";
+}
+
+double unixSeconds(const QDateTime& time) {
+    return double(time.toMSecsSinceEpoch()) / 1000.0;
+}
+
+void projectorFamilies(Families& families, const AppState& state) {
+    auto& up = families.gauge("norvik3_projector_up",
+                              "1 when the projector answers, 0 when it is disconnected or refuses "
+                              "every status query");
+    auto& power = families.gauge("norvik3_projector_power",
+                                 "Power state, one series per state: 1 for the current one");
+    auto& powerCode =
+        families.gauge("norvik3_projector_power_state",
+                       "Power status code (0 off, 1 on, 2 cooling); absent when not reported");
+    auto& error = families.gauge("norvik3_projector_error",
+                                 "Error state, one series per state: 1 for the current one");
+    auto& errorCode = families.gauge("norvik3_projector_error_state",
+                                     "Error status code (0 normal); absent when not reported");
+    auto& lamp = families.gauge("norvik3_projector_lamp_usage_seconds",
+                                "Lamp usage as reported by the projector");
+    auto& filter = families.gauge("norvik3_projector_filter_usage_seconds",
+                                  "Filter usage as reported by the projector");
+    auto& lastReply = families.gauge("norvik3_projector_last_reply_timestamp_seconds",
+                                     "When the projector last answered (Unix time)");
+    for (int p = 1; p <= state.ProjectorCount; ++p) {
+        const ProjectorInfo& info = state.Projectors[p];
+        const Labels labels{{"id", info.ProjectorId.toStdString()},
+                            {"projector", info.ProjectorName.toStdString()},
+                            {"group", ProjectorGroupName(state, p).toStdString()}};
+        sample(up, labels, info.Disconnected || info.Refusing ? 0 : 1);
+        const auto powerValue = ReportedValue(info, info.PowerStatus);
+        const auto errorValue = ReportedValue(info, info.ErrorStatus);
+        stateSet(power, labels, PowerStates, powerState(powerValue));
+        stateSet(error, labels, ErrorStates, errorState(errorValue));
+        if (powerValue)
+            sample(powerCode, labels, *powerValue);
+        if (errorValue)
+            sample(errorCode, labels, *errorValue);
+        if (const auto value = ReportedValue(info, info.LampTime))
+            sample(lamp, labels, *value * SecondsPerHour);
+        if (const auto value = ReportedValue(info, info.FilterTime))
+            sample(filter, labels, *value * SecondsPerHour);
+        if (info.LastReply.isValid())
+            sample(lastReply, labels, unixSeconds(info.LastReply));
+    }
+}
+
+void runFamilies(Families& families, const AppState& state, const RefusalCounts& refusals,
+                 bool scheduleRunning) {
+    const RunCounters& counters = state.Counters;
+    auto& commands =
+        families.counter("norvik3_commands_total", "Commands handed over since start, by outcome");
+    sample(commands, {{"outcome", "acknowledged"}}, double(counters.CommandsAcknowledged));
+    sample(commands, {{"outcome", "refused"}}, double(counters.CommandsRefused));
+    sample(commands, {{"outcome", "timed_out"}}, double(counters.CommandsTimedOut));
+    sample(commands, {{"outcome", "data"}}, double(counters.CommandsData));
+    auto& mails = families.counter("norvik3_alert_mails_total",
+                                   "Alert mails attempted since start, by result");
+    sample(mails, {{"result", "sent"}}, double(counters.AlertMailsSent));
+    sample(mails, {{"result", "failed"}}, double(counters.AlertMailsFailed));
+    auto& dropped = families.counter("norvik3_alerts_dropped_total",
+                                     "Alerts dropped unsent since start: the oldest when the "
+                                     "queue and its spool were full, or refused by the server "
+                                     "for good");
+    sample(dropped, {{"reason", "queue_full"}}, double(counters.AlertsDroppedQueueFull));
+    sample(dropped, {{"reason", "refused"}}, double(counters.AlertsDroppedRefused));
+
+    const PollTiming& polling = state.Polling;
+    if (polling.LastPassSeconds >= 0)
+        sample(families.gauge("norvik3_poll_duration_seconds",
+                              "How long the last finished polling pass took"),
+               {}, polling.LastPassSeconds);
+    if (polling.LastPassEnd.isValid())
+        sample(families.gauge("norvik3_last_poll_timestamp_seconds",
+                              "When the last polling pass finished (Unix time)"),
+               {}, unixSeconds(polling.LastPassEnd));
+    sample(families.gauge("norvik3_poll_behind",
+                          "1 while the polling pass under way has outlasted its interval"),
+           {}, polling.Behind ? 1 : 0);
+    sample(families.gauge("norvik3_schedule_running", "1 while the schedule runs"), {},
+           scheduleRunning ? 1 : 0);
+
+    auto& refused = families.counter("norvik3_http_connections_refused_total",
+                                     "Status endpoint connections refused at their start or cut "
+                                     "off before their answer, by reason");
+    for (std::size_t r = 0; r < refusals.size(); ++r)
+        sample(refused, {{"reason", RefusalReasonName(RefusalReason(r))}}, double(refusals[r]));
+    sample(families.gauge("norvik3_build_info", "The program's version and the Qt it runs on"),
+           {{"version", ProgramVersion().toStdString()}, {"qt_version", qVersion()}}, 1);
+}
+
+void processFamilies(Families& families) {
+    const ProcessFigures figures = ReadProcessFigures();
+    const auto add = [&](const std::optional<double>& value, const char* name, const char* help,
+                         MetricType type) {
+        if (value)
+            sample(families.add(name, help, type), {}, *value);
+    };
+    add(figures.cpuSeconds, "process_cpu_seconds_total", "User and system CPU time spent",
+        MetricType::Counter);
+    add(figures.openFds, "process_open_fds", "Open file descriptors", MetricType::Gauge);
+    add(figures.maxFds, "process_max_fds", "Limit of open file descriptors", MetricType::Gauge);
+    add(figures.virtualBytes, "process_virtual_memory_bytes", "Virtual memory size",
+        MetricType::Gauge);
+    add(figures.residentBytes, "process_resident_memory_bytes", "Resident memory size",
+        MetricType::Gauge);
+    add(figures.startTimeSeconds, "process_start_time_seconds",
+        "When the process started (Unix time)", MetricType::Gauge);
+}
+
+} // namespace
+
+std::string MetricsText(const AppState& state, const RefusalCounts& refusals,
+                        bool scheduleRunning) {
+    Families families;
+    projectorFamilies(families, state);
+    runFamilies(families, state, refusals, scheduleRunning);
+    processFamilies(families);
+    std::ostringstream out;
+    prometheus::TextSerializer().Serialize(out, families.take());
+    return out.str();
+}

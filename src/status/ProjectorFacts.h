@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+struct AppState;
+struct ProjectorInfo;
+
+// What the metrics and the JSON both say about a projector, so that the two
+// never disagree.
+
+// The name of the group a projector stands in, empty under the root.
+QString ProjectorGroupName(const AppState& state, int projector);
+// A reported value as the endpoint shows it, where the window shows "-":
+// nothing while the projector is disconnected or the value was not reported
+// (refused or never asked).
+std::optional<qint16> ReportedValue(const ProjectorInfo& info, qint16 value);
