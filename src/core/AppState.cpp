@@ -3,8 +3,7 @@
 #include "log/LogFileMaker.h"
 #include "mail/AlertSpool.h"
 
-AppState::AppState()
-{
+AppState::AppState() {
     NodeProjector.fill(-1);
     Nodes.push_back({RootKey, QString(), RootText});
 }

@@ -195,10 +195,10 @@ struct RunCounters {
 // The polling passes as monitoring sees them. A pass is done when every
 // query it queued was answered, refused or timed out.
 struct PollTiming {
-    QDateTime LastPassStart;      // null before the first pass
-    QDateTime LastPassEnd;        // null until the first pass is done
-    double LastPassSeconds = -1;  // the last finished pass's duration
-    bool Behind = false;          // the pass under way outlasted its interval
+    QDateTime LastPassStart;     // null before the first pass
+    QDateTime LastPassEnd;       // null until the first pass is done
+    double LastPassSeconds = -1; // the last finished pass's duration
+    bool Behind = false;         // the pass under way outlasted its interval
 };
 
 struct AlertQueue {

@@ -70,7 +70,7 @@ FileOutcome WriteFileAtomically(const QString& path, const QByteArray& content,
     const QFileInfo target(path);
     const QByteArray targetPath = QFile::encodeName(path);
     mode_t mode = newFileMode;
-    struct stat existing{};
+    struct stat existing {};
     if (::lstat(targetPath.constData(), &existing) == 0) {
         if (!S_ISREG(existing.st_mode))
             return {false, QStringLiteral("cannot save %1: it is not a regular file").arg(path)};
@@ -118,7 +118,7 @@ std::optional<QByteArray> ReadRegularFile(const QString& path, QString* error, q
             return std::nullopt;
         return refuse(systemError(errno));
     }
-    struct stat info{};
+    struct stat info {};
     if (::fstat(fd, &info) != 0) {
         const int e = errno;
         ::close(fd);
@@ -160,11 +160,12 @@ std::optional<QByteArray> ReadRegularFile(const QString& path, QString* error, q
 
 int OpenForAppend(const QString& path, mode_t mode) {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+    const int fd =
+        ::open(name.constData(),
+               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
     if (fd < 0)
         return -1;
-    struct stat info{};
+    struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         errno = EINVAL;
