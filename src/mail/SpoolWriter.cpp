@@ -4,20 +4,15 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QStringList>
 #include <QThread>
 
-#include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -33,53 +28,6 @@ struct Batch {
     bool empty() const { return writes.empty() && removals.empty(); }
 };
 
-QString cannotSave(const QString& path, int error) {
-    return QStringLiteral("cannot save %1: %2")
-        .arg(path, QString::fromLocal8Bit(std::strerror(error)));
-}
-
-bool writeAll(int fd, const QByteArray& content) {
-    const char* data = content.constData();
-    qint64 left = content.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        left -= n;
-    }
-    return true;
-}
-
-// A new temporary beside the file (never through a link), its data synced,
-// then renamed into place; the folder is synced later, once per batch. The
-// temporary is named as SafeFile names them, so the spool's load knows it.
-QString writeOne(const Write& write) {
-    const QFileInfo info(write.path);
-    const QByteArray target = QFile::encodeName(write.path);
-    const QByteArray temporary = QFile::encodeName(info.absolutePath() + QLatin1Char('/') +
-                                                   TemporaryNameFor(info.fileName()));
-    const int fd =
-        ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return cannotSave(write.path, errno);
-    ::fchmod(fd, 0600); // whatever the umask
-    int error = 0;
-    if (!writeAll(fd, write.content) || ::fdatasync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
-        error = errno;
-    if (error == 0)
-        return {};
-    ::unlink(temporary.constData());
-    return cannotSave(write.path, error);
-}
-
 QStringList carryOut(const QString& folder, const Batch& batch) {
     QStringList errors;
     if (!batch.writes.empty() && !QDir().mkpath(folder)) {
@@ -88,17 +36,15 @@ QStringList carryOut(const QString& folder, const Batch& batch) {
                 << QStringLiteral("cannot save %1: the folder cannot be created").arg(write.path);
         return errors;
     }
+    // Each file's data is synced before its rename; the folder once for all.
     for (const auto& [id, write] : batch.writes)
-        if (QString error = writeOne(write); !error.isEmpty())
-            errors << std::move(error);
+        if (const FileOutcome saved =
+                WriteFileAtomically(write.path, write.content, 0600, FolderSync::Later);
+            !saved)
+            errors << saved.error;
     for (const QString& path : batch.removals)
         ::unlink(QFile::encodeName(path).constData()); // a file never written is no loss
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    SyncFolder(folder);
     return errors;
 }
 

@@ -39,14 +39,6 @@ bool writeAll(int fd, const QByteArray& content) {
     return true;
 }
 
-void syncFolder(const QByteArray& folder) {
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 } // namespace
 
 QString TemporaryNameFor(const QString& fileName) {
@@ -65,8 +57,17 @@ bool IsTemporaryOf(const QString& candidate, const QString& fileName) {
     return tail.match(candidate.mid(prefix.size())).hasMatch();
 }
 
-FileOutcome WriteFileAtomically(const QString& path, const QByteArray& content,
-                                mode_t newFileMode) {
+void SyncFolder(const QString& folder) {
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+FileOutcome WriteFileAtomically(const QString& path, const QByteArray& content, mode_t newFileMode,
+                                FolderSync folderSync) {
     const QFileInfo target(path);
     const QByteArray targetPath = QFile::encodeName(path);
     mode_t mode = newFileMode;
@@ -98,7 +99,8 @@ FileOutcome WriteFileAtomically(const QString& path, const QByteArray& content,
         ::unlink(temporary.constData());
         return failure(QStringLiteral("cannot save"), path, error);
     }
-    syncFolder(QFile::encodeName(folder));
+    if (folderSync == FolderSync::Now)
+        SyncFolder(folder);
     return {true, {}};
 }
 

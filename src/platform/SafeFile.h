@@ -26,8 +26,13 @@ struct FileOutcome {
 // failure the temporary is removed and the old file stays as it was. A new
 // file gets `newFileMode`; an existing one keeps its mode. A link at `path`
 // is refused, never followed.
+// FolderSync::Later leaves the folder's sync to the caller, who writes a
+// batch of files and then calls SyncFolder once.
+enum class FolderSync { Now, Later };
 FileOutcome WriteFileAtomically(const QString& path, const QByteArray& content,
-                                mode_t newFileMode = 0600);
+                                mode_t newFileMode = 0600, FolderSync folderSync = FolderSync::Now);
+// Makes the renames and removals in a folder durable.
+void SyncFolder(const QString& folder);
 
 // The temporary files WriteFileAtomically makes are named
 // "<name>.<TemporaryMark><pid>-<16 hex digits>", a name nobody would choose.
