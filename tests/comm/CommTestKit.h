@@ -46,6 +46,18 @@ inline void EnableCommLog(AppState& state, const QTemporaryDir& dir) {
 }
 
 // Every line of every log file of dir/Log, with the "[stamp]," prefix removed.
+// Projectors 1..count on the simulator's TCP ports, named "PJ1", "PJ2", ...
+template <typename Sim> void UseSimulatedLanProjectors(AppState& state, const Sim& sim, int count) {
+    state.ProjectorCount = qint16(count);
+    for (int p = 1; p <= count; ++p) {
+        ProjectorInfo& info = state.Projectors[p];
+        info.ProjectorName = QStringLiteral("PJ%1").arg(p);
+        info.ConnectionKind = ConnectionLan;
+        info.IPAddress = QStringLiteral("127.0.0.1");
+        info.PortNo = QString::number(sim.tcpPort(p));
+    }
+}
+
 inline QStringList CommLogLines(const QTemporaryDir& dir) {
     QStringList lines;
     const QDir folder(dir.filePath(QStringLiteral("Log")));

@@ -62,14 +62,7 @@ class TestCommLan : public QObject {
         state = std::make_unique<AppState>();
         EnableCommLog(*state, *dir);
         state->Timing.TcpTimeoutTime = timeoutMs;
-        state->ProjectorCount = qint16(projectors);
-        for (int p = 1; p <= projectors; ++p) {
-            ProjectorInfo& info = state->Projectors[p];
-            info.ProjectorName = QStringLiteral("PJ%1").arg(p);
-            info.ConnectionKind = ConnectionLan;
-            info.IPAddress = QStringLiteral("127.0.0.1");
-            info.PortNo = QString::number(sim->tcpPort(p));
-        }
+        UseSimulatedLanProjectors(*state, *sim, projectors);
         settings = std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("Norvik3.conf")));
         engine = std::make_unique<CommEngine>(*state, *settings);
         // A ping that records its address and never answers, so the ping

@@ -41,14 +41,7 @@ class TestCommPolling : public QObject {
         state->Timing.TcpTimeoutTime = timeoutMs;
         state->Timing.StatusCheckInterval = interval;
         state->Mail.MailSend = state->Mail.ErrorAlarmSend = state->Mail.DisconnectSend = true;
-        state->ProjectorCount = qint16(count);
-        for (int p = 1; p <= count; ++p) {
-            ProjectorInfo& info = state->Projectors[p];
-            info.ProjectorName = QStringLiteral("PJ%1").arg(p);
-            info.ConnectionKind = ConnectionLan;
-            info.IPAddress = QStringLiteral("127.0.0.1");
-            info.PortNo = QString::number(sim->tcpPort(p));
-        }
+        UseSimulatedLanProjectors(*state, *sim, count);
         settings = std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("Norvik3.conf")));
         engine = std::make_unique<CommEngine>(*state, *settings);
         // A ping that never answers keeps reachability out of the way.
