@@ -5,6 +5,7 @@
 
 #include "mail/SmtpSink.h"
 #include "support/SimProcess.h"
+#include "support/TestPrograms.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,10 +25,6 @@ namespace {
 constexpr int Projectors = 4;
 constexpr int Kills = 100;
 constexpr int Wait = 30000;
-
-QString binary(const QString& name) {
-    return qEnvironmentVariable("NORVIK3_BIN_DIR") + QLatin1Char('/') + name;
-}
 
 } // namespace
 
@@ -113,7 +110,7 @@ class TestSpoolKill : public QObject {
         env.insert("TMPDIR", m_tmp.path());
         m_service.setProcessEnvironment(env);
         m_service.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_service.start(binary(QStringLiteral("norvik3d")), {});
+        m_service.start(TestBinary(QStringLiteral("norvik3d")), {});
         QVERIFY(m_service.waitForStarted(Wait));
     }
 

@@ -3,9 +3,9 @@
 // Start, a stop signal ends it in order, and the window does not start beside
 // it.
 
-#include "support/SimProcess.h"
-
 #include "support/Promtool.h"
+#include "support/SimProcess.h"
+#include "support/TestPrograms.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -39,16 +39,6 @@ QByteArray idLabel(int p) {
 
 constexpr int Wait = 30000;
 const QByteArray Token = "s3cret-token";
-
-QString binary(const QString& name) {
-    return qEnvironmentVariable("NORVIK3_BIN_DIR") + QLatin1Char('/') + name;
-}
-
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 struct Answer {
     int status = 0;
@@ -148,13 +138,13 @@ class TestService : public QObject {
         sim = std::make_unique<SimProcess>(QStringList{"--tcp", "3", "--cooldown-ms", "200"});
         QVERIFY2(sim->isReady(), qPrintable(sim->errorString()));
         QCOMPARE(sim->command("error 1 3"), QString("OK"));
-        port = freePort();
+        port = FreeTcpPort();
         writeSetup();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("NORVIK3_HOME", home.path());
         env.insert("TMPDIR", tmp.path());
         service.setProcessEnvironment(env);
-        service.start(binary("norvik3d"), {});
+        service.start(TestBinary("norvik3d"), {});
         QVERIFY(service.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(log().contains("started on"), Wait);
         QVERIFY2(log().contains("status endpoint on port"), log().constData());
@@ -272,13 +262,13 @@ class TestService : public QObject {
         QProcessEnvironment env = service.processEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         window.setProcessEnvironment(env);
-        window.start(binary("norvik3"), {});
+        window.start(TestBinary("norvik3"), {});
         QVERIFY(window.waitForFinished(Wait));
         QCOMPARE(window.exitCode(), 0);
         QVERIFY(window.readAllStandardError().contains("norvik3d"));
         QProcess second;
         second.setProcessEnvironment(service.processEnvironment());
-        second.start(binary("norvik3d"), {});
+        second.start(TestBinary("norvik3d"), {});
         QVERIFY(second.waitForFinished(Wait));
         QCOMPARE(second.exitCode(), 1);
         QVERIFY(second.readAllStandardError().contains("in use by norvik3d"));
@@ -298,7 +288,7 @@ class TestService : public QObject {
     void windowStartsTheScheduleWhenAsked() {
         for (const bool autoStart : {true, false}) {
             QTemporaryDir windowHome;
-            const quint16 windowPort = freePort();
+            const quint16 windowPort = FreeTcpPort();
             {
                 QSettings s(windowHome.filePath(QStringLiteral("Norvik3.conf")),
                             QSettings::IniFormat);
@@ -311,7 +301,7 @@ class TestService : public QObject {
             env.insert("TMPDIR", tmp.path());
             env.insert("QT_QPA_PLATFORM", "offscreen");
             window.setProcessEnvironment(env);
-            window.start(binary("norvik3"), {});
+            window.start(TestBinary("norvik3"), {});
             QVERIFY(window.waitForStarted());
             Answer health;
             QTRY_VERIFY_WITH_TIMEOUT((health = get(windowPort, "/api/v1/health", {})).status == 200,
@@ -333,8 +323,8 @@ class TestService : public QObject {
             env.insert("NORVIK3_HOME", openHome.path());
             env.insert("TMPDIR", tmp.path());
             open.setProcessEnvironment(env);
-            open.start(binary("norvik3d"), {"--no-schedule", "--http-address", address,
-                                            "--http-port", QString::number(freePort())});
+            open.start(TestBinary("norvik3d"), {"--no-schedule", "--http-address", address,
+                                                "--http-port", QString::number(FreeTcpPort())});
             QVERIFY(open.waitForStarted());
             QByteArray said;
             QTRY_VERIFY_WITH_TIMEOUT((said += open.readAllStandardError()).contains("started on"),
@@ -351,7 +341,7 @@ class TestService : public QObject {
 
     void linksNoWidgetsOrGui() {
         QProcess ldd;
-        ldd.start(QStringLiteral("ldd"), {binary("norvik3d")});
+        ldd.start(QStringLiteral("ldd"), {TestBinary("norvik3d")});
         QVERIFY(ldd.waitForFinished(Wait));
         const QByteArray libraries = ldd.readAllStandardOutput();
         QVERIFY(libraries.contains("libQt6Core"));
@@ -367,19 +357,19 @@ class TestService : public QObject {
             env.remove("QT_QPA_PLATFORM");
             env.remove("DISPLAY");
             version.setProcessEnvironment(env);
-            version.start(binary(program), {"--version"});
+            version.start(TestBinary(program), {"--version"});
             QVERIFY(version.waitForFinished(Wait));
             QCOMPARE(version.exitCode(), 0);
             QCOMPARE(version.readAllStandardOutput(), (program + " 3.0.0.4\n").toUtf8());
             QProcess help;
             help.setProcessEnvironment(env);
-            help.start(binary(program), {"--help"});
+            help.start(TestBinary(program), {"--help"});
             QVERIFY(help.waitForFinished(Wait));
             QCOMPARE(help.exitCode(), 0);
             QVERIFY(help.readAllStandardOutput().startsWith("Usage: " + program.toUtf8()));
             QProcess wrong;
             wrong.setProcessEnvironment(env);
-            wrong.start(binary(program), {"--frobnicate"});
+            wrong.start(TestBinary(program), {"--frobnicate"});
             QVERIFY(wrong.waitForFinished(Wait));
             QCOMPARE(wrong.exitCode(), 2);
             QVERIFY(wrong.readAllStandardError().contains("Usage: "));

@@ -6,6 +6,7 @@
 
 #include "../mail/SmtpSink.h"
 #include "support/SimProcess.h"
+#include "support/TestPrograms.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -31,16 +32,6 @@
 namespace {
 
 constexpr int Wait = 30000;
-
-QString binary(const QString& name) {
-    return qEnvironmentVariable("NORVIK3_BIN_DIR") + QLatin1Char('/') + name;
-}
-
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // The service manager's end of the notification protocol: a Unix datagram
 // socket, one notification per datagram, read from the event loop as they
@@ -210,7 +201,7 @@ class TestSystemd : public QObject {
         QVERIFY2(deferring->isReady() && accepting->isReady(),
                  qPrintable(deferring->errorString() + accepting->errorString()));
         QCOMPARE(sim->command("error 1 3"), QString("OK"));
-        port = freePort();
+        port = FreeTcpPort();
         writeSettings(1, QStringLiteral("Hall"), QStringLiteral("3600"), deferring->server());
 
         manager = std::make_unique<NotifySocket>(home.filePath(QStringLiteral("notify")));
@@ -219,7 +210,7 @@ class TestSystemd : public QObject {
         env.insert("NOTIFY_SOCKET", manager->path());
         env.insert("WATCHDOG_USEC", "200000");
         service.setProcessEnvironment(env);
-        service.start(binary("norvik3d"), {});
+        service.start(TestBinary("norvik3d"), {});
         QVERIFY(service.waitForStarted());
     }
 
@@ -306,7 +297,7 @@ class TestSystemd : public QObject {
             env.insert("JOURNAL_STREAM", "8:12345");
         QProcess run;
         run.setProcessEnvironment(env);
-        run.start(binary("norvik3d"), arguments);
+        run.start(TestBinary("norvik3d"), arguments);
         QVERIFY(run.waitForStarted());
         QByteArray said;
         if (onCommandLine) {
