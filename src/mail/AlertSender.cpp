@@ -186,9 +186,16 @@ bool AlertSender::recordOutcome(const MailUnderWay& mail, const MailResult& resu
     WriteMailLog(m_state, MailOutcomeLogLine(result));
     if (!result.sent) {
         ++m_state.Counters.AlertMailsFailed;
+        m_state.Health.raise(HealthCondition::MailFailing,
+                             result.reasonText.isEmpty()
+                                 ? QStringLiteral("Alert mails are not sent")
+                                 : QStringLiteral("Alert mails are not sent: ") +
+                                       result.reasonText);
         return false;
     }
     ++m_state.Counters.AlertMailsSent;
+    m_state.Health.clear(HealthCondition::MailFailing,
+                         QStringLiteral("Alert mails are sent again"));
     removeMailed(mail);
     return true;
 }

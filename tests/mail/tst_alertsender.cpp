@@ -180,6 +180,10 @@ void TestAlertSender::refusingServerIsRetriedThreeTimesThenRests() {
     QVERIFY(!sender.isTimerActive());
     QCOMPARE(AlertQueueLength(state), 2);
     QVERIFY(t.mailLog().filter(QStringLiteral("Message:second")).isEmpty());
+    // The program's health says mail is failing, and why, until a mail goes.
+    const HealthReport::Entry& failing = state.Health.entry(HealthCondition::MailFailing);
+    QVERIFY(failing.active);
+    QVERIFY2(failing.text.contains(QStringLiteral("message refused")), qPrintable(failing.text));
 
     // The next alarm starts afresh with the oldest alert.
     state.Mail.SMTPServer = accepting.server();
@@ -193,6 +197,7 @@ void TestAlertSender::refusingServerIsRetriedThreeTimesThenRests() {
     QVERIFY(mails[1].text.contains(QStringLiteral("Message:second")));
     QVERIFY(mails[2].text.contains(QStringLiteral("Message:third")));
     QVERIFY(IsAlertQueueEmpty(state));
+    QVERIFY(!state.Health.isActive(HealthCondition::MailFailing));
 
     // A clock set back while a retry waits still retries within five minutes.
     state.Mail.SMTPServer = refusing.server();
