@@ -27,6 +27,10 @@ class CommEngine : public QObject {
     // Queues a frame for a projector; false when its queue is full (the
     // refusal is written to the communication log).
     bool EnqueueCommand(int projector, const CommandFrame& frame);
+    // Queues a PJLink line without its CR ("%1INPT 31", "%2FREZ 1") for a
+    // PJLink projector; false when the queue is full or the projector speaks
+    // the own protocol.
+    bool EnqueuePJLink(int projector, const QByteArray& line);
     // Drops everything pending for one projector, including the command in
     // flight, and closes its connection.
     void FlushProjectorQueue(int projector);
@@ -60,6 +64,12 @@ class CommEngine : public QObject {
     bool isAsleep() const;
     // The LAN socket state of a projector (0 closed ... 7 connected, 9 error).
     int socketState(int projector) const;
+
+    // Class 2 status notifications: listens on UDP (PJLink's port 4352 by
+    // default) and applies notifications from the address of a configured
+    // PJLink projector at once. False, with the reason in `error`, when the
+    // port cannot be bound. Off again with on = false.
+    bool setPJLinkNotifications(bool on, quint16 port = 4352, QString* error = nullptr);
 
     // Stops every timer and closes every socket and serial port.
     void shutdown();

@@ -9,8 +9,15 @@ struct CommandFrame;
 
 // Copies the frame into the projector's queue (state 1). Refuses it (false)
 // when the queue already holds 255 waiting commands, so nothing queued is
-// overwritten, and for an index outside 1..256.
+// overwritten, and for an index outside 1..256. For a PJLink projector the
+// frame is queued as its PJLink line; one that PJLink has no command for is
+// refused (false) without a log line.
 bool EnqueueCommand(AppState& state, int projector, const CommandFrame& frame);
+// Queues a PJLink line (without its CR) for a PJLink projector; false for a
+// full queue, a line over MaxQueuedLineBytes or a projector of the own
+// protocol.
+bool EnqueueLine(AppState& state, int projector, const QByteArray& line);
+inline constexpr int MaxQueuedLineBytes = 24;
 // The entry at the projector's read index.
 QueueEntry& CurrentQueueEntry(AppState& state, int projector);
 bool IsQueueEmpty(const AppState& state, int projector);

@@ -26,6 +26,41 @@ inline constexpr int MaxKeyNumber = 256; // keys g0..g256 and p0..p256
 inline constexpr int QueueSlots = 256;
 inline constexpr int AlertSlots = 257; // slots 0..256
 
+// The protocols a projector may speak.
+inline const QString ProtocolNative = QString();
+inline const QString ProtocolPJLink = QStringLiteral("PJLink");
+inline constexpr int PJLinkMaxLamps = 8;
+inline constexpr int PJLinkMaxInputs = 64;
+
+struct PJLinkLamp {
+    qint32 hours = -1;
+    bool on = false;
+};
+
+// What a PJLink projector tells about itself and what the own protocol has
+// no field for. Learnt every run; "" or -1 while not reported.
+struct PJLinkFacts {
+    qint16 Class = 0; // 1 or 2, 0 while not known
+    QString Name;     // NAME
+    QString Maker;    // INF1
+    QString Product;  // INF2
+    QString SerialNumber; // SNUM, class 2
+    QString InputCode;    // INPT: "31", class 2 also "3A"
+    QString InputName;    // INNM of InputCode, class 2
+    QStringList Inputs;   // INST codes, at most PJLinkMaxInputs
+    std::array<PJLinkLamp, PJLinkMaxLamps> Lamps{};
+    qint16 LampCount = 0;
+    // "Lamp Warning" ... "Other Warning" while ERST reports a warning and no
+    // error; empty otherwise.
+    QString Warning;
+    qint16 FreezeStatus = -1; // FREZ, class 2: 0 off, 1 on
+    // The projector refused our password (PJLINK ERRA) at its last session.
+    bool AuthenticationError = false;
+    // CLSS, NAME, INF1, INF2 (and SNUM for class 2) were asked since first
+    // contact or since the last reconnect.
+    bool Identified = false;
+};
+
 struct ProjectorInfo {
     // Configuration, persisted.
     QString ProjectorName;
@@ -35,6 +70,8 @@ struct ProjectorInfo {
     QString COMSettings;
     QString IPAddress;
     QString PortNo;
+    // ProtocolNative (empty, also what an absent key gives) or ProtocolPJLink.
+    QString Protocol;
     // A random UUID that identifies the projector for good: it travels with
     // the record through renames, moves and renumbering, so monitoring and
     // the endpoint's clients keep their series and references.
@@ -45,8 +82,9 @@ struct ProjectorInfo {
     qint16 PowerStatus = -1;
     qint16 InputStatus = -1;
     qint16 ErrorStatus = -1;
-    qint16 LampTime = -1;
-    qint16 FilterTime = -1;
+    // Hours: 16 bits for the own protocol, up to 99999 and more for PJLink.
+    qint32 LampTime = -1;
+    qint32 FilterTime = -1;
     bool Disconnected = true;
     qint16 AspectStatus = -1;
     qint16 WhisperStatus = -1;
@@ -75,12 +113,18 @@ struct ProjectorInfo {
     // that they follow it when projectors are renumbered.
     std::optional<QString> ErrorAlertPending;
     std::optional<QString> DisconnectAlertPending;
+    PJLinkFacts PJLink;
 };
+
+inline bool IsPJLink(const ProjectorInfo& info) {
+    return info.Protocol.compare(ProtocolPJLink, Qt::CaseInsensitive) == 0;
+}
 
 inline constexpr qint16 ConnectionSerial = 0;
 inline constexpr qint16 ConnectionLan = 1;
 inline const QString DefaultCOMSettings = QStringLiteral("19200,n,8,1");
 inline const QString DefaultPortNo = QStringLiteral("23");
+inline const QString DefaultPJLinkPortNo = QStringLiteral("4352");
 
 struct ModelInfo {
     QString Name;
@@ -190,6 +234,10 @@ struct RunCounters {
     // full; and those the server refused for good after their retries.
     quint64 AlertsDroppedQueueFull = 0;
     quint64 AlertsDroppedRefused = 0;
+    // PJLink notifications applied, and ignored (from an address that is no
+    // configured PJLink projector, or not understood).
+    quint64 PJLinkNotificationsApplied = 0;
+    quint64 PJLinkNotificationsIgnored = 0;
 };
 
 // The polling passes as monitoring sees them. A pass is done when every
@@ -269,6 +317,9 @@ struct AppState {
     // dispatcher or the ping task, which sleep while they have no work.
     std::function<void()> WakeDispatcher;
     std::function<void()> WakePing;
+    // The PJLink password of a projector, empty for none; set by whoever
+    // keeps the passwords (never stored in this state or in the settings).
+    std::function<QString(int projector)> PJLinkPassword;
 
     Clock clock;
 };
