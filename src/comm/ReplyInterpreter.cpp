@@ -49,41 +49,45 @@ std::optional<ErrorKind> errorKind(qint16 code) {
     }
 }
 
-qint16* fieldOf(ProjectorInfo& info, StatusItem item) {
+} // namespace
+
+FieldRef FieldOf(ProjectorInfo& info, StatusItem item) {
     switch (item) {
     case StatusItem::Power:
-        return &info.PowerStatus;
+        return FieldRef{&info.PowerStatus, nullptr};
     case StatusItem::Input:
-        return &info.InputStatus;
+        return FieldRef{&info.InputStatus, nullptr};
     case StatusItem::Error:
-        return &info.ErrorStatus;
+        return FieldRef{&info.ErrorStatus, nullptr};
     case StatusItem::LampTime:
-        return &info.LampTime;
+        return FieldRef{nullptr, &info.LampTime};
     case StatusItem::FilterTime:
-        return &info.FilterTime;
+        return FieldRef{nullptr, &info.FilterTime};
     case StatusItem::Aspect:
-        return &info.AspectStatus;
+        return FieldRef{&info.AspectStatus, nullptr};
     case StatusItem::Whisper:
-        return &info.WhisperStatus;
+        return FieldRef{&info.WhisperStatus, nullptr};
     case StatusItem::Mirror:
-        return &info.MirrorStatus;
+        return FieldRef{&info.MirrorStatus, nullptr};
     case StatusItem::Blank:
-        return &info.BlankStatus;
+        return FieldRef{&info.BlankStatus, nullptr};
     case StatusItem::Mute:
-        return &info.MuteStatus;
+        return FieldRef{&info.MuteStatus, nullptr};
     case StatusItem::Brightness:
-        return &info.Brightness;
+        return FieldRef{&info.Brightness, nullptr};
     case StatusItem::Contrast:
-        return &info.Contrast;
+        return FieldRef{&info.Contrast, nullptr};
     case StatusItem::Sharpness:
-        return &info.Sharpness;
+        return FieldRef{&info.Sharpness, nullptr};
     case StatusItem::Color:
-        return &info.Color;
+        return FieldRef{&info.Color, nullptr};
     case StatusItem::Tint:
-        return &info.Tint;
+        return FieldRef{&info.Tint, nullptr};
     }
-    return nullptr;
+    return {};
 }
+
+namespace {
 
 // The five items that polling asks for.
 bool isPolledItem(StatusItem item) {
@@ -181,7 +185,7 @@ void ReplyInterpreter::HandleFailure(int projector, bool timedOut) {
     // A refused status query reports nothing: the old value must not go on
     // being shown as if it were current.
     if (statusQuery && !timedOut) {
-        *fieldOf(m_state.Projectors[projector], *item) = -1;
+        FieldOf(m_state.Projectors[projector], *item).set(-1);
         changed(projector, *item);
     }
     // Whatever failed, a drop-down of the item goes back to the stored status,
@@ -216,22 +220,22 @@ void ReplyInterpreter::HandleDataReply(int projector) {
     if (!item)
         return;
     const qint16 value = DataValue(entry.reply.left(entry.replyLength));
-    qint16& field = *fieldOf(info, *item);
+    FieldRef field = FieldOf(info, *item);
     // A refusal in between shows the field as not reported; the alerts
     // still compare with what was last reported, so it raises none again.
-    qint16* reported = lastReported(projector, *item);
-    const qint16 previous = reported ? *reported : field;
+    qint32* reported = lastReported(projector, *item);
+    const qint32 previous = reported ? *reported : field.get();
     if (*item == StatusItem::Error)
-        checkErrorAlert(projector, previous, value);
-    field = StoredStatus(*item, value);
+        checkErrorAlert(projector, qint16(previous), value);
+    field.set(StoredStatus(*item, value));
     if (reported)
-        *reported = field;
+        *reported = field.get();
     if (*item == StatusItem::LampTime || *item == StatusItem::FilterTime)
-        checkHourAlarm(projector, previous, field, *item == StatusItem::LampTime);
+        checkHourAlarm(projector, previous, field.get(), *item == StatusItem::LampTime);
     changed(projector, *item);
 }
 
-qint16* ReplyInterpreter::lastReported(int projector, StatusItem item) {
+qint32* ReplyInterpreter::lastReported(int projector, StatusItem item) {
     LastReported& last = m_lastReported[std::size_t(projector)];
     switch (item) {
     case StatusItem::Error:
@@ -275,7 +279,7 @@ void ReplyInterpreter::checkErrorAlert(int projector, qint16 previous, qint16 co
     }
 }
 
-void ReplyInterpreter::checkHourAlarm(int projector, qint16 previous, qint16 hours, bool lamp) {
+void ReplyInterpreter::checkHourAlarm(int projector, qint32 previous, qint32 hours, bool lamp) {
     const MailSettings& mail = m_state.Mail;
     const bool send = lamp ? mail.LampAlarmSend : mail.FilterAlarmSend;
     const qint16 threshold = lamp ? mail.LampAlarmTime : mail.FilterAlarmTime;

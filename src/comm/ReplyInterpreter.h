@@ -14,6 +14,20 @@
 struct AppState;
 struct QueueEntry;
 
+// A status field of a record: the hours are wider than the coded items.
+struct FieldRef {
+    qint16* narrow = nullptr;
+    qint32* wide = nullptr;
+    qint32 get() const { return narrow ? *narrow : wide ? *wide : -1; }
+    void set(qint32 value) {
+        if (narrow)
+            *narrow = qint16(value);
+        else if (wide)
+            *wide = value;
+    }
+};
+FieldRef FieldOf(ProjectorInfo& info, StatusItem item);
+
 // The status item a command type addresses, if it is one with a status.
 std::optional<StatusItem> ItemOfType(int type);
 
@@ -47,13 +61,13 @@ class ReplyInterpreter {
     // The values last reported for the items with alerts, which a refused
     // query does not forget.
     struct LastReported {
-        qint16 error = -1;
-        qint16 lampTime = -1;
-        qint16 filterTime = -1;
+        qint32 error = -1;
+        qint32 lampTime = -1;
+        qint32 filterTime = -1;
     };
-    qint16* lastReported(int projector, StatusItem item);
+    qint32* lastReported(int projector, StatusItem item);
     void checkErrorAlert(int projector, qint16 previous, qint16 code);
-    void checkHourAlarm(int projector, qint16 previous, qint16 hours, bool lamp);
+    void checkHourAlarm(int projector, qint32 previous, qint32 hours, bool lamp);
     void changed(int projector, StatusItem item);
     void finished(int projector, const QueueEntry& entry, CommandOutcome outcome);
 

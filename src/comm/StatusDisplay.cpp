@@ -61,7 +61,7 @@ QString ErrorDisplayText(qint16 errorStatus)
     return Dash;
 }
 
-QString HoursDisplayText(qint16 hours)
+QString HoursDisplayText(qint32 hours)
 {
     return hours < 0 ? Dash : QString::number(hours) + QStringLiteral(" h");
 }

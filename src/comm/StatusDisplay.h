@@ -16,7 +16,7 @@ inline constexpr int SharpnessValueOffset = 125; // sharpness is centred differe
 QString PowerDisplayText(qint16 powerStatus);
 QString ErrorDisplayText(qint16 errorStatus);
 // "1520 h", or "-" while negative.
-QString HoursDisplayText(qint16 hours);
+QString HoursDisplayText(qint32 hours);
 // Raw value minus the offset with its sign: "-3", "+0", "+12".
 QString PictureDisplayText(qint16 raw, int offset);
 // The model's display name for the projector's input or aspect code.

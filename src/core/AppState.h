@@ -40,10 +40,10 @@ struct PJLinkLamp {
 // What a PJLink projector tells about itself and what the own protocol has
 // no field for. Learnt every run; "" or -1 while not reported.
 struct PJLinkFacts {
-    qint16 Class = 0; // 1 or 2, 0 while not known
-    QString Name;     // NAME
-    QString Maker;    // INF1
-    QString Product;  // INF2
+    qint16 Class = 0;     // 1 or 2, 0 while not known
+    QString Name;         // NAME
+    QString Maker;        // INF1
+    QString Product;      // INF2
     QString SerialNumber; // SNUM, class 2
     QString InputCode;    // INPT: "31", class 2 also "3A"
     QString InputName;    // INNM of InputCode, class 2

@@ -15,4 +15,4 @@ QString ProjectorGroupName(const AppState& state, int projector);
 // A reported value as the endpoint shows it, where the window shows "-":
 // nothing while the projector is disconnected or the value was not reported
 // (refused or never asked).
-std::optional<qint16> ReportedValue(const ProjectorInfo& info, qint16 value);
+std::optional<qint32> ReportedValue(const ProjectorInfo& info, qint32 value);

@@ -44,7 +44,7 @@ QString ProjectorGroupName(const AppState& state, int projector) {
     return NodeKind(state, parent) == QLatin1Char('g') ? Node(state, parent).Text : QString();
 }
 
-std::optional<qint16> ReportedValue(const ProjectorInfo& info, qint16 value) {
+std::optional<qint32> ReportedValue(const ProjectorInfo& info, qint32 value) {
     if (info.Disconnected || value < 0)
         return std::nullopt;
     return value;
@@ -58,7 +58,7 @@ QByteArray ProjectorsJson(const AppState& state) {
             const auto value = ReportedValue(info, status);
             return value ? coded(*value, text()) : QJsonValue();
         };
-        const auto numberOrNull = [&](qint16 status) {
+        const auto numberOrNull = [&](qint32 status) {
             const auto value = ReportedValue(info, status);
             return value ? QJsonValue(*value) : QJsonValue();
         };

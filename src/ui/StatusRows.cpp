@@ -15,7 +15,7 @@ namespace {
 
 const QString Dash = QStringLiteral("-");
 
-void SetHours(StatusRow& row, int column, qint16 hours, bool gone) {
+void SetHours(StatusRow& row, int column, qint32 hours, bool gone) {
     row.setText(column, gone ? Dash : HoursDisplayText(hours));
     row.setData(column, StatusRow::SortRole, gone || hours < 0 ? -1 : int(hours));
 }

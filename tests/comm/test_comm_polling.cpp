@@ -169,9 +169,9 @@ class TestCommPolling : public QObject {
             return;
         }
         // A refusal leaves no stale value on show.
-        for (const qint16 field :
-             {info.PowerStatus, info.InputStatus, info.ErrorStatus, info.LampTime, info.FilterTime})
-            QCOMPARE(field, qint16(-1));
+        for (const qint32 field : {qint32(info.PowerStatus), qint32(info.InputStatus),
+                                   qint32(info.ErrorStatus), info.LampTime, info.FilterTime})
+            QCOMPARE(field, -1);
         QVERIFY(!info.Disconnected);
         const QString line = QStringLiteral("TCP-Refusing(1)");
         QTRY_VERIFY_WITH_TIMEOUT(info.Refusing, Wait);
