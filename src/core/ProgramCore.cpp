@@ -3,6 +3,8 @@
 #include "comm/CommEngine.h"
 #include "mail/AlertSender.h"
 #include "mail/MailWorker.h"
+#include "pjlink/PJLinkCodec.h"
+#include "pjlink/PJLinkPasswords.h"
 #include "platform/StopSignals.h"
 #include "schedule/ScheduleRunner.h"
 #include "status/StatusServer.h"
@@ -17,8 +19,9 @@ namespace {
 
 // The same device on the same connection: what it showed still holds.
 bool SameConnection(const ProjectorInfo& a, const ProjectorInfo& b) {
-    return a.ConnectionKind == b.ConnectionKind && a.COMPort == b.COMPort &&
-           a.COMSettings == b.COMSettings && a.IPAddress == b.IPAddress && a.PortNo == b.PortNo;
+    return a.Protocol == b.Protocol && a.ConnectionKind == b.ConnectionKind &&
+           a.COMPort == b.COMPort && a.COMSettings == b.COMSettings && a.IPAddress == b.IPAddress &&
+           a.PortNo == b.PortNo;
 }
 
 bool SameEndpoint(const StatusEndpointSettings& a, const StatusEndpointSettings& b) {
@@ -33,6 +36,9 @@ ProgramCore::ProgramCore()
 
 ProgramCore::~ProgramCore() {
     shutdown();
+    // The sessions may still ask during the engine's end.
+    if (m_state)
+        m_state->PJLinkPassword = nullptr;
 }
 
 bool ProgramCore::start(const QStringList& arguments) {
@@ -49,6 +55,8 @@ bool ProgramCore::start(const QStringList& arguments) {
     RaiseOpenFileLimit();
     if (!m_session->start(arguments))
         return false;
+    m_passwords = std::make_unique<PJLinkPasswords>(*m_state);
+    m_state->PJLinkPassword = [this](int projector) { return m_passwords->passwordOf(projector); };
     m_engine = std::make_unique<CommEngine>(*m_state, m_session->store());
     m_runner = std::make_unique<ScheduleRunner>(*m_state);
     m_mailWorker = std::make_unique<MailWorker>();
@@ -65,6 +73,33 @@ void ProgramCore::startCommunication() {
     m_state->LastStatusCheck = QDateTime();
     m_engine->startPolling(10);
     m_engine->InitializeQueues();
+    applyNotificationSetting();
+}
+
+void ProgramCore::applyNotificationSetting() {
+    const QSettings s(m_session->store().filePath(), QSettings::IniFormat);
+    const bool on = s.value(QStringLiteral("Setting/PJLinkNotifications")).toString().trimmed() ==
+                    QLatin1String("1");
+    QString error;
+    HealthReport& health = m_state->Health;
+    if (m_engine->setPJLinkNotifications(on, PJLinkPort, &error) || !on) {
+        if (health.isActive(HealthCondition::NotificationsFailing))
+            health.clear(HealthCondition::NotificationsFailing,
+                         on ? QStringLiteral("PJLink notifications are received again")
+                            : QStringLiteral("PJLink notifications are off"));
+        return;
+    }
+    health.raise(HealthCondition::NotificationsFailing,
+                 QStringLiteral("PJLink notifications cannot be received on UDP port %1: %2")
+                     .arg(PJLinkPort)
+                     .arg(error.isEmpty() ? QStringLiteral("the port cannot be opened") : error));
+}
+
+bool ProgramCore::storePJLinkPassword(int projector, const QString& password) {
+    if (projector < 1 || projector > m_state->ProjectorCount)
+        return false;
+    const ProjectorInfo& info = m_state->Projectors[std::size_t(projector)];
+    return m_passwords->store(info.IPAddress, info.PortNo, password);
 }
 
 namespace {
@@ -123,6 +158,8 @@ void ProgramCore::reload() {
         ++m_state->ProjectorNumbering;
     m_session->store().LoadTree(*m_state);
     m_runner->BuildTodayPlan();
+    m_passwords->reload();
+    applyNotificationSetting();
 
     const StatusEndpointSettings wanted = EndpointSettings(
         m_session->store().filePath(), m_endpointAddressOverride, m_endpointPortOverride);

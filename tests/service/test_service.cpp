@@ -20,6 +20,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 
 #include <algorithm>
 #include <csignal>
@@ -337,6 +338,70 @@ class TestService : public QObject {
                      address == QLatin1String("0.0.0.0"));
             QCOMPARE(said.contains("has no token"), address == QLatin1String("0.0.0.0"));
         }
+    }
+
+    // PJLink projectors run through the same service: its start line counts
+    // them, a passwords file open to others is refused plainly and used
+    // once made private and reloaded, and a notification port that cannot
+    // be bound is said without stopping the service.
+    void pjlinkFleetAndItsProblemsAreSaid() {
+        QUdpSocket taken;
+        if (!taken.bind(QHostAddress::AnyIPv4, 4352, QUdpSocket::DontShareAddress))
+            QSKIP("UDP port 4352 is in use here");
+        QTemporaryDir pjHome;
+        {
+            QSettings s(pjHome.filePath(QStringLiteral("Norvik3.conf")), QSettings::IniFormat);
+            s.setValue("PJInfo/PJNum", "2");
+            for (int p = 1; p <= 2; ++p) {
+                const QString g = QStringLiteral("PJInfo/%1/").arg(p);
+                s.setValue(g + "ProjectorName", QStringLiteral("P%1").arg(p));
+                s.setValue(g + "ConnectionKind", "1");
+                s.setValue(g + "IPAddress", "127.0.0.1");
+                s.setValue(g + "PortNo", QString::number(FreeTcpPort()));
+            }
+            s.setValue("PJInfo/2/Protocol", "PJLink");
+            s.setValue("Setting/PJLinkNotifications", "1");
+        }
+        const QString passwords = pjHome.filePath(QStringLiteral("Norvik3.pjlink-passwords"));
+        {
+            QFile file(passwords);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("127.0.0.1:4352=not-to-be-said\n");
+        }
+        QVERIFY(QFile::setPermissions(passwords, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                     QFileDevice::ReadOther));
+        QProcess pj;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("NORVIK3_HOME", pjHome.path());
+        env.insert("TMPDIR", tmp.path());
+        pj.setProcessEnvironment(env);
+        pj.start(TestBinary("norvik3d"), {"--no-schedule"});
+        QVERIFY(pj.waitForStarted());
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += pj.readAllStandardError()).contains("started on"), Wait);
+        QVERIFY2(said.contains(": 2 projectors (1 PJLink),"), said.constData());
+        QVERIFY2(
+            said.contains("PJLink passwords file " + passwords.toUtf8() + " is readable by others"),
+            said.constData());
+        QVERIFY2(said.contains("PJLink notifications cannot be received on UDP port 4352"),
+                 said.constData());
+
+        QVERIFY(QFile::setPermissions(passwords, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        QTRY_VERIFY_WITH_TIMEOUT((said += pj.readAllStandardError()).contains("is used again"),
+                                 Wait);
+        taken.close();
+        QVERIFY(::kill(pid_t(pj.processId()), SIGHUP) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (said += pj.readAllStandardError()).contains("PJLink notifications are received again"),
+            Wait);
+        QVERIFY(::kill(pid_t(pj.processId()), SIGTERM) == 0);
+        QVERIFY(pj.waitForFinished(Wait));
+        said += pj.readAllStandardError();
+        QCOMPARE(pj.exitCode(), 0);
+        QVERIFY(!said.contains("not-to-be-said"));
+        QFile conf(pjHome.filePath(QStringLiteral("Norvik3.conf")));
+        QVERIFY(conf.open(QIODevice::ReadOnly));
+        QVERIFY(!conf.readAll().contains("not-to-be-said"));
     }
 
     void linksNoWidgetsOrGui() {
