@@ -175,8 +175,8 @@ void ReplyInterpreter::HandleAcknowledge(int projector) {
 void ReplyInterpreter::HandleFailure(int projector, bool timedOut) {
     const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
     const std::optional<StatusItem> item = ItemOfType(FrameType(entry.command));
-    failed(projector, item,
-           item && isPolledItem(*item) && FrameAction(entry.command) == ActionGet, timedOut);
+    failed(projector, item, item && isPolledItem(*item) && FrameAction(entry.command) == ActionGet,
+           timedOut);
 }
 
 void ReplyInterpreter::failed(int projector, std::optional<StatusItem> item, bool statusQuery,
@@ -328,9 +328,8 @@ void ReplyInterpreter::authenticated(int projector, bool refused) {
     if (facts.AuthenticationError == refused)
         return;
     facts.AuthenticationError = refused;
-    WriteCommLog(m_state, refused
-                              ? QStringLiteral("PJLink-Authentication-Error(%1)").arg(projector)
-                              : QStringLiteral("PJLink-Authenticated(%1)").arg(projector));
+    WriteCommLog(m_state, refused ? QStringLiteral("PJLink-Authentication-Error(%1)").arg(projector)
+                                  : QStringLiteral("PJLink-Authenticated(%1)").arg(projector));
     const MailSettings& mail = m_state.Mail;
     if (refused && mail.MailSend && mail.ErrorAlarmSend)
         raiseAlert(projector, AuthenticationErrorText);

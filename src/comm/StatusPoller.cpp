@@ -90,10 +90,9 @@ void StatusPoller::startPass(const QDateTime& now) {
 }
 
 void StatusPoller::queueOwnQueries(int projector) {
-    const CommandFrame* queries[] = {&m_commands.PowerGetCommand, &m_commands.InputGetCommand,
-                                     &m_commands.ErrorStatusGetCommand,
-                                     &m_commands.LampTimeGetCommand,
-                                     &m_commands.FilterTimeGetCommand};
+    const CommandFrame* queries[] = {
+        &m_commands.PowerGetCommand, &m_commands.InputGetCommand, &m_commands.ErrorStatusGetCommand,
+        &m_commands.LampTimeGetCommand, &m_commands.FilterTimeGetCommand};
     for (const CommandFrame* query : queries) {
         const qint16 slot = m_state.Queues[projector].QueueWriteIndex;
         if (!EnqueueCommand(m_state, projector, *query))

@@ -11,9 +11,9 @@ QString text(const QByteArray& value, int limit = 64) {
 
 // Input codes read as numbers, so InputStatus says "reported" (>= 0).
 qint16 inputNumber(const QString& code) {
-    return qint16(code.at(0).digitValue() * 36 +
-                  (code.at(1).isDigit() ? code.at(1).digitValue()
-                                        : 10 + code.at(1).toLatin1() - 'A'));
+    return qint16(code.at(0).digitValue() * 36 + (code.at(1).isDigit()
+                                                      ? code.at(1).digitValue()
+                                                      : 10 + code.at(1).toLatin1() - 'A'));
 }
 
 QByteArray classForm(int pjlinkClass, const char* rest) {
@@ -122,13 +122,12 @@ QList<QByteArray> PJLinkPollLines(const ProjectorInfo& info) {
     const PJLinkFacts& facts = info.PJLink;
     QList<QByteArray> lines;
     if (!facts.Identified || info.Disconnected) {
-        lines = {"%1CLSS ?", "%1NAME ?", "%1INF1 ?", "%1INF2 ?",
-                 classForm(facts.Class, "INST ?")};
+        lines = {"%1CLSS ?", "%1NAME ?", "%1INF1 ?", "%1INF2 ?", classForm(facts.Class, "INST ?")};
         if (facts.Identified && facts.Class == 2)
             lines.append("%2SNUM ?");
     }
-    lines.append({"%1POWR ?", classForm(facts.Class, "INPT ?"), "%1AVMT ?", "%1ERST ?",
-                  "%1LAMP ?"});
+    lines.append(
+        {"%1POWR ?", classForm(facts.Class, "INPT ?"), "%1AVMT ?", "%1ERST ?", "%1LAMP ?"});
     if (facts.Class == 2)
         lines.append("%2FILT ?");
     return lines;

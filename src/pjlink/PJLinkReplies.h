@@ -26,8 +26,7 @@ struct PJLinkUpdate {
 
 // Applies the value of a reply to `body` ("POWR", "ERST", ...) to the
 // record. A value that cannot be read changes nothing.
-PJLinkUpdate ApplyPJLinkValue(ProjectorInfo& info, const QByteArray& body,
-                              const QByteArray& value);
+PJLinkUpdate ApplyPJLinkValue(ProjectorInfo& info, const QByteArray& body, const QByteArray& value);
 
 // The queries of a polling pass for a PJLink projector: on first contact
 // and after a reconnect its class, name, maker, product and inputs first,

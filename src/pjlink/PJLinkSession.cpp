@@ -148,8 +148,8 @@ void PJLinkSession::transmit(int projector) {
     entry.state = QueueSent;
     link.socket->write(std::exchange(link.digest, QByteArray()) + line + '\r');
     if (m_state.CommLogEnabled)
-        WriteCommLog(m_state, QStringLiteral("PJLink-Send(%1):").arg(projector) +
-                                  PJLinkLogText(line));
+        WriteCommLog(m_state,
+                     QStringLiteral("PJLink-Send(%1):").arg(projector) + PJLinkLogText(line));
     m_timeouts.start(projector, std::chrono::milliseconds(m_state.Timing.TcpTimeoutTime));
 }
 
@@ -185,8 +185,8 @@ void PJLinkSession::dataArrived(int projector) {
 
 void PJLinkSession::lineArrived(int projector, const QByteArray& line) {
     if (m_state.CommLogEnabled)
-        WriteCommLog(m_state, QStringLiteral("PJLink-Recv(%1):").arg(projector) +
-                                  PJLinkLogText(line));
+        WriteCommLog(m_state,
+                     QStringLiteral("PJLink-Recv(%1):").arg(projector) + PJLinkLogText(line));
     const Phase phase = m_links[std::size_t(projector)].phase;
     if (phase == Phase::Greeting || phase == Phase::Connecting)
         greetingArrived(projector, line);
@@ -236,8 +236,8 @@ void PJLinkSession::replyArrived(int projector, const QByteArray& line) {
     const std::optional<PJLinkReply> reply = ParsePJLinkReply(line);
     if (!reply || !ReplyAnswers(*reply, sent)) {
         // Not the answer to what was asked: it must not be applied to it.
-        WriteCommLog(m_state, QStringLiteral("PJLink-Dropped(%1):").arg(projector) +
-                                  PJLinkLogText(line));
+        WriteCommLog(m_state,
+                     QStringLiteral("PJLink-Dropped(%1):").arg(projector) + PJLinkLogText(line));
         return;
     }
     const bool query = IsPJLinkQuery(sent);

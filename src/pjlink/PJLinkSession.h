@@ -50,7 +50,7 @@ class PJLinkSession : public QObject {
         Phase phase = Phase::Closed;
         QByteArray received;
         QByteArray reply;
-        QByteArray digest; // sent in front of the session's first command
+        QByteArray digest;    // sent in front of the session's first command
         qint64 openedAt = -1; // steady clock, ms
         bool refusedPassword = false;
     };
