@@ -89,10 +89,12 @@ void ProgramCore::applyNotificationSetting() {
                             : QStringLiteral("PJLink notifications are off"));
         return;
     }
+    // The engine's reason names the port; without one ours does.
     health.raise(HealthCondition::NotificationsFailing,
-                 QStringLiteral("PJLink notifications cannot be received on UDP port %1: %2")
-                     .arg(PJLinkPort)
-                     .arg(error.isEmpty() ? QStringLiteral("the port cannot be opened") : error));
+                 !error.isEmpty()
+                     ? error
+                     : QStringLiteral("PJLink notifications cannot be received on UDP port %1")
+                           .arg(PJLinkPort));
 }
 
 bool ProgramCore::storePJLinkPassword(int projector, const QString& password) {
