@@ -36,9 +36,6 @@ ProgramCore::ProgramCore()
 
 ProgramCore::~ProgramCore() {
     shutdown();
-    // The sessions may still ask during the engine's end.
-    if (m_state)
-        m_state->PJLinkPassword = nullptr;
 }
 
 bool ProgramCore::start(const QStringList& arguments) {

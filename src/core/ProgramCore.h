@@ -90,6 +90,7 @@ class ProgramCore : public QObject {
     std::unique_ptr<AppState> m_state; // a few megabytes: on the heap
     std::unique_ptr<ProgramSession> m_session;
     std::unique_ptr<StopSignals> m_stopSignals;
+    // Declared before the engine, so that it outlives the sessions that ask it.
     std::unique_ptr<PJLinkPasswords> m_passwords;
     std::unique_ptr<MailWorker> m_mailWorker;
     std::unique_ptr<CommEngine> m_engine;
