@@ -69,7 +69,7 @@ constexpr MailText mailTexts[] = {
     {"SMTPCAFile", &MailSettings::SMTPCAFile},
 };
 
-// Any spelling of "PJLink" reads as PJLink; anything else (a value from a
+// PJLink in any case, blanks around it or not, reads as PJLink; anything else (a value from a
 // later version this one does not know included) as the own protocol, so
 // the program never sends a protocol's lines to a projector of another.
 QString StoredProtocol(const std::optional<QString>& stored) {
