@@ -69,9 +69,9 @@ constexpr MailText mailTexts[] = {
     {"SMTPCAFile", &MailSettings::SMTPCAFile},
 };
 
-// PJLink in any case, blanks around it or not, reads as PJLink; anything else (a value from a
-// later version this one does not know included) as the own protocol, so
-// the program never sends a protocol's lines to a projector of another.
+// PJLink in any case, blanks around it or not, reads as PJLink; anything
+// else (a value from a later version included) as the own protocol, so
+// that a record this version cannot serve is never sent PJLink lines.
 QString StoredProtocol(const std::optional<QString>& stored) {
     return stored && stored->trimmed().compare(ProtocolPJLink, Qt::CaseInsensitive) == 0
                ? ProtocolPJLink
