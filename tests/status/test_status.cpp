@@ -691,8 +691,12 @@ class TestStatus : public QObject {
         QCOMPARE(o["warning"],
                  disconnected || warning.isEmpty() ? QJsonValue() : QJsonValue(warning));
         QCOMPARE(o["power"].isNull(), disconnected);
-        if (!disconnected)
+        if (!disconnected) {
             QCOMPARE(o["power"]["code"].toInt(), power);
+            // The input as the window names it: its class 2 name, else its kind.
+            QCOMPARE(o["input"]["text"].toString(),
+                     pjClass == 2 ? QStringLiteral("Lectern") : QStringLiteral("DIGITAL 1"));
+        }
         QCOMPARE(o["lamp_hours"], disconnected ? QJsonValue() : QJsonValue(40000));
         QCOMPARE(o["filter_hours"], disconnected || pjClass == 1 ? QJsonValue() : QJsonValue(900));
         const QJsonObject pj = o["pjlink"].toObject();
