@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <memory>
 #include <sys/resource.h>
 
 namespace {
@@ -23,6 +24,8 @@ bool SameConnection(const ProjectorInfo& a, const ProjectorInfo& b) {
            a.COMPort == b.COMPort && a.COMSettings == b.COMSettings && a.IPAddress == b.IPAddress &&
            a.PortNo == b.PortNo;
 }
+
+constexpr int PasswordWaitMs = 3000;
 
 bool SameEndpoint(const StatusEndpointSettings& a, const StatusEndpointSettings& b) {
     return a.address == b.address && a.port == b.port && a.token == b.token;
@@ -68,7 +71,22 @@ void ProgramCore::startCommunication() {
     m_engine->startDispatcher();
     m_engine->startMacAddressPass();
     m_state->LastStatusCheck = QDateTime();
-    m_engine->startPolling(10);
+    if (m_passwords->settled()) {
+        m_engine->startPolling(10);
+    } else {
+        // The first pass waits for the secret store's answers, for a few
+        // seconds at most: a session sent before them would go without the
+        // password the store holds, and be refused.
+        m_engine->startPolling(PasswordWaitMs);
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = connect(m_passwords.get(), &PJLinkPasswords::refreshed, this, [this, once] {
+            if (!m_passwords->settled())
+                return;
+            disconnect(*once);
+            if (!m_shutDown)
+                m_engine->startPolling(10);
+        });
+    }
     m_engine->InitializeQueues();
     applyNotificationSetting();
 }

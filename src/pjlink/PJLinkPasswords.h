@@ -42,6 +42,8 @@ class PJLinkPasswords : public QObject {
     // Reads the file again and asks the secret store for every PJLink
     // projector of the table.
     void reload();
+    // No secret store answer is outstanding.
+    bool settled() const { return m_asking.isEmpty(); }
 
     // Keeps the password of the projector at address and port: in the
     // secret store, or in the file where that fails; an empty one removes

@@ -136,6 +136,10 @@ class TestPJLinkPasswords : public QObject {
         QCOMPARE(f.state->PJLinkPassword(3), QString());
         QCOMPARE(f.state->PJLinkPassword(0), QString());
         QVERIFY(!f.state->Health.isActive(HealthCondition::PasswordsRefused));
+        // The secret store was asked for both; its answers (none here) come.
+        QVERIFY(!passwords.settled());
+        QTRY_VERIFY(passwords.settled());
+        QCOMPARE(f.state->PJLinkPassword(1), QStringLiteral("hall-secret"));
     }
 
     // A file that others can read is not used, and that is said once with
