@@ -7,18 +7,22 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <sys/socket.h>
+
 namespace sim {
 
 namespace {
 
 constexpr int DigestSize = 32;
 constexpr qsizetype FloodSize = 5 * 1024;
-// A client that sends this much without a line end is cut off, so no peer
-// can grow the simulator's memory.
-constexpr qsizetype MaxPendingBytes = 4096;
+// A client that sends a line this long, or this much without a line end, is
+// cut off, so no peer can grow the simulator's memory.
+constexpr qsizetype MaxLineBytes = 4096;
 
 // One accepted connection. It owns its socket and goes away when the
 // connection ends.
+} // namespace
+
 class PJLinkSession : public QObject {
   public:
     PJLinkSession(PJLinkProjector& projector, QTcpSocket* socket, QObject* parent)
@@ -52,13 +56,34 @@ class PJLinkSession : public QObject {
             m_socket->write(QByteArray(FloodSize, 'x'));
     }
 
-    ~PJLinkSession() override { m_projector.connectionClosed(); }
+    ~PJLinkSession() override {
+        if (m_open)
+            m_projector.connectionClosed();
+    }
 
     PJLinkSession(const PJLinkSession&) = delete;
     PJLinkSession& operator=(const PJLinkSession&) = delete;
 
+    // A connection its client has closed is over even before its end has
+    // been read here: a client that closes and at once connects again has
+    // never had two connections open.
+    void settleIfClosed() {
+        read();
+        char byte = 0;
+        const auto fd = int(m_socket->socketDescriptor());
+        if (m_open && fd >= 0 && ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
+            m_open = false;
+            m_projector.connectionClosed();
+            deleteLater();
+        }
+    }
+
   private:
     void read() {
+        if (m_closing) {
+            m_socket->readAll();
+            return;
+        }
         m_buffer.append(m_socket->readAll());
         for (;;) {
             const qsizetype end = lineEnd();
@@ -66,6 +91,8 @@ class PJLinkSession : public QObject {
                 break;
             const QByteArray line = m_buffer.left(end);
             m_buffer.remove(0, end + 1);
+            if (line.size() > MaxLineBytes)
+                close();
             if (line.isEmpty())
                 continue;
             m_projector.countCommand();
@@ -75,7 +102,7 @@ class PJLinkSession : public QObject {
                 continue;
             handle(line);
         }
-        if (m_buffer.size() > MaxPendingBytes)
+        if (m_buffer.size() > MaxLineBytes)
             close();
     }
 
@@ -116,9 +143,8 @@ class PJLinkSession : public QObject {
     QByteArray m_random;
     bool m_authenticated = false;
     bool m_closing = false;
+    bool m_open = true; // still counted as open by the projector
 };
-
-} // namespace
 
 PJLinkEndpoint::PJLinkEndpoint(PJLinkProjector& projector, QObject* parent)
     : QObject(parent), m_projector(projector) {
@@ -135,9 +161,15 @@ bool PJLinkEndpoint::listen(quint16 port, QString* error) {
     return false;
 }
 
+PJLinkEndpoint::~PJLinkEndpoint() = default;
+
 void PJLinkEndpoint::accept() {
-    while (QTcpSocket* socket = m_server.nextPendingConnection())
-        new PJLinkSession(m_projector, socket, this);
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        m_sessions.removeAll(nullptr);
+        for (const QPointer<PJLinkSession>& session : std::as_const(m_sessions))
+            session->settleIfClosed();
+        m_sessions.append(new PJLinkSession(m_projector, socket, this));
+    }
 }
 
 } // namespace sim

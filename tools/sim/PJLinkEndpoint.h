@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QTcpServer>
 
 namespace sim {
 
 class PJLinkProjector;
+class PJLinkSession;
 
 // One PJLink projector reachable on a TCP port of 127.0.0.1. Every accepted
 // connection is a session of its own: greeting, authentication, then one
@@ -14,6 +17,7 @@ class PJLinkEndpoint : public QObject {
     Q_OBJECT
   public:
     PJLinkEndpoint(PJLinkProjector& projector, QObject* parent = nullptr);
+    ~PJLinkEndpoint() override;
 
     // Listens on `port` (0 picks a free one); false with `error` set on failure.
     bool listen(quint16 port, QString* error);
@@ -24,6 +28,7 @@ class PJLinkEndpoint : public QObject {
 
     PJLinkProjector& m_projector;
     QTcpServer m_server;
+    QList<QPointer<PJLinkSession>> m_sessions; // owned as children
 };
 
 } // namespace sim
