@@ -408,6 +408,27 @@ class TestSimPJLink : public QObject {
             QVERIFY(client.isConnected());
         }
 
+        // Delayed replies keep the order of their commands, and a refused
+        // password still closes the connection after its delayed answer.
+        QCOMPARE(sim->command("pj 2 delay 100"), QString("OK"));
+        {
+            PJLinkClient client(port, "pw");
+            client.send("%1POWR ?");
+            client.send("%1CLSS ?");
+            client.send("%1ERST ?");
+            for (const char* expected : {"%1POWR=0", "%1CLSS=1", "%1ERST=000000"})
+                QCOMPARE(client.line(), QByteArray(expected));
+        }
+        {
+            PJLinkClient client(port, "wrong");
+            client.send("%1POWR ?");
+            client.send("%1CLSS ?");
+            QCOMPARE(client.line(), QByteArray("PJLINK ERRA"));
+            QVERIFY(client.waitClosed());
+            QCOMPARE(client.pending(), QByteArray());
+        }
+        QCOMPARE(sim->command("pj 2 delay 0"), QString("OK"));
+
         // A client that never ends its line is cut off, and so is one whose
         // line is far too long.
         for (const QByteArray& bytes :
@@ -503,6 +524,7 @@ class TestSimPJLink : public QObject {
                                  "pj 2 inputname 31",
                                  "pj 2 password",
                                  "pj 2 idledrop soon",
+                                 "pj 2 delay -3",
                                  "pj 2 lowercase maybe",
                                  "pj 2 bogus 1",
                                  "pj all state",

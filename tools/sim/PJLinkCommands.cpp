@@ -133,12 +133,13 @@ QString PJLinkCommands::set(const QList<PJLinkProjector*>& targets, const QStrin
             apply = [password](PJLinkProjector& p) { p.setPassword(password); };
         }
         usage = QStringLiteral("password <text>|none");
-    } else if (field == QLatin1String("idledrop")) {
+    } else if (field == QLatin1String("idledrop") || field == QLatin1String("delay")) {
+        const bool idle = field == QLatin1String("idledrop");
         if (const auto ms = single(0, MaxMs))
-            apply = [ms](PJLinkProjector& p) {
-                p.quirks().idleDrop = std::chrono::milliseconds(*ms);
+            apply = [ms, idle](PJLinkProjector& p) {
+                (idle ? p.quirks().idleDrop : p.quirks().delay) = std::chrono::milliseconds(*ms);
             };
-        usage = QStringLiteral("idledrop <ms> (0: never)");
+        usage = field + QLatin1String(idle ? " <ms> (0: never)" : " <ms> (0: at once)");
     } else {
         using Text = QByteArray PJLinkModel::*;
         const QMap<QString, Text> texts{{QStringLiteral("name"), &PJLinkModel::name},
@@ -253,6 +254,7 @@ QString PJLinkCommands::usage() {
         "  pj <id> lowercase on|off    replies in lower case (%1powr=1)\n"
         "  pj <id> classtext on|off    CLSS answers 'Class 1' instead of '1'\n"
         "  pj <id> idledrop <ms>       close a connection idle that long (0: never)\n"
+        "  pj <id> delay <ms>          send each reply this long after its command (0: at once)\n"
         "  pj <id> silent on|off       accept connections, never send anything\n"
         "  pj <id> nogreeting on|off   never send the greeting\n"
         "  pj <id> erra on|off         answer PJLINK ERRA to every password\n"

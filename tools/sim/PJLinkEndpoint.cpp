@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <deque>
 #include <sys/socket.h>
 
 namespace sim {
@@ -18,11 +19,13 @@ constexpr qsizetype FloodSize = 5 * 1024;
 // A client that sends a line this long, or this much without a line end, is
 // cut off, so no peer can grow the simulator's memory.
 constexpr qsizetype MaxLineBytes = 4096;
+// Replies waiting for the reply delay; lines beyond these go unanswered.
+constexpr size_t MaxWaitingReplies = 256;
+
+} // namespace
 
 // One accepted connection. It owns its socket and goes away when the
 // connection ends.
-} // namespace
-
 class PJLinkSession : public QObject {
   public:
     PJLinkSession(PJLinkProjector& projector, QTcpSocket* socket, QObject* parent)
@@ -120,15 +123,37 @@ class PJLinkSession : public QObject {
                 QCryptographicHash::hash(m_random + m_projector.password(), QCryptographicHash::Md5)
                     .toHex();
             if (m_projector.quirks().erra || line.left(DigestSize).toLower() != expected) {
-                m_socket->write("PJLINK ERRA\r");
-                close();
+                reply("PJLINK ERRA", true);
                 return;
             }
             m_authenticated = true;
             line.remove(0, DigestSize);
         }
-        if (const std::optional<QByteArray> reply = m_projector.answer(line))
-            m_socket->write(*reply + '\r');
+        if (const std::optional<QByteArray> answer = m_projector.answer(line))
+            reply(*answer, false);
+    }
+
+    // Sends one reply line, at once or after the reply delay; replies keep
+    // the order of their commands either way.
+    void reply(const QByteArray& line, bool thenClose) {
+        const std::chrono::milliseconds delay = m_projector.quirks().delay;
+        if (delay <= std::chrono::milliseconds::zero()) {
+            m_socket->write(line + '\r');
+            if (thenClose)
+                close();
+            return;
+        }
+        if (m_waiting.size() >= MaxWaitingReplies)
+            return;
+        m_closing = m_closing || thenClose;
+        m_waiting.push_back({line + '\r', thenClose});
+        QTimer::singleShot(delay, this, [this] {
+            const Waiting next = m_waiting.front();
+            m_waiting.pop_front();
+            m_socket->write(next.bytes);
+            if (next.thenClose)
+                close();
+        });
     }
 
     void close() {
@@ -141,6 +166,11 @@ class PJLinkSession : public QObject {
     QTimer m_idle;
     QByteArray m_buffer;
     QByteArray m_random;
+    struct Waiting {
+        QByteArray bytes;
+        bool thenClose = false;
+    };
+    std::deque<Waiting> m_waiting;
     bool m_authenticated = false;
     bool m_closing = false;
     bool m_open = true; // still counted as open by the projector

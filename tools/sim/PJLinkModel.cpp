@@ -81,10 +81,15 @@ QByteArray PJLinkModel::value(char commandClass, const QByteArray& body, const Q
         return classText ? "Class " + QByteArray::number(pjClass) : QByteArray::number(pjClass);
     if (body == "FILT")
         return QByteArray::number(filter);
-    const QMap<QByteArray, const QByteArray*> texts{{"NAME", &name},    {"INF1", &maker},
-                                                    {"INF2", &product}, {"INFO", &info},
-                                                    {"SNUM", &serial},  {"SVER", &version}};
-    return *texts.value(body);
+    if (body == "NAME")
+        return name;
+    if (body == "INF1")
+        return maker;
+    if (body == "INF2")
+        return product;
+    if (body == "INFO")
+        return info;
+    return body == "SNUM" ? serial : version;
 }
 
 QByteArray PJLinkModel::powerCommand(const QByteArray& param) {

@@ -19,6 +19,7 @@ struct PJLinkQuirks {
     bool erra = false;                     // refuses every password with PJLINK ERRA
     bool flood = false;                    // sends 5 KiB without a line end after the greeting
     std::chrono::milliseconds idleDrop{0}; // closes a connection idle this long; 0 never
+    std::chrono::milliseconds delay{0};    // each reply goes out this long after its command
 };
 
 // What the projector's connections have seen since the last reset.
