@@ -197,30 +197,29 @@ QList<Projector*> ControlCommands::targets(const QString& token) const {
 }
 
 QString ControlCommands::usage() {
-    return QStringLiteral(
-               "Control commands (stdin, or one line per command on --control-port); <id> is a\n"
-               "projector id or 'all'. Every command is answered with one line, OK... or ERR "
-               "<reason>.\n"
-               "  error <id> <code>          error code reported by the error status get\n"
-               "  power <id> <0|1|2>         set the power state (2 cools down, then off)\n"
-               "  lamp <id> <hours>          set the lamp hours\n"
-               "  filter <id> <hours>        set the filter hours\n"
-               "  input <id> <code>          set the input source\n"
-               "  refuse <id> on|off         answer every frame with 15\n"
-               "  silent <id> on|off         read frames but never answer\n"
-               "  delay <id> <ms>            answer after a delay (0: at once)\n"
-               "  split <id> <ms>            send replies byte by byte, <ms> apart (0: whole)\n"
-               "  trailing <id> <hex>|off    append these bytes after every reply\n"
-               "  raw <id> <hex>             answer the next frame with exactly these bytes\n"
-               "  greeting <id> <text>|off   send text and CR on every new TCP connection\n"
-               "  closemid <id> on|off       send the first reply byte, then close the connection\n"
-               "  cooldown <ms>              cool-down duration for all projectors\n"
-               "  frames <id>                OK <n> <frame hex>... every frame received\n"
-               "  connections <id>           OK <TCP connections accepted>\n"
-               "  state <id>                 OK power=.. input=.. aspect=.. error=.. lamp=.. ...\n"
-               "  clear <id>                 forget recorded frames and connection counts\n"
-               "  quit                       exit\n") +
-           PJLinkCommands::usage();
+    const QString own = QStringLiteral(
+        "Control commands (stdin, or one line per command on --control-port); <id> is a\n"
+        "projector id or 'all'. Every command is answered with one line, OK... or ERR <reason>.\n"
+        "  error <id> <code>          error code reported by the error status get\n"
+        "  power <id> <0|1|2>         set the power state (2 cools down, then off)\n"
+        "  lamp <id> <hours>          set the lamp hours\n"
+        "  filter <id> <hours>        set the filter hours\n"
+        "  input <id> <code>          set the input source\n"
+        "  refuse <id> on|off         answer every frame with 15\n"
+        "  silent <id> on|off         read frames but never answer\n"
+        "  delay <id> <ms>            answer after a delay (0: at once)\n"
+        "  split <id> <ms>            send replies byte by byte, <ms> apart (0: whole)\n"
+        "  trailing <id> <hex>|off    append these bytes after every reply\n"
+        "  raw <id> <hex>             answer the next frame with exactly these bytes\n"
+        "  greeting <id> <text>|off   send text and CR on every new TCP connection\n"
+        "  closemid <id> on|off       send the first reply byte, then close the connection\n"
+        "  cooldown <ms>              cool-down duration for all projectors\n"
+        "  frames <id>                OK <n> <frame hex>... every frame received\n"
+        "  connections <id>           OK <TCP connections accepted>\n"
+        "  state <id>                 OK power=.. input=.. aspect=.. error=.. lamp=.. ...\n"
+        "  clear <id>                 forget recorded frames and connection counts\n"
+        "  quit                       exit\n");
+    return own + PJLinkCommands::usage();
 }
 
 } // namespace sim
