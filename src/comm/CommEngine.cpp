@@ -10,33 +10,59 @@
 #include "comm/SerialTransport.h"
 #include "comm/StatusPoller.h"
 #include "core/AppState.h"
+#include "pjlink/PJLinkNotifications.h"
+#include "pjlink/PJLinkSession.h"
 
 class CommEngine::Impl : public DispatchTarget {
   public:
     Impl(AppState& state, const SettingsStore& settings, const CommandTable& commands)
         : m_state(state), m_timeouts([this](int p) { replyTimedOut(p); }), m_lan(state, m_timeouts),
-          m_serial(state, settings, m_timeouts), m_interpreter(state), m_dispatcher(state, *this),
-          m_poller(state, commands), m_reachability(state, m_interpreter.contact()) {}
+          m_serial(state, settings, m_timeouts), m_pjlink(state, m_timeouts), m_interpreter(state),
+          m_dispatcher(state, *this), m_poller(state, commands),
+          m_reachability(state, m_interpreter.contact()),
+          m_notifications(state, [this](int p, const QByteArray& line) {
+              return m_interpreter.ApplyPJLinkNotification(p, line);
+          }) {
+        m_poller.setPassStarted([this] { m_pjlink.passStarted(); });
+    }
 
-    void LanSend(int p) override { m_lan.LanSend(p); }
+    bool pjlink(int p) const { return IsPJLink(m_state.Projectors[p]); }
+
+    void LanSend(int p) override {
+        if (pjlink(p))
+            m_pjlink.send(p);
+        else
+            m_lan.LanSend(p);
+    }
     void SerialSend(int p) override { m_serial.SerialSend(p); }
     void HandleAcknowledge(int p) override {
         m_poller.handingOver(p);
-        m_interpreter.HandleAcknowledge(p);
+        if (pjlink(p))
+            m_interpreter.HandlePJLinkAcknowledge(p);
+        else
+            m_interpreter.HandleAcknowledge(p);
     }
     void HandleFailure(int p, bool timedOut) override {
         m_poller.handingOver(p);
-        m_interpreter.HandleFailure(p, timedOut);
+        if (pjlink(p))
+            m_interpreter.HandlePJLinkFailure(p, timedOut, m_pjlink.lastReply(p));
+        else
+            m_interpreter.HandleFailure(p, timedOut);
     }
     void HandleDataReply(int p) override {
         m_poller.handingOver(p);
-        m_interpreter.HandleDataReply(p);
+        if (pjlink(p))
+            m_interpreter.HandlePJLinkData(p, m_pjlink.lastReply(p));
+        else
+            m_interpreter.HandleDataReply(p);
     }
 
     // The shared time-out branches on how the projector is connected.
     void replyTimedOut(int p) {
         const qint16 kind = m_state.Projectors[p].ConnectionKind;
-        if (kind == ConnectionLan)
+        if (kind == ConnectionLan && pjlink(p))
+            m_pjlink.replyTimedOut(p);
+        else if (kind == ConnectionLan)
             m_lan.replyTimedOut(p);
         else if (kind == ConnectionSerial)
             m_serial.replyTimedOut(p);
@@ -48,6 +74,7 @@ class CommEngine::Impl : public DispatchTarget {
         m_poller.queueDropped(p);
         m_timeouts.stop(p);
         m_lan.close(p);
+        m_pjlink.close(p);
         m_serial.close(p);
     }
 
@@ -55,10 +82,12 @@ class CommEngine::Impl : public DispatchTarget {
     ReplyTimeouts m_timeouts;
     LanTransport m_lan;
     SerialTransport m_serial;
+    PJLinkSession m_pjlink;
     ReplyInterpreter m_interpreter;
     CommandDispatcher m_dispatcher;
     StatusPoller m_poller;
     Reachability m_reachability;
+    PJLinkNotifications m_notifications;
     RefreshSink* m_sink = nullptr;
 };
 
@@ -78,6 +107,18 @@ bool CommEngine::EnqueueCommand(int projector, const CommandFrame& frame) {
     return ::EnqueueCommand(m_impl->m_state, projector, frame);
 }
 
+bool CommEngine::EnqueuePJLink(int projector, const QByteArray& line) {
+    return EnqueueLine(m_impl->m_state, projector, line);
+}
+
+bool CommEngine::setPJLinkNotifications(bool on, quint16 port, QString* error) {
+    if (!on) {
+        m_impl->m_notifications.stop();
+        return true;
+    }
+    return m_impl->m_notifications.listen(port, error);
+}
+
 void CommEngine::FlushProjectorQueue(int projector) {
     if (projector < 1 || projector > MaxProjectors)
         return;
@@ -94,7 +135,10 @@ void CommEngine::FlushProjectorQueue(int projector) {
 
 void CommEngine::projectorEdited(int projector) {
     FlushProjectorQueue(projector);
+    m_impl->m_pjlink.projectorEdited(projector);
     m_impl->m_interpreter.contact().projectorEdited(projector);
+    if (projector >= 1 && projector <= MaxProjectors)
+        m_impl->m_state.Projectors[projector].PJLink = PJLinkFacts{};
 }
 
 void CommEngine::InitializeQueues() {
@@ -162,5 +206,7 @@ void CommEngine::shutdown() {
     m_impl->m_lan.stopSweep();
     m_impl->m_timeouts.stopAll();
     m_impl->m_lan.closeAll();
+    m_impl->m_pjlink.closeAll();
+    m_impl->m_notifications.stop();
     m_impl->m_serial.closeAll();
 }

@@ -3,6 +3,7 @@
 #include "comm/CommandTable.h"
 #include "comm/ReplyFraming.h"
 #include "log/CommLogs.h"
+#include "pjlink/PJLinkCodec.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,29 +30,49 @@ qint16 nextSlot(qint16 index) {
     return index >= QueueSlots ? 1 : qint16(index + 1);
 }
 
-} // namespace
+// Room of a slot's command buffer: a frame, or a PJLink line.
+constexpr qsizetype CommandRoom = std::max<qsizetype>(CommandFrameBytes, MaxQueuedLineBytes);
 
-bool EnqueueCommand(AppState& state, int projector, const CommandFrame& frame) {
-    if (!validIndex(projector))
-        return false;
+// Copies a command into the next free slot; false when the queue is full.
+bool enqueueBytes(AppState& state, int projector, const char* data, qsizetype size,
+                  const QString& logged) {
     ProjectorQueue& q = state.Queues[projector];
     // One slot always stays unused: with 255 waiting commands a further one
     // would make the queue read as empty and later overwrite waiting ones.
     if (nextSlot(q.QueueWriteIndex) == q.QueueReadIndex) {
-        WriteCommLog(state, QStringLiteral("Queue-Full(%1):").arg(projector) +
-                                FormatFrameHex(frame.toByteArray()));
+        WriteCommLog(state, QStringLiteral("Queue-Full(%1):").arg(projector) + logged);
         return false;
     }
     QueueEntry& entry = q.entries[q.QueueWriteIndex];
-    putBytes(entry.command, reinterpret_cast<const char*>(frame.bytes.data()), CommandFrameBytes,
-             CommandFrameBytes);
-    entry.commandLength = CommandFrameBytes;
+    putBytes(entry.command, data, size, CommandRoom);
+    entry.commandLength = qint32(size);
     entry.replyLength = 0;
     entry.state = QueueQueued;
     q.QueueWriteIndex = nextSlot(q.QueueWriteIndex);
     if (state.WakeDispatcher)
         state.WakeDispatcher();
     return true;
+}
+
+} // namespace
+
+bool EnqueueCommand(AppState& state, int projector, const CommandFrame& frame) {
+    if (!validIndex(projector))
+        return false;
+    const ProjectorInfo& info = state.Projectors[projector];
+    if (IsPJLink(info)) {
+        const std::optional<QByteArray> line = PJLinkLineForFrame(frame, info.PJLink.Class);
+        return line && EnqueueLine(state, projector, *line);
+    }
+    const QByteArray bytes = frame.toByteArray();
+    return enqueueBytes(state, projector, bytes.constData(), bytes.size(), FormatFrameHex(bytes));
+}
+
+bool EnqueueLine(AppState& state, int projector, const QByteArray& line) {
+    if (!validIndex(projector) || !IsPJLink(state.Projectors[projector]) || line.isEmpty() ||
+        line.size() > MaxQueuedLineBytes)
+        return false;
+    return enqueueBytes(state, projector, line.constData(), line.size(), PJLinkLogText(line));
 }
 
 QueueEntry& CurrentQueueEntry(AppState& state, int projector) {
@@ -85,7 +106,7 @@ void ResetProjectorQueue(AppState& state, int projector) {
     for (QueueEntry& entry : q.entries) {
         entry.state = QueueFree;
         if (configured || entry.command.isDetached())
-            putBytes(entry.command, zero.constData(), 1, CommandFrameBytes);
+            putBytes(entry.command, zero.constData(), 1, CommandRoom);
         else
             entry.command = zero;
         entry.commandLength = 0;

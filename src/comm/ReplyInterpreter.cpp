@@ -7,6 +7,8 @@
 #include "core/AppState.h"
 #include "core/Formatting.h"
 #include "log/CommLogs.h"
+#include "pjlink/PJLinkCodec.h"
+#include "pjlink/PJLinkReplies.h"
 
 namespace {
 
@@ -171,10 +173,16 @@ void ReplyInterpreter::HandleAcknowledge(int projector) {
 }
 
 void ReplyInterpreter::HandleFailure(int projector, bool timedOut) {
-    ++(timedOut ? m_state.Counters.CommandsTimedOut : m_state.Counters.CommandsRefused);
     const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
     const std::optional<StatusItem> item = ItemOfType(FrameType(entry.command));
-    const bool statusQuery = item && isPolledItem(*item) && FrameAction(entry.command) == ActionGet;
+    failed(projector, item, item && isPolledItem(*item) && FrameAction(entry.command) == ActionGet,
+           timedOut);
+}
+
+void ReplyInterpreter::failed(int projector, std::optional<StatusItem> item, bool statusQuery,
+                              bool timedOut) {
+    ++(timedOut ? m_state.Counters.CommandsTimedOut : m_state.Counters.CommandsRefused);
+    const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
     if (timedOut)
         m_contact.commandTimedOut(projector);
     else if (statusQuery)
@@ -205,6 +213,127 @@ void ReplyInterpreter::HandleFailure(int projector, bool timedOut) {
     default:
         break;
     }
+}
+
+void ReplyInterpreter::HandlePJLinkAcknowledge(int projector) {
+    ProjectorInfo& info = m_state.Projectors[projector];
+    ++m_state.Counters.CommandsAcknowledged;
+    authenticated(projector, false);
+    m_contact.replyAccepted(projector);
+    const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+    finished(projector, entry, CommandOutcome::Acknowledged);
+    const QByteArray sent = entry.command.left(entry.commandLength);
+    if (PJLinkCommandBody(sent) != "POWR")
+        return;
+    // Until the query that follows says more: an accepted power off starts
+    // the cool-down of a projector that was on, a power on the warm-up.
+    if (sent.endsWith('0') && info.PowerStatus == 1)
+        info.PowerStatus = 2;
+    else if (sent.endsWith('1') && info.PowerStatus == 0)
+        info.PowerStatus = 3;
+    changed(projector, StatusItem::Power);
+}
+
+void ReplyInterpreter::HandlePJLinkFailure(int projector, bool timedOut, const QByteArray& reply) {
+    const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+    const QByteArray sent = entry.command.left(entry.commandLength);
+    const std::optional<StatusItem> item = PJLinkItemOfLine(sent);
+    const bool statusQuery = item && isPolledItem(*item) && IsPJLinkQuery(sent);
+    if (!timedOut && IsAuthenticationRefusal(reply)) {
+        // The projector is there and answers, but tells nothing without the
+        // right password: no Refusing count, and nothing shown as current.
+        ++m_state.Counters.CommandsRefused;
+        authenticated(projector, true);
+        m_contact.replyAccepted(projector);
+        finished(projector, entry, CommandOutcome::Refused);
+        if (statusQuery) {
+            FieldOf(m_state.Projectors[projector], *item).set(-1);
+            changed(projector, *item);
+        }
+        if (m_sink && item)
+            m_sink->restoreDropDown(projector, *item);
+        return;
+    }
+    if (!timedOut)
+        authenticated(projector, false);
+    failed(projector, item, statusQuery, timedOut);
+}
+
+void ReplyInterpreter::HandlePJLinkData(int projector, const QByteArray& reply) {
+    ++m_state.Counters.CommandsData;
+    authenticated(projector, false);
+    const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+    const QByteArray sent = entry.command.left(entry.commandLength);
+    const std::optional<PJLinkReply> parsed = ParsePJLinkReply(reply);
+    const std::optional<StatusItem> item = PJLinkItemOfLine(sent);
+    const bool unavailable =
+        !parsed || ClassifyPJLinkValue(parsed->value) == PJLinkAnswer::Unavailable;
+    // "Not now" (standby, warm-up) is an answer: the projector is there, and
+    // the field keeps what it showed.
+    if (!unavailable && item && isPolledItem(*item))
+        m_contact.statusReported(projector);
+    else
+        m_contact.replyAccepted(projector);
+    finished(projector, entry, CommandOutcome::Data);
+    if (!unavailable)
+        applyPJLink(projector, parsed->body, parsed->value);
+}
+
+bool ReplyInterpreter::ApplyPJLinkNotification(int projector, const QByteArray& line) {
+    const std::optional<PJLinkReply> parsed = ParsePJLinkReply(line);
+    if (!parsed || parsed->pjClass != '2')
+        return false;
+    static const QByteArrayList notified = {"POWR", "ERST", "INPT", "LKUP"};
+    if (!notified.contains(parsed->body) ||
+        ClassifyPJLinkValue(parsed->value) != PJLinkAnswer::Value)
+        return false;
+    m_contact.replyAccepted(projector);
+    if (parsed->body == "LKUP") {
+        // The projector's network came up: its MAC address, and a sign of
+        // life. The next pass asks it who it is again.
+        ProjectorInfo& info = m_state.Projectors[projector];
+        if (info.MACAddress.isEmpty())
+            info.MACAddress = QString::fromLatin1(parsed->value.left(17)).toUpper();
+        info.PJLink.Identified = false;
+        return true;
+    }
+    applyPJLink(projector, parsed->body, parsed->value);
+    return true;
+}
+
+void ReplyInterpreter::applyPJLink(int projector, const QByteArray& body, const QByteArray& value) {
+    ProjectorInfo& info = m_state.Projectors[projector];
+    LastReported& last = m_lastReported[std::size_t(projector)];
+    const PJLinkUpdate update = ApplyPJLinkValue(info, body, value);
+    if (update.error) {
+        checkErrorAlert(projector, qint16(last.error), *update.error);
+        last.error = *update.error;
+    }
+    if (update.lampHours) {
+        checkHourAlarm(projector, last.lampTime, *update.lampHours, true);
+        last.lampTime = *update.lampHours;
+    }
+    if (update.filterHours) {
+        checkHourAlarm(projector, last.filterTime, *update.filterHours, false);
+        last.filterTime = *update.filterHours;
+    }
+    for (const StatusItem item : update.changed)
+        changed(projector, item);
+    for (const QByteArray& line : update.followUps)
+        EnqueueLine(m_state, projector, line);
+}
+
+void ReplyInterpreter::authenticated(int projector, bool refused) {
+    PJLinkFacts& facts = m_state.Projectors[projector].PJLink;
+    if (facts.AuthenticationError == refused)
+        return;
+    facts.AuthenticationError = refused;
+    WriteCommLog(m_state, refused ? QStringLiteral("PJLink-Authentication-Error(%1)").arg(projector)
+                                  : QStringLiteral("PJLink-Authenticated(%1)").arg(projector));
+    const MailSettings& mail = m_state.Mail;
+    if (refused && mail.MailSend && mail.ErrorAlarmSend)
+        raiseAlert(projector, AuthenticationErrorText);
+    changed(projector, StatusItem::Error);
 }
 
 void ReplyInterpreter::HandleDataReply(int projector) {

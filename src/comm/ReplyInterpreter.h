@@ -47,6 +47,16 @@ class ReplyInterpreter {
     void HandleAcknowledge(int projector);
     void HandleFailure(int projector, bool timedOut);
     void HandleDataReply(int projector);
+    // The same for a PJLink projector, with the reply line its session got.
+    void HandlePJLinkAcknowledge(int projector);
+    void HandlePJLinkFailure(int projector, bool timedOut, const QByteArray& reply);
+    void HandlePJLinkData(int projector, const QByteArray& reply);
+    // A class 2 status notification from the projector ("%2POWR=1").
+    // False when it is not one that is applied.
+    bool ApplyPJLinkNotification(int projector, const QByteArray& line);
+
+    // The message of the alert mailed when a projector refuses our password.
+    static inline const QString AuthenticationErrorText = QStringLiteral("Authentication Error");
 
     // Queues "date time;projector;message" for mailing and starts the sender.
     void raiseAlert(int projector, const QString& message);
@@ -70,6 +80,12 @@ class ReplyInterpreter {
     void checkHourAlarm(int projector, qint32 previous, qint32 hours, bool lamp);
     void changed(int projector, StatusItem item);
     void finished(int projector, const QueueEntry& entry, CommandOutcome outcome);
+    // A failed command: contact, feedback, a refused query's field shown as
+    // not reported, and the item's drop-down put back.
+    void failed(int projector, std::optional<StatusItem> item, bool statusQuery, bool timedOut);
+    // Applies a PJLink value, then raises what its changes call for.
+    void applyPJLink(int projector, const QByteArray& body, const QByteArray& value);
+    void authenticated(int projector, bool refused);
 
     AppState& m_state;
     RefreshSink* m_sink = nullptr;

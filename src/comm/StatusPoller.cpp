@@ -4,6 +4,7 @@
 #include "comm/CommandTable.h"
 #include "comm/RefreshSink.h"
 #include "core/Formatting.h"
+#include "pjlink/PJLinkReplies.h"
 
 #include <algorithm>
 
@@ -69,18 +70,13 @@ void StatusPoller::startPass(const QDateTime& now) {
     m_state.LastStatusCheck = now;
     m_pending.reset();
     m_outstanding = 0;
+    if (m_passStarted)
+        m_passStarted();
     for (int p = 1; p <= count; ++p) {
-        const CommandFrame* queries[] = {&m_commands.PowerGetCommand, &m_commands.InputGetCommand,
-                                         &m_commands.ErrorStatusGetCommand,
-                                         &m_commands.LampTimeGetCommand,
-                                         &m_commands.FilterTimeGetCommand};
-        for (const CommandFrame* query : queries) {
-            const qint16 slot = m_state.Queues[p].QueueWriteIndex;
-            if (EnqueueCommand(m_state, p, *query))
-                m_lastSlot[std::size_t(p)] = slot;
-            else
-                break;
-        }
+        if (IsPJLink(m_state.Projectors[p]))
+            queuePJLinkQueries(p);
+        else
+            queueOwnQueries(p);
         // Queries to a projector without a connection kind are never sent;
         // the pass does not wait for them.
         const qint16 kind = m_state.Projectors[p].ConnectionKind;
@@ -91,6 +87,27 @@ void StatusPoller::startPass(const QDateTime& now) {
     }
     if (m_outstanding == 0)
         passDone();
+}
+
+void StatusPoller::queueOwnQueries(int projector) {
+    const CommandFrame* queries[] = {
+        &m_commands.PowerGetCommand, &m_commands.InputGetCommand, &m_commands.ErrorStatusGetCommand,
+        &m_commands.LampTimeGetCommand, &m_commands.FilterTimeGetCommand};
+    for (const CommandFrame* query : queries) {
+        const qint16 slot = m_state.Queues[projector].QueueWriteIndex;
+        if (!EnqueueCommand(m_state, projector, *query))
+            break;
+        m_lastSlot[std::size_t(projector)] = slot;
+    }
+}
+
+void StatusPoller::queuePJLinkQueries(int projector) {
+    for (const QByteArray& line : PJLinkPollLines(m_state.Projectors[projector])) {
+        const qint16 slot = m_state.Queues[projector].QueueWriteIndex;
+        if (!EnqueueLine(m_state, projector, line))
+            break;
+        m_lastSlot[std::size_t(projector)] = slot;
+    }
 }
 
 void StatusPoller::handingOver(int projector) {

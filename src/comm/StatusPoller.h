@@ -8,6 +8,7 @@
 #include <array>
 #include <bitset>
 #include <chrono>
+#include <functional>
 
 struct CommandTable;
 class RefreshSink;
@@ -31,6 +32,8 @@ class StatusPoller : public QObject {
     bool isActive() const { return m_timer.isActive(); }
     void tick();
     void setRefreshSink(RefreshSink* sink) { m_sink = sink; }
+    // Told when a pass starts, before its queries are queued.
+    void setPassStarted(std::function<void()> started) { m_passStarted = std::move(started); }
 
     // The dispatcher is about to hand over the command at the head of the
     // projector's queue.
@@ -42,6 +45,8 @@ class StatusPoller : public QObject {
   private:
     void markBehind();
     void startPass(const QDateTime& now);
+    void queueOwnQueries(int projector);
+    void queuePJLinkQueries(int projector);
     void projectorDone(int projector);
     void passDone();
 
@@ -49,6 +54,7 @@ class StatusPoller : public QObject {
     const CommandTable& m_commands;
     QTimer m_timer;
     RefreshSink* m_sink = nullptr;
+    std::function<void()> m_passStarted;
     // Per projector: whether its last query of the pass is still queued, and
     // the queue slot that query sits in.
     std::bitset<MaxProjectors + 1> m_pending;
