@@ -47,8 +47,6 @@ void ApplyDialogData(const ProjectorDialogData& data, ProjectorInfo& projector) 
     projector.ProjectorName = data.name;
     projector.ModelName = data.model;
     const bool pjlink = data.protocol == ProtocolPJLink;
-    if (pjlink != IsPJLink(projector))
-        projector.PJLink = PJLinkFacts();
     projector.Protocol = pjlink ? ProtocolPJLink : ProtocolNative;
     if (data.kind == 0 && !pjlink) {
         projector.ConnectionKind = ConnectionSerial;

@@ -28,7 +28,7 @@ struct ProjectorDialogData {
 ProjectorDialogData DialogDataOf(const ProjectorInfo& projector);
 // Stores the dialog's values into a record as a serial or LAN projector; the
 // MAC address is cleared so that it is learnt again. A PJLink projector is
-// always on the LAN; a change of protocol forgets what the projector told.
+// always on the LAN.
 void ApplyDialogData(const ProjectorDialogData& data, ProjectorInfo& projector);
 
 // Adds or edits a projector. The checks run when "OK" is pressed; a failing

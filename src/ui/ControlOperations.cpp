@@ -90,24 +90,21 @@ void ControlOperations::groupPower(int groupNode, bool on) {
 void ControlOperations::enqueueRefreshSet(int projector) {
     const CommandTable& c = m_engine.commands();
     for (const CommandFrame* frame :
-         {&c.PowerGetCommand, &c.InputGetCommand, &c.ErrorStatusGetCommand, &c.LampTimeGetCommand})
+         {&c.PowerGetCommand, &c.InputGetCommand, &c.ErrorStatusGetCommand, &c.LampTimeGetCommand,
+          &c.FilterTimeGetCommand})
         enqueue(projector, *frame);
-    if (!isPJLink(projector) || m_state.Projectors[projector].PJLink.Class != 1)
-        enqueue(projector, c.FilterTimeGetCommand);
 }
 
 void ControlOperations::requeryControls(int projector) {
     const CommandTable& c = m_engine.commands();
     flush(projector);
     if (isPJLink(projector)) {
-        // One AVMT query answers both blank and mute.
+        // One AVMT query answers both blank and mute; the inputs are asked
+        // when the projector is identified.
         for (const CommandFrame* frame :
              {&c.PowerGetCommand, &c.InputGetCommand, &c.BlankGetCommand})
             enqueue(projector, *frame);
-        const bool class2 = m_state.Projectors[projector].PJLink.Class == 2;
-        enqueueLine(projector,
-                    class2 ? QByteArrayLiteral("%2INST ?") : QByteArrayLiteral("%1INST ?"));
-        if (class2)
+        if (m_state.Projectors[projector].PJLink.Class == 2)
             enqueueLine(projector, QByteArrayLiteral("%2FREZ ?"));
         return;
     }
@@ -148,11 +145,8 @@ void ControlOperations::setInput(int projector, const QString& text) {
 void ControlOperations::setPJLinkInput(int projector, const QString& code) {
     if (!isPJLink(projector))
         return;
-    const int pjClass = m_state.Projectors[projector].PJLink.Class;
-    enqueueLine(projector, PJLinkInputLine(code, pjClass));
-    // A class 2 code is only reported by the class 2 query.
-    enqueueLine(projector,
-                pjClass == 2 ? QByteArrayLiteral("%2INPT ?") : QByteArrayLiteral("%1INPT ?"));
+    enqueueLine(projector, PJLinkInputLine(code, m_state.Projectors[projector].PJLink.Class));
+    enqueue(projector, m_engine.commands().InputGetCommand);
 }
 
 void ControlOperations::setFreeze(int projector, bool on) {

@@ -25,11 +25,10 @@ class ControlOperations {
     // The group panel's power drop-down: appends to every member's queue.
     void groupPower(int groupNode, bool on);
 
-    // The five status queries (a PJLink class 1 projector has no filter).
+    // The five status queries (PJLink class 1 has no filter query).
     void enqueueRefreshSet(int projector);
     // Flushes the queue, then the queries that showing the control panel
-    // sends: twelve, or for a PJLink projector those of its rows and its
-    // list of inputs.
+    // sends: twelve, or for a PJLink projector those of its rows.
     void requeryControls(int projector);
 
     void setPower(int projector, bool on);

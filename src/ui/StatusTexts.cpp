@@ -86,10 +86,7 @@ QString ProtocolText(const ProjectorInfo& projector) {
 
 QString InputText(const AppState& state, int projector) {
     const ProjectorInfo& info = state.Projectors[projector];
-    if (!IsPJLink(info))
-        return InputDisplayText(state, projector);
-    const QString shown = info.PJLink.InputCode.isEmpty() ? QString() : PJLinkInputDisplay(info);
-    return shown.isEmpty() ? QStringLiteral("-") : shown;
+    return IsPJLink(info) ? PJLinkInputDisplay(info) : InputDisplayText(state, projector);
 }
 
 QString PJLinkInputEntryText(const ProjectorInfo& projector, const QString& code) {

@@ -159,6 +159,10 @@ class UiFixture {
         config.PortNo = port;
         const int node = AddProjectorNode(state, parent, config, nullptr);
         saveAndReload();
+        // Reloading reads the records again; these tests are about the
+        // window, not about the settings store's keys.
+        state.Projectors[ProjectorOfNode(state, node)].Protocol = ProtocolPJLink;
+        form->rebuildView();
         return node;
     }
 

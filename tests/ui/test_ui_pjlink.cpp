@@ -5,6 +5,7 @@
 
 #include "ui/AddPJForm.h"
 #include "ui/FleetState.h"
+#include "ui/StatusRows.h"
 
 #include <QFormLayout>
 #include <QScrollArea>
@@ -138,7 +139,7 @@ class TestUiPJLink : public QObject {
         QCOMPARE(row->data(ColumnStatus, StatusRow::SortRole).toInt(), seriousness);
         QCOMPARE(row->data(ColumnStatus, Qt::BackgroundRole).isValid(), tinted);
         // A tinted state is also explained in words.
-        QCOMPARE(!row->toolTip(ColumnStatus).isEmpty(), tinted && error == 0);
+        QCOMPARE(!row->toolTip(ColumnStatus).isEmpty(), tinted && (refused || error == 0));
         QCOMPARE(row->text(ColumnPower), powerText);
         QCOMPARE(row->text(ColumnProtocol), QString(pjlink ? "PJLink" : "Own"));
         QCOMPARE(TreeItem(f, info.ProjectorName)->toolTip(0), tip);
@@ -182,7 +183,7 @@ class TestUiPJLink : public QObject {
         QTest::addColumn<int>("pjClass");
         QTest::addColumn<QStringList>("shown"); // label: text, for every information row
         QTest::addColumn<QStringList>("hidden");
-        QTest::addRow("own") << 0 << QStringList{"lblProtocol:Own", "lblInputSource:-"}
+        QTest::addRow("own") << 0 << QStringList{"lblProtocol:Own", "lblInputSource:S-Video"}
                              << QStringList{"lblMaker",       "lblProduct",      "lblPJLinkName",
                                             "lblPJLinkClass", "lblSerialNumber", "lblLamps"};
         QTest::addRow("class 1") << 1
@@ -220,6 +221,7 @@ class TestUiPJLink : public QObject {
         facts.SerialNumber = pjClass == 2 ? "SN0042" : "";
         facts.InputCode = pjClass == 2 ? "3A" : "31";
         facts.InputName = pjClass == 2 ? "Laptop" : "";
+        f.state.Projectors[p].InputStatus = 3;
         facts.Lamps[0] = {40000, true};
         facts.Lamps[1] = {120, false};
         facts.LampCount = 2;
@@ -249,14 +251,13 @@ class TestUiPJLink : public QObject {
         QTest::addRow("class 1") << 1
                                  << QStringList{"cmbPower", "cmbInputSource", "cmbBlank", "cmbMute"}
                                  << QStringList{"RGB 1", "DIGITAL 1", "NETWORK 1"} << "DIGITAL 1"
-                                 << QStringList{"%1POWR ?", "%1INPT ?", "%1AVMT ?", "%1INST ?"}
+                                 << QStringList{"%1POWR ?", "%1INPT ?", "%1AVMT ?"}
                                  << QStringList{"%1INPT 51", "%1INPT ?"};
         QTest::addRow("class 2") << 2
                                  << QStringList{"cmbPower", "cmbInputSource", "cmbBlank", "cmbMute",
                                                 "cmbFreeze"}
                                  << QStringList{"RGB 1", "Laptop", "NETWORK 1"} << "Laptop"
-                                 << QStringList{"%1POWR ?", "%2INPT ?", "%1AVMT ?", "%2INST ?",
-                                                "%2FREZ ?"}
+                                 << QStringList{"%1POWR ?", "%2INPT ?", "%1AVMT ?", "%2FREZ ?"}
                                  << QStringList{"%2INPT 51", "%2INPT ?"};
     }
 
@@ -277,6 +278,7 @@ class TestUiPJLink : public QObject {
         facts.InputCode = facts.Inputs[1];
         facts.InputName = pjClass == 2 ? "Laptop" : "";
         facts.FreezeStatus = 1;
+        f.state.Projectors[PJ].InputStatus = 3;
         f.selectTab(1);
         f.form->selectNode(PJNode);
         const QStringList all = {"cmbPower",          "cmbInputSource", "cmbAspect",
@@ -289,7 +291,8 @@ class TestUiPJLink : public QObject {
         auto* inputSource = f.child<QComboBox>("cmbInputSource");
         QCOMPARE(Entries(inputSource), inputs);
         QCOMPARE(inputSource->currentText(), input);
-        QCOMPARE(f.child<QComboBox>("cmbFreeze")->currentIndex(), pjClass == 2 ? 1 : 0);
+        if (pjClass == 2)
+            QCOMPARE(f.child<QComboBox>("cmbFreeze")->currentIndex(), 1);
         QCOMPARE(f.queuedLines(PJ), shownQueries);
 
         f.quietEngine();
@@ -425,7 +428,6 @@ class TestUiPJLink : public QObject {
         auto fixture = std::make_unique<UiFixture>();
         UiFixture& f = *fixture;
         f.addPJLinkDirect(1, "Foyer", "192.0.2.9");
-        f.state.Projectors[1].PJLink.Class = 2;
         f.state.PJLinkPassword = [](int p) { return p == 1 ? QString("s3cret") : QString(); };
         QStringList calls;
         f.form->StorePJLinkPassword = [&calls](int p, const QString& password) {
@@ -457,8 +459,6 @@ class TestUiPJLink : public QObject {
         QVERIFY(!dialog->isVisible());
         QCOMPARE(calls, stored);
         QCOMPARE(f.state.Projectors[1].Protocol, protocol);
-        // A change of protocol forgets what the projector told.
-        QCOMPARE(f.state.Projectors[1].PJLink.Class, qint16(protocol.isEmpty() ? 0 : 2));
     }
 };
 
