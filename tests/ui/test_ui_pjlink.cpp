@@ -147,6 +147,10 @@ class TestUiPJLink : public QObject {
         f.form->selectNode(pjlink ? PJNode : PJNode - 1);
         QCOMPARE(f.shownLabel("lblErrorStatus")->text(), status);
         QCOMPARE(f.shownLabel("lblPowerStatus")->text(), powerText);
+        // The power drop-down selects nothing for a state it has no entry for.
+        f.selectTab(1);
+        const int entry = power == 1 ? 1 : power == 0 || power == 2 ? 0 : -1;
+        QCOMPARE(f.child<QComboBox>("cmbPower")->currentIndex(), entry);
     }
 
     // Every state has a mark of its own, so no two are told apart by
