@@ -159,7 +159,7 @@ void ProjectorInfoBox::fill(const ProjectorInfo& projector) const {
 void StatusProjectorPanel::fill(const AppState& state, int projector) const {
     const ProjectorInfo& info = state.Projectors[projector];
     const QString dash = QStringLiteral("-");
-    const bool gone = info.Disconnected;
+    const bool gone = IsStatusUnknown(info);
     powerStatus->setText(gone ? dash : PowerDisplayText(info.PowerStatus));
     inputSource->setText(gone ? dash : InputText(state, projector));
     errorStatus->setText(StatusDisplayText(info));

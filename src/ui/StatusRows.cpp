@@ -30,13 +30,13 @@ void SetLastAnswer(StatusRow& row, const ProjectorInfo& info) {
 
 // A light background with black text reads in light and dark palettes alike;
 // a row of a projector that does not answer (or answers nothing but
-// refusals) is drawn quieter, never below a readable contrast (the
+// refusals, or refused our password) is drawn quieter, never below a readable contrast (the
 // palette's colour for disabled text is far too faint for a state the
 // operator must read). The status cell of an error, a refused password or
 // a warning is tinted; the texts ("Disconnect", "Refusing", "Authentication
 // Error", the error's or warning's name) carry the state without colour.
 void SetColours(StatusRow& row, const ProjectorInfo& info) {
-    const bool gone = info.Disconnected || IsRefusing(info);
+    const bool gone = IsStatusUnknown(info) || IsRefusing(info);
     const Seriousness seriousness = SeriousnessOf(info);
     const QPalette palette = row.treeWidget() ? row.treeWidget()->palette() : QPalette();
     const QBrush goneText(SubduedTextColour(palette));
@@ -79,7 +79,7 @@ bool StatusRow::operator<(const QTreeWidgetItem& other) const {
 void FillStatusRow(StatusRow& row, const AppState& state, const QString& group) {
     const int p = row.projector();
     const ProjectorInfo& info = state.Projectors[p];
-    const bool gone = info.Disconnected;
+    const bool gone = IsStatusUnknown(info);
     row.setText(ColumnName, info.ProjectorName);
     row.setText(ColumnConnection, ListConnectionText(info));
     row.setText(ColumnMacAddress, info.ConnectionKind == ConnectionSerial ? Dash : info.MACAddress);

@@ -51,6 +51,10 @@ bool IsRefusing(const ProjectorInfo& projector) {
     return projector.Refusing && !projector.Disconnected;
 }
 
+bool IsStatusUnknown(const ProjectorInfo& projector) {
+    return projector.Disconnected || (IsPJLink(projector) && projector.PJLink.AuthenticationError);
+}
+
 QString ShownWarning(const ProjectorInfo& projector) {
     if (!IsPJLink(projector) || projector.PJLink.AuthenticationError || projector.Disconnected ||
         projector.Refusing || projector.ErrorStatus != 0)

@@ -17,6 +17,9 @@ QString ListConnectionText(const ProjectorInfo& projector);
 // The projector answers, but has refused every status query for several
 // passes in a row.
 bool IsRefusing(const ProjectorInfo& projector);
+// Nothing the record holds is current: the projector is out of contact, or
+// refused our PJLink password.
+bool IsStatusUnknown(const ProjectorInfo& projector);
 // A PJLink projector's warning ("Lamp Warning") while it answers and
 // reports no error; empty otherwise.
 QString ShownWarning(const ProjectorInfo& projector);

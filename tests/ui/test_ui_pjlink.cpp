@@ -93,7 +93,7 @@ class TestUiPJLink : public QObject {
         QTest::addRow("refused password")
             << true << 1 << 0 << "" << true << false << "Authentication Error" << 3
             << "PJ: Authentication Error"
-            << "ON" << true;
+            << "-" << true;
         QTest::addRow("refused password, then silent")
             << true << -1 << -1 << "Filter Warning" << true << true << "Authentication Error" << 3
             << "PJ: Authentication Error"
