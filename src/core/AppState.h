@@ -152,6 +152,9 @@ struct TimingSettings {
     qint32 TcpTimeoutTime = 5000;     // milliseconds
     qint32 CommTimeoutTime = 5000;    // milliseconds
     qint32 PingTimeout = 200;         // milliseconds
+    // The least time between the starts of two PJLink sessions with one
+    // projector, so that extra polls never crowd it.
+    qint32 PJLinkSessionGap = 2000; // milliseconds
 };
 
 struct MailSettings {

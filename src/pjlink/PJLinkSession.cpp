@@ -110,7 +110,7 @@ void PJLinkSession::send(int projector) {
     case Phase::Closed:
         // The entry stays queued until the gap since the last session has
         // passed; the dispatcher offers it again on its next tick.
-        if (link.openedAt >= 0 && steadyMs() - link.openedAt < SessionGap.count())
+        if (link.openedAt >= 0 && steadyMs() - link.openedAt < m_state.Timing.PJLinkSessionGap)
             return;
         open(projector);
         break;

@@ -15,13 +15,12 @@ struct AppState;
 // with the password's digest in front of the first command), then the
 // queued commands go one after another on it, and it is closed when the
 // queue holds nothing more. Never two connections to one projector, and at
-// most one new session per projector every two seconds. A connection the
+// most one new session per projector every two seconds
+// (TimingSettings::PJLinkSessionGap). A connection the
 // projector closed is simply opened again for the next command.
 class PJLinkSession : public QObject {
     Q_OBJECT
   public:
-    static constexpr std::chrono::milliseconds SessionGap{2000};
-
     PJLinkSession(AppState& state, ReplyTimeouts& timeouts, QObject* parent = nullptr);
     ~PJLinkSession() override;
 

@@ -6,12 +6,13 @@
 //   QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
 //   quint16 port = sim.tcpPort(1);        // projector 1 on 127.0.0.1:port
 //   QString tty = sim.ptyPath(3);         // projector 3 on a pseudo-terminal
+//   quint16 pj = sim.pjlinkPort(4);       // with --pjlink 1: PJLink projector 4
 //   QCOMPARE(sim.command("error 1 3"), QString("OK"));
 //
 // The binary comes from the environment variable NORVIK3_SIM (set for every
 // test by norvik_add_test). The constructor waits for the simulator's READY
 // line; the destructor kills the process. Projector ids: 1..N are the TCP
-// ones, N+1..N+M the pty ones. command() sends one control line (see
+// ones, N+1..N+M the pty ones, N+M+1..N+M+K the PJLink ones. command() sends one control line (see
 // `norvik3-sim --help`) and returns the simulator's one-line answer, which
 // starts with "OK" or "ERR"; an empty string means no answer came.
 //
@@ -55,6 +56,8 @@ class SimProcess {
             const QStringList words = line.split(QLatin1Char(' '));
             if (words.size() == 4 && words[0] == QLatin1String("TCP"))
                 m_ports.insert(words[1].toInt(), quint16(words[3].toUInt()));
+            else if (words.size() == 4 && words[0] == QLatin1String("PJLINK"))
+                m_pjlinkPorts.insert(words[1].toInt(), quint16(words[3].toUInt()));
             else if (words.size() == 3 && words[0] == QLatin1String("PTY"))
                 m_ptys.insert(words[1].toInt(), words[2]);
             else if (words.size() == 3 && words[0] == QLatin1String("CONTROL"))
@@ -78,6 +81,8 @@ class SimProcess {
 
     // The TCP port of a TCP projector id, 0 for any other id.
     quint16 tcpPort(int id) const { return m_ports.value(id, 0); }
+    // The TCP port of a PJLink projector id, 0 for any other id.
+    quint16 pjlinkPort(int id) const { return m_pjlinkPorts.value(id, 0); }
     // The slave path of a pty projector id, empty for any other id.
     QString ptyPath(int id) const { return m_ptys.value(id); }
     // The control port when started with --control-port, else 0.
@@ -105,6 +110,7 @@ class SimProcess {
 
     QProcess m_process;
     QMap<int, quint16> m_ports;
+    QMap<int, quint16> m_pjlinkPorts;
     QMap<int, QString> m_ptys;
     quint16 m_controlPort = 0;
     bool m_ready = false;

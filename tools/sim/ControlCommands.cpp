@@ -46,13 +46,16 @@ QString error(const QString& reason) {
 
 } // namespace
 
-ControlCommands::ControlCommands(Fleet& fleet, QObject* parent) : QObject(parent), m_fleet(fleet) {}
+ControlCommands::ControlCommands(Fleet& fleet, QObject* parent)
+    : QObject(parent), m_fleet(fleet), m_pjlink(fleet) {}
 
 QString ControlCommands::execute(const QString& line) {
     const QStringList words = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (words.isEmpty())
         return error(QStringLiteral("empty command"));
     const QString command = words[0].toLower();
+    if (const auto answer = m_pjlink.execute(QStringList{command} + words.mid(1)))
+        return *answer;
 
     if (command == QLatin1String("quit")) {
         emit quitRequested();
@@ -194,7 +197,7 @@ QList<Projector*> ControlCommands::targets(const QString& token) const {
 }
 
 QString ControlCommands::usage() {
-    return QStringLiteral(
+    const QString own = QStringLiteral(
         "Control commands (stdin, or one line per command on --control-port); <id> is a\n"
         "projector id or 'all'. Every command is answered with one line, OK... or ERR <reason>.\n"
         "  error <id> <code>          error code reported by the error status get\n"
@@ -216,6 +219,7 @@ QString ControlCommands::usage() {
         "  state <id>                 OK power=.. input=.. aspect=.. error=.. lamp=.. ...\n"
         "  clear <id>                 forget recorded frames and connection counts\n"
         "  quit                       exit\n");
+    return own + PJLinkCommands::usage();
 }
 
 } // namespace sim

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PJLinkCommands.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -35,6 +37,7 @@ class ControlCommands : public QObject {
     QList<Projector*> targets(const QString& token) const;
 
     Fleet& m_fleet;
+    PJLinkCommands m_pjlink;
 };
 
 } // namespace sim

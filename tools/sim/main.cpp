@@ -1,6 +1,7 @@
 #include "ControlChannel.h"
 #include "ControlCommands.h"
 #include "Fleet.h"
+#include "PJLinkEndpoint.h"
 #include "PtyEndpoint.h"
 #include "TcpEndpoint.h"
 
@@ -46,27 +47,39 @@ void raiseFileLimit() {
 std::optional<Options> parseOptions(const QCoreApplication& app) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Simulates projectors that speak the binary 13-byte frame protocol.\n"
-                       "Prints 'TCP <id> 127.0.0.1 <port>' or 'PTY <id> <path>' per projector\n"
-                       "(TCP ids first), 'CONTROL 127.0.0.1 <port>' with --control-port, then "
+        QStringLiteral("Simulates projectors that speak the binary 13-byte frame protocol, and\n"
+                       "PJLink projectors. Prints 'TCP <id> 127.0.0.1 <port>', 'PTY <id> <path>'\n"
+                       "or 'PJLINK <id> 127.0.0.1 <port>' per projector (TCP ids first, then pty,\n"
+                       "then PJLink), 'CONTROL 127.0.0.1 <port>' with --control-port, then "
                        "'READY'.\n\n") +
         sim::ControlCommands::usage());
     parser.addHelpOption();
     const QCommandLineOption tcp("tcp", "Number of projectors on TCP ports of 127.0.0.1.", "N",
                                  "0");
     const QCommandLineOption pty("pty", "Number of projectors on pseudo-terminals.", "M", "0");
-    const QCommandLineOption basePort(
-        "base-port", "First TCP port; the next ones follow (default: any free ports).", "P", "0");
+    const QCommandLineOption pjlink(
+        "pjlink", "Number of PJLink projectors on TCP ports of 127.0.0.1.", "K", "0");
+    const QCommandLineOption pjlinkClass("pjlink-class", "PJLink class of every PJLink projector.",
+                                         "1|2", "1");
+    const QCommandLineOption pjlinkPassword(
+        "pjlink-password", "Password of every PJLink projector (default: none).", "PW");
+    const QCommandLineOption basePort("base-port",
+                                      "First TCP port; the next ones follow, the PJLink ones after "
+                                      "the others (default: any free ports).",
+                                      "P", "0");
     const QCommandLineOption controlPort(
         "control-port", "Also take control lines on this TCP port of 127.0.0.1 (0: any free port).",
         "C");
     const QCommandLineOption coolDown("cooldown-ms", "Cool-down duration after power off.", "ms",
                                       "3000");
+    const QCommandLineOption warmUp(
+        "warmup-ms", "Warm-up duration of PJLink projectors after power on.", "ms", "3000");
     const QCommandLineOption hour("hour-ms", "Length of one lamp and filter hour.", "ms", "60000");
     const QCommandLineOption lamp("lamp", "Lamp hours at start.", "hours", "1200");
     const QCommandLineOption filter("filter", "Filter hours at start.", "hours", "300");
     const QCommandLineOption exitOnEof("exit-on-eof", "Exit when stdin reaches its end.");
-    parser.addOptions({tcp, pty, basePort, controlPort, coolDown, hour, lamp, filter, exitOnEof});
+    parser.addOptions({tcp, pty, pjlink, pjlinkClass, pjlinkPassword, basePort, controlPort,
+                       coolDown, warmUp, hour, lamp, filter, exitOnEof});
     parser.process(app);
 
     const auto number = [&](const QCommandLineOption& option, int min,
@@ -83,27 +96,38 @@ std::optional<Options> parseOptions(const QCoreApplication& app) {
     const auto tcpCount = number(tcp, 0, 4096);
     const auto ptyCount = number(pty, 0, 4096);
     const auto base = number(basePort, 0, 65535);
+    const auto pjlinkCount = number(pjlink, 0, 4096);
+    const auto pjClass = number(pjlinkClass, 1, 2);
     const auto coolMs = number(coolDown, 0, 24 * 3600 * 1000);
+    const auto warmMs = number(warmUp, 0, 24 * 3600 * 1000);
     const auto hourMs = number(hour, 1, 24 * 3600 * 1000);
     const auto lampHours = number(lamp, 0, 65535);
     const auto filterHours = number(filter, 0, 65535);
-    if (!tcpCount || !ptyCount || !base || !coolMs || !hourMs || !lampHours || !filterHours)
+    if (!tcpCount || !ptyCount || !pjlinkCount || !pjClass || !base || !coolMs || !warmMs ||
+        !hourMs || !lampHours || !filterHours)
         return std::nullopt;
     if (parser.isSet(controlPort)) {
         options.controlPort = number(controlPort, 0, 65535);
         if (!options.controlPort)
             return std::nullopt;
     }
-    if (*base > 0 && *base + *tcpCount - 1 > 65535) {
-        std::fprintf(stderr, "norvik3-sim: --base-port leaves no room for %d ports\n", *tcpCount);
+    if (*base > 0 && *base + *tcpCount + *pjlinkCount - 1 > 65535) {
+        std::fprintf(stderr, "norvik3-sim: --base-port leaves no room for %d ports\n",
+                     *tcpCount + *pjlinkCount);
         return std::nullopt;
     }
     options.tcp = *tcpCount;
     options.pty = *ptyCount;
     options.basePort = *base;
     options.exitOnEof = parser.isSet(exitOnEof);
-    options.fleet = {std::chrono::milliseconds(*coolMs), std::chrono::milliseconds(*hourMs),
-                     *lampHours, *filterHours};
+    options.fleet = {std::chrono::milliseconds(*coolMs),
+                     std::chrono::milliseconds(*hourMs),
+                     *lampHours,
+                     *filterHours,
+                     *pjlinkCount,
+                     *pjClass,
+                     parser.value(pjlinkPassword).toUtf8(),
+                     std::chrono::milliseconds(*warmMs)};
     return options;
 }
 
@@ -127,6 +151,7 @@ int main(int argc, char* argv[]) {
     QString error;
     std::vector<std::unique_ptr<sim::TcpEndpoint>> tcpEndpoints;
     std::vector<std::unique_ptr<sim::PtyEndpoint>> ptyEndpoints;
+    std::vector<std::unique_ptr<sim::PJLinkEndpoint>> pjlinkEndpoints;
     QStringList lines;
     for (int id = 1; id <= options->tcp; ++id) {
         auto endpoint = std::make_unique<sim::TcpEndpoint>(*fleet.projector(id));
@@ -146,6 +171,18 @@ int main(int argc, char* argv[]) {
         }
         lines << QStringLiteral("PTY %1 %2").arg(id).arg(endpoint->slavePath());
         ptyEndpoints.push_back(std::move(endpoint));
+    }
+    for (int k = 0; k < fleet.pjlinkCount(); ++k) {
+        const int id = fleet.firstPJLinkId() + k;
+        auto endpoint = std::make_unique<sim::PJLinkEndpoint>(*fleet.pjlink(id));
+        const quint16 port =
+            options->basePort > 0 ? quint16(options->basePort + options->tcp + k) : 0;
+        if (!endpoint->listen(port, &error)) {
+            std::fprintf(stderr, "norvik3-sim: %s\n", qPrintable(error));
+            return 1;
+        }
+        lines << QStringLiteral("PJLINK %1 127.0.0.1 %2").arg(id).arg(endpoint->port());
+        pjlinkEndpoints.push_back(std::move(endpoint));
     }
     if (options->controlPort) {
         if (!control.listen(quint16(*options->controlPort), &error)) {
