@@ -99,12 +99,17 @@ void ControlOperations::requeryControls(int projector) {
     const CommandTable& c = m_engine.commands();
     flush(projector);
     if (isPJLink(projector)) {
-        // One AVMT query answers both blank and mute; the inputs are asked
-        // when the projector is identified.
+        // One AVMT query answers both blank and mute.
         for (const CommandFrame* frame :
              {&c.PowerGetCommand, &c.InputGetCommand, &c.BlankGetCommand})
             enqueue(projector, *frame);
-        if (m_state.Projectors[projector].PJLink.Class == 2)
+        const PJLinkFacts& facts = m_state.Projectors[projector].PJLink;
+        // The inputs are asked when the projector is identified; a flush
+        // may have dropped that question.
+        if (facts.Inputs.isEmpty())
+            enqueueLine(projector, facts.Class == 2 ? QByteArrayLiteral("%2INST ?")
+                                                    : QByteArrayLiteral("%1INST ?"));
+        if (facts.Class == 2)
             enqueueLine(projector, QByteArrayLiteral("%2FREZ ?"));
         return;
     }

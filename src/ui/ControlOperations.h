@@ -28,7 +28,8 @@ class ControlOperations {
     // The five status queries (PJLink class 1 has no filter query).
     void enqueueRefreshSet(int projector);
     // Flushes the queue, then the queries that showing the control panel
-    // sends: twelve, or for a PJLink projector those of its rows.
+    // sends: twelve, or for a PJLink projector those of its rows (and its
+    // inputs while none are known).
     void requeryControls(int projector);
 
     void setPower(int projector, bool on);

@@ -3,6 +3,7 @@
 // group's report, and the projector dialog's protocol choice and password.
 #include "UiFixture.h"
 
+#include "support/SimProcess.h"
 #include "ui/AddPJForm.h"
 #include "ui/FleetState.h"
 #include "ui/StatusRows.h"
@@ -320,6 +321,8 @@ class TestUiPJLink : public QObject {
         f.selectTab(1);
         f.form->selectNode(PJNode);
         QVERIFY(!RowShown(f, "cmbFreeze"));
+        // No inputs known yet: they are asked.
+        QCOMPARE(f.queuedLines(PJ), (QStringList{"%1POWR ?", "%1INPT ?", "%1AVMT ?", "%1INST ?"}));
         f.state.Projectors[PJ].PJLink.Class = 2;
         f.state.Projectors[PJ].PJLink.FreezeStatus = 0;
         f.form->commandFinished(PJ, "%1CLSS ?", CommandOutcome::Data);
@@ -348,6 +351,67 @@ class TestUiPJLink : public QObject {
         f.form->commandFinished(PJ, "%1POWR 1", CommandOutcome::Refused);
         QCOMPARE(f.child<QLabel>("lblCommandResult")->text(),
                  QString("Hall: Power ON, 1 of 2 acknowledged, refused by PJ"));
+    }
+
+    void followsASimulatedProjector_data() {
+        QTest::addColumn<int>("pjClass");
+        QTest::addColumn<QString>("password"); // the projector's
+        QTest::addColumn<QString>("given");    // ours
+        QTest::addRow("class 1, open") << 1 << ""
+                                       << "";
+        QTest::addRow("class 2, password") << 2 << "s3cret"
+                                           << "s3cret";
+        QTest::addRow("wrong password") << 2 << "s3cret"
+                                        << "guess";
+    }
+
+    // Against the simulator: what a projector tells of itself reaches the
+    // labels and the Control panel, its input and freeze can be set, and a
+    // refused password is shown as such.
+    void followsASimulatedProjector() {
+        QFETCH(int, pjClass);
+        QFETCH(QString, password);
+        QFETCH(QString, given);
+        QStringList arguments = {"--pjlink", "1", "--pjlink-class", QString::number(pjClass)};
+        if (!password.isEmpty())
+            arguments << "--pjlink-password" << password;
+        SimProcess sim(arguments);
+        QVERIFY2(sim.isReady(), qPrintable(sim.errorString()));
+        QVERIFY(sim.command("pj 1 power 1").startsWith("OK"));
+        auto fixture = std::make_unique<UiFixture>();
+        UiFixture& f = *fixture;
+        f.state.Timing.TcpTimeoutTime = 1000;
+        f.state.Timing.StatusCheckInterval = 1;
+        f.state.PJLinkPassword = [given](int) { return given; };
+        const int node =
+            f.addPJLinkDirect(1, "PJ", "127.0.0.1", QString::number(sim.pjlinkPort(1)));
+        f.selectTab(0);
+        f.form->selectNode(node);
+        f.engine->startDispatcher();
+        f.engine->startPolling();
+        if (given != password) {
+            QTRY_COMPARE_WITH_TIMEOUT(TreeItem(f, "PJ")->toolTip(0),
+                                      QString("PJ: Authentication Error"), 30000);
+            QCOMPARE(f.shownLabel("lblErrorStatus")->text(), QString("Authentication Error"));
+            QVERIFY(!f.shownLabel("lblErrorStatus")->toolTip().isEmpty());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(TreeItem(f, "PJ")->toolTip(0), QString("PJ: On"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.shownLabel("lblMaker")->text(), QString("Sim Optics"), 30000);
+        QCOMPARE(f.shownLabel("lblPJLinkClass")->text(), QString::number(pjClass));
+        QCOMPARE(f.shownLabel("lblSerialNumber") != nullptr, pjClass == 2);
+
+        f.selectTab(1);
+        auto* inputs = f.child<QComboBox>("cmbInputSource");
+        QTRY_VERIFY_WITH_TIMEOUT(inputs->findText("DIGITAL 2") >= 0, 30000);
+        UiFixture::pick(inputs, inputs->findText("DIGITAL 2"));
+        QTRY_VERIFY_WITH_TIMEOUT(sim.command("pj 1 state").contains("input=32"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(inputs->currentText(), QString("DIGITAL 2"), 30000);
+        QCOMPARE(RowShown(f, "cmbFreeze"), pjClass == 2);
+        if (pjClass == 2) {
+            UiFixture::pick(f.child<QComboBox>("cmbFreeze"), 1);
+            QTRY_VERIFY_WITH_TIMEOUT(sim.command("pj 1 state").contains("freeze=1"), 30000);
+        }
     }
 
     // Adding a PJLink projector: the port, the LAN and the password row
