@@ -6,7 +6,6 @@
 #include "support/SimProcess.h"
 
 #include "comm/CommEngine.h"
-#include "comm/RefreshSink.h"
 #include "core/AppState.h"
 #include "core/SettingsStore.h"
 
@@ -22,111 +21,164 @@
 
 namespace {
 
-double cpuSeconds()
-{
+double cpuSeconds() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-long peakRssKiB()
-{
+long peakRssKiB() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
 
-struct CountingSink : RefreshSink {
-    int handed = 0;
-    int target = 0;
-    QEventLoop* loop = nullptr;
-    void statusChanged(int, StatusItem) override
-    {
-        if (++handed == target && loop)
-            loop->quit();
-    }
-    void restoreDropDown(int, StatusItem) override {}
-    void reachabilityChanged(int) override {}
-};
+// Runs one polling pass and waits until it is done: every query it queued
+// was handed over. Returns the pass's wall time in ms (0 when it did not end
+// within the limit) and adds its CPU time to cpu.
+qint64 runPass(CommEngine& engine, AppState& state, double& cpu) {
+    const QDateTime before = state.Polling.LastPassEnd;
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(1);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (state.Polling.LastPassEnd != before)
+            loop.quit();
+    });
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    state.LastStatusCheck = QDateTime();
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    check.start();
+    engine.startPolling(0);
+    loop.exec();
+    const qint64 ms = wall.elapsed();
+    cpu += cpuSeconds() - cpuBefore;
+    engine.stopPolling();
+    return state.Polling.LastPassEnd != before ? ms : 0;
+}
+
+void pause(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Times one polling pass over simulated projectors."));
+    parser.setApplicationDescription(
+        QStringLiteral("Times one polling pass over simulated projectors."));
     parser.addHelpOption();
-    const QCommandLineOption count(QStringList{QStringLiteral("n")}, QStringLiteral("Number of projectors (1..256)."),
+    const QCommandLineOption count(QStringList{QStringLiteral("n")},
+                                   QStringLiteral("Number of projectors (1..256)."),
                                    QStringLiteral("N"), QStringLiteral("256"));
-    parser.addOption(count);
+    const QCommandLineOption delay(QStringLiteral("delay-ms"),
+                                   QStringLiteral("Every projector answers after this many ms."),
+                                   QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption pjlink(
+        QStringLiteral("pjlink"),
+        QStringLiteral("Also poll as many PJLink projectors, and compare."));
+    parser.addOptions({count, delay, pjlink});
     parser.process(app);
     const int n = parser.value(count).toInt();
-    if (n < 1 || n > MaxProjectors) {
-        std::fprintf(stderr, "poll_fleet: -n must be 1..%d\n", MaxProjectors);
+    const int delayMs = parser.value(delay).toInt();
+    if (n < 1 || n > MaxProjectors || delayMs < 0) {
+        std::fprintf(stderr, "poll_fleet: -n must be 1..%d, --delay-ms 0 or more\n", MaxProjectors);
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("NORVIK3_SIM"))
         qputenv("NORVIK3_SIM", NORVIK3_SIM_PATH);
 
-    SimProcess sim({QStringLiteral("--tcp"), QString::number(n)});
+    const bool withPJLink = parser.isSet(pjlink);
+    SimProcess sim({QStringLiteral("--tcp"), QString::number(n), QStringLiteral("--pjlink"),
+                    QString::number(withPJLink ? n : 0)});
     if (!sim.isReady()) {
         std::fprintf(stderr, "poll_fleet: %s\n", qPrintable(sim.errorString()));
         return 1;
+    }
+    if (delayMs > 0) {
+        for (int p = 1; p <= n; ++p)
+            sim.command(QStringLiteral("delay %1 %2").arg(p).arg(delayMs));
+        if (withPJLink)
+            sim.command(QStringLiteral("pj all delay %1").arg(delayMs));
     }
 
     QTemporaryDir dir;
     AppState state;
     state.Timing.StatusCheckInterval = 3600;
     state.ProjectorCount = qint16(n);
-    for (int p = 1; p <= n; ++p) {
-        ProjectorInfo& info = state.Projectors[p];
-        info.ProjectorName = QStringLiteral("PJ%1").arg(p);
-        info.ConnectionKind = ConnectionLan;
-        info.IPAddress = QStringLiteral("127.0.0.1");
-        info.PortNo = QString::number(sim.tcpPort(p));
-        info.MACAddress = QStringLiteral("00:00:00:00:00:00"); // no MAC pass
-    }
+    const auto configure = [&](bool asPJLink) {
+        for (int p = 1; p <= n; ++p) {
+            ProjectorInfo& info = state.Projectors[p];
+            info = ProjectorInfo{};
+            info.ProjectorName = QStringLiteral("PJ%1").arg(p);
+            info.ConnectionKind = ConnectionLan;
+            info.IPAddress = QStringLiteral("127.0.0.1");
+            info.Protocol = asPJLink ? ProtocolPJLink : ProtocolNative;
+            info.PortNo = QString::number(asPJLink ? sim.pjlinkPort(n + p) : sim.tcpPort(p));
+            info.MACAddress = QStringLiteral("00:00:00:00:00:00"); // no MAC pass
+        }
+    };
+    configure(false);
     SettingsStore settings(dir.filePath(QStringLiteral("Norvik3.conf")));
     CommEngine engine(state, settings);
-    CountingSink sink;
-    QEventLoop loop;
-    sink.target = 5 * n;
-    sink.loop = &loop;
-    engine.setRefreshSink(&sink);
     engine.InitializeQueues();
 
-    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-    const double cpuBefore = cpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    engine.startPolling(0);
-    loop.exec();
-    const qint64 passMs = wall.elapsed();
-    const double passCpu = cpuSeconds() - cpuBefore;
-    if (sink.handed < sink.target) {
-        std::fprintf(stderr, "poll_fleet: only %d of %d replies within 30 s\n", sink.handed, sink.target);
+    double passCpu = 0;
+    const qint64 passMs = runPass(engine, state, passCpu);
+    if (passMs == 0) {
+        std::fprintf(stderr, "poll_fleet: the pass did not end within 60 s\n");
         return 1;
     }
+    const quint64 replies = state.Counters.CommandsData;
 
-    // Idle: everything configured, polling running, nothing due.
-    QEventLoop idle;
-    QTimer::singleShot(500, &idle, &QEventLoop::quit);
-    idle.exec();
+    // Idle: everything configured, nothing due.
+    pause(500);
     const double idleCpuBefore = cpuSeconds();
     QElapsedTimer idleWall;
     idleWall.start();
-    QTimer::singleShot(10000, &idle, &QEventLoop::quit);
-    idle.exec();
+    pause(10000);
     const double idleShare = (cpuSeconds() - idleCpuBefore) / (double(idleWall.elapsed()) / 1000.0);
 
     std::printf("projectors          %d\n", n);
-    std::printf("replies handed over %d\n", sink.handed);
+    std::printf("reply delay         %d ms\n", delayMs);
+    std::printf("replies handed over %llu\n", static_cast<unsigned long long>(replies));
     std::printf("pass wall time      %lld ms\n", static_cast<long long>(passMs));
     std::printf("pass CPU time       %.0f ms\n", passCpu * 1000.0);
     std::printf("peak RSS            %.1f MiB\n", double(peakRssKiB()) / 1024.0);
     std::printf("idle CPU (10 s)     %.2f %% of one core\n", idleShare * 100.0);
+
+    if (withPJLink) {
+        // The same fleet as PJLink projectors: the first pass also asks each
+        // who it is; the second is what every later pass costs.
+        configure(true);
+        engine.InitializeQueues();
+        const quint64 before = state.Counters.CommandsData;
+        double firstCpu = 0;
+        double laterCpu = 0;
+        const qint64 firstMs = runPass(engine, state, firstCpu);
+        pause(state.Timing.PJLinkSessionGap);
+        const qint64 laterMs = runPass(engine, state, laterCpu);
+        if (firstMs == 0 || laterMs == 0) {
+            std::fprintf(stderr, "poll_fleet: a PJLink pass did not end within 60 s\n");
+            return 1;
+        }
+        std::printf("PJLink replies      %llu in two passes, %llu failed\n",
+                    static_cast<unsigned long long>(state.Counters.CommandsData - before),
+                    static_cast<unsigned long long>(state.Counters.CommandsTimedOut +
+                                                    state.Counters.CommandsRefused));
+        std::printf("PJLink first pass   %lld ms wall, %.0f ms CPU\n",
+                    static_cast<long long>(firstMs), firstCpu * 1000.0);
+        std::printf("PJLink later pass   %lld ms wall, %.0f ms CPU (%.2f x the own protocol's)\n",
+                    static_cast<long long>(laterMs), laterCpu * 1000.0,
+                    double(laterMs) / double(passMs));
+        std::printf("peak RSS            %.1f MiB\n", double(peakRssKiB()) / 1024.0);
+    }
     engine.shutdown();
     return 0;
 }

@@ -123,6 +123,7 @@ void PJLinkSession::open(int projector) {
     QueueEntry& entry = CurrentQueueEntry(m_state, projector);
     link.received.clear();
     link.digest.clear();
+    link.answered = 0;
     link.openedAt = steadyMs();
     bool portOk = false;
     const quint16 port = info.PortNo.trimmed().toUShort(&portOk);
@@ -265,6 +266,7 @@ void PJLinkSession::finish(int projector, qint16 outcome, const QByteArray& repl
     Link& link = m_links[std::size_t(projector)];
     m_timeouts.stop(projector);
     link.reply = reply.left(PJLinkMaxLineBytes);
+    ++link.answered;
     if (!IsQueueEmpty(m_state, projector)) {
         QueueEntry& entry = CurrentQueueEntry(m_state, projector);
         if (inFlight(entry)) {
@@ -299,11 +301,26 @@ void PJLinkSession::connectionLost(int projector) {
     if (link.phase == Phase::Closed)
         return;
     const bool busy = link.phase != Phase::Ready;
+    // A projector that closes idle connections may do so just as a further
+    // command of the session goes out: that one is sent again, once, on a
+    // new session, rather than counted as not answered. There it is the
+    // first command, so it is never sent a third time.
+    const bool resend =
+        link.phase == Phase::Waiting && link.answered > 0 && link.received.isEmpty();
     link.phase = Phase::Closed;
     if (link.socket)
         link.socket->abort();
     if (!busy)
         return;
+    if (resend && !IsQueueEmpty(m_state, projector) &&
+        CurrentQueueEntry(m_state, projector).state == QueueSent) {
+        m_timeouts.stop(projector);
+        CurrentQueueEntry(m_state, projector).state = QueueQueued;
+        WriteCommLog(m_state, QStringLiteral("PJLink-Resend(%1):QueueRP(%2)")
+                                  .arg(projector)
+                                  .arg(m_state.Queues[projector].QueueReadIndex));
+        return;
+    }
     // A command in flight on a connection that failed or was closed under it
     // is not answered: it fails now rather than at its time-out.
     m_timeouts.stop(projector);

@@ -52,6 +52,8 @@ class PJLinkSession : public QObject {
         QByteArray digest;    // sent in front of the session's first command
         qint64 openedAt = -1; // steady clock, ms
         bool refusedPassword = false;
+        // Commands answered on this connection.
+        int answered = 0;
     };
 
     QTcpSocket* socketFor(int projector);
