@@ -94,9 +94,9 @@ class MainForm : public QMainWindow, public RefreshSink {
     }
 
     // Keeps a projector's PJLink password (empty: none) wherever passwords
-    // are kept; set by whoever keeps them. The window holds none itself and
-    // reads the stored ones through AppState::PJLinkPassword.
-    std::function<void(int projector, const QString& password)> StorePJLinkPassword;
+    // are kept (false when it could not be kept); set by whoever keeps them. The window holds none
+    // itself and reads the stored ones through AppState::PJLinkPassword.
+    std::function<bool(int projector, const QString& password)> StorePJLinkPassword;
 
   public slots:
     void setScheduleRunning(bool running);

@@ -141,7 +141,11 @@ QString MainForm::storedPJLinkPassword(int projector) const {
 
 void MainForm::storePJLinkPassword(int projector, const QString& password) {
     if (StorePJLinkPassword) {
-        StorePJLinkPassword(projector, password);
+        if (!StorePJLinkPassword(projector, password))
+            m_messages.show(this, MessageKind::Warning,
+                            QStringLiteral("The PJLink password could not be kept: it may hold "
+                                           "no line break, and the passwords file must be "
+                                           "writable."));
         return;
     }
     if (!password.isEmpty())

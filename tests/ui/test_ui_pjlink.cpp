@@ -423,6 +423,7 @@ class TestUiPJLink : public QObject {
         QStringList stored;
         f.form->StorePJLinkPassword = [&stored](int p, const QString& password) {
             stored << QString("%1:%2").arg(p).arg(password);
+            return true;
         };
         f.form->selectNode(1);
         f.action("menuAddProjector")->trigger();
@@ -500,6 +501,7 @@ class TestUiPJLink : public QObject {
         QStringList calls;
         f.form->StorePJLinkPassword = [&calls](int p, const QString& password) {
             calls << QString("%1:%2").arg(p).arg(password);
+            return true;
         };
         f.form->selectNode(2);
         f.action("menuEdit")->trigger();
