@@ -108,8 +108,9 @@ PJLinkUpdate ApplyPJLinkValue(ProjectorInfo& info, const QByteArray& body,
     } else if (body == "INST") {
         facts.Inputs = PJLinkInputList(value);
         // The last of the questions on first contact: a flush before it
-        // means they are all asked again at the next pass.
-        facts.Identified = true;
+        // means they are all asked again at the next pass, as does a class
+        // that was not told.
+        facts.Identified = facts.Class != 0;
     } else if (body == "INNM") {
         facts.InputName = text(value);
         update.changed.append(StatusItem::Input);

@@ -129,6 +129,9 @@ class TestPJLinkCodec : public QObject {
     void appliedToRecord() {
         ProjectorInfo info;
         info.Protocol = ProtocolPJLink;
+        // The inputs without a class: still asked who it is.
+        ApplyPJLinkValue(info, "INST", "11");
+        QVERIFY(!info.PJLink.Identified);
         const QList<QByteArray> first = PJLinkPollLines(info);
         QCOMPARE(first.first(), QByteArray("%1CLSS ?"));
         QVERIFY(!first.contains("%2FILT ?"));
