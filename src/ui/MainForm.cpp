@@ -18,8 +18,10 @@
 #include <QEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QToolBar>
@@ -275,8 +277,33 @@ void MainForm::buildCentralArea() {
     m_splitter->setChildrenCollapsible(false);
     QWidget* central = m_splitter;
 
-    m_tree = new ProjectorTreeWidget(central);
+    auto* treeSide = new QWidget(central);
+    auto* treeLayout = new QVBoxLayout(treeSide);
+    treeLayout->setContentsMargins(0, 0, 0, 0);
+    treeLayout->setSpacing(2);
+    m_treeSearch = new QLineEdit(treeSide);
+    m_treeSearch->setObjectName(QStringLiteral("txtTreeSearch"));
+    m_treeSearch->setPlaceholderText(QStringLiteral("Find"));
+    m_treeSearch->setClearButtonEnabled(true);
+    m_treeSearch->setToolTip(QStringLiteral(
+        "Shows the projectors whose name, group, address, MAC address, model or state "
+        "contains the text (Ctrl+F; Escape clears it)"));
+    treeLayout->addWidget(m_treeSearch);
+    m_tree = new ProjectorTreeWidget(treeSide);
     m_tree->setMinimumWidth(TreeMinimumWidth);
+    treeLayout->addWidget(m_tree, 1);
+    connect(m_treeSearch, &QLineEdit::textChanged, this, &MainForm::applySearch);
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        m_treeSearch->setFocus(Qt::ShortcutFocusReason);
+        m_treeSearch->selectAll();
+    });
+    auto* clear = new QShortcut(QKeySequence(Qt::Key_Escape), m_treeSearch, nullptr, nullptr,
+                                Qt::WidgetShortcut);
+    connect(clear, &QShortcut::activated, m_treeSearch, &QLineEdit::clear);
+    m_searchRefresh.setSingleShot(true);
+    m_searchRefresh.setInterval(200);
+    connect(&m_searchRefresh, &QTimer::timeout, this, &MainForm::applySearch);
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &MainForm::rebuildView);
     connect(m_tree, &ProjectorTreeWidget::popupRequested, this,
             [this](const QPoint& at) { m_popup->popup(at); });
@@ -318,7 +345,7 @@ void MainForm::buildCentralArea() {
     hideAllPanels();
     connect(m_tabs, &QTabWidget::currentChanged, this, &MainForm::rebuildView);
 
-    m_splitter->addWidget(m_tree);
+    m_splitter->addWidget(treeSide);
     m_splitter->addWidget(m_tabs);
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);

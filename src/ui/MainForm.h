@@ -27,6 +27,7 @@ class QMenu;
 class QSplitter;
 class QTabWidget;
 class QToolButton;
+class QLineEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
 class StatusRow;
@@ -158,6 +159,10 @@ class MainForm : public QMainWindow, public RefreshSink {
 
     // MainFormTree.cpp
     void rebuildTree();
+    // Shows only the nodes the search finds (all without a text), in the
+    // tree and the fleet overview; the selection stays as it is.
+    void applySearch();
+    QString searchText() const;
     void saveTreeAndProjectors();
     void reportSave(bool saved);
     void pausePolling();
@@ -239,6 +244,10 @@ class MainForm : public QMainWindow, public RefreshSink {
 
     QSplitter* m_splitter = nullptr;
     ProjectorTreeWidget* m_tree = nullptr;
+    // The search above the tree, and the timer that gathers the replies of
+    // a pass into one new filtering while a text is entered.
+    QLineEdit* m_treeSearch = nullptr;
+    QTimer m_searchRefresh;
     // Tree items by node key, for the state marks.
     QHash<QString, QTreeWidgetItem*> m_treeItems;
     QTabWidget* m_tabs = nullptr;

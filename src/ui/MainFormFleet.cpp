@@ -117,6 +117,8 @@ void MainForm::showFleet() {
     }
     list->setSortingEnabled(true);
     fitFleetColumns();
+    if (!searchText().isEmpty())
+        applySearch();
 }
 
 bool MainForm::fleetShown() const {
@@ -213,6 +215,9 @@ void MainForm::commandFinished(int projector, const QByteArray& /*frame*/, Comma
     m_poll.finished(projector, outcome);
     updateTreeMarks(projector);
     refreshShownRow(projector);
+    // A state the search finds may have come or gone.
+    if (!searchText().isEmpty() && !m_searchRefresh.isActive())
+        m_searchRefresh.start();
     // What a PJLink projector tells of itself comes with no status item.
     refreshPJLinkViews(projector);
 }

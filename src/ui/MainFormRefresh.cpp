@@ -248,6 +248,8 @@ void MainForm::reachabilityChanged(int projector) {
     // re-query here would flush every shown queue on every failed ping.
     if (!refreshShownRow(projector) && shownProjector(TabStatus) == projector)
         fillProjectorStatusLabels(projector);
+    if (!searchText().isEmpty() && !m_searchRefresh.isActive())
+        m_searchRefresh.start();
 }
 
 void MainForm::setDropDown(int projector, StatusItem item) {

@@ -10,8 +10,12 @@
 #include "ui/MessageService.h"
 #include "ui/ProjectorTreeWidget.h"
 #include "ui/RefreshForm.h"
+#include "ui/StatusRows.h"
+#include "ui/TreeFilter.h"
 
 #include <QHash>
+#include <QLineEdit>
+#include <QSignalBlocker>
 #include <QTreeWidgetItem>
 
 namespace {
@@ -64,7 +68,34 @@ void MainForm::rebuildTree() {
         m_treeItems = items;
     }
     updateAllTreeMarks();
+    applySearch();
     rebuildView();
+}
+
+QString MainForm::searchText() const {
+    return m_treeSearch ? m_treeSearch->text().trimmed() : QString();
+}
+
+void MainForm::applySearch() {
+    m_searchRefresh.stop();
+    const std::vector<bool> shown = NodesShown(m_state, searchText());
+    {
+        // Hiding an item must not count as a new selection.
+        const QSignalBlocker blocker(m_tree);
+        for (int node = 1; node < int(shown.size()); ++node) {
+            if (QTreeWidgetItem* item = m_treeItems.value(Node(m_state, node).KeyName))
+                item->setHidden(!shown[std::size_t(node)]);
+        }
+    }
+    if (fleetShown()) {
+        QTreeWidget* list = m_statusFleet.list;
+        const QString text = searchText();
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* row = list->topLevelItem(i);
+            row->setHidden(
+                !ProjectorMatches(m_state, row->data(0, StatusRow::ProjectorRole).toInt(), text));
+        }
+    }
 }
 
 int MainForm::selectedNode() const {

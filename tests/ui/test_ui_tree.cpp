@@ -8,17 +8,18 @@
 #include "ui/AddPJForm.h"
 #include "ui/RefreshForm.h"
 
+#include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 class TestUiTree : public QObject {
     Q_OBJECT
 
-private:
+  private:
     // Opens the group dialog from the root, types the name and presses OK.
-    static QString addGroup(UiFixture& f, const QString& name)
-    {
+    static QString addGroup(UiFixture& f, const QString& name) {
         f.form->selectNode(1);
         f.messages.clearShown();
         f.action("menuAddGroup")->trigger();
@@ -33,9 +34,8 @@ private:
         return message;
     }
 
-private slots:
-    void groupDialogChecksAndKeys()
-    {
+  private slots:
+    void groupDialogChecksAndKeys() {
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
         UiFixture& f = *fixture;
         QCOMPARE(addGroup(f, ""), QString("A Group Name is not sepcified."));
@@ -80,8 +80,7 @@ private slots:
         QCOMPARE(reloaded.Nodes[2].Text, QString(" Hall "));
     }
 
-    void failedSaveIsReported()
-    {
+    void failedSaveIsReported() {
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
         UiFixture& f = *fixture;
         // A folder where the settings file should be makes every save fail.
@@ -92,8 +91,7 @@ private slots:
         QCOMPARE(f.state.Nodes.size(), std::size_t(2)); // kept for this run
     }
 
-    void projectorDialogChecks()
-    {
+    void projectorDialogChecks() {
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
         UiFixture& f = *fixture;
         f.addSerialDirect(1, "Serial", 3);
@@ -162,8 +160,7 @@ private slots:
         QCOMPARE(f.state.Projectors[3].COMSettings, QString("19200,n,8,1"));
     }
 
-    void refusalsAndLimits()
-    {
+    void refusalsAndLimits() {
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
         UiFixture& f = *fixture;
         const int lan = f.addLanDirect(1, "Lan", "10.0.0.5");
@@ -187,8 +184,7 @@ private slots:
         f.state.ProjectorCount = 1;
     }
 
-    void deleteWithYesAndNo()
-    {
+    void deleteWithYesAndNo() {
         auto fixture = std::make_unique<UiFixture>(); // the tables are too big for the stack
         UiFixture& f = *fixture;
         const int group = f.addGroupDirect("G");
@@ -227,8 +223,7 @@ private slots:
         QCOMPARE(reloaded.NodeProjector[2], qint16(1));
     }
 
-    void rightClickKeepsTheSelection()
-    {
+    void rightClickKeepsTheSelection() {
         auto fixture = std::make_unique<UiFixture>();
         UiFixture& f = *fixture;
         const int group = f.addGroupDirect("G");
@@ -256,8 +251,7 @@ private slots:
         QVERIFY(f.action("menuDelete")->isEnabled());
     }
 
-    void refreshDialog()
-    {
+    void refreshDialog() {
         int seconds = 0;
         QVERIFY(!ParseStatusInterval("", &seconds));
         QVERIFY(!ParseStatusInterval("9", &seconds));
@@ -307,6 +301,72 @@ private slots:
         QCOMPARE(f.state.Timing.StatusCheckInterval, 12);
         file.sync();
         QCOMPARE(file.value("Setting/StatusCheckInterval").toString(), QString("12abc"));
+    }
+
+    // The search box over 256 projectors: by name, address and state, in
+    // the tree and the fleet overview, without touching the selection or
+    // the stored tree; Ctrl+F finds the box, Escape clears it.
+    void searchFiltersTheTree() {
+        auto fixture = std::make_unique<UiFixture>();
+        UiFixture& f = *fixture;
+        for (int g = 0; g < 4; ++g) {
+            const int group = AddGroupNode(f.state, QStringLiteral("Wing %1").arg(g + 1), nullptr);
+            for (int k = 0; k < 64; ++k) {
+                ProjectorInfo config;
+                config.ProjectorName =
+                    QStringLiteral("R%1%2").arg(g + 1).arg(k, 2, 10, QLatin1Char('0'));
+                config.ModelName = QStringLiteral("VX-5100N");
+                config.ConnectionKind = ConnectionLan;
+                config.IPAddress = QStringLiteral("192.0.2.%1").arg(g * 64 + k);
+                config.PortNo = QStringLiteral("23");
+                QVERIFY(AddProjectorNode(f.state, group, config, nullptr) > 0);
+            }
+        }
+        f.saveAndReload();
+        QCOMPARE(f.state.ProjectorCount, qint16(256));
+        for (int p = 1; p <= 256; ++p)
+            f.state.Projectors[p].Disconnected = p != 100;
+        f.state.Projectors[7].Disconnected = false;
+        f.state.Projectors[7].ErrorStatus = 3;
+        f.form->selectNode(1);
+        f.selectTab(0);
+        auto* tree = f.child<QTreeWidget>("ProjectorTree");
+        auto* search = f.child<QLineEdit>("txtTreeSearch");
+        auto* overview = f.child<QTreeWidget>("ListViewFleet");
+        QVERIFY(tree && search && overview);
+        const auto visible = [](QTreeWidget* widget) {
+            int n = 0;
+            for (QTreeWidgetItemIterator it(widget); *it; ++it)
+                n += !(*it)->isHidden();
+            return n;
+        };
+        const int all = visible(tree);
+        QCOMPARE(all, 1 + 4 + 256);
+        struct Case {
+            const char* text;
+            int tree;     // root, groups and projectors shown
+            int overview; // rows shown
+        };
+        const Case cases[] = {{"r305", 3, 1},
+                              {"192.0.2.25", 1 + 2 + 7, 7}, // 25, 250..255: two wings
+                              {"lamp error", 3, 1},
+                              {"Disconnect", 1 + 4 + 254, 254},
+                              {"nowhere", 0, 0}};
+        f.form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
+        QTest::keySequence(f.form.get(), QKeySequence::Find);
+        QTRY_VERIFY(search->hasFocus());
+        for (const Case& c : cases) {
+            search->setText(QString::fromLatin1(c.text));
+            QCOMPARE(visible(tree), c.tree);
+            QCOMPARE(visible(overview), c.overview);
+            QCOMPARE(f.form->selectedNode(), 1);
+        }
+        QTest::keyClick(search, Qt::Key_Escape);
+        QVERIFY(search->text().isEmpty());
+        QCOMPARE(visible(tree), all);
+        QCOMPARE(visible(overview), 256);
+        QCOMPARE(NodeCount(f.state), 1 + 4 + 256);
     }
 };
 
