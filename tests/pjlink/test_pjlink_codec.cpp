@@ -138,6 +138,9 @@ class TestPJLinkCodec : public QObject {
         QVERIFY(classTwo.followUps.contains("%2SNUM ?"));
         QVERIFY(classTwo.followUps.contains("%2FILT ?"));
         info.Disconnected = false;
+        // Not known until the inputs are: a flush in between asks again.
+        QVERIFY(PJLinkPollLines(info).contains("%1CLSS ?"));
+        ApplyPJLinkValue(info, "INST", "11 3A");
         const QList<QByteArray> later = PJLinkPollLines(info);
         QVERIFY(!later.contains("%1CLSS ?"));
         QVERIFY(later.contains("%2FILT ?"));
