@@ -5,11 +5,14 @@
 #include "fleetcsv/FleetCsv.h"
 #include "fleetcsv/FleetImport.h"
 #include "fleetcsv/FleetImportApply.h"
+#include "pjlink/PJLinkPasswords.h"
 #include "platform/Paths.h"
 #include "platform/SafeFile.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -137,6 +140,41 @@ std::optional<ImportPlan> planFromCopies(const QByteArray& bytes, const Output& 
     return PlanImport(*state, bytes);
 }
 
+// The rows' PJLink passwords, kept where the program keeps them (the secret
+// store, else the passwords file); waits for each to be kept. False when one
+// could not be.
+bool storePasswords(AppState& state, const ImportPlan& plan, const Output& out) {
+    PJLinkPasswords passwords(state);
+    QEventLoop loop;
+    int pending = 0;
+    bool kept = true;
+    QObject::connect(&passwords, &PJLinkPasswords::stored, &loop,
+                     [&](const QString& key, PJLinkPasswords::Place place) {
+                         if (place == PJLinkPasswords::Place::None) {
+                             out.complain(
+                                 QStringLiteral("the password of %1 was not kept").arg(key));
+                             kept = false;
+                         }
+                         if (--pending == 0)
+                             loop.quit();
+                     });
+    for (const ImportRow& row : plan.rows) {
+        if (row.password.isEmpty())
+            continue;
+        ++pending;
+        if (!passwords.store(row.config.IPAddress, row.config.PortNo, row.password)) {
+            --pending;
+            out.complain(QStringLiteral("line %1: the password cannot be kept").arg(row.line));
+            kept = false;
+        }
+    }
+    // A secret store that never answers must not hold the command forever.
+    QTimer::singleShot(std::chrono::minutes(1), &loop, &QEventLoop::quit);
+    if (pending > 0)
+        loop.exec();
+    return kept && pending == 0;
+}
+
 int importFleet(const FleetArguments& arguments, const Output& out) {
     QString error;
     const std::optional<QByteArray> bytes = ReadRegularFile(arguments.file, &error);
@@ -179,7 +217,7 @@ int importFleet(const FleetArguments& arguments, const Output& out) {
         return 1;
     }
     out.say(QStringLiteral("imported: %1").arg(ImportSummary(plan)));
-    return 0;
+    return storePasswords(*state, plan, out) ? 0 : 1;
 }
 
 } // namespace
@@ -196,10 +234,18 @@ std::optional<int> RunFleetCommand(const QStringList& arguments, const QString& 
         return 2;
     case FleetArguments::Action::Export:
         return exportFleet(parsed.file, out);
-    case FleetArguments::Action::Import:
-        // The folder's lock names its holder by this name.
+    case FleetArguments::Action::Import: {
+        // The folder's lock names its holder by this name; the secret store
+        // answers through an event loop.
         QCoreApplication::setApplicationName(program);
+        int argc = 1;
+        QByteArray name = program.toUtf8();
+        char* argv[] = {name.data(), nullptr};
+        std::unique_ptr<QCoreApplication> app;
+        if (!QCoreApplication::instance())
+            app = std::make_unique<QCoreApplication>(argc, argv);
         return importFleet(parsed, out);
+    }
     }
     return std::nullopt;
 }

@@ -66,8 +66,6 @@ ImportOutcome ApplyImport(AppState& state, const SettingsStore& store, const Imp
             update(stored, row.config);
         } else if (AddProjectorNode(state, groupNode, row.config, &outcome.error) == 0) {
             return outcome;
-        } else {
-            update(state.Projectors[state.ProjectorCount], row.config);
         }
     }
     outcome.applied = true;

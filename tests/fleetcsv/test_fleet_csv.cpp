@@ -37,6 +37,9 @@ Run runProgram(const QString& program, const QString& home, const QStringList& a
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("NORVIK3_HOME"), home);
+    // No secret store: PJLink passwords go to their file, where a test reads them.
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+               QStringLiteral("unix:path=/nonexistent"));
     process.setProcessEnvironment(env);
     process.start(TestBinary(program), arguments);
     Run run;
@@ -406,7 +409,7 @@ class TestFleetCsv : public QObject {
         const auto before = load(home);
         const QString csv = newHome() + QStringLiteral("/fleet.csv");
         writeFile(csv, Header + "Hall,H1,native,lan,127.0.0.1,40009,,,VX-5100N,,\r\n"
-                                "Annex,A1,pjlink,lan,127.0.0.1,4352,,,,,\r\n"
+                                "Annex,A1,pjlink,lan,127.0.0.1,4352,,,,,hall-a\r\n"
                                 "Hall,H3,native,serial,,,COM7,,VX-4200,,\r\n"
                                 "Hall,H2,native,serial,,,1,,VX-5100N,,\r\n");
         const Run run = runProgram(program, home, {QStringLiteral("--import"), csv});
@@ -430,13 +433,15 @@ class TestFleetCsv : public QObject {
             (QStringList{"group Hall", "1|Hall|H1|H1|VX-5100N||1|0|" + Line + "|127.0.0.1|40009",
                          "2|Hall|H2|H2|VX-5100N||0|1|19200,n,8,1||23",
                          "3|<root>|Lobby|Lobby|VX-5100N||1|0|" + Line + "|127.0.0.1|40002",
-                         "group Annex", "4|Annex|A1|A1|||1|0|" + Line + "|127.0.0.1|4352",
+                         "group Annex", "4|Annex|A1|A1||PJLink|1|0|" + Line + "|127.0.0.1|4352",
                          "5|Hall|H3|H3|VX-4200||0|7|19200,n,8,1||23"}));
         QCOMPARE(after->Projectors[1].ProjectorId, before->Projectors[1].ProjectorId);
         QCOMPARE(after->Projectors[2].ProjectorId, before->Projectors[2].ProjectorId);
         const std::vector<int> hall = GroupMembers(*after, 2);
         QCOMPARE(hall.size(), std::size_t(3));
         QCOMPARE(ProjectorOfNode(*after, hall.back()), qint16(5));
+        QCOMPARE(readFile(home + QStringLiteral("/Norvik3.pjlink-passwords")),
+                 QByteArray("127.0.0.1:4352=hall-a\n"));
     }
 
     void roundTripIsExact_data() { programs_data(); }
@@ -456,6 +461,9 @@ class TestFleetCsv : public QObject {
             AddProjectorNode(*state, later, serial(QStringLiteral("R204 Left"), 9), nullptr);
             AddProjectorNode(*state, 2, lan(QStringLiteral("H9"), "127.0.0.1", "40004", "VX-5100N"),
                              nullptr);
+            ProjectorInfo pjlink = lan(QStringLiteral("PJ 1"), "127.0.0.1", "4352", QString());
+            pjlink.Protocol = ProtocolPJLink;
+            AddProjectorNode(*state, later, pjlink, nullptr);
             QVERIFY(SettingsStore(first + QStringLiteral("/Norvik3.conf"))
                         .SaveTreeAndProjectors(*state));
         }
@@ -464,14 +472,14 @@ class TestFleetCsv : public QObject {
         const QString b = csvs + QStringLiteral("/b.csv");
         const Run exported = runProgram(program, first, {QStringLiteral("--export"), a});
         QCOMPARE(exported.code, 0);
-        QVERIFY2(exported.out.contains(QStringLiteral("6 projectors written")),
+        QVERIFY2(exported.out.contains(QStringLiteral("7 projectors written")),
                  qPrintable(exported.out + exported.err));
         QVERIFY(readFile(a).startsWith(Header));
 
         const QString second = newHome() + QStringLiteral("/fresh");
         const Run imported = runProgram(program, second, {QStringLiteral("--import"), a});
         QCOMPARE(imported.code, 0);
-        QVERIFY2(imported.out.contains(QStringLiteral("6 to add, 0 to change, 0 left alone, "
+        QVERIFY2(imported.out.contains(QStringLiteral("7 to add, 0 to change, 0 left alone, "
                                                       "3 new groups")),
                  qPrintable(imported.out + imported.err));
         QCOMPARE(describe(*load(second)), describe(*load(first)));
@@ -481,7 +489,7 @@ class TestFleetCsv : public QObject {
         // The same file once more changes nothing.
         const Run again = runProgram(program, second, {QStringLiteral("--import"), b});
         QCOMPARE(again.code, 0);
-        QVERIFY(again.out.contains(QStringLiteral("0 to add, 0 to change, 6 left alone")));
+        QVERIFY(again.out.contains(QStringLiteral("0 to add, 0 to change, 7 left alone")));
     }
 
     void dryRunWritesNothing_data() {
