@@ -23,21 +23,21 @@ bool needsGroupRow(const AppState& state, int groupNode) {
 } // namespace
 
 QStringList FleetCsvFields(const QString& group, const ProjectorInfo& p) {
-    QStringList fields(ColumnCount);
-    fields[ColumnGroup] = group;
-    fields[ColumnName] = p.ProjectorName;
-    fields[ColumnProtocol] = IsPJLink(p) ? CsvPJLink : CsvNative;
+    QStringList fields(CsvColumnCount);
+    fields[CsvGroup] = group;
+    fields[CsvName] = p.ProjectorName;
+    fields[CsvProtocol] = IsPJLink(p) ? CsvPJLink : CsvNative;
     const bool serial = p.ConnectionKind == ConnectionSerial;
-    fields[ColumnConnection] = serial ? CsvSerial : CsvLan;
+    fields[CsvConnection] = serial ? CsvSerial : CsvLan;
     if (serial) {
-        fields[ColumnCOMPort] = QString::number(p.COMPort);
-        fields[ColumnCOMSettings] = p.COMSettings;
+        fields[CsvCOMPort] = QString::number(p.COMPort);
+        fields[CsvCOMSettings] = p.COMSettings;
     } else {
-        fields[ColumnAddress] = p.IPAddress;
-        fields[ColumnPort] = p.PortNo;
+        fields[CsvAddress] = p.IPAddress;
+        fields[CsvPort] = p.PortNo;
     }
-    fields[ColumnModel] = p.ModelName;
-    fields[ColumnMACAddress] = p.MACAddress;
+    fields[CsvModel] = p.ModelName;
+    fields[CsvMACAddress] = p.MACAddress;
     return fields;
 }
 
@@ -46,8 +46,8 @@ QByteArray ExportFleetCsv(const AppState& state) {
     for (int node = 2; node <= NodeCount(state); ++node) {
         const QChar kind = NodeKind(state, node);
         if (kind == QLatin1Char('g') && needsGroupRow(state, node)) {
-            QStringList fields(ColumnCount);
-            fields[ColumnGroup] = Node(state, node).Text;
+            QStringList fields(CsvColumnCount);
+            fields[CsvGroup] = Node(state, node).Text;
             text += CsvLine(fields);
         } else if (kind == QLatin1Char('p')) {
             const qint16 p = ProjectorOfNode(state, node);

@@ -18,18 +18,18 @@ inline const QStringList FleetCsvColumns = {
     QStringLiteral("MACAddress"), QStringLiteral("Password")};
 
 enum FleetCsvColumn {
-    ColumnGroup,
-    ColumnName,
-    ColumnProtocol,
-    ColumnConnection,
-    ColumnAddress,
-    ColumnPort,
-    ColumnCOMPort,
-    ColumnCOMSettings,
-    ColumnModel,
-    ColumnMACAddress,
-    ColumnPassword,
-    ColumnCount
+    CsvGroup,
+    CsvName,
+    CsvProtocol,
+    CsvConnection,
+    CsvAddress,
+    CsvPort,
+    CsvCOMPort,
+    CsvCOMSettings,
+    CsvModel,
+    CsvMACAddress,
+    CsvPassword,
+    CsvColumnCount
 };
 
 inline const QString CsvNative = QStringLiteral("native");

@@ -122,16 +122,16 @@ class Planner {
     void planRecord(const CsvRecord& record) {
         if (record.damaged)
             return;
-        if (record.fields.size() != ColumnCount) {
+        if (record.fields.size() != CsvColumnCount) {
             error(record.line, QStringLiteral("The row has %1 fields; it needs %2.")
                                    .arg(record.fields.size())
-                                   .arg(int(ColumnCount)));
+                                   .arg(int(CsvColumnCount)));
             return;
         }
         const int errorsBefore = int(m_plan.errors.size());
         ImportRow row;
         row.line = record.line;
-        row.group = record.fields.at(ColumnGroup);
+        row.group = record.fields.at(CsvGroup);
         checkGroup(row);
         row.groupOnly = std::all_of(record.fields.begin() + 1, record.fields.end(),
                                     [](const QString& f) { return f.isEmpty(); });
@@ -158,7 +158,7 @@ class Planner {
         const auto word = [&field](FleetCsvColumn c) { return field(c).trimmed().toLower(); };
         const int line = record.line;
         ProjectorInfo& p = row.config;
-        p.ProjectorName = field(ColumnName);
+        p.ProjectorName = field(CsvName);
         if (p.ProjectorName.trimmed().isEmpty())
             error(line, QStringLiteral("A Projector Name is not specified."));
         else if (const QString refusal = CheckNodeName(p.ProjectorName); !refusal.isEmpty())
@@ -168,14 +168,14 @@ class Planner {
                 line,
                 QStringLiteral("A Projector Name has more than %1 characters.").arg(MaxNameLength));
 
-        const QString protocol = word(ColumnProtocol);
+        const QString protocol = word(CsvProtocol);
         const bool pjlink = protocol == CsvPJLink;
         if (!pjlink && protocol != CsvNative)
             error(line, QStringLiteral("Protocol is %1; it must be native or pjlink.")
-                            .arg(quoted(field(ColumnProtocol))));
+                            .arg(quoted(field(CsvProtocol))));
         p.Protocol = pjlink ? ProtocolPJLink : ProtocolNative;
 
-        const QString connection = word(ColumnConnection);
+        const QString connection = word(CsvConnection);
         if (connection == CsvLan)
             readLan(record, p);
         else if (connection == CsvSerial && pjlink)
@@ -184,9 +184,9 @@ class Planner {
             readSerial(record, p);
         else
             error(line, QStringLiteral("Connection is %1; it must be lan or serial.")
-                            .arg(quoted(field(ColumnConnection))));
+                            .arg(quoted(field(CsvConnection))));
 
-        p.ModelName = field(ColumnModel);
+        p.ModelName = field(CsvModel);
         if (!pjlink && p.ModelName.isEmpty())
             error(line, QStringLiteral("A Model is not specified."));
         else if (!p.ModelName.isEmpty() && !knownModel(m_state, p.ModelName))
@@ -194,11 +194,11 @@ class Planner {
                 line,
                 QStringLiteral("The model %1 is not in the model file.").arg(quoted(p.ModelName)));
 
-        if (!validMac(field(ColumnMACAddress)))
+        if (!validMac(field(CsvMACAddress)))
             error(line, QStringLiteral("MACAddress %1 is not of the form 00:1A:2B:3C:4D:5E.")
-                            .arg(quoted(field(ColumnMACAddress))));
+                            .arg(quoted(field(CsvMACAddress))));
 
-        row.password = field(ColumnPassword);
+        row.password = field(CsvPassword);
         if (!row.password.isEmpty() && !pjlink)
             error(line, QStringLiteral("A Password is only for a PJLink projector."));
         else if (!CheckNodeName(row.password).isEmpty())
@@ -208,8 +208,8 @@ class Planner {
     void readLan(const CsvRecord& record, ProjectorInfo& p) {
         const int line = record.line;
         p.ConnectionKind = ConnectionLan;
-        p.IPAddress = record.fields.at(ColumnAddress);
-        p.PortNo = record.fields.at(ColumnPort);
+        p.IPAddress = record.fields.at(CsvAddress);
+        p.PortNo = record.fields.at(CsvPort);
         if (p.IPAddress.trimmed().isEmpty())
             error(line, QStringLiteral("An IP address is not specified."));
         else if (p.IPAddress.size() > MaxAddressLength || !CheckNodeName(p.IPAddress).isEmpty())
@@ -222,26 +222,25 @@ class Planner {
             error(line, QStringLiteral("Port %1 has more than %2 characters.")
                             .arg(quoted(p.PortNo))
                             .arg(MaxPortLength));
-        if (!record.fields.at(ColumnCOMPort).isEmpty() ||
-            !record.fields.at(ColumnCOMSettings).isEmpty())
+        if (!record.fields.at(CsvCOMPort).isEmpty() || !record.fields.at(CsvCOMSettings).isEmpty())
             error(line, QStringLiteral("COMPort and COMSettings are for a serial projector."));
     }
 
     void readSerial(const CsvRecord& record, ProjectorInfo& p) {
         const int line = record.line;
         p.ConnectionKind = ConnectionSerial;
-        p.COMPort = qint16(comPortNumber(record.fields.at(ColumnCOMPort)));
+        p.COMPort = qint16(comPortNumber(record.fields.at(CsvCOMPort)));
         if (p.COMPort == 0)
             error(line, QStringLiteral("COMPort %1 is not a port from 1 to %2 (COM1 to COM%2).")
-                            .arg(quoted(record.fields.at(ColumnCOMPort)))
+                            .arg(quoted(record.fields.at(CsvCOMPort)))
                             .arg(MaxProjectors));
-        p.COMSettings = record.fields.at(ColumnCOMSettings);
+        p.COMSettings = record.fields.at(CsvCOMSettings);
         if (p.COMSettings.isEmpty())
             p.COMSettings = DefaultCOMSettings;
         else if (!ParseComSettings(p.COMSettings).valid)
             error(line, QStringLiteral("COMSettings %1 are not of the form %2.")
                             .arg(quoted(p.COMSettings), DefaultCOMSettings));
-        if (!record.fields.at(ColumnAddress).isEmpty() || !record.fields.at(ColumnPort).isEmpty())
+        if (!record.fields.at(CsvAddress).isEmpty() || !record.fields.at(CsvPort).isEmpty())
             error(line, QStringLiteral("Address and Port are for a LAN projector."));
     }
 
@@ -334,7 +333,7 @@ class Planner {
         const QStringList before = FleetCsvFields(row.group, stored);
         const QStringList after = FleetCsvFields(row.group, row.config);
         QStringList changes;
-        for (int c = ColumnProtocol; c <= ColumnModel; ++c) {
+        for (int c = CsvProtocol; c <= CsvModel; ++c) {
             if (before.at(c) != after.at(c))
                 changes << QStringLiteral("%1: %2 → %3")
                                .arg(FleetCsvColumns.at(c), quoted(before.at(c)),
