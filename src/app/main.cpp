@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "core/CommandLine.h"
+#include "fleetcsv/FleetCommands.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -12,6 +13,9 @@
 int main(int argc, char* argv[])
 {
     // Answered before any application object exists: no display needed.
+    if (const std::optional<int> code =
+            RunFleetCommand(ArgumentsOf(argc, argv), QStringLiteral("norvik3")))
+        return *code;
     const CommandLine line = ParseWindowCommandLine(ArgumentsOf(argc, argv));
     switch (line.action) {
     case CommandLine::Action::Help:

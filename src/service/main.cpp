@@ -8,6 +8,7 @@
 #include "comm/CommEngine.h"
 #include "core/CommandLine.h"
 #include "core/ProgramCore.h"
+#include "fleetcsv/FleetCommands.h"
 #include "schedule/ScheduleRunner.h"
 #include "service/ServiceLog.h"
 #include "service/ServiceManager.h"
@@ -48,6 +49,9 @@ QString Serving(ProgramCore& core) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    if (const std::optional<int> code =
+            RunFleetCommand(ArgumentsOf(argc, argv), QStringLiteral("norvik3d")))
+        return *code;
     const CommandLine line = ParseServiceCommandLine(ArgumentsOf(argc, argv));
     switch (line.action) {
     case CommandLine::Action::Help:

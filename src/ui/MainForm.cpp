@@ -191,6 +191,11 @@ void MainForm::buildActions() {
 void MainForm::buildMenus() {
     QMenuBar* bar = menuBar();
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    file->addAction(QStringLiteral("Export Projectors..."), this, &MainForm::exportProjectors)
+        ->setObjectName(QStringLiteral("menuExportProjectors"));
+    file->addAction(QStringLiteral("Import Projectors..."), this, &MainForm::importProjectors)
+        ->setObjectName(QStringLiteral("menuImportProjectors"));
+    file->addSeparator();
     file->addAction(m_exitAction);
 
     QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));

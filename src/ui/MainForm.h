@@ -114,6 +114,9 @@ class MainForm : public QMainWindow, public RefreshSink {
     void showAbout();
     void openUserGuide();
     void openProgramFolder();
+    // File > "Export Projectors..." and "Import Projectors..." (MainFormImport.cpp).
+    void exportProjectors();
+    void importProjectors();
 
   signals:
     // The Schedule tab now shows this group or projector node.
@@ -172,6 +175,7 @@ class MainForm : public QMainWindow, public RefreshSink {
     void afterTreeEdit();
     QString storedPJLinkPassword(int projector) const;
     void storePJLinkPassword(int projector, const QString& password);
+    int projectorAt(const ProjectorInfo& config) const;
 
     // MainFormView.cpp
     void setCommandAvailability(const std::array<bool, CommandCount>& flags);
