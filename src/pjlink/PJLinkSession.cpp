@@ -323,32 +323,27 @@ void PJLinkSession::connectionLost(int projector) {
     }
     // A command in flight on a connection that failed or was closed under it
     // is not answered: it fails now rather than at its time-out.
-    m_timeouts.stop(projector);
-    if (!IsQueueEmpty(m_state, projector)) {
-        QueueEntry& entry = CurrentQueueEntry(m_state, projector);
-        if (inFlight(entry))
-            entry.state = QueueTimedOut;
-    }
-    AddToPingList(m_state, projector);
-    WriteCommLog(m_state, QStringLiteral("PJLink-Lost(%1):QueueRP(%2)")
-                              .arg(projector)
-                              .arg(m_state.Queues[projector].QueueReadIndex));
+    notAnswered(projector, QStringLiteral("PJLink-Lost"));
 }
 
 void PJLinkSession::replyTimedOut(int projector) {
     if (!validIndex(projector))
         return;
-    m_timeouts.stop(projector);
     close(projector);
+    notAnswered(projector, QStringLiteral("PJLink-Timeout"));
+}
+
+void PJLinkSession::notAnswered(int projector, const QString& tag) {
+    m_timeouts.stop(projector);
     if (!IsQueueEmpty(m_state, projector)) {
         QueueEntry& entry = CurrentQueueEntry(m_state, projector);
         if (inFlight(entry))
             entry.state = QueueTimedOut;
     }
     AddToPingList(m_state, projector);
-    WriteCommLog(m_state, QStringLiteral("PJLink-Timeout(%1):QueueRP(%2)")
-                              .arg(projector)
-                              .arg(m_state.Queues[projector].QueueReadIndex));
+    WriteCommLog(m_state, tag + QStringLiteral("(%1):QueueRP(%2)")
+                                    .arg(projector)
+                                    .arg(m_state.Queues[projector].QueueReadIndex));
 }
 
 void PJLinkSession::close(int projector) {

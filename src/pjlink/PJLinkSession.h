@@ -69,6 +69,9 @@ class PJLinkSession : public QObject {
     // The connection failed or was closed by the projector.
     void connectionLost(int projector);
     void fail(int projector, const QString& why);
+    // The command in flight failed unanswered: a time-out to the dispatcher,
+    // the address to the ping list, one log line starting with tag.
+    void notAnswered(int projector, const QString& tag);
 
     AppState& m_state;
     ReplyTimeouts& m_timeouts;
