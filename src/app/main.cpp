@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "core/CommandLine.h"
+#include "discovery/DiscoverCommand.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -12,6 +13,8 @@
 int main(int argc, char* argv[])
 {
     // Answered before any application object exists: no display needed.
+    if (const auto code = RunDiscoverCommand(argc, argv, "norvik3"))
+        return *code;
     const CommandLine line = ParseWindowCommandLine(ArgumentsOf(argc, argv));
     switch (line.action) {
     case CommandLine::Action::Help:

@@ -8,6 +8,7 @@
 #include "comm/CommEngine.h"
 #include "core/CommandLine.h"
 #include "core/ProgramCore.h"
+#include "discovery/DiscoverCommand.h"
 #include "schedule/ScheduleRunner.h"
 #include "service/ServiceLog.h"
 #include "service/ServiceManager.h"
@@ -42,6 +43,8 @@ QString Serving(ProgramCore& core) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    if (const auto code = RunDiscoverCommand(argc, argv, "norvik3d"))
+        return *code;
     const CommandLine line = ParseServiceCommandLine(ArgumentsOf(argc, argv));
     switch (line.action) {
     case CommandLine::Action::Help:
