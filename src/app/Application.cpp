@@ -26,6 +26,9 @@ bool Application::start(const QStringList& arguments) {
         return false;
     m_mainForm =
         std::make_unique<MainForm>(m_core.state(), m_core.store(), m_core.engine(), m_messages);
+    m_mainForm->StorePJLinkPassword = [this](int p, const QString& password) {
+        return m_core.storePJLinkPassword(p, password);
+    };
     wireSchedule();
     wireMail();
     // Whichever way the program ends, the core ends in order.

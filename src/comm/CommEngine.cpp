@@ -34,7 +34,14 @@ class CommEngine::Impl : public DispatchTarget {
         else
             m_lan.LanSend(p);
     }
-    void SerialSend(int p) override { m_serial.SerialSend(p); }
+    // PJLink runs on TCP only: a record that says serial is still served by
+    // its session (and times out without an address).
+    void SerialSend(int p) override {
+        if (pjlink(p))
+            m_pjlink.send(p);
+        else
+            m_serial.SerialSend(p);
+    }
     void HandleAcknowledge(int p) override {
         m_poller.handingOver(p);
         if (pjlink(p))
@@ -60,7 +67,7 @@ class CommEngine::Impl : public DispatchTarget {
     // The shared time-out branches on how the projector is connected.
     void replyTimedOut(int p) {
         const qint16 kind = m_state.Projectors[p].ConnectionKind;
-        if (kind == ConnectionLan && pjlink(p))
+        if (pjlink(p))
             m_pjlink.replyTimedOut(p);
         else if (kind == ConnectionLan)
             m_lan.replyTimedOut(p);

@@ -44,6 +44,8 @@ QString PowerDisplayText(qint16 powerStatus)
         return QStringLiteral("ON");
     case 2:
         return QStringLiteral("COOLDOWN");
+    case 3:
+        return QStringLiteral("WARMUP");
     default:
         return Dash;
     }

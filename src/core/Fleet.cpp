@@ -212,6 +212,7 @@ int AddProjectorNode(AppState& state, int parentNode, const ProjectorInfo& confi
     slot.COMSettings = config.COMSettings;
     slot.IPAddress = config.IPAddress;
     slot.PortNo = config.PortNo;
+    slot.Protocol = config.Protocol;
     slot.ProjectorId = NewProjectorId(state);
 
     state.Nodes.push_back({key, Node(state, parentNode).KeyName, config.ProjectorName});

@@ -16,6 +16,10 @@ QString HealthConditionName(HealthCondition condition) {
         return QStringLiteral("spool_dropping");
     case HealthCondition::SaveFailing:
         return QStringLiteral("save_failing");
+    case HealthCondition::PasswordsRefused:
+        return QStringLiteral("pjlink_passwords_refused");
+    case HealthCondition::NotificationsFailing:
+        return QStringLiteral("pjlink_notifications_failing");
     case HealthCondition::Count:
         break;
     }

@@ -11,13 +11,15 @@
 // and cleared by the module that sees it; /api/v1/health, the window's
 // problems list and the service's standard error read them from here.
 enum class HealthCondition {
-    EndpointLimits,  // the status endpoint refused or cut off clients
-    MailFailing,     // alert mails cannot be sent
-    NoRecipient,     // alerts are on, but no recipient is set
-    LogWriteFailing, // a log line could not be written
-    PollingBehind,   // a polling pass took longer than its interval
-    SpoolDropping,   // queued alerts were dropped for want of room
-    SaveFailing,     // a settings or profile file could not be saved
+    EndpointLimits,       // the status endpoint refused or cut off clients
+    MailFailing,          // alert mails cannot be sent
+    NoRecipient,          // alerts are on, but no recipient is set
+    LogWriteFailing,      // a log line could not be written
+    PollingBehind,        // a polling pass took longer than its interval
+    SpoolDropping,        // queued alerts were dropped for want of room
+    SaveFailing,          // a settings or profile file could not be saved
+    PasswordsRefused,     // the PJLink passwords file is open to others or unreadable
+    NotificationsFailing, // PJLink notifications cannot be received
     Count
 };
 

@@ -3,6 +3,8 @@
 #include "comm/CommEngine.h"
 #include "mail/AlertSender.h"
 #include "mail/MailWorker.h"
+#include "pjlink/PJLinkCodec.h"
+#include "pjlink/PJLinkPasswords.h"
 #include "platform/StopSignals.h"
 #include "schedule/ScheduleRunner.h"
 #include "status/StatusServer.h"
@@ -11,15 +13,19 @@
 
 #include <algorithm>
 #include <csignal>
+#include <memory>
 #include <sys/resource.h>
 
 namespace {
 
 // The same device on the same connection: what it showed still holds.
 bool SameConnection(const ProjectorInfo& a, const ProjectorInfo& b) {
-    return a.ConnectionKind == b.ConnectionKind && a.COMPort == b.COMPort &&
-           a.COMSettings == b.COMSettings && a.IPAddress == b.IPAddress && a.PortNo == b.PortNo;
+    return a.Protocol == b.Protocol && a.ConnectionKind == b.ConnectionKind &&
+           a.COMPort == b.COMPort && a.COMSettings == b.COMSettings && a.IPAddress == b.IPAddress &&
+           a.PortNo == b.PortNo;
 }
+
+constexpr int PasswordWaitMs = 3000;
 
 bool SameEndpoint(const StatusEndpointSettings& a, const StatusEndpointSettings& b) {
     return a.address == b.address && a.port == b.port && a.token == b.token;
@@ -49,6 +55,8 @@ bool ProgramCore::start(const QStringList& arguments) {
     RaiseOpenFileLimit();
     if (!m_session->start(arguments))
         return false;
+    m_passwords = std::make_unique<PJLinkPasswords>(*m_state);
+    m_state->PJLinkPassword = [this](int projector) { return m_passwords->passwordOf(projector); };
     m_engine = std::make_unique<CommEngine>(*m_state, m_session->store());
     m_runner = std::make_unique<ScheduleRunner>(*m_state);
     m_mailWorker = std::make_unique<MailWorker>();
@@ -63,8 +71,52 @@ void ProgramCore::startCommunication() {
     m_engine->startDispatcher();
     m_engine->startMacAddressPass();
     m_state->LastStatusCheck = QDateTime();
-    m_engine->startPolling(10);
+    if (m_passwords->settled()) {
+        m_engine->startPolling(10);
+    } else {
+        // The first pass waits for the secret store's answers, for a few
+        // seconds at most: a session sent before them would go without the
+        // password the store holds, and be refused.
+        m_engine->startPolling(PasswordWaitMs);
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = connect(m_passwords.get(), &PJLinkPasswords::refreshed, this, [this, once] {
+            if (!m_passwords->settled())
+                return;
+            disconnect(*once);
+            if (!m_shutDown)
+                m_engine->startPolling(10);
+        });
+    }
     m_engine->InitializeQueues();
+    applyNotificationSetting();
+}
+
+void ProgramCore::applyNotificationSetting() {
+    const QSettings s(m_session->store().filePath(), QSettings::IniFormat);
+    const bool on = s.value(QStringLiteral("Setting/PJLinkNotifications")).toString().trimmed() ==
+                    QLatin1String("1");
+    QString error;
+    HealthReport& health = m_state->Health;
+    if (m_engine->setPJLinkNotifications(on, PJLinkPort, &error) || !on) {
+        if (health.isActive(HealthCondition::NotificationsFailing))
+            health.clear(HealthCondition::NotificationsFailing,
+                         on ? QStringLiteral("PJLink notifications are received again")
+                            : QStringLiteral("PJLink notifications are off"));
+        return;
+    }
+    // The engine's reason names the port; without one ours does.
+    health.raise(HealthCondition::NotificationsFailing,
+                 !error.isEmpty()
+                     ? error
+                     : QStringLiteral("PJLink notifications cannot be received on UDP port %1")
+                           .arg(PJLinkPort));
+}
+
+bool ProgramCore::storePJLinkPassword(int projector, const QString& password) {
+    if (projector < 1 || projector > m_state->ProjectorCount)
+        return false;
+    const ProjectorInfo& info = m_state->Projectors[std::size_t(projector)];
+    return m_passwords->store(info.IPAddress, info.PortNo, password);
 }
 
 namespace {
@@ -123,6 +175,8 @@ void ProgramCore::reload() {
         ++m_state->ProjectorNumbering;
     m_session->store().LoadTree(*m_state);
     m_runner->BuildTodayPlan();
+    m_passwords->reload();
+    applyNotificationSetting();
 
     const StatusEndpointSettings wanted = EndpointSettings(
         m_session->store().filePath(), m_endpointAddressOverride, m_endpointPortOverride);

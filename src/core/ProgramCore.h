@@ -12,6 +12,7 @@
 class AlertSender;
 class CommEngine;
 class MailWorker;
+class PJLinkPasswords;
 class ScheduleRunner;
 class StatusServer;
 class StopSignals;
@@ -41,7 +42,8 @@ class ProgramCore : public QObject {
     void startStatusEndpoint(const QString& addressOverride = {}, int portOverride = -1);
 
     // Reads the settings file again without a restart: the projector table,
-    // the tree, the mail and timing settings and the endpoint. Polling and
+    // the tree, the mail and timing settings, the PJLink passwords and
+    // notifications and the endpoint. Polling and
     // the queued alerts go on; a projector whose connection did not change
     // keeps what it showed, one that changed or went is flushed and starts
     // afresh. A pending mail retry is tried at once with the new settings.
@@ -63,6 +65,12 @@ class ProgramCore : public QObject {
     CommEngine& engine() { return *m_engine; }
     ScheduleRunner& runner() { return *m_runner; }
     MailWorker& mailWorker() { return *m_mailWorker; }
+    // The PJLink passwords; the engine's sessions ask them through
+    // AppState::PJLinkPassword, the projector dialog stores them here.
+    PJLinkPasswords& passwords() { return *m_passwords; }
+    // Stores the PJLink password of a projector (empty removes it); false
+    // for one that cannot be stored.
+    bool storePJLinkPassword(int projector, const QString& password);
     StatusServer* statusServer() { return m_status.get(); }
     // Where the endpoint was last asked to listen.
     const StatusEndpointSettings& endpointSettings() const { return m_endpointSettings; }
@@ -75,9 +83,15 @@ class ProgramCore : public QObject {
     void reloadRequested();
 
   private:
+    // Listens for PJLink notifications when Setting/PJLinkNotifications is
+    // "1"; a port that cannot be bound is raised as a health condition.
+    void applyNotificationSetting();
+
     std::unique_ptr<AppState> m_state; // a few megabytes: on the heap
     std::unique_ptr<ProgramSession> m_session;
     std::unique_ptr<StopSignals> m_stopSignals;
+    // Declared before the engine, so that it outlives the sessions that ask it.
+    std::unique_ptr<PJLinkPasswords> m_passwords;
     std::unique_ptr<MailWorker> m_mailWorker;
     std::unique_ptr<CommEngine> m_engine;
     std::unique_ptr<ScheduleRunner> m_runner;

@@ -69,6 +69,15 @@ constexpr MailText mailTexts[] = {
     {"SMTPCAFile", &MailSettings::SMTPCAFile},
 };
 
+// PJLink in any case, blanks around it or not, reads as PJLink; anything
+// else (a value from a later version included) as the own protocol, so
+// that a record this version cannot serve is never sent PJLink lines.
+QString StoredProtocol(const std::optional<QString>& stored) {
+    return stored && stored->trimmed().compare(ProtocolPJLink, Qt::CaseInsensitive) == 0
+               ? ProtocolPJLink
+               : ProtocolNative;
+}
+
 QString sendAddressKey(int n) {
     return QStringLiteral("SendAddress") + QString::number(n);
 }
@@ -92,7 +101,9 @@ void loadProjectors(QSettings& s, AppState& state) {
         p.COMSettings =
             storedText(s, g + QStringLiteral("COMSettings")).value_or(DefaultCOMSettings);
         readInto(p.IPAddress, storedText(s, g + QStringLiteral("IPAddress")));
-        p.PortNo = storedText(s, g + QStringLiteral("PortNo")).value_or(DefaultPortNo);
+        p.Protocol = StoredProtocol(storedText(s, g + QStringLiteral("Protocol")));
+        p.PortNo = storedText(s, g + QStringLiteral("PortNo"))
+                       .value_or(IsPJLink(p) ? DefaultPJLinkPortNo : DefaultPortNo);
         readInto(p.ProjectorId, storedText(s, g + QStringLiteral("ProjectorId")));
     }
 }
@@ -199,6 +210,10 @@ void SettingsStore::writeProjectors(QSettings& s, const AppState& state) {
         s.setValue(g + QStringLiteral("COMSettings"), p.COMSettings);
         s.setValue(g + QStringLiteral("IPAddress"), p.IPAddress);
         s.setValue(g + QStringLiteral("PortNo"), p.PortNo);
+        // Only PJLink is written: a file of own-protocol projectors stays as
+        // it was, and older versions read it unchanged.
+        if (IsPJLink(p))
+            s.setValue(g + QStringLiteral("Protocol"), ProtocolPJLink);
         s.setValue(g + QStringLiteral("ProjectorId"), p.ProjectorId);
     }
 }

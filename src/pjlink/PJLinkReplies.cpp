@@ -86,7 +86,6 @@ PJLinkUpdate ApplyPJLinkValue(ProjectorInfo& info, const QByteArray& body,
         if (const auto pjlinkClass = PJLinkClass(value)) {
             const bool first = !facts.Identified;
             facts.Class = *pjlinkClass;
-            facts.Identified = true;
             // The first pass asked in the class 1 form; a class 2 projector
             // also has a serial number, a filter time and named inputs.
             if (first && facts.Class == 2) {
@@ -108,6 +107,10 @@ PJLinkUpdate ApplyPJLinkValue(ProjectorInfo& info, const QByteArray& body,
         facts.SerialNumber = text(value);
     } else if (body == "INST") {
         facts.Inputs = PJLinkInputList(value);
+        // The last of the questions on first contact: a flush before it
+        // means they are all asked again at the next pass, as does a class
+        // that was not told.
+        facts.Identified = facts.Class != 0;
     } else if (body == "INNM") {
         facts.InputName = text(value);
         update.changed.append(StatusItem::Input);

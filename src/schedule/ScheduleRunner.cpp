@@ -5,6 +5,7 @@
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/ModelFile.h"
+#include "pjlink/PJLinkCodec.h"
 #include "schedule/CalendarGeometry.h"
 #include "schedule/ScheduleFiles.h"
 
@@ -155,6 +156,10 @@ void ScheduleRunner::runProjectorCommand(int p, const QString& command) {
     // Display names are compared without surrounding blanks: the files drop
     // them, while a model entry like "5;HDMI 'comment" keeps one.
     const QString name = command.mid(InputPrefix.size() + 1).trimmed();
+    if (IsPJLink(m_state.Projectors[std::size_t(p)])) {
+        runPJLinkInput(p, name);
+        return;
+    }
     const ModelInfo* model = FindModel(m_state, m_state.Projectors[std::size_t(p)].ModelName);
     if (name.isEmpty() || !model)
         return;
@@ -166,6 +171,22 @@ void ScheduleRunner::runProjectorCommand(int p, const QString& command) {
         const std::optional<int> code = ModelEntryCode(input);
         if (const CommandFrame* frame = code ? InputFrame(*code) : nullptr)
             EnqueueCommand(m_state, p, *frame);
+        return;
+    }
+}
+
+void ScheduleRunner::runPJLinkInput(int p, const QString& name) {
+    const ProjectorInfo& info = m_state.Projectors[std::size_t(p)];
+    const PJLinkFacts& pj = info.PJLink;
+    // The name the calendar offers: the input's class 2 name where the
+    // projector told it (for its current input), else "RGB 1" and the like.
+    for (const QString& code : pj.Inputs) {
+        const bool named =
+            code == pj.InputCode && !pj.InputName.isEmpty() && pj.InputName.trimmed() == name;
+        if (!named && PJLinkInputText(code) != name)
+            continue;
+        if (EnqueueLine(m_state, p, PJLinkInputLine(code, pj.Class)))
+            EnqueueCommand(m_state, p, BuildCommandTable().InputGetCommand);
         return;
     }
 }

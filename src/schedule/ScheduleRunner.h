@@ -64,6 +64,9 @@ class ScheduleRunner : public QObject {
     void buildPlan();
     void runEntry(const SchedulePlanEntry& entry, const QString& command);
     void runProjectorCommand(int projector, const QString& command);
+    // Selects the input of that display name among the PJLink projector's
+    // inputs, followed by the input query.
+    void runPJLinkInput(int projector, const QString& name);
 
     AppState& m_state;
     QTimer m_timer;

@@ -33,10 +33,16 @@ QString Serving(ProgramCore& core) {
                                        .arg(status->port())
                                        .arg(core.endpointSettings().address)
                                  : QStringLiteral("status endpoint off");
-    return QStringLiteral("%1: %2 projectors, schedule %3, %4")
-        .arg(state.ProgramFolder)
-        .arg(state.ProjectorCount)
-        .arg(core.runner().isRunning() ? QStringLiteral("running") : QStringLiteral("stopped"),
+    int pjlink = 0;
+    for (int p = 1; p <= state.ProjectorCount; ++p)
+        pjlink += IsPJLink(state.Projectors[std::size_t(p)]) ? 1 : 0;
+    const QString fleet =
+        pjlink > 0
+            ? QStringLiteral("%1 projectors (%2 PJLink)").arg(state.ProjectorCount).arg(pjlink)
+            : QStringLiteral("%1 projectors").arg(state.ProjectorCount);
+    return QStringLiteral("%1: %2, schedule %3, %4")
+        .arg(state.ProgramFolder, fleet,
+             core.runner().isRunning() ? QStringLiteral("running") : QStringLiteral("stopped"),
              endpoint);
 }
 
@@ -112,6 +118,11 @@ int main(int argc, char* argv[]) {
                          else if (!text.isEmpty())
                              say(text);
                      });
+    // Those seen while the core started (a passwords file refused) too.
+    for (int c = 0; c < int(HealthCondition::Count); ++c)
+        if (const HealthReport::Entry& entry = core.state().Health.entry(HealthCondition(c));
+            entry.active)
+            Say(LogPriority::Warning, entry.text);
     AppState& state = core.state();
     core.store().LoadTree(state);
     core.startCommunication();

@@ -7,6 +7,7 @@
 #include <prometheus/metric_family.h>
 #include <prometheus/text_serializer.h>
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <iterator>
@@ -68,13 +69,14 @@ void stateSet(MetricFamily& family, const Labels& labels,
         sample(family, with(labels, "state", std::string(state)), state == current ? 1 : 0);
 }
 
-constexpr std::array<std::string_view, 4> PowerStates = {"off", "on", "cooling", "not_reported"};
+constexpr std::array<std::string_view, 5> PowerStates = {"off", "on", "cooling", "warmup",
+                                                         "not_reported"};
 constexpr std::array<std::string_view, 11> ErrorStates = {
     "normal",         "cover", "fan",    "lamp",  "temp",        "air_flow",
     "lamp_time_over", "cool",  "filter", "other", "not_reported"};
 
 std::string_view powerState(std::optional<qint16> code) {
-    if (!code || *code > 2)
+    if (!code || *code > 3)
         return "not_reported";
     return PowerStates[std::size_t(*code)];
 }
@@ -91,6 +93,28 @@ double unixSeconds(const QDateTime& time) {
     return double(time.toMSecsSinceEpoch()) / 1000.0;
 }
 
+// Every lamp a PJLink projector reports; the own protocol's one lamp, and
+// a PJLink projector's lamp time before it listed its lamps, as lamp "1".
+void lampSeries(MetricFamily& usage, MetricFamily& lit, const Labels& labels,
+                const ProjectorInfo& info) {
+    const int count =
+        IsPJLink(info) ? std::clamp<int>(info.PJLink.LampCount, 0, PJLinkMaxLamps) : 0;
+    if (count == 0) {
+        if (const auto value = ReportedValue(info, info.LampTime))
+            sample(usage, with(labels, "lamp", "1"), *value * SecondsPerHour);
+        return;
+    }
+    if (info.Disconnected)
+        return;
+    for (int l = 0; l < count; ++l) {
+        const PJLinkLamp& lamp = info.PJLink.Lamps[std::size_t(l)];
+        const Labels lampLabels = with(labels, "lamp", std::to_string(l + 1));
+        if (lamp.hours >= 0)
+            sample(usage, lampLabels, lamp.hours * SecondsPerHour);
+        sample(lit, lampLabels, lamp.on ? 1 : 0);
+    }
+}
+
 void projectorFamilies(Families& families, const AppState& state) {
     auto& up = families.gauge("norvik3_projector_up",
                               "1 when the projector answers, 0 when it is disconnected or refuses "
@@ -99,22 +123,29 @@ void projectorFamilies(Families& families, const AppState& state) {
                                  "Power state, one series per state: 1 for the current one");
     auto& powerCode =
         families.gauge("norvik3_projector_power_state",
-                       "Power status code (0 off, 1 on, 2 cooling); absent when not reported");
+                       "Power status code (0 off, 1 on, 2 cooling, 3 warming up); absent when "
+                       "not reported");
     auto& error = families.gauge("norvik3_projector_error",
                                  "Error state, one series per state: 1 for the current one");
     auto& errorCode = families.gauge("norvik3_projector_error_state",
                                      "Error status code (0 normal); absent when not reported");
     auto& lamp = families.gauge("norvik3_projector_lamp_usage_seconds",
-                                "Lamp usage as reported by the projector");
+                                "Lamp usage as reported by the projector, per lamp");
+    auto& lampOn = families.gauge("norvik3_projector_lamp_on",
+                                  "1 while the lamp is lit, per lamp (PJLink projectors)");
     auto& filter = families.gauge("norvik3_projector_filter_usage_seconds",
                                   "Filter usage as reported by the projector");
     auto& lastReply = families.gauge("norvik3_projector_last_reply_timestamp_seconds",
                                      "When the projector last answered (Unix time)");
+    auto& authentication =
+        families.gauge("norvik3_projector_authentication_error",
+                       "1 while the projector refuses the PJLink password it is given");
     for (int p = 1; p <= state.ProjectorCount; ++p) {
         const ProjectorInfo& info = state.Projectors[p];
         const Labels labels{{"id", info.ProjectorId.toStdString()},
                             {"projector", info.ProjectorName.toStdString()},
-                            {"group", ProjectorGroupName(state, p).toStdString()}};
+                            {"group", ProjectorGroupName(state, p).toStdString()},
+                            {"protocol", ProtocolLabel(info)}};
         sample(up, labels, info.Disconnected || info.Refusing ? 0 : 1);
         const auto powerValue = ReportedValue(info, info.PowerStatus);
         const auto errorValue = ReportedValue(info, info.ErrorStatus);
@@ -124,12 +155,12 @@ void projectorFamilies(Families& families, const AppState& state) {
             sample(powerCode, labels, *powerValue);
         if (errorValue)
             sample(errorCode, labels, *errorValue);
-        if (const auto value = ReportedValue(info, info.LampTime))
-            sample(lamp, labels, *value * SecondsPerHour);
+        lampSeries(lamp, lampOn, labels, info);
         if (const auto value = ReportedValue(info, info.FilterTime))
             sample(filter, labels, *value * SecondsPerHour);
         if (info.LastReply.isValid())
             sample(lastReply, labels, unixSeconds(info.LastReply));
+        sample(authentication, labels, IsPJLink(info) && info.PJLink.AuthenticationError ? 1 : 0);
     }
 }
 
@@ -152,6 +183,12 @@ void runFamilies(Families& families, const AppState& state, const RefusalCounts&
                                      "for good");
     sample(dropped, {{"reason", "queue_full"}}, double(counters.AlertsDroppedQueueFull));
     sample(dropped, {{"reason", "refused"}}, double(counters.AlertsDroppedRefused));
+    auto& notifications = families.counter("norvik3_pjlink_notifications_total",
+                                           "PJLink status notifications received since start: "
+                                           "applied, or ignored (from an address that is no "
+                                           "configured PJLink projector, or not understood)");
+    sample(notifications, {{"result", "applied"}}, double(counters.PJLinkNotificationsApplied));
+    sample(notifications, {{"result", "ignored"}}, double(counters.PJLinkNotificationsIgnored));
 
     const PollTiming& polling = state.Polling;
     if (polling.LastPassSeconds >= 0)

@@ -12,6 +12,11 @@ struct ProjectorInfo;
 
 // The name of the group a projector stands in, empty under the root.
 QString ProjectorGroupName(const AppState& state, int projector);
+// "native" for the program's own protocol, "pjlink" for PJLink.
+const char* ProtocolLabel(const ProjectorInfo& info);
+// The warning a PJLink projector reports while it has no error ("Lamp
+// Warning"); empty for none, for a disconnected one and the own protocol.
+QString ProjectorWarning(const ProjectorInfo& info);
 // A reported value as the endpoint shows it, where the window shows "-":
 // nothing while the projector is disconnected or the value was not reported
 // (refused or never asked).

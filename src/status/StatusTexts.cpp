@@ -4,12 +4,14 @@
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/ProgramCore.h"
+#include "pjlink/PJLinkCodec.h"
 #include "status/ProjectorFacts.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -34,7 +36,41 @@ QJsonValue portOrNull(const QString& text) {
     return ok && port >= 1 && port <= 65535 ? QJsonValue(int(port)) : QJsonValue();
 }
 
+// What a PJLink projector reported about itself; the values of a
+// disconnected one are null like its status, its identity stays.
+QJsonObject pjlinkFacts(const ProjectorInfo& info) {
+    const PJLinkFacts& pj = info.PJLink;
+    QJsonArray lamps;
+    if (!info.Disconnected) {
+        const int count = std::clamp<int>(pj.LampCount, 0, PJLinkMaxLamps);
+        for (int l = 0; l < count; ++l) {
+            const PJLinkLamp& lamp = pj.Lamps[std::size_t(l)];
+            lamps.append(QJsonObject{
+                {QStringLiteral("lamp"), l + 1},
+                {QStringLiteral("hours"), lamp.hours >= 0 ? QJsonValue(lamp.hours) : QJsonValue()},
+                {QStringLiteral("on"), lamp.on}});
+        }
+    }
+    const auto reported = [&](const QString& text) {
+        return info.Disconnected ? QJsonValue() : textOrNull(text);
+    };
+    return QJsonObject{
+        {QStringLiteral("class"), pj.Class > 0 ? QJsonValue(pj.Class) : QJsonValue()},
+        {QStringLiteral("name"), textOrNull(pj.Name)},
+        {QStringLiteral("maker"), textOrNull(pj.Maker)},
+        {QStringLiteral("product"), textOrNull(pj.Product)},
+        {QStringLiteral("serial_number"), textOrNull(pj.SerialNumber)},
+        {QStringLiteral("input_code"), reported(pj.InputCode)},
+        {QStringLiteral("input_name"), reported(pj.InputName)},
+        {QStringLiteral("lamps"), lamps},
+    };
+}
+
 } // namespace
+
+QString ProjectorWarning(const ProjectorInfo& info) {
+    return info.Disconnected || !IsPJLink(info) ? QString() : info.PJLink.Warning;
+}
 
 QString ProjectorGroupName(const AppState& state, int projector) {
     const int node = NodeOfProjector(state, projector);
@@ -42,6 +78,10 @@ QString ProjectorGroupName(const AppState& state, int projector) {
         return {};
     const int parent = NodeIndexOfKey(state, Node(state, node).ParentKey);
     return NodeKind(state, parent) == QLatin1Char('g') ? Node(state, parent).Text : QString();
+}
+
+const char* ProtocolLabel(const ProjectorInfo& info) {
+    return IsPJLink(info) ? "pjlink" : "native";
 }
 
 std::optional<qint32> ReportedValue(const ProjectorInfo& info, qint32 value) {
@@ -68,6 +108,7 @@ QByteArray ProjectorsJson(const AppState& state) {
         o[QStringLiteral("name")] = textOrNull(info.ProjectorName);
         o[QStringLiteral("group")] = textOrNull(ProjectorGroupName(state, p));
         o[QStringLiteral("model")] = textOrNull(info.ModelName);
+        o[QStringLiteral("protocol")] = QLatin1String(ProtocolLabel(info));
         o[QStringLiteral("connection")] =
             info.ConnectionKind == ConnectionSerial ? QJsonValue(QStringLiteral("serial"))
             : info.ConnectionKind == ConnectionLan  ? QJsonValue(QStringLiteral("lan"))
@@ -78,12 +119,16 @@ QByteArray ProjectorsJson(const AppState& state) {
         o[QStringLiteral("mac")] = textOrNull(info.MACAddress);
         o[QStringLiteral("disconnected")] = info.Disconnected;
         o[QStringLiteral("refusing")] = info.Refusing;
+        o[QStringLiteral("authentication_error")] =
+            IsPJLink(info) && info.PJLink.AuthenticationError;
+        o[QStringLiteral("warning")] = textOrNull(ProjectorWarning(info));
         o[QStringLiteral("power")] =
             codedOrNull(info.PowerStatus, [&] { return PowerDisplayText(info.PowerStatus); });
         o[QStringLiteral("error")] =
             codedOrNull(info.ErrorStatus, [&] { return ErrorDisplayText(info.ErrorStatus); });
-        o[QStringLiteral("input")] =
-            codedOrNull(info.InputStatus, [&] { return InputDisplayText(state, p); });
+        o[QStringLiteral("input")] = codedOrNull(info.InputStatus, [&] {
+            return IsPJLink(info) ? PJLinkInputDisplay(info) : InputDisplayText(state, p);
+        });
         o[QStringLiteral("lamp_hours")] = numberOrNull(info.LampTime);
         o[QStringLiteral("filter_hours")] = numberOrNull(info.FilterTime);
         o[QStringLiteral("last_reply")] =
@@ -91,6 +136,7 @@ QByteArray ProjectorsJson(const AppState& state) {
                 ? QJsonValue(info.LastReply.toOffsetFromUtc(info.LastReply.offsetFromUtc())
                                  .toString(Qt::ISODate))
                 : QJsonValue();
+        o[QStringLiteral("pjlink")] = IsPJLink(info) ? QJsonValue(pjlinkFacts(info)) : QJsonValue();
         list.append(o);
     }
     return QJsonDocument(list).toJson(QJsonDocument::Compact);

@@ -25,6 +25,10 @@ QString PortOfModel(const ModelInfo& model) {
     return model.Network == 1 ? QString::number(model.NetworkPort) : QString();
 }
 
+const QString NoModel = QStringLiteral("(none)");
+// The model number of a model entry; 0 for "(none)".
+constexpr int ModelRole = Qt::UserRole;
+
 } // namespace
 
 ProjectorDialogData DialogDataOf(const ProjectorInfo& projector) {
@@ -35,13 +39,16 @@ ProjectorDialogData DialogDataOf(const ProjectorInfo& projector) {
     data.comPort = projector.COMPort;
     data.ipAddress = projector.IPAddress;
     data.portNo = projector.PortNo;
+    data.protocol = IsPJLink(projector) ? ProtocolPJLink : ProtocolNative;
     return data;
 }
 
 void ApplyDialogData(const ProjectorDialogData& data, ProjectorInfo& projector) {
     projector.ProjectorName = data.name;
     projector.ModelName = data.model;
-    if (data.kind == 0) {
+    const bool pjlink = data.protocol == ProtocolPJLink;
+    projector.Protocol = pjlink ? ProtocolPJLink : ProtocolNative;
+    if (data.kind == 0 && !pjlink) {
         projector.ConnectionKind = ConnectionSerial;
         projector.COMPort = data.comPort;
         projector.COMSettings = DefaultCOMSettings;
@@ -63,7 +70,10 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
       m_initialModel(initial.model), m_name(new QLineEdit(this)), m_model(new QComboBox(this)),
       m_serial(new QRadioButton(QStringLiteral("RS-232C"), this)),
       m_network(new QRadioButton(QStringLiteral("NETWORK"), this)), m_comPort(new QComboBox(this)),
-      m_ipAddress(new QLineEdit(this)), m_portNo(new QLineEdit(this)) {
+      m_ipAddress(new QLineEdit(this)), m_portNo(new QLineEdit(this)),
+      m_protocol(new QComboBox(this)),
+      m_passwordLabel(new QLabel(QStringLiteral("Password"), this)),
+      m_password(new QLineEdit(this)) {
     setObjectName(QStringLiteral("AddPJForm"));
     setWindowTitle(addMode ? QStringLiteral("Add Projector") : QStringLiteral("Edit Projector"));
     m_name->setObjectName(QStringLiteral("txtProjectorName"));
@@ -79,11 +89,20 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
     m_portNo->setMaxLength(5);
     ReplaceOnEntry(m_ipAddress);
     ReplaceOnEntry(m_portNo);
+    m_protocol->setObjectName(QStringLiteral("cmbProtocol"));
+    m_protocol->addItems({QStringLiteral("Own"), ProtocolPJLink});
+    m_password->setObjectName(QStringLiteral("txtPJLinkPassword"));
+    m_password->setEchoMode(QLineEdit::Password);
+    // PJLink passwords are at most 32 characters.
+    m_password->setMaxLength(32);
+    if (initial.hasPassword)
+        m_password->setPlaceholderText(QStringLiteral("unchanged"));
+    m_password->setToolTip(QStringLiteral("The projector's PJLink password; empty for none."));
 
     for (int n = 1; n <= MaxProjectors; ++n)
         m_comPort->addItem(QStringLiteral("COM") + QString::number(n));
     for (int m = 1; m <= state.ModelCount && m <= MaxModels; ++m)
-        m_model->addItem(state.Models[m].Name);
+        m_model->addItem(state.Models[m].Name, m);
 
     auto* connection = new QGroupBox(QStringLiteral("Connection"), this);
     auto* grid = new QGridLayout(connection);
@@ -94,10 +113,13 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
     grid->addWidget(m_ipAddress, 3, 2);
     grid->addWidget(new QLabel(QStringLiteral("Port No"), connection), 4, 1);
     grid->addWidget(m_portNo, 4, 2);
+    grid->addWidget(m_passwordLabel, 5, 1);
+    grid->addWidget(m_password, 5, 2);
     grid->setColumnMinimumWidth(0, 16);
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Projector Name"), m_name);
+    form->addRow(QStringLiteral("Protocol"), m_protocol);
     form->addRow(QStringLiteral("Model"), m_model);
 
     const auto [ok, cancel, buttons] = AddOkCancelButtons(this);
@@ -123,27 +145,85 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
         m_ipAddress->setText(initial.ipAddress);
         m_portNo->setText(initial.portNo);
     }
+    const bool pjlink = initial.protocol == ProtocolPJLink;
+    m_protocol->setCurrentIndex(pjlink ? 1 : 0);
+    showProtocol(pjlink);
+    if (pjlink && !addMode && initial.model.isEmpty())
+        m_model->setCurrentIndex(0);
 
     connect(m_model, &QComboBox::currentIndexChanged, this, &AddPJForm::modelChosen);
+    connect(m_protocol, &QComboBox::currentIndexChanged, this, &AddPJForm::protocolChosen);
+    connect(m_password, &QLineEdit::textChanged, this, [this] { m_passwordEdited = true; });
     connect(ok, &QPushButton::clicked, this, &AddPJForm::confirm);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     CenterOnMainWindow(this, parent);
 }
 
+bool AddPJForm::pjlinkChosen() const {
+    return m_protocol->currentIndex() == 1;
+}
+
+QString AddPJForm::ownPort() const {
+    const int m = m_model->currentData(ModelRole).toInt();
+    return m >= 1 && m <= m_state.ModelCount ? PortOfModel(m_state.Models[m]) : QString();
+}
+
+// A PJLink projector listens on the PJLink port whatever its model.
 void AddPJForm::modelChosen(int index) {
-    if (index >= 0 && index < m_state.ModelCount)
-        m_portNo->setText(PortOfModel(m_state.Models[index + 1]));
+    if (index >= 0 && !pjlinkChosen())
+        m_portNo->setText(ownPort());
+}
+
+void AddPJForm::showProtocol(bool pjlink) {
+    m_serial->setEnabled(!pjlink);
+    m_comPort->setEnabled(!pjlink);
+    if (pjlink)
+        m_network->setChecked(true);
+    m_passwordLabel->setVisible(pjlink);
+    m_password->setVisible(pjlink);
+    const QSignalBlocker blocker(m_model);
+    const bool hasNone = m_model->count() > 0 && m_model->itemData(0, ModelRole).toInt() == 0;
+    if (pjlink && !hasNone) {
+        m_model->insertItem(0, NoModel, 0);
+        if (m_addMode)
+            m_model->setCurrentIndex(0);
+    } else if (!pjlink && hasNone) {
+        const bool noneChosen = m_model->currentIndex() == 0;
+        m_model->removeItem(0);
+        if (noneChosen)
+            m_model->setCurrentIndex(m_model->count() > 0 ? 0 : -1);
+    }
+}
+
+// The port follows the protocol unless the operator typed one of his own.
+void AddPJForm::protocolChosen() {
+    const bool pjlink = pjlinkChosen();
+    const QString port = m_portNo->text().trimmed();
+    const bool ownDefault = port.isEmpty() || port == DefaultPortNo || port == ownPort();
+    showProtocol(pjlink);
+    if (pjlink && ownDefault)
+        m_portNo->setText(DefaultPJLinkPortNo);
+    else if (!pjlink && (port.isEmpty() || port == DefaultPJLinkPortNo))
+        m_portNo->setText(ownPort());
+}
+
+QString AddPJForm::pjlinkPassword() const {
+    return pjlinkChosen() ? m_password->text() : QString();
 }
 
 ProjectorDialogData AddPJForm::result() const {
     ProjectorDialogData data;
     data.name = m_name->text();
     // A model missing from the model file keeps the name it had.
-    data.model = m_model->currentIndex() >= 0 ? m_model->currentText() : m_initialModel;
+    if (m_model->currentIndex() < 0)
+        data.model = m_initialModel;
+    else if (m_model->currentData(ModelRole).toInt() >= 1)
+        data.model = m_model->currentText();
     data.kind = m_network->isChecked() ? 1 : 0;
     data.comPort = qint16(m_comPort->currentIndex() + 1);
     data.ipAddress = m_ipAddress->text();
     data.portNo = m_portNo->text();
+    data.protocol = pjlinkChosen() ? ProtocolPJLink : ProtocolNative;
     return data;
 }
 
@@ -177,9 +257,9 @@ void AddPJForm::confirm() {
         return refuse(QStringLiteral("A Projector Name is not specified."));
     if (const QString refusal = CheckNodeName(name); !refusal.isEmpty())
         return refuse(refusal);
-    if (m_serial->isChecked() && m_addMode && comPortOverlaps())
+    if (m_serial->isChecked() && !pjlinkChosen() && m_addMode && comPortOverlaps())
         return refuse(QStringLiteral("COM port overlapps."));
-    if (m_network->isChecked()) {
+    if (m_network->isChecked() || pjlinkChosen()) {
         if (m_ipAddress->text().trimmed().isEmpty())
             return refuse(QStringLiteral("An IP address is not specified."));
         if (m_portNo->text().trimmed().isEmpty())

@@ -5,6 +5,7 @@
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/ModelFile.h"
+#include "pjlink/PJLinkCodec.h"
 #include "ui/CommandFeedback.h"
 #include "ui/StatusTexts.h"
 
@@ -19,6 +20,18 @@ void ControlOperations::enqueue(int projector, const CommandFrame& frame) {
     const int ahead = QueueLength(m_state, projector);
     if (m_engine.EnqueueCommand(projector, frame) && m_feedback)
         m_feedback->queued(projector, ahead);
+}
+
+void ControlOperations::enqueueLine(int projector, const QByteArray& line) {
+    if (projector < 1 || projector > MaxProjectors)
+        return;
+    const int ahead = QueueLength(m_state, projector);
+    if (m_engine.EnqueuePJLink(projector, line) && m_feedback)
+        m_feedback->queued(projector, ahead);
+}
+
+bool ControlOperations::isPJLink(int projector) const {
+    return projector >= 1 && projector <= MaxProjectors && IsPJLink(m_state.Projectors[projector]);
 }
 
 void ControlOperations::flush(int projector) {
@@ -85,6 +98,21 @@ void ControlOperations::enqueueRefreshSet(int projector) {
 void ControlOperations::requeryControls(int projector) {
     const CommandTable& c = m_engine.commands();
     flush(projector);
+    if (isPJLink(projector)) {
+        // One AVMT query answers both blank and mute.
+        for (const CommandFrame* frame :
+             {&c.PowerGetCommand, &c.InputGetCommand, &c.BlankGetCommand})
+            enqueue(projector, *frame);
+        const PJLinkFacts& facts = m_state.Projectors[projector].PJLink;
+        // The inputs are asked when the projector is identified; a flush
+        // may have dropped that question.
+        if (facts.Inputs.isEmpty())
+            enqueueLine(projector, facts.Class == 2 ? QByteArrayLiteral("%2INST ?")
+                                                    : QByteArrayLiteral("%1INST ?"));
+        if (facts.Class == 2)
+            enqueueLine(projector, QByteArrayLiteral("%2FREZ ?"));
+        return;
+    }
     for (const CommandFrame* frame :
          {&c.PowerGetCommand, &c.InputGetCommand, &c.AspectGetCommand, &c.WhisperGetCommand,
           &c.MirrorGetCommand, &c.BlankGetCommand, &c.MuteGetCommand, &c.BrightnessGetCommand,
@@ -104,11 +132,33 @@ void ControlOperations::setInput(int projector, const QString& text) {
         &c.InputSet4Command, &c.InputSet5Command, &c.InputSet6Command};
     if (projector < 1 || projector > MaxProjectors)
         return;
-    const ModelInfo* model = FindModel(m_state, m_state.Projectors[projector].ModelName);
+    const ProjectorInfo& info = m_state.Projectors[projector];
+    if (IsPJLink(info)) {
+        for (const QString& code : info.PJLink.Inputs)
+            if (code == text || PJLinkInputEntryText(info, code) == text)
+                return setPJLinkInput(projector, code);
+        enqueue(projector, c.InputGetCommand);
+        return;
+    }
+    const ModelInfo* model = FindModel(m_state, info.ModelName);
     int code = -1;
     if (model && InputCodeOfText(*model, text, &code) && code >= 0 && code <= 6)
         enqueue(projector, *sets[code]);
     enqueue(projector, c.InputGetCommand);
+}
+
+void ControlOperations::setPJLinkInput(int projector, const QString& code) {
+    if (!isPJLink(projector))
+        return;
+    enqueueLine(projector, PJLinkInputLine(code, m_state.Projectors[projector].PJLink.Class));
+    enqueue(projector, m_engine.commands().InputGetCommand);
+}
+
+void ControlOperations::setFreeze(int projector, bool on) {
+    if (!isPJLink(projector))
+        return;
+    enqueueLine(projector, PJLinkFreezeLine(on));
+    enqueueLine(projector, QByteArrayLiteral("%2FREZ ?"));
 }
 
 void ControlOperations::setAspect(int projector, const QString& text) {

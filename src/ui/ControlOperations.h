@@ -25,15 +25,22 @@ class ControlOperations {
     // The group panel's power drop-down: appends to every member's queue.
     void groupPower(int groupNode, bool on);
 
-    // The five status queries.
+    // The five status queries (PJLink class 1 has no filter query).
     void enqueueRefreshSet(int projector);
-    // Flushes the queue, then the twelve queries that showing the control
-    // panel sends.
+    // Flushes the queue, then the queries that showing the control panel
+    // sends: twelve, or for a PJLink projector those of its rows (and its
+    // inputs while none are known).
     void requeryControls(int projector);
 
     void setPower(int projector, bool on);
     // The code of the model entry with this display text, then the query.
+    // For a PJLink projector the text is an input as its drop-down shows it
+    // (PJLinkInputEntryText) or its code.
     void setInput(int projector, const QString& text);
+    // A PJLink input code ("31", class 2 also "3A"), then the query.
+    void setPJLinkInput(int projector, const QString& code);
+    // PJLink class 2 freeze, then the query.
+    void setFreeze(int projector, bool on);
     void setAspect(int projector, const QString& text);
     void setBlank(int projector, bool on);
     void setMute(int projector, bool on);
@@ -46,6 +53,8 @@ class ControlOperations {
 
   private:
     void enqueue(int projector, const CommandFrame& frame);
+    void enqueueLine(int projector, const QByteArray& line);
+    bool isPJLink(int projector) const;
     void flush(int projector);
 
     AppState& m_state;

@@ -2,6 +2,7 @@
 
 #include "comm/StatusDisplay.h"
 #include "core/AppState.h"
+#include "ui/StatusTexts.h"
 
 #include <QHash>
 #include <QPainter>
@@ -29,12 +30,29 @@ void DrawMark(QPainter& p, FleetState state) {
         p.setBrush(QColor(250, 250, 250));
         p.drawEllipse(badge);
         break;
+    case FleetState::WarmingUp:
+        // The right half lit: on its way from off to on.
+        p.setBrush(QColor(250, 250, 250));
+        p.drawEllipse(badge);
+        p.setBrush(QColor(40, 170, 60));
+        p.drawPie(badge, -90 * 16, 180 * 16);
+        break;
     case FleetState::Cooling: {
-        // Half filled: on its way from on to off.
+        // The left half filled: on its way from on to off.
         p.setBrush(QColor(250, 250, 250));
         p.drawEllipse(badge);
         p.setBrush(QColor(60, 120, 220));
         p.drawPie(badge, 90 * 16, 180 * 16);
+        break;
+    }
+    case FleetState::AuthenticationError: {
+        // A padlock: the projector is locked against us.
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(30, 30, 30), 1.4));
+        p.drawArc(QRectF(9.8, 8, 4.4, 6), 0, 180 * 16);
+        p.setPen(QPen(QColor(30, 30, 30), 1));
+        p.setBrush(QColor(235, 160, 20));
+        p.drawRect(QRectF(8.5, 11, 7, 4.5));
         break;
     }
     case FleetState::Error: {
@@ -78,6 +96,9 @@ QPixmap Render(int size, IconKind kind, FleetState state) {
 } // namespace
 
 FleetState StateOf(const ProjectorInfo& projector) {
+    // A refused password hides whatever else the projector would report.
+    if (IsPJLink(projector) && projector.PJLink.AuthenticationError)
+        return FleetState::AuthenticationError;
     if (projector.Disconnected) {
         // Never answered since the start and never given up on: not known yet.
         const bool heardOf = projector.LastReply.isValid() || projector.AnswerLost;
@@ -94,6 +115,8 @@ FleetState StateOf(const ProjectorInfo& projector) {
         return FleetState::On;
     case 2:
         return FleetState::Cooling;
+    case 3:
+        return FleetState::WarmingUp;
     default:
         return FleetState::NotReported;
     }
@@ -103,17 +126,22 @@ Seriousness SeriousnessOf(const ProjectorInfo& projector) {
     switch (StateOf(projector)) {
     case FleetState::Error:
         return Seriousness::Error;
+    case FleetState::AuthenticationError:
+        return Seriousness::AuthenticationError;
     case FleetState::NotAnswering:
         return projector.Disconnected ? Seriousness::NotAnswering : Seriousness::Refusing;
     case FleetState::NotReported:
         // Shown as "Disconnect" until it first answers.
-        return projector.Disconnected ? Seriousness::NotAnswering : Seriousness::Normal;
+        if (projector.Disconnected)
+            return Seriousness::NotAnswering;
+        break;
     case FleetState::Off:
     case FleetState::On:
+    case FleetState::WarmingUp:
     case FleetState::Cooling:
         break;
     }
-    return Seriousness::Normal;
+    return ShownWarning(projector).isEmpty() ? Seriousness::Normal : Seriousness::Warning;
 }
 
 FleetState MostSerious(const std::vector<FleetState>& states) {
@@ -129,10 +157,14 @@ QString StateText(FleetState state) {
         return QStringLiteral("Off");
     case FleetState::On:
         return QStringLiteral("On");
+    case FleetState::WarmingUp:
+        return QStringLiteral("Warming up");
     case FleetState::Cooling:
         return QStringLiteral("Cooling down");
     case FleetState::NotAnswering:
         return QStringLiteral("Not answering");
+    case FleetState::AuthenticationError:
+        return QStringLiteral("Authentication Error");
     case FleetState::Error:
         return QStringLiteral("Error");
     }
@@ -150,7 +182,9 @@ QString StateToolTip(const ProjectorInfo& projector) {
     const QString state = StateOf(projector) == FleetState::Error
                               ? ErrorDisplayText(projector.ErrorStatus)
                               : StateTextOf(projector);
-    return projector.ProjectorName + QStringLiteral(": ") + state;
+    const QString warning = ShownWarning(projector);
+    return projector.ProjectorName + QStringLiteral(": ") + state +
+           (warning.isEmpty() ? QString() : QStringLiteral(", ") + warning);
 }
 
 QIcon MarkedIcon(IconKind kind, FleetState state) {

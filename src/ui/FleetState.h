@@ -11,15 +11,32 @@ struct ProjectorInfo;
 
 // What the operator needs to know of a projector at a glance, from least to
 // most serious; a group shows the most serious state of its projectors.
-enum class FleetState { NotReported, Off, On, Cooling, NotAnswering, Error };
+// AuthenticationError: a PJLink projector refused the password, so nothing
+// it reports can be read.
+enum class FleetState {
+    NotReported,
+    Off,
+    On,
+    WarmingUp,
+    Cooling,
+    NotAnswering,
+    AuthenticationError,
+    Error
+};
 
 FleetState StateOf(const ProjectorInfo& projector);
 
 // How urgently a projector's status needs the operator, most urgent first:
-// the order of the Status column. The numbers between NotAnswering and
-// Normal are kept for an authentication error (3) and a warning (4), which
-// stand between them when a protocol reports them.
-enum class Seriousness { Error = 0, Refusing = 1, NotAnswering = 2, Normal = 5 };
+// the order of the Status column. A warning is a projector that works but
+// reports a part wearing out or running hot ("Lamp Warning").
+enum class Seriousness {
+    Error = 0,
+    Refusing = 1,
+    NotAnswering = 2,
+    AuthenticationError = 3,
+    Warning = 4,
+    Normal = 5
+};
 Seriousness SeriousnessOf(const ProjectorInfo& projector);
 // The most serious of the states; NotReported for none.
 FleetState MostSerious(const std::vector<FleetState>& states);
@@ -28,8 +45,9 @@ QString StateText(FleetState state);
 // The projector's state in words; "Refusing" for one that answers nothing
 // but refusals.
 QString StateTextOf(const ProjectorInfo& projector);
-// The projector's name and its exact state, the error's name for an error:
-// "Hall 3: Lamp Error".
+// The projector's name and its exact state, the error's name for an error,
+// and a warning after the state: "Hall 3: Lamp Error", "Hall 4: On, Lamp
+// Warning".
 QString StateToolTip(const ProjectorInfo& projector);
 // The node icon of kind with a small mark of the state in its lower right
 // corner; each state has its own shape, so colour is never the only sign.

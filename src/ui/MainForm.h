@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <array>
+#include <functional>
 
 struct AppState;
 class CommEngine;
@@ -92,6 +93,11 @@ class MainForm : public QMainWindow, public RefreshSink {
         return m_feedback.problems();
     }
 
+    // Keeps a projector's PJLink password (empty: none) wherever passwords
+    // are kept (false when it could not be kept); set by whoever keeps them. The window holds none
+    // itself and reads the stored ones through AppState::PJLinkPassword.
+    std::function<bool(int projector, const QString& password)> StorePJLinkPassword;
+
   public slots:
     void setScheduleRunning(bool running);
     void rebuildView();
@@ -159,6 +165,8 @@ class MainForm : public QMainWindow, public RefreshSink {
     bool refuseWhileAcquiring();
     QStringList groupNames(int exceptNode) const;
     void afterTreeEdit();
+    QString storedPJLinkPassword(int projector) const;
+    void storePJLinkPassword(int projector, const QString& password);
 
     // MainFormView.cpp
     void setCommandAvailability(const std::array<bool, CommandCount>& flags);
@@ -170,11 +178,17 @@ class MainForm : public QMainWindow, public RefreshSink {
     void fillProjectorStatusLabels(int projector);
     void showProjectorControls(int projector);
     void fillModelDropDowns(int projector);
+    // The input entries of a PJLink projector, each holding its code.
+    void fillPJLinkInputs(int projector);
+    // A reply may have told a PJLink projector's class, inputs, freeze or
+    // identity: the Control panel and information showing it follow.
+    void refreshPJLinkViews(int projector);
     void hideAllPanels();
 
     // MainFormRefresh.cpp
     void connectControls();
     void setDropDown(int projector, StatusItem item);
+    void setFreezeDropDown(int projector);
     int shownProjector(int tab) const;
     int shownGroup(int tab) const;
     int controlProjector() const;

@@ -213,6 +213,8 @@ void MainForm::commandFinished(int projector, const QByteArray& /*frame*/, Comma
     m_poll.finished(projector, outcome);
     updateTreeMarks(projector);
     refreshShownRow(projector);
+    // What a PJLink projector tells of itself comes with no status item.
+    refreshPJLinkViews(projector);
 }
 
 void MainForm::queueDropped(int projector) {

@@ -105,9 +105,10 @@ void MainForm::restoreWindowLayout() {
     if (sort.size() == 2 && sort[0] < ListColumnCount)
         m_statusFleet.list->sortByColumn(sort[0],
                                          sort[1] == 1 ? Qt::DescendingOrder : Qt::AscendingOrder);
+    // Widths stored before the overview had a Protocol column keep theirs.
     const QList<int> widths = Numbers(value(FleetColumnsKey));
-    if (widths.size() == ListColumnCount)
-        for (int c = 0; c < ListColumnCount; ++c)
+    if (widths.size() == ListColumnCount || widths.size() == ColumnProtocol)
+        for (int c = 0; c < int(widths.size()); ++c)
             header->resizeSection(c, widths[c]);
 
     const auto later = [this] { m_layoutSave.start(); };

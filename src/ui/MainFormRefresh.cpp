@@ -65,7 +65,11 @@ void MainForm::connectControls() {
     onPick(panel.power, QStringLiteral("Power"),
            [this](int p, int i) { m_controls.setPower(p, i == 1); });
     onPick(panel.inputSource, QStringLiteral("Input"), [this](int p, int i) {
-        m_controls.setInput(p, m_controlProjector.inputSource->itemText(i));
+        // A PJLink entry holds its input's code; its shown name may change.
+        if (IsPJLink(m_state.Projectors[p]))
+            m_controls.setPJLinkInput(p, m_controlProjector.inputSource->itemData(i).toString());
+        else
+            m_controls.setInput(p, m_controlProjector.inputSource->itemText(i));
     });
     onPick(panel.aspect, QStringLiteral("Aspect"), [this](int p, int i) {
         m_controls.setAspect(p, m_controlProjector.aspect->itemText(i));
@@ -78,6 +82,8 @@ void MainForm::connectControls() {
            [this](int p, int i) { m_controls.setWhisper(p, i == 1); });
     onPick(panel.mirror, QStringLiteral("Mirror"),
            [this](int p, int i) { m_controls.setMirror(p, i); });
+    onPick(panel.freeze, QStringLiteral("Freeze"),
+           [this](int p, int i) { m_controls.setFreeze(p, i == 1); });
     // One operator action on one projector, followed in the status bar.
     auto act = [this](const QString& caption, const std::function<void(int)>& action) {
         const int p = controlProjector();
@@ -200,6 +206,7 @@ void MainForm::statusChanged(int projector, StatusItem item) {
     if (projector < 1 || projector > MaxProjectors)
         return;
     updateTreeMarks(projector);
+    refreshPJLinkViews(projector);
     if (refreshShownRow(projector))
         return;
     if (shownProjector(TabStatus) == projector) {
@@ -253,13 +260,42 @@ void MainForm::setDropDown(int projector, StatusItem item) {
         {StatusItem::Mute, m_controlProjector.mute},
         {StatusItem::Mirror, m_controlProjector.mirror},
     }};
+    const ProjectorInfo& info = m_state.Projectors[projector];
     for (const auto& [kind, combo] : combos) {
         if (kind != item)
             continue;
-        const int entry = DropDownIndex(m_state, projector, item);
+        const int entry = item == StatusItem::Input && IsPJLink(info)
+                              ? combo->findData(info.PJLink.InputCode)
+                              : DropDownIndex(m_state, projector, item);
         const bool wasUpdating = m_state.ControlsUpdating;
         m_state.ControlsUpdating = true;
         combo->setCurrentIndex(entry < combo->count() ? entry : -1);
         m_state.ControlsUpdating = wasUpdating;
     }
+}
+
+void MainForm::setFreezeDropDown(int projector) {
+    const qint16 freeze = m_state.Projectors[projector].PJLink.FreezeStatus;
+    const bool wasUpdating = m_state.ControlsUpdating;
+    m_state.ControlsUpdating = true;
+    m_controlProjector.freeze->setCurrentIndex(freeze == 0 || freeze == 1 ? int(freeze) : -1);
+    m_state.ControlsUpdating = wasUpdating;
+}
+
+void MainForm::refreshPJLinkViews(int projector) {
+    const ProjectorInfo& info = m_state.Projectors[projector];
+    if (!IsPJLink(info))
+        return;
+    if (shownProjector(TabStatus) == projector) {
+        m_statusProjector.info.fill(info);
+        fillProjectorStatusLabels(projector);
+    }
+    if (shownProjector(TabSchedule) == projector)
+        m_scheduleProjector.info.fill(info);
+    if (shownProjector(TabControl) != projector)
+        return;
+    m_controlProjector.info.fill(info);
+    m_controlProjector.showRowsFor(info);
+    fillPJLinkInputs(projector);
+    setFreezeDropDown(projector);
 }

@@ -133,6 +133,27 @@ void MainForm::afterTreeEdit() {
     emit treeChanged();
 }
 
+QString MainForm::storedPJLinkPassword(int projector) const {
+    if (!m_state.PJLinkPassword || !IsPJLink(m_state.Projectors[projector]))
+        return QString();
+    return m_state.PJLinkPassword(projector);
+}
+
+void MainForm::storePJLinkPassword(int projector, const QString& password) {
+    if (StorePJLinkPassword) {
+        if (!StorePJLinkPassword(projector, password))
+            m_messages.show(this, MessageKind::Warning,
+                            QStringLiteral("The PJLink password could not be kept: it may hold "
+                                           "no line break, and the passwords file must be "
+                                           "writable."));
+        return;
+    }
+    if (!password.isEmpty())
+        m_messages.show(this, MessageKind::Warning,
+                        QStringLiteral("The PJLink password could not be kept: no password "
+                                       "store is available."));
+}
+
 void MainForm::addGroup() {
     const int parent = selectedNode();
     if (NodeKind(m_state, parent) != QLatin1Char('r'))
@@ -178,9 +199,14 @@ void MainForm::addProjector() {
         ProjectorInfo config;
         ApplyDialogData(dialog->result(), config);
         QString error;
-        if (AddProjectorNode(m_state, NodeIndexOfKey(m_state, parentKey), config, &error) == 0)
+        const int added =
+            AddProjectorNode(m_state, NodeIndexOfKey(m_state, parentKey), config, &error);
+        if (added == 0)
             m_messages.show(this, MessageKind::Information, error);
         saveTreeAndProjectors();
+        const int p = added == 0 ? 0 : ProjectorOfNode(m_state, added);
+        if (p >= 1 && IsPJLink(config) && !dialog->pjlinkPassword().isEmpty())
+            storePJLinkPassword(p, dialog->pjlinkPassword());
         resumePolling();
         m_engine.startMacAddressPass();
         afterTreeEdit();
@@ -215,8 +241,9 @@ void MainForm::editNode() {
         return;
     m_state.ProjectorDialogMode = 0;
     const QString key = Node(m_state, node).KeyName;
-    auto* dialog = new AddPJForm(m_state, m_messages, false,
-                                 DialogDataOf(m_state.Projectors[projector]), this);
+    ProjectorDialogData initial = DialogDataOf(m_state.Projectors[projector]);
+    initial.hasPassword = !storedPJLinkPassword(projector).isEmpty();
+    auto* dialog = new AddPJForm(m_state, m_messages, false, initial, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this, dialog, key] {
         const int edited = NodeIndexOfKey(m_state, key);
@@ -225,9 +252,23 @@ void MainForm::editNode() {
             return;
         pausePolling();
         m_engine.projectorEdited(p);
-        ApplyDialogData(dialog->result(), m_state.Projectors[p]);
-        m_state.Nodes[edited - 1].Text = m_state.Projectors[p].ProjectorName;
+        ProjectorInfo& record = m_state.Projectors[p];
+        const ProjectorDialogData data = dialog->result();
+        // Passwords are kept by address and port: the stored one leaves its
+        // old place when the projector moves or no longer speaks PJLink, and
+        // an unchanged one follows the projector to its new address.
+        const QString kept = storedPJLinkPassword(p);
+        const bool pjlink = data.protocol == ProtocolPJLink;
+        const bool moved = record.IPAddress != data.ipAddress || record.PortNo != data.portNo;
+        if (!kept.isEmpty() && (moved || !pjlink))
+            storePJLinkPassword(p, QString());
+        ApplyDialogData(data, record);
+        m_state.Nodes[edited - 1].Text = record.ProjectorName;
         saveTreeAndProjectors();
+        if (pjlink && dialog->pjlinkPasswordChanged())
+            storePJLinkPassword(p, dialog->pjlinkPassword());
+        else if (pjlink && moved && !kept.isEmpty())
+            storePJLinkPassword(p, kept);
         resumePolling();
         m_engine.startMacAddressPass();
         afterTreeEdit();

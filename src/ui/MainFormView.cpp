@@ -184,20 +184,33 @@ void MainForm::showProjectorStatus(int projector) {
 }
 
 void MainForm::fillProjectorStatusLabels(int projector) {
+    m_statusProjector.fill(m_state, projector);
+}
+
+void MainForm::fillPJLinkInputs(int projector) {
     const ProjectorInfo& info = m_state.Projectors[projector];
-    const QString dash = QStringLiteral("-");
-    const bool gone = info.Disconnected;
-    m_statusProjector.powerStatus->setText(gone ? dash : PowerDisplayText(info.PowerStatus));
-    m_statusProjector.inputSource->setText(gone ? dash : InputDisplayText(m_state, projector));
-    m_statusProjector.errorStatus->setText(StatusDisplayText(info));
-    m_statusProjector.lampTime->setText(gone ? dash : HoursDisplayText(info.LampTime));
-    m_statusProjector.filterTime->setText(gone ? dash : HoursDisplayText(info.FilterTime));
+    QComboBox* combo = m_controlProjector.inputSource;
+    QStringList texts;
+    for (const QString& code : info.PJLink.Inputs)
+        texts << PJLinkInputEntryText(info, code);
+    QStringList shown;
+    for (int i = 0; i < combo->count(); ++i)
+        shown << combo->itemText(i);
+    if (shown == texts)
+        return;
+    const ControlsUpdatingScope updating(m_state);
+    combo->clear();
+    for (int i = 0; i < texts.size(); ++i)
+        combo->addItem(texts[i], info.PJLink.Inputs[i]);
+    setDropDown(projector, StatusItem::Input);
 }
 
 void MainForm::fillModelDropDowns(int projector) {
     const ControlsUpdatingScope updating(m_state);
     m_controlProjector.inputSource->clear();
     m_controlProjector.aspect->clear();
+    if (IsPJLink(m_state.Projectors[projector]))
+        return fillPJLinkInputs(projector);
     const ModelInfo* model = FindModel(m_state, m_state.Projectors[projector].ModelName);
     if (!model)
         return;
@@ -209,7 +222,9 @@ void MainForm::fillModelDropDowns(int projector) {
 
 void MainForm::showProjectorControls(int projector) {
     const ProjectorInfo& info = m_state.Projectors[projector];
-    if (info.ModelName.isEmpty())
+    m_controlProjector.showRowsFor(info);
+    // A PJLink projector needs no model: what it has, it reports.
+    if (info.ModelName.isEmpty() && !IsPJLink(info))
         return;
     {
         const ControlsUpdatingScope updating(m_state);
@@ -217,6 +232,7 @@ void MainForm::showProjectorControls(int projector) {
              {StatusItem::Power, StatusItem::Input, StatusItem::Aspect, StatusItem::Whisper,
               StatusItem::Blank, StatusItem::Mute, StatusItem::Mirror})
             setDropDown(projector, item);
+        setFreezeDropDown(projector);
         const std::array<std::pair<qint16, int>, 5> values = {{
             {info.Brightness, PictureValueOffset},
             {info.Contrast, PictureValueOffset},

@@ -1,5 +1,6 @@
 #include "ui/Panels.h"
 
+#include "comm/StatusDisplay.h"
 #include "core/AppState.h"
 #include "ui/StatusTexts.h"
 
@@ -71,25 +72,54 @@ GroupInfo BuildGroupInfo(QWidget* parent) {
 ProjectorInfoBox BuildProjectorInfo(QWidget* parent) {
     auto* box = new QGroupBox(QStringLiteral("Projector Information"), parent);
     box->setObjectName(QStringLiteral("frameProjectorInformation"));
-    ProjectorInfoBox info{box, NamedLabel(QStringLiteral("lblProjectorName"), box),
+    ProjectorInfoBox info{box,
+                          new QFormLayout(box),
+                          NamedLabel(QStringLiteral("lblProjectorName"), box),
                           NamedLabel(QStringLiteral("lblModel"), box),
-                          NamedLabel(QStringLiteral("lblConnection"), box)};
-    auto* form = new QFormLayout(box);
-    form->addRow(QStringLiteral("Projector Name"), info.projectorName);
-    form->addRow(QStringLiteral("Model"), info.model);
-    form->addRow(QStringLiteral("Connection"), info.connection);
+                          NamedLabel(QStringLiteral("lblConnection"), box),
+                          NamedLabel(QStringLiteral("lblProtocol"), box),
+                          NamedLabel(QStringLiteral("lblMaker"), box),
+                          NamedLabel(QStringLiteral("lblProduct"), box),
+                          NamedLabel(QStringLiteral("lblPJLinkName"), box),
+                          NamedLabel(QStringLiteral("lblPJLinkClass"), box),
+                          NamedLabel(QStringLiteral("lblSerialNumber"), box)};
+    info.form->addRow(QStringLiteral("Projector Name"), info.projectorName);
+    info.form->addRow(QStringLiteral("Model"), info.model);
+    info.form->addRow(QStringLiteral("Connection"), info.connection);
+    info.form->addRow(QStringLiteral("Protocol"), info.protocol);
+    info.form->addRow(QStringLiteral("Maker"), info.maker);
+    info.form->addRow(QStringLiteral("Product"), info.product);
+    info.form->addRow(QStringLiteral("Name in Projector"), info.pjlinkName);
+    info.form->addRow(QStringLiteral("PJLink Class"), info.pjlinkClass);
+    info.form->addRow(QStringLiteral("Serial Number"), info.serialNumber);
     return info;
+}
+
+QString OrDash(const QString& text) {
+    return text.isEmpty() ? QStringLiteral("-") : text;
+}
+
+// Hides or shows the whole grid row that holds widget, its caption too.
+void SetGridRowVisible(QGridLayout* grid, QWidget* widget, bool visible) {
+    int row = 0;
+    int column = 0;
+    int rowSpan = 0;
+    int columnSpan = 0;
+    grid->getItemPosition(grid->indexOf(widget), &row, &column, &rowSpan, &columnSpan);
+    for (int c = 0; c < grid->columnCount(); ++c)
+        if (QLayoutItem* item = grid->itemAtPosition(row, c); item && item->widget())
+            item->widget()->setVisible(visible);
 }
 
 void SetUpStatusList(QTreeWidget* list) {
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
-    list->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Connection"),
-                           QStringLiteral("MAC Address"), QStringLiteral("Power"),
-                           QStringLiteral("Input"), QStringLiteral("Status"),
-                           QStringLiteral("Lamp Time"), QStringLiteral("Filter Time"),
-                           QStringLiteral("Last Answer"), QStringLiteral("Group")});
+    list->setHeaderLabels(
+        {QStringLiteral("Name"), QStringLiteral("Connection"), QStringLiteral("MAC Address"),
+         QStringLiteral("Power"), QStringLiteral("Input"), QStringLiteral("Status"),
+         QStringLiteral("Lamp Time"), QStringLiteral("Filter Time"), QStringLiteral("Last Answer"),
+         QStringLiteral("Group"), QStringLiteral("Protocol")});
     // Every column as wide as its widest text, so no MAC address or hour
     // count is cut.
     list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -110,6 +140,46 @@ void ProjectorInfoBox::fill(const ProjectorInfo& projector) const {
     projectorName->setText(projector.ProjectorName);
     model->setText(projector.ModelName);
     connection->setText(ConnectionText(projector));
+    protocol->setText(ProtocolText(projector));
+    const bool pjlink = IsPJLink(projector);
+    const PJLinkFacts& facts = projector.PJLink;
+    const bool serialKnown = pjlink && facts.Class == 2;
+    for (QLabel* label : {maker, product, pjlinkName, pjlinkClass})
+        form->setRowVisible(label, pjlink);
+    form->setRowVisible(serialNumber, serialKnown);
+    if (!pjlink)
+        return;
+    maker->setText(OrDash(facts.Maker));
+    product->setText(OrDash(facts.Product));
+    pjlinkName->setText(OrDash(facts.Name));
+    pjlinkClass->setText(PJLinkClassText(projector));
+    serialNumber->setText(OrDash(facts.SerialNumber));
+}
+
+void StatusProjectorPanel::fill(const AppState& state, int projector) const {
+    const ProjectorInfo& info = state.Projectors[projector];
+    const QString dash = QStringLiteral("-");
+    const bool gone = IsStatusUnknown(info);
+    powerStatus->setText(gone ? dash : PowerDisplayText(info.PowerStatus));
+    inputSource->setText(gone ? dash : InputText(state, projector));
+    errorStatus->setText(StatusDisplayText(info));
+    errorStatus->setToolTip(StatusToolTip(info));
+    lampTime->setText(gone ? dash : HoursDisplayText(info.LampTime));
+    filterTime->setText(gone ? dash : HoursDisplayText(info.FilterTime));
+    form->setRowVisible(lamps, IsPJLink(info));
+    lamps->setText(gone ? dash : PJLinkLampsText(info));
+}
+
+void ControlProjectorPanel::showRowsFor(const ProjectorInfo& projector) const {
+    const bool own = !IsPJLink(projector);
+    for (QWidget* row :
+         {static_cast<QWidget*>(aspect), static_cast<QWidget*>(whisper),
+          static_cast<QWidget*>(mirror), static_cast<QWidget*>(autoAdjust),
+          static_cast<QWidget*>(lampTimeReset), static_cast<QWidget*>(filterTimeReset)})
+        SetGridRowVisible(grid, row, own);
+    for (const PictureRow& pictureRow : picture)
+        SetGridRowVisible(grid, pictureRow.value, own);
+    SetGridRowVisible(grid, freeze, !own && projector.PJLink.Class == 2);
 }
 
 StatusGroupPanel BuildStatusGroupPanel(QWidget* parent) {
@@ -155,14 +225,18 @@ StatusProjectorPanel BuildStatusProjectorPanel(QWidget* parent) {
                                NamedLabel(QStringLiteral("lblErrorStatus"), statusBox),
                                NamedLabel(QStringLiteral("lblLampTime"), statusBox),
                                NamedLabel(QStringLiteral("lblFilterTime"), statusBox),
-                               NamedLabel(QStringLiteral("lblConnectionStatus"), statusBox)};
-    auto* form = new QFormLayout(statusBox);
+                               NamedLabel(QStringLiteral("lblLamps"), statusBox),
+                               NamedLabel(QStringLiteral("lblConnectionStatus"), statusBox),
+                               new QFormLayout(statusBox)};
+    QFormLayout* form = panel.form;
     form->addRow(QStringLiteral("Power Status"), panel.powerStatus);
     form->addRow(QStringLiteral("Input Source"), panel.inputSource);
     form->addRow(QStringLiteral("Error Status"), panel.errorStatus);
     form->addRow(QStringLiteral("Lamp Time"), panel.lampTime);
     form->addRow(QStringLiteral("Filter Time"), panel.filterTime);
+    form->addRow(QStringLiteral("Lamps"), panel.lamps);
     form->addRow(QStringLiteral("Connection Status"), panel.connectionStatus);
+    form->setRowVisible(panel.lamps, false);
     form->setRowVisible(panel.connectionStatus, false);
     LayoutOf(frame)->addWidget(panel.info.box);
     LayoutOf(frame)->addWidget(statusBox);
@@ -200,8 +274,10 @@ ControlProjectorPanel BuildControlProjectorPanel(QWidget* parent) {
                               {QStringLiteral("Normal"), QStringLiteral("H Inverse"),
                                QStringLiteral("V Inverse"), QStringLiteral("H&V Inverse")},
                               box);
+    panel.freeze = NamedCombo(QStringLiteral("cmbFreeze"), OffOn, box);
 
     auto* grid = new QGridLayout(box);
+    panel.grid = grid;
     int row = 0;
     auto addCombo = [&](const QString& caption, QComboBox* combo) {
         grid->addWidget(new QLabel(caption, box), row, 0);
@@ -215,6 +291,7 @@ ControlProjectorPanel BuildControlProjectorPanel(QWidget* parent) {
     addCombo(QStringLiteral("Mute"), panel.mute);
     addCombo(QStringLiteral("Whisper"), panel.whisper);
     addCombo(QStringLiteral("Mirror"), panel.mirror);
+    addCombo(QStringLiteral("Freeze"), panel.freeze);
 
     const std::array<std::pair<const char*, const char*>, 5> rows = {{{"Bright", "Brightness"},
                                                                       {"Contrast", "Contrast"},
@@ -251,6 +328,7 @@ ControlProjectorPanel BuildControlProjectorPanel(QWidget* parent) {
         addExecute(QStringLiteral("Filter Time Reset"), QStringLiteral("cmdFilterTimeReset"));
     grid->setColumnStretch(4, 1);
     grid->setRowStretch(row, 1);
+    SetGridRowVisible(grid, panel.freeze, false);
 
     // On a screen too low for all the rows they scroll, rather than the
     // window growing past the screen.

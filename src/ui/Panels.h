@@ -5,13 +5,16 @@
 #include <array>
 
 class QComboBox;
+class QFormLayout;
 class QFrame;
+class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QPushButton;
 class QScrollArea;
 class QTreeWidget;
 class QWidget;
+struct AppState;
 struct ProjectorInfo;
 
 // The framed panels of the main window's tabs. Each builder creates the
@@ -27,11 +30,19 @@ struct GroupInfo {
     void fill(const QString& name, int projectorCount) const;
 };
 
+// What a PJLink projector tells of itself is shown for it only.
 struct ProjectorInfoBox {
     QGroupBox* box;
+    QFormLayout* form;
     QLabel* projectorName;
     QLabel* model;
     QLabel* connection;
+    QLabel* protocol;
+    QLabel* maker;        // INF1
+    QLabel* product;      // INF2
+    QLabel* pjlinkName;   // NAME
+    QLabel* pjlinkClass;  // CLSS
+    QLabel* serialNumber; // SNUM, class 2
     void fill(const ProjectorInfo& projector) const;
 };
 
@@ -47,6 +58,7 @@ enum ListColumn {
     ColumnFilterTime,
     ColumnLastAnswer,
     ColumnGroup, // the fleet overview only
+    ColumnProtocol,
     ListColumnCount
 };
 
@@ -70,7 +82,12 @@ struct StatusProjectorPanel {
     QLabel* errorStatus;
     QLabel* lampTime;
     QLabel* filterTime;
+    QLabel* lamps;            // every lamp of a PJLink projector
     QLabel* connectionStatus; // exists, never shown
+    QFormLayout* form;
+    // Fills the labels from the record; "-" for what a projector out of
+    // contact last reported.
+    void fill(const AppState& state, int projector) const;
 };
 
 struct ControlGroupPanel {
@@ -98,11 +115,16 @@ struct ControlProjectorPanel {
     QComboBox* mute;
     QComboBox* whisper;
     QComboBox* mirror;
+    QComboBox* freeze;                 // PJLink class 2
     std::array<PictureRow, 5> picture; // by PictureItem
     QPushButton* autoAdjust;
     QPushButton* lampTimeReset;
     QPushButton* filterTimeReset;
+    QGridLayout* grid;
     QScrollArea* rows; // holds the control rows
+    // Shows the rows the projector's protocol has a command for: a PJLink
+    // projector has Power, Input, Blank and Mute, class 2 also Freeze.
+    void showRowsFor(const ProjectorInfo& projector) const;
 };
 
 struct ScheduleGroupPanel {

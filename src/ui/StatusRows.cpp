@@ -30,21 +30,29 @@ void SetLastAnswer(StatusRow& row, const ProjectorInfo& info) {
 
 // A light background with black text reads in light and dark palettes alike;
 // a row of a projector that does not answer (or answers nothing but
-// refusals) is drawn quieter, never below a readable contrast (the
+// refusals, or refused our password) is drawn quieter, never below a readable contrast (the
 // palette's colour for disabled text is far too faint for a state the
-// operator must read). The texts ("Disconnect", "Refusing", the error's
-// name) carry the state without colour.
+// operator must read). The status cell of an error, a refused password or
+// a warning is tinted; the texts ("Disconnect", "Refusing", "Authentication
+// Error", the error's or warning's name) carry the state without colour.
 void SetColours(StatusRow& row, const ProjectorInfo& info) {
-    const bool gone = info.Disconnected || IsRefusing(info);
-    const bool error = StateOf(info) == FleetState::Error;
+    const bool gone = IsStatusUnknown(info) || IsRefusing(info);
+    const Seriousness seriousness = SeriousnessOf(info);
     const QPalette palette = row.treeWidget() ? row.treeWidget()->palette() : QPalette();
     const QBrush goneText(SubduedTextColour(palette));
     for (int c = 0; c < ListColumnCount; ++c) {
         row.setData(c, Qt::ForegroundRole, gone ? QVariant(goneText) : QVariant());
         row.setData(c, Qt::BackgroundRole, QVariant());
     }
-    if (error) {
-        row.setData(ColumnStatus, Qt::BackgroundRole, QBrush(QColor(255, 205, 200)));
+    QColor background;
+    if (seriousness == Seriousness::Error)
+        background = QColor(255, 205, 200);
+    else if (seriousness == Seriousness::AuthenticationError)
+        background = QColor(255, 220, 160);
+    else if (seriousness == Seriousness::Warning)
+        background = QColor(255, 245, 190);
+    if (background.isValid()) {
+        row.setData(ColumnStatus, Qt::BackgroundRole, QBrush(background));
         row.setData(ColumnStatus, Qt::ForegroundRole, QBrush(Qt::black));
     }
 }
@@ -71,17 +79,19 @@ bool StatusRow::operator<(const QTreeWidgetItem& other) const {
 void FillStatusRow(StatusRow& row, const AppState& state, const QString& group) {
     const int p = row.projector();
     const ProjectorInfo& info = state.Projectors[p];
-    const bool gone = info.Disconnected;
+    const bool gone = IsStatusUnknown(info);
     row.setText(ColumnName, info.ProjectorName);
     row.setText(ColumnConnection, ListConnectionText(info));
     row.setText(ColumnMacAddress, info.ConnectionKind == ConnectionSerial ? Dash : info.MACAddress);
     row.setText(ColumnPower, gone ? Dash : PowerDisplayText(info.PowerStatus));
-    row.setText(ColumnInput, gone ? Dash : InputDisplayText(state, p));
+    row.setText(ColumnInput, gone ? Dash : InputText(state, p));
     row.setText(ColumnStatus, StatusDisplayText(info));
+    row.setToolTip(ColumnStatus, StatusToolTip(info));
     row.setData(ColumnStatus, StatusRow::SortRole, int(SeriousnessOf(info)));
     SetHours(row, ColumnLampTime, info.LampTime, gone);
     SetHours(row, ColumnFilterTime, info.FilterTime, gone);
     row.setText(ColumnGroup, group);
+    row.setText(ColumnProtocol, ProtocolText(info));
     SetLastAnswer(row, info);
     SetColours(row, info);
 }

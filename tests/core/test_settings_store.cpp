@@ -222,6 +222,84 @@ class TestSettingsStore : public QObject {
         QCOMPARE(state.Projectors[3].ConnectionKind, qint16(-1));
     }
 
+    // The protocol is kept per record: a file of own-protocol projectors
+    // never gets the key, so it reads back and saves byte for byte as it
+    // was; a PJLink record keeps it through a save, a load and a deletion
+    // that moves it down the table.
+    void protocolTravelsWithItsRecord() {
+        TestHome home;
+        const SettingsStore store(home.settingsFile());
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        QString error;
+        // Records as the projector dialog leaves them, every field set.
+        ProjectorInfo serial = serialProjector(QStringLiteral("Own"), 1);
+        serial.PortNo = DefaultPortNo;
+        ProjectorInfo lan = lanProjector(QStringLiteral("Lan"), QStringLiteral("10.0.0.7"));
+        lan.COMSettings = DefaultCOMSettings;
+        QVERIFY(AddProjectorNode(state, 1, serial, &error));
+        QVERIFY(AddProjectorNode(state, 1, lan, &error));
+        QVERIFY(store.SaveTreeAndProjectors(state));
+        const QByteArray ownOnly = home.read(QStringLiteral("Norvik3.conf"));
+        QVERIFY(!ownOnly.contains("Protocol"));
+        {
+            const auto againOwner = std::make_unique<AppState>();
+            loadAll(store, *againOwner);
+            QVERIFY(!IsPJLink(againOwner->Projectors[1]) && !IsPJLink(againOwner->Projectors[2]));
+            QVERIFY(store.SaveTreeAndProjectors(*againOwner));
+            QCOMPARE(home.read(QStringLiteral("Norvik3.conf")), ownOnly);
+        }
+
+        ProjectorInfo pj = lanProjector(QStringLiteral("Hall PJLink"), "10.0.0.9");
+        pj.Protocol = ProtocolPJLink;
+        pj.PortNo = DefaultPJLinkPortNo;
+        QVERIFY(AddProjectorNode(state, 1, pj, &error));
+        QCOMPARE(state.Projectors[3].Protocol, ProtocolPJLink);
+        DeleteProjectorNode(state, NodeOfProjector(state, 1));
+        QVERIFY(store.SaveTreeAndProjectors(state));
+        QVERIFY(home.read(QStringLiteral("Norvik3.conf")).contains("2\\Protocol=PJLink"));
+        const auto loadedOwner = std::make_unique<AppState>();
+        AppState& loaded = *loadedOwner;
+        loadAll(store, loaded);
+        QCOMPARE(loaded.ProjectorCount, qint16(2));
+        QCOMPARE(loaded.Projectors[1].Protocol, ProtocolNative);
+        QCOMPARE(loaded.Projectors[2].Protocol, ProtocolPJLink);
+        QCOMPARE(loaded.Projectors[2].ProjectorName, QStringLiteral("Hall PJLink"));
+        QCOMPARE(loaded.Projectors[2].PortNo, QStringLiteral("4352"));
+    }
+
+    void handWrittenProtocols_data() {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<bool>("pjlink");
+        QTest::addColumn<QString>("port");
+        QTest::newRow("absent") << QByteArray() << false << "23";
+        QTest::newRow("empty") << QByteArray("1\\Protocol=\n") << false << "23";
+        QTest::newRow("as written") << QByteArray("1\\Protocol=PJLink\n") << true << "4352";
+        QTest::newRow("any case, blanks")
+            << QByteArray("1\\Protocol=\" pjlink \"\n") << true << "4352";
+        QTest::newRow("own port kept")
+            << QByteArray("1\\Protocol=PJLINK\n1\\PortNo=14352\n") << true << "14352";
+        // A value this version does not know reads as the own protocol.
+        QTest::newRow("unknown") << QByteArray("1\\Protocol=Other\n") << false << "23";
+    }
+
+    void handWrittenProtocols() {
+        QFETCH(QByteArray, lines);
+        QFETCH(bool, pjlink);
+        QFETCH(QString, port);
+        TestHome home;
+        home.write(QStringLiteral("Norvik3.conf"),
+                   "[PJInfo]\nPJNum=1\n1\\ProjectorName=A\n1\\ConnectionKind=1\n"
+                   "1\\IPAddress=10.1.1.1\n" +
+                       lines);
+        const auto stateOwner = std::make_unique<AppState>();
+        AppState& state = *stateOwner;
+        SettingsStore(home.settingsFile()).LoadConfiguration(state);
+        QCOMPARE(IsPJLink(state.Projectors[1]), pjlink);
+        QCOMPARE(state.Projectors[1].Protocol, pjlink ? ProtocolPJLink : ProtocolNative);
+        QCOMPARE(state.Projectors[1].PortNo, port);
+    }
+
     void longValuesAndClearedTextsComeBack() {
         TestHome home;
         const SettingsStore store(home.settingsFile());

@@ -129,6 +129,9 @@ class TestPJLinkCodec : public QObject {
     void appliedToRecord() {
         ProjectorInfo info;
         info.Protocol = ProtocolPJLink;
+        // The inputs without a class: still asked who it is.
+        ApplyPJLinkValue(info, "INST", "11");
+        QVERIFY(!info.PJLink.Identified);
         const QList<QByteArray> first = PJLinkPollLines(info);
         QCOMPARE(first.first(), QByteArray("%1CLSS ?"));
         QVERIFY(!first.contains("%2FILT ?"));
@@ -138,6 +141,9 @@ class TestPJLinkCodec : public QObject {
         QVERIFY(classTwo.followUps.contains("%2SNUM ?"));
         QVERIFY(classTwo.followUps.contains("%2FILT ?"));
         info.Disconnected = false;
+        // Not known until the inputs are: a flush in between asks again.
+        QVERIFY(PJLinkPollLines(info).contains("%1CLSS ?"));
+        ApplyPJLinkValue(info, "INST", "11 3A");
         const QList<QByteArray> later = PJLinkPollLines(info);
         QVERIFY(!later.contains("%1CLSS ?"));
         QVERIFY(later.contains("%2FILT ?"));

@@ -2,6 +2,8 @@
 
 #include "schedule/ScheduleRunner.h"
 
+#include "pjlink/PJLinkCodec.h"
+
 #include <QSignalSpy>
 
 #include <cstdio>
@@ -13,6 +15,8 @@ class ScheduleRunnerTest : public QObject {
     void planChoosesFilePerNode();
     void projectorsAndGroupMembersAtTheirMinuteOnce();
     void inputEntriesMappedThroughModelCodes();
+    void pjlinkInputsSelectedByName_data();
+    void pjlinkInputsSelectedByName();
     void groupAndProjectorBothQueue();
     void midnightRebuildsPlan();
     void restartWithinMinuteDoesNotRepeat();
@@ -114,6 +118,53 @@ void ScheduleRunnerTest::inputEntriesMappedThroughModelCodes() {
     runner.tick();
     runner.tick();
     QCOMPARE(f.queued(solo).size(), 2); // the projector's model is unknown now
+}
+
+void ScheduleRunnerTest::pjlinkInputsSelectedByName_data() {
+    QTest::addColumn<int>("pjClass");
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QByteArray>("line"); // empty: nothing is queued
+    QTest::newRow("class 1 by kind") << 1 << "Input DIGITAL 1" << QByteArray("%1INPT 31");
+    QTest::newRow("class 1 rgb") << 1 << "Input RGB 1" << QByteArray("%1INPT 11");
+    QTest::newRow("class 2 letter") << 2 << "Input DIGITAL A" << QByteArray("%2INPT 3A");
+    QTest::newRow("class 2 by its name") << 2 << "Input Lobby PC" << QByteArray("%2INPT 3A");
+    QTest::newRow("not among its inputs") << 1 << "Input VIDEO 2" << QByteArray();
+    // The model's names belong to the own protocol's projectors.
+    QTest::newRow("model name") << 1 << "Input HDMI" << QByteArray();
+    QTest::newRow("name of another input") << 1 << "Input Lobby PC" << QByteArray();
+}
+
+// A PJLink projector's inputs are its own (INST), named as the window
+// shows them; the chosen one is queued as its line and then asked back.
+void ScheduleRunnerTest::pjlinkInputsSelectedByName() {
+    QFETCH(int, pjClass);
+    QFETCH(QString, entry);
+    QFETCH(QByteArray, line);
+    ScheduleFixture f;
+    const int solo = f.projectorOf(f.solo);
+    ProjectorInfo& info = f.state->Projectors[std::size_t(solo)];
+    info.Protocol = ProtocolPJLink;
+    info.PortNo = DefaultPJLinkPortNo;
+    info.PJLink.Class = qint16(pjClass);
+    info.PJLink.Inputs = pjClass == 2 ? QStringList{"11", "31", "3A"} : QStringList{"11", "31"};
+    if (pjClass == 2) {
+        info.PJLink.InputCode = QStringLiteral("3A");
+        info.PJLink.InputName = QStringLiteral("Lobby PC");
+    }
+    f.writeFile(QStringLiteral("default"), "[Solo]\n07:00=" + entry.toUtf8() + "\n");
+    ScheduleRunner runner(*f.state);
+    at(f, 6, 59, 0);
+    runner.tick();
+    at(f, 7, 0, 1);
+    runner.tick();
+    const QList<QByteArray> queued = f.queued(solo);
+    if (line.isEmpty()) {
+        QVERIFY2(queued.isEmpty(), queued.join(' ').constData());
+        return;
+    }
+    QCOMPARE(queued.size(), 2);
+    QCOMPARE(queued[0], line);
+    QVERIFY2(queued[1].endsWith("INPT ?"), queued[1].constData());
 }
 
 void ScheduleRunnerTest::groupAndProjectorBothQueue() {

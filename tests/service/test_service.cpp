@@ -20,6 +20,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 
 #include <algorithm>
 #include <csignal>
@@ -337,6 +338,145 @@ class TestService : public QObject {
                      address == QLatin1String("0.0.0.0"));
             QCOMPARE(said.contains("has no token"), address == QLatin1String("0.0.0.0"));
         }
+    }
+
+    // PJLink projectors run through the same service: its start line counts
+    // them, a passwords file open to others is refused plainly and used
+    // once made private and reloaded, and a notification port that cannot
+    // be bound is said without stopping the service.
+    void pjlinkFleetAndItsProblemsAreSaid() {
+        QUdpSocket taken;
+        if (!taken.bind(QHostAddress::AnyIPv4, 4352, QUdpSocket::DontShareAddress))
+            QSKIP("UDP port 4352 is in use here");
+        QTemporaryDir pjHome;
+        {
+            QSettings s(pjHome.filePath(QStringLiteral("Norvik3.conf")), QSettings::IniFormat);
+            s.setValue("PJInfo/PJNum", "2");
+            for (int p = 1; p <= 2; ++p) {
+                const QString g = QStringLiteral("PJInfo/%1/").arg(p);
+                s.setValue(g + "ProjectorName", QStringLiteral("P%1").arg(p));
+                s.setValue(g + "ConnectionKind", "1");
+                s.setValue(g + "IPAddress", "127.0.0.1");
+                s.setValue(g + "PortNo", QString::number(FreeTcpPort()));
+            }
+            s.setValue("PJInfo/2/Protocol", "PJLink");
+            s.setValue("Setting/PJLinkNotifications", "1");
+        }
+        const QString passwords = pjHome.filePath(QStringLiteral("Norvik3.pjlink-passwords"));
+        {
+            QFile file(passwords);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("127.0.0.1:4352=not-to-be-said\n");
+        }
+        QVERIFY(QFile::setPermissions(passwords, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                     QFileDevice::ReadOther));
+        QProcess pj;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("NORVIK3_HOME", pjHome.path());
+        env.insert("TMPDIR", tmp.path());
+        pj.setProcessEnvironment(env);
+        pj.start(TestBinary("norvik3d"), {"--no-schedule"});
+        QVERIFY(pj.waitForStarted());
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += pj.readAllStandardError()).contains("started on"), Wait);
+        QVERIFY2(said.contains(": 2 projectors (1 PJLink),"), said.constData());
+        QVERIFY2(
+            said.contains("PJLink passwords file " + passwords.toUtf8() + " is readable by others"),
+            said.constData());
+        QVERIFY2(said.contains("PJLink notifications") && said.contains("UDP port 4352"),
+                 said.constData());
+
+        QVERIFY(QFile::setPermissions(passwords, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        QTRY_VERIFY_WITH_TIMEOUT((said += pj.readAllStandardError()).contains("is used again"),
+                                 Wait);
+        taken.close();
+        QVERIFY(::kill(pid_t(pj.processId()), SIGHUP) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (said += pj.readAllStandardError()).contains("PJLink notifications are received again"),
+            Wait);
+        QVERIFY(::kill(pid_t(pj.processId()), SIGTERM) == 0);
+        QVERIFY(pj.waitForFinished(Wait));
+        said += pj.readAllStandardError();
+        QCOMPARE(pj.exitCode(), 0);
+        QVERIFY(!said.contains("not-to-be-said"));
+        QFile conf(pjHome.filePath(QStringLiteral("Norvik3.conf")));
+        QVERIFY(conf.open(QIODevice::ReadOnly));
+        QVERIFY(!conf.readAll().contains("not-to-be-said"));
+    }
+
+    // The sessions get each projector's password from the passwords file:
+    // a right one opens the projector, a wrong one shows as an
+    // authentication error, and a corrected file is used at the next pass,
+    // without a restart. No password appears on standard error or the
+    // endpoint.
+    void pjlinkPasswordsReachTheProjectors() {
+        SimProcess pjSim({"--pjlink", "2"});
+        QVERIFY2(pjSim.isReady(), qPrintable(pjSim.errorString()));
+        QCOMPARE(pjSim.command("pj 1 password hall-secret"), QString("OK"));
+        QCOMPARE(pjSim.command("pj 2 password right-one"), QString("OK"));
+        QCOMPARE(pjSim.command("pj all power 1"), QString("OK"));
+        QTemporaryDir pjHome;
+        const quint16 httpPort = FreeTcpPort();
+        {
+            QSettings s(pjHome.filePath(QStringLiteral("Norvik3.conf")), QSettings::IniFormat);
+            s.setValue("PJInfo/PJNum", "2");
+            for (int p = 1; p <= 2; ++p) {
+                const QString g = QStringLiteral("PJInfo/%1/").arg(p);
+                s.setValue(g + "ProjectorName", QStringLiteral("PJ%1").arg(p));
+                s.setValue(g + "ConnectionKind", "1");
+                s.setValue(g + "IPAddress", "127.0.0.1");
+                s.setValue(g + "PortNo", QString::number(pjSim.pjlinkPort(p)));
+                s.setValue(g + "Protocol", "PJLink");
+            }
+            s.setValue("Setting/StatusCheckInterval", "1");
+            s.setValue("Setting/TcpTimeoutTime", "1000");
+            s.setValue("Setting/StatusHttpPort", QString::number(httpPort));
+        }
+        const QString passwords = pjHome.filePath(QStringLiteral("Norvik3.pjlink-passwords"));
+        const auto writePasswords = [&](const QByteArray& second) {
+            QFile file(passwords + ".new");
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+            file.write("127.0.0.1:" + QByteArray::number(pjSim.pjlinkPort(1)) + "=hall-secret\n" +
+                       "127.0.0.1:" + QByteArray::number(pjSim.pjlinkPort(2)) + '=' + second +
+                       '\n');
+            file.close();
+            QFile::remove(passwords);
+            QVERIFY(file.rename(passwords));
+        };
+        writePasswords("wrong-one");
+        QProcess pj;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("NORVIK3_HOME", pjHome.path());
+        env.insert("TMPDIR", tmp.path());
+        pj.setProcessEnvironment(env);
+        pj.start(TestBinary("norvik3d"), {"--no-schedule"});
+        QVERIFY(pj.waitForStarted());
+        QJsonArray list;
+        const auto fetch = [&] {
+            const Answer answer = get(httpPort, "/api/v1/projectors", {});
+            list = QJsonDocument::fromJson(answer.body).array();
+            return answer.status == 200 && list.size() == 2;
+        };
+        const auto refused = [&](int index) {
+            return list[index].toObject()["authentication_error"].toBool();
+        };
+        const auto answering = [&](int index) {
+            const QJsonObject o = list[index].toObject();
+            return !o["disconnected"].toBool() && o["power"]["code"].toInt(-1) == 1;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(fetch() && answering(0) && refused(1), Wait);
+        QVERIFY(!refused(0));
+        QCOMPARE(list[1].toObject()["protocol"].toString(), QStringLiteral("pjlink"));
+
+        writePasswords("right-one");
+        QTRY_VERIFY_WITH_TIMEOUT(fetch() && answering(1) && !refused(1), Wait);
+        const QByteArray metrics = get(httpPort, "/metrics", {}).body;
+        QVERIFY(!metrics.contains("secret") && !metrics.contains("right-one"));
+        QVERIFY(::kill(pid_t(pj.processId()), SIGTERM) == 0);
+        QVERIFY(pj.waitForFinished(Wait));
+        const QByteArray said = pj.readAllStandardError();
+        QVERIFY2(!said.contains("hall-secret") && !said.contains("-one"), said.constData());
     }
 
     void linksNoWidgetsOrGui() {

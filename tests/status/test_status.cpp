@@ -155,6 +155,30 @@ void MakeFleet(AppState& state, int count) {
     }
 }
 
+// Makes projector p a PJLink projector of the class that reported its
+// identity, two lamps (the second one off), a class 2 input with its name.
+void MakePJLink(AppState& state, int p, int pjClass) {
+    ProjectorInfo& info = state.Projectors[p];
+    info.Protocol = ProtocolPJLink;
+    info.PortNo = DefaultPJLinkPortNo;
+    info.ModelName.clear();
+    PJLinkFacts& pj = info.PJLink;
+    pj.Class = qint16(pjClass);
+    pj.Name = QStringLiteral("Hall left");
+    pj.Maker = QStringLiteral("Maker \"A\"");
+    pj.Product = QStringLiteral("L-9000");
+    pj.SerialNumber = pjClass == 2 ? QStringLiteral("SN 0042") : QString();
+    pj.InputCode = pjClass == 2 ? QStringLiteral("3A") : QStringLiteral("31");
+    pj.InputName = pjClass == 2 ? QStringLiteral("Lectern") : QString();
+    pj.Inputs = {QStringLiteral("11"), pj.InputCode};
+    pj.LampCount = 2;
+    pj.Lamps[0] = {40000, true};
+    pj.Lamps[1] = {1200, false};
+    info.LampTime = 40000; // above what 16 bits hold
+    info.FilterTime = pjClass == 2 ? 900 : -1;
+    pj.Identified = true;
+}
+
 // The lines of a family's samples, in the order the text gives them.
 QList<QByteArray> Samples(const QByteArray& metrics, const QByteArray& name) {
     QList<QByteArray> lines;
@@ -594,7 +618,7 @@ class TestStatus : public QObject {
             QByteArray current;
             QList<QByteArray> states;
         } sets[] = {
-            {"norvik3_projector_power", power, {"off", "on", "cooling", "not_reported"}},
+            {"norvik3_projector_power", power, {"off", "on", "cooling", "warmup", "not_reported"}},
             {"norvik3_projector_error",
              error,
              {"normal", "cover", "fan", "lamp", "temp", "air_flow", "lamp_time_over", "cool",
@@ -604,12 +628,134 @@ class TestStatus : public QObject {
             QList<QByteArray> lines = Samples(text, set.family);
             QCOMPARE(lines.size(), set.states.size());
             for (qsizetype k = 0; k < lines.size(); ++k) {
-                QVERIFY2(lines[k].contains(IdLabel(1) + ",projector=\"Aula\",group=\"\",state=\"" +
+                QVERIFY2(lines[k].contains(IdLabel(1) +
+                                           ",projector=\"Aula\",group=\"\",protocol=\"native\","
+                                           "state=\"" +
                                            set.states[k] + "\"}"),
                          lines[k].constData());
                 QCOMPARE(lines[k].endsWith(" 1"), set.states[k] == set.current);
             }
         }
+    }
+
+    // A PJLink projector beside one of the own protocol: its protocol, its
+    // identity, every lamp, its warning and a refused password reach both
+    // answers, and both agree.
+    void pjlinkFactsInJsonAndMetrics_data() {
+        QTest::addColumn<int>("pjClass");
+        QTest::addColumn<bool>("disconnected");
+        QTest::addColumn<bool>("authenticationError");
+        QTest::addColumn<int>("power");
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<QByteArray>("powerState");
+        QTest::addRow("class 1 on") << 1 << false << false << 1 << "" << QByteArray("on");
+        QTest::addRow("class 2 warming up, lamp warning")
+            << 2 << false << false << 3 << "Lamp Warning" << QByteArray("warmup");
+        QTest::addRow("password refused")
+            << 2 << true << true << -1 << "" << QByteArray("not_reported");
+        QTest::addRow("disconnected keeps no stale values")
+            << 1 << true << false << 1 << "Fan Warning" << QByteArray("not_reported");
+    }
+
+    void pjlinkFactsInJsonAndMetrics() {
+        QFETCH(int, pjClass);
+        QFETCH(bool, disconnected);
+        QFETCH(bool, authenticationError);
+        QFETCH(int, power);
+        QFETCH(QString, warning);
+        QFETCH(QByteArray, powerState);
+        AppState& state = endpoint->state;
+        MakeFleet(state, 2);
+        MakePJLink(state, 2, pjClass);
+        ProjectorInfo& info = state.Projectors[2];
+        info.Disconnected = disconnected;
+        info.PowerStatus = qint16(power);
+        info.PJLink.Warning = warning;
+        info.PJLink.AuthenticationError = authenticationError;
+        state.Counters.PJLinkNotificationsApplied = 7;
+        state.Counters.PJLinkNotificationsIgnored = 2;
+
+        const QJsonArray list = QJsonDocument::fromJson(fetch("/api/v1/projectors").body).array();
+        QCOMPARE(list.size(), 2);
+        const QJsonObject own = list[0].toObject();
+        QCOMPARE(own["protocol"].toString(), QStringLiteral("native"));
+        QCOMPARE(own["pjlink"], QJsonValue());
+        QCOMPARE(own["authentication_error"], QJsonValue(false));
+        QCOMPARE(own["warning"], QJsonValue());
+
+        const QJsonObject o = list[1].toObject();
+        QCOMPARE(o["protocol"].toString(), QStringLiteral("pjlink"));
+        QCOMPARE(o["port"].toInt(), 4352);
+        QCOMPARE(o["model"], QJsonValue());
+        QCOMPARE(o["authentication_error"].toBool(), authenticationError);
+        QCOMPARE(o["warning"],
+                 disconnected || warning.isEmpty() ? QJsonValue() : QJsonValue(warning));
+        QCOMPARE(o["power"].isNull(), disconnected);
+        if (!disconnected) {
+            QCOMPARE(o["power"]["code"].toInt(), power);
+            // The input as the window names it: its class 2 name, else its kind.
+            QCOMPARE(o["input"]["text"].toString(),
+                     pjClass == 2 ? QStringLiteral("Lectern") : QStringLiteral("DIGITAL 1"));
+        }
+        QCOMPARE(o["lamp_hours"], disconnected ? QJsonValue() : QJsonValue(40000));
+        QCOMPARE(o["filter_hours"], disconnected || pjClass == 1 ? QJsonValue() : QJsonValue(900));
+        const QJsonObject pj = o["pjlink"].toObject();
+        QCOMPARE(pj["class"].toInt(), pjClass);
+        QCOMPARE(pj["maker"].toString(), QStringLiteral("Maker \"A\""));
+        QCOMPARE(pj["product"].toString(), QStringLiteral("L-9000"));
+        QCOMPARE(pj["name"].toString(), QStringLiteral("Hall left"));
+        QCOMPARE(pj["serial_number"],
+                 pjClass == 2 ? QJsonValue(QStringLiteral("SN 0042")) : QJsonValue());
+        QCOMPARE(pj["input_code"], disconnected ? QJsonValue() : QJsonValue(info.PJLink.InputCode));
+        QCOMPARE(pj["input_name"], disconnected || pjClass == 1
+                                       ? QJsonValue()
+                                       : QJsonValue(QStringLiteral("Lectern")));
+        const QJsonArray lamps = pj["lamps"].toArray();
+        QCOMPARE(lamps.size(), disconnected ? 0 : 2);
+        if (!disconnected) {
+            QCOMPARE(lamps[0]["hours"].toInt(), 40000);
+            QCOMPARE(lamps[0]["on"].toBool(), true);
+            QCOMPARE(lamps[1]["lamp"].toInt(), 2);
+            QCOMPARE(lamps[1]["hours"].toInt(), 1200);
+            QCOMPARE(lamps[1]["on"].toBool(), false);
+        }
+
+        const QByteArray text = metrics();
+        const QByteArray labels =
+            IdLabel(2) + ",projector=\"P2\",group=\"Hall\",protocol=\"pjlink\"";
+        QVERIFY2(Sample(text, "norvik3_projector_up", labels), text.constData());
+        QCOMPARE(Sample(text, "norvik3_projector_authentication_error", labels),
+                 std::optional<double>(authenticationError ? 1 : 0));
+        QCOMPARE(Sample(text, "norvik3_projector_authentication_error",
+                        IdLabel(1) + ",projector=\"P1\",group=\"\",protocol=\"native\""),
+                 std::optional<double>(0));
+        QCOMPARE(Sample(text, "norvik3_projector_power", labels + ",state=\"" + powerState + '"'),
+                 std::optional<double>(1));
+        const auto lamp = [&](const char* family, const char* number) {
+            return Sample(text, family, labels + ",lamp=\"" + number + "\"}");
+        };
+        QCOMPARE(lamp("norvik3_projector_lamp_usage_seconds", "1"),
+                 disconnected ? std::nullopt : std::optional<double>(40000.0 * 3600));
+        QCOMPARE(lamp("norvik3_projector_lamp_usage_seconds", "2"),
+                 disconnected ? std::nullopt : std::optional<double>(1200.0 * 3600));
+        QCOMPARE(lamp("norvik3_projector_lamp_on", "1"),
+                 disconnected ? std::nullopt : std::optional<double>(1));
+        QCOMPARE(lamp("norvik3_projector_lamp_on", "2"),
+                 disconnected ? std::nullopt : std::optional<double>(0));
+        QVERIFY(!lamp("norvik3_projector_lamp_usage_seconds", "3"));
+        QCOMPARE(
+            Sample(text, "norvik3_projector_lamp_usage_seconds",
+                   IdLabel(1) + ",projector=\"P1\",group=\"\",protocol=\"native\",lamp=\"1\"}"),
+            std::optional<double>(100.0 * 3600));
+        QCOMPARE(Samples(text, "norvik3_projector_lamp_on").size(), disconnected ? 0 : 2);
+        QCOMPARE(Sample(text, "norvik3_pjlink_notifications_total", "result=\"applied\""),
+                 std::optional<double>(7));
+        QCOMPARE(Sample(text, "norvik3_pjlink_notifications_total", "result=\"ignored\""),
+                 std::optional<double>(2));
+        // The password is never shown, whatever the projector did with it.
+        state.PJLinkPassword = [](int) { return QStringLiteral("never-shown-secret"); };
+        QVERIFY(!metrics().contains("never-shown-secret"));
+        QVERIFY(!fetch("/api/v1/projectors").body.contains("never-shown-secret"));
     }
 
     // Every per-projector family lists the projectors in table order, each
@@ -626,15 +772,17 @@ class TestStatus : public QObject {
                                          "norvik3_projector_error_state",
                                          "norvik3_projector_lamp_usage_seconds",
                                          "norvik3_projector_filter_usage_seconds",
-                                         "norvik3_projector_last_reply_timestamp_seconds"};
+                                         "norvik3_projector_last_reply_timestamp_seconds",
+                                         "norvik3_projector_authentication_error"};
         for (const QByteArray& family : families) {
             const QList<QByteArray> lines = Samples(text, family);
             QCOMPARE(lines.size(), 11);
             for (int k = 0; k < 11; ++k) {
                 const int original = k < 3 ? k + 1 : k + 2;
-                const QByteArray labels = IdLabel(original) + ",projector=\"P" +
-                                          QByteArray::number(original) + "\",group=\"" +
-                                          (original % 2 == 0 ? "Hall" : "") + "\"}";
+                const QByteArray labels =
+                    IdLabel(original) + ",projector=\"P" + QByteArray::number(original) +
+                    "\",group=\"" + (original % 2 == 0 ? "Hall" : "") + "\",protocol=\"native\"" +
+                    (family.contains("lamp") ? ",lamp=\"1\"}" : "}");
                 QVERIFY2(lines[k].startsWith(family + '{' + labels), lines[k].constData());
             }
         }
@@ -779,7 +927,17 @@ class TestStatus : public QObject {
         state.Projectors[5].ConnectionKind = -1;
         state.Projectors[6].PortNo = QStringLiteral("not a port");
         state.Projectors[6].ModelName.clear();
+        MakePJLink(state, 5, 2);
+        state.Projectors[5].PJLink.Warning = QStringLiteral("Filter Warning");
+        state.Projectors[5].PowerStatus = 3;
+        MakePJLink(state, 6, 1);
+        state.Projectors[6].PJLink.AuthenticationError = true;
+        state.Projectors[6].PJLink.Class = 0;
+        state.Projectors[6].PJLink.LampCount = 0;
+        state.Projectors[6].PJLink.Lamps[0].hours = -1;
         state.Polling.LastPassEnd = QDateTime::currentDateTimeUtc();
+        state.Health.raise(HealthCondition::PasswordsRefused,
+                           QStringLiteral("The PJLink passwords file is open to others"));
         state.Health.raise(HealthCondition::MailFailing, QStringLiteral("Server \"mx\" refuses"));
         take("mixed fleet, degraded");
         for (int p = 1; p <= 6; ++p)
@@ -817,11 +975,19 @@ class TestStatus : public QObject {
                                       << 200 << QStringList{"mail_failing"};
         QTest::addRow("every condition, in order")
             << 3 << 2 << true
-            << QList<C>{C::SaveFailing, C::SpoolDropping, C::PollingBehind, C::LogWriteFailing,
-                        C::NoRecipient, C::MailFailing,   C::EndpointLimits}
+            << QList<C>{C::NotificationsFailing, C::PasswordsRefused, C::SaveFailing,
+                        C::SpoolDropping,        C::PollingBehind,    C::LogWriteFailing,
+                        C::NoRecipient,          C::MailFailing,      C::EndpointLimits}
             << "degraded" << 200
-            << QStringList{"endpoint_limits", "mail_failing",   "no_recipient", "log_write_failing",
-                           "polling_behind",  "spool_dropping", "save_failing"};
+            << QStringList{"endpoint_limits",
+                           "mail_failing",
+                           "no_recipient",
+                           "log_write_failing",
+                           "polling_behind",
+                           "spool_dropping",
+                           "save_failing",
+                           "pjlink_passwords_refused",
+                           "pjlink_notifications_failing"};
         QTest::addRow("no projector answers") << 3 << 0 << true << QList<C>{} << "failing" << 503
                                               << QStringList{"no_projector_answering"};
         QTest::addRow("failing and behind")
@@ -881,8 +1047,11 @@ class TestStatus : public QObject {
             state.Projectors[p].PowerStatus = p == 3 ? -1 : 1;
             state.Projectors[p].LampTime = 300;
         }
+        MakePJLink(state, 3, 2);
+        state.Projectors[3].PJLink.AuthenticationError = true;
         state.Counters.AlertsDroppedQueueFull = 3;
         state.Counters.AlertsDroppedRefused = 2;
+        state.Counters.PJLinkNotificationsIgnored = 4;
         QByteArray text = metrics();
         QVERIFY(!text.contains("norvik3_poll_duration_seconds "));
         QVERIFY(!text.contains("norvik3_last_poll_timestamp_seconds "));

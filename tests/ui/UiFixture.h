@@ -36,9 +36,8 @@
 #include <memory>
 
 class UiFixture {
-public:
-    UiFixture()
-    {
+  public:
+    UiFixture() {
         qputenv("NORVIK3_HOME", home.path().toUtf8());
         state.ProgramFolder = home.path();
         QFile::copy(qEnvironmentVariable("NORVIK3_SOURCE_DIR") + "/data/PJModel.txt",
@@ -52,8 +51,7 @@ public:
     ~UiFixture() { closeWindow(); }
 
     // Builds a new window on the saved files, as a restart would.
-    void startWindow()
-    {
+    void startWindow() {
         engine = std::make_unique<CommEngine>(state, *store);
         form = std::make_unique<MainForm>(state, *store, *engine, messages);
         form->InitProjectorTree();
@@ -61,8 +59,7 @@ public:
         form->show();
     }
 
-    void closeWindow()
-    {
+    void closeWindow() {
         if (engine) {
             engine->setRefreshSink(nullptr);
             engine->shutdown();
@@ -73,8 +70,7 @@ public:
 
     // Stops the dispatcher and polling and empties every queue, so that a
     // test sees exactly what the next action queues.
-    void quietEngine()
-    {
+    void quietEngine() {
         engine->stopPolling();
         engine->stopDispatcher();
         for (int p = 1; p <= MaxProjectors; ++p)
@@ -82,8 +78,7 @@ public:
     }
 
     // Names of the commands waiting in a projector's queue, in order.
-    QStringList queued(int projector) const
-    {
+    QStringList queued(int projector) const {
         QStringList names;
         const ProjectorQueue& queue = state.Queues[projector];
         int index = queue.QueueReadIndex;
@@ -100,22 +95,17 @@ public:
         return names;
     }
 
-    template <typename T> T* child(const QString& name) const
-    {
-        return form->findChild<T*>(name);
-    }
+    template <typename T> T* child(const QString& name) const { return form->findChild<T*>(name); }
     QAction* action(const QString& name) const { return child<QAction>(name); }
 
-    QLabel* shownLabel(const QString& name) const
-    {
+    QLabel* shownLabel(const QString& name) const {
         for (QLabel* label : form->findChildren<QLabel*>(name))
             if (label->isVisible())
                 return label;
         return nullptr;
     }
 
-    template <typename T> T* openDialog() const
-    {
+    template <typename T> T* openDialog() const {
         for (T* dialog : form->findChildren<T*>())
             if (dialog->isVisible())
                 return dialog;
@@ -123,19 +113,16 @@ public:
     }
 
     // What an operator's pick in a drop-down does.
-    static void pick(QComboBox* combo, int index)
-    {
+    static void pick(QComboBox* combo, int index) {
         combo->setCurrentIndex(index);
         emit combo->activated(index);
     }
 
-    static void click(QWidget* dialog, const QString& button)
-    {
+    static void click(QWidget* dialog, const QString& button) {
         dialog->findChild<QPushButton*>(button)->click();
     }
 
-    static void type(QWidget* dialog, const QString& field, const QString& text)
-    {
+    static void type(QWidget* dialog, const QString& field, const QString& text) {
         dialog->findChild<QLineEdit*>(field)->setText(text);
     }
 
@@ -143,16 +130,14 @@ public:
 
     // Adds a group and projectors straight into the tables, saves them and
     // reloads the window's tree.
-    int addGroupDirect(const QString& name)
-    {
+    int addGroupDirect(const QString& name) {
         const int node = AddGroupNode(state, name, nullptr);
         saveAndReload();
         return node;
     }
 
     int addLanDirect(int parent, const QString& name, const QString& address,
-                     const QString& port = "23", const QString& model = "VX-5100N")
-    {
+                     const QString& port = "23", const QString& model = "VX-5100N") {
         ProjectorInfo config;
         config.ProjectorName = name;
         config.ModelName = model;
@@ -164,9 +149,38 @@ public:
         return node;
     }
 
+    int addPJLinkDirect(int parent, const QString& name, const QString& address,
+                        const QString& port = DefaultPJLinkPortNo) {
+        ProjectorInfo config;
+        config.ProjectorName = name;
+        config.Protocol = ProtocolPJLink;
+        config.ConnectionKind = ConnectionLan;
+        config.IPAddress = address;
+        config.PortNo = port;
+        const int node = AddProjectorNode(state, parent, config, nullptr);
+        saveAndReload();
+        // Reloading reads the records again; these tests are about the
+        // window, not about the settings store's keys.
+        state.Projectors[ProjectorOfNode(state, node)].Protocol = ProtocolPJLink;
+        form->rebuildView();
+        return node;
+    }
+
+    // Every line or frame waiting in a projector's queue, as queued bytes.
+    QStringList queuedLines(int projector) const {
+        QStringList lines;
+        const ProjectorQueue& queue = state.Queues[projector];
+        int index = queue.QueueReadIndex;
+        for (int n = 0; n < QueueLength(state, projector); ++n) {
+            const QueueEntry& entry = queue.entries[index];
+            lines << QString::fromLatin1(entry.command.left(entry.commandLength));
+            index = index == QueueSlots ? 1 : index + 1;
+        }
+        return lines;
+    }
+
     int addSerialDirect(int parent, const QString& name, int com,
-                        const QString& model = "VX-4200")
-    {
+                        const QString& model = "VX-4200") {
         ProjectorInfo config;
         config.ProjectorName = name;
         config.ModelName = model;
@@ -178,8 +192,7 @@ public:
         return node;
     }
 
-    void saveAndReload()
-    {
+    void saveAndReload() {
         store->SaveTree(state);
         store->SaveProjectors(state);
         const int selected = form->selectedNode();

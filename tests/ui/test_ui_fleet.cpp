@@ -68,7 +68,8 @@ QStringList Expected(const UiFixture& f, int p) {
             gone ? Dash : HoursDisplayText(info.LampTime),
             gone ? Dash : HoursDisplayText(info.FilterTime),
             info.LastReply.isValid() ? info.LastReply.toString("HH:mm:ss") : Dash,
-            NodeKind(f.state, parent) == 'g' ? Node(f.state, parent).Text : QString()};
+            NodeKind(f.state, parent) == 'g' ? Node(f.state, parent).Text : QString(),
+            "Own"};
 }
 
 QStringList Shown(const QTreeWidgetItem* row) {
@@ -122,8 +123,9 @@ class TestUiFleet : public QObject {
         QTest::addColumn<int>("column");
         QTest::addColumn<bool>("ascending");
         QTest::addColumn<bool>("groupList");
-        const QStringList names = {"Name",   "Connection", "MAC",         "Power",  "Input",
-                                   "Status", "Lamp Time",  "Filter Time", "Answer", "Group"};
+        const QStringList names = {"Name",   "Connection", "MAC",       "Power",
+                                   "Input",  "Status",     "Lamp Time", "Filter Time",
+                                   "Answer", "Group",      "Protocol"};
         for (int c = 0; c < ListColumnCount; ++c)
             for (bool ascending : {true, false})
                 QTest::addRow("overview by %s %s", qPrintable(names[c]), ascending ? "up" : "down")

@@ -253,6 +253,19 @@ class TestUiWindow : public QObject {
         QCOMPARE(list->header()->sortIndicatorOrder(), Qt::DescendingOrder);
         QCOMPARE(list->header()->sectionSize(ColumnInput), wide);
         QCOMPARE(Column(list, ColumnName).first(), QString("P5 never"));
+
+        // Widths stored before the Protocol column are still applied.
+        f.closeWindow();
+        {
+            QSettings stored(f.store->filePath(), QSettings::IniFormat);
+            QStringList widths;
+            for (int c = 0; c < ColumnProtocol; ++c)
+                widths << QString::number(c == ColumnInput ? wide + 5 : 90);
+            stored.setValue("Window/FleetColumns", widths.join(','));
+        }
+        f.startWindow();
+        list = f.child<QTreeWidget>("ListViewFleet");
+        QCOMPARE(list->header()->sectionSize(ColumnInput), wide + 5);
     }
 
     // Rows of projectors that do not answer or refuse read at 4.5:1 at least
