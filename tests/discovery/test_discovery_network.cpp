@@ -177,7 +177,8 @@ void TestDiscoveryNetwork::commandLine() {
     process.start(TestBinary(program), arguments);
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitCode(), exitCode);
-    QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()), out.arg(m_linkMac));
+    QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()),
+             out.isEmpty() ? out : out.arg(m_linkMac));
     const QString errors = QString::fromUtf8(process.readAllStandardError());
     if (err.isEmpty())
         QVERIFY2(errors.isEmpty(), qPrintable(errors));
