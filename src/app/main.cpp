@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "core/CommandLine.h"
+#include "discovery/DiscoverCommand.h"
 #include "fleetcsv/FleetCommands.h"
 
 #include <QApplication>
@@ -15,6 +16,8 @@ int main(int argc, char* argv[])
     // Answered before any application object exists: no display needed.
     if (const std::optional<int> code =
             RunFleetCommand(ArgumentsOf(argc, argv), QStringLiteral("norvik3")))
+        return *code;
+    if (const auto code = RunDiscoverCommand(argc, argv, "norvik3"))
         return *code;
     const CommandLine line = ParseWindowCommandLine(ArgumentsOf(argc, argv));
     switch (line.action) {

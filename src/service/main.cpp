@@ -8,6 +8,7 @@
 #include "comm/CommEngine.h"
 #include "core/CommandLine.h"
 #include "core/ProgramCore.h"
+#include "discovery/DiscoverCommand.h"
 #include "fleetcsv/FleetCommands.h"
 #include "schedule/ScheduleRunner.h"
 #include "service/ServiceLog.h"
@@ -51,6 +52,8 @@ QString Serving(ProgramCore& core) {
 int main(int argc, char* argv[]) {
     if (const std::optional<int> code =
             RunFleetCommand(ArgumentsOf(argc, argv), QStringLiteral("norvik3d")))
+        return *code;
+    if (const auto code = RunDiscoverCommand(argc, argv, "norvik3d"))
         return *code;
     const CommandLine line = ParseServiceCommandLine(ArgumentsOf(argc, argv));
     switch (line.action) {

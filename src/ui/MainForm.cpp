@@ -209,6 +209,9 @@ void MainForm::buildMenus() {
     edit->addAction(addEntry);
     edit->addAction(m_menuActions[CmdDelete]);
     edit->addAction(m_menuActions[CmdEdit]);
+    edit->addSeparator();
+    edit->addAction(QStringLiteral("Find Projectors..."), this, &MainForm::findProjectors)
+        ->setObjectName(QStringLiteral("menuFindProjectors"));
 
     bar->addMenu(QStringLiteral("&Status"))->addAction(m_menuActions[CmdRefresh]);
     QMenu* control = bar->addMenu(QStringLiteral("&Control"));

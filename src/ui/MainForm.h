@@ -105,6 +105,7 @@ class MainForm : public QMainWindow, public RefreshSink {
 
     void addGroup();
     void addProjector();
+    void findProjectors();
     void editNode();
     void deleteNode();
     void powerOnSelection();

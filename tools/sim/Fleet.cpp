@@ -17,6 +17,13 @@ Fleet::Fleet(int count, const FleetSettings& settings, QObject* parent) : QObjec
         projector->model().lamps = {settings.lamp};
         projector->model().filter = settings.filter;
         projector->setPassword(settings.pjlinkPassword);
+        // Locally administered, and unique within one run.
+        projector->model().mac = QStringLiteral("02:4E:56:%1:%2:%3")
+                                     .arg((id >> 16) & 0xFF, 2, 16, QLatin1Char('0'))
+                                     .arg((id >> 8) & 0xFF, 2, 16, QLatin1Char('0'))
+                                     .arg(id & 0xFF, 2, 16, QLatin1Char('0'))
+                                     .toUpper()
+                                     .toLatin1();
         m_pjlink.push_back(std::move(projector));
     }
     // One clock for all: a timer per projector would cost hundreds of timers for nothing.

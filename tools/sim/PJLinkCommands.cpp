@@ -147,7 +147,8 @@ QString PJLinkCommands::set(const QList<PJLinkProjector*>& targets, const QStrin
                                         {QStringLiteral("product"), &PJLinkModel::product},
                                         {QStringLiteral("info"), &PJLinkModel::info},
                                         {QStringLiteral("serial"), &PJLinkModel::serial},
-                                        {QStringLiteral("version"), &PJLinkModel::version}};
+                                        {QStringLiteral("version"), &PJLinkModel::version},
+                                        {QStringLiteral("mac"), &PJLinkModel::mac}};
         using Flag = std::function<bool&(PJLinkProjector&)>;
         const QMap<QString, Flag> flags{
             {QStringLiteral("lowercase"),
@@ -245,6 +246,7 @@ QString PJLinkCommands::usage() {
         "  pj <id> inputname <code> <text>  the name of an input (INNM)\n"
         "  pj <id> name|maker|product|info|serial|version <text>\n"
         "                              NAME, INF1, INF2, INFO, SNUM, SVER\n"
+        "  pj <id> mac <text>          the MAC address a class 2 projector answers a search with\n"
         "  pj <id> erst <dddddd>       error digits: fan lamp temperature cover filter other,\n"
         "                              each 0 ok, 1 warning, 2 error\n"
         "  pj <id> lamps <hours>...    hours of each lamp, 1 to 8 lamps\n"

@@ -181,11 +181,12 @@ PJLinkEndpoint::PJLinkEndpoint(PJLinkProjector& projector, QObject* parent)
     connect(&m_server, &QTcpServer::newConnection, this, &PJLinkEndpoint::accept);
 }
 
-bool PJLinkEndpoint::listen(quint16 port, QString* error) {
-    if (m_server.listen(QHostAddress::LocalHost, port))
+bool PJLinkEndpoint::listen(const QHostAddress& address, quint16 port, QString* error) {
+    if (m_server.listen(address, port))
         return true;
-    *error = QStringLiteral("PJLink projector %1: cannot listen on port %2: %3")
+    *error = QStringLiteral("PJLink projector %1: cannot listen on %2 port %3: %4")
                  .arg(m_projector.id())
+                 .arg(address.toString())
                  .arg(port)
                  .arg(m_server.errorString());
     return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -19,8 +20,9 @@ class PJLinkEndpoint : public QObject {
     PJLinkEndpoint(PJLinkProjector& projector, QObject* parent = nullptr);
     ~PJLinkEndpoint() override;
 
-    // Listens on `port` (0 picks a free one); false with `error` set on failure.
-    bool listen(quint16 port, QString* error);
+    // Listens on `address` and `port` (0 picks a free one); false with
+    // `error` set on failure.
+    bool listen(const QHostAddress& address, quint16 port, QString* error);
     quint16 port() const { return m_server.serverPort(); }
 
   private:

@@ -46,6 +46,7 @@ class PJLinkModel {
     QByteArray info = "simulated projector";
     QByteArray serial;
     QByteArray version = "1.00";
+    QByteArray mac;               // answered to a search by a class 2 projector
     QByteArray errors = "000000"; // fan, lamp, temperature, cover, filter, other
     QList<int> lamps{1200};
     int filter = 300;

@@ -15,11 +15,12 @@ TcpEndpoint::TcpEndpoint(Projector& projector, QObject* parent)
     connect(&m_server, &QTcpServer::newConnection, this, &TcpEndpoint::accept);
 }
 
-bool TcpEndpoint::listen(quint16 port, QString* error) {
-    if (m_server.listen(QHostAddress::LocalHost, port))
+bool TcpEndpoint::listen(const QHostAddress& address, quint16 port, QString* error) {
+    if (m_server.listen(address, port))
         return true;
-    *error = QStringLiteral("projector %1: cannot listen on port %2: %3")
+    *error = QStringLiteral("projector %1: cannot listen on %2 port %3: %4")
                  .arg(m_projector.id())
+                 .arg(address.toString())
                  .arg(port)
                  .arg(m_server.errorString());
     return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QObject>
 #include <QTcpServer>
 
@@ -14,8 +15,9 @@ class TcpEndpoint : public QObject {
   public:
     TcpEndpoint(Projector& projector, QObject* parent = nullptr);
 
-    // Listens on `port` (0 picks a free one); false with `error` set on failure.
-    bool listen(quint16 port, QString* error);
+    // Listens on `address` and `port` (0 picks a free one); false with
+    // `error` set on failure.
+    bool listen(const QHostAddress& address, quint16 port, QString* error);
     quint16 port() const { return m_server.serverPort(); }
 
   private:

@@ -3,10 +3,12 @@
 #include "Fleet.h"
 #include "PJLinkEndpoint.h"
 #include "PtyEndpoint.h"
+#include "SearchResponder.h"
 #include "TcpEndpoint.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHostAddress>
 
 #include <cstdio>
 #include <fcntl.h>
@@ -23,6 +25,10 @@ struct Options {
     int basePort = 0;
     std::optional<int> controlPort;
     bool exitOnEof = false;
+    QHostAddress address{QHostAddress::LocalHost};
+    bool addressEach = false;
+    int pjlinkPort = 4352;
+    std::optional<int> searchPort;
     sim::FleetSettings fleet;
 };
 
@@ -48,10 +54,10 @@ std::optional<Options> parseOptions(const QCoreApplication& app) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Simulates projectors that speak the binary 13-byte frame protocol, and\n"
-                       "PJLink projectors. Prints 'TCP <id> 127.0.0.1 <port>', 'PTY <id> <path>'\n"
-                       "or 'PJLINK <id> 127.0.0.1 <port>' per projector (TCP ids first, then pty,\n"
-                       "then PJLink), 'CONTROL 127.0.0.1 <port>' with --control-port, then "
-                       "'READY'.\n\n") +
+                       "PJLink projectors. Prints 'TCP <id> <address> <port>', 'PTY <id> <path>'\n"
+                       "or 'PJLINK <id> <address> <port>' per projector (TCP ids first, then pty,\n"
+                       "then PJLink), 'SEARCH <port>' with --search-port, 'CONTROL 127.0.0.1 "
+                       "<port>'\nwith --control-port, then 'READY'.\n\n") +
         sim::ControlCommands::usage());
     parser.addHelpOption();
     const QCommandLineOption tcp("tcp", "Number of projectors on TCP ports of 127.0.0.1.", "N",
@@ -78,8 +84,20 @@ std::optional<Options> parseOptions(const QCoreApplication& app) {
     const QCommandLineOption lamp("lamp", "Lamp hours at start.", "hours", "1200");
     const QCommandLineOption filter("filter", "Filter hours at start.", "hours", "300");
     const QCommandLineOption exitOnEof("exit-on-eof", "Exit when stdin reaches its end.");
+    const QCommandLineOption address(
+        "address", "The IPv4 address the projectors listen on (default 127.0.0.1).", "A");
+    const QCommandLineOption addressEach(
+        "address-each",
+        "Every TCP and PJLink projector on an address of its own, counting up from --address: "
+        "the TCP ones all on --base-port, the PJLink ones all on --pjlink-port.");
+    const QCommandLineOption pjlinkPort(
+        "pjlink-port", "The port of every PJLink projector with --address-each.", "P", "4352");
+    const QCommandLineOption searchPort(
+        "search-port",
+        "Answer PJLink searches (%2SRCH) on this UDP port for the class 2 projectors.", "P");
     parser.addOptions({tcp, pty, pjlink, pjlinkClass, pjlinkPassword, basePort, controlPort,
-                       coolDown, warmUp, hour, lamp, filter, exitOnEof});
+                       coolDown, warmUp, hour, lamp, filter, exitOnEof, address, addressEach,
+                       pjlinkPort, searchPort});
     parser.process(app);
 
     const auto number = [&](const QCommandLineOption& option, int min,
@@ -106,12 +124,30 @@ std::optional<Options> parseOptions(const QCoreApplication& app) {
     if (!tcpCount || !ptyCount || !pjlinkCount || !pjClass || !base || !coolMs || !warmMs ||
         !hourMs || !lampHours || !filterHours)
         return std::nullopt;
+    if (parser.isSet(address)) {
+        options.address = QHostAddress(parser.value(address));
+        if (options.address.protocol() != QAbstractSocket::IPv4Protocol ||
+            parser.value(address).count(QLatin1Char('.')) != 3) {
+            std::fprintf(stderr, "norvik3-sim: --address must be an IPv4 address\n");
+            return std::nullopt;
+        }
+    }
+    options.addressEach = parser.isSet(addressEach);
+    const auto pjPort = number(pjlinkPort, 1, 65535);
+    if (!pjPort)
+        return std::nullopt;
+    options.pjlinkPort = *pjPort;
+    if (parser.isSet(searchPort)) {
+        options.searchPort = number(searchPort, 0, 65535);
+        if (!options.searchPort)
+            return std::nullopt;
+    }
     if (parser.isSet(controlPort)) {
         options.controlPort = number(controlPort, 0, 65535);
         if (!options.controlPort)
             return std::nullopt;
     }
-    if (*base > 0 && *base + *tcpCount + *pjlinkCount - 1 > 65535) {
+    if (!parser.isSet(addressEach) && *base > 0 && *base + *tcpCount + *pjlinkCount - 1 > 65535) {
         std::fprintf(stderr, "norvik3-sim: --base-port leaves no room for %d ports\n",
                      *tcpCount + *pjlinkCount);
         return std::nullopt;
@@ -129,6 +165,14 @@ std::optional<Options> parseOptions(const QCoreApplication& app) {
                      parser.value(pjlinkPassword).toUtf8(),
                      std::chrono::milliseconds(*warmMs)};
     return options;
+}
+
+// The address of the n-th network projector (from 0): the same for all, or
+// one each counting up.
+QHostAddress addressOf(const Options& options, int n) {
+    if (!options.addressEach)
+        return options.address;
+    return QHostAddress(options.address.toIPv4Address() + quint32(n));
 }
 
 } // namespace
@@ -153,14 +197,19 @@ int main(int argc, char* argv[]) {
     std::vector<std::unique_ptr<sim::PtyEndpoint>> ptyEndpoints;
     std::vector<std::unique_ptr<sim::PJLinkEndpoint>> pjlinkEndpoints;
     QStringList lines;
+    QList<QHostAddress> pjlinkAddresses;
     for (int id = 1; id <= options->tcp; ++id) {
         auto endpoint = std::make_unique<sim::TcpEndpoint>(*fleet.projector(id));
-        const quint16 port = options->basePort > 0 ? quint16(options->basePort + id - 1) : 0;
-        if (!endpoint->listen(port, &error)) {
+        const QHostAddress address = addressOf(*options, id - 1);
+        const quint16 port = options->addressEach || options->basePort == 0
+                                 ? quint16(options->basePort)
+                                 : quint16(options->basePort + id - 1);
+        if (!endpoint->listen(address, port, &error)) {
             std::fprintf(stderr, "norvik3-sim: %s\n", qPrintable(error));
             return 1;
         }
-        lines << QStringLiteral("TCP %1 127.0.0.1 %2").arg(id).arg(endpoint->port());
+        lines
+            << QStringLiteral("TCP %1 %2 %3").arg(id).arg(address.toString()).arg(endpoint->port());
         tcpEndpoints.push_back(std::move(endpoint));
     }
     for (int id = options->tcp + 1; id <= fleet.count(); ++id) {
@@ -175,14 +224,29 @@ int main(int argc, char* argv[]) {
     for (int k = 0; k < fleet.pjlinkCount(); ++k) {
         const int id = fleet.firstPJLinkId() + k;
         auto endpoint = std::make_unique<sim::PJLinkEndpoint>(*fleet.pjlink(id));
-        const quint16 port =
-            options->basePort > 0 ? quint16(options->basePort + options->tcp + k) : 0;
-        if (!endpoint->listen(port, &error)) {
+        const QHostAddress address = addressOf(*options, options->tcp + k);
+        const quint16 port = options->addressEach    ? quint16(options->pjlinkPort)
+                             : options->basePort > 0 ? quint16(options->basePort + options->tcp + k)
+                                                     : 0;
+        if (!endpoint->listen(address, port, &error)) {
             std::fprintf(stderr, "norvik3-sim: %s\n", qPrintable(error));
             return 1;
         }
-        lines << QStringLiteral("PJLINK %1 127.0.0.1 %2").arg(id).arg(endpoint->port());
+        lines << QStringLiteral("PJLINK %1 %2 %3")
+                     .arg(id)
+                     .arg(address.toString())
+                     .arg(endpoint->port());
+        pjlinkAddresses << address;
         pjlinkEndpoints.push_back(std::move(endpoint));
+    }
+    std::unique_ptr<sim::SearchResponder> search;
+    if (options->searchPort) {
+        search = std::make_unique<sim::SearchResponder>(fleet, pjlinkAddresses);
+        if (!search->listen(quint16(*options->searchPort), &error)) {
+            std::fprintf(stderr, "norvik3-sim: %s\n", qPrintable(error));
+            return 1;
+        }
+        lines << QStringLiteral("SEARCH %1").arg(search->port());
     }
     if (options->controlPort) {
         if (!control.listen(quint16(*options->controlPort), &error)) {
