@@ -43,6 +43,9 @@ std::optional<qint64> optionalFrom(const QVariant& value) {
     return value.toLongLong();
 }
 
+// A null text would be bound as NULL; the columns hold '' for none.
+QString nonNull(const QString& text) { return text.isNull() ? QStringLiteral("") : text; }
+
 QString likePattern(const QString& text) {
     QString escaped = text;
     escaped.replace(u'\\', QStringLiteral("\\\\"))
@@ -303,16 +306,16 @@ EventStore::WriteResult EventStore::append(const std::vector<HistoryEvent>& even
         "value2, text, outcome, source, client) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const HistoryEvent& e : events) {
         insert.addBindValue(e.timeMs);
-        insert.addBindValue(e.projectorId);
-        insert.addBindValue(e.projectorName);
-        insert.addBindValue(e.groupName);
+        insert.addBindValue(nonNull(e.projectorId));
+        insert.addBindValue(nonNull(e.projectorName));
+        insert.addBindValue(nonNull(e.groupName));
         insert.addBindValue(EventKindName(e.kind));
         insert.addBindValue(optionalValue(e.value));
         insert.addBindValue(optionalValue(e.value2));
-        insert.addBindValue(e.text);
-        insert.addBindValue(e.outcome);
-        insert.addBindValue(EventSourceName(e.source));
-        insert.addBindValue(e.client);
+        insert.addBindValue(nonNull(e.text));
+        insert.addBindValue(nonNull(e.outcome));
+        insert.addBindValue(nonNull(EventSourceName(e.source)));
+        insert.addBindValue(nonNull(e.client));
         if (!insert.exec()) {
             noteError(insert.lastError());
             insert.finish();
