@@ -38,9 +38,10 @@ set(norvik3_about
 
 set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME norvik3d)
 set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION net)
-# Run-time tools the engine starts (reachability and MAC learning), and the
-# account the system unit runs as.
-set(CPACK_DEBIAN_SERVICE_PACKAGE_DEPENDS "adduser, iputils-ping, iproute2")
+# Run-time tools the engine starts (reachability and MAC learning), the
+# account the system unit runs as, and the SQLite driver the history is
+# opened with (a plugin, so dpkg-shlibdeps cannot see it).
+set(CPACK_DEBIAN_SERVICE_PACKAGE_DEPENDS "adduser, iputils-ping, iproute2, libqt6sql6-sqlite")
 set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_EXTRA
     "${CMAKE_SOURCE_DIR}/data/deb/postinst;${CMAKE_SOURCE_DIR}/data/deb/prerm;${CMAKE_SOURCE_DIR}/data/deb/postrm")
 string(JOIN "" CPACK_DEBIAN_SERVICE_DESCRIPTION
