@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/HealthReport.h"
+#include "history/Forecast.h"
 
 #include <QDateTime>
 #include <QString>
@@ -114,6 +115,10 @@ struct ProjectorInfo {
     std::optional<QString> ErrorAlertPending;
     std::optional<QString> DisconnectAlertPending;
     PJLinkFacts PJLink;
+    // When the lamp and the filter reach their replacement thresholds, from
+    // the history's daily hours; NoData until it holds a week of them.
+    Forecast LampForecast;
+    Forecast FilterForecast;
 };
 
 inline bool IsPJLink(const ProjectorInfo& info) {
