@@ -93,6 +93,19 @@ class TestService : public QObject {
         return serviceLog;
     }
 
+    // Starts `program` on the program folder `folder` with this test's
+    // TMPDIR; the window without a display.
+    void startIn(QProcess& process, const QString& folder, const QString& program,
+                 const QStringList& arguments = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("NORVIK3_HOME", folder);
+        env.insert("TMPDIR", tmp.path());
+        if (program == QLatin1String("norvik3"))
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(env);
+        process.start(TestBinary(program), arguments);
+    }
+
     void writeSetup() {
         QSettings s(home.filePath(QStringLiteral("Norvik3.conf")), QSettings::IniFormat);
         s.setValue("PJInfo/PJNum", "3");
@@ -141,11 +154,7 @@ class TestService : public QObject {
         QCOMPARE(sim->command("error 1 3"), QString("OK"));
         port = FreeTcpPort();
         writeSetup();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("NORVIK3_HOME", home.path());
-        env.insert("TMPDIR", tmp.path());
-        service.setProcessEnvironment(env);
-        service.start(TestBinary("norvik3d"), {});
+        startIn(service, home.path(), QStringLiteral("norvik3d"));
         QVERIFY(service.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(log().contains("started on"), Wait);
         QVERIFY2(log().contains("status endpoint on port"), log().constData());
@@ -297,12 +306,7 @@ class TestService : public QObject {
                 s.setValue("Setting/StatusHttpPort", QString::number(windowPort));
             }
             QProcess window;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert("NORVIK3_HOME", windowHome.path());
-            env.insert("TMPDIR", tmp.path());
-            env.insert("QT_QPA_PLATFORM", "offscreen");
-            window.setProcessEnvironment(env);
-            window.start(TestBinary("norvik3"), {});
+            startIn(window, windowHome.path(), QStringLiteral("norvik3"));
             QVERIFY(window.waitForStarted());
             Answer health;
             QTRY_VERIFY_WITH_TIMEOUT((health = get(windowPort, "/api/v1/health", {})).status == 200,
@@ -320,12 +324,9 @@ class TestService : public QObject {
         for (const QString& address : {QStringLiteral("0.0.0.0"), QStringLiteral("127.0.0.1")}) {
             QTemporaryDir openHome;
             QProcess open;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert("NORVIK3_HOME", openHome.path());
-            env.insert("TMPDIR", tmp.path());
-            open.setProcessEnvironment(env);
-            open.start(TestBinary("norvik3d"), {"--no-schedule", "--http-address", address,
-                                                "--http-port", QString::number(FreeTcpPort())});
+            startIn(open, openHome.path(), QStringLiteral("norvik3d"),
+                    {"--no-schedule", "--http-address", address, "--http-port",
+                     QString::number(FreeTcpPort())});
             QVERIFY(open.waitForStarted());
             QByteArray said;
             QTRY_VERIFY_WITH_TIMEOUT((said += open.readAllStandardError()).contains("started on"),
@@ -371,11 +372,7 @@ class TestService : public QObject {
         QVERIFY(QFile::setPermissions(passwords, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                      QFileDevice::ReadOther));
         QProcess pj;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("NORVIK3_HOME", pjHome.path());
-        env.insert("TMPDIR", tmp.path());
-        pj.setProcessEnvironment(env);
-        pj.start(TestBinary("norvik3d"), {"--no-schedule"});
+        startIn(pj, pjHome.path(), QStringLiteral("norvik3d"), {"--no-schedule"});
         QVERIFY(pj.waitForStarted());
         QByteArray said;
         QTRY_VERIFY_WITH_TIMEOUT((said += pj.readAllStandardError()).contains("started on"), Wait);
@@ -446,11 +443,7 @@ class TestService : public QObject {
         };
         writePasswords("wrong-one");
         QProcess pj;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("NORVIK3_HOME", pjHome.path());
-        env.insert("TMPDIR", tmp.path());
-        pj.setProcessEnvironment(env);
-        pj.start(TestBinary("norvik3d"), {"--no-schedule"});
+        startIn(pj, pjHome.path(), QStringLiteral("norvik3d"), {"--no-schedule"});
         QVERIFY(pj.waitForStarted());
         QJsonArray list;
         const auto fetch = [&] {
