@@ -44,6 +44,16 @@ void ResetProjector(ProjectorInfo& projector) {
     projector = ProjectorInfo{};
 }
 
+void CopyConnection(ProjectorInfo& to, const ProjectorInfo& from) {
+    to.ModelName = from.ModelName;
+    to.Protocol = from.Protocol;
+    to.ConnectionKind = from.ConnectionKind;
+    to.COMPort = from.COMPort;
+    to.COMSettings = from.COMSettings;
+    to.IPAddress = from.IPAddress;
+    to.PortNo = from.PortNo;
+}
+
 void ResetAllProjectors(AppState& state) {
     for (ProjectorInfo& p : state.Projectors)
         ResetProjector(p);
@@ -206,13 +216,7 @@ int AddProjectorNode(AppState& state, int parentNode, const ProjectorInfo& confi
     ProjectorInfo& slot = state.Projectors[state.ProjectorCount];
     ResetProjector(slot);
     slot.ProjectorName = config.ProjectorName;
-    slot.ModelName = config.ModelName;
-    slot.ConnectionKind = config.ConnectionKind;
-    slot.COMPort = config.COMPort;
-    slot.COMSettings = config.COMSettings;
-    slot.IPAddress = config.IPAddress;
-    slot.PortNo = config.PortNo;
-    slot.Protocol = config.Protocol;
+    CopyConnection(slot, config);
     slot.ProjectorId = NewProjectorId(state);
 
     state.Nodes.push_back({key, Node(state, parentNode).KeyName, config.ProjectorName});

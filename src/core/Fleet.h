@@ -11,6 +11,9 @@
 
 void ResetProjector(ProjectorInfo& projector);
 void ResetAllProjectors(AppState& state);
+// Copies what the projector dialog sets, but the name: model, protocol and
+// connection.
+void CopyConnection(ProjectorInfo& to, const ProjectorInfo& from);
 
 QChar NodeKind(const TreeNode& node); // 'r', 'g', 'p' or '\0'
 QChar NodeKind(const AppState& state, int nodeIndex);

@@ -18,16 +18,6 @@ bool sameConnection(const ProjectorInfo& a, const ProjectorInfo& b) {
     return a.IPAddress == b.IPAddress && a.PortNo == b.PortNo;
 }
 
-void update(ProjectorInfo& stored, const ProjectorInfo& config) {
-    stored.ModelName = config.ModelName;
-    stored.Protocol = config.Protocol;
-    stored.ConnectionKind = config.ConnectionKind;
-    stored.COMPort = config.COMPort;
-    stored.COMSettings = config.COMSettings;
-    stored.IPAddress = config.IPAddress;
-    stored.PortNo = config.PortNo;
-}
-
 } // namespace
 
 ImportOutcome ApplyImport(AppState& state, const SettingsStore& store, const ImportPlan& plan) {
@@ -63,7 +53,7 @@ ImportOutcome ApplyImport(AppState& state, const SettingsStore& store, const Imp
                 stored.MACAddress.clear();
                 outcome.reconnected.push_back(row.projector);
             }
-            update(stored, row.config);
+            CopyConnection(stored, row.config);
         } else if (AddProjectorNode(state, groupNode, row.config, &outcome.error) == 0) {
             return outcome;
         }
