@@ -6,6 +6,9 @@
 #include <QSslKey>
 #include <QSslSocket>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 // A certificate chain or a key is a few KiB.
@@ -30,19 +33,32 @@ QSslKey privateKeyOf(const QByteArray& pem) {
 }
 
 // The TLS library checks that key and certificate belong together when it
-// builds a context, which a server socket does as it starts its handshake;
-// a socket that has no peer gets that far and reports a refusal at once.
+// builds a context, which a server socket does as it starts its handshake.
+// A socket over one end of a local pair gets that far at once and reports
+// a refusal there; nothing is sent, and nothing waits.
 QString contextProblem(const QSslConfiguration& configuration) {
-    QSslSocket probe;
+    int ends[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return QStringLiteral("no local socket pair to check the key with");
     QString problem;
-    QObject::connect(&probe, &QSslSocket::errorOccurred, &probe,
-                     [&probe, &problem](QAbstractSocket::SocketError error) {
-                         if (error == QAbstractSocket::SslInternalError ||
-                             error == QAbstractSocket::SslInvalidUserDataError)
-                             problem = probe.errorString();
-                     });
-    probe.setSslConfiguration(configuration);
-    probe.startServerEncryption();
+    {
+        QSslSocket probe;
+        QObject::connect(&probe, &QSslSocket::errorOccurred, &probe,
+                         [&probe, &problem](QAbstractSocket::SocketError error) {
+                             if (error == QAbstractSocket::SslInternalError ||
+                                 error == QAbstractSocket::SslInvalidUserDataError)
+                                 problem = probe.errorString();
+                         });
+        if (probe.setSocketDescriptor(ends[0])) {
+            probe.setSslConfiguration(configuration);
+            probe.startServerEncryption();
+            probe.abort();
+        } else {
+            ::close(ends[0]);
+            problem = QStringLiteral("no local socket to check the key with");
+        }
+    }
+    ::close(ends[1]);
     return problem;
 }
 
@@ -78,8 +94,11 @@ std::optional<QSslConfiguration> ServerTlsConfiguration(const QString& certifica
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     configuration.setProtocol(QSsl::TlsV1_2OrLater);
     if (const QString refused = contextProblem(configuration); !refused.isEmpty()) {
-        *problem = QStringLiteral("the key %1 does not fit the certificate %2: %3")
-                       .arg(keyFile, certificateFile, refused);
+        QString detail = refused.trimmed();
+        while (detail.endsWith(QLatin1Char(':')))
+            detail.chop(1);
+        *problem = QStringLiteral("the key %1 does not fit the certificate %2 (%3)")
+                       .arg(keyFile, certificateFile, detail);
         return std::nullopt;
     }
     return configuration;
