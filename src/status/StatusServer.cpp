@@ -69,10 +69,12 @@ bool StatusServer::start() {
     }
     connect(m_listener, &GuardedTcpServer::clientRefused, this, &StatusServer::clientRefused);
     if (!m_tokens.required() && !QHostAddress(m_settings.address).isLoopback()) {
-        m_warning = QStringLiteral("Status endpoint on %1 port %2 has no token: anyone who can "
-                                   "reach the port reads the fleet; set Setting/StatusHttpToken")
-                        .arg(m_settings.address)
-                        .arg(port());
+        m_warning =
+            QStringLiteral("Status endpoint on %1 port %2 has no token: anyone who can "
+                           "reach the port reads the fleet; set Setting/StatusHttpToken or add "
+                           "a token with norvik3d --add-token")
+                .arg(m_settings.address)
+                .arg(port());
         qCWarning(lcStatus).noquote() << m_warning;
     }
     return true;

@@ -121,7 +121,6 @@ void TlsTcpServer::admitted(QTcpSocket* plain) {
         if (socket->isEncrypted())
             return;
         socket->disconnect(this);
-        ++m_failedHandshakes;
         emit handshakeFailed(socket->peerAddress(), socket->errorString());
         socket->abort();
         socket->deleteLater();

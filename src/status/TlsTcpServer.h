@@ -25,9 +25,6 @@ class TlsTcpServer : public GuardedTcpServer {
     TlsTcpServer(const EndpointLimits& limits, QSslConfiguration configuration,
                  QObject* parent = nullptr);
 
-    // Handshakes that failed since start.
-    quint64 failedHandshakes() const { return m_failedHandshakes; }
-
   signals:
     void handshakeFailed(const QHostAddress& peer, const QString& reason);
 
@@ -37,5 +34,4 @@ class TlsTcpServer : public GuardedTcpServer {
 
   private:
     QSslConfiguration m_configuration;
-    quint64 m_failedHandshakes = 0;
 };
