@@ -28,7 +28,8 @@ bool SameConnection(const ProjectorInfo& a, const ProjectorInfo& b) {
 constexpr int PasswordWaitMs = 3000;
 
 bool SameEndpoint(const StatusEndpointSettings& a, const StatusEndpointSettings& b) {
-    return a.address == b.address && a.port == b.port && a.token == b.token;
+    return a.address == b.address && a.port == b.port && a.token == b.token &&
+           a.certificate == b.certificate && a.key == b.key;
 }
 
 } // namespace
@@ -181,8 +182,11 @@ void ProgramCore::reload() {
     const StatusEndpointSettings wanted = EndpointSettings(
         m_session->store().filePath(), m_endpointAddressOverride, m_endpointPortOverride);
     const bool serving = m_status && m_status->isListening();
-    if (!serving || !SameEndpoint(wanted, m_endpointSettings))
+    // A renewed certificate keeps its path: TLS starts afresh to read it.
+    if (!serving || !SameEndpoint(wanted, m_endpointSettings) || wanted.usesTls())
         startStatusEndpoint(m_endpointAddressOverride, m_endpointPortOverride);
+    else
+        m_status->reloadTokens();
     m_alerts->retryNow();
 }
 

@@ -14,6 +14,7 @@
 #include "service/ServiceLog.h"
 #include "service/ServiceManager.h"
 #include "status/StatusServer.h"
+#include "status/TokenCommands.h"
 
 #include <QCoreApplication>
 
@@ -54,6 +55,8 @@ int main(int argc, char* argv[]) {
             RunFleetCommand(ArgumentsOf(argc, argv), QStringLiteral("norvik3d")))
         return *code;
     if (const auto code = RunDiscoverCommand(argc, argv, "norvik3d"))
+        return *code;
+    if (const auto code = RunTokenCommand(ArgumentsOf(argc, argv), QStringLiteral("norvik3d")))
         return *code;
     const CommandLine line = ParseServiceCommandLine(ArgumentsOf(argc, argv));
     switch (line.action) {

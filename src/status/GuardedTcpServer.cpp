@@ -156,8 +156,16 @@ void GuardedTcpServer::refused(RefusalReason reason, const QHostAddress& peer) {
     emit clientRefused(reason, peer);
 }
 
+std::unique_ptr<QTcpSocket> GuardedTcpServer::makeSocket() {
+    return std::make_unique<QTcpSocket>(this);
+}
+
+void GuardedTcpServer::admitted(QTcpSocket* socket) {
+    addPendingConnection(socket);
+}
+
 void GuardedTcpServer::incomingConnection(qintptr descriptor) {
-    auto socket = std::make_unique<QTcpSocket>(this);
+    std::unique_ptr<QTcpSocket> socket = makeSocket();
     if (!socket->setSocketDescriptor(descriptor)) {
         ::close(int(descriptor));
         return;
@@ -169,5 +177,5 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor) {
         return;
     }
     new GuardedConnection(*this, socket.get());
-    addPendingConnection(socket.release());
+    admitted(socket.release());
 }

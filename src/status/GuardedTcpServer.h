@@ -3,6 +3,7 @@
 #include "status/EndpointLimits.h"
 
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <memory>
 
@@ -27,6 +28,10 @@ class GuardedTcpServer : public QTcpServer {
 
   protected:
     void incomingConnection(qintptr descriptor) override;
+    // The socket of an accepted connection, a child of this listener.
+    virtual std::unique_ptr<QTcpSocket> makeSocket();
+    // Hands an admitted connection, already guarded, to the HTTP server.
+    virtual void admitted(QTcpSocket* socket);
 
   private:
     friend class GuardedConnection;

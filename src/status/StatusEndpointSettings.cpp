@@ -1,5 +1,9 @@
 #include "status/StatusEndpointSettings.h"
 
+#include "status/ApiTokens.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 
 StatusEndpointSettings ReadStatusEndpointSettings(const QString& settingsFile) {
@@ -14,5 +18,14 @@ StatusEndpointSettings ReadStatusEndpointSettings(const QString& settingsFile) {
     if (!address.isEmpty())
         settings.address = address;
     settings.token = s.value(QStringLiteral("Setting/StatusHttpToken")).toString().trimmed();
+    // A relative path is taken from the settings file's folder.
+    const QDir folder = QFileInfo(settingsFile).absoluteDir();
+    const auto path = [&s, &folder](const QString& key) {
+        const QString value = s.value(key).toString().trimmed();
+        return value.isEmpty() ? value : folder.absoluteFilePath(value);
+    };
+    settings.certificate = path(QStringLiteral("Setting/StatusHttpCertificate"));
+    settings.key = path(QStringLiteral("Setting/StatusHttpKey"));
+    settings.tokensFile = ApiTokensFilePath(settingsFile);
     return settings;
 }

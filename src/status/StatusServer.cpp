@@ -4,6 +4,7 @@
 #include "status/GuardedTcpServer.h"
 #include "status/HttpRules.h"
 #include "status/StatusTexts.h"
+#include "status/TlsTcpServer.h"
 
 #include <QHostAddress>
 #include <QHttpServer>
@@ -38,7 +39,8 @@ bool IsLocalListenAddress(const QString& address) {
 
 StatusServer::StatusServer(AppState& state, StatusEndpointSettings settings, EndpointLimits limits,
                            QObject* parent)
-    : QObject(parent), m_state(state), m_settings(std::move(settings)), m_limits(limits) {
+    : QObject(parent), m_state(state), m_settings(std::move(settings)), m_limits(limits),
+      m_tokens(m_settings.tokensFile, m_settings.token) {
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(m_limits.quietPeriod);
     connect(&m_quiet, &QTimer::timeout, this, [this] {
@@ -56,29 +58,68 @@ bool StatusServer::start() {
         qCWarning(lcStatus).noquote() << m_problem;
         return false;
     }
+    reloadTokens();
     m_http = std::make_unique<QHttpServer>();
     addRoutes();
-    auto* listener = new GuardedTcpServer(m_limits, m_http.get());
+    if (!listen()) {
+        qCWarning(lcStatus).noquote() << m_problem;
+        m_http.reset();
+        m_tls = false;
+        return false;
+    }
+    connect(m_listener, &GuardedTcpServer::clientRefused, this, &StatusServer::clientRefused);
+    if (!m_tokens.required() && !QHostAddress(m_settings.address).isLoopback()) {
+        m_warning =
+            QStringLiteral("Status endpoint on %1 port %2 has no token: anyone who can "
+                           "reach the port reads the fleet; set Setting/StatusHttpToken or add "
+                           "a token with norvik3d --add-token")
+                .arg(m_settings.address)
+                .arg(port());
+        qCWarning(lcStatus).noquote() << m_warning;
+    }
+    return true;
+}
+
+// With a certificate and key set, TLS only: one that cannot be used leaves
+// the endpoint off rather than serving the fleet, and its tokens, in clear.
+bool StatusServer::listen() {
+    GuardedTcpServer* listener = nullptr;
+    if (m_settings.usesTls()) {
+        QString why = QStringLiteral(
+            "Setting/StatusHttpCertificate and Setting/StatusHttpKey are set together");
+        std::optional<QSslConfiguration> tls;
+        if (!m_settings.certificate.isEmpty() && !m_settings.key.isEmpty())
+            tls = ServerTlsConfiguration(m_settings.certificate, m_settings.key, &why);
+        if (!tls) {
+            m_problem = QStringLiteral("Status endpoint off: no HTTPS: ") + why;
+            return false;
+        }
+        auto* tlsListener = new TlsTcpServer(m_limits, *tls, m_http.get());
+        connect(tlsListener, &TlsTcpServer::handshakeFailed, this,
+                [](const QHostAddress& peer, const QString& reason) {
+                    qCDebug(lcStatus).noquote()
+                        << "TLS handshake with" << peer.toString() << "failed:" << reason;
+                });
+        listener = tlsListener;
+        m_tls = true;
+    } else {
+        listener = new GuardedTcpServer(m_limits, m_http.get());
+    }
     if (!listener->listen(QHostAddress(m_settings.address), quint16(m_settings.port))) {
         m_problem = QStringLiteral("Status endpoint off: cannot listen on %1 port %2: %3")
                         .arg(m_settings.address)
                         .arg(m_settings.port)
                         .arg(listener->errorString());
-        qCWarning(lcStatus).noquote() << m_problem;
-        m_http.reset();
         return false;
     }
     m_http->bind(listener);
     m_listener = listener;
-    connect(listener, &GuardedTcpServer::clientRefused, this, &StatusServer::clientRefused);
-    if (m_settings.token.isEmpty() && !QHostAddress(m_settings.address).isLoopback()) {
-        m_warning = QStringLiteral("Status endpoint on %1 port %2 has no token: anyone who can "
-                                   "reach the port reads the fleet; set Setting/StatusHttpToken")
-                        .arg(m_settings.address)
-                        .arg(port());
-        qCWarning(lcStatus).noquote() << m_warning;
-    }
     return true;
+}
+
+void StatusServer::reloadTokens() {
+    for (const QString& problem : m_tokens.reload())
+        qCWarning(lcStatus).noquote() << problem;
 }
 
 void StatusServer::clientRefused(RefusalReason reason, const QHostAddress& peer) {
@@ -131,13 +172,12 @@ quint16 StatusServer::port() const {
 
 void StatusServer::addRoutes() {
     // Every route checks the method and the token itself: GET only, and
-    // "Authorization: Bearer <token>" when a token is set.
+    // "Authorization: Bearer <token>" of any scope when tokens are set.
     const auto guarded = [this](auto answer) {
         return [this, answer](const QHttpServerRequest& request) {
             if (request.method() != Method::Get)
                 return plain(Status::MethodNotAllowed, "method not allowed");
-            if (!m_settings.token.isEmpty() &&
-                !BearerTokenMatches(request.value("Authorization"), m_settings.token.toUtf8())) {
+            if (m_tokens.required() && !m_tokens.find(request.value("Authorization"))) {
                 QHttpServerResponse denied = plain(Status::Unauthorized, "unauthorized");
                 denied.setHeader("WWW-Authenticate", "Bearer");
                 return denied;

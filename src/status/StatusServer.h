@@ -1,5 +1,6 @@
 #pragma once
 
+#include "status/ApiTokens.h"
 #include "status/EndpointLimits.h"
 #include "status/StatusEndpointSettings.h"
 
@@ -37,9 +38,14 @@ class StatusServer : public QObject {
     // Set by start() when the endpoint listens beyond loopback without a
     // token; empty otherwise.
     QString warning() const { return m_warning; }
+    // Serving TLS only (Setting/StatusHttpCertificate and StatusHttpKey).
+    bool usesTls() const { return m_tls; }
+    // Reads the tokens file again; what was wrong with it is logged.
+    void reloadTokens();
 
   private:
     void addRoutes();
+    bool listen();
     void clientRefused(RefusalReason reason, const QHostAddress& peer);
     RefusalCounts refusals() const;
 
@@ -52,6 +58,8 @@ class StatusServer : public QObject {
     GuardedTcpServer* m_listener = nullptr; // owned by m_http once bound
     QString m_problem;
     QString m_warning;
+    ApiTokens m_tokens;
+    bool m_tls = false;
 };
 
 // True for an address this machine can listen on: a local interface's
