@@ -112,7 +112,8 @@ int EventStore::schemaVersion() const {
 EventStore::OpenResult EventStore::open() {
     bool broken = false;
     const OpenResult result = openOnce(broken);
-    if (!broken)
+    // Only the writer may replace the file: a reader beside it reports.
+    if (!broken || m_mode == Mode::Read)
         return result;
     return moveAsideAndRecreate(m_message);
 }

@@ -73,9 +73,9 @@ class EventStore {
 
     enum class OpenResult {
         Opened,
-        // The file was damaged or not a database: moved aside as
-        // History.sqlite.broken-<time>, a new one was started (message()
-        // says so).
+        // The file was damaged or not a database: the writing connection
+        // moved it aside as History.sqlite.broken-<time> and started a new
+        // one (message() says so). A reading one reports Failed instead.
         Replaced,
         // Could not be opened now (no driver, full disk, no access, a newer
         // version's file): message() says why; nothing was changed.
