@@ -438,7 +438,9 @@ EventPage EventStore::page(const EventFilter& filter, const std::optional<EventC
         binds << pattern << pattern << pattern << pattern;
     }
     if (after) {
-        where << QStringLiteral("(time_ms < ? OR (time_ms = ? AND id < ?))");
+        // The bound on time_ms alone lets the index seek to the cursor; an
+        // OR by itself would have it walk every newer event first.
+        where << QStringLiteral("time_ms <= ? AND (time_ms < ? OR id < ?)");
         binds << after->timeMs << after->timeMs << after->id;
     }
     QString sql = QStringLiteral("SELECT id, time_ms, projector_id, projector_name, group_name, "
