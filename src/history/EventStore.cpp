@@ -402,8 +402,10 @@ qint64 EventStore::prune(qint64 nowMs, const HistoryLimits& limits, int batch, i
 EventPage EventStore::page(const EventFilter& filter, const std::optional<EventCursor>& after,
                            int limit) const {
     EventPage result;
-    if (!m_open)
+    if (!m_open) {
+        result.problem = QStringLiteral("the history is not open");
         return result;
+    }
     limit = std::clamp(limit, 1, MaxPage);
     QStringList where;
     QVariantList binds;
@@ -451,11 +453,16 @@ EventPage EventStore::page(const EventFilter& filter, const std::optional<EventC
 
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.setForwardOnly(true);
-    query.prepare(sql);
-    for (const QVariant& value : binds)
-        query.addBindValue(value);
-    if (!query.exec()) {
-        qCWarning(lcHistory).noquote() << "History query failed:" << query.lastError().text();
+    bool done = query.prepare(sql);
+    if (done) {
+        for (const QVariant& value : binds)
+            query.addBindValue(value);
+        done = query.exec();
+    }
+    if (!done) {
+        const QSqlError error = query.lastError();
+        result.problem = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+        qCWarning(lcHistory).noquote() << "History query failed:" << result.problem;
         return result;
     }
     while (query.next()) {

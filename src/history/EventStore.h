@@ -46,6 +46,9 @@ struct EventCursor {
 struct EventPage {
     std::vector<HistoryEvent> events; // newest first
     std::optional<EventCursor> next;  // none on the last page
+    // Why the page could not be read; empty when it was. An empty page with
+    // no problem means that nothing matches.
+    QString problem;
 };
 
 // One daily Hours event.

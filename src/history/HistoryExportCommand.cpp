@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QSaveFile>
 
 #include <cstdio>
@@ -60,6 +61,8 @@ void complain(const QString& program, const QString& line) {
 }
 
 int exportHistory(const ExportArguments& arguments, const QString& program) {
+    // Its problems are told in the one line below, not twice.
+    QLoggingCategory::setFilterRules(QStringLiteral("norvik.history.warning=false"));
     EventStore store(ProgramFolderPath() + QStringLiteral("/History.sqlite"),
                      EventStore::Mode::Read);
     if (store.open() != EventStore::OpenResult::Opened) {
@@ -81,6 +84,11 @@ int exportHistory(const ExportArguments& arguments, const QString& program) {
     std::optional<EventCursor> after;
     do {
         const EventPage page = store.page(filter, after, EventStore::MaxPage);
+        if (!page.problem.isEmpty()) {
+            complain(program, QStringLiteral("the history cannot be read: %1; %2 is left as it was")
+                                  .arg(page.problem, arguments.file));
+            return 1;
+        }
         for (const HistoryEvent& event : page.events) {
             if (out.write(EventCsvLine(event, zone)) < 0)
                 return failed();

@@ -192,5 +192,8 @@ QHttpServerResponse StatusServer::events(const QHttpServerRequest& request) {
     const EventsRequest& asked = *parse.request;
     const EventPage page =
         asked.matchesNothing ? EventPage{} : store->page(asked.filter, asked.after, asked.limit);
+    if (!page.problem.isEmpty())
+        return plain(Status::ServiceUnavailable,
+                     QStringLiteral("The history cannot be read: %1").arg(page.problem).toUtf8());
     return QHttpServerResponse("application/json", EventsJson(page));
 }

@@ -2,12 +2,31 @@
 
 #include "history/EventStore.h"
 
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
 #include <algorithm>
 #include <functional>
 #include <vector>
+
+// Breaks the history file behind its readers' backs, as a damaged one
+// would: its events are gone while the file still opens. Empty when done,
+// else why not.
+inline QString DropEvents(const QString& file) {
+    QString problem;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "drop-events");
+        db.setDatabaseName(file);
+        QSqlQuery query(db);
+        if (!db.open() || !query.exec(QStringLiteral("DROP TABLE events")))
+            problem = query.lastError().text();
+    }
+    QSqlDatabase::removeDatabase("drop-events");
+    return problem;
+}
 
 // A history file of made-up events for the tests that read it from outside.
 // Two events share each millisecond, so that the order of equal times (by

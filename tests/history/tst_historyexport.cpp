@@ -120,6 +120,9 @@ class TestHistoryExport : public QObject {
                                     << QByteArray("does not exist");
         QTest::addRow("a damaged history") << "damaged" << QStringList{"--history-export", "OUT"}
                                            << 1 << QByteArray("no history to export");
+        QTest::addRow("a history without its events")
+            << "no events" << QStringList{"--history-export", "OUT"} << 1
+            << QByteArray("cannot be read");
         QTest::addRow("a folder that is not there")
             << "sample" << QStringList{"--history-export", "/nonexistent/folder/out.csv"} << 1
             << QByteArray("cannot write /nonexistent/folder/out.csv");
@@ -137,10 +140,14 @@ class TestHistoryExport : public QObject {
         QString home = m_home.path();
         if (history != QLatin1String("sample")) {
             home = other.path();
+            const QString file = other.filePath(QStringLiteral("History.sqlite"));
             if (history == QLatin1String("damaged")) {
-                QFile file(other.filePath(QStringLiteral("History.sqlite")));
-                QVERIFY(file.open(QIODevice::WriteOnly));
-                file.write(QByteArray(4096, '\x5a'));
+                QFile damaged(file);
+                QVERIFY(damaged.open(QIODevice::WriteOnly));
+                damaged.write(QByteArray(4096, '\x5a'));
+            } else if (history == QLatin1String("no events")) {
+                QVERIFY(SampleHistory(file, 3, {QStringLiteral("x")}).problem.isEmpty());
+                QCOMPARE(DropEvents(file), QString());
             }
         }
         const QString out = other.filePath(QStringLiteral("out.csv"));

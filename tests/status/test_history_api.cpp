@@ -320,6 +320,12 @@ class TestHistoryApi : public QObject {
         QVERIFY(SampleHistory(fleet.historyFile(), 5, fleet.ids()).problem.isEmpty());
         answer = fleet.get("/api/v1/events");
         QCOMPARE(answer.json()["events"].toArray().size(), 5);
+
+        // A query that fails is no empty history.
+        QCOMPARE(DropEvents(fleet.historyFile()), QString());
+        answer = fleet.get("/api/v1/events");
+        QCOMPARE(answer.status, 503);
+        QVERIFY2(answer.body.contains("events"), answer.body.constData());
     }
 
     void forecastsInJsonAndMetrics() {
