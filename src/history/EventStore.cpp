@@ -112,7 +112,8 @@ int EventStore::schemaVersion() const {
 EventStore::OpenResult EventStore::open() {
     bool broken = false;
     const OpenResult result = openOnce(broken);
-    if (!broken)
+    // Only the writer may replace the file: a reader beside it reports.
+    if (!broken || m_mode == Mode::Read)
         return result;
     return moveAsideAndRecreate(m_message);
 }
@@ -401,8 +402,10 @@ qint64 EventStore::prune(qint64 nowMs, const HistoryLimits& limits, int batch, i
 EventPage EventStore::page(const EventFilter& filter, const std::optional<EventCursor>& after,
                            int limit) const {
     EventPage result;
-    if (!m_open)
+    if (!m_open) {
+        result.problem = QStringLiteral("the history is not open");
         return result;
+    }
     limit = std::clamp(limit, 1, MaxPage);
     QStringList where;
     QVariantList binds;
@@ -437,7 +440,9 @@ EventPage EventStore::page(const EventFilter& filter, const std::optional<EventC
         binds << pattern << pattern << pattern << pattern;
     }
     if (after) {
-        where << QStringLiteral("(time_ms < ? OR (time_ms = ? AND id < ?))");
+        // The bound on time_ms alone lets the index seek to the cursor; an
+        // OR by itself would have it walk every newer event first.
+        where << QStringLiteral("time_ms <= ? AND (time_ms < ? OR id < ?)");
         binds << after->timeMs << after->timeMs << after->id;
     }
     QString sql = QStringLiteral("SELECT id, time_ms, projector_id, projector_name, group_name, "
@@ -448,11 +453,16 @@ EventPage EventStore::page(const EventFilter& filter, const std::optional<EventC
 
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.setForwardOnly(true);
-    query.prepare(sql);
-    for (const QVariant& value : binds)
-        query.addBindValue(value);
-    if (!query.exec()) {
-        qCWarning(lcHistory).noquote() << "History query failed:" << query.lastError().text();
+    bool done = query.prepare(sql);
+    if (done) {
+        for (const QVariant& value : binds)
+            query.addBindValue(value);
+        done = query.exec();
+    }
+    if (!done) {
+        const QSqlError error = query.lastError();
+        result.problem = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+        qCWarning(lcHistory).noquote() << "History query failed:" << result.problem;
         return result;
     }
     while (query.next()) {

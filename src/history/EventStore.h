@@ -46,6 +46,9 @@ struct EventCursor {
 struct EventPage {
     std::vector<HistoryEvent> events; // newest first
     std::optional<EventCursor> next;  // none on the last page
+    // Why the page could not be read; empty when it was. An empty page with
+    // no problem means that nothing matches.
+    QString problem;
 };
 
 // One daily Hours event.
@@ -73,9 +76,9 @@ class EventStore {
 
     enum class OpenResult {
         Opened,
-        // The file was damaged or not a database: moved aside as
-        // History.sqlite.broken-<time>, a new one was started (message()
-        // says so).
+        // The file was damaged or not a database: the writing connection
+        // moved it aside as History.sqlite.broken-<time> and started a new
+        // one (message() says so). A reading one reports Failed instead.
         Replaced,
         // Could not be opened now (no driver, full disk, no access, a newer
         // version's file): message() says why; nothing was changed.

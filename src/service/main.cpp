@@ -10,6 +10,7 @@
 #include "core/ProgramCore.h"
 #include "discovery/DiscoverCommand.h"
 #include "fleetcsv/FleetCommands.h"
+#include "history/HistoryExportCommand.h"
 #include "schedule/ScheduleRunner.h"
 #include "service/ServiceLog.h"
 #include "service/ServiceManager.h"
@@ -57,6 +58,9 @@ int main(int argc, char* argv[]) {
     if (const auto code = RunDiscoverCommand(argc, argv, "norvik3d"))
         return *code;
     if (const auto code = RunTokenCommand(ArgumentsOf(argc, argv), QStringLiteral("norvik3d")))
+        return *code;
+    if (const auto code =
+            RunHistoryExportCommand(ArgumentsOf(argc, argv), QStringLiteral("norvik3d")))
         return *code;
     const CommandLine line = ParseServiceCommandLine(ArgumentsOf(argc, argv));
     switch (line.action) {

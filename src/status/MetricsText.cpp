@@ -115,6 +115,14 @@ void lampSeries(MetricFamily& usage, MetricFamily& lit, const Labels& labels,
     }
 }
 
+Labels projectorLabels(const AppState& state, int p) {
+    const ProjectorInfo& info = state.Projectors[p];
+    return {{"id", info.ProjectorId.toStdString()},
+            {"projector", info.ProjectorName.toStdString()},
+            {"group", ProjectorGroupName(state, p).toStdString()},
+            {"protocol", ProtocolLabel(info)}};
+}
+
 void projectorFamilies(Families& families, const AppState& state) {
     auto& up = families.gauge("norvik3_projector_up",
                               "1 when the projector answers, 0 when it is disconnected or refuses "
@@ -142,10 +150,7 @@ void projectorFamilies(Families& families, const AppState& state) {
                        "1 while the projector refuses the PJLink password it is given");
     for (int p = 1; p <= state.ProjectorCount; ++p) {
         const ProjectorInfo& info = state.Projectors[p];
-        const Labels labels{{"id", info.ProjectorId.toStdString()},
-                            {"projector", info.ProjectorName.toStdString()},
-                            {"group", ProjectorGroupName(state, p).toStdString()},
-                            {"protocol", ProtocolLabel(info)}};
+        const Labels labels = projectorLabels(state, p);
         sample(up, labels, info.Disconnected || info.Refusing ? 0 : 1);
         const auto powerValue = ReportedValue(info, info.PowerStatus);
         const auto errorValue = ReportedValue(info, info.ErrorStatus);
@@ -161,6 +166,37 @@ void projectorFamilies(Families& families, const AppState& state) {
         if (info.LastReply.isValid())
             sample(lastReply, labels, unixSeconds(info.LastReply));
         sample(authentication, labels, IsPJLink(info) && info.PJLink.AuthenticationError ? 1 : 0);
+    }
+}
+
+// Only what the history lets the program forecast: what is left once the
+// hours are known, the date once the burn gives one.
+void forecastFamilies(Families& families, const AppState& state) {
+    auto& lampLeft = families.gauge("norvik3_lamp_hours_remaining",
+                                    "Lamp hours left before the replacement threshold (negative "
+                                    "once past it), from the daily hours in the history");
+    auto& lampDue = families.gauge("norvik3_lamp_due_timestamp_seconds",
+                                   "When the lamp reaches its replacement threshold at its burn "
+                                   "of the last 30 days (Unix time)");
+    auto& filterLeft = families.gauge("norvik3_filter_hours_remaining",
+                                      "Filter hours left before the replacement threshold "
+                                      "(negative once past it), from the daily hours in the "
+                                      "history");
+    auto& filterDue = families.gauge("norvik3_filter_due_timestamp_seconds",
+                                     "When the filter reaches its replacement threshold at its "
+                                     "use of the last 30 days (Unix time)");
+    const auto series = [](MetricFamily& left, MetricFamily& due, const Labels& labels,
+                           const Forecast& forecast) {
+        if (forecast.hours >= 0)
+            sample(left, labels, forecast.remaining);
+        if (forecast.state == Forecast::State::Due || forecast.state == Forecast::State::Overdue)
+            sample(due, labels, double(forecast.dueMs) / 1000.0);
+    };
+    for (int p = 1; p <= state.ProjectorCount; ++p) {
+        const ProjectorInfo& info = state.Projectors[p];
+        const Labels labels = projectorLabels(state, p);
+        series(lampLeft, lampDue, labels, info.LampForecast);
+        series(filterLeft, filterDue, labels, info.FilterForecast);
     }
 }
 
@@ -239,6 +275,7 @@ std::string MetricsText(const AppState& state, const RefusalCounts& refusals,
                         bool scheduleRunning) {
     Families families;
     projectorFamilies(families, state);
+    forecastFamilies(families, state);
     runFamilies(families, state, refusals, scheduleRunning);
     processFamilies(families);
     std::ostringstream out;

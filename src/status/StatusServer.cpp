@@ -2,6 +2,8 @@
 
 #include "core/AppState.h"
 #include "status/GuardedTcpServer.h"
+#include "status/HistoryAnswers.h"
+#include "status/HistorySource.h"
 #include "status/HttpRules.h"
 #include "status/StatusTexts.h"
 #include "status/TlsTcpServer.h"
@@ -12,6 +14,10 @@
 #include <QHttpServerResponse>
 #include <QLoggingCategory>
 #include <QNetworkInterface>
+#include <QTimeZone>
+#include <QUrlQuery>
+
+#include <type_traits>
 
 Q_LOGGING_CATEGORY(lcStatus, "norvik.status")
 
@@ -182,7 +188,10 @@ void StatusServer::addRoutes() {
                 denied.setHeader("WWW-Authenticate", "Bearer");
                 return denied;
             }
-            return answer();
+            if constexpr (std::is_invocable_v<decltype(answer), const QHttpServerRequest&>)
+                return answer(request);
+            else
+                return answer();
         };
     };
     m_http->route(QStringLiteral("/metrics"), guarded([this] {
@@ -201,4 +210,30 @@ void StatusServer::addRoutes() {
                                                  HealthFailing(m_state) ? Status::ServiceUnavailable
                                                                         : Status::Ok);
                   }));
+    m_http->route(QStringLiteral("/api/v1/events"),
+                  guarded([this](const QHttpServerRequest& request) { return events(request); }));
+    m_http->route(QStringLiteral("/api/v1/forecast"), guarded([this] {
+                      return QHttpServerResponse(
+                          "application/json", ForecastJson(m_state, QDateTime::currentDateTime()));
+                  }));
+}
+
+QHttpServerResponse StatusServer::events(const QHttpServerRequest& request) {
+    const EventsRequestParse parse =
+        ParseEventsRequest(QUrlQuery(request.url()), m_state, QTimeZone::systemTimeZone());
+    if (!parse.request)
+        return plain(Status::BadRequest, parse.error.toUtf8());
+    if (!m_history)
+        m_history = std::make_unique<HistorySource>(m_state.ProgramFolder +
+                                                    QStringLiteral("/History.sqlite"));
+    const EventStore* store = m_history->store();
+    if (!store)
+        return plain(Status::ServiceUnavailable, m_history->problem().toUtf8());
+    const EventsRequest& asked = *parse.request;
+    const EventPage page =
+        asked.matchesNothing ? EventPage{} : store->page(asked.filter, asked.after, asked.limit);
+    if (!page.problem.isEmpty())
+        return plain(Status::ServiceUnavailable,
+                     QStringLiteral("The history cannot be read: %1").arg(page.problem).toUtf8());
+    return QHttpServerResponse("application/json", EventsJson(page));
 }

@@ -11,11 +11,16 @@
 #include <memory>
 
 class GuardedTcpServer;
+class HistorySource;
 class QHttpServer;
+class QHttpServerRequest;
+class QHttpServerResponse;
 struct AppState;
 
-// The read-only status endpoint: /metrics, /api/v1/projectors and
-// /api/v1/health, answered on the event loop from the tables. It never stops
+// The read-only status endpoint: /metrics, /api/v1/projectors,
+// /api/v1/health and /api/v1/forecast, answered on the event loop from the
+// tables, and /api/v1/events, one indexed page of the history file read
+// through a connection of its own. It never stops
 // the program: an address that is not this machine's or a port in use is
 // logged and leaves the endpoint off. A client refused or cut off at the
 // endpoint's limits raises HealthCondition::EndpointLimits, which clears once
@@ -46,6 +51,7 @@ class StatusServer : public QObject {
   private:
     void addRoutes();
     bool listen();
+    QHttpServerResponse events(const QHttpServerRequest& request);
     void clientRefused(RefusalReason reason, const QHostAddress& peer);
     RefusalCounts refusals() const;
 
@@ -55,7 +61,8 @@ class StatusServer : public QObject {
     QTimer m_quiet;
     std::function<bool()> m_scheduleRunning;
     std::unique_ptr<QHttpServer> m_http;
-    GuardedTcpServer* m_listener = nullptr; // owned by m_http once bound
+    std::unique_ptr<HistorySource> m_history; // opened on the first events request
+    GuardedTcpServer* m_listener = nullptr;   // owned by m_http once bound
     QString m_problem;
     QString m_warning;
     ApiTokens m_tokens;

@@ -12,6 +12,7 @@
 #include "status/ProcessFigures.h"
 #include "status/StatusServer.h"
 
+#include "status/SchemaCheck.h"
 #include "support/Promtool.h"
 
 #include <QDeadlineTimer>
@@ -186,42 +187,6 @@ QList<QByteArray> Samples(const QByteArray& metrics, const QByteArray& name) {
         if (line.startsWith(name + '{') || line.startsWith(name + ' '))
             lines << line;
     return lines;
-}
-
-// What the real JSON Schema validator finds wrong with each answer against
-// its definition of docs/api/status.schema.json; empty when all are valid.
-QByteArray SchemaFindings(const QList<std::pair<QString, QByteArray>>& answers) {
-    QJsonArray list;
-    for (const auto& [definition, body] : answers)
-        list.append(QJsonArray{definition, QString::fromUtf8(body)});
-    static const char* script = R"(
-import json, sys, jsonschema
-schema = json.load(open(sys.argv[1]))
-jsonschema.Draft202012Validator.check_schema(schema)
-found = []
-for definition, body in json.load(sys.stdin):
-    wrapper = {k: v for k, v in schema.items() if k != "oneOf"}
-    wrapper["$ref"] = "#/$defs/" + definition
-    for e in jsonschema.Draft202012Validator(wrapper).iter_errors(json.loads(body)):
-        found.append(definition + " " + "/".join(map(str, e.absolute_path)) + ": " + e.message)
-print("\n".join(found))
-)";
-    QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"), QString::fromLatin1(script),
-                  qEnvironmentVariable("NORVIK3_SOURCE_DIR") +
-                      QStringLiteral("/docs/api/status.schema.json")});
-    if (!python.waitForStarted())
-        return "/usr/bin/python3 did not start";
-    python.write(QJsonDocument(list).toJson());
-    python.closeWriteChannel();
-    if (!python.waitForFinished(Wait))
-        return "the validator did not finish";
-    const QByteArray findings =
-        (python.readAllStandardOutput() + python.readAllStandardError()).trimmed();
-    if (python.exitCode() != 0 && findings.isEmpty())
-        return "the validator failed without a finding";
-    return findings;
 }
 
 // The value of the first sample of `name` whose labels contain `labels`.
