@@ -219,7 +219,9 @@ void HistoryRecorder::commandFinished(int projector, const QByteArray& frame,
     if (outcome != CommandOutcome::TimedOut)
         replied(projector);
     observe(projector);
-    if (valid(projector) && PJLinkCommandBody(frame) == "INNM") {
+    // A name that came is applied after this, and recorded then; one that
+    // did not come is not waited for.
+    if (valid(projector) && outcome != CommandOutcome::Data && PJLinkCommandBody(frame) == "INNM") {
         Seen& last = seen(projector);
         if (last.inputNamePending)
             recordInput(projector, last);
@@ -239,6 +241,15 @@ void HistoryRecorder::commandFinished(int projector, const QByteArray& frame,
                 --it->ahead;
         resolve(done, OutcomeText(outcome));
         return;
+    }
+}
+
+void HistoryRecorder::pollingPassStarted(int projectorCount) {
+    // An input whose name was not told by the next pass goes without it.
+    for (int p = 1; p <= projectorCount && valid(p); ++p) {
+        Seen& last = seen(p);
+        if (last.inputNamePending)
+            recordInput(p, last);
     }
 }
 

@@ -44,6 +44,7 @@ class HistoryRecorder : public QObject, public RefreshSink {
     void reachabilityChanged(int projector) override { observe(projector); }
     void commandFinished(int projector, const QByteArray& frame, CommandOutcome outcome) override;
     void queueDropped(int projector) override;
+    void pollingPassStarted(int projectorCount) override;
     void commandQueued(int projector, const QByteArray& frame, int ahead) override;
     void alertRaised(int projector, const QString& message, bool queued) override;
 
