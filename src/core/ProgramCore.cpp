@@ -122,9 +122,10 @@ void ProgramCore::requestForecasts() {
 }
 
 void ProgramCore::applyForecasts(const std::vector<ProjectorForecast>& results) {
-    for (const ProjectorForecast& r : results)
-        if (m_recorder)
+    if (m_recorder) {
+        for (const ProjectorForecast& r : results)
             m_recorder->hoursKnown(r.projectorId, r.lastHoursMs);
+    }
     if (ApplyForecasts(*m_state, results))
         emit forecastsChanged();
 }
