@@ -68,6 +68,8 @@ void logDropped(AppState& state, const QString& text) {
                  AlertMailLogLine(known ? state.Projectors[alert.projector] : unknown, alert) +
                      DroppedQueueFull);
     ++state.Counters.AlertsDroppedQueueFull;
+    if (state.Spool)
+        state.Spool->noteDropped(text);
     state.Health.raise(HealthCondition::SpoolDropping,
                        QStringLiteral("The alert queue is full: its oldest waiting alerts are "
                                       "dropped unsent"));

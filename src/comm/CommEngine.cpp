@@ -13,6 +13,63 @@
 #include "pjlink/PJLinkNotifications.h"
 #include "pjlink/PJLinkSession.h"
 
+namespace {
+
+// Hands every report to the window's sink and to the observer, either of
+// which may be absent.
+class TeeSink : public RefreshSink {
+  public:
+    RefreshSink* view = nullptr;
+    RefreshSink* observer = nullptr;
+
+    void statusChanged(int p, StatusItem item) override {
+        each([&](RefreshSink& s) { s.statusChanged(p, item); });
+    }
+    void restoreDropDown(int p, StatusItem item) override {
+        each([&](RefreshSink& s) { s.restoreDropDown(p, item); });
+    }
+    void reachabilityChanged(int p) override {
+        each([&](RefreshSink& s) { s.reachabilityChanged(p); });
+    }
+    void commandFinished(int p, const QByteArray& frame, CommandOutcome outcome) override {
+        each([&](RefreshSink& s) { s.commandFinished(p, frame, outcome); });
+    }
+    void queueDropped(int p) override {
+        each([&](RefreshSink& s) { s.queueDropped(p); });
+    }
+    void pollingPassStarted(int count) override {
+        each([&](RefreshSink& s) { s.pollingPassStarted(count); });
+    }
+    void macPassProgress(int done, int total) override {
+        each([&](RefreshSink& s) { s.macPassProgress(done, total); });
+    }
+    void commandQueued(int p, const QByteArray& frame, int ahead) override {
+        each([&](RefreshSink& s) { s.commandQueued(p, frame, ahead); });
+    }
+    void alertRaised(int p, const QString& message, bool queued) override {
+        each([&](RefreshSink& s) { s.alertRaised(p, message, queued); });
+    }
+
+  private:
+    template <typename F> void each(F&& call) {
+        if (view)
+            call(*view);
+        if (observer)
+            call(*observer);
+    }
+};
+
+// The bytes last queued for the projector: a PJLink projector's queue holds
+// a frame's line.
+QByteArray lastQueued(const AppState& state, int projector) {
+    const ProjectorQueue& q = state.Queues[std::size_t(projector)];
+    const qint16 last = q.QueueWriteIndex == 1 ? qint16(QueueSlots) : qint16(q.QueueWriteIndex - 1);
+    const QueueEntry& entry = q.entries[std::size_t(last)];
+    return entry.command.left(entry.commandLength);
+}
+
+} // namespace
+
 class CommEngine::Impl : public DispatchTarget {
   public:
     Impl(AppState& state, const SettingsStore& settings, const CommandTable& commands)
@@ -24,6 +81,9 @@ class CommEngine::Impl : public DispatchTarget {
               return m_interpreter.ApplyPJLinkNotification(p, line);
           }) {
         m_poller.setPassStarted([this] { m_pjlink.passStarted(); });
+        m_interpreter.setRefreshSink(&m_sink);
+        m_poller.setRefreshSink(&m_sink);
+        m_reachability.setRefreshSink(&m_sink);
     }
 
     bool pjlink(int p) const { return IsPJLink(m_state.Projectors[p]); }
@@ -95,7 +155,7 @@ class CommEngine::Impl : public DispatchTarget {
     StatusPoller m_poller;
     Reachability m_reachability;
     PJLinkNotifications m_notifications;
-    RefreshSink* m_sink = nullptr;
+    TeeSink m_sink;
 };
 
 CommEngine::CommEngine(AppState& state, const SettingsStore& settings, QObject* parent)
@@ -111,11 +171,21 @@ CommEngine::~CommEngine() {
 }
 
 bool CommEngine::EnqueueCommand(int projector, const CommandFrame& frame) {
-    return ::EnqueueCommand(m_impl->m_state, projector, frame);
+    const int ahead =
+        projector >= 1 && projector <= MaxProjectors ? QueueLength(m_impl->m_state, projector) : 0;
+    if (!::EnqueueCommand(m_impl->m_state, projector, frame))
+        return false;
+    m_impl->m_sink.commandQueued(projector, lastQueued(m_impl->m_state, projector), ahead);
+    return true;
 }
 
 bool CommEngine::EnqueuePJLink(int projector, const QByteArray& line) {
-    return EnqueueLine(m_impl->m_state, projector, line);
+    const int ahead =
+        projector >= 1 && projector <= MaxProjectors ? QueueLength(m_impl->m_state, projector) : 0;
+    if (!EnqueueLine(m_impl->m_state, projector, line))
+        return false;
+    m_impl->m_sink.commandQueued(projector, line, ahead);
+    return true;
 }
 
 bool CommEngine::setPJLinkNotifications(bool on, quint16 port, QString* error) {
@@ -131,8 +201,7 @@ void CommEngine::FlushProjectorQueue(int projector) {
         return;
     const bool running = m_impl->m_dispatcher.isRunning();
     m_impl->m_dispatcher.stop();
-    if (m_impl->m_sink)
-        m_impl->m_sink->queueDropped(projector);
+    m_impl->m_sink.queueDropped(projector);
     m_impl->closeTransport(projector);
     ResetProjectorQueue(m_impl->m_state, projector);
     m_impl->m_interpreter.contact().queueFlushed(projector);
@@ -151,8 +220,7 @@ void CommEngine::projectorEdited(int projector) {
 void CommEngine::InitializeQueues() {
     m_impl->m_dispatcher.stop();
     for (int p = 1; p <= MaxProjectors; ++p) {
-        if (m_impl->m_sink)
-            m_impl->m_sink->queueDropped(p);
+        m_impl->m_sink.queueDropped(p);
         m_impl->closeTransport(p);
         ResetProjectorQueue(m_impl->m_state, p);
         m_impl->m_interpreter.contact().queueFlushed(p);
@@ -182,10 +250,11 @@ void CommEngine::startMacAddressPass() {
 }
 
 void CommEngine::setRefreshSink(RefreshSink* sink) {
-    m_impl->m_sink = sink;
-    m_impl->m_interpreter.setRefreshSink(sink);
-    m_impl->m_poller.setRefreshSink(sink);
-    m_impl->m_reachability.setRefreshSink(sink);
+    m_impl->m_sink.view = sink;
+}
+
+void CommEngine::setObserver(RefreshSink* observer) {
+    m_impl->m_sink.observer = observer;
 }
 
 void CommEngine::setAlertStarter(std::function<void()> starter) {

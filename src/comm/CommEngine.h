@@ -51,6 +51,10 @@ class CommEngine : public QObject {
     void startMacAddressPass();
     // Where replies and pings report what changed; nullptr for nowhere.
     void setRefreshSink(RefreshSink* sink);
+    // A second sink, told everything the refresh sink is told and of the
+    // commands queued through this engine (the history's recorder); nullptr
+    // for none.
+    void setObserver(RefreshSink* observer);
     // Called after an alert was queued (the alert sender's start).
     void setAlertStarter(std::function<void()> starter);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 // What the engine tells the main window after a reply or a ping changed a
 // projector. The window decides what it shows: one column of the group list,
@@ -28,7 +29,7 @@ enum class StatusItem {
 enum class CommandOutcome { Acknowledged, Refused, TimedOut, Data };
 
 class RefreshSink {
-public:
+  public:
     virtual ~RefreshSink() = default;
     // A reply stored a new value for item of this projector.
     virtual void statusChanged(int projector, StatusItem item) = 0;
@@ -53,4 +54,10 @@ public:
     // The MAC address pass has looked at done of total projectors; done ==
     // total when it ends.
     virtual void macPassProgress(int /*done*/, int /*total*/) {}
+    // An operator's command was queued through the engine behind `ahead`
+    // others (the one in flight included).
+    virtual void commandQueued(int /*projector*/, const QByteArray& /*frame*/, int /*ahead*/) {}
+    // An alert was raised for mailing; queued is false when the full queue
+    // dropped it.
+    virtual void alertRaised(int /*projector*/, const QString& /*message*/, bool /*queued*/) {}
 };

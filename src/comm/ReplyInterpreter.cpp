@@ -424,8 +424,11 @@ void ReplyInterpreter::raiseAlert(int projector, const QString& message) {
                          QString::number(projector) + QLatin1Char(';') + message;
     // A full ring keeps the alerts already waiting; the dropped one is
     // at least recorded.
-    if (!EnqueueAlertMessage(m_state, text))
+    const bool queued = EnqueueAlertMessage(m_state, text);
+    if (!queued)
         WriteCommLog(m_state, QStringLiteral("Alert-Queue-Full(%1):").arg(projector) + message);
+    if (m_sink)
+        m_sink->alertRaised(projector, message, queued);
     if (m_alertStarter)
         m_alertStarter();
 }

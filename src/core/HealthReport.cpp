@@ -20,6 +20,8 @@ QString HealthConditionName(HealthCondition condition) {
         return QStringLiteral("pjlink_passwords_refused");
     case HealthCondition::NotificationsFailing:
         return QStringLiteral("pjlink_notifications_failing");
+    case HealthCondition::HistoryFailing:
+        return QStringLiteral("history_failing");
     case HealthCondition::Count:
         break;
     }

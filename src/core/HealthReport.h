@@ -20,6 +20,7 @@ enum class HealthCondition {
     SaveFailing,          // a settings or profile file could not be saved
     PasswordsRefused,     // the PJLink passwords file is open to others or unreadable
     NotificationsFailing, // PJLink notifications cannot be received
+    HistoryFailing,       // the history is not recorded, or its file was replaced
     Count
 };
 

@@ -1,7 +1,12 @@
 #include "core/ProgramCore.h"
 
 #include "comm/CommEngine.h"
+#include "history/ForecastFeed.h"
+#include "history/HistoryRecorder.h"
+#include "history/HistoryWriter.h"
+#include "mail/AlertMail.h"
 #include "mail/AlertSender.h"
+#include "mail/AlertSpool.h"
 #include "mail/MailWorker.h"
 #include "pjlink/PJLinkCodec.h"
 #include "pjlink/PJLinkPasswords.h"
@@ -15,6 +20,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
+#include <utility>
 
 namespace {
 
@@ -26,6 +32,12 @@ bool SameConnection(const ProjectorInfo& a, const ProjectorInfo& b) {
 }
 
 constexpr int PasswordWaitMs = 3000;
+
+HistoryLimits ReadHistoryLimits(const QString& settingsFile) {
+    const QSettings s(settingsFile, QSettings::IniFormat);
+    return HistoryLimitsFrom(s.value(QStringLiteral("Setting/HistoryDays")).toString(),
+                             s.value(QStringLiteral("Setting/HistoryMaxMiB")).toString());
+}
 
 bool SameEndpoint(const StatusEndpointSettings& a, const StatusEndpointSettings& b) {
     return a.address == b.address && a.port == b.port && a.token == b.token &&
@@ -63,11 +75,86 @@ bool ProgramCore::start(const QStringList& arguments) {
     m_mailWorker = std::make_unique<MailWorker>();
     m_alerts = std::make_unique<AlertSender>(*m_state, *m_mailWorker);
     m_engine->setAlertStarter([this] { m_alerts->StartAlertSender(); });
+    startHistory();
     return true;
+}
+
+void ProgramCore::startHistory() {
+    const QString file = m_state->ProgramFolder + QStringLiteral("/History.sqlite");
+    HistoryWriter::Options options;
+    options.filePath = file;
+    options.limits = ReadHistoryLimits(m_session->store().filePath());
+    m_history = std::make_unique<HistoryWriter>(std::move(options));
+    HistoryWriter* writer = m_history.get();
+    m_recorder = std::make_unique<HistoryRecorder>(
+        *m_state, [writer](HistoryEvent e) { writer->record(std::move(e)); }, m_program);
+    m_forecasts = std::make_unique<ForecastFeed>(file);
+    HistoryRecorder* recorder = m_recorder.get();
+
+    m_engine->setObserver(recorder);
+    m_runner->setActionObserver(
+        [recorder](const ScheduleActionReport& report) { recorder->scheduleAction(report); });
+    connect(m_runner.get(), &ScheduleRunner::runningChanged, recorder,
+            &HistoryRecorder::scheduleRunning);
+    connect(m_alerts.get(), &AlertSender::alertMailed, recorder, &HistoryRecorder::alertMailed);
+    connect(m_alerts.get(), &AlertSender::alertMailFailed, recorder,
+            &HistoryRecorder::alertMailFailed);
+    connect(m_alerts.get(), &AlertSender::alertDropped, recorder, &HistoryRecorder::alertDropped);
+    connect(recorder, &HistoryRecorder::hoursRecorded, this, [this] { m_forecastDue = true; });
+
+    // The writer's signals come from its thread: queued to this one.
+    connect(writer, &HistoryWriter::problem, this, [this](const QString& text) {
+        m_state->Health.raise(HealthCondition::HistoryFailing, text);
+    });
+    connect(writer, &HistoryWriter::recovered, this, [this](const QString& text) {
+        m_state->Health.clear(HealthCondition::HistoryFailing, text);
+    });
+    connect(writer, &HistoryWriter::committed, this, [this] {
+        if (std::exchange(m_forecastDue, false))
+            requestForecasts();
+    });
+    connect(m_forecasts.get(), &ForecastFeed::computed, this, &ProgramCore::applyForecasts);
+    recorder->programStarted(QStringLiteral("Norvik3 ") + ProgramVersion());
+}
+
+void ProgramCore::requestForecasts() {
+    if (m_forecasts)
+        m_forecasts->request(ForecastRequestFor(*m_state));
+}
+
+void ProgramCore::applyForecasts(const std::vector<ProjectorForecast>& results) {
+    if (m_recorder) {
+        for (const ProjectorForecast& r : results)
+            m_recorder->hoursKnown(r.projectorId, r.lastHoursMs);
+    }
+    if (ApplyForecasts(*m_state, results))
+        emit forecastsChanged();
+}
+
+void ProgramCore::stopHistory() {
+    if (!m_history)
+        return;
+    m_recorder->programStopping({});
+    m_engine->setObserver(nullptr);
+    m_runner->setActionObserver({});
+    if (m_state->Spool)
+        m_state->Spool->onDropped({});
+    m_forecasts.reset();
+    m_recorder.reset();
+    // Commits what is still pending, the program's stop included.
+    m_history.reset();
 }
 
 void ProgramCore::startCommunication() {
     m_alerts->openSpool();
+    if (m_state->Spool && m_recorder) {
+        m_state->Spool->onDropped([this](const QString& text) {
+            const AlertText alert = ParseAlertText(text);
+            if (m_recorder)
+                m_recorder->alertDropped(alert.projector, alert.message,
+                                         QStringLiteral("the alert queue is full"));
+        });
+    }
     m_runner->BuildTodayPlan();
     m_engine->startDispatcher();
     m_engine->startMacAddressPass();
@@ -154,6 +241,8 @@ void ProgramCore::reload() {
     const auto before = std::make_unique<decltype(AppState::Projectors)>(m_state->Projectors);
     const int countBefore = m_state->ProjectorCount;
     m_session->store().LoadConfiguration(*m_state);
+    if (m_history)
+        m_history->setLimits(ReadHistoryLimits(m_session->store().filePath()));
     const int countAfter = m_state->ProjectorCount;
     bool renumbered = false;
     for (int n = 1; n <= std::max(countBefore, countAfter); ++n) {
@@ -188,6 +277,8 @@ void ProgramCore::reload() {
     else
         m_status->reloadTokens();
     m_alerts->retryNow();
+    // New thresholds, or records that start afresh.
+    requestForecasts();
 }
 
 bool ProgramCore::scheduleAutoStart() const {
@@ -205,6 +296,7 @@ void ProgramCore::shutdown() {
         m_runner->ScheduleStop();
     m_engine->shutdown();
     m_alerts->shutdown(AlertSender::ShutdownGrace);
+    stopHistory();
 }
 
 void RaiseOpenFileLimit() {

@@ -2,15 +2,21 @@
 
 #include "core/AppState.h"
 #include "core/Startup.h"
+#include "history/HistoryEvent.h"
 #include "status/StatusEndpointSettings.h"
 
 #include <QObject>
 #include <QStringList>
 
 #include <memory>
+#include <vector>
 
 class AlertSender;
 class CommEngine;
+class ForecastFeed;
+class HistoryRecorder;
+class HistoryWriter;
+struct ProjectorForecast;
 class MailWorker;
 class PJLinkPasswords;
 class ScheduleRunner;
@@ -29,9 +35,14 @@ class ProgramCore : public QObject {
     ProgramCore(const ProgramCore&) = delete;
     ProgramCore& operator=(const ProgramCore&) = delete;
 
-    // The session (lock, folders, settings), then the engine, the runner and
-    // the alert sender, wired together. False when the run cannot go on:
-    // session() says why.
+    // Which program this is (the window or the service): the source of its
+    // start and stop and of the commands given through the engine. Before
+    // start().
+    void setProgramSource(EventSource source) { m_program = source; }
+
+    // The session (lock, folders, settings), then the engine, the runner,
+    // the alert sender and the history, wired together. False when the run
+    // cannot go on: session() says why.
     bool start(const QStringList& arguments);
     // After the caller has loaded the tree and set its refresh sink: the
     // dispatcher, the MAC address pass and polling start, the first pass at
@@ -74,6 +85,12 @@ class ProgramCore : public QObject {
     StatusServer* statusServer() { return m_status.get(); }
     // Where the endpoint was last asked to listen.
     const StatusEndpointSettings& endpointSettings() const { return m_endpointSettings; }
+    // The history's writer on <ProgramFolder>/History.sqlite while the
+    // program runs; nullptr before start() and after shutdown().
+    HistoryWriter* history() { return m_history.get(); }
+    // What turns the program's doings into events; nullptr when there is no
+    // history.
+    HistoryRecorder* recorder() { return m_recorder.get(); }
 
   signals:
     // SIGTERM, SIGINT (or SIGHUP, unless it reloads) arrived; the program
@@ -81,11 +98,18 @@ class ProgramCore : public QObject {
     void stopRequested(int signalNumber);
     // SIGHUP arrived and reloads are on: the caller runs reload().
     void reloadRequested();
+    // The lamp and filter forecasts of the table were worked out again.
+    void forecastsChanged();
 
   private:
     // Listens for PJLink notifications when Setting/PJLinkNotifications is
     // "1"; a port that cannot be bound is raised as a health condition.
     void applyNotificationSetting();
+    // The writer, the recorder and the forecasts, wired to the rest.
+    void startHistory();
+    void requestForecasts();
+    void applyForecasts(const std::vector<ProjectorForecast>& results);
+    void stopHistory();
 
     std::unique_ptr<AppState> m_state; // a few megabytes: on the heap
     std::unique_ptr<ProgramSession> m_session;
@@ -97,6 +121,13 @@ class ProgramCore : public QObject {
     std::unique_ptr<ScheduleRunner> m_runner;
     std::unique_ptr<AlertSender> m_alerts;
     std::unique_ptr<StatusServer> m_status;
+    std::unique_ptr<HistoryWriter> m_history;
+    std::unique_ptr<HistoryRecorder> m_recorder;
+    std::unique_ptr<ForecastFeed> m_forecasts;
+    EventSource m_program = EventSource::Window;
+    // Forecasts are worked out at the next commit: the first one of the run,
+    // and after daily hours were recorded.
+    bool m_forecastDue = true;
     StatusEndpointSettings m_endpointSettings;
     QString m_endpointAddressOverride;
     int m_endpointPortOverride = -1;

@@ -8,6 +8,7 @@
 #include "mail/AlertSpool.h"
 #include "mail/MailLogging.h"
 
+#include <algorithm>
 #include <utility>
 
 Q_LOGGING_CATEGORY(lcMail, "norvik.mail")
@@ -129,6 +130,7 @@ void AlertSender::sendNextAlert() {
             // Alerts follow their projector when projectors are deleted, so
             // this one names no projector at all; it cannot be mailed.
             qCWarning(lcMail) << "alert for unknown projector dropped:" << alert.projector;
+            emit alertDropped(0, alert.message, QStringLiteral("its projector is gone"));
             AdvanceAlertQueue(m_state);
             continue;
         }
@@ -173,6 +175,8 @@ void AlertSender::mailSent(MailWorker::Ticket ticket, const MailResult& result) 
         }
         WriteMailLog(m_state, mail.logLine + Dropped);
         ++m_state.Counters.AlertsDroppedRefused;
+        emit alertDropped(projectorNow(mail), ParseAlertText(mail.text).message,
+                          QStringLiteral("refused by the server"));
         removeMailed(mail);
         m_mailRetryCount = 0;
     }
@@ -184,8 +188,12 @@ void AlertSender::mailSent(MailWorker::Ticket ticket, const MailResult& result) 
 
 bool AlertSender::recordOutcome(const MailUnderWay& mail, const MailResult& result) {
     WriteMailLog(m_state, MailOutcomeLogLine(result));
+    const QString message = ParseAlertText(mail.text).message;
     if (!result.sent) {
         ++m_state.Counters.AlertMailsFailed;
+        emit alertMailFailed(projectorNow(mail), message,
+                             result.reasonText.isEmpty() ? QStringLiteral("not sent")
+                                                         : result.reasonText);
         m_state.Health.raise(HealthCondition::MailFailing,
                              result.reasonText.isEmpty()
                                  ? QStringLiteral("Alert mails are not sent")
@@ -194,6 +202,7 @@ bool AlertSender::recordOutcome(const MailUnderWay& mail, const MailResult& resu
         return false;
     }
     ++m_state.Counters.AlertMailsSent;
+    emit alertMailed(projectorNow(mail), message);
     m_state.Health.clear(HealthCondition::MailFailing,
                          QStringLiteral("Alert mails are sent again"));
     removeMailed(mail);
@@ -213,6 +222,12 @@ std::optional<QString> AlertSender::queuedText(const MailUnderWay& mail) const {
     if (projector < 1)
         return std::nullopt;
     return projector == mail.projector ? mail.text : AlertTextForProjector(mail.text, projector);
+}
+
+int AlertSender::projectorNow(const MailUnderWay& mail) const {
+    if (mail.projectorKey.isEmpty())
+        return mail.projector;
+    return std::max<int>(0, ProjectorOfNode(m_state, NodeIndexOfKey(m_state, mail.projectorKey)));
 }
 
 void AlertSender::noRecipients() {
@@ -276,6 +291,8 @@ void AlertSender::logUnsentAlerts() {
                                              ? m_state.Projectors[alert.projector]
                                              : unknown;
         WriteMailLog(m_state, AlertMailLogLine(projector, alert) + NotSentAtEnd);
+        emit alertDropped(namesProjector(m_state, alert.projector) ? alert.projector : 0,
+                          alert.message, QStringLiteral("the program ended"));
         AdvanceAlertQueue(m_state);
     }
 }

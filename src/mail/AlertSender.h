@@ -65,6 +65,11 @@ class AlertSender : public QObject {
   signals:
     // A pass has ended (MailSending is false again).
     void passFinished();
+    // What became of an alert, for the history: its projector's index now
+    // (0 when it is gone) and the alert's message.
+    void alertMailed(int projector, const QString& message);
+    void alertMailFailed(int projector, const QString& message, const QString& reason);
+    void alertDropped(int projector, const QString& message, const QString& why);
 
   private:
     // The alert whose mail is with the mail thread, held by identity: its
@@ -88,6 +93,8 @@ class AlertSender : public QObject {
     // The alert's text as the queue holds it now; nothing when its projector,
     // and with it the alert, was deleted meanwhile.
     std::optional<QString> queuedText(const MailUnderWay& mail) const;
+    // The index of the mail's projector now; 0 when it was deleted.
+    int projectorNow(const MailUnderWay& mail) const;
     void noRecipients();
     void finishPass(bool succeeded);
     void logUnsentAlerts();

@@ -66,6 +66,13 @@ class AlertSpool {
     void remove(quint64 id);
     // Called on the event loop with the reason for every file not written.
     void onWriteFailed(std::function<void(const QString&)> handler);
+    // Called with the text of every waiting alert dropped unsent for want
+    // of room (the history records them).
+    void onDropped(std::function<void(const QString&)> handler) { m_dropped = std::move(handler); }
+    void noteDropped(const QString& text) const {
+        if (m_dropped)
+            m_dropped(text);
+    }
     // Blocks until every file queued is written or removed, and reports the
     // failures meanwhile: for the end of the program.
     void flush();
@@ -86,4 +93,5 @@ class AlertSpool {
     Limits m_limits;
     quint64 m_nextId = 1;
     std::unique_ptr<SpoolWriter> m_writer;
+    std::function<void(const QString&)> m_dropped;
 };

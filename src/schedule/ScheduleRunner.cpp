@@ -121,34 +121,42 @@ void ScheduleRunner::runEntry(const SchedulePlanEntry& entry, const QString& com
     if (entry.NodeIndex < 1 || entry.NodeIndex > NodeCount(m_state) ||
         Node(m_state, entry.NodeIndex).KeyName != entry.KeyName)
         return;
+    ScheduleActionReport report{entry.NodeIndex, entry.Section, command, {}};
     const QChar kind = entry.KeyName.isEmpty() ? QChar() : entry.KeyName.front();
     if (kind == QLatin1Char('p')) {
-        runProjectorCommand(ProjectorOfNode(m_state, entry.NodeIndex), command);
+        runProjectorCommand(ProjectorOfNode(m_state, entry.NodeIndex), command, report);
     } else if (kind == QLatin1Char('g')) {
         const CommandTable& table = BuildCommandTable();
         const CommandFrame* frame = command == PowerOnText    ? &table.PowerOnCommand
                                     : command == PowerOffText ? &table.PowerOffCommand
                                                               : nullptr;
-        if (!frame)
-            return;
-        for (int member : GroupMembers(m_state, entry.NodeIndex)) {
+        for (int member : frame ? GroupMembers(m_state, entry.NodeIndex) : std::vector<int>{}) {
             const int p = ProjectorOfNode(m_state, member);
             if (p >= 1 && p <= m_state.ProjectorCount)
-                EnqueueCommand(m_state, p, *frame);
+                queue(p, *frame, report);
         }
     }
+    if (m_actionObserver)
+        m_actionObserver(report);
 }
 
-void ScheduleRunner::runProjectorCommand(int p, const QString& command) {
+void ScheduleRunner::queue(int p, const CommandFrame& frame, ScheduleActionReport& report) {
+    const int ahead = QueueLength(m_state, p);
+    if (EnqueueCommand(m_state, p, frame))
+        report.Queued.emplace_back(p, ahead);
+}
+
+void ScheduleRunner::runProjectorCommand(int p, const QString& command,
+                                         ScheduleActionReport& report) {
     if (p < 1 || p > m_state.ProjectorCount)
         return;
     const CommandTable& table = BuildCommandTable();
     if (command == PowerOnText) {
-        EnqueueCommand(m_state, p, table.PowerOnCommand);
+        queue(p, table.PowerOnCommand, report);
         return;
     }
     if (command == PowerOffText) {
-        EnqueueCommand(m_state, p, table.PowerOffCommand);
+        queue(p, table.PowerOffCommand, report);
         return;
     }
     if (!command.startsWith(InputPrefix))
@@ -157,7 +165,7 @@ void ScheduleRunner::runProjectorCommand(int p, const QString& command) {
     // them, while a model entry like "5;HDMI 'comment" keeps one.
     const QString name = command.mid(InputPrefix.size() + 1).trimmed();
     if (IsPJLink(m_state.Projectors[std::size_t(p)])) {
-        runPJLinkInput(p, name);
+        runPJLinkInput(p, name, report);
         return;
     }
     const ModelInfo* model = FindModel(m_state, m_state.Projectors[std::size_t(p)].ModelName);
@@ -170,12 +178,12 @@ void ScheduleRunner::runProjectorCommand(int p, const QString& command) {
             continue;
         const std::optional<int> code = ModelEntryCode(input);
         if (const CommandFrame* frame = code ? InputFrame(*code) : nullptr)
-            EnqueueCommand(m_state, p, *frame);
+            queue(p, *frame, report);
         return;
     }
 }
 
-void ScheduleRunner::runPJLinkInput(int p, const QString& name) {
+void ScheduleRunner::runPJLinkInput(int p, const QString& name, ScheduleActionReport& report) {
     const ProjectorInfo& info = m_state.Projectors[std::size_t(p)];
     const PJLinkFacts& pj = info.PJLink;
     // The name the calendar offers: the input's class 2 name where the
@@ -185,8 +193,11 @@ void ScheduleRunner::runPJLinkInput(int p, const QString& name) {
             code == pj.InputCode && !pj.InputName.isEmpty() && pj.InputName.trimmed() == name;
         if (!named && PJLinkInputText(code) != name)
             continue;
-        if (EnqueueLine(m_state, p, PJLinkInputLine(code, pj.Class)))
+        const int ahead = QueueLength(m_state, p);
+        if (EnqueueLine(m_state, p, PJLinkInputLine(code, pj.Class))) {
+            report.Queued.emplace_back(p, ahead);
             EnqueueCommand(m_state, p, BuildCommandTable().InputGetCommand);
+        }
         return;
     }
 }

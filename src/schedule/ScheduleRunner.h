@@ -9,10 +9,12 @@
 #include <QTimer>
 
 #include <array>
+#include <functional>
 #include <utility>
 #include <vector>
 
 struct AppState;
+struct CommandFrame;
 
 // One node of today's plan and the file it follows today.
 struct SchedulePlanEntry {
@@ -21,6 +23,16 @@ struct SchedulePlanEntry {
     QString Section;     // node text = section name
     qint16 FileKind = 0; // 2 date file, 1 weekday file, 0 default file
     QString FileBase;    // "YYYYMMDD", the weekday name or "default"
+};
+
+// One action of the schedule files as it was carried out: the node's section
+// and the command, with each projector a command was queued for and how
+// many commands were ahead of it in its queue.
+struct ScheduleActionReport {
+    qint16 NodeIndex = 0;
+    QString Section;
+    QString Command;
+    std::vector<std::pair<int, int>> Queued; // projector, commands ahead
 };
 
 inline constexpr qint16 FileKindDefault = 0;
@@ -48,6 +60,11 @@ class ScheduleRunner : public QObject {
     // the schedule runs; tests call it directly with a set clock.
     void tick();
 
+    // Told of every action carried out (the history's recorder).
+    void setActionObserver(std::function<void(const ScheduleActionReport&)> observer) {
+        m_actionObserver = std::move(observer);
+    }
+
   public slots:
     // Rebuilds today's plan from the tree and the schedule files. Called at a
     // change of date, after every save of a section and after every change of
@@ -63,10 +80,12 @@ class ScheduleRunner : public QObject {
     std::array<std::pair<qint16, QString>, 3> todaysFiles() const;
     void buildPlan();
     void runEntry(const SchedulePlanEntry& entry, const QString& command);
-    void runProjectorCommand(int projector, const QString& command);
+    void runProjectorCommand(int projector, const QString& command, ScheduleActionReport& report);
     // Selects the input of that display name among the PJLink projector's
     // inputs, followed by the input query.
-    void runPJLinkInput(int projector, const QString& name);
+    void runPJLinkInput(int projector, const QString& name, ScheduleActionReport& report);
+    // Queues the frame, noted in the report when it was taken.
+    void queue(int projector, const CommandFrame& frame, ScheduleActionReport& report);
 
     AppState& m_state;
     QTimer m_timer;
@@ -74,4 +93,5 @@ class ScheduleRunner : public QObject {
     std::vector<SchedulePlanEntry> m_plan;
     QDate m_lastScheduleDate;       // date of the last plan built by the timer
     QDateTime m_lastScheduleMinute; // last minute handled, date included
+    std::function<void(const ScheduleActionReport&)> m_actionObserver;
 };

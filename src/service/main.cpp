@@ -87,6 +87,7 @@ int main(int argc, char* argv[]) {
 
     ProgramCore core;
     core.setReloadOnHangUp(true);
+    core.setProgramSource(EventSource::Service);
     const QStringList words = line.commLog ? QStringList{QStringLiteral("DON")} : line.words;
     if (!core.start(words)) {
         const ProgramSession& session = core.session();
