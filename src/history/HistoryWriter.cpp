@@ -34,7 +34,7 @@ void HistoryWriter::setLimits(const HistoryLimits& limits) {
 
 std::size_t HistoryWriter::pendingCount() const {
     const std::lock_guard lock(m_mutex);
-    return m_pending.size();
+    return m_pending.size() + m_taken;
 }
 
 void HistoryWriter::run() {
@@ -48,6 +48,7 @@ void HistoryWriter::run() {
             m_wake.wait_for(lock, m_interval, [this] { return m_stopping; });
             stopping = m_stopping;
             batch.swap(m_pending);
+            m_taken = batch.size();
             limits = m_limits;
         }
         if (!store.isOpen()) {
@@ -73,7 +74,10 @@ void HistoryWriter::run() {
 void HistoryWriter::writeBatch(EventStore& store, std::deque<HistoryEvent> batch) {
     const std::vector<HistoryEvent> events(batch.begin(), batch.end());
     switch (store.append(events)) {
-    case EventStore::WriteResult::Written:
+    case EventStore::WriteResult::Written: {
+        const std::lock_guard lock(m_mutex);
+        m_taken = 0;
+    }
         m_committed += events.size();
         emit committed(m_committed.load());
         reportRecovered(QStringLiteral("The history is recorded again"));
@@ -94,9 +98,8 @@ void HistoryWriter::writeBatch(EventStore& store, std::deque<HistoryEvent> batch
 }
 
 void HistoryWriter::putBack(std::deque<HistoryEvent> batch) {
-    if (batch.empty())
-        return;
     const std::lock_guard lock(m_mutex);
+    m_taken = 0;
     // The batch is older than anything recorded since it was taken.
     for (auto it = m_pending.begin(); it != m_pending.end(); ++it)
         batch.push_back(std::move(*it));

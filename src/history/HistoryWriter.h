@@ -63,8 +63,10 @@ class HistoryWriter : public QObject {
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<HistoryEvent> m_pending; // guarded by m_mutex
-    HistoryLimits m_limits;             // guarded by m_mutex
-    bool m_stopping = false;            // guarded by m_mutex
+    // The batch being written, still pending until it is committed.
+    std::size_t m_taken = 0; // guarded by m_mutex
+    HistoryLimits m_limits;  // guarded by m_mutex
+    bool m_stopping = false; // guarded by m_mutex
 
     std::atomic<quint64> m_dropped{0};
     std::atomic<quint64> m_committed{0};
