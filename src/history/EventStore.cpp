@@ -112,7 +112,9 @@ int EventStore::schemaVersion() const {
 EventStore::OpenResult EventStore::open() {
     bool broken = false;
     const OpenResult result = openOnce(broken);
-    if (!broken)
+    // Only the writer may move a damaged file aside: a reader would take
+    // the file from under it.
+    if (!broken || m_mode == Mode::Read)
         return result;
     return moveAsideAndRecreate(m_message);
 }

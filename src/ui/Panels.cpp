@@ -119,7 +119,14 @@ void SetUpStatusList(QTreeWidget* list) {
         {QStringLiteral("Name"), QStringLiteral("Connection"), QStringLiteral("MAC Address"),
          QStringLiteral("Power"), QStringLiteral("Input"), QStringLiteral("Status"),
          QStringLiteral("Lamp Time"), QStringLiteral("Filter Time"), QStringLiteral("Last Answer"),
-         QStringLiteral("Group"), QStringLiteral("Protocol")});
+         QStringLiteral("Group"), QStringLiteral("Protocol"), QStringLiteral("Lamp due"),
+         QStringLiteral("Filter due")});
+    // The forecasts beside the hours they come from.
+    QHeaderView* header = list->header();
+    header->moveSection(header->visualIndex(ColumnLampDue),
+                        header->visualIndex(ColumnFilterTime) + 1);
+    header->moveSection(header->visualIndex(ColumnFilterDue),
+                        header->visualIndex(ColumnLampDue) + 1);
     // Every column as wide as its widest text, so no MAC address or hour
     // count is cut.
     list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -168,6 +175,11 @@ void StatusProjectorPanel::fill(const AppState& state, int projector) const {
     filterTime->setText(gone ? dash : HoursDisplayText(info.FilterTime));
     form->setRowVisible(lamps, IsPJLink(info));
     lamps->setText(gone ? dash : PJLinkLampsText(info));
+    // Forecasts come from the recorded days, not from the last reply: they
+    // stay true while the projector is out of contact.
+    const QDateTime now = state.clock.now();
+    lampDue->setText(ForecastText(info.LampForecast, now));
+    filterDue->setText(ForecastText(info.FilterForecast, now));
 }
 
 void ControlProjectorPanel::showRowsFor(const ProjectorInfo& projector) const {
@@ -226,6 +238,8 @@ StatusProjectorPanel BuildStatusProjectorPanel(QWidget* parent) {
                                NamedLabel(QStringLiteral("lblLampTime"), statusBox),
                                NamedLabel(QStringLiteral("lblFilterTime"), statusBox),
                                NamedLabel(QStringLiteral("lblLamps"), statusBox),
+                               NamedLabel(QStringLiteral("lblLampDue"), statusBox),
+                               NamedLabel(QStringLiteral("lblFilterDue"), statusBox),
                                NamedLabel(QStringLiteral("lblConnectionStatus"), statusBox),
                                new QFormLayout(statusBox)};
     QFormLayout* form = panel.form;
@@ -235,6 +249,8 @@ StatusProjectorPanel BuildStatusProjectorPanel(QWidget* parent) {
     form->addRow(QStringLiteral("Lamp Time"), panel.lampTime);
     form->addRow(QStringLiteral("Filter Time"), panel.filterTime);
     form->addRow(QStringLiteral("Lamps"), panel.lamps);
+    form->addRow(QStringLiteral("Lamp due"), panel.lampDue);
+    form->addRow(QStringLiteral("Filter due"), panel.filterDue);
     form->addRow(QStringLiteral("Connection Status"), panel.connectionStatus);
     form->setRowVisible(panel.lamps, false);
     form->setRowVisible(panel.connectionStatus, false);
