@@ -9,6 +9,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -246,11 +247,23 @@ StatusProjectorPanel BuildStatusProjectorPanel(QWidget* parent) {
     form->addRow(QStringLiteral("Power Status"), panel.powerStatus);
     form->addRow(QStringLiteral("Input Source"), panel.inputSource);
     form->addRow(QStringLiteral("Error Status"), panel.errorStatus);
-    form->addRow(QStringLiteral("Lamp Time"), panel.lampTime);
-    form->addRow(QStringLiteral("Filter Time"), panel.filterTime);
+    // Each forecast beside the hours it comes from, so that the panel
+    // needs no more rows than before on a low screen.
+    const auto withDue = [statusBox](QLabel* hours, const QString& caption, QLabel* due) {
+        auto* row = new QHBoxLayout;
+        row->setContentsMargins(0, 0, 0, 0);
+        row->addWidget(hours);
+        row->addSpacing(24);
+        row->addWidget(new QLabel(caption, statusBox));
+        row->addWidget(due);
+        row->addStretch(1);
+        return row;
+    };
+    form->addRow(QStringLiteral("Lamp Time"),
+                 withDue(panel.lampTime, QStringLiteral("Lamp due"), panel.lampDue));
+    form->addRow(QStringLiteral("Filter Time"),
+                 withDue(panel.filterTime, QStringLiteral("Filter due"), panel.filterDue));
     form->addRow(QStringLiteral("Lamps"), panel.lamps);
-    form->addRow(QStringLiteral("Lamp due"), panel.lampDue);
-    form->addRow(QStringLiteral("Filter due"), panel.filterDue);
     form->addRow(QStringLiteral("Connection Status"), panel.connectionStatus);
     form->setRowVisible(panel.lamps, false);
     form->setRowVisible(panel.connectionStatus, false);
