@@ -38,8 +38,8 @@ HistoryChart::HistoryChart(QWidget* parent) : QChartView(parent), m_chart(new QC
     const QColor filterColour(30, 100, 190);
     m_lamp = Series(QStringLiteral("Lamp hours"), lampColour, Qt::SolidLine, m_chart);
     m_filter = Series(QStringLiteral("Filter hours"), filterColour, Qt::SolidLine, m_chart);
-    m_lampThreshold = Series(QStringLiteral("Lamp due"), lampColour, Qt::DashLine, m_chart);
-    m_filterThreshold = Series(QStringLiteral("Filter due"), filterColour, Qt::DashLine, m_chart);
+    m_lampThreshold = Series(QString(), lampColour, Qt::DashLine, m_chart);
+    m_filterThreshold = Series(QString(), filterColour, Qt::DashLine, m_chart);
     m_time = new QDateTimeAxis(m_chart);
     m_time->setFormat(QStringLiteral("yyyy-MM-dd"));
     m_time->setTickCount(5);
@@ -81,6 +81,8 @@ void HistoryChart::showProjector(const EventStore& store, const QString& project
     const qint64 first =
         rows.empty() ? now - 30 * MsPerDay : std::min(rows.front().timeMs, now - MsPerDay);
     const qint64 last = rows.empty() ? now : std::max(rows.back().timeMs, now);
+    m_lampThreshold->setName(QStringLiteral("Lamp due at %1 h").arg(lampThreshold));
+    m_filterThreshold->setName(QStringLiteral("Filter due at %1 h").arg(filterThreshold));
     m_lampThreshold->replace(
         {QPointF(double(first), lampThreshold), QPointF(double(last), lampThreshold)});
     m_filterThreshold->replace(

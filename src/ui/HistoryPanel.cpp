@@ -140,7 +140,7 @@ HistoryPanel::HistoryPanel(QString filePath, QWidget* parent)
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setStretchLastSection(false);
     const int digit = m_table->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const std::array<int, HistoryModel::ColumnCount> widths = {20, 14, 14, 16, 40, 24, 10};
+    const std::array<int, HistoryModel::ColumnCount> widths = {19, 15, 11, 11, 40, 14, 9};
     for (int c = 0; c < HistoryModel::ColumnCount; ++c)
         header->resizeSection(c, widths[std::size_t(c)] * digit);
     header->setSectionResizeMode(HistoryModel::ColumnText, QHeaderView::Stretch);

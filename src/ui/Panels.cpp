@@ -252,6 +252,8 @@ StatusProjectorPanel BuildStatusProjectorPanel(QWidget* parent) {
     const auto withDue = [statusBox](QLabel* hours, const QString& caption, QLabel* due) {
         auto* row = new QHBoxLayout;
         row->setContentsMargins(0, 0, 0, 0);
+        // The forecast stays in its place whatever the hours read.
+        hours->setMinimumWidth(hours->fontMetrics().horizontalAdvance(QStringLiteral("888888 h")));
         row->addWidget(hours);
         row->addSpacing(24);
         row->addWidget(new QLabel(caption, statusBox));
