@@ -177,8 +177,20 @@ void HistoryPanel::setWriter(HistoryWriter* writer) {
     if (m_writer)
         disconnect(m_writer, nullptr, this, nullptr);
     m_writer = writer;
-    if (writer)
-        connect(writer, &HistoryWriter::committed, this, &HistoryPanel::committed);
+    if (!writer)
+        return;
+    connect(writer, &HistoryWriter::committed, this, &HistoryPanel::committed);
+    // A file the writer had to replace is read afresh, not the one moved
+    // aside under the connection.
+    connect(writer, &HistoryWriter::problem, this, &HistoryPanel::reopen);
+}
+
+void HistoryPanel::reopen() {
+    if (m_running)
+        m_running->cancel();
+    m_model->setStore(nullptr);
+    m_store.reset();
+    applyFilter();
 }
 
 void HistoryPanel::setScope(const HistoryScope& scope) {

@@ -68,6 +68,7 @@ class HistoryPanel : public QWidget {
 
   private:
     bool ensureOpen();
+    void reopen();
     void applyFilter();
     void committed();
     void refreshNow();
