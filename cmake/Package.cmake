@@ -54,8 +54,9 @@ string(JOIN "" CPACK_DEBIAN_SERVICE_DESCRIPTION
 set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME norvik3)
 set(CPACK_DEBIAN_WINDOW_PACKAGE_SECTION utils)
 # The mail libraries and the sample model file come with the service; the
-# platform plugins are what the window cannot open without.
-set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "norvik3d (= ${PROJECT_VERSION}), qt6-qpa-plugins")
+# platform plugins and the chart library are what the window cannot open
+# without.
+set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "norvik3d (= ${PROJECT_VERSION}), qt6-qpa-plugins, libqt6charts6")
 string(JOIN "" CPACK_DEBIAN_WINDOW_DESCRIPTION
        "manage a fleet of data projectors\n" ${norvik3_about}
        "\n"

@@ -30,6 +30,13 @@ bool Application::start(const QStringList& arguments) {
     m_mainForm->StorePJLinkPassword = [this](int p, const QString& password) {
         return m_core.storePJLinkPassword(p, password);
     };
+    m_mainForm->setHistory(m_core.history());
+    // The due columns and labels follow the forecasts, worked out in the
+    // background after each day's hours.
+    QObject::connect(&m_core, &ProgramCore::forecastsChanged, m_mainForm.get(), [this] {
+        for (int p = 1; p <= m_core.state().ProjectorCount; ++p)
+            m_mainForm->statusChanged(p, StatusItem::LampTime);
+    });
     wireSchedule();
     wireMail();
     // Whichever way the program ends, the core ends in order.

@@ -10,6 +10,7 @@
 #include <QPixmap>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -192,4 +193,17 @@ QIcon MarkedIcon(IconKind kind, FleetState state) {
     icon.addPixmap(Render(16, kind, state));
     icon.addPixmap(Render(32, kind, state));
     return icon;
+}
+
+qint64 ForecastSortKey(const Forecast& forecast) {
+    switch (forecast.state) {
+    case Forecast::State::Overdue:
+    case Forecast::State::Due:
+        return forecast.dueMs;
+    case Forecast::State::NotBurning:
+        return std::numeric_limits<qint64>::max() - 1;
+    case Forecast::State::NoData:
+        break;
+    }
+    return std::numeric_limits<qint64>::max();
 }

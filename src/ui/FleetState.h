@@ -7,6 +7,7 @@
 
 #include <vector>
 
+struct Forecast;
 struct ProjectorInfo;
 
 // What the operator needs to know of a projector at a glance, from least to
@@ -52,3 +53,7 @@ QString StateToolTip(const ProjectorInfo& projector);
 // The node icon of kind with a small mark of the state in its lower right
 // corner; each state has its own shape, so colour is never the only sign.
 QIcon MarkedIcon(IconKind kind, FleetState state);
+
+// Orders forecasts by when they fall due, the overdue first and those
+// without a date last.
+qint64 ForecastSortKey(const Forecast& forecast);

@@ -7,6 +7,7 @@
 #include "ui/AboutForm.h"
 #include "ui/ElidedLabel.h"
 #include "ui/HelpLinks.h"
+#include "ui/HistoryPanel.h"
 #include "ui/Icons.h"
 #include "ui/MessageService.h"
 #include "ui/ProjectorTreeWidget.h"
@@ -196,6 +197,9 @@ void MainForm::buildMenus() {
     file->addAction(QStringLiteral("Import Projectors..."), this, &MainForm::importProjectors)
         ->setObjectName(QStringLiteral("menuImportProjectors"));
     file->addSeparator();
+    file->addAction(QStringLiteral("Service Report..."), this, &MainForm::showServiceReport)
+        ->setObjectName(QStringLiteral("menuServiceReport"));
+    file->addSeparator();
     file->addAction(m_exitAction);
 
     QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
@@ -350,6 +354,8 @@ void MainForm::buildCentralArea() {
     pages[TabSchedule]->addWidget(m_scheduleGroup.frame);
     pages[TabSchedule]->addWidget(m_scheduleProjector.frame);
     pages[TabSchedule]->addWidget(m_frameSchedule, 1);
+    m_history = new HistoryPanel(m_state.ProgramFolder + QStringLiteral("/History.sqlite"), m_tabs);
+    m_tabs->addTab(m_history, QStringLiteral("History"));
     hideAllPanels();
     connect(m_tabs, &QTabWidget::currentChanged, this, &MainForm::rebuildView);
 
@@ -363,6 +369,10 @@ void MainForm::buildCentralArea() {
 
 QWidget* MainForm::scheduleHost() const {
     return m_frameSchedule;
+}
+
+void MainForm::setHistory(HistoryWriter* writer) {
+    m_history->setWriter(writer);
 }
 
 void MainForm::setScheduleRunning(bool running) {
@@ -397,9 +407,10 @@ void MainForm::clockTick() {
 
 void MainForm::initialisationTick() {
     // A node chosen in the meantime keeps its panels.
-    if (selectedNode() != 0)
+    const int tab = m_tabs->currentIndex();
+    if (selectedNode() != 0 || tab >= int(m_selectMessage.size()))
         return;
-    m_selectMessage[m_tabs->currentIndex()]->setVisible(true);
+    m_selectMessage[std::size_t(tab)]->setVisible(true);
     m_statusProjector.frame->setVisible(false);
     m_statusGroup.frame->setVisible(false);
     m_statusFleet.frame->setVisible(false);

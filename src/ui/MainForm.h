@@ -19,6 +19,8 @@
 struct AppState;
 class CommEngine;
 class ElidedLabel;
+class HistoryPanel;
+class HistoryWriter;
 class MessageService;
 class ProjectorTreeWidget;
 class QAction;
@@ -33,8 +35,8 @@ class QTreeWidgetItem;
 class StatusRow;
 class SettingsStore;
 
-// The main window: the projector tree on the left, the "Status", "Control"
-// and "Schedule" tabs on the right, menus, pop-up menu and toolbar, and the
+// The main window: the projector tree on the left, the "Status", "Control",
+// "Schedule" and "History" tabs on the right, menus, pop-up menu and toolbar, and the
 // clock. It implements the engine's refresh interface. The schedule panel
 // and the mail settings dialog plug in from outside through scheduleHost()
 // and the signals below.
@@ -55,7 +57,7 @@ class MainForm : public QMainWindow, public RefreshSink {
         CmdScheduleStop,
         CommandCount
     };
-    enum Tab { TabStatus, TabControl, TabSchedule };
+    enum Tab { TabStatus, TabControl, TabSchedule, TabHistory };
 
     // 9600 by 7425 twips at 15 twips per pixel.
     static constexpr QSize MinimumWindowSize{640, 495};
@@ -78,6 +80,9 @@ class MainForm : public QMainWindow, public RefreshSink {
 
     // The container on the Schedule tab that holds the schedule panel.
     QWidget* scheduleHost() const;
+    // The writer whose commits the History tab follows; null: none.
+    void setHistory(HistoryWriter* writer);
+    HistoryPanel* historyPanel() const { return m_history; }
     bool isScheduleRunning() const { return m_scheduleRunning; }
 
     // RefreshSink
@@ -118,6 +123,8 @@ class MainForm : public QMainWindow, public RefreshSink {
     // File > "Export Projectors..." and "Import Projectors..." (MainFormImport.cpp).
     void exportProjectors();
     void importProjectors();
+    // File > "Service Report...".
+    void showServiceReport();
 
   signals:
     // The Schedule tab now shows this group or projector node.
@@ -194,6 +201,8 @@ class MainForm : public QMainWindow, public RefreshSink {
     // identity: the Control panel and information showing it follow.
     void refreshPJLinkViews(int projector);
     void hideAllPanels();
+    // The History tab's events: the fleet's, a group's or a projector's.
+    void showHistory(int node);
 
     // MainFormRefresh.cpp
     void connectControls();
@@ -265,6 +274,7 @@ class MainForm : public QMainWindow, public RefreshSink {
     ScheduleGroupPanel m_scheduleGroup{};
     ScheduleProjectorPanel m_scheduleProjector{};
     QFrame* m_frameSchedule = nullptr;
+    HistoryPanel* m_history = nullptr;
 
     std::array<QAction*, CommandCount> m_menuActions{};
     std::array<QAction*, CmdPowerOff + 1> m_popupActions{};

@@ -105,9 +105,11 @@ void MainForm::restoreWindowLayout() {
     if (sort.size() == 2 && sort[0] < ListColumnCount)
         m_statusFleet.list->sortByColumn(sort[0],
                                          sort[1] == 1 ? Qt::DescendingOrder : Qt::AscendingOrder);
-    // Widths stored before the overview had a Protocol column keep theirs.
+    // Widths stored before the overview had its Protocol or forecast
+    // columns keep theirs.
     const QList<int> widths = Numbers(value(FleetColumnsKey));
-    if (widths.size() == ListColumnCount || widths.size() == ColumnProtocol)
+    if (widths.size() == ListColumnCount || widths.size() == ColumnProtocol ||
+        widths.size() == ColumnProtocol + 1)
         for (int c = 0; c < int(widths.size()); ++c)
             header->resizeSection(c, widths[c]);
 

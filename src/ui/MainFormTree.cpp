@@ -6,6 +6,7 @@
 #include "core/SettingsStore.h"
 #include "ui/AddGroupForm.h"
 #include "ui/AddPJForm.h"
+#include "ui/HistoryPanel.h"
 #include "ui/Icons.h"
 #include "ui/MessageService.h"
 #include "ui/ProjectorTreeWidget.h"
@@ -78,6 +79,7 @@ QString MainForm::searchText() const {
 
 void MainForm::applySearch() {
     m_searchRefresh.stop();
+    m_history->setSearchText(searchText());
     const std::vector<bool> shown = NodesShown(m_state, searchText());
     {
         // Hiding an item must not count as a new selection.

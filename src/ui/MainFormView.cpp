@@ -4,6 +4,7 @@
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/ModelFile.h"
+#include "ui/HistoryPanel.h"
 #include "ui/StatusRows.h"
 #include "ui/StatusTexts.h"
 
@@ -43,6 +44,16 @@ void MainForm::hideAllPanels() {
 void MainForm::rebuildView() {
     const int node = selectedNode();
     const int tab = m_tabs->currentIndex();
+    if (tab == TabHistory) {
+        // The scope first, so that the tab reads the file once.
+        showHistory(node);
+        m_history->setActive(true);
+        const QChar kind = node == 0 ? QChar() : NodeKind(m_state, node);
+        const int count = kind == QLatin1Char('g') ? int(GroupMembers(m_state, node).size()) : 0;
+        setCommandAvailability(availabilityFor(kind, count, tab));
+        return;
+    }
+    m_history->setActive(false);
     if (node == 0) {
         // Nothing to act on yet: only the schedule can be started or stopped.
         setCommandAvailability(availabilityFor(QChar(), 0, tab));
@@ -67,6 +78,29 @@ void MainForm::rebuildView() {
         emit scheduleNodeShown(node);
     // The texts just filled in may need more room than the window has.
     updateMinimumSize();
+}
+
+void MainForm::showHistory(int node) {
+    HistoryScope scope;
+    const QChar kind = node == 0 ? QChar() : NodeKind(m_state, node);
+    if (kind == QLatin1Char('g')) {
+        scope.everything = false;
+        for (int member : GroupMembers(m_state, node))
+            if (const int p = ProjectorOfNode(m_state, member); p >= 1)
+                scope.projectorIds << m_state.Projectors[p].ProjectorId;
+    } else if (kind == QLatin1Char('p')) {
+        scope.everything = false;
+        if (const int p = ProjectorOfNode(m_state, node); p >= 1) {
+            const QString& id = m_state.Projectors[p].ProjectorId;
+            if (!id.isEmpty())
+                scope.projectorIds << id;
+            scope.chartProjectorId = id;
+            scope.lampThreshold = m_state.Mail.LampAlarmTime;
+            scope.filterThreshold = m_state.Mail.FilterAlarmTime;
+        }
+    }
+    scope.projectorIds.removeAll(QString());
+    m_history->setScope(scope);
 }
 
 void MainForm::showGroup(int groupNode, int tab) {

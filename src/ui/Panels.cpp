@@ -9,6 +9,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -119,7 +120,14 @@ void SetUpStatusList(QTreeWidget* list) {
         {QStringLiteral("Name"), QStringLiteral("Connection"), QStringLiteral("MAC Address"),
          QStringLiteral("Power"), QStringLiteral("Input"), QStringLiteral("Status"),
          QStringLiteral("Lamp Time"), QStringLiteral("Filter Time"), QStringLiteral("Last Answer"),
-         QStringLiteral("Group"), QStringLiteral("Protocol")});
+         QStringLiteral("Group"), QStringLiteral("Protocol"), QStringLiteral("Lamp due"),
+         QStringLiteral("Filter due")});
+    // The forecasts beside the hours they come from.
+    QHeaderView* header = list->header();
+    header->moveSection(header->visualIndex(ColumnLampDue),
+                        header->visualIndex(ColumnFilterTime) + 1);
+    header->moveSection(header->visualIndex(ColumnFilterDue),
+                        header->visualIndex(ColumnLampDue) + 1);
     // Every column as wide as its widest text, so no MAC address or hour
     // count is cut.
     list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -168,6 +176,11 @@ void StatusProjectorPanel::fill(const AppState& state, int projector) const {
     filterTime->setText(gone ? dash : HoursDisplayText(info.FilterTime));
     form->setRowVisible(lamps, IsPJLink(info));
     lamps->setText(gone ? dash : PJLinkLampsText(info));
+    // Forecasts come from the recorded days, not from the last reply: they
+    // stay true while the projector is out of contact.
+    const QDateTime now = state.clock.now();
+    lampDue->setText(ForecastText(info.LampForecast, now));
+    filterDue->setText(ForecastText(info.FilterForecast, now));
 }
 
 void ControlProjectorPanel::showRowsFor(const ProjectorInfo& projector) const {
@@ -226,14 +239,32 @@ StatusProjectorPanel BuildStatusProjectorPanel(QWidget* parent) {
                                NamedLabel(QStringLiteral("lblLampTime"), statusBox),
                                NamedLabel(QStringLiteral("lblFilterTime"), statusBox),
                                NamedLabel(QStringLiteral("lblLamps"), statusBox),
+                               NamedLabel(QStringLiteral("lblLampDue"), statusBox),
+                               NamedLabel(QStringLiteral("lblFilterDue"), statusBox),
                                NamedLabel(QStringLiteral("lblConnectionStatus"), statusBox),
                                new QFormLayout(statusBox)};
     QFormLayout* form = panel.form;
     form->addRow(QStringLiteral("Power Status"), panel.powerStatus);
     form->addRow(QStringLiteral("Input Source"), panel.inputSource);
     form->addRow(QStringLiteral("Error Status"), panel.errorStatus);
-    form->addRow(QStringLiteral("Lamp Time"), panel.lampTime);
-    form->addRow(QStringLiteral("Filter Time"), panel.filterTime);
+    // Each forecast beside the hours it comes from, so that the panel
+    // needs no more rows than before on a low screen.
+    const auto withDue = [statusBox](QLabel* hours, const QString& caption, QLabel* due) {
+        auto* row = new QHBoxLayout;
+        row->setContentsMargins(0, 0, 0, 0);
+        // The forecast stays in its place whatever the hours read.
+        hours->setMinimumWidth(hours->fontMetrics().horizontalAdvance(QStringLiteral("888888 h")));
+        row->addWidget(hours);
+        row->addSpacing(24);
+        row->addWidget(new QLabel(caption, statusBox));
+        row->addWidget(due);
+        row->addStretch(1);
+        return row;
+    };
+    form->addRow(QStringLiteral("Lamp Time"),
+                 withDue(panel.lampTime, QStringLiteral("Lamp due"), panel.lampDue));
+    form->addRow(QStringLiteral("Filter Time"),
+                 withDue(panel.filterTime, QStringLiteral("Filter due"), panel.filterDue));
     form->addRow(QStringLiteral("Lamps"), panel.lamps);
     form->addRow(QStringLiteral("Connection Status"), panel.connectionStatus);
     form->setRowVisible(panel.lamps, false);

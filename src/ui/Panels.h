@@ -59,6 +59,8 @@ enum ListColumn {
     ColumnLastAnswer,
     ColumnGroup, // the fleet overview only
     ColumnProtocol,
+    ColumnLampDue,   // when the lamp's forecast reaches its replacement hours
+    ColumnFilterDue, // and the filter's
     ListColumnCount
 };
 
@@ -82,7 +84,9 @@ struct StatusProjectorPanel {
     QLabel* errorStatus;
     QLabel* lampTime;
     QLabel* filterTime;
-    QLabel* lamps;            // every lamp of a PJLink projector
+    QLabel* lamps;   // every lamp of a PJLink projector
+    QLabel* lampDue; // the forecasts: "in 23 days", "overdue", "-"
+    QLabel* filterDue;
     QLabel* connectionStatus; // exists, never shown
     QFormLayout* form;
     // Fills the labels from the record; "-" for what a projector out of

@@ -20,6 +20,11 @@ void SetHours(StatusRow& row, int column, qint32 hours, bool gone) {
     row.setData(column, StatusRow::SortRole, gone || hours < 0 ? -1 : int(hours));
 }
 
+void SetDue(StatusRow& row, int column, const Forecast& forecast, const QDateTime& now) {
+    row.setText(column, ForecastText(forecast, now));
+    row.setData(column, StatusRow::SortRole, ForecastSortKey(forecast));
+}
+
 void SetLastAnswer(StatusRow& row, const ProjectorInfo& info) {
     const QDateTime when = info.LastReply;
     row.setText(ColumnLastAnswer,
@@ -92,6 +97,9 @@ void FillStatusRow(StatusRow& row, const AppState& state, const QString& group) 
     SetHours(row, ColumnFilterTime, info.FilterTime, gone);
     row.setText(ColumnGroup, group);
     row.setText(ColumnProtocol, ProtocolText(info));
+    const QDateTime now = state.clock.now();
+    SetDue(row, ColumnLampDue, info.LampForecast, now);
+    SetDue(row, ColumnFilterDue, info.FilterForecast, now);
     SetLastAnswer(row, info);
     SetColours(row, info);
 }

@@ -69,7 +69,9 @@ QStringList Expected(const UiFixture& f, int p) {
             gone ? Dash : HoursDisplayText(info.FilterTime),
             info.LastReply.isValid() ? info.LastReply.toString("HH:mm:ss") : Dash,
             NodeKind(f.state, parent) == 'g' ? Node(f.state, parent).Text : QString(),
-            "Own"};
+            "Own",
+            Dash,
+            Dash};
 }
 
 QStringList Shown(const QTreeWidgetItem* row) {
@@ -123,9 +125,9 @@ class TestUiFleet : public QObject {
         QTest::addColumn<int>("column");
         QTest::addColumn<bool>("ascending");
         QTest::addColumn<bool>("groupList");
-        const QStringList names = {"Name",   "Connection", "MAC",       "Power",
-                                   "Input",  "Status",     "Lamp Time", "Filter Time",
-                                   "Answer", "Group",      "Protocol"};
+        const QStringList names = {"Name",     "Connection", "MAC",         "Power",  "Input",
+                                   "Status",   "Lamp Time",  "Filter Time", "Answer", "Group",
+                                   "Protocol", "Lamp due",   "Filter due"};
         for (int c = 0; c < ListColumnCount; ++c)
             for (bool ascending : {true, false})
                 QTest::addRow("overview by %s %s", qPrintable(names[c]), ascending ? "up" : "down")

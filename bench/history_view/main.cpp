@@ -1,0 +1,132 @@
+// history_view [FILE]: the History tab's first page on a file of a million
+// events (made in a temporary folder unless FILE, made by an earlier run
+// with --keep, is given). Run with QT_QPA_PLATFORM=offscreen.
+//   history_view --keep FILE   makes FILE and measures on it
+
+#include "HistoryRows.h"
+
+#include "ui/HistoryModel.h"
+#include "ui/HistoryPanel.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr int Runs = 15;
+
+struct Figures {
+    double median = 0;
+    double worst = 0;
+};
+
+Figures Measure(const std::function<void()>& step) {
+    std::vector<double> ms;
+    for (int run = 0; run < Runs; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        step();
+        ms.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms.back()};
+}
+
+void Print(const char* what, const Figures& figures, int rows) {
+    std::printf("%-44s median %7.2f ms  worst %7.2f ms  (%d rows)\n", what, figures.median,
+                figures.worst, rows);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    QTemporaryDir temp;
+    const bool keep = args.value(0) == QStringLiteral("--keep");
+    const QString given = keep ? args.value(1) : args.value(0);
+    const QString path = given.isEmpty() ? temp.path() + QStringLiteral("/History.sqlite") : given;
+    const HistoryRows rows(1'000'000, QDateTime::currentMSecsSinceEpoch() - 60'000, {});
+    if (given.isEmpty() || keep) {
+        QElapsedTimer built;
+        built.start();
+        const QString problem = rows.build(path);
+        if (!problem.isEmpty()) {
+            std::fprintf(stderr, "history_view: %s\n", qPrintable(problem));
+            return 1;
+        }
+        std::printf("1,000,000 events written in %.1f s, file %.1f MiB\n",
+                    double(built.elapsed()) / 1000, double(QFileInfo(path).size()) / (1024 * 1024));
+    }
+
+    // A cold open: the connection, its first query, the first page.
+    const Figures cold = Measure([&] {
+        EventStore store(path, EventStore::Mode::Read);
+        store.open();
+        HistoryModel model;
+        model.setStore(&store);
+    });
+    Print("open + first page", cold, HistoryModel::PageSize);
+
+    EventStore store(path, EventStore::Mode::Read);
+    if (store.open() != EventStore::OpenResult::Opened) {
+        std::fprintf(stderr, "history_view: %s\n", qPrintable(store.message()));
+        return 1;
+    }
+    HistoryModel model;
+    model.setStore(&store);
+    const QDate day = QDateTime::fromMSecsSinceEpoch(rows.newestMs).date().addDays(-30);
+    struct Case {
+        const char* name;
+        EventFilter filter;
+    };
+    std::vector<Case> cases = {
+        {"every event", {}},
+        {"kind: commands", {{EventKind::Command}, {}, {}, {}, {}}},
+        {"kind: state changes", {KindsOf(HistoryKindChoice::StateChanges), {}, {}, {}, {}}},
+        {"a projector", {{}, {rows.ids[0]}, {}, {}, {}}},
+        {"a group of 8 projectors", {{}, rows.ids.mid(0, 8), {}, {}, {}}},
+        {"a projector's errors", {{EventKind::Error}, {rows.ids[0]}, {}, {}, {}}},
+        {"one day, 30 days ago",
+         {{},
+          {},
+          day.startOfDay().toMSecsSinceEpoch(),
+          day.addDays(1).startOfDay().toMSecsSinceEpoch(),
+          {}}},
+        {"search: a projector's name", {{}, {}, {}, {}, QStringLiteral("R017")}},
+        {"search: commands \"power off\"",
+         {{EventKind::Command}, {}, {}, {}, QStringLiteral("power off")}},
+        {"search: a text found nowhere", {{}, {}, {}, {}, QStringLiteral("no such text")}},
+    };
+    for (const Case& c : cases) {
+        const Figures figures = Measure([&] { model.setFilter(c.filter); });
+        Print(c.name, figures, model.rowCount());
+    }
+    model.setFilter({});
+    const Figures next = Measure([&] { model.fetchMore({}); });
+    Print("next page (fetchMore)", next, HistoryModel::PageSize);
+
+    // As the tab shows it: the table laid out and painted.
+    HistoryPanel panel(path);
+    panel.resize(1000, 700);
+    panel.show();
+    panel.setActive(true);
+    int flip = 0;
+    const Figures shown = Measure([&] {
+        HistoryScope scope;
+        scope.everything = (++flip % 2) == 0;
+        scope.projectorIds = rows.ids.mid(0, 8);
+        panel.setScope(scope);
+        panel.table()->viewport()->repaint();
+    });
+    Print("tab: scope changed, table painted", shown, panel.model()->rowCount());
+    return 0;
+}

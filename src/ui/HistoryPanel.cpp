@@ -1,0 +1,356 @@
+#include "ui/HistoryPanel.h"
+
+#include "history/HistoryWriter.h"
+#include "ui/HistoryChart.h"
+#include "ui/HistoryExport.h"
+#include "ui/HistoryModel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QTableView>
+#include <QVBoxLayout>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QLabel* PlainLabel(const QString& name, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+qint64 StartOfDay(const QDate& date) {
+    return date.startOfDay().toMSecsSinceEpoch();
+}
+
+} // namespace
+
+QList<EventKind> KindsOf(HistoryKindChoice choice) {
+    switch (choice) {
+    case HistoryKindChoice::Every:
+        return {};
+    case HistoryKindChoice::StateChanges:
+        return {EventKind::Power,
+                EventKind::Input,
+                EventKind::Error,
+                EventKind::Warning,
+                EventKind::Disconnect,
+                EventKind::Reconnect,
+                EventKind::AuthenticationError};
+    case HistoryKindChoice::Commands:
+        return {EventKind::Command};
+    case HistoryKindChoice::Schedules:
+        return {EventKind::ScheduleStart, EventKind::ScheduleStop, EventKind::ScheduleAction};
+    case HistoryKindChoice::Mails:
+        return {EventKind::MailQueued, EventKind::MailSent, EventKind::MailFailed,
+                EventKind::MailDropped};
+    case HistoryKindChoice::Program:
+        return {EventKind::ProgramStart, EventKind::ProgramStop};
+    case HistoryKindChoice::Hours:
+        return {EventKind::Hours};
+    }
+    return {};
+}
+
+HistoryPanel::HistoryPanel(QString filePath, QWidget* parent)
+    : QWidget(parent), m_filePath(std::move(filePath)), m_model(new HistoryModel(this)) {
+    setObjectName(QStringLiteral("panelHistory"));
+    m_refreshGap.setSingleShot(true);
+    m_refreshGap.setInterval(1s);
+    connect(&m_refreshGap, &QTimer::timeout, this, [this] {
+        if (m_refreshPending)
+            refreshNow();
+    });
+    m_searchDelay.setSingleShot(true);
+    m_searchDelay.setInterval(300ms);
+    connect(&m_searchDelay, &QTimer::timeout, this, &HistoryPanel::applyFilter);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    auto* filters = new QHBoxLayout;
+    m_kind = new QComboBox(this);
+    m_kind->setObjectName(QStringLiteral("cmbHistoryKind"));
+    m_kind->addItems({QStringLiteral("Every kind"), QStringLiteral("State changes"),
+                      QStringLiteral("Commands"), QStringLiteral("Schedules"),
+                      QStringLiteral("Mails"), QStringLiteral("Program"),
+                      QStringLiteral("Lamp and filter hours")});
+    const QDate today = QDate::currentDate();
+    m_useFrom = new QCheckBox(QStringLiteral("From"), this);
+    m_useFrom->setObjectName(QStringLiteral("chkHistoryFrom"));
+    m_from = new QDateEdit(today.addDays(-7), this);
+    m_from->setObjectName(QStringLiteral("dateHistoryFrom"));
+    m_useTo = new QCheckBox(QStringLiteral("To"), this);
+    m_useTo->setObjectName(QStringLiteral("chkHistoryTo"));
+    m_to = new QDateEdit(today, this);
+    m_to->setObjectName(QStringLiteral("dateHistoryTo"));
+    for (QDateEdit* edit : {m_from, m_to}) {
+        edit->setCalendarPopup(true);
+        edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        edit->setEnabled(false);
+    }
+    m_export = new QPushButton(QStringLiteral("Export..."), this);
+    m_export->setObjectName(QStringLiteral("cmdHistoryExport"));
+    m_export->setAutoDefault(false);
+    filters->addWidget(new QLabel(QStringLiteral("Kind"), this));
+    filters->addWidget(m_kind);
+    filters->addSpacing(12);
+    filters->addWidget(m_useFrom);
+    filters->addWidget(m_from);
+    filters->addWidget(m_useTo);
+    filters->addWidget(m_to);
+    filters->addStretch(1);
+    filters->addWidget(m_export);
+    layout->addLayout(filters);
+
+    m_unreadable = PlainLabel(QStringLiteral("lblHistoryUnreadable"), this);
+    m_unreadable->setAlignment(Qt::AlignCenter);
+    m_unreadable->setVisible(false);
+    layout->addWidget(m_unreadable, 1);
+
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->setObjectName(QStringLiteral("splitterHistory"));
+    split->setChildrenCollapsible(false);
+    m_content = split;
+    m_chart = new HistoryChart(split);
+    m_chart->setVisible(false);
+    m_table = new QTableView(split);
+    m_table->setObjectName(QStringLiteral("tableHistory"));
+    m_table->setModel(m_model);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setAlternatingRowColors(true);
+    m_table->setWordWrap(false);
+    // Scrolled by rows, so that rows put above keep the ones shown in place.
+    m_table->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    m_table->verticalHeader()->setVisible(false);
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+    QHeaderView* header = m_table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(false);
+    const int digit = m_table->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    const std::array<int, HistoryModel::ColumnCount> widths = {19, 15, 11, 11, 40, 14, 9};
+    for (int c = 0; c < HistoryModel::ColumnCount; ++c)
+        header->resizeSection(c, widths[std::size_t(c)] * digit);
+    header->setSectionResizeMode(HistoryModel::ColumnText, QHeaderView::Stretch);
+    split->addWidget(m_chart);
+    split->addWidget(m_table);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 2);
+    layout->addWidget(split, 1);
+    m_note = PlainLabel(QStringLiteral("lblHistoryNote"), this);
+    layout->addWidget(m_note);
+
+    connect(m_kind, &QComboBox::currentIndexChanged, this, &HistoryPanel::applyFilter);
+    connect(m_useFrom, &QCheckBox::toggled, m_from, &QWidget::setEnabled);
+    connect(m_useTo, &QCheckBox::toggled, m_to, &QWidget::setEnabled);
+    for (QCheckBox* use : {m_useFrom, m_useTo})
+        connect(use, &QCheckBox::toggled, this, &HistoryPanel::applyFilter);
+    for (QDateEdit* edit : {m_from, m_to})
+        connect(edit, &QDateEdit::dateChanged, this, &HistoryPanel::applyFilter);
+    connect(m_export, &QPushButton::clicked, this, &HistoryPanel::chooseExportFile);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &HistoryPanel::updateNote);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &HistoryPanel::updateNote);
+}
+
+HistoryPanel::~HistoryPanel() {
+    // The store goes before the children that read it.
+    m_model->setStore(nullptr);
+    if (m_running) {
+        disconnect(m_running, nullptr, this, nullptr);
+        m_running->cancel();
+    }
+}
+
+void HistoryPanel::setWriter(HistoryWriter* writer) {
+    if (m_writer)
+        disconnect(m_writer, nullptr, this, nullptr);
+    m_writer = writer;
+    if (!writer)
+        return;
+    connect(writer, &HistoryWriter::committed, this, &HistoryPanel::committed);
+    // A file the writer had to replace is read afresh, not the one moved
+    // aside under the connection.
+    connect(writer, &HistoryWriter::problem, this, &HistoryPanel::reopen);
+}
+
+void HistoryPanel::reopen() {
+    if (m_running)
+        m_running->cancel();
+    m_model->setStore(nullptr);
+    m_store.reset();
+    applyFilter();
+}
+
+void HistoryPanel::setScope(const HistoryScope& scope) {
+    if (scope == m_scope && !m_stale)
+        return;
+    m_scope = scope;
+    m_chart->setVisible(!scope.chartProjectorId.isEmpty());
+    applyFilter();
+}
+
+void HistoryPanel::setSearchText(const QString& text) {
+    if (text == m_searchText)
+        return;
+    m_searchText = text;
+    m_searchDelay.start();
+}
+
+void HistoryPanel::setActive(bool active) {
+    m_active = active;
+    if (active && m_stale)
+        applyFilter();
+}
+
+EventFilter HistoryPanel::currentFilter() const {
+    EventFilter filter;
+    filter.kinds = KindsOf(HistoryKindChoice(std::max(0, m_kind->currentIndex())));
+    if (!m_scope.everything)
+        filter.projectorIds = m_scope.projectorIds;
+    if (m_useFrom->isChecked())
+        filter.fromMs = StartOfDay(m_from->date());
+    // The day chosen is included.
+    if (m_useTo->isChecked())
+        filter.toMs = StartOfDay(m_to->date().addDays(1));
+    filter.text = m_searchText;
+    return filter;
+}
+
+bool HistoryPanel::ensureOpen() {
+    if (!isStoreOpen()) {
+        m_model->setStore(nullptr);
+        m_store = std::make_unique<EventStore>(m_filePath, EventStore::Mode::Read);
+        if (m_store->open() != EventStore::OpenResult::Opened) {
+            m_unreadable->setText(
+                QStringLiteral("The history cannot be shown: %1").arg(m_store->message()));
+            m_store.reset();
+        } else {
+            m_model->setStore(m_store.get());
+        }
+    }
+    const bool open = isStoreOpen();
+    m_unreadable->setVisible(!open);
+    m_content->setVisible(open);
+    m_export->setEnabled(open);
+    return open;
+}
+
+void HistoryPanel::applyFilter() {
+    m_searchDelay.stop();
+    if (!m_active) {
+        m_stale = true;
+        return;
+    }
+    m_stale = false;
+    if (!ensureOpen())
+        return;
+    const EventFilter filter = currentFilter();
+    if (!m_scope.everything && filter.projectorIds.isEmpty())
+        m_model->showNothing();
+    else
+        m_model->setFilter(filter);
+    // Another selection starts at its newest event, not where the last
+    // one was scrolled to.
+    m_table->scrollToTop();
+    refreshChart();
+}
+
+void HistoryPanel::committed() {
+    if (!m_active) {
+        m_stale = true;
+        return;
+    }
+    if (m_refreshGap.isActive()) {
+        m_refreshPending = true;
+        return;
+    }
+    refreshNow();
+}
+
+void HistoryPanel::refreshNow() {
+    m_refreshPending = false;
+    m_refreshGap.start();
+    if (!isStoreOpen()) {
+        applyFilter();
+        return;
+    }
+    QScrollBar* scroll = m_table->verticalScrollBar();
+    if (scroll->value() == 0) {
+        m_model->reload();
+    } else {
+        const int value = scroll->value();
+        const int rowsBefore = m_model->rowCount();
+        const int added = m_model->prependNewer();
+        // Rows put above the ones shown move them down by as many rows.
+        if (added > 0 && m_model->rowCount() >= rowsBefore)
+            scroll->setValue(value + added);
+    }
+    refreshChart();
+}
+
+void HistoryPanel::refreshChart() {
+    if (m_scope.chartProjectorId.isEmpty() || !isStoreOpen()) {
+        m_chart->clear();
+        return;
+    }
+    m_chart->showProjector(*m_store, m_scope.chartProjectorId, m_scope.lampThreshold,
+                           m_scope.filterThreshold);
+}
+
+void HistoryPanel::updateNote() {
+    if (m_running)
+        return;
+    m_note->setText(m_model->atLimit()
+                        ? QStringLiteral("The newest %1 events are shown; narrow the filter, or "
+                                         "export them to see all.")
+                              .arg(HistoryModel::MaxRows)
+                        : QString());
+}
+
+void HistoryPanel::chooseExportFile() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export History"), QStringLiteral("History.csv"),
+        QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (!path.isEmpty())
+        exportTo(path);
+}
+
+void HistoryPanel::exportTo(const QString& path) {
+    if (!ensureOpen())
+        return;
+    if (m_running)
+        m_running->cancel();
+    auto* job = new HistoryExport(*m_store, currentFilter(), path, this);
+    m_running = job;
+    connect(job, &HistoryExport::progress, this, [this](qint64 rows) {
+        m_note->setText(QStringLiteral("Exporting: %1 events written").arg(rows));
+    });
+    connect(job, &HistoryExport::finished, this, [this, job](bool ok, const QString& text) {
+        job->deleteLater();
+        m_running.clear();
+        m_export->setEnabled(true);
+        m_note->setText(text);
+        emit exportFinished(ok, text);
+    });
+    if (!job->start()) {
+        const QString text = job->errorText();
+        job->deleteLater();
+        m_note->setText(text);
+        emit exportFinished(false, text);
+        return;
+    }
+    m_export->setEnabled(false);
+    m_note->setText(QStringLiteral("Exporting..."));
+}

@@ -1,0 +1,340 @@
+// The History tab on a file of a million events: the first page, paging
+// by the cursor, the filters and the tree's selection narrowing it, the
+// rows a writer commits coming in, the export and the hours chart.
+
+#include "HistoryRows.h"
+#include "UiFixture.h"
+
+#include "fleetcsv/CsvText.h"
+#include "history/EventCsv.h"
+#include "history/HistoryWriter.h"
+#include "ui/HistoryChart.h"
+#include "ui/HistoryModel.h"
+#include "ui/HistoryPanel.h"
+
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QElapsedTimer>
+#include <QLineSeries>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTableView>
+
+#include <functional>
+#include <set>
+
+using Wanted = std::function<bool(qint64 n)>;
+Q_DECLARE_METATYPE(Wanted)
+
+class TestUiHistory : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<UiFixture> f;
+    std::unique_ptr<HistoryRows> rows;
+    int m_group = 0;
+    int m_r001 = 0;
+    int m_r002 = 0;
+
+    HistoryPanel* panel() const { return f->form->historyPanel(); }
+    HistoryModel* model() const { return panel()->model(); }
+    QString path() const { return f->home.path() + "/History.sqlite"; }
+
+    void showHistoryOf(int node) {
+        f->form->selectNode(node);
+        f->selectTab(MainForm::TabHistory);
+    }
+
+    void resetFilters() {
+        f->child<QLineEdit>("txtTreeSearch")->clear();
+        f->child<QComboBox>("cmbHistoryKind")->setCurrentIndex(0);
+        f->child<QCheckBox>("chkHistoryFrom")->setChecked(false);
+        f->child<QCheckBox>("chkHistoryTo")->setChecked(false);
+        QTRY_VERIFY(model()->filter().text.isEmpty());
+    }
+
+    // The newest `limit` events the predicate keeps, newest first.
+    std::vector<qint64> newest(const Wanted& wanted, std::size_t limit) const {
+        std::vector<qint64> ids;
+        for (qint64 n = rows->count; n >= 1 && ids.size() < limit; --n)
+            if (wanted(n))
+                ids.push_back(n);
+        return ids;
+    }
+
+    std::vector<qint64> shownIds() const {
+        std::vector<qint64> ids;
+        for (int r = 0; r < model()->rowCount(); ++r)
+            ids.push_back(model()->event(r).id);
+        return ids;
+    }
+
+    // The first page and up to `pages - 1` more hold exactly the newest
+    // events the filter must find, in order, never more than the pages
+    // fetched; a shorter list has reached the end.
+    void checkPages(const Wanted& wanted, int pages) {
+        QCOMPARE(model()->pagesFetched(), 1);
+        QCOMPARE(model()->rowCount(),
+                 std::min<int>(HistoryModel::PageSize,
+                               int(newest(wanted, HistoryModel::PageSize).size())));
+        for (int p = 1; p < pages && model()->canFetchMore({}); ++p) {
+            model()->fetchMore({});
+            QVERIFY(model()->rowCount() <= model()->pagesFetched() * HistoryModel::PageSize);
+        }
+        const std::vector<qint64> expected =
+            newest(wanted, std::size_t(pages * HistoryModel::PageSize));
+        QCOMPARE(shownIds(), expected);
+        if (expected.size() < std::size_t(pages * HistoryModel::PageSize))
+            QVERIFY(!model()->canFetchMore({}));
+    }
+
+  private slots:
+    void initTestCase() {
+        f = std::make_unique<UiFixture>();
+        m_group = f->addGroupDirect("Floor 1");
+        m_r001 = f->addLanDirect(m_group, "R001", "127.0.0.1", "1");
+        m_r002 = f->addLanDirect(m_group, "R002", "127.0.0.1", "1");
+        f->quietEngine();
+        const auto idOf = [this](int node) {
+            return f->state.Projectors[ProjectorOfNode(f->state, node)].ProjectorId;
+        };
+        rows =
+            std::make_unique<HistoryRows>(1'000'000, QDateTime::currentMSecsSinceEpoch() - 60'000,
+                                          QStringList{idOf(m_r001), idOf(m_r002)});
+        QElapsedTimer built;
+        built.start();
+        QCOMPARE(rows->build(path()), QString());
+        qInfo("1,000,000 events written in %lld ms", built.elapsed());
+    }
+
+    void cleanupTestCase() { f.reset(); }
+
+    void firstPageThenPagesByScrolling() {
+        resetFilters();
+        showHistoryOf(1);
+        QVERIFY(panel()->isStoreOpen());
+        QCOMPARE(model()->event(0).id, rows->count);
+        QCOMPARE(model()->index(0, HistoryModel::ColumnProjector).data().toString(),
+                 HistoryRows::nameOf(HistoryRows::projectorOf(rows->count)));
+        checkPages([](qint64) { return true; }, 5);
+        // Scrolled to the end, the view asks for the next page itself.
+        QTableView* table = panel()->table();
+        table->scrollToBottom();
+        QTRY_COMPARE(model()->rowCount(), 6 * HistoryModel::PageSize);
+        QCOMPARE(shownIds(), newest([](qint64) { return true; }, 6 * HistoryModel::PageSize));
+        model()->reload();
+    }
+
+    void filtersNarrowTheEvents_data() {
+        QTest::addColumn<int>("kindChoice");
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QString>("node"); // "root", "group", "R001"
+        QTest::addColumn<int>("daysBack"); // a one-day range that many days ago; -1 none
+        QTest::addColumn<Wanted>("wanted");
+        const auto kind = [](EventKind k) {
+            return [k](qint64 n) { return HistoryRows::kindOf(n) == k; };
+        };
+        QTest::newRow("commands") << int(HistoryKindChoice::Commands) << ""
+                                  << "root" << -1 << Wanted(kind(EventKind::Command));
+        QTest::newRow("state changes")
+            << int(HistoryKindChoice::StateChanges) << ""
+            << "root" << -1 << Wanted([](qint64 n) {
+                   const EventKind k = HistoryRows::kindOf(n);
+                   return k != EventKind::Command && k != EventKind::MailSent &&
+                          k != EventKind::ScheduleAction && k != EventKind::Hours;
+               });
+        QTest::newRow("mails") << int(HistoryKindChoice::Mails) << ""
+                               << "root" << -1 << Wanted(kind(EventKind::MailSent));
+        QTest::newRow("search by name")
+            << 0 << "R017"
+            << "root" << -1 << Wanted([](qint64 n) { return HistoryRows::projectorOf(n) == 16; });
+        QTest::newRow("search in text, commands")
+            << int(HistoryKindChoice::Commands) << "power off"
+            << "root" << -1 << Wanted([](qint64 n) {
+                   return HistoryRows::kindOf(n) == EventKind::Command && n % 4 == 0;
+               });
+        QTest::newRow("a projector")
+            << 0 << ""
+            << "R001" << -1 << Wanted([](qint64 n) { return HistoryRows::projectorOf(n) == 0; });
+        QTest::newRow("a group") << 0 << ""
+                                 << "group" << -1 << Wanted([](qint64 n) {
+                                        return HistoryRows::projectorOf(n) < 2;
+                                    });
+        QTest::newRow("a projector's errors")
+            << int(HistoryKindChoice::StateChanges) << "lamp error"
+            << "R001" << -1 << Wanted([](qint64 n) {
+                   return HistoryRows::projectorOf(n) == 0 &&
+                          HistoryRows::kindOf(n) == EventKind::Error;
+               });
+        QTest::newRow("one day") << 0 << ""
+                                 << "root" << 10 << Wanted();
+    }
+
+    void filtersNarrowTheEvents() {
+        QFETCH(int, kindChoice);
+        QFETCH(QString, search);
+        QFETCH(QString, node);
+        QFETCH(int, daysBack);
+        QFETCH(Wanted, wanted);
+        resetFilters();
+        showHistoryOf(node == "root" ? 1 : node == "group" ? m_group : m_r001);
+        f->child<QComboBox>("cmbHistoryKind")->setCurrentIndex(kindChoice);
+        f->child<QLineEdit>("txtTreeSearch")->setText(search);
+        QTRY_COMPARE(model()->filter().text, search);
+        if (daysBack >= 0) {
+            const QDate day =
+                QDateTime::fromMSecsSinceEpoch(rows->newestMs).date().addDays(-daysBack);
+            f->child<QDateEdit>("dateHistoryFrom")->setDate(day);
+            f->child<QDateEdit>("dateHistoryTo")->setDate(day);
+            f->child<QCheckBox>("chkHistoryFrom")->setChecked(true);
+            f->child<QCheckBox>("chkHistoryTo")->setChecked(true);
+            const qint64 from = day.startOfDay().toMSecsSinceEpoch();
+            const qint64 to = day.addDays(1).startOfDay().toMSecsSinceEpoch();
+            wanted = [this, from, to](qint64 n) {
+                return rows->timeOf(n) >= from && rows->timeOf(n) < to;
+            };
+        }
+        checkPages(wanted, 3);
+        resetFilters();
+    }
+
+    // The chart of a projector draws its daily hours and the hours at
+    // which the lamp and the filter are due; a group has none.
+    void projectorChartsItsHours() {
+        resetFilters();
+        f->state.Mail.LampAlarmTime = 1500;
+        f->state.Mail.FilterAlarmTime = 900;
+        showHistoryOf(m_r002);
+        HistoryChart* chart = panel()->chart();
+        QVERIFY(chart->isVisible());
+        const std::vector<qint64> hours = newest(
+            [](qint64 n) {
+                return HistoryRows::projectorOf(n) == 1 &&
+                       HistoryRows::kindOf(n) == EventKind::Hours;
+            },
+            std::size_t(rows->count));
+        QCOMPARE(chart->lampSeries()->count(), int(hours.size()));
+        QCOMPARE(chart->filterSeries()->count(), int(hours.size()));
+        const QPointF last = chart->lampSeries()->points().last();
+        QCOMPARE(qint64(last.x()), rows->timeOf(hours.front()));
+        QCOMPARE(qint64(last.y()), hours.front() / 1000);
+        QCOMPARE(qint64(chart->filterSeries()->points().first().y()), hours.back() / 2000);
+        for (const QPointF& point : chart->lampThresholdSeries()->points())
+            QCOMPARE(point.y(), 1500.0);
+        for (const QPointF& point : chart->filterThresholdSeries()->points())
+            QCOMPARE(point.y(), 900.0);
+        showHistoryOf(m_group);
+        QVERIFY(!chart->isVisible());
+    }
+
+    void exportWritesWhatTheFilterSelects_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("written") << "events.csv" << true;
+        QTest::newRow("no such folder") << "missing/events.csv" << false;
+    }
+
+    void exportWritesWhatTheFilterSelects() {
+        QFETCH(QString, file);
+        QFETCH(bool, ok);
+        resetFilters();
+        showHistoryOf(m_r001);
+        f->child<QComboBox>("cmbHistoryKind")->setCurrentIndex(int(HistoryKindChoice::Commands));
+        const QString target = f->home.path() + "/" + file;
+        QSignalSpy finished(panel(), &HistoryPanel::exportFinished);
+        panel()->exportTo(target);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+        QCOMPARE(finished.at(0).at(0).toBool(), ok);
+        QVERIFY(finished.at(0).at(1).toString().contains(target));
+        QCOMPARE(QFile::exists(target), ok);
+        if (!ok)
+            return;
+        const std::vector<qint64> ids = newest(
+            [](qint64 n) {
+                return HistoryRows::projectorOf(n) == 0 &&
+                       HistoryRows::kindOf(n) == EventKind::Command;
+            },
+            std::size_t(rows->count));
+        QFile csv(target);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QByteArray bytes = csv.readAll();
+        const CsvText text = ReadCsv(bytes);
+        QVERIFY(text.problems.isEmpty());
+        QCOMPARE(text.records.size(), qsizetype(ids.size()) + 1);
+        QCOMPARE(CsvLine(text.records.first().fields), EventCsvHeader());
+        const QTimeZone zone = QTimeZone::systemTimeZone();
+        for (std::size_t i : {std::size_t(0), ids.size() / 2, ids.size() - 1}) {
+            HistoryEvent expected = rows->event(ids[i]);
+            QCOMPARE(CsvLine(text.records[qsizetype(i) + 1].fields), EventCsvLine(expected, zone));
+        }
+    }
+
+    // A file that is not a history stays where it is, untouched, and the
+    // tab says in one line why it shows nothing.
+    void unreadableFileShowsOneLine_data() {
+        QTest::addColumn<QByteArray>("content"); // empty: no file
+        QTest::addColumn<QString>("why");
+        QTest::newRow("no file yet") << QByteArray() << "does not exist yet";
+        QTest::newRow("not a database") << QByteArray(8192, 'x') << "not a database";
+    }
+
+    void unreadableFileShowsOneLine() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, why);
+        UiFixture other;
+        const QString file = other.home.path() + "/History.sqlite";
+        if (!content.isEmpty()) {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(content);
+        }
+        other.form->selectNode(1);
+        other.selectTab(MainForm::TabHistory);
+        QLabel* line = other.shownLabel("lblHistoryUnreadable");
+        QVERIFY(line);
+        QVERIFY(line->text().startsWith("The history cannot be shown: "));
+        QVERIFY2(line->text().contains(why), qPrintable(line->text()));
+        QVERIFY(!other.child<QTableView>("tableHistory")->isVisible());
+        QCOMPARE(QDir(other.home.path()).entryList({"History.sqlite*"}, QDir::Files),
+                 content.isEmpty() ? QStringList() : QStringList{"History.sqlite"});
+        if (!content.isEmpty()) {
+            QFile in(file);
+            QVERIFY(in.open(QIODevice::ReadOnly));
+            QCOMPARE(in.readAll(), content);
+        }
+    }
+
+    // Last, as it adds events: what the writer commits comes in at the top;
+    // scrolled down, the rows on screen stay where they are.
+    void committedEventsComeIn() {
+        resetFilters();
+        showHistoryOf(1);
+        HistoryWriter::Options options;
+        options.filePath = path();
+        options.limits = {400, 4096};
+        options.interval = std::chrono::milliseconds(200);
+        HistoryWriter writer(options);
+        f->form->setHistory(&writer);
+        const auto record = [&](const QString& text) {
+            HistoryEvent e;
+            e.timeMs = QDateTime::currentMSecsSinceEpoch();
+            e.kind = EventKind::ProgramStart;
+            e.text = text;
+            writer.record(e);
+        };
+        record("first");
+        QTRY_COMPARE_WITH_TIMEOUT(model()->event(0).text, QString("first"), 20000);
+        QCOMPARE(model()->event(1).id, rows->count);
+
+        QScrollBar* scroll = panel()->table()->verticalScrollBar();
+        scroll->setValue(40);
+        const qint64 onTop = model()->event(40).id;
+        record("second");
+        QTRY_COMPARE_WITH_TIMEOUT(model()->event(0).text, QString("second"), 20000);
+        QCOMPARE(scroll->value(), 41);
+        QCOMPARE(model()->event(scroll->value()).id, onTop);
+        f->form->setHistory(nullptr);
+    }
+};
+
+QTEST_MAIN(TestUiHistory)
+#include "test_ui_history.moc"
