@@ -307,30 +307,7 @@ EventStore::WriteResult EventStore::append(const std::vector<HistoryEvent>& even
     insert.prepare(QStringLiteral(
         "INSERT INTO events(time_ms, projector_id, projector_name, group_name, kind, value, "
         "value2, text, outcome, source, client) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    // The daily hours are kept once a day per projector, whatever a
-    // restart or a second look at the same day asks.
-    QSqlQuery sameDay(db);
-    sameDay.prepare(QStringLiteral("SELECT 1 FROM events WHERE kind = ? AND projector_id = ? "
-                                   "AND time_ms >= ? AND time_ms < ? LIMIT 1"));
     for (const HistoryEvent& e : events) {
-        if (e.kind == EventKind::Hours) {
-            const QDate day = QDateTime::fromMSecsSinceEpoch(e.timeMs).date();
-            sameDay.addBindValue(EventKindName(e.kind));
-            sameDay.addBindValue(nonNull(e.projectorId));
-            sameDay.addBindValue(day.startOfDay().toMSecsSinceEpoch());
-            sameDay.addBindValue(day.addDays(1).startOfDay().toMSecsSinceEpoch());
-            if (!sameDay.exec()) {
-                noteError(sameDay.lastError());
-                sameDay.finish();
-                insert.finish();
-                db.rollback();
-                return writeFailure();
-            }
-            const bool known = sameDay.next();
-            sameDay.finish();
-            if (known)
-                continue;
-        }
         insert.addBindValue(e.timeMs);
         insert.addBindValue(nonNull(e.projectorId));
         insert.addBindValue(nonNull(e.projectorName));
@@ -350,7 +327,6 @@ EventStore::WriteResult EventStore::append(const std::vector<HistoryEvent>& even
         }
     }
     insert.finish();
-    sameDay.finish();
     if (!db.commit()) {
         noteError(db.lastError());
         db.rollback();

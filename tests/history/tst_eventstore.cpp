@@ -272,18 +272,6 @@ class TestEventStore : public QObject {
         QCOMPARE(rows.front().lamp, 103);
         QCOMPARE(rows.front().filter, 53);
         QCOMPARE(rows.front().lamps, QList<qint32>({103, 90}));
-
-        // Once a day per projector: a second look that day, in a batch of
-        // its own or in the same one, is not kept; the next day is.
-        HistoryEvent again = makeEvent(T0 + 9 * Day + 1000, EventKind::Hours, "a");
-        again.value = 999;
-        HistoryEvent nextDay = again;
-        nextDay.timeMs = T0 + 10 * Day;
-        QCOMPARE(store.append({again, nextDay, again}), EventStore::WriteResult::Written);
-        const std::vector<HoursRecord> after = store.hoursSince("a", T0 + 8 * Day);
-        QCOMPARE(after.size(), 2u);
-        QCOMPARE(after.front().lamp, 109);
-        QCOMPARE(after.back().timeMs, T0 + 10 * Day);
     }
 
     void limitsFromSettings_data() {
