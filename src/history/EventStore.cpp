@@ -515,6 +515,20 @@ std::vector<HoursRecord> EventStore::hoursSince(const QString& projectorId, qint
     return rows;
 }
 
+bool EventStore::hasHoursOn(const QString& projectorId, qint64 timeMs) const {
+    if (!m_open)
+        return false;
+    const QDate day = QDateTime::fromMSecsSinceEpoch(timeMs).date();
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("SELECT 1 FROM events WHERE kind = ? AND projector_id = ? "
+                                 "AND time_ms >= ? AND time_ms < ? LIMIT 1"));
+    query.addBindValue(EventKindName(EventKind::Hours));
+    query.addBindValue(projectorId);
+    query.addBindValue(day.startOfDay().toMSecsSinceEpoch());
+    query.addBindValue(day.addDays(1).startOfDay().toMSecsSinceEpoch());
+    return query.exec() && query.next();
+}
+
 qint64 EventStore::count() const {
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     if (!m_open || !query.exec(QStringLiteral("SELECT count(*) FROM events")) || !query.next())

@@ -113,6 +113,8 @@ class EventStore {
     // The projector's daily hours since sinceMs, oldest first.
     std::vector<HoursRecord> hoursSince(const QString& projectorId, qint64 sinceMs) const;
     qint64 count() const;
+    // An Hours event of the projector is kept for the local day of timeMs.
+    bool hasHoursOn(const QString& projectorId, qint64 timeMs) const;
 
   private:
     OpenResult openOnce(bool& broken);

@@ -72,7 +72,12 @@ void HistoryWriter::run() {
 }
 
 void HistoryWriter::writeBatch(EventStore& store, std::deque<HistoryEvent> batch) {
-    const std::vector<HistoryEvent> events(batch.begin(), batch.end());
+    std::vector<HistoryEvent> events(batch.begin(), batch.end());
+    // The daily hours stay once a day per projector across restarts: the
+    // recorder only knows what it recorded in this run.
+    std::erase_if(events, [&](const HistoryEvent& e) {
+        return e.kind == EventKind::Hours && store.hasHoursOn(e.projectorId, e.timeMs);
+    });
     switch (store.append(events)) {
     case EventStore::WriteResult::Written: {
         const std::lock_guard lock(m_mutex);

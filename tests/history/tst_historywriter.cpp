@@ -82,6 +82,35 @@ class TestHistoryWriter : public QObject {
         QVERIFY(isOneToN(v));
     }
 
+    // A second run on the same day, as after a restart, keeps the first
+    // reading of the day's hours; another projector's and another day's
+    // are kept.
+    void dailyHoursStayOnceADayAcrossRuns() {
+        const auto hours = [](const QString& projector, qint64 timeMs, qint32 lamp) {
+            HistoryEvent e;
+            e.timeMs = timeMs;
+            e.kind = EventKind::Hours;
+            e.projectorId = projector;
+            e.value = lamp;
+            return e;
+        };
+        const qint64 noon = QDateTime(QDate(2026, 12, 8), QTime(12, 0)).toMSecsSinceEpoch();
+        const qint64 day = 24LL * 3600 * 1000;
+        for (const qint64 time : {noon, noon + 60'000}) {
+            HistoryWriter writer({file(), {}, 1000, 20ms});
+            writer.record(hours("a", time, int(time % 1000)));
+            writer.record(hours("b", time, 7));
+            writer.record(hours("a", time + day, 8));
+        }
+        EventStore store(file(), EventStore::Mode::Read);
+        QCOMPARE(store.open(), EventStore::OpenResult::Opened);
+        const std::vector<HoursRecord> a = store.hoursSince("a", 0);
+        QCOMPARE(a.size(), 2u);
+        QCOMPARE(a.front().timeMs, noon);
+        QCOMPARE(a.back().timeMs, noon + day);
+        QCOMPARE(store.hoursSince("b", 0).size(), 1u);
+    }
+
     void theQueueIsBounded() {
         // A folder for a file cannot be written: nothing commits, and the
         // queue keeps the newest.
