@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkInterface>
+#include <QProcess>
 
 #include "schedule/ScheduleRunner.h"
 
@@ -209,6 +210,58 @@ class TestControlApi : public QObject {
         QVERIFY(!page.events.empty());
         for (const HistoryEvent& e : page.events)
             QVERIFY(e.client.startsWith(QLatin1String("booking@")));
+    }
+
+    // The description names every route the endpoint has, and each of them
+    // answers there.
+    void describedRoutesAreServed() {
+        const QString file = QFINDTESTDATA("../../docs/api/openapi.yaml");
+        QVERIFY(!file.isEmpty());
+        QProcess python;
+        python.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("import sys, yaml\n"
+                                     "d = yaml.safe_load(open(sys.argv[1]))\n"
+                                     "for path, item in d['paths'].items():\n"
+                                     "    for method, op in item.items():\n"
+                                     "        assert op['responses'], path\n"
+                                     "        print(method.upper(), path)\n"),
+                      file});
+        QVERIFY(python.waitForFinished(60000));
+        if (python.exitCode() != 0 && python.readAllStandardError().contains("No module named"))
+            QSKIP("python3-yaml is not installed (scripts/setup installs it)");
+        QCOMPARE(python.exitCode(), 0);
+        QStringList described =
+            QString::fromUtf8(python.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QStringList served;
+        for (const auto& [method, path] : StatusServer::Routes())
+            served << QString::fromLatin1(method) + u' ' +
+                          QString(path).replace(QStringLiteral("<id>"), QStringLiteral("{id}"));
+        described.sort();
+        served.sort();
+        QCOMPARE(described, served);
+
+        const Answered posted = m_fleet->call("POST", projectorPath(2), OpsToken,
+                                              "{\"command\":\"mute\",\"value\":\"on\"}");
+        QCOMPARE(posted.status, 202);
+        const QString command =
+            QJsonDocument::fromJson(posted.body).object().value("id").toString();
+        const QHash<QString, QString> ids = {{QStringLiteral("projectors"), m_fleet->idOf(2)},
+                                             {QStringLiteral("groups"), QStringLiteral("Hall")},
+                                             {QStringLiteral("commands"), command}};
+        for (const QString& route : served) {
+            const QByteArray method = route.section(u' ', 0, 0).toLatin1();
+            QString path = route.section(u' ', 1);
+            if (path.contains(QLatin1String("{id}")))
+                path.replace(QStringLiteral("{id}"), ids.value(path.section(u'/', 3, 3)));
+            const QByteArray body = path.endsWith(QLatin1String("/commands"))
+                                        ? QByteArray("{\"command\":\"mute\",\"value\":\"off\"}")
+                                        : QByteArray();
+            const int status = m_fleet->call(method, path, OpsToken, body).status;
+            QVERIFY2(status != 404 && status != 0,
+                     qPrintable(route + QStringLiteral(": ") + QString::number(status)));
+        }
+        QVERIFY(m_fleet->idle());
     }
 
     // Last: it deletes projector 1.
