@@ -19,7 +19,8 @@ class QHttpServerResponse;
 class ScheduleRunner;
 struct AppState;
 
-// What the control routes act through; any part left empty answers 503.
+// What the control routes act through; without a runner the schedule routes
+// answer 503, without record and follow nothing is recorded.
 struct ControlParts {
     ScheduleRunner* runner = nullptr;
     RefreshSink* forward = nullptr; // told everything this sink is told (the recorder)
