@@ -227,11 +227,26 @@ void ProgramCore::startStatusEndpoint(const QString& addressOverride, int portOv
     m_endpointSettings = EndpointSettings(m_session->store().filePath(), m_endpointAddressOverride,
                                           m_endpointPortOverride);
     const StatusEndpointSettings& settings = m_endpointSettings;
+    // The endpoint follows commands as the engine's observer: not past its end.
+    m_engine->setObserver(m_recorder.get());
     m_status.reset();
     if (settings.port <= 0)
         return;
     m_status = std::make_unique<StatusServer>(*m_state, settings);
     m_status->setScheduleRunning([this] { return m_runner && m_runner->isRunning(); });
+    HistoryRecorder* recorder = m_recorder.get();
+    HistoryWriter* writer = m_history.get();
+    m_status->setControl({m_runner.get(), recorder,
+                          [writer](HistoryEvent e) {
+                              if (writer)
+                                  writer->record(std::move(e));
+                          },
+                          [recorder](int projector, const QString& caption, int ahead) {
+                              if (recorder)
+                                  recorder->follow(projector, caption, EventSource::Endpoint,
+                                                   ahead);
+                          }});
+    m_engine->setObserver(m_status->controlObserver());
     m_status->start();
 }
 
@@ -291,6 +306,7 @@ void ProgramCore::shutdown() {
     if (m_shutDown || !m_engine)
         return;
     m_shutDown = true;
+    m_engine->setObserver(m_recorder.get());
     m_status.reset();
     if (m_runner)
         m_runner->ScheduleStop();

@@ -434,10 +434,12 @@ EventPage EventStore::page(const EventFilter& filter, const std::optional<EventC
         binds << *filter.toMs;
     }
     if (!filter.text.isEmpty()) {
-        where << QStringLiteral("(projector_name LIKE ? ESCAPE '\\' OR group_name LIKE ? ESCAPE "
-                                "'\\' OR text LIKE ? ESCAPE '\\' OR outcome LIKE ? ESCAPE '\\')");
+        where << QStringLiteral(
+            "(projector_name LIKE ? ESCAPE '\\' OR group_name LIKE ? ESCAPE "
+            "'\\' OR text LIKE ? ESCAPE '\\' OR outcome LIKE ? ESCAPE '\\' OR client LIKE ? "
+            "ESCAPE '\\')");
         const QString pattern = likePattern(filter.text);
-        binds << pattern << pattern << pattern << pattern;
+        binds << pattern << pattern << pattern << pattern << pattern;
     }
     if (after) {
         // The bound on time_ms alone lets the index seek to the cursor; an

@@ -46,7 +46,8 @@ bool IsLocalListenAddress(const QString& address) {
 StatusServer::StatusServer(AppState& state, StatusEndpointSettings settings, EndpointLimits limits,
                            QObject* parent)
     : QObject(parent), m_state(state), m_settings(std::move(settings)), m_limits(limits),
-      m_tokens(m_settings.tokensFile, m_settings.token) {
+      m_tokens(m_settings.tokensFile, m_settings.token),
+      m_control(state, m_tokens, QHostAddress(m_settings.address), false) {
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(m_limits.quietPeriod);
     connect(&m_quiet, &QTimer::timeout, this, [this] {
@@ -73,6 +74,7 @@ bool StatusServer::start() {
         m_tls = false;
         return false;
     }
+    m_control.setTls(m_tls);
     connect(m_listener, &GuardedTcpServer::clientRefused, this, &StatusServer::clientRefused);
     if (!m_tokens.required() && !QHostAddress(m_settings.address).isLoopback()) {
         m_warning =
@@ -216,6 +218,22 @@ void StatusServer::addRoutes() {
                       return QHttpServerResponse(
                           "application/json", ForecastJson(m_state, QDateTime::currentDateTime()));
                   }));
+    m_control.addRoutes(*m_http);
+}
+
+QList<std::pair<QByteArray, QString>> StatusServer::Routes() {
+    return {
+        {"GET", QStringLiteral("/metrics")},
+        {"GET", QStringLiteral("/api/v1/projectors")},
+        {"GET", QStringLiteral("/api/v1/health")},
+        {"GET", QStringLiteral("/api/v1/events")},
+        {"GET", QStringLiteral("/api/v1/forecast")},
+        {"POST", QStringLiteral("/api/v1/projectors/<id>/commands")},
+        {"POST", QStringLiteral("/api/v1/groups/<id>/commands")},
+        {"GET", QStringLiteral("/api/v1/commands/<id>")},
+        {"POST", QStringLiteral("/api/v1/schedule/start")},
+        {"POST", QStringLiteral("/api/v1/schedule/stop")},
+    };
 }
 
 QHttpServerResponse StatusServer::events(const QHttpServerRequest& request) {

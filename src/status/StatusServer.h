@@ -1,6 +1,7 @@
 #pragma once
 
 #include "status/ApiTokens.h"
+#include "status/ControlRoutes.h"
 #include "status/EndpointLimits.h"
 #include "status/StatusEndpointSettings.h"
 
@@ -35,6 +36,14 @@ class StatusServer : public QObject {
     void setScheduleRunning(std::function<bool()> running) {
         m_scheduleRunning = std::move(running);
     }
+    // The parts the control routes act through, and the sink the engine
+    // should report to so that commands are followed to their outcome (it
+    // passes everything on to parts.forward).
+    void setControl(ControlParts parts) { m_control.setParts(std::move(parts)); }
+    RefreshSink* controlObserver() { return &m_control; }
+    // Every route the endpoint has: method and path pattern ("<id>" for a
+    // path argument).
+    static QList<std::pair<QByteArray, QString>> Routes();
     // Starts listening; false (with the reason in problem()) when it cannot.
     bool start();
     bool isListening() const;
@@ -66,6 +75,7 @@ class StatusServer : public QObject {
     QString m_problem;
     QString m_warning;
     ApiTokens m_tokens;
+    ControlRoutes m_control;
     bool m_tls = false;
 };
 

@@ -1,0 +1,311 @@
+#include "status/ControlRoutes.h"
+
+#include "comm/CommandQueue.h"
+#include "comm/CommandTable.h"
+#include "core/AppState.h"
+#include "core/Fleet.h"
+#include "history/CommandCaption.h"
+#include "history/HistoryRecorder.h"
+#include "schedule/ScheduleRunner.h"
+#include "status/EndpointLimits.h"
+
+#include <QDateTime>
+#include <QHttpServer>
+#include <QHttpServerRequest>
+#include <QHttpServerResponse>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QUrl>
+
+Q_LOGGING_CATEGORY(lcControl, "norvik.status.control")
+
+namespace {
+
+using Status = QHttpServerResponse::StatusCode;
+
+QByteArray errorJson(const QString& text) {
+    return QJsonDocument(QJsonObject{{QStringLiteral("error"), text}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QString groupOfProjector(const AppState& state, int projector) {
+    const int node = NodeOfProjector(state, projector);
+    if (node < 1)
+        return {};
+    const int parent = NodeIndexOfKey(state, Node(state, node).ParentKey);
+    return parent >= 1 && NodeKind(state, parent) == QLatin1Char('g') ? Node(state, parent).Text
+                                                                      : QString();
+}
+
+} // namespace
+
+ControlRoutes::ControlRoutes(AppState& state, const ApiTokens& tokens, QHostAddress listen,
+                             bool tls)
+    : m_state(state), m_tokens(tokens), m_listen(std::move(listen)), m_tls(tls) {}
+
+void ControlRoutes::addRoutes(QHttpServer& http) {
+    http.route(QStringLiteral("/api/v1/projectors/<arg>/commands"),
+               [this](const QString& id, const QHttpServerRequest& request) {
+                   return handle(request, QStringLiteral("/api/v1/projectors/%1/commands").arg(id),
+                                 [this, id, &request](const ApiToken& token) {
+                                     return projectorCommands(token, id, request.body());
+                                 });
+               });
+    http.route(QStringLiteral("/api/v1/groups/<arg>/commands"),
+               [this](const QString& name, const QHttpServerRequest& request) {
+                   return handle(request, QStringLiteral("/api/v1/groups/%1/commands").arg(name),
+                                 [this, name, &request](const ApiToken& token) {
+                                     return groupCommands(token, name, request.body());
+                                 });
+               });
+    http.route(QStringLiteral("/api/v1/commands/<arg>"),
+               [this](const QString& id, const QHttpServerRequest& request) {
+                   return handle(request, QStringLiteral("/api/v1/commands/%1").arg(id),
+                                 [this, id](const ApiToken&) { return outcome(id); });
+               });
+    for (const bool start : {true, false})
+        http.route(start ? QStringLiteral("/api/v1/schedule/start")
+                         : QStringLiteral("/api/v1/schedule/stop"),
+                   [this, start](const QHttpServerRequest& request) {
+                       return handle(request, request.url().path(),
+                                     [this, start](const ApiToken&) { return schedule(start); });
+                   });
+}
+
+QHttpServerResponse ControlRoutes::handle(const QHttpServerRequest& request, const QString& route,
+                                          const std::function<Answer(const ApiToken&)>& act) {
+    const bool reading = route.startsWith(QLatin1String("/api/v1/commands/"));
+    const auto expected =
+        reading ? QHttpServerRequest::Method::Get : QHttpServerRequest::Method::Post;
+    const std::optional<ApiToken> token = m_tokens.find(request.value("Authorization"));
+    const QString client = (token ? token->name : QStringLiteral("-")) + QLatin1Char('@') +
+                           ConnectionAdmission::normalized(request.remoteAddress()).toString();
+    const QByteArray body = request.body();
+    const QString text = QStringLiteral("%1 %2 %3")
+                             .arg(reading ? QStringLiteral("GET") : QStringLiteral("POST"), route,
+                                  QString::fromUtf8(body.left(512)));
+    Answer answer{0, {}, {}};
+    if (request.method() != expected)
+        answer = {405, errorJson(QStringLiteral("method not allowed")), "method not allowed"};
+    else if (!token)
+        answer = {401, errorJson(QStringLiteral("unauthorized")), "unauthorized"};
+    else if (!reading && token->scope != TokenScope::Control)
+        answer = {403, errorJson(QStringLiteral("a read token cannot control")), "read token"};
+    else if (!reading && !ControlAllowedOn(m_listen, m_tls))
+        answer = {403, errorJson(QString::fromLatin1(ControlNeedsTlsText)),
+                  QString::fromLatin1(ControlNeedsTlsText)};
+    else if (body.size() > MaxCommandBodyBytes)
+        answer = {413,
+                  errorJson(QStringLiteral("the body is over %1 bytes").arg(MaxCommandBodyBytes)),
+                  "body too large"};
+    else if (!reading && overRate(token->name))
+        answer = {429,
+                  errorJson(QStringLiteral("more than %1 commands a second").arg(MaxPerSecond)),
+                  "over the rate"};
+    else
+        answer = act(*token);
+    if (!reading)
+        audit(client, text, answer);
+    QHttpServerResponse response("application/json", answer.body + '\n', Status(answer.status));
+    if (answer.status == 401)
+        response.setHeader("WWW-Authenticate", "Bearer");
+    return response;
+}
+
+bool ControlRoutes::overRate(const QString& token) {
+    const qint64 now = m_state.clock.now().toMSecsSinceEpoch();
+    std::deque<qint64>& times = m_recent[token];
+    while (!times.empty() && (now - times.front() >= 1000 || times.front() > now))
+        times.pop_front();
+    if (int(times.size()) >= MaxPerSecond)
+        return true;
+    times.push_back(now);
+    return false;
+}
+
+bool ControlRoutes::mayControl(const ApiToken& token, const QString& group) const {
+    return token.groups.isEmpty() || token.groups.contains(group);
+}
+
+ControlRoutes::Answer ControlRoutes::projectorCommands(const ApiToken& token, const QString& id,
+                                                       const QByteArray& body) {
+    const int p = ProjectorIndexOfId(m_state, id);
+    if (p < 1)
+        return {404, errorJson(QStringLiteral("no projector has the id %1").arg(id)),
+                "unknown projector"};
+    const QString group = groupOfProjector(m_state, p);
+    if (!mayControl(token, group))
+        return {403, errorJson(QStringLiteral("the token may not control this projector")),
+                "outside the token's groups"};
+    return commands(body, {NodeOfProjector(m_state, p)});
+}
+
+ControlRoutes::Answer ControlRoutes::groupCommands(const ApiToken& token, const QString& name,
+                                                   const QByteArray& body) {
+    int groupNode = 0;
+    for (int n = 1; n <= NodeCount(m_state); ++n)
+        if (NodeKind(m_state, n) == QLatin1Char('g') && Node(m_state, n).Text == name)
+            groupNode = n;
+    if (groupNode < 1)
+        return {404, errorJson(QStringLiteral("no group is named %1").arg(name)), "unknown group"};
+    if (!mayControl(token, name))
+        return {403, errorJson(QStringLiteral("the token may not control this group")),
+                "outside the token's groups"};
+    return commands(body, GroupMembers(m_state, groupNode));
+}
+
+ControlRoutes::Answer ControlRoutes::commands(const QByteArray& body,
+                                              const std::vector<int>& nodes) {
+    const CommandRequestParse parse = ParseCommandRequest(body);
+    if (!parse.request)
+        return {400, errorJson(parse.error), parse.error};
+    if (m_state.GroupDialogMode != -1 || m_state.ProjectorDialogMode != -1)
+        return {409, errorJson(QStringLiteral("the tree is being edited")), "being edited"};
+    std::vector<std::pair<int, CommandPlan>> plans;
+    for (int node : nodes) {
+        const int p = ProjectorOfNode(m_state, node);
+        if (p < 1)
+            continue;
+        CommandPlan plan = PlanCommand(m_state, p, *parse.request);
+        if (!plan.error.isEmpty())
+            return {400, errorJson(plan.error), plan.error};
+        plans.emplace_back(p, std::move(plan));
+    }
+    const CommandTable& table = BuildCommandTable();
+    Record record{m_nextId++, {}};
+    QJsonArray projectors;
+    for (const auto& [p, plan] : plans) {
+        const int ahead = QueueLength(m_state, p);
+        bool first = true;
+        bool queued = false;
+        QString caption;
+        for (const QueuedItem& item : plan.items) {
+            bool taken = false;
+            if (item.frameName.isEmpty()) {
+                taken = EnqueueLine(m_state, p, item.line);
+                caption = first ? CommandCaption(item.line) : caption;
+            } else if (const CommandFrame* frame =
+                           table.byName(QString::fromLatin1(item.frameName))) {
+                taken = EnqueueCommand(m_state, p, *frame);
+                caption = first ? CommandCaption(frame->toByteArray()) : caption;
+            }
+            if (first)
+                queued = taken;
+            first = false;
+        }
+        const QString id = m_state.Projectors[std::size_t(p)].ProjectorId;
+        record.targets.push_back(
+            {p, id, queued ? QStringLiteral("queued") : HistoryRecorder::CancelledText, ahead});
+        if (queued && m_parts.follow)
+            m_parts.follow(p, caption, ahead);
+        projectors.append(id);
+    }
+    m_records.push_back(record);
+    if (m_records.size() > MaxRecords)
+        m_records.pop_front();
+    const QJsonObject answer{{QStringLiteral("id"), QString::number(record.id)},
+                             {QStringLiteral("projectors"), projectors}};
+    return {202, QJsonDocument(answer).toJson(QJsonDocument::Compact), "accepted"};
+}
+
+ControlRoutes::Answer ControlRoutes::outcome(const QString& id) const {
+    bool ok = false;
+    const quint64 number = id.toULongLong(&ok);
+    for (const Record& r : m_records) {
+        if (!ok || r.id != number)
+            continue;
+        QJsonArray targets;
+        for (const Target& t : r.targets)
+            targets.append(QJsonObject{{QStringLiteral("projector"), t.projectorId},
+                                       {QStringLiteral("outcome"), t.outcome}});
+        return {200,
+                QJsonDocument(QJsonObject{{QStringLiteral("id"), id},
+                                          {QStringLiteral("projectors"), targets}})
+                    .toJson(QJsonDocument::Compact),
+                "ok"};
+    }
+    return {404, errorJson(QStringLiteral("no command has the id %1").arg(id)), "unknown command"};
+}
+
+ControlRoutes::Answer ControlRoutes::schedule(bool start) {
+    if (!m_parts.runner)
+        return {503, errorJson(QStringLiteral("the schedule cannot be reached")), "no schedule"};
+    if (start)
+        m_parts.runner->ScheduleStart();
+    else
+        m_parts.runner->ScheduleStop();
+    return {200,
+            QJsonDocument(QJsonObject{{QStringLiteral("running"), m_parts.runner->isRunning()}})
+                .toJson(QJsonDocument::Compact),
+            start ? "schedule started" : "schedule stopped"};
+}
+
+void ControlRoutes::audit(const QString& client, const QString& text, const Answer& answer) const {
+    const QString outcome = QStringLiteral("%1 %2").arg(answer.status).arg(answer.reason);
+    qCInfo(lcControl).noquote() << "control" << client << text << "->" << outcome;
+    if (!m_parts.record)
+        return;
+    HistoryEvent e;
+    e.kind = EventKind::Command;
+    e.timeMs = m_state.clock.now().toMSecsSinceEpoch();
+    e.source = EventSource::Endpoint;
+    e.client = client;
+    e.text = text;
+    e.outcome = outcome;
+    m_parts.record(std::move(e));
+}
+
+void ControlRoutes::commandFinished(int projector, const QByteArray& frame,
+                                    CommandOutcome outcome) {
+    for (Record& r : m_records)
+        for (Target& t : r.targets) {
+            if (t.projector != projector || t.outcome != QLatin1String("queued"))
+                continue;
+            if (t.ahead > 0)
+                --t.ahead;
+            else
+                t.outcome = HistoryRecorder::OutcomeText(outcome);
+        }
+    if (m_parts.forward)
+        m_parts.forward->commandFinished(projector, frame, outcome);
+}
+
+void ControlRoutes::queueDropped(int projector) {
+    for (Record& r : m_records)
+        for (Target& t : r.targets)
+            if (t.projector == projector && t.outcome == QLatin1String("queued"))
+                t.outcome = HistoryRecorder::CancelledText;
+    if (m_parts.forward)
+        m_parts.forward->queueDropped(projector);
+}
+
+void ControlRoutes::statusChanged(int projector, StatusItem item) {
+    if (m_parts.forward)
+        m_parts.forward->statusChanged(projector, item);
+}
+void ControlRoutes::restoreDropDown(int projector, StatusItem item) {
+    if (m_parts.forward)
+        m_parts.forward->restoreDropDown(projector, item);
+}
+void ControlRoutes::reachabilityChanged(int projector) {
+    if (m_parts.forward)
+        m_parts.forward->reachabilityChanged(projector);
+}
+void ControlRoutes::pollingPassStarted(int projectorCount) {
+    if (m_parts.forward)
+        m_parts.forward->pollingPassStarted(projectorCount);
+}
+void ControlRoutes::macPassProgress(int done, int total) {
+    if (m_parts.forward)
+        m_parts.forward->macPassProgress(done, total);
+}
+void ControlRoutes::commandQueued(int projector, const QByteArray& frame, int ahead) {
+    if (m_parts.forward)
+        m_parts.forward->commandQueued(projector, frame, ahead);
+}
+void ControlRoutes::alertRaised(int projector, const QString& message, bool queued) {
+    if (m_parts.forward)
+        m_parts.forward->alertRaised(projector, message, queued);
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "comm/RefreshSink.h"
+#include "history/HistoryEvent.h"
+#include "status/ApiTokens.h"
+#include "status/CommandRequests.h"
+
+#include <QHash>
+#include <QHostAddress>
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <optional>
+
+class QHttpServer;
+class QHttpServerRequest;
+class QHttpServerResponse;
+class ScheduleRunner;
+struct AppState;
+
+// What the control routes act through; without a runner the schedule routes
+// answer 503, without record and follow nothing is recorded.
+struct ControlParts {
+    ScheduleRunner* runner = nullptr;
+    RefreshSink* forward = nullptr; // told everything this sink is told (the recorder)
+    std::function<void(HistoryEvent)> record;
+    std::function<void(int, const QString&, int)> follow; // projector, caption, ahead
+};
+
+// The endpoint's control routes: commands for a projector or a group
+// queued as the operator's are, their outcome read back by id, and the
+// schedule started and stopped. Every request, allowed or refused, is
+// recorded in the history and logged with the token's name and the client.
+// As the engine's observer it follows each command to its outcome and
+// passes everything on to the recorder.
+class ControlRoutes : public RefreshSink {
+  public:
+    static constexpr std::size_t MaxRecords = 1000;
+    static constexpr int MaxPerSecond = 10;
+
+    ControlRoutes(AppState& state, const ApiTokens& tokens, QHostAddress listen, bool tls);
+
+    void setParts(ControlParts parts) { m_parts = std::move(parts); }
+    void setTls(bool tls) { m_tls = tls; }
+    void addRoutes(QHttpServer& http);
+
+    // RefreshSink: forwarded, and the commands followed.
+    void statusChanged(int projector, StatusItem item) override;
+    void restoreDropDown(int projector, StatusItem item) override;
+    void reachabilityChanged(int projector) override;
+    void commandFinished(int projector, const QByteArray& frame, CommandOutcome outcome) override;
+    void queueDropped(int projector) override;
+    void pollingPassStarted(int projectorCount) override;
+    void macPassProgress(int done, int total) override;
+    void commandQueued(int projector, const QByteArray& frame, int ahead) override;
+    void alertRaised(int projector, const QString& message, bool queued) override;
+
+  private:
+    struct Target {
+        int projector;
+        QString projectorId;
+        QString outcome;
+        int ahead;
+    };
+    struct Record {
+        quint64 id;
+        std::vector<Target> targets;
+    };
+    struct Answer {
+        int status;
+        QByteArray body;
+        QString reason;
+    };
+
+    QHttpServerResponse handle(const QHttpServerRequest& request, const QString& route,
+                               const std::function<Answer(const ApiToken&)>& act);
+    Answer commands(const QByteArray& body, const std::vector<int>& nodes);
+    Answer projectorCommands(const ApiToken& token, const QString& id, const QByteArray& body);
+    Answer groupCommands(const ApiToken& token, const QString& name, const QByteArray& body);
+    Answer outcome(const QString& id) const;
+    Answer schedule(bool start);
+    bool mayControl(const ApiToken& token, const QString& group) const;
+    bool overRate(const QString& token);
+    void audit(const QString& client, const QString& text, const Answer& answer) const;
+
+    AppState& m_state;
+    const ApiTokens& m_tokens;
+    QHostAddress m_listen;
+    bool m_tls;
+    ControlParts m_parts;
+    std::deque<Record> m_records;
+    quint64 m_nextId = 1;
+    QHash<QString, std::deque<qint64>> m_recent; // per token: times of the last second
+};
