@@ -309,6 +309,28 @@ class TestUiHistory : public QObject {
         }
     }
 
+    // Cancelled midway, an export leaves the chosen file as it was.
+    void cancelledExportLeavesTheOldFile() {
+        resetFilters();
+        showHistoryOf(1);
+        const QString target = f->home.path() + "/old.csv";
+        {
+            QFile old(target);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old content\n");
+        }
+        QSignalSpy finished(panel(), &HistoryPanel::exportFinished);
+        panel()->exportTo(target);
+        QTRY_VERIFY(f->child<QLabel>("lblHistoryNote")->text().startsWith("Exporting: "));
+        QCOMPARE(finished.count(), 0);
+        panel()->exportTo(f->home.path() + "/missing/other.csv");
+        QTRY_VERIFY(finished.count() >= 1);
+        QVERIFY(finished.at(0).at(1).toString().contains("cancelled"));
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("old content\n"));
+    }
+
     // A file that is not a history stays where it is, untouched, and the
     // tab says in one line why it shows nothing.
     void unreadableFileShowsOneLine_data() {
