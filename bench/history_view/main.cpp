@@ -7,17 +7,21 @@
 
 #include "ui/HistoryModel.h"
 #include "ui/HistoryPanel.h"
+#include "ui/HistoryReader.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <vector>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -67,22 +71,8 @@ int main(int argc, char** argv) {
                     double(built.elapsed()) / 1000, double(QFileInfo(path).size()) / (1024 * 1024));
     }
 
-    // A cold open: the connection, its first query, the first page.
-    const Figures cold = Measure([&] {
-        EventStore store(path, EventStore::Mode::Read);
-        store.open();
-        HistoryModel model;
-        model.setStore(&store);
-    });
-    Print("open + first page", cold, HistoryModel::PageSize);
-
-    EventStore store(path, EventStore::Mode::Read);
-    if (store.open() != EventStore::OpenResult::Opened) {
-        std::fprintf(stderr, "history_view: %s\n", qPrintable(store.message()));
-        return 1;
-    }
+    HistoryReader reader(path);
     HistoryModel model;
-    model.setStore(&store);
     const QDate day = QDateTime::fromMSecsSinceEpoch(rows.newestMs).date().addDays(-30);
     struct Case {
         const char* name;
@@ -106,12 +96,34 @@ int main(int argc, char** argv) {
          {{EventKind::Command}, {}, {}, {}, QStringLiteral("power off")}},
         {"search: a text found nowhere", {{}, {}, {}, {}, QStringLiteral("no such text")}},
     };
+    // The answer's wait and, beside it, the longest the event loop went
+    // without turning while the page was read (a 1 ms timer's largest gap).
+    const auto waitRead = [&](const std::function<void()>& step, double& stallMs) {
+        QElapsedTimer gap;
+        gap.start();
+        QTimer tick;
+        tick.setInterval(1ms);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            stallMs = std::max(stallMs, double(gap.nsecsElapsed()) / 1e6);
+            gap.restart();
+        });
+        tick.start();
+        step();
+        while (model.isReading())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    };
+    model.setReader(&reader);
     for (const Case& c : cases) {
-        const Figures figures = Measure([&] { model.setFilter(c.filter); });
+        double stall = 0;
+        const Figures figures =
+            Measure([&] { waitRead([&] { model.setFilter(c.filter); }, stall); });
         Print(c.name, figures, model.rowCount());
+        std::printf("%-44s longest event-loop stall %7.2f ms\n", "", stall);
     }
     model.setFilter({});
-    const Figures next = Measure([&] { model.fetchMore({}); });
+    double stall = 0;
+    waitRead([] {}, stall);
+    const Figures next = Measure([&] { waitRead([&] { model.fetchMore({}); }, stall); });
     Print("next page (fetchMore)", next, HistoryModel::PageSize);
 
     // As the tab shows it: the table laid out and painted.
@@ -125,6 +137,8 @@ int main(int argc, char** argv) {
         scope.everything = (++flip % 2) == 0;
         scope.projectorIds = rows.ids.mid(0, 8);
         panel.setScope(scope);
+        while (panel.model()->isReading())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         panel.table()->viewport()->repaint();
     });
     Print("tab: scope changed, table painted", shown, panel.model()->rowCount());

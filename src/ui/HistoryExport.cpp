@@ -42,6 +42,9 @@ void HistoryExport::cancel() {
 void HistoryExport::writePages() {
     for (int n = 0; n < PagesPerTurn; ++n) {
         const EventPage page = m_store.page(m_filter, m_next, EventStore::MaxPage);
+        // A page that could not be read would leave the file short.
+        if (!page.problem.isEmpty())
+            return fail(page.problem);
         for (const HistoryEvent& event : page.events) {
             if (m_file.write(EventCsvLine(event, m_zone)) < 0)
                 return fail(m_file.errorString());

@@ -1,6 +1,7 @@
 #include "ui/HistoryModel.h"
 
 #include "comm/StatusDisplay.h"
+#include "ui/HistoryReader.h"
 
 #include <QDateTime>
 
@@ -83,8 +84,8 @@ QString EventDisplayText(const HistoryEvent& event) {
 
 HistoryModel::HistoryModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-void HistoryModel::setStore(const EventStore* store) {
-    m_store = store;
+void HistoryModel::setReader(HistoryReader* reader) {
+    m_reader = reader;
     reload();
 }
 
@@ -100,7 +101,16 @@ void HistoryModel::showNothing() {
 }
 
 bool HistoryModel::readable() const {
-    return !m_nothing && m_store && m_store->isOpen();
+    return !m_nothing && m_reader;
+}
+
+void HistoryModel::request(Purpose purpose, const EventFilter& filter,
+                           const std::optional<EventCursor>& after) {
+    m_generation = m_reader->nextGeneration();
+    m_reading = true;
+    m_reader->readPage(m_generation, filter, after, PageSize, this,
+                       [this, purpose](EventPage page) { answered(purpose, std::move(page)); });
+    emit readingChanged();
 }
 
 void HistoryModel::reload() {
@@ -109,35 +119,71 @@ void HistoryModel::reload() {
     m_events.shrink_to_fit();
     m_next.reset();
     m_pages = 0;
-    if (readable()) {
-        EventPage page = m_store->page(m_filter, std::nullopt, PageSize);
+    m_problem.clear();
+    const bool wasReading = m_reading;
+    m_reading = false;
+    if (readable())
+        request(Purpose::First, m_filter, std::nullopt);
+    endResetModel();
+    if (wasReading && !m_reading)
+        emit readingChanged();
+}
+
+void HistoryModel::answered(Purpose purpose, EventPage page) {
+    m_reading = false;
+    m_problem = page.problem;
+    switch (purpose) {
+    case Purpose::First:
+        beginResetModel();
         m_events = std::move(page.events);
         m_next = page.next;
         m_pages = 1;
+        endResetModel();
+        break;
+    case Purpose::Next:
+        m_next = page.next;
+        ++m_pages;
+        if (!page.events.empty()) {
+            const int first = int(m_events.size());
+            beginInsertRows({}, first, first + int(page.events.size()) - 1);
+            m_events.insert(m_events.end(), std::make_move_iterator(page.events.begin()),
+                            std::make_move_iterator(page.events.end()));
+            endInsertRows();
+        }
+        break;
+    case Purpose::Newer:
+        applyNewer(std::move(page));
+        break;
     }
-    endResetModel();
+    emit readingChanged();
 }
 
-int HistoryModel::prependNewer() {
+void HistoryModel::prependNewer() {
     if (m_events.empty()) {
         reload();
-        return int(m_events.size());
+        return;
     }
-    if (!readable())
-        return 0;
-    const HistoryEvent newest = m_events.front();
+    if (!readable() || m_reading)
+        return;
+    const HistoryEvent& newest = m_events.front();
     EventFilter newer = m_filter;
     newer.fromMs = std::max(newest.timeMs, m_filter.fromMs.value_or(newest.timeMs));
-    EventPage page = m_store->page(newer, std::nullopt, PageSize);
+    request(Purpose::Newer, newer, std::nullopt);
+}
+
+void HistoryModel::applyNewer(EventPage page) {
+    if (!page.problem.isEmpty() || m_events.empty())
+        return;
+    const HistoryEvent newest = m_events.front();
     const auto seen =
         std::erase_if(page.events, [&](const HistoryEvent& e) { return !NewerThan(e, newest); });
     if (page.events.empty())
-        return 0;
+        return;
     // A full page of newer events that does not reach down to the rows
     // shown would leave a gap: start again from the top instead.
     if (page.next && seen == 0) {
         reload();
-        return int(m_events.size());
+        return;
     }
     const int added = int(page.events.size());
     beginInsertRows({}, 0, added - 1);
@@ -146,7 +192,7 @@ int HistoryModel::prependNewer() {
     ++m_pages;
     endInsertRows();
     trimToLimit();
-    return added;
+    emit prepended(added);
 }
 
 void HistoryModel::trimToLimit() {
@@ -206,22 +252,12 @@ QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 bool HistoryModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && m_next.has_value() && readable() && !atLimit();
+    return !parent.isValid() && m_next.has_value() && readable() && !m_reading && !atLimit();
 }
 
 void HistoryModel::fetchMore(const QModelIndex& parent) {
-    if (!canFetchMore(parent))
-        return;
-    EventPage page = m_store->page(m_filter, m_next, PageSize);
-    m_next = page.next;
-    ++m_pages;
-    if (page.events.empty())
-        return;
-    const int first = int(m_events.size());
-    beginInsertRows({}, first, first + int(page.events.size()) - 1);
-    m_events.insert(m_events.end(), std::make_move_iterator(page.events.begin()),
-                    std::make_move_iterator(page.events.end()));
-    endInsertRows();
+    if (canFetchMore(parent))
+        request(Purpose::Next, m_filter, m_next);
 }
 
 bool HistoryModel::atLimit() const {

@@ -2,14 +2,17 @@
 
 #include "history/EventStore.h"
 
+class HistoryReader;
+
 #include <QAbstractTableModel>
 
 #include <optional>
 #include <vector>
 
-// The history's events, newest first, as a table read from the store one
-// page at a time: the first page when the filter is set, the next ones as
-// the view scrolls to the end. Only the pages fetched are held.
+// The history's events, newest first, as a table read one page at a time
+// by the reader: the first page when the filter is set, the next ones as
+// the view scrolls to the end. Only the pages fetched are held. Every read
+// is answered later; a new filter drops the answers still to come.
 class HistoryModel : public QAbstractTableModel {
     Q_OBJECT
   public:
@@ -30,8 +33,8 @@ class HistoryModel : public QAbstractTableModel {
 
     explicit HistoryModel(QObject* parent = nullptr);
 
-    // The store stays the caller's; null (or closed) shows nothing.
-    void setStore(const EventStore* store);
+    // The reader stays the caller's; null shows nothing.
+    void setReader(HistoryReader* reader);
     // Reads the first page of what the filter selects.
     void setFilter(const EventFilter& filter);
     // Shows no events at all, whatever the store holds (a group without
@@ -42,8 +45,12 @@ class HistoryModel : public QAbstractTableModel {
     void reload();
     // Puts the events newer than the newest shown above it, leaving the
     // rows below as they are; reloads when more came than one page.
-    // The number of rows added.
-    int prependNewer();
+    // prepended() tells how many rows were added.
+    void prependNewer();
+    // A page is being read.
+    bool isReading() const { return m_reading; }
+    // Why the last page could not be read; empty when it was.
+    const QString& problem() const { return m_problem; }
 
     const HistoryEvent& event(int row) const { return m_events[std::size_t(row)]; }
     int pagesFetched() const { return m_pages; }
@@ -58,12 +65,25 @@ class HistoryModel : public QAbstractTableModel {
     bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
 
+  signals:
+    void prepended(int rows);
+    // Reading started or ended, or a problem came or went.
+    void readingChanged();
+
   private:
+    enum class Purpose { First, Next, Newer };
+    void request(Purpose purpose, const EventFilter& filter,
+                 const std::optional<EventCursor>& after);
+    void answered(Purpose purpose, EventPage page);
+    void applyNewer(EventPage page);
     bool readable() const;
     // Drops the oldest rows past MaxRows.
     void trimToLimit();
 
-    const EventStore* m_store = nullptr;
+    HistoryReader* m_reader = nullptr;
+    quint64 m_generation = 0;
+    bool m_reading = false;
+    QString m_problem;
     EventFilter m_filter;
     bool m_nothing = false;
     std::vector<HistoryEvent> m_events;

@@ -4,6 +4,7 @@
 #include "ui/HistoryChart.h"
 #include "ui/HistoryExport.h"
 #include "ui/HistoryModel.h"
+#include "ui/HistoryReader.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -162,11 +163,19 @@ HistoryPanel::HistoryPanel(QString filePath, QWidget* parent)
     connect(m_export, &QPushButton::clicked, this, &HistoryPanel::chooseExportFile);
     connect(m_model, &QAbstractItemModel::rowsInserted, this, &HistoryPanel::updateNote);
     connect(m_model, &QAbstractItemModel::modelReset, this, &HistoryPanel::updateNote);
+    connect(m_model, &HistoryModel::readingChanged, this, &HistoryPanel::updateNote);
+    connect(m_model, &HistoryModel::prepended, this, [this](int added) {
+        // Rows put above the ones shown move them down by as many rows.
+        QScrollBar* scroll = m_table->verticalScrollBar();
+        if (scroll->value() > 0)
+            scroll->setValue(scroll->value() + added);
+    });
 }
 
 HistoryPanel::~HistoryPanel() {
-    // The store goes before the children that read it.
-    m_model->setStore(nullptr);
+    // The connections go before the children that read them.
+    m_model->setReader(nullptr);
+    m_reader.reset();
     if (m_running) {
         disconnect(m_running, nullptr, this, nullptr);
         m_running->cancel();
@@ -188,7 +197,8 @@ void HistoryPanel::setWriter(HistoryWriter* writer) {
 void HistoryPanel::reopen() {
     if (m_running)
         m_running->cancel();
-    m_model->setStore(nullptr);
+    m_model->setReader(nullptr);
+    m_reader.reset();
     m_store.reset();
     applyFilter();
 }
@@ -230,14 +240,16 @@ EventFilter HistoryPanel::currentFilter() const {
 
 bool HistoryPanel::ensureOpen() {
     if (!isStoreOpen()) {
-        m_model->setStore(nullptr);
+        m_model->setReader(nullptr);
+        m_reader.reset();
         m_store = std::make_unique<EventStore>(m_filePath, EventStore::Mode::Read);
         if (m_store->open() != EventStore::OpenResult::Opened) {
             m_unreadable->setText(
                 QStringLiteral("The history cannot be shown: %1").arg(m_store->message()));
             m_store.reset();
         } else {
-            m_model->setStore(m_store.get());
+            m_reader = std::make_unique<HistoryReader>(m_filePath);
+            m_model->setReader(m_reader.get());
         }
     }
     const bool open = isStoreOpen();
@@ -286,17 +298,15 @@ void HistoryPanel::refreshNow() {
         applyFilter();
         return;
     }
-    QScrollBar* scroll = m_table->verticalScrollBar();
-    if (scroll->value() == 0) {
-        m_model->reload();
-    } else {
-        const int value = scroll->value();
-        const int rowsBefore = m_model->rowCount();
-        const int added = m_model->prependNewer();
-        // Rows put above the ones shown move them down by as many rows.
-        if (added > 0 && m_model->rowCount() >= rowsBefore)
-            scroll->setValue(value + added);
+    if (m_model->isReading()) {
+        // The read under way is not superseded; these come after it.
+        m_refreshPending = true;
+        return;
     }
+    if (m_table->verticalScrollBar()->value() == 0)
+        m_model->reload();
+    else
+        m_model->prependNewer();
     refreshChart();
 }
 
@@ -312,6 +322,15 @@ void HistoryPanel::refreshChart() {
 void HistoryPanel::updateNote() {
     if (m_running)
         return;
+    if (m_model->isReading()) {
+        m_note->setText(QStringLiteral("Reading the history..."));
+        return;
+    }
+    if (!m_model->problem().isEmpty()) {
+        m_note->setText(
+            QStringLiteral("The history could not be read: %1").arg(m_model->problem()));
+        return;
+    }
     m_note->setText(m_model->atLimit()
                         ? QStringLiteral("The newest %1 events are shown; narrow the filter, or "
                                          "export them to see all.")

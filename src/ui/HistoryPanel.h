@@ -11,6 +11,7 @@
 class HistoryChart;
 class HistoryExport;
 class HistoryModel;
+class HistoryReader;
 class HistoryWriter;
 class QCheckBox;
 class QComboBox;
@@ -78,6 +79,7 @@ class HistoryPanel : public QWidget {
 
     const QString m_filePath;
     std::unique_ptr<EventStore> m_store;
+    std::unique_ptr<HistoryReader> m_reader;
     QPointer<HistoryWriter> m_writer;
     HistoryScope m_scope;
     QString m_searchText;

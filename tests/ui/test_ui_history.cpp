@@ -19,9 +19,12 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTimer>
 
 #include <functional>
 #include <set>
+
+using namespace std::chrono_literals;
 
 using Wanted = std::function<bool(qint64 n)>;
 Q_DECLARE_METATYPE(Wanted)
@@ -42,6 +45,7 @@ class TestUiHistory : public QObject {
     void showHistoryOf(int node) {
         f->form->selectNode(node);
         f->selectTab(MainForm::TabHistory);
+        QTRY_VERIFY_WITH_TIMEOUT(!model()->isReading(), 30000);
     }
 
     void resetFilters() {
@@ -50,6 +54,7 @@ class TestUiHistory : public QObject {
         f->child<QCheckBox>("chkHistoryFrom")->setChecked(false);
         f->child<QCheckBox>("chkHistoryTo")->setChecked(false);
         QTRY_VERIFY(model()->filter().text.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!model()->isReading(), 30000);
     }
 
     // The newest `limit` events the predicate keeps, newest first.
@@ -78,6 +83,7 @@ class TestUiHistory : public QObject {
                                int(newest(wanted, HistoryModel::PageSize).size())));
         for (int p = 1; p < pages && model()->canFetchMore({}); ++p) {
             model()->fetchMore({});
+            QTRY_VERIFY_WITH_TIMEOUT(!model()->isReading(), 30000);
             QVERIFY(model()->rowCount() <= model()->pagesFetched() * HistoryModel::PageSize);
         }
         const std::vector<qint64> expected =
@@ -193,7 +199,42 @@ class TestUiHistory : public QObject {
                 return rows->timeOf(n) >= from && rows->timeOf(n) < to;
             };
         }
+        QTRY_VERIFY_WITH_TIMEOUT(!model()->isReading(), 30000);
         checkPages(wanted, 3);
+        resetFilters();
+    }
+
+    // A search that finds nothing reads the whole file, off the window's
+    // thread: the window's timers keep firing until the answer comes, and a
+    // filter changed meanwhile shows only its own rows.
+    void readsLeaveTheWindowTurning() {
+        resetFilters();
+        showHistoryOf(1);
+        int ticks = 0;
+        QTimer tick;
+        tick.setInterval(1ms);
+        connect(&tick, &QTimer::timeout, this, [&] { ++ticks; });
+        tick.start();
+        auto* search = f->child<QLineEdit>("txtTreeSearch");
+        search->setText("no such text");
+        QTRY_COMPARE(model()->filter().text, QString("no such text"));
+        QVERIFY(model()->isReading());
+        QCOMPARE(f->child<QLabel>("lblHistoryNote")->text(), QString("Reading the history..."));
+        const int before = ticks;
+        QTRY_VERIFY_WITH_TIMEOUT(ticks > before + 5, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!model()->isReading(), 60000);
+        QCOMPARE(model()->rowCount(), 0);
+        QVERIFY(model()->problem().isEmpty());
+
+        search->setText("no such text either");
+        QTRY_COMPARE(model()->filter().text, QString("no such text either"));
+        QVERIFY(model()->isReading());
+        f->child<QComboBox>("cmbHistoryKind")->setCurrentIndex(int(HistoryKindChoice::Commands));
+        search->setText("power off");
+        QTRY_COMPARE(model()->filter().text, QString("power off"));
+        QTRY_VERIFY_WITH_TIMEOUT(!model()->isReading(), 30000);
+        checkPages(
+            [](qint64 n) { return HistoryRows::kindOf(n) == EventKind::Command && n % 4 == 0; }, 2);
         resetFilters();
     }
 
@@ -266,6 +307,28 @@ class TestUiHistory : public QObject {
             HistoryEvent expected = rows->event(ids[i]);
             QCOMPARE(CsvLine(text.records[qsizetype(i) + 1].fields), EventCsvLine(expected, zone));
         }
+    }
+
+    // Cancelled midway, an export leaves the chosen file as it was.
+    void cancelledExportLeavesTheOldFile() {
+        resetFilters();
+        showHistoryOf(1);
+        const QString target = f->home.path() + "/old.csv";
+        {
+            QFile old(target);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old content\n");
+        }
+        QSignalSpy finished(panel(), &HistoryPanel::exportFinished);
+        panel()->exportTo(target);
+        QTRY_VERIFY(f->child<QLabel>("lblHistoryNote")->text().startsWith("Exporting: "));
+        QCOMPARE(finished.count(), 0);
+        panel()->exportTo(f->home.path() + "/missing/other.csv");
+        QTRY_VERIFY(finished.count() >= 1);
+        QVERIFY(finished.at(0).at(1).toString().contains("cancelled"));
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("old content\n"));
     }
 
     // A file that is not a history stays where it is, untouched, and the

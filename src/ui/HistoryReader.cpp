@@ -1,0 +1,138 @@
+#include "ui/HistoryReader.h"
+
+#include <algorithm>
+
+class HistoryReader::Worker : public QObject {
+  public:
+    explicit Worker(QString filePath) : m_filePath(std::move(filePath)) {}
+
+    // The store when it is open, opening it first; the problem otherwise.
+    const EventStore* store(QString& problem) {
+        if (!m_store || !m_store->isOpen()) {
+            m_store = std::make_unique<EventStore>(m_filePath, EventStore::Mode::Read);
+            if (m_store->open() != EventStore::OpenResult::Opened) {
+                problem = m_store->message();
+                m_store.reset();
+                return nullptr;
+            }
+        }
+        return m_store.get();
+    }
+
+  private:
+    const QString m_filePath;
+    std::unique_ptr<EventStore> m_store;
+};
+
+std::optional<EventPage> ReadPageInPieces(const EventStore& store, const EventFilter& filter,
+                                          const std::optional<EventCursor>& after, int limit,
+                                          const std::function<bool()>& superseded) {
+    EventPage result;
+    EventFilter any;
+    // Where the scan starts: the cursor, the end of the range, or the
+    // newest event.
+    std::optional<qint64> end;
+    if (after)
+        end = after->timeMs + 1;
+    if (filter.toMs)
+        end = std::min(end.value_or(*filter.toMs), *filter.toMs);
+    if (!end) {
+        EventPage newest = store.page(any, std::nullopt, 1);
+        if (!newest.problem.isEmpty() || newest.events.empty())
+            return newest;
+        end = newest.events.front().timeMs + 1;
+    }
+    std::optional<EventCursor> cursor = after;
+    while (true) {
+        if (superseded())
+            return std::nullopt;
+        const qint64 start = *end - HistoryReader::PieceMs;
+        EventFilter piece = filter;
+        piece.toMs = *end;
+        piece.fromMs = filter.fromMs ? std::max(*filter.fromMs, start) : start;
+        const int wanted = limit - int(result.events.size());
+        EventPage page = store.page(piece, cursor, wanted);
+        cursor.reset();
+        if (!page.problem.isEmpty()) {
+            result.problem = page.problem;
+            return result;
+        }
+        result.events.insert(result.events.end(), std::make_move_iterator(page.events.begin()),
+                             std::make_move_iterator(page.events.end()));
+        if (page.next) {
+            result.next = page.next;
+            return result;
+        }
+        const bool full = int(result.events.size()) >= limit;
+        if (filter.fromMs && start <= *filter.fromMs) {
+            if (full)
+                result.next = EventCursor{result.events.back().timeMs, result.events.back().id};
+            return result;
+        }
+        any.toMs = start;
+        const EventPage older = store.page(any, std::nullopt, 1);
+        if (!older.problem.isEmpty()) {
+            result.problem = older.problem;
+            return result;
+        }
+        if (older.events.empty())
+            return result;
+        if (full) {
+            result.next = EventCursor{result.events.back().timeMs, result.events.back().id};
+            return result;
+        }
+        // Nothing between here and the next older event: skip the gap.
+        end = std::min(start, older.events.front().timeMs + 1);
+    }
+}
+
+HistoryReader::HistoryReader(QString filePath, QObject* parent)
+    : QObject(parent), m_latest(std::make_shared<std::atomic<quint64>>(0)) {
+    auto* worker = new Worker(std::move(filePath));
+    worker->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::finished, worker, &QObject::deleteLater);
+    m_worker = worker;
+    m_thread.setObjectName(QStringLiteral("History reader"));
+    m_thread.start();
+}
+
+HistoryReader::~HistoryReader() {
+    // Whatever is under way stops after its current piece.
+    ++*m_latest;
+    m_thread.quit();
+    m_thread.wait();
+}
+
+void HistoryReader::readPage(quint64 generation, const EventFilter& filter,
+                             const std::optional<EventCursor>& after, int limit, QObject* context,
+                             std::function<void(EventPage)> done) {
+    QPointer<QObject> target = context;
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this, worker = m_worker.data(), latest = m_latest, generation, filter, after, limit,
+         target, done = std::move(done)]() mutable {
+            const auto superseded = [&] { return latest->load() != generation; };
+            if (superseded())
+                return;
+            QString problem;
+            const EventStore* store = worker->store(problem);
+            std::optional<EventPage> page;
+            if (!store)
+                page = EventPage{{}, std::nullopt, problem};
+            else
+                page = ReadPageInPieces(*store, filter, after, limit, superseded);
+            if (!page)
+                return;
+            // Back through this object, which outlives the thread; the
+            // context is looked at on its own thread only.
+            QMetaObject::invokeMethod(
+                this,
+                [latest, generation, target, page = std::move(*page),
+                 done = std::move(done)]() mutable {
+                    if (target && latest->load() == generation)
+                        done(std::move(page));
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
