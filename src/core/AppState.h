@@ -303,6 +303,9 @@ struct AppState {
     QString LocaleId;
     QString ShortTimeFormat;
     qint16 GroupDialogMode = -1;
+    // The node whose queues a power operation from the window is about to
+    // flush, -1 for none.
+    qint16 FlushPendingNode = -1;
     qint16 ProjectorDialogMode = -1;
 
     // Dates set at start-up.

@@ -52,6 +52,15 @@ CommandPlan refused(const QString& why) {
     return {{}, why};
 }
 
+// The code of the model's input or aspect entry shown as `value`.
+std::optional<int> entryCode(const std::array<QString, MaxModelEntries + 1>& entries, int count,
+                             const QString& value) {
+    for (int k = 1; k <= std::min<int>(count, MaxModelEntries); ++k)
+        if (GetField(QStringLiteral(";"), entries[std::size_t(k)], 2).trimmed() == value.trimmed())
+            return ModelEntryCode(entries[std::size_t(k)]);
+    return std::nullopt;
+}
+
 CommandPlan inputPlan(const AppState& state, const ProjectorInfo& info, const QString& value) {
     if (IsPJLink(info)) {
         for (const QString& code : info.PJLink.Inputs)
@@ -61,19 +70,27 @@ CommandPlan inputPlan(const AppState& state, const ProjectorInfo& info, const QS
         return refused(QStringLiteral("the projector has no input \"%1\"").arg(value));
     }
     const ModelInfo* model = FindModel(state, info.ModelName);
-    const int inputs = model ? std::min<int>(model->InputNum, MaxModelEntries) : 0;
-    for (int k = 1; k <= inputs; ++k) {
-        const QString& input = model->Input[std::size_t(k)];
-        if (GetField(QStringLiteral(";"), input, 2).trimmed() != value.trimmed())
-            continue;
-        const std::optional<int> code = ModelEntryCode(input);
-        if (!code || *code < 0 || *code > 6)
-            break;
-        return {{frame(QByteArray("InputSet" + QByteArray::number(*code) + "Command")),
-                 frame("InputGetCommand")},
-                {}};
-    }
-    return refused(QStringLiteral("the projector's model has no input \"%1\"").arg(value));
+    const std::optional<int> code =
+        model ? entryCode(model->Input, model->InputNum, value) : std::nullopt;
+    if (!code || *code < 0 || *code > 6)
+        return refused(QStringLiteral("the projector's model has no input \"%1\"").arg(value));
+    return {{frame(QByteArray("InputSet" + QByteArray::number(*code) + "Command")),
+             frame("InputGetCommand")},
+            {}};
+}
+
+// Aspect codes 0 to 7 and 16 have a frame of their own.
+CommandPlan aspectPlan(const AppState& state, const ProjectorInfo& info, const QString& value) {
+    if (IsPJLink(info))
+        return refused(QStringLiteral("PJLink projectors have no aspect command"));
+    const ModelInfo* model = FindModel(state, info.ModelName);
+    const std::optional<int> code =
+        model ? entryCode(model->Aspect, model->AspectNum, value) : std::nullopt;
+    if (!code || ((*code < 0 || *code > 7) && *code != 16))
+        return refused(QStringLiteral("the projector's model has no aspect \"%1\"").arg(value));
+    return {{frame(QByteArray("AspectSet" + QByteArray::number(*code) + "Command")),
+             frame("AspectGetCommand")},
+            {}};
 }
 
 } // namespace
@@ -134,6 +151,8 @@ CommandPlan PlanCommand(const AppState& state, int projector, const CommandReque
     }
     if (command == QLatin1String("input"))
         return inputPlan(state, info, value);
+    if (command == QLatin1String("aspect"))
+        return aspectPlan(state, info, value);
     if (command == QLatin1String("mirror")) {
         static const std::array<std::pair<const char*, const char*>, 4> mirrors = {{
             {"normal", "MirrorNormalCommand"},

@@ -10,7 +10,6 @@
 #include "status/EndpointLimits.h"
 
 #include <QDateTime>
-#include <QHttpServer>
 #include <QHttpServerRequest>
 #include <QHttpServerResponse>
 #include <QJsonArray>
@@ -24,6 +23,9 @@ Q_LOGGING_CATEGORY(lcControl, "norvik.status.control")
 namespace {
 
 using Status = QHttpServerResponse::StatusCode;
+
+constexpr const char* FlushPendingText =
+    "a power operation from the window is about to flush the queue";
 
 QByteArray errorJson(const QString& text) {
     return QJsonDocument(QJsonObject{{QStringLiteral("error"), text}})
@@ -43,35 +45,31 @@ QString groupOfProjector(const AppState& state, int projector) {
 
 ControlRoutes::ControlRoutes(AppState& state, const ApiTokens& tokens, QHostAddress listen,
                              bool tls)
-    : m_state(state), m_tokens(tokens), m_listen(std::move(listen)), m_tls(tls) {}
+    : m_state(state), m_tokens(tokens), m_listen(std::move(listen)), m_tls(tls),
+      m_numbering(state.ProjectorNumbering) {}
 
-void ControlRoutes::addRoutes(QHttpServer& http) {
-    http.route(QStringLiteral("/api/v1/projectors/<arg>/commands"),
-               [this](const QString& id, const QHttpServerRequest& request) {
-                   return handle(request, QStringLiteral("/api/v1/projectors/%1/commands").arg(id),
-                                 [this, id, &request](const ApiToken& token) {
-                                     return projectorCommands(token, id, request.body());
-                                 });
-               });
-    http.route(QStringLiteral("/api/v1/groups/<arg>/commands"),
-               [this](const QString& name, const QHttpServerRequest& request) {
-                   return handle(request, QStringLiteral("/api/v1/groups/%1/commands").arg(name),
-                                 [this, name, &request](const ApiToken& token) {
-                                     return groupCommands(token, name, request.body());
-                                 });
-               });
-    http.route(QStringLiteral("/api/v1/commands/<arg>"),
-               [this](const QString& id, const QHttpServerRequest& request) {
-                   return handle(request, QStringLiteral("/api/v1/commands/%1").arg(id),
-                                 [this, id](const ApiToken&) { return outcome(id); });
-               });
-    for (const bool start : {true, false})
-        http.route(start ? QStringLiteral("/api/v1/schedule/start")
-                         : QStringLiteral("/api/v1/schedule/stop"),
-                   [this, start](const QHttpServerRequest& request) {
-                       return handle(request, request.url().path(),
-                                     [this, start](const ApiToken&) { return schedule(start); });
-                   });
+QHttpServerResponse ControlRoutes::projectorRoute(const QString& id,
+                                                  const QHttpServerRequest& request) {
+    return handle(
+        request, QStringLiteral("/api/v1/projectors/%1/commands").arg(id),
+        [&](const ApiToken& token) { return projectorCommands(token, id, request.body()); });
+}
+
+QHttpServerResponse ControlRoutes::groupRoute(const QString& name,
+                                              const QHttpServerRequest& request) {
+    return handle(
+        request, QStringLiteral("/api/v1/groups/%1/commands").arg(name),
+        [&](const ApiToken& token) { return groupCommands(token, name, request.body()); });
+}
+
+QHttpServerResponse ControlRoutes::commandRoute(const QString& id,
+                                                const QHttpServerRequest& request) {
+    return handle(request, QStringLiteral("/api/v1/commands/%1").arg(id),
+                  [&](const ApiToken&) { return outcome(id); });
+}
+
+QHttpServerResponse ControlRoutes::scheduleRoute(bool start, const QHttpServerRequest& request) {
+    return handle(request, request.url().path(), [&](const ApiToken&) { return schedule(start); });
 }
 
 QHttpServerResponse ControlRoutes::handle(const QHttpServerRequest& request, const QString& route,
@@ -163,16 +161,21 @@ ControlRoutes::Answer ControlRoutes::commands(const QByteArray& body,
         return {400, errorJson(parse.error), parse.error};
     if (m_state.GroupDialogMode != -1 || m_state.ProjectorDialogMode != -1)
         return {409, errorJson(QStringLiteral("the tree is being edited")), "being edited"};
+    const int flushing = m_state.FlushPendingNode;
     std::vector<std::pair<int, CommandPlan>> plans;
     for (int node : nodes) {
         const int p = ProjectorOfNode(m_state, node);
         if (p < 1)
             continue;
+        if (flushing >= 1 && (node == flushing ||
+                              NodeIndexOfKey(m_state, Node(m_state, node).ParentKey) == flushing))
+            return {409, errorJson(QString::fromLatin1(FlushPendingText)), "flush pending"};
         CommandPlan plan = PlanCommand(m_state, p, *parse.request);
         if (!plan.error.isEmpty())
             return {400, errorJson(plan.error), plan.error};
         plans.emplace_back(p, std::move(plan));
     }
+    cancelMoved();
     const CommandTable& table = BuildCommandTable();
     Record record{m_nextId++, {}};
     QJsonArray projectors;
@@ -210,7 +213,8 @@ ControlRoutes::Answer ControlRoutes::commands(const QByteArray& body,
     return {202, QJsonDocument(answer).toJson(QJsonDocument::Compact), "accepted"};
 }
 
-ControlRoutes::Answer ControlRoutes::outcome(const QString& id) const {
+ControlRoutes::Answer ControlRoutes::outcome(const QString& id) {
+    cancelMoved();
     bool ok = false;
     const quint64 number = id.toULongLong(&ok);
     for (const Record& r : m_records) {
@@ -257,11 +261,31 @@ void ControlRoutes::audit(const QString& client, const QString& text, const Answ
     m_parts.record(std::move(e));
 }
 
+bool ControlRoutes::holds(const Target& t, int projector) const {
+    return t.projector == projector && projector >= 1 && projector <= m_state.ProjectorCount &&
+           m_state.Projectors[std::size_t(projector)].ProjectorId == t.projectorId &&
+           t.outcome == QLatin1String("queued");
+}
+
+// A deletion renumbers the table but not the queues, which the program
+// flushes: a command whose projector left its position, or the table, can
+// no longer be answered, and whatever is answered there now is another's.
+void ControlRoutes::cancelMoved() {
+    if (m_numbering == m_state.ProjectorNumbering)
+        return;
+    m_numbering = m_state.ProjectorNumbering;
+    for (Record& r : m_records)
+        for (Target& t : r.targets)
+            if (t.outcome == QLatin1String("queued") && !holds(t, t.projector))
+                t.outcome = HistoryRecorder::CancelledText;
+}
+
 void ControlRoutes::commandFinished(int projector, const QByteArray& frame,
                                     CommandOutcome outcome) {
+    cancelMoved();
     for (Record& r : m_records)
         for (Target& t : r.targets) {
-            if (t.projector != projector || t.outcome != QLatin1String("queued"))
+            if (!holds(t, projector))
                 continue;
             if (t.ahead > 0)
                 --t.ahead;
@@ -273,9 +297,10 @@ void ControlRoutes::commandFinished(int projector, const QByteArray& frame,
 }
 
 void ControlRoutes::queueDropped(int projector) {
+    cancelMoved();
     for (Record& r : m_records)
         for (Target& t : r.targets)
-            if (t.projector == projector && t.outcome == QLatin1String("queued"))
+            if (holds(t, projector))
                 t.outcome = HistoryRecorder::CancelledText;
     if (m_parts.forward)
         m_parts.forward->queueDropped(projector);

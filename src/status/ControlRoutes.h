@@ -13,7 +13,6 @@
 #include <functional>
 #include <optional>
 
-class QHttpServer;
 class QHttpServerRequest;
 class QHttpServerResponse;
 class ScheduleRunner;
@@ -43,7 +42,12 @@ class ControlRoutes : public RefreshSink {
 
     void setParts(ControlParts parts) { m_parts = std::move(parts); }
     void setTls(bool tls) { m_tls = tls; }
-    void addRoutes(QHttpServer& http);
+
+    // The routes' answers, for the endpoint's route table.
+    QHttpServerResponse projectorRoute(const QString& id, const QHttpServerRequest& request);
+    QHttpServerResponse groupRoute(const QString& name, const QHttpServerRequest& request);
+    QHttpServerResponse commandRoute(const QString& id, const QHttpServerRequest& request);
+    QHttpServerResponse scheduleRoute(bool start, const QHttpServerRequest& request);
 
     // RefreshSink: forwarded, and the commands followed.
     void statusChanged(int projector, StatusItem item) override;
@@ -57,6 +61,8 @@ class ControlRoutes : public RefreshSink {
     void alertRaised(int projector, const QString& message, bool queued) override;
 
   private:
+    // A command for one projector: its queue is at `projector` for as long as
+    // the projector with `projectorId` is there.
     struct Target {
         int projector;
         QString projectorId;
@@ -78,11 +84,13 @@ class ControlRoutes : public RefreshSink {
     Answer commands(const QByteArray& body, const std::vector<int>& nodes);
     Answer projectorCommands(const ApiToken& token, const QString& id, const QByteArray& body);
     Answer groupCommands(const ApiToken& token, const QString& name, const QByteArray& body);
-    Answer outcome(const QString& id) const;
+    Answer outcome(const QString& id);
     Answer schedule(bool start);
     bool mayControl(const ApiToken& token, const QString& group) const;
     bool overRate(const QString& token);
     void audit(const QString& client, const QString& text, const Answer& answer) const;
+    bool holds(const Target& t, int projector) const;
+    void cancelMoved();
 
     AppState& m_state;
     const ApiTokens& m_tokens;
@@ -91,5 +99,6 @@ class ControlRoutes : public RefreshSink {
     ControlParts m_parts;
     std::deque<Record> m_records;
     quint64 m_nextId = 1;
+    quint64 m_numbering = 0; // AppState::ProjectorNumbering the targets were checked against
     QHash<QString, std::deque<qint64>> m_recent; // per token: times of the last second
 };

@@ -17,8 +17,6 @@
 #include <QTimeZone>
 #include <QUrlQuery>
 
-#include <type_traits>
-
 Q_LOGGING_CATEGORY(lcStatus, "norvik.status")
 
 namespace {
@@ -125,9 +123,19 @@ bool StatusServer::listen() {
     return true;
 }
 
+// Stays raised until a reload finds the file sound, so a refused file is
+// not only in the log.
 void StatusServer::reloadTokens() {
-    for (const QString& problem : m_tokens.reload())
+    const QStringList problems = m_tokens.reload();
+    for (const QString& problem : problems)
         qCWarning(lcStatus).noquote() << problem;
+    if (problems.isEmpty())
+        m_state.Health.clear(
+            HealthCondition::ApiTokensRefused,
+            QStringLiteral("The API tokens file %1 is used again").arg(m_settings.tokensFile));
+    else
+        m_state.Health.raise(HealthCondition::ApiTokensRefused,
+                             problems.join(QStringLiteral("; ")));
 }
 
 void StatusServer::clientRefused(RefusalReason reason, const QHostAddress& peer) {
@@ -178,62 +186,110 @@ quint16 StatusServer::port() const {
     return m_listener ? m_listener->serverPort() : 0;
 }
 
-void StatusServer::addRoutes() {
-    // Every route checks the method and the token itself: GET only, and
-    // "Authorization: Bearer <token>" of any scope when tokens are set.
-    const auto guarded = [this](auto answer) {
-        return [this, answer](const QHttpServerRequest& request) {
-            if (request.method() != Method::Get)
-                return plain(Status::MethodNotAllowed, "method not allowed");
-            if (m_tokens.required() && !m_tokens.find(request.value("Authorization"))) {
-                QHttpServerResponse denied = plain(Status::Unauthorized, "unauthorized");
-                denied.setHeader("WWW-Authenticate", "Bearer");
-                return denied;
-            }
-            if constexpr (std::is_invocable_v<decltype(answer), const QHttpServerRequest&>)
-                return answer(request);
-            else
-                return answer();
-        };
+const std::vector<StatusServer::Route>& StatusServer::RouteTable() {
+    using Request = QHttpServerRequest;
+    static const std::vector<Route> table = {
+        {"GET", "/metrics",
+         [](StatusServer& s, const QString&, const Request& r) {
+             return s.read(r, &StatusServer::metrics);
+         }},
+        {"GET", "/api/v1/projectors",
+         [](StatusServer& s, const QString&, const Request& r) {
+             return s.read(r, &StatusServer::projectors);
+         }},
+        {"GET", "/api/v1/health",
+         [](StatusServer& s, const QString&, const Request& r) {
+             return s.read(r, &StatusServer::health);
+         }},
+        {"GET", "/api/v1/events",
+         [](StatusServer& s, const QString&, const Request& r) {
+             return s.read(r, &StatusServer::events);
+         }},
+        {"GET", "/api/v1/forecast",
+         [](StatusServer& s, const QString&, const Request& r) {
+             return s.read(r, &StatusServer::forecast);
+         }},
+        {"POST", "/api/v1/projectors/<id>/commands",
+         [](StatusServer& s, const QString& id, const Request& r) {
+             return s.m_control.projectorRoute(id, r);
+         }},
+        {"POST", "/api/v1/groups/<id>/commands",
+         [](StatusServer& s, const QString& id, const Request& r) {
+             return s.m_control.groupRoute(id, r);
+         }},
+        {"GET", "/api/v1/commands/<id>",
+         [](StatusServer& s, const QString& id, const Request& r) {
+             return s.m_control.commandRoute(id, r);
+         }},
+        {"POST", "/api/v1/schedule/start",
+         [](StatusServer& s, const QString&, const Request& r) {
+             return s.m_control.scheduleRoute(true, r);
+         }},
+        {"POST", "/api/v1/schedule/stop",
+         [](StatusServer& s, const QString&, const Request& r) {
+             return s.m_control.scheduleRoute(false, r);
+         }},
     };
-    m_http->route(QStringLiteral("/metrics"), guarded([this] {
-                      const bool running = m_scheduleRunning && m_scheduleRunning();
-                      const std::string text = MetricsText(m_state, refusals(), running);
-                      return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8",
-                                                 QByteArray::fromStdString(text));
-                  }));
-    m_http->route(QStringLiteral("/api/v1/projectors"), guarded([this] {
-                      return QHttpServerResponse("application/json", ProjectorsJson(m_state));
-                  }));
-    m_http->route(QStringLiteral("/api/v1/health"), guarded([this] {
-                      const bool running = m_scheduleRunning && m_scheduleRunning();
-                      // Failing is 503 too, for checks that read only the status code.
-                      return QHttpServerResponse("application/json", HealthJson(m_state, running),
-                                                 HealthFailing(m_state) ? Status::ServiceUnavailable
-                                                                        : Status::Ok);
-                  }));
-    m_http->route(QStringLiteral("/api/v1/events"),
-                  guarded([this](const QHttpServerRequest& request) { return events(request); }));
-    m_http->route(QStringLiteral("/api/v1/forecast"), guarded([this] {
-                      return QHttpServerResponse(
-                          "application/json", ForecastJson(m_state, QDateTime::currentDateTime()));
-                  }));
-    m_control.addRoutes(*m_http);
+    return table;
 }
 
 QList<std::pair<QByteArray, QString>> StatusServer::Routes() {
-    return {
-        {"GET", QStringLiteral("/metrics")},
-        {"GET", QStringLiteral("/api/v1/projectors")},
-        {"GET", QStringLiteral("/api/v1/health")},
-        {"GET", QStringLiteral("/api/v1/events")},
-        {"GET", QStringLiteral("/api/v1/forecast")},
-        {"POST", QStringLiteral("/api/v1/projectors/<id>/commands")},
-        {"POST", QStringLiteral("/api/v1/groups/<id>/commands")},
-        {"GET", QStringLiteral("/api/v1/commands/<id>")},
-        {"POST", QStringLiteral("/api/v1/schedule/start")},
-        {"POST", QStringLiteral("/api/v1/schedule/stop")},
-    };
+    QList<std::pair<QByteArray, QString>> routes;
+    for (const Route& route : RouteTable())
+        routes.append({QByteArray(route.method), QString::fromLatin1(route.path)});
+    return routes;
+}
+
+void StatusServer::addRoutes() {
+    for (const Route& route : RouteTable()) {
+        const QString path = QString::fromLatin1(route.path);
+        const auto answer = route.answer;
+        if (path.contains(QLatin1String("<id>")))
+            m_http->route(QString(path).replace(QStringLiteral("<id>"), QStringLiteral("<arg>")),
+                          [this, answer](const QString& arg, const QHttpServerRequest& request) {
+                              return answer(*this, arg, request);
+                          });
+        else
+            m_http->route(path, [this, answer](const QHttpServerRequest& request) {
+                return answer(*this, QString(), request);
+            });
+    }
+}
+
+QHttpServerResponse
+StatusServer::read(const QHttpServerRequest& request,
+                   QHttpServerResponse (StatusServer::*answer)(const QHttpServerRequest&)) {
+    if (request.method() != Method::Get)
+        return plain(Status::MethodNotAllowed, "method not allowed");
+    if (m_tokens.required() && !m_tokens.find(request.value("Authorization"))) {
+        QHttpServerResponse denied = plain(Status::Unauthorized, "unauthorized");
+        denied.setHeader("WWW-Authenticate", "Bearer");
+        return denied;
+    }
+    return (this->*answer)(request);
+}
+
+QHttpServerResponse StatusServer::metrics(const QHttpServerRequest&) {
+    const bool running = m_scheduleRunning && m_scheduleRunning();
+    const std::string text = MetricsText(m_state, refusals(), running);
+    return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8",
+                               QByteArray::fromStdString(text));
+}
+
+QHttpServerResponse StatusServer::projectors(const QHttpServerRequest&) {
+    return QHttpServerResponse("application/json", ProjectorsJson(m_state));
+}
+
+QHttpServerResponse StatusServer::health(const QHttpServerRequest&) {
+    const bool running = m_scheduleRunning && m_scheduleRunning();
+    // Failing is 503 too, for checks that read only the status code.
+    return QHttpServerResponse("application/json", HealthJson(m_state, running),
+                               HealthFailing(m_state) ? Status::ServiceUnavailable : Status::Ok);
+}
+
+QHttpServerResponse StatusServer::forecast(const QHttpServerRequest&) {
+    return QHttpServerResponse("application/json",
+                               ForecastJson(m_state, QDateTime::currentDateTime()));
 }
 
 QHttpServerResponse StatusServer::events(const QHttpServerRequest& request) {

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class GuardedTcpServer;
 class HistorySource;
@@ -58,6 +59,22 @@ class StatusServer : public QObject {
     void reloadTokens();
 
   private:
+    // One route: its method, its path ("<id>" for the path argument) and
+    // its answer, given the argument (empty without one).
+    struct Route {
+        const char* method;
+        const char* path;
+        QHttpServerResponse (*answer)(StatusServer&, const QString&, const QHttpServerRequest&);
+    };
+    static const std::vector<Route>& RouteTable();
+    // A read route: GET only, with a token of any scope when tokens are set.
+    QHttpServerResponse
+    read(const QHttpServerRequest& request,
+         QHttpServerResponse (StatusServer::*answer)(const QHttpServerRequest&));
+    QHttpServerResponse metrics(const QHttpServerRequest& request);
+    QHttpServerResponse projectors(const QHttpServerRequest& request);
+    QHttpServerResponse health(const QHttpServerRequest& request);
+    QHttpServerResponse forecast(const QHttpServerRequest& request);
     void addRoutes();
     bool listen();
     QHttpServerResponse events(const QHttpServerRequest& request);

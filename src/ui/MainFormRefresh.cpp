@@ -45,6 +45,22 @@ void OnEntryChosen(QComboBox* combo, QObject* context, const std::function<bool(
     });
 }
 
+// Holds AppState::FlushPendingNode on the node while the power question is
+// open: the endpoint still serves, and a command it queued meanwhile would
+// be cancelled by the flush after "Yes".
+class FlushPending {
+  public:
+    FlushPending(AppState& state, int node) : m_state(state) {
+        m_state.FlushPendingNode = qint16(node);
+    }
+    ~FlushPending() { m_state.FlushPendingNode = -1; }
+    FlushPending(const FlushPending&) = delete;
+    FlushPending& operator=(const FlushPending&) = delete;
+
+  private:
+    AppState& m_state;
+};
+
 } // namespace
 
 void MainForm::connectControls() {
@@ -174,6 +190,7 @@ QString MainForm::powerQuestion(bool on) const {
 }
 
 void MainForm::powerOnSelection() {
+    const FlushPending pending(m_state, selectedNode());
     if (m_messages.show(this, MessageKind::Question, powerQuestion(true)) == MessageAnswer::Yes) {
         const int node = selectedNode();
         const FeedbackScope feedback(m_feedback, Node(m_state, node).Text,
@@ -184,6 +201,7 @@ void MainForm::powerOnSelection() {
 }
 
 void MainForm::powerOffSelection() {
+    const FlushPending pending(m_state, selectedNode());
     if (m_messages.show(this, MessageKind::Question, powerQuestion(false)) == MessageAnswer::Yes) {
         const int node = selectedNode();
         const FeedbackScope feedback(m_feedback, Node(m_state, node).Text,

@@ -1,9 +1,9 @@
 #pragma once
 
 // The program core with simulated projectors (group "Hall": projectors 1
-// and 2, group "Lab": projector 3) and its endpoint on 127.0.0.1, with
-// three tokens: "ops" (control), "booking" (control of "Hall" only) and
-// "panel" (read).
+// and 2, group "Lab": projector 3) and its endpoint on 127.0.0.1, with the
+// model's aspects 4:3 and 16:9 and three tokens: "ops" (control), "booking"
+// (control of "Hall" only) and "panel" (read).
 
 #include "history/RecordingFleet.h"
 
@@ -53,6 +53,9 @@ class ControlFleet : public RecordingFleet {
         if (!isReady())
             return;
         AppState& s = state();
+        s.Models[1].AspectNum = 2;
+        s.Models[1].Aspect[1] = QStringLiteral("0;4:3");
+        s.Models[1].Aspect[2] = QStringLiteral("1;16:9");
         const int lab = AddGroupNode(s, QStringLiteral("Lab"), nullptr);
         s.Nodes[std::size_t(NodeOfProjector(s, 3) - 1)].ParentKey = Node(s, lab).KeyName;
         const QString settings = core.session().store().filePath();

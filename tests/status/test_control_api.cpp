@@ -43,6 +43,9 @@ class TestControlApi : public QObject {
         QTest::newRow("group off, group token")
             << "/api/v1/groups/Hall/commands" << BookingToken
             << QByteArray("{\"command\":\"power\",\"value\":\"off\"}") << 2 << true;
+        QTest::newRow("aspect") << "p1" << OpsToken
+                                << QByteArray("{\"command\":\"aspect\",\"value\":\"16:9\"}") << 1
+                                << false;
         QTest::newRow("pjlink power on")
             << "p3" << OpsToken << QByteArray("{\"command\":\"power\",\"value\":\"on\"}") << 1
             << false;
@@ -118,6 +121,12 @@ class TestControlApi : public QObject {
         QTest::newRow("unknown input")
             << QByteArray("POST") << "p1" << OpsToken
             << QByteArray("{\"command\":\"input\",\"value\":\"DVI\"}") << 400 << "no input";
+        QTest::newRow("unknown aspect")
+            << QByteArray("POST") << "p1" << OpsToken
+            << QByteArray("{\"command\":\"aspect\",\"value\":\"Cinema\"}") << 400 << "no aspect";
+        QTest::newRow("pjlink aspect") << QByteArray("POST") << "p3" << OpsToken
+                                       << QByteArray("{\"command\":\"aspect\",\"value\":\"16:9\"}")
+                                       << 400 << "PJLink projectors have no aspect";
         QTest::newRow("reset unconfirmed")
             << QByteArray("POST") << "p1" << OpsToken << QByteArray("{\"command\":\"lamp-reset\"}")
             << 400 << "confirm";
@@ -146,13 +155,44 @@ class TestControlApi : public QObject {
         QVERIFY(m_fleet->pass());
     }
 
-    void editingTheTreeHoldsCommands() {
+    // While the tree is edited, or a power question of the window is open
+    // over a node whose queues "Yes" flushes, its commands are held.
+    void heldWhileTheWindowActs_data() {
+        QTest::addColumn<QString>("hold"); // "edit", or the node flushed: "Hall" or "p1"
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("status");
+        const QString hall = QStringLiteral("/api/v1/groups/Hall/commands");
+        QTest::newRow("tree edited") << "edit"
+                                     << "p1" << 409;
+        QTest::newRow("group flushed, member") << "Hall"
+                                               << "p2" << 409;
+        QTest::newRow("group flushed, the group") << "Hall" << hall << 409;
+        QTest::newRow("group flushed, outsider") << "Hall"
+                                                 << "p3" << 202;
+        QTest::newRow("projector flushed, its group") << "p1" << hall << 409;
+        QTest::newRow("projector flushed, another") << "p1"
+                                                    << "p2" << 202;
+    }
+    void heldWhileTheWindowActs() {
+        QFETCH(QString, hold);
+        QFETCH(QString, path);
+        QFETCH(int, status);
         AppState& s = m_fleet->state();
-        s.ProjectorDialogMode = 1;
-        const Answered a = m_fleet->call("POST", projectorPath(1), OpsToken,
-                                         "{\"command\":\"mute\",\"value\":\"on\"}");
+        if (path.startsWith(u'p'))
+            path = projectorPath(path.mid(1).toInt());
+        if (hold == QLatin1String("edit"))
+            s.ProjectorDialogMode = 1;
+        else
+            s.FlushPendingNode =
+                qint16(hold == QLatin1String("Hall") ? m_fleet->hall : NodeOfProjector(s, 1));
+        const Answered a =
+            m_fleet->call("POST", path, OpsToken, "{\"command\":\"mute\",\"value\":\"on\"}");
         s.ProjectorDialogMode = -1;
-        QCOMPARE(a.status, 409);
+        s.FlushPendingNode = -1;
+        QCOMPARE(a.status, status);
+        if (status == 409 && hold != QLatin1String("edit"))
+            QVERIFY(a.body.contains("about to flush the queue"));
+        QVERIFY(m_fleet->idle());
     }
 
     void pastTheRateIsRefused() {
@@ -264,14 +304,24 @@ class TestControlApi : public QObject {
         QVERIFY(m_fleet->idle());
     }
 
-    // Last: it deletes projector 1.
+    // Last: it deletes projector 1 while projector 2, silent, has a command
+    // pending, and the projector renumbered into 2's position answers.
     void aDeletedProjectorsIdIsUnknown() {
         AppState& s = m_fleet->state();
         const QString gone = m_fleet->idOf(1);
         const QString kept = m_fleet->idOf(2);
+        const QByteArray on = "{\"command\":\"power\",\"value\":\"on\"}";
+        m_fleet->control(QStringLiteral("silent 2 on"));
+        const Answered pending = m_fleet->call("POST", projectorPath(2), OpsToken, on);
+        QCOMPARE(pending.status, 202);
         DeleteProjectorNode(s, NodeOfProjector(s, 1));
         QCOMPARE(m_fleet->idOf(1), kept);
-        const QByteArray on = "{\"command\":\"power\",\"value\":\"on\"}";
+        const QJsonArray moved = m_fleet->outcome(
+            QJsonDocument::fromJson(pending.body).object().value("id").toString().toLatin1());
+        QCOMPARE(moved.size(), 1);
+        QCOMPARE(moved[0].toObject().value("outcome").toString(), QStringLiteral("cancelled"));
+        QVERIFY(m_fleet->idle());
+        m_fleet->control(QStringLiteral("silent 2 off"));
         QCOMPARE(m_fleet
                      ->call("POST", QStringLiteral("/api/v1/projectors/%1/commands").arg(gone),
                             OpsToken, on)
