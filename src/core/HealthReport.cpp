@@ -22,6 +22,8 @@ QString HealthConditionName(HealthCondition condition) {
         return QStringLiteral("pjlink_notifications_failing");
     case HealthCondition::HistoryFailing:
         return QStringLiteral("history_failing");
+    case HealthCondition::ApiTokensRefused:
+        return QStringLiteral("api_tokens_refused");
     case HealthCondition::Count:
         break;
     }

@@ -21,6 +21,7 @@ enum class HealthCondition {
     PasswordsRefused,     // the PJLink passwords file is open to others or unreadable
     NotificationsFailing, // PJLink notifications cannot be received
     HistoryFailing,       // the history is not recorded, or its file was replaced
+    ApiTokensRefused,     // the API tokens file is open to others, unreadable or has bad lines
     Count
 };
 

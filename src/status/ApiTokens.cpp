@@ -228,7 +228,8 @@ QStringList ApiTokens::reload() {
                                    "only (chmod 600)")
                         .arg(m_filePath);
     if (!file.error.isEmpty())
-        problems << QStringLiteral("The API tokens file cannot be read: ") + file.error;
+        problems << QStringLiteral("The API tokens file %1 cannot be read: %2")
+                        .arg(m_filePath, file.error);
     for (const TokenFileProblem& problem : file.problems)
         problems << QStringLiteral("The API tokens file %1, line %2, is skipped: %3")
                         .arg(m_filePath)

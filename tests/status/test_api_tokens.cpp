@@ -12,6 +12,9 @@
 #include "support/TestPrograms.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -222,6 +225,43 @@ class TestApiTokens : public QObject {
         server.reloadTokens();
         QCOMPARE(status("t2"), 200);
         QCOMPARE(status("t3"), 401);
+    }
+
+    // A file refused or with a skipped line is a health condition naming
+    // the file and the reason until a reload finds it sound.
+    void refusedFileIsInTheHealth_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("reason");
+        const QByteArray good = "desk:read=" + HashHex("t1") + '\n';
+        QTest::newRow("readable by others") << good << 0644 << "readable or writable by others";
+        QTest::newRow("bad line") << good + "desk:admin=00\n" << 0600 << "line 2, is skipped";
+    }
+    void refusedFileIsInTheHealth() {
+        QFETCH(QByteArray, text);
+        QFETCH(int, mode);
+        QFETCH(QString, reason);
+        WriteFile(m_file, text, mode_t(mode));
+        AppState state;
+        StatusEndpointSettings settings{"127.0.0.1", 0, QString::fromLatin1(SettingToken)};
+        settings.tokensFile = m_file;
+        StatusServer server(state, settings);
+        QVERIFY2(server.start(), qPrintable(server.problem()));
+        const auto reasons = [&server] {
+            const QByteArray body =
+                Fetch("http", server.port(), "/api/v1/health", SettingToken).body;
+            QStringList found;
+            for (const QJsonValue& r : QJsonDocument::fromJson(body)["reasons"].toArray())
+                if (r["name"].toString() == QLatin1String("api_tokens_refused"))
+                    found << r["text"].toString();
+            return found;
+        };
+        const QStringList raised = reasons();
+        QCOMPARE(raised.size(), 1);
+        QVERIFY2(raised[0].contains(m_file) && raised[0].contains(reason), qPrintable(raised[0]));
+        WriteFile(m_file, "desk:read=" + HashHex("t1") + '\n');
+        server.reloadTokens();
+        QCOMPARE(reasons(), QStringList());
     }
 
     void addAndRemove() {
