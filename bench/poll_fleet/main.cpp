@@ -3,7 +3,8 @@
 // CPU time of this process during the pass, peak resident memory, and the
 // CPU share while idle (all projectors configured, nothing due) over 10 s.
 
-#include "support/SimProcess.h"
+#include "BenchKit.h"
+#include "ProcessStats.h"
 
 #include "comm/CommEngine.h"
 #include "core/AppState.h"
@@ -11,22 +12,14 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
 #include <sys/resource.h>
 
-namespace {
+using namespace std::chrono_literals;
 
-double cpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+namespace {
 
 long peakRssKiB() {
     rusage usage{};
@@ -34,36 +27,13 @@ long peakRssKiB() {
     return usage.ru_maxrss;
 }
 
-// Runs one polling pass and waits until it is done: every query it queued
-// was handed over. Returns the pass's wall time in ms (0 when it did not end
-// within the limit) and adds its CPU time to cpu.
+// One polling pass until every query it queued was handed over: its wall
+// time in ms (0 when it did not end within 60 s), its CPU time added to cpu.
 qint64 runPass(CommEngine& engine, AppState& state, double& cpu) {
-    const QDateTime before = state.Polling.LastPassEnd;
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(1);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (state.Polling.LastPassEnd != before)
-            loop.quit();
-    });
-    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    state.LastStatusCheck = QDateTime();
     const double cpuBefore = cpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    check.start();
-    engine.startPolling(0);
-    loop.exec();
-    const qint64 ms = wall.elapsed();
+    const std::optional<std::chrono::milliseconds> taken = RunPass(engine, state, 60s);
     cpu += cpuSeconds() - cpuBefore;
-    engine.stopPolling();
-    return state.Polling.LastPassEnd != before ? ms : 0;
-}
-
-void pause(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
+    return taken ? qint64(taken->count()) : 0;
 }
 
 } // namespace
@@ -138,11 +108,11 @@ int main(int argc, char** argv) {
     const quint64 replies = state.Counters.CommandsData;
 
     // Idle: everything configured, nothing due.
-    pause(500);
+    Pause(500ms);
     const double idleCpuBefore = cpuSeconds();
     QElapsedTimer idleWall;
     idleWall.start();
-    pause(10000);
+    Pause(10s);
     const double idleShare = (cpuSeconds() - idleCpuBefore) / (double(idleWall.elapsed()) / 1000.0);
 
     std::printf("projectors          %d\n", n);
@@ -162,7 +132,7 @@ int main(int argc, char** argv) {
         double firstCpu = 0;
         double laterCpu = 0;
         const qint64 firstMs = runPass(engine, state, firstCpu);
-        pause(state.Timing.PJLinkSessionGap);
+        Pause(std::chrono::milliseconds(state.Timing.PJLinkSessionGap));
         const qint64 laterMs = runPass(engine, state, laterCpu);
         if (firstMs == 0 || laterMs == 0) {
             std::fprintf(stderr, "poll_fleet: a PJLink pass did not end within 60 s\n");

@@ -1,0 +1,97 @@
+#include "BenchKit.h"
+
+#include "comm/CommEngine.h"
+#include "core/AppState.h"
+#include "core/Fleet.h"
+
+#include <QEventLoop>
+
+using namespace std::chrono_literals;
+
+void Pause(std::chrono::milliseconds time) {
+    QEventLoop loop;
+    QTimer::singleShot(time, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+std::optional<std::chrono::milliseconds> RunPass(CommEngine& engine, AppState& state,
+                                                 std::chrono::milliseconds limit) {
+    const QDateTime before = state.Polling.LastPassEnd;
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(1ms);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (state.Polling.LastPassEnd != before)
+            loop.quit();
+    });
+    QTimer::singleShot(limit, &loop, &QEventLoop::quit);
+    state.LastStatusCheck = QDateTime();
+    QElapsedTimer wall;
+    wall.start();
+    check.start();
+    engine.startPolling(0);
+    loop.exec();
+    const std::chrono::milliseconds taken(wall.elapsed());
+    engine.stopPolling();
+    if (state.Polling.LastPassEnd == before)
+        return std::nullopt;
+    return taken;
+}
+
+StallMeter::StallMeter() {
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setInterval(1ms);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+        const qint64 now = m_clock.nsecsElapsed();
+        m_longestNs = std::max(m_longestNs, now - m_lastNs);
+        m_lastNs = now;
+    });
+}
+
+void StallMeter::start() {
+    m_clock.start();
+    m_lastNs = 0;
+    m_longestNs = 0;
+    m_timer.start();
+}
+
+BenchFleet::BenchFleet(int count, int perGroup, EventSource source) {
+    if (qEnvironmentVariableIsEmpty("NORVIK3_SIM"))
+        qputenv("NORVIK3_SIM", NORVIK3_SIM_PATH);
+    m_sim =
+        std::make_unique<SimProcess>(QStringList{QStringLiteral("--tcp"), QString::number(count)});
+    if (!m_sim->isReady()) {
+        m_problem = m_sim->errorString();
+        return;
+    }
+    qputenv("NORVIK3_HOME", m_home.path().toUtf8());
+    m_core = std::make_unique<ProgramCore>();
+    m_core->setProgramSource(source);
+    if (!m_core->start({})) {
+        m_problem = m_core->session().problem();
+        return;
+    }
+    AppState& s = m_core->state();
+    s.Timing.StatusCheckInterval = 3600;
+    s.Timing.TcpTimeoutTime = 2000;
+    ResetTree(s);
+    s.ProjectorCount = 0;
+    int group = 0;
+    for (int p = 1; p <= count; ++p) {
+        if ((p - 1) % perGroup == 0)
+            group = AddGroupNode(s, QStringLiteral("G%1").arg((p - 1) / perGroup + 1), nullptr);
+        ProjectorInfo config;
+        config.ProjectorName = QStringLiteral("PJ%1").arg(p);
+        config.ConnectionKind = ConnectionLan;
+        config.IPAddress = QStringLiteral("127.0.0.1");
+        config.PortNo = QString::number(m_sim->tcpPort(p));
+        AddProjectorNode(s, group, config, nullptr);
+    }
+    m_core->engine().setToolPrograms(QStringLiteral("true"), QStringLiteral("true"));
+    m_core->startCommunication();
+}
+
+BenchFleet::~BenchFleet() {
+    if (m_core)
+        m_core->shutdown();
+}
