@@ -7,6 +7,8 @@ MessageService::MessageService(QString caption) : m_caption(std::move(caption)) 
 MessageAnswer MessageService::show(QWidget* parent, MessageKind kind, const QString& text)
 {
     m_shown.append({kind, text});
+    if (m_watcher)
+        m_watcher(m_shown.last());
     if (!m_answers.isEmpty())
         return m_answers.takeFirst();
     if (m_testMode)

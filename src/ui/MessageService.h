@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 enum class MessageKind { Information, Warning, Critical, Question };
@@ -31,10 +33,14 @@ public:
     const QList<Shown>& shown() const { return m_shown; }
     QString lastText() const { return m_shown.isEmpty() ? QString() : m_shown.last().text; }
     void clearShown() { m_shown.clear(); }
+    // Called as each message is shown, before its answer: what tests check
+    // while a question is open.
+    void setWatcher(std::function<void(const Shown&)> watcher) { m_watcher = std::move(watcher); }
 
 private:
     QString m_caption;
     QList<MessageAnswer> m_answers;
     QList<Shown> m_shown;
     bool m_testMode = false;
+    std::function<void(const Shown&)> m_watcher;
 };

@@ -476,8 +476,15 @@ class TestUiWindow : public QObject {
         f.form->selectNode(target == "Hall 3" ? hall3 : target == "Side" ? side : main);
         f.quietEngine();
         f.messages.queueAnswer(MessageAnswer::No);
+        qint16 pendingDuringQuestion = -1;
+        f.messages.setWatcher(
+            [&](const MessageService::Shown&) { pendingDuringQuestion = f.state.FlushPendingNode; });
         f.action(entry)->trigger();
         QCOMPARE(f.messages.lastText(), question);
+        // The endpoint holds commands to the target while the question is
+        // open, and only then.
+        QCOMPARE(int(pendingDuringQuestion), f.form->selectedNode());
+        QCOMPARE(int(f.state.FlushPendingNode), -1);
         for (int p = 1; p <= 5; ++p)
             QVERIFY2(f.queued(p).isEmpty(), "a question answered No sends nothing");
     }
