@@ -22,7 +22,6 @@ class WakeGate {
     explicit WakeGate(AppState& state) : m_state(state) {}
 
     void setSettings(const WakeOnLanSettings& settings) { m_settings = settings; }
-    const WakeOnLanSettings& settings() const { return m_settings; }
     // Told when a packet went and the projector's queue is held.
     void setHoldStarted(std::function<void(int projector)> started) {
         m_holdStarted = std::move(started);
