@@ -9,7 +9,9 @@
 #include "comm/ReplyTimeouts.h"
 #include "comm/SerialTransport.h"
 #include "comm/StatusPoller.h"
+#include "comm/WakeGate.h"
 #include "core/AppState.h"
+#include "core/SettingsStore.h"
 #include "pjlink/PJLinkNotifications.h"
 #include "pjlink/PJLinkSession.h"
 
@@ -49,6 +51,9 @@ class TeeSink : public RefreshSink {
     void alertRaised(int p, const QString& message, bool queued) override {
         each([&](RefreshSink& s) { s.alertRaised(p, message, queued); });
     }
+    void wakingByLan(int p) override {
+        each([&](RefreshSink& s) { s.wakingByLan(p); });
+    }
 
   private:
     template <typename F> void each(F&& call) {
@@ -75,7 +80,7 @@ class CommEngine::Impl : public DispatchTarget {
     Impl(AppState& state, const SettingsStore& settings, const CommandTable& commands)
         : m_state(state), m_timeouts([this](int p) { replyTimedOut(p); }), m_lan(state, m_timeouts),
           m_serial(state, settings, m_timeouts), m_pjlink(state, m_timeouts), m_interpreter(state),
-          m_dispatcher(state, *this), m_poller(state, commands),
+          m_gate(state), m_dispatcher(state, *this, m_gate), m_poller(state, commands),
           m_reachability(state, m_interpreter.contact()),
           m_notifications(state, [this](int p, const QByteArray& line) {
               return m_interpreter.ApplyPJLinkNotification(p, line);
@@ -84,6 +89,9 @@ class CommEngine::Impl : public DispatchTarget {
         m_interpreter.setRefreshSink(&m_sink);
         m_poller.setRefreshSink(&m_sink);
         m_reachability.setRefreshSink(&m_sink);
+        m_reachability.setMacKept(
+            [&settings](int p, const QString& mac) { settings.writeMacAddress(p, mac); });
+        m_gate.setHoldStarted([this](int p) { m_sink.wakingByLan(p); });
     }
 
     bool pjlink(int p) const { return IsPJLink(m_state.Projectors[p]); }
@@ -151,6 +159,7 @@ class CommEngine::Impl : public DispatchTarget {
     SerialTransport m_serial;
     PJLinkSession m_pjlink;
     ReplyInterpreter m_interpreter;
+    WakeGate m_gate;
     CommandDispatcher m_dispatcher;
     StatusPoller m_poller;
     Reachability m_reachability;
@@ -204,6 +213,7 @@ void CommEngine::FlushProjectorQueue(int projector) {
     m_impl->m_sink.queueDropped(projector);
     m_impl->closeTransport(projector);
     ResetProjectorQueue(m_impl->m_state, projector);
+    m_impl->m_gate.forget(projector);
     m_impl->m_interpreter.contact().queueFlushed(projector);
     if (running)
         m_impl->m_dispatcher.start();
@@ -225,6 +235,7 @@ void CommEngine::InitializeQueues() {
         ResetProjectorQueue(m_impl->m_state, p);
         m_impl->m_interpreter.contact().queueFlushed(p);
     }
+    m_impl->m_gate.forgetAll();
     m_impl->m_interpreter.queuesReset();
     m_impl->m_dispatcher.start();
 }
@@ -255,6 +266,10 @@ void CommEngine::setRefreshSink(RefreshSink* sink) {
 
 void CommEngine::setObserver(RefreshSink* observer) {
     m_impl->m_sink.observer = observer;
+}
+
+void CommEngine::setWakeOnLan(const WakeOnLanSettings& settings) {
+    m_impl->m_gate.setSettings(settings);
 }
 
 void CommEngine::setAlertStarter(std::function<void()> starter) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "comm/CommandTable.h"
+#include "platform/WakeOnLan.h"
 
 #include <QObject>
 
@@ -55,6 +56,9 @@ class CommEngine : public QObject {
     // commands queued through this engine (the history's recorder); nullptr
     // for none.
     void setObserver(RefreshSink* observer);
+    // Wake-on-LAN before a power-on of the projectors that ask for it; off
+    // until set.
+    void setWakeOnLan(const WakeOnLanSettings& settings);
     // Called after an alert was queued (the alert sender's start).
     void setAlertStarter(std::function<void()> starter);
 

@@ -1,14 +1,16 @@
 #include "comm/CommandDispatcher.h"
 
 #include "comm/CommandQueue.h"
+#include "comm/WakeGate.h"
 #include "core/AppState.h"
 
 #include <algorithm>
 
 using namespace std::chrono_literals;
 
-CommandDispatcher::CommandDispatcher(AppState& state, DispatchTarget& target, QObject* parent)
-    : QObject(parent), m_state(state), m_target(target) {
+CommandDispatcher::CommandDispatcher(AppState& state, DispatchTarget& target, WakeGate& gate,
+                                     QObject* parent)
+    : QObject(parent), m_state(state), m_target(target), m_gate(gate) {
     m_timer.setInterval(10ms);
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setSingleShot(true);
@@ -58,6 +60,8 @@ void CommandDispatcher::runPass() {
         pending = true;
         switch (CurrentQueueEntry(m_state, p).state) {
         case QueueQueued:
+            if (!m_gate.mayStart(p))
+                break;
             if (kind == ConnectionLan)
                 m_target.LanSend(p);
             else
@@ -90,6 +94,7 @@ void CommandDispatcher::handOver(int projector, const std::function<void()>& han
     const qint16 slot = m_state.Queues[projector].QueueReadIndex;
     const qint16 outcome = CurrentQueueEntry(m_state, projector).state;
     handler();
+    m_gate.forget(projector);
     // The handler's view refresh may have flushed this queue and queued new
     // commands; those must not be freed in place of the handed-over entry.
     if (!IsQueueEmpty(m_state, projector) && m_state.Queues[projector].QueueReadIndex == slot &&

@@ -6,6 +6,7 @@
 #include <functional>
 
 struct AppState;
+class WakeGate;
 
 // What the dispatcher drives: the two transports and the reply interpreter.
 class DispatchTarget {
@@ -21,11 +22,14 @@ class DispatchTarget {
 // Walks the configured projectors every 10 ms: starts the head command of a
 // queue, or hands a recorded outcome to the interpreter and frees the entry.
 // Each projector advances at most one step per pass. While every queue it
-// serves is empty it sleeps; an enqueue wakes it for the next tick.
+// serves is empty it sleeps; an enqueue wakes it for the next tick. A queue
+// the wake gate holds is passed over, and the tick goes on, until its hold
+// ends.
 class CommandDispatcher : public QObject {
     Q_OBJECT
   public:
-    CommandDispatcher(AppState& state, DispatchTarget& target, QObject* parent = nullptr);
+    CommandDispatcher(AppState& state, DispatchTarget& target, WakeGate& gate,
+                      QObject* parent = nullptr);
     ~CommandDispatcher() override;
 
     void start();
@@ -45,6 +49,7 @@ class CommandDispatcher : public QObject {
 
     AppState& m_state;
     DispatchTarget& m_target;
+    WakeGate& m_gate;
     QTimer m_timer;
     bool m_running = false;
     bool m_inPass = false;

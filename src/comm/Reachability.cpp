@@ -159,8 +159,14 @@ void Reachability::macLookedUp(int p, const QString& address, quint64 numbering,
         // Projectors were renumbered meanwhile: start over, so no address is
         // stored on the wrong record and none is skipped (known ones are).
         m_macNext = 1;
-    } else if (!mac.isEmpty() && m_state.Projectors[p].IPAddress == address) {
-        m_state.Projectors[p].MACAddress = mac;
+    } else if (ProjectorInfo& info = m_state.Projectors[p];
+               !mac.isEmpty() && info.IPAddress == address) {
+        // A projector asleep in standby does not answer ARP: the address it
+        // is woken by must outlive a restart.
+        const bool keep = info.WakeOnLan && info.MACAddress != mac && m_macKept;
+        info.MACAddress = mac;
+        if (keep)
+            m_macKept(p, mac);
     }
     macContinue();
 }

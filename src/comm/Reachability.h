@@ -34,6 +34,11 @@ class Reachability : public QObject {
     bool isPingTicking() const { return m_pingTimer.isActive(); }
     // Where the MAC address pass reports its progress; nullptr for nowhere.
     void setRefreshSink(RefreshSink* sink) { m_sink = sink; }
+    // Keeps a MAC address learnt for a projector woken by LAN beyond this
+    // run; none by default.
+    void setMacKept(std::function<void(int projector, const QString& mac)> keep) {
+        m_macKept = std::move(keep);
+    }
 
     // Pings the address once, at most half a second's wait; calls done with
     // the answer. An address that is neither IPv4 nor a host name fails
@@ -62,4 +67,5 @@ class Reachability : public QObject {
     bool m_macAgain = false;
     bool m_pingStopped = true;
     RefreshSink* m_sink = nullptr;
+    std::function<void(int, const QString&)> m_macKept;
 };

@@ -60,4 +60,7 @@ class RefreshSink {
     // An alert was raised for mailing; queued is false when the full queue
     // dropped it.
     virtual void alertRaised(int /*projector*/, const QString& /*message*/, bool /*queued*/) {}
+    // A magic packet went to the projector; its power-on follows after the
+    // wake-up delay.
+    virtual void wakingByLan(int /*projector*/) {}
 };

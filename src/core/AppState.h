@@ -77,8 +77,12 @@ struct ProjectorInfo {
     // the record through renames, moves and renumbering, so monitoring and
     // the endpoint's clients keep their series and references.
     QString ProjectorId;
-    // Learnt every run.
+    // Learnt every run; kept in the settings for a projector woken by LAN,
+    // since one asleep in standby does not answer ARP.
     QString MACAddress;
+    // Persisted: a magic packet goes before each power-on (while
+    // Setting/WakeOnLan is on).
+    bool WakeOnLan = false;
     // Run-time status.
     qint16 PowerStatus = -1;
     qint16 InputStatus = -1;

@@ -217,6 +217,7 @@ int AddProjectorNode(AppState& state, int parentNode, const ProjectorInfo& confi
     ResetProjector(slot);
     slot.ProjectorName = config.ProjectorName;
     CopyConnection(slot, config);
+    slot.WakeOnLan = config.WakeOnLan;
     slot.ProjectorId = NewProjectorId(state);
 
     state.Nodes.push_back({key, Node(state, parentNode).KeyName, config.ProjectorName});

@@ -11,6 +11,7 @@
 #include "pjlink/PJLinkCodec.h"
 #include "pjlink/PJLinkPasswords.h"
 #include "platform/StopSignals.h"
+#include "platform/WakeOnLan.h"
 #include "schedule/ScheduleRunner.h"
 #include "status/StatusServer.h"
 
@@ -71,6 +72,7 @@ bool ProgramCore::start(const QStringList& arguments) {
     m_passwords = std::make_unique<PJLinkPasswords>(*m_state);
     m_state->PJLinkPassword = [this](int projector) { return m_passwords->passwordOf(projector); };
     m_engine = std::make_unique<CommEngine>(*m_state, m_session->store());
+    m_engine->setWakeOnLan(ReadWakeOnLanSettings(m_session->store().filePath()));
     m_runner = std::make_unique<ScheduleRunner>(*m_state);
     m_mailWorker = std::make_unique<MailWorker>();
     m_alerts = std::make_unique<AlertSender>(*m_state, *m_mailWorker);
@@ -269,6 +271,7 @@ void ProgramCore::reload() {
             ProjectorInfo kept = old;
             kept.ProjectorName = now.ProjectorName;
             kept.ModelName = now.ModelName;
+            kept.WakeOnLan = now.WakeOnLan;
             now = std::move(kept);
             continue;
         }
@@ -282,6 +285,7 @@ void ProgramCore::reload() {
     m_runner->BuildTodayPlan();
     m_passwords->reload();
     applyNotificationSetting();
+    m_engine->setWakeOnLan(ReadWakeOnLanSettings(m_session->store().filePath()));
 
     const StatusEndpointSettings wanted = EndpointSettings(
         m_session->store().filePath(), m_endpointAddressOverride, m_endpointPortOverride);

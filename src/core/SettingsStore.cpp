@@ -5,6 +5,7 @@
 #include "core/ModelFile.h"
 #include "core/SettingsValues.h"
 #include "platform/SettingsFileSave.h"
+#include "platform/WakeOnLan.h"
 
 #include <QLoggingCategory>
 
@@ -105,6 +106,11 @@ void loadProjectors(QSettings& s, AppState& state) {
         p.PortNo = storedText(s, g + QStringLiteral("PortNo"))
                        .value_or(IsPJLink(p) ? DefaultPJLinkPortNo : DefaultPortNo);
         readInto(p.ProjectorId, storedText(s, g + QStringLiteral("ProjectorId")));
+        p.WakeOnLan = storedFlag(s, g + QStringLiteral("WakeOnLan")).value_or(false);
+        // The address a projector is woken by; learnt again when it answers.
+        const QString mac = storedText(s, g + QStringLiteral("MACAddress")).value_or(QString());
+        if (p.WakeOnLan && MacAddressBytes(mac))
+            p.MACAddress = mac.trimmed().toUpper();
     }
 }
 
@@ -215,6 +221,12 @@ void SettingsStore::writeProjectors(QSettings& s, const AppState& state) {
         if (IsPJLink(p))
             s.setValue(g + QStringLiteral("Protocol"), ProtocolPJLink);
         s.setValue(g + QStringLiteral("ProjectorId"), p.ProjectorId);
+        // Written only when ticked, like Protocol.
+        if (p.WakeOnLan) {
+            s.setValue(g + QStringLiteral("WakeOnLan"), QStringLiteral("1"));
+            if (!p.MACAddress.isEmpty())
+                s.setValue(g + QStringLiteral("MACAddress"), p.MACAddress);
+        }
     }
 }
 
@@ -232,6 +244,10 @@ bool SettingsStore::writeMailNumber(const QString& name, qint32 value) const {
 
 bool SettingsStore::writeSetting(const QString& name, const QString& text) const {
     return save([&](QSettings& s) { s.setValue(Setting + name, text); });
+}
+
+bool SettingsStore::writeMacAddress(int projector, const QString& mac) const {
+    return save([&](QSettings& s) { s.setValue(projectorKey(projector, "MACAddress"), mac); });
 }
 
 bool SettingsStore::writeWindowLayout(const QMap<QString, QString>& values) const {

@@ -46,6 +46,8 @@ class SettingsStore {
     bool writeMailFlag(const QString& name, bool value) const;
     bool writeMailNumber(const QString& name, qint32 value) const;
     bool writeSetting(const QString& name, const QString& text) const;
+    // The MAC address of projector n alone (PJInfo/<n>/MACAddress).
+    bool writeMacAddress(int projector, const QString& mac) const;
     // The main window's layout under Window (the tree's width, the overview's
     // sort and column widths), every value in one write.
     bool writeWindowLayout(const QMap<QString, QString>& values) const;

@@ -7,6 +7,7 @@
 #include "ui/FieldEntry.h"
 #include "ui/MessageService.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -40,6 +41,7 @@ ProjectorDialogData DialogDataOf(const ProjectorInfo& projector) {
     data.ipAddress = projector.IPAddress;
     data.portNo = projector.PortNo;
     data.protocol = IsPJLink(projector) ? ProtocolPJLink : ProtocolNative;
+    data.wakeOnLan = projector.WakeOnLan;
     return data;
 }
 
@@ -61,6 +63,7 @@ void ApplyDialogData(const ProjectorDialogData& data, ProjectorInfo& projector) 
         projector.IPAddress = data.ipAddress;
         projector.PortNo = data.portNo;
     }
+    projector.WakeOnLan = data.wakeOnLan && projector.ConnectionKind == ConnectionLan;
     projector.MACAddress.clear();
 }
 
@@ -73,7 +76,8 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
       m_ipAddress(new QLineEdit(this)), m_portNo(new QLineEdit(this)),
       m_protocol(new QComboBox(this)),
       m_passwordLabel(new QLabel(QStringLiteral("Password"), this)),
-      m_password(new QLineEdit(this)) {
+      m_password(new QLineEdit(this)),
+      m_wakeOnLan(new QCheckBox(QStringLiteral("Wake by LAN before power on"), this)) {
     setObjectName(QStringLiteral("AddPJForm"));
     setWindowTitle(addMode ? QStringLiteral("Add Projector") : QStringLiteral("Edit Projector"));
     m_name->setObjectName(QStringLiteral("txtProjectorName"));
@@ -98,6 +102,10 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
     if (initial.hasPassword)
         m_password->setPlaceholderText(QStringLiteral("unchanged"));
     m_password->setToolTip(QStringLiteral("The projector's PJLink password; empty for none."));
+    m_wakeOnLan->setObjectName(QStringLiteral("chkWakeOnLan"));
+    m_wakeOnLan->setToolTip(
+        QStringLiteral("For a projector whose network sleeps in standby: a magic packet goes "
+                       "before each power-on while Wake-on-LAN is on in the settings."));
 
     for (int n = 1; n <= MaxProjectors; ++n)
         m_comPort->addItem(QStringLiteral("COM") + QString::number(n));
@@ -115,6 +123,7 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
     grid->addWidget(m_portNo, 4, 2);
     grid->addWidget(m_passwordLabel, 5, 1);
     grid->addWidget(m_password, 5, 2);
+    grid->addWidget(m_wakeOnLan, 6, 1, 1, 2);
     grid->setColumnMinimumWidth(0, 16);
 
     auto* form = new QFormLayout;
@@ -144,7 +153,9 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
             initial.comPort >= 1 && initial.comPort <= MaxProjectors ? initial.comPort - 1 : 0);
         m_ipAddress->setText(initial.ipAddress);
         m_portNo->setText(initial.portNo);
+        m_wakeOnLan->setChecked(initial.wakeOnLan);
     }
+    m_wakeOnLan->setEnabled(m_network->isChecked());
     const bool pjlink = initial.protocol == ProtocolPJLink;
     m_protocol->setCurrentIndex(pjlink ? 1 : 0);
     showProtocol(pjlink);
@@ -153,6 +164,7 @@ AddPJForm::AddPJForm(const AppState& state, MessageService& messages, bool addMo
 
     connect(m_model, &QComboBox::currentIndexChanged, this, &AddPJForm::modelChosen);
     connect(m_protocol, &QComboBox::currentIndexChanged, this, &AddPJForm::protocolChosen);
+    connect(m_network, &QRadioButton::toggled, m_wakeOnLan, &QCheckBox::setEnabled);
     connect(m_password, &QLineEdit::textChanged, this, [this] { m_passwordEdited = true; });
     connect(ok, &QPushButton::clicked, this, &AddPJForm::confirm);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -224,6 +236,7 @@ ProjectorDialogData AddPJForm::result() const {
     data.ipAddress = m_ipAddress->text();
     data.portNo = m_portNo->text();
     data.protocol = pjlinkChosen() ? ProtocolPJLink : ProtocolNative;
+    data.wakeOnLan = m_network->isChecked() && m_wakeOnLan->isChecked();
     return data;
 }
 

@@ -6,6 +6,7 @@
 struct AppState;
 struct ProjectorInfo;
 class MessageService;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -20,6 +21,8 @@ struct ProjectorDialogData {
     QString ipAddress;
     QString portNo;
     QString protocol; // ProtocolNative or ProtocolPJLink
+    // A magic packet before each power-on; LAN projectors only.
+    bool wakeOnLan = false;
     // Given to the dialog: a PJLink password is stored for the projector (the
     // dialog never shows it).
     bool hasPassword = false;
@@ -71,5 +74,6 @@ class AddPJForm : public QDialog {
     QComboBox* m_protocol;
     QLabel* m_passwordLabel;
     QLineEdit* m_password;
+    QCheckBox* m_wakeOnLan;
     bool m_passwordEdited = false;
 };

@@ -93,6 +93,7 @@ class MainForm : public QMainWindow, public RefreshSink {
     void queueDropped(int projector) override;
     void pollingPassStarted(int projectorCount) override;
     void macPassProgress(int done, int total) override;
+    void wakingByLan(int projector) override;
 
     // Refusals and time-outs of the operator's commands, oldest first.
     const std::deque<CommandFeedback::Problem>& recentProblems() const {

@@ -231,6 +231,13 @@ void MainForm::pollingPassStarted(int projectorCount) {
     m_poll.passStarted(projectorCount);
 }
 
+// Until the power-on is answered, which reports as any command does.
+void MainForm::wakingByLan(int projector) {
+    if (projector >= 1 && projector <= MaxProjectors)
+        setCommandResult(
+            QStringLiteral("Waking %1 by LAN...").arg(m_state.Projectors[projector].ProjectorName));
+}
+
 void MainForm::macPassProgress(int done, int total) {
     if (done < total) {
         m_macLabel->setFullText(QStringLiteral("MAC pass: %1 of %2 done").arg(done).arg(total));

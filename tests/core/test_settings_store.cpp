@@ -222,9 +222,10 @@ class TestSettingsStore : public QObject {
         QCOMPARE(state.Projectors[3].ConnectionKind, qint16(-1));
     }
 
-    // The protocol is kept per record: a file of own-protocol projectors
-    // never gets the key, so it reads back and saves byte for byte as it
-    // was; a PJLink record keeps it through a save, a load and a deletion
+    // The protocol and the wake by LAN (with its MAC address) are kept per
+    // record: a file of own-protocol projectors without it never gets the
+    // keys, so it reads back and saves byte for byte as it was; a PJLink
+    // record woken by LAN keeps them through a save, a load and a deletion
     // that moves it down the table.
     void protocolTravelsWithItsRecord() {
         TestHome home;
@@ -239,9 +240,12 @@ class TestSettingsStore : public QObject {
         lan.COMSettings = DefaultCOMSettings;
         QVERIFY(AddProjectorNode(state, 1, serial, &error));
         QVERIFY(AddProjectorNode(state, 1, lan, &error));
+        // Learnt, but not kept for a projector that is not woken by LAN.
+        state.Projectors[2].MACAddress = QStringLiteral("00:1A:2B:3C:4D:5E");
         QVERIFY(store.SaveTreeAndProjectors(state));
         const QByteArray ownOnly = home.read(QStringLiteral("Norvik3.conf"));
-        QVERIFY(!ownOnly.contains("Protocol"));
+        for (const char* key : {"Protocol", "WakeOnLan", "MACAddress"})
+            QVERIFY2(!ownOnly.contains(key), key);
         {
             const auto againOwner = std::make_unique<AppState>();
             loadAll(store, *againOwner);
@@ -253,11 +257,15 @@ class TestSettingsStore : public QObject {
         ProjectorInfo pj = lanProjector(QStringLiteral("Hall PJLink"), "10.0.0.9");
         pj.Protocol = ProtocolPJLink;
         pj.PortNo = DefaultPJLinkPortNo;
+        pj.WakeOnLan = true;
         QVERIFY(AddProjectorNode(state, 1, pj, &error));
         QCOMPARE(state.Projectors[3].Protocol, ProtocolPJLink);
+        state.Projectors[3].MACAddress = QStringLiteral("00:1A:2B:3C:4D:5F");
         DeleteProjectorNode(state, NodeOfProjector(state, 1));
         QVERIFY(store.SaveTreeAndProjectors(state));
-        QVERIFY(home.read(QStringLiteral("Norvik3.conf")).contains("2\\Protocol=PJLink"));
+        const QByteArray saved = home.read(QStringLiteral("Norvik3.conf"));
+        QVERIFY(saved.contains("2\\Protocol=PJLink") && saved.contains("2\\WakeOnLan=1"));
+        QVERIFY(saved.contains("2\\MACAddress=00:1A:2B:3C:4D:5F"));
         const auto loadedOwner = std::make_unique<AppState>();
         AppState& loaded = *loadedOwner;
         loadAll(store, loaded);
@@ -266,6 +274,9 @@ class TestSettingsStore : public QObject {
         QCOMPARE(loaded.Projectors[2].Protocol, ProtocolPJLink);
         QCOMPARE(loaded.Projectors[2].ProjectorName, QStringLiteral("Hall PJLink"));
         QCOMPARE(loaded.Projectors[2].PortNo, QStringLiteral("4352"));
+        QVERIFY(!loaded.Projectors[1].WakeOnLan && loaded.Projectors[1].MACAddress.isEmpty());
+        QVERIFY(loaded.Projectors[2].WakeOnLan);
+        QCOMPARE(loaded.Projectors[2].MACAddress, QStringLiteral("00:1A:2B:3C:4D:5F"));
     }
 
     void handWrittenProtocols_data() {

@@ -8,6 +8,7 @@
 #include "ui/AddPJForm.h"
 #include "ui/RefreshForm.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
@@ -117,7 +118,12 @@ class TestUiTree : public QObject {
         dialog->findChild<QComboBox*>("cmbCOMPort")->setCurrentIndex(2);
         QCOMPARE(ok(), QString("COM port overlapps."));
 
+        // Waking by LAN is for LAN projectors only.
+        auto* wake = dialog->findChild<QCheckBox*>("chkWakeOnLan");
+        QVERIFY(wake && !wake->isEnabled() && !wake->isChecked());
         dialog->findChild<QRadioButton*>("optNETWORK")->setChecked(true);
+        QVERIFY(wake->isEnabled());
+        wake->setChecked(true);
         auto* model = dialog->findChild<QComboBox*>("cmbModel");
         model->setCurrentIndex(model->findText("VX-4200"));
         QCOMPARE(dialog->findChild<QLineEdit*>("txtPortNo")->text(), QString());
@@ -136,6 +142,7 @@ class TestUiTree : public QObject {
         QCOMPARE(added.ProjectorName, QString::fromUtf8(" Beamer [x]=1;'ü "));
         QCOMPARE(added.ConnectionKind, ConnectionLan);
         QCOMPARE(added.PortNo, QString("4352"));
+        QVERIFY(added.WakeOnLan);
         QCOMPARE(f.state.Nodes.back().Text, added.ProjectorName);
         QCOMPARE(f.state.NodeProjector[4], qint16(3));
 
@@ -144,6 +151,7 @@ class TestUiTree : public QObject {
         f.store->LoadConfiguration(reloaded);
         QCOMPARE(reloaded.ProjectorCount, qint16(3));
         QCOMPARE(reloaded.Projectors[3].ProjectorName, added.ProjectorName);
+        QVERIFY(reloaded.Projectors[3].WakeOnLan);
 
         // Edit mode makes no overlap check; serial clears the LAN fields.
         f.form->selectNode(4);
@@ -151,13 +159,17 @@ class TestUiTree : public QObject {
         dialog = f.openDialog<AddPJForm>();
         QVERIFY(dialog);
         QCOMPARE(dialog->windowTitle(), QString("Edit Projector"));
+        wake = dialog->findChild<QCheckBox*>("chkWakeOnLan");
+        QVERIFY(wake->isEnabled() && wake->isChecked());
         dialog->findChild<QRadioButton*>("optRS232C")->setChecked(true);
+        QVERIFY(!wake->isEnabled());
         dialog->findChild<QComboBox*>("cmbCOMPort")->setCurrentIndex(2);
         QCOMPARE(ok(), QString());
         QCOMPARE(f.state.Projectors[3].COMPort, qint16(3));
         QCOMPARE(f.state.Projectors[3].IPAddress, QString());
         QCOMPARE(f.state.Projectors[3].PortNo, QString());
         QCOMPARE(f.state.Projectors[3].COMSettings, QString("19200,n,8,1"));
+        QVERIFY(!f.state.Projectors[3].WakeOnLan);
     }
 
     void refusalsAndLimits() {
