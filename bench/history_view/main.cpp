@@ -1,6 +1,8 @@
 // history_view [FILE]: the History tab's first page on a file of a million
 // events (made in a temporary folder unless FILE, made by an earlier run
-// with --keep, is given). Run with QT_QPA_PLATFORM=offscreen.
+// with --keep, is given), then the export of every event and a projector's
+// chart, each with the longest stall of the window's event loop. Run with
+// QT_QPA_PLATFORM=offscreen.
 //   history_view --keep FILE   makes FILE and measures on it
 
 #include "HistoryRows.h"
@@ -47,6 +49,25 @@ Figures Measure(const std::function<void()>& step) {
 void Print(const char* what, const Figures& figures, int rows) {
     std::printf("%-44s median %7.2f ms  worst %7.2f ms  (%d rows)\n", what, figures.median,
                 figures.worst, rows);
+}
+
+// The longest the event loop went without turning (a 1 ms timer's largest
+// gap) from step() until busy() is false.
+double StallWhile(const std::function<void()>& step, const std::function<bool()>& busy) {
+    double stallMs = 0;
+    QElapsedTimer gap;
+    gap.start();
+    QTimer tick;
+    tick.setInterval(1ms);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        stallMs = std::max(stallMs, double(gap.nsecsElapsed()) / 1e6);
+        gap.restart();
+    });
+    tick.start();
+    step();
+    while (busy())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    return stallMs;
 }
 
 } // namespace
@@ -99,18 +120,7 @@ int main(int argc, char** argv) {
     // The answer's wait and, beside it, the longest the event loop went
     // without turning while the page was read (a 1 ms timer's largest gap).
     const auto waitRead = [&](const std::function<void()>& step, double& stallMs) {
-        QElapsedTimer gap;
-        gap.start();
-        QTimer tick;
-        tick.setInterval(1ms);
-        QObject::connect(&tick, &QTimer::timeout, [&] {
-            stallMs = std::max(stallMs, double(gap.nsecsElapsed()) / 1e6);
-            gap.restart();
-        });
-        tick.start();
-        step();
-        while (model.isReading())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        stallMs = std::max(stallMs, StallWhile(step, [&] { return model.isReading(); }));
     };
     model.setReader(&reader);
     for (const Case& c : cases) {
@@ -142,5 +152,28 @@ int main(int argc, char** argv) {
         panel.table()->viewport()->repaint();
     });
     Print("tab: scope changed, table painted", shown, panel.model()->rowCount());
+
+    // The whole file exported, and a projector's hours charted, while the
+    // window's event loop keeps turning.
+    bool exporting = true;
+    QObject::connect(&panel, &HistoryPanel::exportFinished, [&] { exporting = false; });
+    panel.setScope({});
+    QElapsedTimer exportTime;
+    exportTime.start();
+    const double exportStall =
+        StallWhile([&] { panel.exportTo(temp.path() + QStringLiteral("/History.csv")); },
+                   [&] { return exporting; });
+    std::printf("%-44s %7.2f s       longest event-loop stall %7.2f ms\n", "export: every event",
+                double(exportTime.elapsed()) / 1000, exportStall);
+    bool charting = true;
+    QObject::connect(&panel, &HistoryPanel::chartShown, [&] { charting = false; });
+    HistoryScope projector;
+    projector.everything = false;
+    projector.projectorIds = {rows.ids[0]};
+    projector.chartProjectorId = rows.ids[0];
+    const double chartStall =
+        StallWhile([&] { panel.setScope(projector); }, [&] { return charting; });
+    std::printf("%-44s longest event-loop stall %7.2f ms\n", "chart: a projector's hours",
+                chartStall);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "fleetcsv/FleetImport.h"
 #include "fleetcsv/FleetImportApply.h"
 #include "pjlink/PJLinkPasswords.h"
+#include "platform/CommandApplication.h"
 #include "platform/Paths.h"
 #include "platform/SafeFile.h"
 
@@ -238,12 +239,7 @@ std::optional<int> RunFleetCommand(const QStringList& arguments, const QString& 
         // The folder's lock names its holder by this name; the secret store
         // answers through an event loop.
         QCoreApplication::setApplicationName(program);
-        int argc = 1;
-        QByteArray name = program.toUtf8();
-        char* argv[] = {name.data(), nullptr};
-        std::unique_ptr<QCoreApplication> app;
-        if (!QCoreApplication::instance())
-            app = std::make_unique<QCoreApplication>(argc, argv);
+        const CommandApplication app(program);
         return importFleet(parsed, out);
     }
     }

@@ -3,14 +3,13 @@
 #include "history/EventCsv.h"
 #include "history/EventStore.h"
 #include "history/HistoryTime.h"
+#include "platform/CommandApplication.h"
 #include "platform/Paths.h"
 
-#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QSaveFile>
 
 #include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -116,12 +115,7 @@ std::optional<int> RunHistoryExportCommand(const QStringList& arguments, const Q
         return 2;
     }
     // Qt SQL loads its SQLite driver through the application.
-    int argc = 1;
-    QByteArray name = program.toUtf8();
-    char* argv[] = {name.data(), nullptr};
-    std::unique_ptr<QCoreApplication> app;
-    if (!QCoreApplication::instance())
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    const CommandApplication app(program);
     return exportHistory(parsed, program);
 }
 

@@ -54,17 +54,15 @@ HistoryChart::HistoryChart(QWidget* parent) : QChartView(parent), m_chart(new QC
     }
 }
 
-void HistoryChart::clear() {
+void HistoryChart::clear(const QString& title) {
     for (QLineSeries* series : {m_lamp, m_filter, m_lampThreshold, m_filterThreshold})
         series->clear();
-    m_chart->setTitle(QString());
+    m_chart->setTitle(title);
 }
 
-void HistoryChart::showProjector(const EventStore& store, const QString& projectorId,
-                                 qint32 lampThreshold, qint32 filterThreshold) {
+void HistoryChart::showHours(const std::vector<HoursRecord>& rows, qint32 lampThreshold,
+                             qint32 filterThreshold) {
     clear();
-    // The history keeps no older rows than its retention; all of them.
-    const std::vector<HoursRecord> rows = store.hoursSince(projectorId, 0);
     QList<QPointF> lamp;
     QList<QPointF> filter;
     qint32 highest = std::max(lampThreshold, filterThreshold);

@@ -16,10 +16,11 @@ class HistoryChart : public QChartView {
   public:
     explicit HistoryChart(QWidget* parent = nullptr);
 
-    // Reads the projector's daily hours from the store again.
-    void showProjector(const EventStore& store, const QString& projectorId, qint32 lampThreshold,
-                       qint32 filterThreshold);
-    void clear();
+    // Draws a projector's daily hours, oldest first.
+    void showHours(const std::vector<HoursRecord>& rows, qint32 lampThreshold,
+                   qint32 filterThreshold);
+    // Nothing drawn; title says why (none: no title).
+    void clear(const QString& title = {});
 
     // What is drawn, for checks: points of each line.
     const QLineSeries* lampSeries() const { return m_lamp; }

@@ -3,30 +3,32 @@
 #include "history/EventStore.h"
 
 #include <QObject>
-#include <QSaveFile>
-#include <QTimeZone>
-#include <QTimer>
+#include <QThread>
 
-#include <optional>
+#include <atomic>
+#include <memory>
 
-// Writes what a filter selects to a CSV file, a few pages per turn of the
-// event loop so that the window keeps answering during a long export. Only
-// the page being written is held; the file replaces the old one only once
-// it is complete.
+// Writes what a filter selects to a CSV file on a thread of its own, with
+// its own connection to the history, so that the window never waits on the
+// disk. Only the page being written is held; the file replaces the old one
+// only once it is complete, never after a cancel or a page that could not
+// be read.
 class HistoryExport : public QObject {
     Q_OBJECT
   public:
-    static constexpr int PagesPerTurn = 5;
+    // Pages written between two progress reports.
+    static constexpr int PagesPerProgress = 5;
 
-    HistoryExport(const EventStore& store, EventFilter filter, const QString& path,
-                  QObject* parent = nullptr);
+    HistoryExport(QString historyPath, EventFilter filter, QString path, QObject* parent = nullptr);
+    // Stops the writing after the piece under way; the old file stays.
+    ~HistoryExport() override;
 
-    // Opens the file and goes on from the event loop; false (and
-    // finished() not emitted) when the file cannot be opened.
-    bool start();
+    // Goes on in the background; finished() tells how it went.
+    void start();
+    // Once started, finished() follows: cancelled, unless the file was
+    // complete already.
     void cancel();
-    qint64 rowsWritten() const { return m_rows; }
-    const QString& errorText() const { return m_error; }
+    const QString& path() const { return m_path; }
 
   signals:
     void progress(qint64 rows);
@@ -34,15 +36,9 @@ class HistoryExport : public QObject {
     void finished(bool ok, const QString& text);
 
   private:
-    void writePages();
-    void fail(const QString& why);
-
-    const EventStore& m_store;
+    const QString m_historyPath;
     const EventFilter m_filter;
-    const QTimeZone m_zone;
-    QSaveFile m_file;
-    QTimer m_turn;
-    std::optional<EventCursor> m_next;
-    qint64 m_rows = 0;
-    QString m_error;
+    const QString m_path;
+    const std::shared_ptr<std::atomic<bool>> m_cancelled;
+    std::unique_ptr<QThread> m_thread;
 };

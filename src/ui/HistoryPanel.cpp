@@ -173,13 +173,10 @@ HistoryPanel::HistoryPanel(QString filePath, QWidget* parent)
 }
 
 HistoryPanel::~HistoryPanel() {
-    // The connections go before the children that read them.
+    // The connections go before the children that read them; an export
+    // under way stops with its child and leaves the old file.
     m_model->setReader(nullptr);
     m_reader.reset();
-    if (m_running) {
-        disconnect(m_running, nullptr, this, nullptr);
-        m_running->cancel();
-    }
 }
 
 void HistoryPanel::setWriter(HistoryWriter* writer) {
@@ -311,12 +308,24 @@ void HistoryPanel::refreshNow() {
 }
 
 void HistoryPanel::refreshChart() {
-    if (m_scope.chartProjectorId.isEmpty() || !isStoreOpen()) {
+    const quint64 generation = m_reader ? m_reader->nextGeneration(HistoryReader::Line::Hours) : 0;
+    if (m_scope.chartProjectorId.isEmpty() || !m_reader) {
+        m_chartProjectorId.clear();
         m_chart->clear();
         return;
     }
-    m_chart->showProjector(*m_store, m_scope.chartProjectorId, m_scope.lampThreshold,
-                           m_scope.filterThreshold);
+    // Another projector's lines are not left up while this one's are read.
+    if (m_chartProjectorId != m_scope.chartProjectorId) {
+        m_chartProjectorId = m_scope.chartProjectorId;
+        m_chart->clear(QStringLiteral("Reading the hours..."));
+    }
+    // The history keeps no older rows than its retention; all of them.
+    m_reader->readHours(generation, m_scope.chartProjectorId, 0, this,
+                        [this, lamp = m_scope.lampThreshold,
+                         filter = m_scope.filterThreshold](std::vector<HoursRecord> rows) {
+                            m_chart->showHours(rows, lamp, filter);
+                            emit chartShown();
+                        });
 }
 
 void HistoryPanel::updateNote() {
@@ -351,25 +360,23 @@ void HistoryPanel::exportTo(const QString& path) {
         return;
     if (m_running)
         m_running->cancel();
-    auto* job = new HistoryExport(*m_store, currentFilter(), path, this);
+    auto* job = new HistoryExport(m_filePath, currentFilter(), path, this);
     m_running = job;
-    connect(job, &HistoryExport::progress, this, [this](qint64 rows) {
-        m_note->setText(QStringLiteral("Exporting: %1 events written").arg(rows));
+    connect(job, &HistoryExport::progress, this, [this, job](qint64 rows) {
+        if (m_running == job)
+            m_note->setText(QStringLiteral("Exporting: %1 events written").arg(rows));
     });
     connect(job, &HistoryExport::finished, this, [this, job](bool ok, const QString& text) {
         job->deleteLater();
-        m_running.clear();
-        m_export->setEnabled(true);
-        m_note->setText(text);
+        // A cancelled export ends after the one that replaced it has begun.
+        if (!m_running || m_running == job) {
+            m_running.clear();
+            m_export->setEnabled(true);
+            m_note->setText(text);
+        }
         emit exportFinished(ok, text);
     });
-    if (!job->start()) {
-        const QString text = job->errorText();
-        job->deleteLater();
-        m_note->setText(text);
-        emit exportFinished(false, text);
-        return;
-    }
+    job->start();
     m_export->setEnabled(false);
     m_note->setText(QStringLiteral("Exporting..."));
 }

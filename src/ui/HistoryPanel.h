@@ -54,7 +54,7 @@ class HistoryPanel : public QWidget {
     void setActive(bool active);
 
     // Writes what the filter selects to path, in the background; the line
-    // under the table tells how it went.
+    // under the table tells how it went, exportFinished() too.
     void exportTo(const QString& path);
 
     bool isStoreOpen() const { return m_store && m_store->isOpen(); }
@@ -66,6 +66,8 @@ class HistoryPanel : public QWidget {
 
   signals:
     void exportFinished(bool ok, const QString& text);
+    // The chart drew the hours read for it.
+    void chartShown();
 
   private:
     bool ensureOpen();
@@ -83,6 +85,8 @@ class HistoryPanel : public QWidget {
     QPointer<HistoryWriter> m_writer;
     HistoryScope m_scope;
     QString m_searchText;
+    // Whose hours the chart shows or is reading.
+    QString m_chartProjectorId;
     bool m_active = false;
     // Something changed while the tab was not shown.
     bool m_stale = true;

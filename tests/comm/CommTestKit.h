@@ -1,11 +1,16 @@
 #pragma once
 
 // Helpers shared by the communication tests: a refresh sink that records
-// what the engine reports, a communication log in a temporary folder, and
-// reading that log back without its time stamps.
+// what the engine reports, a communication log in a temporary folder,
+// reading that log back without its time stamps, and an engine against the
+// simulator.
 
+#include "support/SimProcess.h"
+
+#include "comm/CommEngine.h"
 #include "comm/RefreshSink.h"
 #include "core/AppState.h"
+#include "core/SettingsStore.h"
 #include "log/LogFileMaker.h"
 
 #include <QDir>
@@ -14,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -116,3 +122,43 @@ inline QString MakePingScript(const QTemporaryDir& dir, const char* mode) {
     WriteFile(path + QStringLiteral(".mode"), mode);
     return path;
 }
+
+// The engine on a fresh state against the simulator, for a test class to
+// derive from: startSimulator() makes the folder, the simulator, the state
+// and its communication log; the test then sets its projectors and calls
+// startEngine(); endEngine() ends them all, the engine first.
+template <typename Sink = RecordingSink> struct SimulatedEngine {
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<AppState> state;
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<CommEngine> engine;
+    Sink sink;
+
+    void startSimulator(const QStringList& arguments, int timeoutMs) {
+        dir = std::make_unique<QTemporaryDir>();
+        sim = std::make_unique<SimProcess>(arguments);
+        QVERIFY2(sim->isReady(), qPrintable(sim->errorString()));
+        state = std::make_unique<AppState>();
+        EnableCommLog(*state, *dir);
+        state->Timing.TcpTimeoutTime = timeoutMs;
+    }
+
+    // `ping` stands in for the reachability check.
+    void startEngine(const QString& ping) {
+        settings = std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("Norvik3.conf")));
+        engine = std::make_unique<CommEngine>(*state, *settings);
+        engine->setToolPrograms(ping, QStringLiteral("ip"), std::chrono::seconds(120));
+        sink = Sink{};
+        engine->setRefreshSink(&sink);
+        engine->InitializeQueues();
+    }
+
+    void endEngine() {
+        engine.reset();
+        settings.reset();
+        state.reset();
+        sim.reset();
+        dir.reset();
+    }
+};

@@ -35,15 +35,9 @@ QStringList LinesOf(const QStringList& lines, int p) {
 
 } // namespace
 
-class TestCommLan : public QObject {
+class TestCommLan : public QObject, SimulatedEngine<> {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<AppState> state;
-    std::unique_ptr<SettingsStore> settings;
-    std::unique_ptr<CommEngine> engine;
-    RecordingSink sink;
     QString pingScript;
 
     QStringList pings() const {
@@ -54,17 +48,10 @@ class TestCommLan : public QObject {
     }
 
     void start(int projectors, int timeoutMs) {
-        dir = std::make_unique<QTemporaryDir>();
-        sim = std::make_unique<SimProcess>(
-            QStringList{QStringLiteral("--tcp"), QString::number(projectors),
-                        QStringLiteral("--cooldown-ms"), QStringLiteral("800")});
-        QVERIFY2(sim->isReady(), qPrintable(sim->errorString()));
-        state = std::make_unique<AppState>();
-        EnableCommLog(*state, *dir);
-        state->Timing.TcpTimeoutTime = timeoutMs;
+        startSimulator({QStringLiteral("--tcp"), QString::number(projectors),
+                        QStringLiteral("--cooldown-ms"), QStringLiteral("800")},
+                       timeoutMs);
         UseSimulatedLanProjectors(*state, *sim, projectors);
-        settings = std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("Norvik3.conf")));
-        engine = std::make_unique<CommEngine>(*state, *settings);
         // A ping that records its address and never answers, so the ping
         // list keeps what the time-outs put on it.
         pingScript = dir->filePath(QStringLiteral("ping"));
@@ -73,22 +60,13 @@ class TestCommLan : public QObject {
         script.write("#!/bin/sh\necho \"$6\" >> \"$0.calls\"\nexec sleep 600\n");
         script.close();
         script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
-        engine->setToolPrograms(pingScript, QStringLiteral("ip"), 120s);
-        sink = RecordingSink{};
-        engine->setRefreshSink(&sink);
-        engine->InitializeQueues();
+        startEngine(pingScript);
     }
 
     void idle(int p) { QTRY_VERIFY_WITH_TIMEOUT(IsQueueEmpty(*state, p), Wait); }
 
   private slots:
-    void cleanup() {
-        engine.reset();
-        settings.reset();
-        state.reset();
-        sim.reset();
-        dir.reset();
-    }
+    void cleanup() { endEngine(); }
 
     void pollingPassSendsFiveFramesOnFiveConnections() {
         start(2, 3000);

@@ -19,37 +19,18 @@ constexpr int Wait = 30000; // generous: a loaded machine must not fail these
 
 } // namespace
 
-class TestCommPolling : public QObject {
+class TestCommPolling : public QObject, SimulatedEngine<> {
     Q_OBJECT
-
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<AppState> state;
-    std::unique_ptr<SettingsStore> settings;
-    std::unique_ptr<CommEngine> engine;
-    RecordingSink sink;
 
     // Projectors 1..count on the simulator's TCP ports, polled every
     // `interval` seconds, with disconnect alerts switched on.
     void start(int count, int interval, int timeoutMs) {
-        dir = std::make_unique<QTemporaryDir>();
-        sim = std::make_unique<SimProcess>(
-            QStringList{QStringLiteral("--tcp"), QString::number(count)});
-        QVERIFY2(sim->isReady(), qPrintable(sim->errorString()));
-        state = std::make_unique<AppState>();
-        EnableCommLog(*state, *dir);
-        state->Timing.TcpTimeoutTime = timeoutMs;
+        startSimulator({QStringLiteral("--tcp"), QString::number(count)}, timeoutMs);
         state->Timing.StatusCheckInterval = interval;
         state->Mail.MailSend = state->Mail.ErrorAlarmSend = state->Mail.DisconnectSend = true;
         UseSimulatedLanProjectors(*state, *sim, count);
-        settings = std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("Norvik3.conf")));
-        engine = std::make_unique<CommEngine>(*state, *settings);
         // A ping that never answers keeps reachability out of the way.
-        const QString ping = MakePingScript(*dir, "hang");
-        engine->setToolPrograms(ping, QStringLiteral("ip"), std::chrono::seconds(120));
-        sink = RecordingSink{};
-        engine->setRefreshSink(&sink);
-        engine->InitializeQueues();
+        startEngine(MakePingScript(*dir, "hang"));
     }
 
     void command(const QString& line) { QCOMPARE(sim->command(line), QStringLiteral("OK")); }
@@ -83,13 +64,7 @@ class TestCommPolling : public QObject {
     }
 
   private slots:
-    void cleanup() {
-        engine.reset();
-        settings.reset();
-        state.reset();
-        sim.reset();
-        dir.reset();
-    }
+    void cleanup() { endEngine(); }
 
     void slowPassHoldsTheNextAndSaysSo() {
         start(2, 2, 1500);

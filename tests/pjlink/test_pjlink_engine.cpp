@@ -32,28 +32,18 @@ struct OutcomeSink : RecordingSink {
 
 } // namespace
 
-class TestPJLinkEngine : public QObject {
+class TestPJLinkEngine : public QObject, SimulatedEngine<OutcomeSink> {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<AppState> state;
-    std::unique_ptr<SettingsStore> settings;
-    std::unique_ptr<CommEngine> engine;
-    OutcomeSink sink;
     QHash<int, QString> passwords;
 
     // `own` projectors of the own protocol first, then `pjlink` PJLink ones.
     void start(int pjlink, int own = 0, int timeoutMs = 1500) {
-        dir = std::make_unique<QTemporaryDir>();
-        sim = std::make_unique<SimProcess>(QStringList{
-            QStringLiteral("--tcp"), QString::number(own), QStringLiteral("--pjlink"),
-            QString::number(pjlink), QStringLiteral("--warmup-ms"), QStringLiteral("300"),
-            QStringLiteral("--cooldown-ms"), QStringLiteral("300")});
-        QVERIFY2(sim->isReady(), qPrintable(sim->errorString()));
-        state = std::make_unique<AppState>();
-        EnableCommLog(*state, *dir);
-        state->Timing.TcpTimeoutTime = timeoutMs;
+        startSimulator({QStringLiteral("--tcp"), QString::number(own), QStringLiteral("--pjlink"),
+                        QString::number(pjlink), QStringLiteral("--warmup-ms"),
+                        QStringLiteral("300"), QStringLiteral("--cooldown-ms"),
+                        QStringLiteral("300")},
+                       timeoutMs);
         state->Timing.StatusCheckInterval = 3600;
         state->Mail.MailSend = state->Mail.ErrorAlarmSend = state->Mail.DisconnectSend = true;
         UseSimulatedLanProjectors(*state, *sim, own);
@@ -68,13 +58,8 @@ class TestPJLinkEngine : public QObject {
         }
         passwords.clear();
         state->PJLinkPassword = [this](int p) { return passwords.value(p); };
-        settings = std::make_unique<SettingsStore>(dir->filePath(QStringLiteral("Norvik3.conf")));
-        engine = std::make_unique<CommEngine>(*state, *settings);
         // A ping that never answers: contact is decided by the replies.
-        engine->setToolPrograms(MakePingScript(*dir, "hang"), QStringLiteral("ip"), 120s);
-        sink = OutcomeSink{};
-        engine->setRefreshSink(&sink);
-        engine->InitializeQueues();
+        startEngine(MakePingScript(*dir, "hang"));
     }
 
     void control(const QString& line) {
@@ -109,13 +94,7 @@ class TestPJLinkEngine : public QObject {
     }
 
   private slots:
-    void cleanup() {
-        engine.reset();
-        settings.reset();
-        state.reset();
-        sim.reset();
-        dir.reset();
-    }
+    void cleanup() { endEngine(); }
 
     // Projectors 1..4: class 1, class 2, class 1 with a password, class 2
     // with a password. Two passes: every field, and one connection each.

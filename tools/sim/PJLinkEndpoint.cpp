@@ -1,6 +1,7 @@
 #include "PJLinkEndpoint.h"
 
 #include "PJLinkProjector.h"
+#include "TcpEndpoint.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>
@@ -182,14 +183,8 @@ PJLinkEndpoint::PJLinkEndpoint(PJLinkProjector& projector, QObject* parent)
 }
 
 bool PJLinkEndpoint::listen(const QHostAddress& address, quint16 port, QString* error) {
-    if (m_server.listen(address, port))
-        return true;
-    *error = QStringLiteral("PJLink projector %1: cannot listen on %2 port %3: %4")
-                 .arg(m_projector.id())
-                 .arg(address.toString())
-                 .arg(port)
-                 .arg(m_server.errorString());
-    return false;
+    return ListenOn(m_server, QStringLiteral("PJLink projector %1").arg(m_projector.id()), address,
+                    port, error);
 }
 
 PJLinkEndpoint::~PJLinkEndpoint() = default;

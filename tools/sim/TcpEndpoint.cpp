@@ -15,15 +15,20 @@ TcpEndpoint::TcpEndpoint(Projector& projector, QObject* parent)
     connect(&m_server, &QTcpServer::newConnection, this, &TcpEndpoint::accept);
 }
 
-bool TcpEndpoint::listen(const QHostAddress& address, quint16 port, QString* error) {
-    if (m_server.listen(address, port))
+bool ListenOn(QTcpServer& server, const QString& who, const QHostAddress& address, quint16 port,
+              QString* error) {
+    if (server.listen(address, port))
         return true;
-    *error = QStringLiteral("projector %1: cannot listen on %2 port %3: %4")
-                 .arg(m_projector.id())
-                 .arg(address.toString())
+    *error = QStringLiteral("%1: cannot listen on %2 port %3: %4")
+                 .arg(who, address.toString())
                  .arg(port)
-                 .arg(m_server.errorString());
+                 .arg(server.errorString());
     return false;
+}
+
+bool TcpEndpoint::listen(const QHostAddress& address, quint16 port, QString* error) {
+    return ListenOn(m_server, QStringLiteral("projector %1").arg(m_projector.id()), address, port,
+                    error);
 }
 
 void TcpEndpoint::accept() {

@@ -8,6 +8,11 @@ namespace sim {
 
 class Projector;
 
+// Makes `server` listen on `address` and `port` (0 picks a free one); false
+// with `error` set, naming `who`, on failure.
+bool ListenOn(QTcpServer& server, const QString& who, const QHostAddress& address, quint16 port,
+              QString* error);
+
 // One projector reachable on a TCP port of 127.0.0.1. Every accepted
 // connection is served until the peer closes it, a frame at a time.
 class TcpEndpoint : public QObject {
