@@ -43,6 +43,10 @@ class GuardedConnection : public QObject {
     void received() {
         if (m_closing)
             return;
+        // The next request on a kept-alive connection gets a whole deadline
+        // from its first byte, not what is left of the idle wait.
+        if (m_answered && m_pending.isEmpty())
+            m_deadline.start();
         m_pending += m_socket->peek(m_socket->bytesAvailable());
         if (m_pending.size() > m_limits.maxRequestBytes) {
             cut(RefusalReason::TooLarge);

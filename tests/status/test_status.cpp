@@ -425,6 +425,31 @@ class TestStatus : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!health.isActive(HealthCondition::EndpointLimits), Wait);
     }
 
+    // A request that begins late on a kept-alive connection is not cut off
+    // by the rest of the idle wait.
+    void keptAliveRequestGetsItsOwnDeadline() {
+        EndpointLimits limits;
+        limits.requestDeadline = std::chrono::milliseconds(1500);
+        startEndpoint(limits);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, endpoint->server.port());
+        QVERIFY(socket.waitForConnected(Wait));
+        const QByteArray request = Get("/api/v1/health");
+        QByteArray answers;
+        const auto awaitAnswers = [&](int count) {
+            QTRY_VERIFY_WITH_TIMEOUT((answers += socket.readAll()).count("HTTP/1.1 ") >= count,
+                                     Wait);
+        };
+        socket.write(request);
+        awaitAnswers(1);
+        QTest::qWait(1000);
+        socket.write(request.first(10));
+        QTest::qWait(1000);
+        socket.write(request.mid(10));
+        awaitAnswers(2);
+        QCOMPARE(answers.count("HTTP/1.1 200"), 2);
+    }
+
     void admission_data() {
         QTest::addColumn<int>("maxConnections");
         QTest::addColumn<int>("perAddress");
