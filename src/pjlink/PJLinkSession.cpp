@@ -267,6 +267,7 @@ void PJLinkSession::finish(int projector, qint16 outcome, const QByteArray& repl
     m_timeouts.stop(projector);
     link.reply = reply.left(PJLinkMaxLineBytes);
     ++link.answered;
+    link.resent = false;
     if (!IsQueueEmpty(m_state, projector)) {
         QueueEntry& entry = CurrentQueueEntry(m_state, projector);
         if (inFlight(entry)) {
@@ -301,19 +302,22 @@ void PJLinkSession::connectionLost(int projector) {
     if (link.phase == Phase::Closed)
         return;
     const bool busy = link.phase != Phase::Ready;
-    // A projector that closes idle connections may do so just as a further
-    // command of the session goes out: that one is sent again, once, on a
-    // new session, rather than counted as not answered. There it is the
-    // first command, so it is never sent a third time.
-    const bool resend =
-        link.phase == Phase::Waiting && link.answered > 0 && link.received.isEmpty();
+    // A projector that closes idle connections may do so just as a command
+    // goes out, or before a slow client has read its greeting: that command
+    // is sent again, once, on a new session, rather than counted as not
+    // answered. A connection that could not be made is not tried again.
+    const bool resend = !link.resent && link.received.isEmpty() &&
+                        (link.phase == Phase::Waiting || link.phase == Phase::Greeting);
     link.phase = Phase::Closed;
     if (link.socket)
         link.socket->abort();
     if (!busy)
         return;
-    if (resend && !IsQueueEmpty(m_state, projector) &&
-        CurrentQueueEntry(m_state, projector).state == QueueSent) {
+    const qint16 state = IsQueueEmpty(m_state, projector)
+                             ? qint16(QueueFree)
+                             : CurrentQueueEntry(m_state, projector).state;
+    if (resend && (state == QueueSent || state == QueueConnecting)) {
+        link.resent = true;
         m_timeouts.stop(projector);
         CurrentQueueEntry(m_state, projector).state = QueueQueued;
         WriteCommLog(m_state, QStringLiteral("PJLink-Resend(%1):QueueRP(%2)")
@@ -334,6 +338,7 @@ void PJLinkSession::replyTimedOut(int projector) {
 }
 
 void PJLinkSession::notAnswered(int projector, const QString& tag) {
+    m_links[std::size_t(projector)].resent = false;
     m_timeouts.stop(projector);
     if (!IsQueueEmpty(m_state, projector)) {
         QueueEntry& entry = CurrentQueueEntry(m_state, projector);
@@ -351,6 +356,7 @@ void PJLinkSession::close(int projector) {
         return;
     Link& link = m_links[std::size_t(projector)];
     link.phase = Phase::Closed;
+    link.resent = false;
     link.received.clear();
     link.received.squeeze();
     link.digest.clear();

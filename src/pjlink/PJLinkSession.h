@@ -54,6 +54,9 @@ class PJLinkSession : public QObject {
         bool refusedPassword = false;
         // Commands answered on this connection.
         int answered = 0;
+        // The command at the head was already sent again after a lost
+        // connection; kept across sessions until a command ends.
+        bool resent = false;
     };
 
     QTcpSocket* socketFor(int projector);
