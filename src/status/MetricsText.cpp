@@ -287,8 +287,11 @@ std::string shortestValues(const std::string& text) {
         const std::size_t space = line.rfind(' ');
         std::array<char, 64> printed{};
         char* printedEnd = nullptr;
-        if (!line.empty() && line.front() != '#' && space != std::string_view::npos) {
-            const std::string_view valueText = line.substr(space + 1);
+        const std::string_view valueText =
+            space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
+        // Fewer than sixteen characters cannot hold sixteen digits: already
+        // as short as it gets, and most values (counts, states) are.
+        if (!line.empty() && line.front() != '#' && valueText.size() >= 16) {
             double value = 0;
             const auto read =
                 std::from_chars(valueText.data(), valueText.data() + valueText.size(), value);
