@@ -113,7 +113,7 @@ class CommEngine::Impl : public DispatchTarget {
     void HandleAcknowledge(int p) override {
         m_poller.handingOver(p);
         if (pjlink(p))
-            m_interpreter.HandlePJLinkAcknowledge(p);
+            m_interpreter.HandlePJLinkAcknowledge(p, m_pjlink.waited(p));
         else
             m_interpreter.HandleAcknowledge(p);
     }

@@ -25,8 +25,22 @@ enum class StatusItem {
     Tint,
 };
 
-// How the dispatcher finished a command.
-enum class CommandOutcome { Acknowledged, Refused, TimedOut, Data };
+// How the dispatcher finished a command. A PJLink command refused as busy
+// and tried again is acknowledged after it waited for the projector's
+// warm-up or cool-down to end.
+enum class CommandOutcome {
+    Acknowledged,
+    Refused,
+    TimedOut,
+    Data,
+    WaitedForWarmUp,
+    WaitedForCoolDown
+};
+
+inline bool IsAcknowledged(CommandOutcome outcome) {
+    return outcome == CommandOutcome::Acknowledged || outcome == CommandOutcome::WaitedForWarmUp ||
+           outcome == CommandOutcome::WaitedForCoolDown;
+}
 
 class RefreshSink {
   public:

@@ -51,6 +51,18 @@ std::optional<ErrorKind> errorKind(qint16 code) {
     }
 }
 
+// Whether the line waits in the projector's queue or is in flight.
+bool lineQueued(AppState& state, int projector, const QByteArray& line) {
+    const ProjectorQueue& queue = state.Queues[std::size_t(projector)];
+    for (int i = 0, slot = queue.QueueReadIndex; i < QueueLength(state, projector);
+         ++i, slot = slot % QueueSlots + 1) {
+        const QueueEntry& entry = queue.entries[std::size_t(slot)];
+        if (entry.command.left(entry.commandLength) == line)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 FieldRef FieldOf(ProjectorInfo& info, StatusItem item) {
@@ -215,21 +227,26 @@ void ReplyInterpreter::failed(int projector, std::optional<StatusItem> item, boo
     }
 }
 
-void ReplyInterpreter::HandlePJLinkAcknowledge(int projector) {
+void ReplyInterpreter::HandlePJLinkAcknowledge(int projector, PJLinkWait waited) {
     ProjectorInfo& info = m_state.Projectors[projector];
     ++m_state.Counters.CommandsAcknowledged;
     authenticated(projector, false);
     m_contact.replyAccepted(projector);
     const QueueEntry& entry = CurrentQueueEntry(m_state, projector);
-    finished(projector, entry, CommandOutcome::Acknowledged);
+    finished(projector, entry,
+             waited == PJLinkWait::WarmUp     ? CommandOutcome::WaitedForWarmUp
+             : waited == PJLinkWait::CoolDown ? CommandOutcome::WaitedForCoolDown
+                                              : CommandOutcome::Acknowledged);
     const QByteArray sent = entry.command.left(entry.commandLength);
     if (PJLinkCommandBody(sent) != "POWR")
         return;
     // Until the query that follows says more: an accepted power off starts
-    // the cool-down of a projector that was on, a power on the warm-up.
-    if (sent.endsWith('0') && info.PowerStatus == 1)
+    // the cool-down of a projector that was on or warmed up while it waited,
+    // a power on the warm-up of one that was off or cooled down meanwhile.
+    const bool wasWaiting = waited != PJLinkWait::None;
+    if (sent.endsWith('0') && (info.PowerStatus == 1 || wasWaiting))
         info.PowerStatus = 2;
-    else if (sent.endsWith('1') && info.PowerStatus == 0)
+    else if (sent.endsWith('1') && (info.PowerStatus == 0 || wasWaiting))
         info.PowerStatus = 3;
     changed(projector, StatusItem::Power);
 }
@@ -289,12 +306,17 @@ bool ReplyInterpreter::ApplyPJLinkNotification(int projector, const QByteArray& 
         return false;
     m_contact.replyAccepted(projector);
     if (parsed->body == "LKUP") {
-        // The projector's network came up: its MAC address, and a sign of
-        // life. The next pass asks it who it is again.
+        // The projector has started: a sign of life with its MAC address.
+        // It may be another unit at the same address, so it is asked who it
+        // is and how it is now, at once rather than at the next pass.
         ProjectorInfo& info = m_state.Projectors[projector];
-        if (info.MACAddress.isEmpty())
-            info.MACAddress = QString::fromLatin1(parsed->value.left(17)).toUpper();
+        if (const QString mac = PJLinkMacAddress(parsed->value); !mac.isEmpty())
+            info.MACAddress = mac;
         info.PJLink.Identified = false;
+        if (!lineQueued(m_state, projector, "%1CLSS ?")) {
+            for (const QByteArray& line : PJLinkPollLines(info))
+                EnqueueLine(m_state, projector, line);
+        }
         return true;
     }
     applyPJLink(projector, parsed->body, parsed->value);
@@ -331,8 +353,15 @@ void ReplyInterpreter::authenticated(int projector, bool refused) {
     WriteCommLog(m_state, refused ? QStringLiteral("PJLink-Authentication-Error(%1)").arg(projector)
                                   : QStringLiteral("PJLink-Authenticated(%1)").arg(projector));
     const MailSettings& mail = m_state.Mail;
-    if (refused && mail.MailSend && mail.ErrorAlarmSend)
+    RecoveryMails& recovery = m_contact.recovery();
+    if (refused && mail.MailSend && mail.ErrorAlarmSend) {
         raiseAlert(projector, AuthenticationErrorText);
+        recovery.authenticationAlerted(projector, AuthenticationErrorText);
+    } else if (!refused) {
+        if (const QString recovered = recovery.authenticationCleared(projector);
+            !recovered.isEmpty())
+            raiseAlert(projector, recovered);
+    }
     changed(projector, StatusItem::Error);
 }
 

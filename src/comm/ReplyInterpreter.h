@@ -4,6 +4,7 @@
 #include "comm/RefreshSink.h"
 
 #include "core/AppState.h"
+#include "pjlink/PJLinkCodec.h"
 
 #include <QString>
 
@@ -48,7 +49,8 @@ class ReplyInterpreter {
     void HandleFailure(int projector, bool timedOut);
     void HandleDataReply(int projector);
     // The same for a PJLink projector, with the reply line its session got.
-    void HandlePJLinkAcknowledge(int projector);
+    // waited: what the session waited for before the command was carried out.
+    void HandlePJLinkAcknowledge(int projector, PJLinkWait waited = PJLinkWait::None);
     void HandlePJLinkFailure(int projector, bool timedOut, const QByteArray& reply);
     void HandlePJLinkData(int projector, const QByteArray& reply);
     // A class 2 status notification from the projector ("%2POWR=1").

@@ -113,11 +113,12 @@ struct ProjectorInfo {
     bool Refusing = false;
     // When the last reply was accepted (local time); null before the first.
     QDateTime LastReply;
-    // The messages of the error and disconnect alerts queued since the
-    // projector last recovered, for its recovery mail. Kept in the record so
-    // that they follow it when projectors are renumbered.
+    // The messages of the error, disconnect and PJLink authentication alerts
+    // queued since the projector last recovered, for its recovery mail. Kept
+    // in the record so that they follow it when projectors are renumbered.
     std::optional<QString> ErrorAlertPending;
     std::optional<QString> DisconnectAlertPending;
+    std::optional<QString> AuthenticationAlertPending;
     PJLinkFacts PJLink;
     // When the lamp and the filter reach their replacement thresholds, from
     // the history's daily hours; NoData until it holds a week of them.
@@ -164,6 +165,10 @@ struct TimingSettings {
     // The least time between the starts of two PJLink sessions with one
     // projector, so that extra polls never crowd it.
     qint32 PJLinkSessionGap = 2000; // milliseconds
+    // A PJLink command refused as busy (ERR3) during a warm-up or cool-down
+    // is sent again this often, for at most this long from its first refusal.
+    qint32 PJLinkBusyRetry = 2000;  // milliseconds
+    qint32 PJLinkBusyWait = 150000; // milliseconds
 };
 
 struct MailSettings {
@@ -250,6 +255,8 @@ struct RunCounters {
     // configured PJLink projector, or not understood).
     quint64 PJLinkNotificationsApplied = 0;
     quint64 PJLinkNotificationsIgnored = 0;
+    // Those from a projector past PJLinkNotifications::MaxAppliedPerSecond.
+    quint64 PJLinkNotificationsLimited = 0;
 };
 
 // The polling passes as monitoring sees them. A pass is done when every

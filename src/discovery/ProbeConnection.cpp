@@ -79,7 +79,7 @@ void ProbeConnection::line(const QByteArray& text) {
         if (!reply || reply->body != body)
             return; // a line that answers something else is skipped
         if (ClassifyPJLinkValue(reply->value) == PJLinkAnswer::Value) {
-            const QString value = QString::fromUtf8(reply->value).trimmed();
+            const QString value = PJLinkText(reply->value);
             (m_step == Step::Name ? m_find->name : m_find->model) = value;
         }
         if (m_step == Step::Name)

@@ -41,6 +41,10 @@ QString HistoryRecorder::OutcomeText(CommandOutcome outcome) {
     case CommandOutcome::Acknowledged:
     case CommandOutcome::Data:
         return QStringLiteral("acknowledged");
+    case CommandOutcome::WaitedForWarmUp:
+        return QStringLiteral("waited for warm-up");
+    case CommandOutcome::WaitedForCoolDown:
+        return QStringLiteral("waited for cool-down");
     case CommandOutcome::Refused:
         return QStringLiteral("refused");
     case CommandOutcome::TimedOut:

@@ -19,7 +19,10 @@ QStringList mailItems(const ProjectorInfo& p, const AlertText& alert) {
     QStringList items;
     items << QStringLiteral("Time:") + alert.time;
     items << QStringLiteral("Projector Name:") + p.ProjectorName;
-    items << QStringLiteral("Model:") + p.ModelName;
+    // A PJLink projector names its own product (INF2); the record's model
+    // is only what it was added as.
+    const bool product = IsPJLink(p) && !p.PJLink.Product.isEmpty();
+    items << QStringLiteral("Model:") + (product ? p.PJLink.Product : p.ModelName);
     if (p.ConnectionKind == ConnectionSerial) {
         items << QStringLiteral("Connection:COM") + QString::number(p.COMPort);
     } else if (p.ConnectionKind == ConnectionLan) {

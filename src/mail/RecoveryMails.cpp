@@ -12,6 +12,11 @@ void RecoveryMails::disconnectAlerted(int projector, const QString& message) {
         m_state.Projectors[std::size_t(projector)].DisconnectAlertPending = message;
 }
 
+void RecoveryMails::authenticationAlerted(int projector, const QString& message) {
+    if (validIndex(projector))
+        m_state.Projectors[std::size_t(projector)].AuthenticationAlertPending = message;
+}
+
 QString RecoveryMails::errorCleared(int projector) {
     return validIndex(projector)
                ? take(m_state.Projectors[std::size_t(projector)].ErrorAlertPending)
@@ -21,6 +26,12 @@ QString RecoveryMails::errorCleared(int projector) {
 QString RecoveryMails::contactRegained(int projector) {
     return validIndex(projector)
                ? take(m_state.Projectors[std::size_t(projector)].DisconnectAlertPending)
+               : QString();
+}
+
+QString RecoveryMails::authenticationCleared(int projector) {
+    return validIndex(projector)
+               ? take(m_state.Projectors[std::size_t(projector)].AuthenticationAlertPending)
                : QString();
 }
 

@@ -4,6 +4,7 @@
 #include "core/AppState.h"
 
 #include <QCryptographicHash>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <array>
@@ -146,6 +147,47 @@ PJLinkAnswer ClassifyPJLinkValue(const QByteArray& value) {
     return PJLinkAnswer::Value;
 }
 
+PJLinkWait PJLinkBusyWait(const QByteArray& sent, qint16 powerStatus) {
+    if (IsPJLinkQuery(sent))
+        return PJLinkWait::None;
+    if (PJLinkCommandBody(sent) == "POWR") {
+        const QByteArray parameter = sent.mid(7).trimmed();
+        if (parameter == "0")
+            return PJLinkWait::WarmUp;
+        if (parameter == "1")
+            return PJLinkWait::CoolDown;
+        return PJLinkWait::None;
+    }
+    return powerStatus == 3 ? PJLinkWait::WarmUp : PJLinkWait::None;
+}
+
+QString PJLinkText(const QByteArray& value, int limit) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(value);
+    // Older projectors send their names in Latin-1, whose accented letters
+    // are no valid UTF-8.
+    if (utf8.hasError())
+        text = QString::fromLatin1(value);
+    return text.left(limit).trimmed();
+}
+
+QString PJLinkMacAddress(const QByteArray& value) {
+    QByteArray digits = value.trimmed().toUpper();
+    digits.replace(':', "").replace('-', "");
+    if (digits.size() != 12)
+        return {};
+    QString mac;
+    for (qsizetype i = 0; i < digits.size(); ++i) {
+        const char c = digits.at(i);
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return {};
+        if (i > 0 && i % 2 == 0)
+            mac += QLatin1Char(':');
+        mac += QLatin1Char(c);
+    }
+    return mac;
+}
+
 std::optional<qint16> PJLinkPower(const QByteArray& value) {
     if (value.size() == 1 && value.at(0) >= '0' && value.at(0) <= '3')
         return qint16(value.at(0) - '0');
@@ -240,6 +282,16 @@ QString PJLinkInputText(const QString& code) {
         return QStringLiteral("-");
     return QString::fromLatin1(kinds[std::size_t(parsed->at(0).toLatin1() - '1')]) +
            QLatin1Char(' ') + parsed->at(1);
+}
+
+std::optional<QString> PJLinkInputNamed(const QStringList& inputs, const QString& value) {
+    const QString wanted = value.simplified();
+    for (const QString& code : inputs) {
+        if (code.compare(wanted, Qt::CaseInsensitive) == 0 ||
+            PJLinkInputText(code).compare(wanted, Qt::CaseInsensitive) == 0)
+            return code;
+    }
+    return std::nullopt;
 }
 
 QString PJLinkInputDisplay(const ProjectorInfo& info) {

@@ -60,6 +60,20 @@ enum class PJLinkAnswer { Ok, Value, Unavailable, Refused };
 // command, bad parameter, projector failure); anything else is a value.
 PJLinkAnswer ClassifyPJLinkValue(const QByteArray& value);
 
+// What a command answered ERR3 (busy) waits for before it is sent again: a
+// power off the end of the warm-up, a power on the end of the cool-down,
+// any other command the end of a warm-up under way (powerStatus 3). None: a
+// query, or a projector that is simply in standby; the refusal stands.
+enum class PJLinkWait { None, WarmUp, CoolDown };
+PJLinkWait PJLinkBusyWait(const QByteArray& sentLine, qint16 powerStatus);
+
+// A text value (NAME, INF1, INNM, ...) as UTF-8, or as Latin-1 when its
+// bytes are no UTF-8, at most `limit` characters.
+QString PJLinkText(const QByteArray& value, int limit = 64);
+// The MAC address of a start-up notice ("%2LKUP=0012ABCDEF01") as the
+// platform prints it, "00:12:AB:CD:EF:01"; empty for anything else.
+QString PJLinkMacAddress(const QByteArray& value);
+
 // Values of the status model: POWR 0..3 (3 warm-up), the error code of the
 // most serious ERST digit, lamps, AVMT.
 std::optional<qint16> PJLinkPower(const QByteArray& value);
@@ -85,6 +99,9 @@ QStringList PJLinkInputList(const QByteArray& value);
 
 // "RGB 1", "VIDEO 2", "DIGITAL 3", "STORAGE 4", "NETWORK 9", "INTERNAL A".
 QString PJLinkInputText(const QString& code);
+// The input of `inputs` that `value` names: its code ("31", any case) or
+// its text ("DIGITAL 1", as the projector's input is shown).
+std::optional<QString> PJLinkInputNamed(const QStringList& inputs, const QString& value);
 // The projector's input as shown: its class 2 name, else PJLinkInputText.
 QString PJLinkInputDisplay(const ProjectorInfo& info);
 // The status item a queued line reports on, if any.

@@ -62,7 +62,9 @@ void PJLinkNotifications::readPending() {
         const QNetworkDatagram datagram = m_socket->receiveDatagram(MaxDatagramBytes);
         const QByteArray line = datagram.data().trimmed();
         const int projector = projectorAt(m_state, datagram.senderAddress());
-        if (projector >= 1 && m_apply && m_apply(projector, line)) {
+        if (projector >= 1 && !withinBudget(projector)) {
+            ++m_state.Counters.PJLinkNotificationsLimited;
+        } else if (projector >= 1 && m_apply && m_apply(projector, line)) {
             ++m_state.Counters.PJLinkNotificationsApplied;
             if (m_state.CommLogEnabled)
                 WriteCommLog(m_state, QStringLiteral("PJLink-Notify(%1):").arg(projector) +
@@ -71,4 +73,18 @@ void PJLinkNotifications::readPending() {
             ++m_state.Counters.PJLinkNotificationsIgnored;
         }
     }
+}
+
+bool PJLinkNotifications::withinBudget(int projector) {
+    Budget& budget = m_budgets[std::size_t(projector)];
+    const qint64 now = m_state.clock.now().toMSecsSinceEpoch();
+    // A clock set back starts a new second as well.
+    if (now < budget.secondStart || now - budget.secondStart >= 1000) {
+        budget.secondStart = now;
+        budget.used = 0;
+    }
+    if (budget.used >= MaxAppliedPerSecond)
+        return false;
+    ++budget.used;
+    return true;
 }

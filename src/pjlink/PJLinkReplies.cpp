@@ -5,10 +5,6 @@
 
 namespace {
 
-QString text(const QByteArray& value, int limit = 64) {
-    return QString::fromUtf8(value.left(limit)).trimmed();
-}
-
 // Input codes read as numbers, so InputStatus says "reported" (>= 0).
 qint16 inputNumber(const QString& code) {
     return qint16(code.at(0).digitValue() * 36 + (code.at(1).isDigit()
@@ -98,13 +94,13 @@ PJLinkUpdate ApplyPJLinkValue(ProjectorInfo& info, const QByteArray& body,
                 info.FilterTime = -1;
         }
     } else if (body == "NAME") {
-        facts.Name = text(value);
+        facts.Name = PJLinkText(value);
     } else if (body == "INF1") {
-        facts.Maker = text(value);
+        facts.Maker = PJLinkText(value);
     } else if (body == "INF2") {
-        facts.Product = text(value);
+        facts.Product = PJLinkText(value);
     } else if (body == "SNUM") {
-        facts.SerialNumber = text(value);
+        facts.SerialNumber = PJLinkText(value);
     } else if (body == "INST") {
         facts.Inputs = PJLinkInputList(value);
         // The last of the questions on first contact: a flush before it
@@ -112,7 +108,7 @@ PJLinkUpdate ApplyPJLinkValue(ProjectorInfo& info, const QByteArray& body,
         // that was not told.
         facts.Identified = facts.Class != 0;
     } else if (body == "INNM") {
-        facts.InputName = text(value);
+        facts.InputName = PJLinkText(value);
         update.changed.append(StatusItem::Input);
     } else if (body == "FREZ") {
         if (value == "0" || value == "1")

@@ -60,6 +60,10 @@ const QByteArray& PJLinkSession::lastReply(int projector) const {
     return m_links[validIndex(projector) ? std::size_t(projector) : 0].reply;
 }
 
+PJLinkWait PJLinkSession::waited(int projector) const {
+    return validIndex(projector) ? m_links[std::size_t(projector)].waited : PJLinkWait::None;
+}
+
 bool PJLinkSession::isOpen(int projector) const {
     return validIndex(projector) && m_links[std::size_t(projector)].phase != Phase::Closed;
 }
@@ -145,6 +149,7 @@ void PJLinkSession::transmit(int projector) {
     QueueEntry& entry = CurrentQueueEntry(m_state, projector);
     const QByteArray line = entry.command.left(entry.commandLength);
     link.reply.clear();
+    link.retryDue = false;
     link.phase = Phase::Waiting;
     entry.state = QueueSent;
     link.socket->write(std::exchange(link.digest, QByteArray()) + line + '\r');
@@ -252,7 +257,10 @@ void PJLinkSession::replyArrived(int projector, const QByteArray& line) {
         break;
     case PJLinkAnswer::Unavailable:
         // Standby or warm-up: a query is answered with "nothing now", a
-        // command was not carried out.
+        // command was not carried out, and one that only has to wait for a
+        // warm-up or cool-down is tried again.
+        if (!query && holdWhileBusy(projector, sent))
+            return;
         outcome = query ? QueueDataReply : QueueRefused;
         break;
     case PJLinkAnswer::Refused:
@@ -262,9 +270,41 @@ void PJLinkSession::replyArrived(int projector, const QByteArray& line) {
     finish(projector, outcome, line.trimmed());
 }
 
+bool PJLinkSession::holdWhileBusy(int projector, const QByteArray& sent) {
+    Link& link = m_links[std::size_t(projector)];
+    const PJLinkWait wait = PJLinkBusyWait(sent, m_state.Projectors[projector].PowerStatus);
+    if (wait == PJLinkWait::None)
+        return false;
+    const qint64 now = steadyMs();
+    const QString what =
+        wait == PJLinkWait::WarmUp ? QStringLiteral("warm-up") : QStringLiteral("cool-down");
+    if (link.busySince < 0) {
+        link.busySince = now;
+        WriteCommLog(m_state, QStringLiteral("PJLink-Busy(%1):waiting for %2:%3")
+                                  .arg(projector)
+                                  .arg(what, PJLinkLogText(sent)));
+    } else if (now - link.busySince >= m_state.Timing.PJLinkBusyWait) {
+        WriteCommLog(m_state, QStringLiteral("PJLink-Busy-Refused(%1):%2 did not end:%3")
+                                  .arg(projector)
+                                  .arg(what, PJLinkLogText(sent)));
+        link.busySince = -1;
+        return false;
+    }
+    // The connection stays open for the next try; one the projector closes
+    // meanwhile is opened again for it.
+    link.waitingFor = wait;
+    link.retryDue = true;
+    link.phase = Phase::Ready;
+    CurrentQueueEntry(m_state, projector).state = QueueConnecting;
+    m_timeouts.start(projector, std::chrono::milliseconds(m_state.Timing.PJLinkBusyRetry));
+    return true;
+}
+
 void PJLinkSession::finish(int projector, qint16 outcome, const QByteArray& reply) {
     Link& link = m_links[std::size_t(projector)];
     m_timeouts.stop(projector);
+    link.waited = link.busySince >= 0 ? link.waitingFor : PJLinkWait::None;
+    link.busySince = -1;
     link.reply = reply.left(PJLinkMaxLineBytes);
     ++link.answered;
     link.resent = false;
@@ -333,12 +373,25 @@ void PJLinkSession::connectionLost(int projector) {
 void PJLinkSession::replyTimedOut(int projector) {
     if (!validIndex(projector))
         return;
+    Link& link = m_links[std::size_t(projector)];
+    if (std::exchange(link.retryDue, false)) {
+        // The next try of a command refused as busy: queued again, so the
+        // dispatcher sends it on this session or opens a new one.
+        m_timeouts.stop(projector);
+        if (!IsQueueEmpty(m_state, projector) &&
+            CurrentQueueEntry(m_state, projector).state == QueueConnecting)
+            CurrentQueueEntry(m_state, projector).state = QueueQueued;
+        if (m_state.WakeDispatcher)
+            m_state.WakeDispatcher();
+        return;
+    }
     close(projector);
     notAnswered(projector, QStringLiteral("PJLink-Timeout"));
 }
 
 void PJLinkSession::notAnswered(int projector, const QString& tag) {
     m_links[std::size_t(projector)].resent = false;
+    m_links[std::size_t(projector)].busySince = -1;
     m_timeouts.stop(projector);
     if (!IsQueueEmpty(m_state, projector)) {
         QueueEntry& entry = CurrentQueueEntry(m_state, projector);
@@ -357,6 +410,8 @@ void PJLinkSession::close(int projector) {
     Link& link = m_links[std::size_t(projector)];
     link.phase = Phase::Closed;
     link.resent = false;
+    link.busySince = -1;
+    link.retryDue = false;
     link.received.clear();
     link.received.squeeze();
     link.digest.clear();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pjlink/PJLinkCodec.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -17,7 +19,10 @@ struct AppState;
 // queue holds nothing more. Never two connections to one projector, and at
 // most one new session per projector every two seconds
 // (TimingSettings::PJLinkSessionGap). A connection the
-// projector closed is simply opened again for the next command.
+// projector closed is simply opened again for the next command. A command
+// refused as busy (ERR3) while the projector warms up or cools down stays at
+// the head of the queue and is sent again every PJLinkBusyRetry until it is
+// answered otherwise, for at most PJLinkBusyWait.
 class PJLinkSession : public QObject {
     Q_OBJECT
   public:
@@ -38,6 +43,8 @@ class PJLinkSession : public QObject {
     // The reply line of the command at the head of the queue once it is
     // answered ("%1POWR=1", "PJLINK ERRA").
     const QByteArray& lastReply(int projector) const;
+    // What that command waited for before it was carried out.
+    PJLinkWait waited(int projector) const;
     // Whether a connection of the projector is open or being opened.
     bool isOpen(int projector) const;
     bool anyOpen() const;
@@ -57,6 +64,14 @@ class PJLinkSession : public QObject {
         // The command at the head was already sent again after a lost
         // connection; kept across sessions until a command ends.
         bool resent = false;
+        // The command at the head was refused as busy since then (steady
+        // clock, ms; -1: it was not), what it waits for, and whether the
+        // running timer is its next try rather than a reply time-out.
+        qint64 busySince = -1;
+        PJLinkWait waitingFor = PJLinkWait::None;
+        bool retryDue = false;
+        // What the last finished command waited for.
+        PJLinkWait waited = PJLinkWait::None;
     };
 
     QTcpSocket* socketFor(int projector);
@@ -66,6 +81,8 @@ class PJLinkSession : public QObject {
     void lineArrived(int projector, const QByteArray& line);
     void greetingArrived(int projector, const QByteArray& line);
     void replyArrived(int projector, const QByteArray& line);
+    // A command refused as busy: true when it is kept for another try.
+    bool holdWhileBusy(int projector, const QByteArray& sent);
     // Ends the command in flight with an outcome and keeps or closes the
     // session.
     void finish(int projector, qint16 outcome, const QByteArray& reply);

@@ -63,10 +63,9 @@ std::optional<int> entryCode(const std::array<QString, MaxModelEntries + 1>& ent
 
 CommandPlan inputPlan(const AppState& state, const ProjectorInfo& info, const QString& value) {
     if (IsPJLink(info)) {
-        for (const QString& code : info.PJLink.Inputs)
-            if (code.compare(value, Qt::CaseInsensitive) == 0)
-                return {{{{}, PJLinkInputLine(code, info.PJLink.Class)}, frame("InputGetCommand")},
-                        {}};
+        if (const auto code = PJLinkInputNamed(info.PJLink.Inputs, value))
+            return {{{{}, PJLinkInputLine(*code, info.PJLink.Class)}, frame("InputGetCommand")},
+                    {}};
         return refused(QStringLiteral("the projector has no input \"%1\"").arg(value));
     }
     const ModelInfo* model = FindModel(state, info.ModelName);

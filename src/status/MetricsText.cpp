@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <deque>
 #include <iterator>
 #include <sstream>
@@ -221,10 +223,12 @@ void runFamilies(Families& families, const AppState& state, const RefusalCounts&
     sample(dropped, {{"reason", "refused"}}, double(counters.AlertsDroppedRefused));
     auto& notifications = families.counter("norvik3_pjlink_notifications_total",
                                            "PJLink status notifications received since start: "
-                                           "applied, or ignored (from an address that is no "
-                                           "configured PJLink projector, or not understood)");
+                                           "applied, ignored (from an address that is no "
+                                           "configured PJLink projector, or not understood), or "
+                                           "limited (past a few a second from one projector)");
     sample(notifications, {{"result", "applied"}}, double(counters.PJLinkNotificationsApplied));
     sample(notifications, {{"result", "ignored"}}, double(counters.PJLinkNotificationsIgnored));
+    sample(notifications, {{"result", "limited"}}, double(counters.PJLinkNotificationsLimited));
 
     const PollTiming& polling = state.Polling;
     if (polling.LastPassSeconds >= 0)
@@ -269,6 +273,50 @@ void processFamilies(Families& families) {
         "When the process started (Unix time)", MetricType::Gauge);
 }
 
+// The serializer prints sixteen significant digits, so that 8.111 comes out
+// as 8.111000000000001: each sample's value is printed again as the shortest
+// decimal that reads back as the same number.
+std::string shortestValues(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    std::string_view rest(text);
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        const std::string_view line = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        const std::size_t space = line.rfind(' ');
+        std::array<char, 64> printed{};
+        char* printedEnd = nullptr;
+        const std::string_view valueText =
+            space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
+        // Fewer than sixteen characters cannot hold sixteen digits: already
+        // as short as it gets, and most values (counts, states) are.
+        if (!line.empty() && line.front() != '#' && valueText.size() >= 16) {
+            double value = 0;
+            const auto read =
+                std::from_chars(valueText.data(), valueText.data() + valueText.size(), value);
+            // Far beyond what a duration or a count reaches, the serializer's
+            // text is kept.
+            if (read.ec == std::errc() && read.ptr == valueText.data() + valueText.size() &&
+                std::isfinite(value) && std::abs(value) < 1e15) {
+                const auto written = std::to_chars(printed.data(), printed.data() + printed.size(),
+                                                   value, std::chars_format::fixed);
+                if (written.ec == std::errc())
+                    printedEnd = written.ptr;
+            }
+        }
+        if (printedEnd) {
+            out.append(line.substr(0, space + 1));
+            out.append(printed.data(), printedEnd);
+        } else {
+            out.append(line);
+        }
+        if (end != std::string_view::npos)
+            out += '\n';
+    }
+    return out;
+}
+
 } // namespace
 
 std::string MetricsText(const AppState& state, const RefusalCounts& refusals,
@@ -280,5 +328,5 @@ std::string MetricsText(const AppState& state, const RefusalCounts& refusals,
     processFamilies(families);
     std::ostringstream out;
     prometheus::TextSerializer().Serialize(out, families.take());
-    return out.str();
+    return shortestValues(out.str());
 }

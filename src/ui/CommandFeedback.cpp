@@ -1,6 +1,7 @@
 #include "ui/CommandFeedback.h"
 
 #include "core/AppState.h"
+#include "history/HistoryRecorder.h"
 
 #include <algorithm>
 
@@ -15,6 +16,8 @@ struct CommandFeedback::Operation {
     QStringList refused;
     QStringList silent;
     bool cancelled = false;
+    // "waited for warm-up" when a projector's command had to wait.
+    QString waited;
 };
 
 CommandFeedback::CommandFeedback(const AppState& state) : m_state(state) {}
@@ -82,8 +85,10 @@ void CommandFeedback::resolve(const Pending& pending, CommandOutcome outcome, bo
     const QString name = m_state.Projectors[pending.projector].ProjectorName;
     if (cancelled) {
         operation.cancelled = true;
-    } else if (outcome == CommandOutcome::Acknowledged || outcome == CommandOutcome::Data) {
+    } else if (IsAcknowledged(outcome) || outcome == CommandOutcome::Data) {
         ++operation.acknowledged;
+        if (outcome != CommandOutcome::Acknowledged && outcome != CommandOutcome::Data)
+            operation.waited = HistoryRecorder::OutcomeText(outcome);
     } else {
         const bool refused = outcome == CommandOutcome::Refused;
         (refused ? operation.refused : operation.silent) << name;
@@ -107,7 +112,9 @@ void CommandFeedback::reportIfDone(Operation& operation) {
         if (operation.cancelled)
             line += QStringLiteral(", cancelled");
         else if (operation.acknowledged > 0)
-            line += QStringLiteral(" acknowledged");
+            line +=
+                QStringLiteral(" acknowledged") +
+                (operation.waited.isEmpty() ? QString() : QStringLiteral(", ") + operation.waited);
         else if (!operation.refused.isEmpty())
             line += QStringLiteral(" refused");
         else

@@ -171,6 +171,8 @@ class TestHistoryRecording : public QObject {
                                    << "cancelled";
         QTest::newRow("PJLink") << 3 << QString() << false << "%1POWR 1"
                                 << "acknowledged";
+        QTest::newRow("PJLink after its warm-up") << 3 << "pj 3 power 3" << false << "%1POWR 0"
+                                                  << "waited for warm-up";
         QTest::newRow("a query is no command") << 2 << QString() << false << QString() << QString();
     }
 
@@ -187,7 +189,7 @@ class TestHistoryRecording : public QObject {
         CommEngine& engine = fleet->core.engine();
         const CommandTable& table = engine.commands();
         if (projector == 3)
-            QVERIFY(engine.EnqueuePJLink(3, "%1POWR 1"));
+            QVERIFY(engine.EnqueuePJLink(3, caption.toLatin1()));
         else
             QVERIFY(engine.EnqueueCommand(projector, caption.isEmpty() ? table.PowerGetCommand
                                                                        : table.PowerOnCommand));

@@ -125,6 +125,13 @@ void TestAlertMail::bodyAndLogLineForEachConnection() {
     QCOMPARE(AlertMailLogLine(p, alert),
              QStringLiteral("Time:2026/12/08 10:00,Projector Name:Hall A,Model:VX-100,"
                             "Message:Fan error"));
+
+    // A PJLink projector's model is the product it told (INF2).
+    p.Protocol = ProtocolPJLink;
+    QVERIFY(AlertMailBody(p, alert).contains(QStringLiteral("\r\nModel:VX-100\r\n")));
+    p.PJLink.Product = QStringLiteral("PL-100");
+    QVERIFY(AlertMailBody(p, alert).contains(QStringLiteral("\r\nModel:PL-100\r\n")));
+    QVERIFY(AlertMailLogLine(p, alert).contains(QStringLiteral(",Model:PL-100,")));
 }
 
 void TestAlertMail::ringRefusesAlertsWhenFull() {

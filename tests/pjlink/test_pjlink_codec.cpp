@@ -125,6 +125,63 @@ class TestPJLinkCodec : public QObject {
         QVERIFY(!PJLinkMutes("41"));
     }
 
+    // Texts as the projector sends them: UTF-8, or Latin-1 where the bytes
+    // are no UTF-8 (a cut sequence too).
+    void textsInEitherEncoding() {
+        struct Case {
+            const char* bytes;
+            QString text;
+        };
+        const Case cases[] = {
+            {"Hall 3", QStringLiteral("Hall 3")},
+            {"Salle \xe9t\xe9", QStringLiteral("Salle été")},
+            {"Saal \xc3\x84", QStringLiteral("Saal Ä")},
+            {"  Caf\xe9 ", QStringLiteral("Café")},
+            {"Aula \xc3", QStringLiteral("Aula Ã")},
+        };
+        for (const Case& c : cases) {
+            ProjectorInfo info;
+            ApplyPJLinkValue(info, "NAME", c.bytes);
+            QCOMPARE(info.PJLink.Name, c.text);
+            ApplyPJLinkValue(info, "INF2", c.bytes);
+            QCOMPARE(info.PJLink.Product, c.text);
+        }
+        QCOMPARE(PJLinkText(QByteArray(100, 'x')).size(), 64);
+    }
+
+    // Which ERR3 refusals wait for a warm-up or cool-down to end.
+    void busyWaits() {
+        struct Case {
+            const char* line;
+            qint16 power;
+            PJLinkWait wait;
+        };
+        const Case cases[] = {
+            {"%1POWR 0", 3, PJLinkWait::WarmUp},   {"%1POWR 0", 1, PJLinkWait::WarmUp},
+            {"%1POWR 1", 2, PJLinkWait::CoolDown}, {"%1POWR ?", 3, PJLinkWait::None},
+            {"%1INPT 31", 3, PJLinkWait::WarmUp},  {"%2INPT 3A", 0, PJLinkWait::None},
+            {"%1AVMT 11", 2, PJLinkWait::None},    {"%1INPT ?", 3, PJLinkWait::None},
+        };
+        for (const Case& c : cases)
+            QVERIFY2(PJLinkBusyWait(c.line, c.power) == c.wait, c.line);
+    }
+
+    // A start-up notice's MAC address, and inputs named by code or text.
+    void macAddressesAndInputNames() {
+        QCOMPARE(PJLinkMacAddress("0012abcdef01"), QStringLiteral("00:12:AB:CD:EF:01"));
+        QCOMPARE(PJLinkMacAddress("00:12:ab:cd:ef:01"), QStringLiteral("00:12:AB:CD:EF:01"));
+        for (const char* bad : {"", "0012ABCDEF0", "0012ABCDEFGH", "0012ABCDEF0123"})
+            QVERIFY2(PJLinkMacAddress(bad).isEmpty(), bad);
+        const QStringList inputs{QStringLiteral("11"), QStringLiteral("12"), QStringLiteral("3A")};
+        const std::pair<const char*, const char*> names[] = {
+            {"RGB 2", "12"},     {"rgb  2", "12"}, {"12", "12"}, {"3a", "3A"},
+            {"DIGITAL A", "3A"}, {"VIDEO 1", ""},  {"RGB", ""},  {"", ""},
+        };
+        for (const auto& [value, code] : names)
+            QCOMPARE(PJLinkInputNamed(inputs, QString::fromLatin1(value)).value_or(QString()),
+                     QString::fromLatin1(code));
+    }
+
     // What replies do to a record, and which queries a pass asks.
     void appliedToRecord() {
         ProjectorInfo info;

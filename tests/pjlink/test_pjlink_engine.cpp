@@ -12,9 +12,11 @@
 #include "comm/CommandTable.h"
 #include "comm/ReplyInterpreter.h"
 #include "core/SettingsStore.h"
+#include "pjlink/PJLinkNotifications.h"
 
 #include <QRegularExpression>
 #include <QTest>
+#include <QUdpSocket>
 
 using namespace std::chrono_literals;
 
@@ -149,6 +151,7 @@ class TestPJLinkEngine : public QObject, SimulatedEngine<OutcomeSink> {
     // passes it lasts, no retry within a pass, and the right one clears it.
     void wrongPassword() {
         start(1);
+        state->Mail.RecoverySend = true;
         control(QStringLiteral("pj 1 password %1").arg(Password));
         passwords.insert(1, QStringLiteral("wrong"));
         pass();
@@ -165,6 +168,9 @@ class TestPJLinkEngine : public QObject, SimulatedEngine<OutcomeSink> {
         QVERIFY(!info.PJLink.AuthenticationError);
         QCOMPARE(info.PowerStatus, qint16(0));
         QCOMPARE(logLines(QStringLiteral("PJLink-Authenticated(1)")), 1);
+        QCOMPARE(
+            alertsWith(QStringLiteral("Recovered: ") + ReplyInterpreter::AuthenticationErrorText),
+            1);
     }
 
     // Standby answers ERR3 to what it cannot tell now: not a failure. An
@@ -238,6 +244,50 @@ class TestPJLinkEngine : public QObject, SimulatedEngine<OutcomeSink> {
         QVERIFY(info.PJLink.Name != QStringLiteral("1"));
     }
 
+    // A command refused as busy (ERR3) is sent again until the warm-up or
+    // cool-down ends, and given up when that outlasts PJLinkBusyWait.
+    void busyUntilWarmedUp_data() {
+        QTest::addColumn<QString>("power");
+        QTest::addColumn<int>("warmUpMs");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("off in warm-up")
+            << "3" << 300 << false << int(CommandOutcome::WaitedForWarmUp) << "power=0";
+        QTest::newRow("on in cool-down")
+            << "2" << 300 << true << int(CommandOutcome::WaitedForCoolDown) << "power=1";
+        QTest::newRow("warm-up without end")
+            << "3" << 600000 << false << int(CommandOutcome::Refused) << "power=3";
+        QTest::newRow("standby is no wait")
+            << "0" << 300 << false << int(CommandOutcome::Acknowledged) << "power=0";
+    }
+
+    void busyUntilWarmedUp() {
+        QFETCH(QString, power);
+        QFETCH(int, warmUpMs);
+        QFETCH(bool, on);
+        QFETCH(int, outcome);
+        QFETCH(QString, after);
+        start(1);
+        state->Timing.PJLinkSessionGap = 0;
+        state->Timing.PJLinkBusyRetry = 100;
+        state->Timing.PJLinkBusyWait = 3000;
+        control(QStringLiteral("warmup %1").arg(warmUpMs));
+        control(QStringLiteral("pj 1 power ") + power);
+        const CommandTable& t = BuildCommandTable();
+        QVERIFY(engine->EnqueueCommand(1, on ? t.PowerOnCommand : t.PowerOffCommand));
+        QTRY_COMPARE_WITH_TIMEOUT(sink.outcomes.size(), std::size_t(1), Wait);
+        QCOMPARE(int(sink.outcomes.front().second), outcome);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            sim->command(QStringLiteral("pj 1 state")).contains(QLatin1Char(' ') + after), Wait);
+        const bool waited = outcome != int(CommandOutcome::Acknowledged);
+        QCOMPARE(logLines(QStringLiteral("PJLink-Busy(1):")), waited ? 1 : 0);
+        QCOMPARE(state->Counters.CommandsTimedOut, 0u);
+        // What the window shows until the next query: on its way off, or on.
+        if (outcome != int(CommandOutcome::Refused) && waited)
+            QCOMPARE(state->Projectors[1].PowerStatus, qint16(on ? 3 : 2));
+    }
+
     // A projector that drops every connection idle for 20 ms, polled for a
     // hundred passes: no command lost, one connection each time at most.
     void idleDropsCostNothing() {
@@ -283,6 +333,37 @@ class TestPJLinkEngine : public QObject, SimulatedEngine<OutcomeSink> {
         QTRY_COMPARE_WITH_TIMEOUT(state->Counters.PJLinkNotificationsIgnored, 1u, Wait);
         QCOMPARE(state->Counters.PJLinkNotificationsApplied, 1u);
         QVERIFY(!state->Projectors[1].Disconnected);
+
+        // A start-up notice: its MAC address, and who it is asked at once.
+        const ProjectorInfo& info = state->Projectors[1];
+        control(QStringLiteral("pj 1 name Aula"));
+        control(QStringLiteral("notify 1 %1 %2LKUP=0012ABCDEF01").arg(port));
+        QTRY_COMPARE_WITH_TIMEOUT(info.MACAddress, QStringLiteral("00:12:AB:CD:EF:01"), Wait);
+        QTRY_VERIFY_WITH_TIMEOUT(info.PJLink.Identified && IsQueueEmpty(*state, 1), Wait);
+        QCOMPARE(info.PJLink.Name, QStringLiteral("Aula"));
+        QCOMPARE(info.PowerStatus, qint16(0));
+
+        // A flood from one projector: a few applied in each second of the
+        // program's clock, the rest counted. A second of its own.
+        state->clock.set(QDateTime::currentDateTime().addSecs(10));
+        const quint64 applied = state->Counters.PJLinkNotificationsApplied;
+        QUdpSocket flood;
+        const int sent = 40;
+        for (int i = 0; i < sent; ++i)
+            QCOMPARE(flood.writeDatagram("%2ERST=000000\r", QHostAddress::LocalHost, port), 14);
+        const auto received = [&] {
+            return state->Counters.PJLinkNotificationsApplied - applied +
+                   state->Counters.PJLinkNotificationsLimited;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(received(), quint64(sent), Wait);
+        const quint64 perSecond = PJLinkNotifications::MaxAppliedPerSecond;
+        QCOMPARE(state->Counters.PJLinkNotificationsApplied - applied, perSecond);
+        QCOMPARE(state->Counters.PJLinkNotificationsLimited, quint64(sent) - perSecond);
+        state->clock.advance(1000);
+        QCOMPARE(flood.writeDatagram("%2ERST=000000\r", QHostAddress::LocalHost, port), 14);
+        QTRY_COMPARE_WITH_TIMEOUT(received(), quint64(sent + 1), Wait);
+        QCOMPARE(state->Counters.PJLinkNotificationsApplied - applied, perSecond + 1);
+        QCOMPARE(state->Projectors[1].ErrorStatus, qint16(0));
     }
 };
 

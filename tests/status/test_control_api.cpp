@@ -49,6 +49,13 @@ class TestControlApi : public QObject {
         QTest::newRow("pjlink power on")
             << "p3" << OpsToken << QByteArray("{\"command\":\"power\",\"value\":\"on\"}") << 1
             << false;
+        // The input as /api/v1/projectors shows it, and its code.
+        QTest::newRow("pjlink input by its text")
+            << "p3" << OpsToken << QByteArray("{\"command\":\"input\",\"value\":\"RGB 2\"}") << 1
+            << false;
+        QTest::newRow("pjlink input by its code")
+            << "p3" << OpsToken << QByteArray("{\"command\":\"input\",\"value\":\"21\"}") << 1
+            << false;
     }
     void commandsReachTheProjectors() {
         QFETCH(QString, path);
@@ -58,6 +65,9 @@ class TestControlApi : public QObject {
         QFETCH(bool, power);
         if (path.startsWith(u'p'))
             path = projectorPath(path.mid(1).toInt());
+        // An input is taken once the projector is on, not while it warms up.
+        if (body.contains("input"))
+            m_fleet->control(QStringLiteral("pj 3 power 1"));
         const qint16 before = m_fleet->state().Projectors[1].PowerStatus;
         const Answered a = m_fleet->call("POST", path, token, body);
         QCOMPARE(a.status, 202);

@@ -1047,9 +1047,11 @@ class TestStatus : public QObject {
         QVERIFY(!text.contains("norvik3_last_poll_timestamp_seconds "));
         QCOMPARE(Sample(text, "norvik3_poll_behind"), std::optional<double>(0));
 
-        const QDateTime end = QDateTime::fromSecsSinceEpoch(1'800'000'000);
+        const QDateTime end = QDateTime::fromMSecsSinceEpoch(1'800'000'000'123);
         state.Polling.LastPassEnd = end;
-        state.Polling.LastPassSeconds = 2.5;
+        // Printed as the decimals they are, not as 8.111000000000001.
+        state.Polling.LastPassSeconds = 8111 / 1000.0;
+        state.Counters.PJLinkNotificationsLimited = 7;
         state.Polling.Behind = true;
         Client huge(QStringLiteral("127.0.0.7"), endpoint->server.port(),
                     {"GET /" + QByteArray(100 * 1024, 'x')});
@@ -1059,9 +1061,10 @@ class TestStatus : public QObject {
                  std::optional<double>(3));
         QCOMPARE(Sample(text, "norvik3_alerts_dropped_total", "reason=\"refused\""),
                  std::optional<double>(2));
-        QCOMPARE(Sample(text, "norvik3_poll_duration_seconds"), std::optional<double>(2.5));
-        QCOMPARE(Sample(text, "norvik3_last_poll_timestamp_seconds"),
-                 std::optional<double>(1'800'000'000));
+        QVERIFY2(text.contains("\nnorvik3_poll_duration_seconds 8.111\n"), text.constData());
+        QVERIFY(text.contains("\nnorvik3_last_poll_timestamp_seconds 1800000000.123\n"));
+        QCOMPARE(Sample(text, "norvik3_pjlink_notifications_total", "result=\"limited\""),
+                 std::optional<double>(7));
         QCOMPARE(Sample(text, "norvik3_poll_behind"), std::optional<double>(1));
         QCOMPARE(Sample(text, "norvik3_http_connections_refused_total", "reason=\"too_large\""),
                  std::optional<double>(1));

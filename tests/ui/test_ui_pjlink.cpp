@@ -307,6 +307,12 @@ class TestUiPJLink : public QObject {
         f.form->commandFinished(PJ, inputLines[0].toLatin1(), CommandOutcome::Refused);
         QCOMPARE(f.child<QLabel>("lblCommandResult")->text(),
                  QString("PJ: Input NETWORK 1 refused"));
+        // A power off that had to wait for the end of the warm-up says so.
+        f.quietEngine();
+        UiFixture::pick(f.child<QComboBox>("cmbPower"), 0);
+        f.form->commandFinished(PJ, "%1POWR 0", CommandOutcome::WaitedForWarmUp);
+        QCOMPARE(f.child<QLabel>("lblCommandResult")->text(),
+                 QString("PJ: Power OFF acknowledged, waited for warm-up"));
 
         f.form->selectNode(PJNode - 1);
         for (const QString& name : all)
