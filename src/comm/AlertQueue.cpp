@@ -79,6 +79,23 @@ void logNotSaved(AppState& state, const QString& error) {
     WriteMailLog(state, QStringLiteral("Mail Queue Not Saved (%1)").arg(error));
 }
 
+// The spool's writer failed: the alert stays queued in memory, and its file
+// is written again until the disk takes it.
+void spoolFailed(AppState& state, const QString& error) {
+    logNotSaved(state, error);
+    if (!state.Health.isActive(HealthCondition::SpoolFailing))
+        state.Health.raise(HealthCondition::SpoolFailing,
+                           QStringLiteral("Alerts waiting to be mailed cannot be saved (%1): "
+                                          "they are kept in memory, and a crash would lose them")
+                               .arg(error));
+}
+
+void spoolResumed(AppState& state) {
+    WriteMailLog(state, QStringLiteral("Mail Queue Saved Again"));
+    state.Health.clear(HealthCondition::SpoolFailing,
+                       QStringLiteral("Alerts waiting to be mailed are saved again"));
+}
+
 bool overLimit(const AlertSpool& spool) {
     return int(spool.waiting.size()) > spool.limits().files ||
            spool.waitingBytes > spool.limits().bytes;
@@ -134,7 +151,8 @@ void OpenAlertSpool(AppState& state, const QString& folder, const AlertSpool::Li
     state.Spool = std::make_unique<AlertSpool>(folder, limits);
     AlertSpool& spool = *state.Spool;
     // The spool lives in the state, so the state outlives the handler.
-    spool.onWriteFailed([&state](const QString& error) { logNotSaved(state, error); });
+    spool.onWriteFailed([&state](const QString& error) { spoolFailed(state, error); });
+    spool.onWritesResumed([&state] { spoolResumed(state); });
     QStringList problems;
     std::vector<AlertSpool::Alert> kept = spool.load(problems);
     for (const QString& problem : problems)

@@ -11,10 +11,11 @@ struct AppState;
 //
 // With a spool (state.Spool), every queued alert also has its file, written
 // by the spool's thread a moment later (a file that cannot be written makes
-// the mail log line "Mail Queue Not Saved (...)"; the alert stays queued in
-// memory). Alerts beyond the ring wait in the spool and move into the ring as
-// it empties, and when even the spool is full its oldest waiting alerts are
-// dropped.
+// the mail log line "Mail Queue Not Saved (...)" and raises SpoolFailing; the
+// alert stays queued in memory and its file is written again until the disk
+// takes it, which logs "Mail Queue Saved Again" and clears it). Alerts
+// beyond the ring wait in the spool and move into the ring as it empties,
+// and when even the spool is full its oldest waiting alerts are dropped.
 // Every drop is written to the mail log ("...,Mail Dropped (queue full)"),
 // counted in AlertsDroppedQueueFull and raises SpoolDropping, which clears
 // when the spool is below its limits again.

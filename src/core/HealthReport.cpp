@@ -14,6 +14,8 @@ QString HealthConditionName(HealthCondition condition) {
         return QStringLiteral("polling_behind");
     case HealthCondition::SpoolDropping:
         return QStringLiteral("spool_dropping");
+    case HealthCondition::SpoolFailing:
+        return QStringLiteral("spool_failing");
     case HealthCondition::SaveFailing:
         return QStringLiteral("save_failing");
     case HealthCondition::PasswordsRefused:

@@ -17,6 +17,7 @@ enum class HealthCondition {
     LogWriteFailing,      // a log line could not be written
     PollingBehind,        // a polling pass took longer than its interval
     SpoolDropping,        // queued alerts were dropped for want of room
+    SpoolFailing,         // queued alerts cannot be saved in the spool folder
     SaveFailing,          // a settings or profile file could not be saved
     PasswordsRefused,     // the PJLink passwords file is open to others or unreadable
     NotificationsFailing, // PJLink notifications cannot be received

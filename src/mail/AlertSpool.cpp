@@ -122,6 +122,12 @@ void AlertSpool::onWriteFailed(std::function<void(const QString&)> handler) {
                          std::move(handler));
 }
 
+void AlertSpool::onWritesResumed(std::function<void()> handler) {
+    if (m_writer)
+        QObject::connect(m_writer.get(), &SpoolWriter::writesResumed, m_writer.get(),
+                         std::move(handler));
+}
+
 void AlertSpool::flush() {
     if (m_writer)
         m_writer->flush();

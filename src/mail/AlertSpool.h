@@ -60,12 +60,17 @@ class AlertSpool {
     // Gives the alert the next id and queues its file for writing. When the
     // writer has no room the alert keeps its id (it stays queued in memory)
     // and the error says why; a write that fails later is reported to the
-    // handler of onWriteFailed().
+    // handler of onWriteFailed(), and the file is written again until it is
+    // on disk or its alert has gone.
     FileOutcome store(Alert& alert);
     // Removes the alert's file (nothing when it has none).
     void remove(quint64 id);
-    // Called on the event loop with the reason for every file not written.
+    // Called on the event loop with the reason for every file not written
+    // (once for each file, however often it is tried).
     void onWriteFailed(std::function<void(const QString&)> handler);
+    // Called on the event loop once files are written again after a failure
+    // and none is left unwritten.
+    void onWritesResumed(std::function<void()> handler);
     // Called with the text of every waiting alert dropped unsent for want
     // of room (the history records them).
     void onDropped(std::function<void(const QString&)> handler) { m_dropped = std::move(handler); }

@@ -2,12 +2,11 @@
 
 #include <QString>
 
-#include <memory>
-
-class QLockFile;
-
 // Holds the per-folder lock that keeps a second start with the same program
-// folder from running beside the first.
+// folder from running beside the first: an exclusive flock(2) on
+// norvik3.lock in the folder, held through the open file for the program's
+// life. The kernel ends it with the process however it ends, so a lock file
+// left by a crash never blocks a start, whatever process has its pid now.
 class SingleInstance {
   public:
     enum class Outcome {
@@ -16,7 +15,7 @@ class SingleInstance {
         Failed, // the lock file cannot be made (folder not writable, ...)
     };
 
-    SingleInstance();
+    SingleInstance() = default;
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
@@ -31,8 +30,9 @@ class SingleInstance {
 
   private:
     Outcome lock(const QString& programFolder);
+    void release();
 
-    std::unique_ptr<QLockFile> m_lock;
+    int m_fd = -1;
     Outcome m_outcome = Outcome::Failed;
     QString m_detail;
 };

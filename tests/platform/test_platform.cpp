@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -187,7 +188,39 @@ class TestPlatform : public QObject {
         QVERIFY(again.acquire(a.path()));
     }
 
+    // A file left by a holder that died, whatever it says: the pid in it
+    // may belong to a live process by now, even this one.
+    void staleLockFileNeverBlocks_data() {
+        QTest::addColumn<QByteArray>("content");
+        const QByteArray host = QSysInfo::machineHostName().toUtf8();
+        QTest::newRow("pid reused by this program")
+            << QByteArray::number(QCoreApplication::applicationPid()) + '\n' +
+                   QCoreApplication::applicationName().toUtf8() + '\n' + host + '\n';
+        QTest::newRow("pid reused by init") << "1\nnorvik3d\n" + host + '\n';
+        QTest::newRow("cut off") << QByteArray("4");
+        QTest::newRow("empty") << QByteArray();
+    }
+
+    void staleLockFileNeverBlocks() {
+        QFETCH(QByteArray, content);
+        QTemporaryDir a;
+        writeFile(a.filePath(QStringLiteral("norvik3.lock")), content);
+        SingleInstance instance;
+        QVERIFY(instance.acquire(a.path()));
+        SingleInstance second;
+        QVERIFY(!second.acquire(a.path()));
+        QCOMPARE(second.outcome(), SingleInstance::Outcome::Held);
+        QCOMPARE(second.detail(), QCoreApplication::applicationName());
+    }
+
+    void lockHoldsAcrossProcesses_data() {
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("holder ends") << false;
+        QTest::newRow("holder killed") << true;
+    }
+
     void lockHoldsAcrossProcesses() {
+        QFETCH(bool, killed);
         QTemporaryDir a;
         QTemporaryDir b;
         QProcess child;
@@ -201,10 +234,15 @@ class TestPlatform : public QObject {
 
         SingleInstance here;
         QVERIFY(!here.acquire(a.path()));
+        QCOMPARE(here.outcome(), SingleInstance::Outcome::Held);
+        QCOMPARE(here.detail(), QCoreApplication::applicationName());
         SingleInstance elsewhere;
         QVERIFY(elsewhere.acquire(b.path()));
 
-        child.closeWriteChannel();
+        if (killed)
+            child.kill();
+        else
+            child.closeWriteChannel();
         QVERIFY(child.waitForFinished(30000));
         QVERIFY(here.acquire(a.path()));
     }
