@@ -91,7 +91,10 @@ class Planner {
     }
 
   private:
-    void error(int line, const QString& text) { m_plan.errors.append({line, text}); }
+    void error(int line, const QString& text) {
+        const GroupAndName named = m_named.value(line);
+        m_plan.errors.append({line, text, named.first, named.second});
+    }
 
     void indexFleet() {
         for (int node = 2; node <= NodeCount(m_state); ++node) {
@@ -122,6 +125,9 @@ class Planner {
     void planRecord(const CsvRecord& record) {
         if (record.damaged)
             return;
+        // An error row names what the line meant to add.
+        if (record.fields.size() > CsvName)
+            m_named.insert(record.line, {record.fields.at(CsvGroup), record.fields.at(CsvName)});
         if (record.fields.size() != CsvColumnCount) {
             error(record.line, QStringLiteral("The row has %1 fields; it needs %2.")
                                    .arg(record.fields.size())
@@ -385,6 +391,7 @@ class Planner {
     QSet<QString> m_newGroups;
     QHash<GroupAndName, QList<int>> m_fleet; // group and name → projectors
     QHash<GroupAndName, int> m_rowLines;     // group and name → line in the file
+    QHash<int, GroupAndName> m_named;        // line in the file → its group and name
     bool m_limitReported = false;
 };
 

@@ -17,6 +17,8 @@ inline constexpr int MaxImportRows = 600;
 struct ImportError {
     int line = 0; // 0: the file as a whole
     QString text;
+    QString group; // as the line gives them, where it does
+    QString name;
 };
 
 struct ImportRow {

@@ -6,6 +6,7 @@
 #include "core/ModelFile.h"
 #include "schedule/ScheduleCalendar.h"
 #include "schedule/ScheduleRunner.h"
+#include "ui/FieldEntry.h"
 #include "ui/MessageService.h"
 
 #include <QComboBox>
@@ -38,6 +39,7 @@ SchedulePanel::SchedulePanel(AppState& state, ScheduleRunner& runner, MessageSer
     m_time->setObjectName(QStringLiteral("dtpScheduleTime"));
     m_time->setDisplayFormat(state.ShortTimeFormat.isEmpty() ? QStringLiteral("HH:mm")
                                                              : state.ShortTimeFormat);
+    TypeFromFirstSection(m_time);
     m_commands = new QComboBox(this);
     m_commands->setObjectName(QStringLiteral("cmbScheduleControl"));
     m_set = new QPushButton(QStringLiteral("Set"), this);

@@ -22,8 +22,11 @@
 
 namespace {
 
+// A model without a network port of its own is reached through the usual
+// one (a serial-to-LAN adapter), so NETWORK never starts with an empty port.
 QString PortOfModel(const ModelInfo& model) {
-    return model.Network == 1 ? QString::number(model.NetworkPort) : QString();
+    return model.Network == 1 && model.NetworkPort > 0 ? QString::number(model.NetworkPort)
+                                                       : DefaultPortNo;
 }
 
 const QString NoModel = QStringLiteral("(none)");

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDateTimeEdit>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -107,4 +108,32 @@ class EntryFilter : public QObject {
 
 void ReplaceOnEntry(QLineEdit* field) {
     field->installEventFilter(new EntryFilter(field));
+}
+
+namespace {
+
+class SectionFilter : public QObject {
+  public:
+    explicit SectionFilter(QDateTimeEdit* field)
+        : QObject(field), m_field(field), m_line(field->findChild<QLineEdit*>()) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != m_field || event->type() != QEvent::KeyPress || !m_line)
+            return false;
+        const QString typed = static_cast<QKeyEvent*>(event)->text();
+        if (!typed.isEmpty() && typed.front().isDigit() && !m_line->text().isEmpty() &&
+            m_line->selectedText() == m_line->text())
+            m_field->setSelectedSection(m_field->sectionAt(0));
+        return false;
+    }
+
+  private:
+    QDateTimeEdit* m_field;
+    QPointer<QLineEdit> m_line;
+};
+
+} // namespace
+
+void TypeFromFirstSection(QDateTimeEdit* field) {
+    field->installEventFilter(new SectionFilter(field));
 }

@@ -10,7 +10,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFileDialog>
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -80,9 +80,10 @@ HistoryPanel::HistoryPanel(QString filePath, QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
-    auto* filters = new QHBoxLayout;
+    auto* filters = new QGridLayout;
     m_kind = new QComboBox(this);
     m_kind->setObjectName(QStringLiteral("cmbHistoryKind"));
+    m_kind->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_kind->addItems({QStringLiteral("Every kind"), QStringLiteral("State changes"),
                       QStringLiteral("Commands"), QStringLiteral("Schedules"),
                       QStringLiteral("Mails"), QStringLiteral("Program"),
@@ -104,15 +105,16 @@ HistoryPanel::HistoryPanel(QString filePath, QWidget* parent)
     m_export = new QPushButton(QStringLiteral("Export..."), this);
     m_export->setObjectName(QStringLiteral("cmdHistoryExport"));
     m_export->setAutoDefault(false);
-    filters->addWidget(new QLabel(QStringLiteral("Kind"), this));
-    filters->addWidget(m_kind);
-    filters->addSpacing(12);
-    filters->addWidget(m_useFrom);
-    filters->addWidget(m_from);
-    filters->addWidget(m_useTo);
-    filters->addWidget(m_to);
-    filters->addStretch(1);
-    filters->addWidget(m_export);
+    // Two rows, so that on a small screen the kinds and dates stay whole
+    // beside the tree instead of being cut to a few letters.
+    filters->addWidget(new QLabel(QStringLiteral("Kind"), this), 0, 0);
+    filters->addWidget(m_kind, 0, 1, 1, 3, Qt::AlignLeft);
+    filters->addWidget(m_export, 0, 5);
+    filters->addWidget(m_useFrom, 1, 0);
+    filters->addWidget(m_from, 1, 1);
+    filters->addWidget(m_useTo, 1, 2);
+    filters->addWidget(m_to, 1, 3);
+    filters->setColumnStretch(4, 1);
     layout->addLayout(filters);
 
     m_unreadable = PlainLabel(QStringLiteral("lblHistoryUnreadable"), this);
@@ -140,10 +142,10 @@ HistoryPanel::HistoryPanel(QString filePath, QWidget* parent)
     QHeaderView* header = m_table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setStretchLastSection(false);
-    const int digit = m_table->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const std::array<int, HistoryModel::ColumnCount> widths = {19, 15, 11, 11, 40, 14, 9};
+    // Until the first rows come, the columns fit their titles.
+    header->setMinimumSectionSize(m_table->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 4);
     for (int c = 0; c < HistoryModel::ColumnCount; ++c)
-        header->resizeSection(c, widths[std::size_t(c)] * digit);
+        header->resizeSection(c, header->sectionSizeHint(c));
     header->setSectionResizeMode(HistoryModel::ColumnText, QHeaderView::Stretch);
     split->addWidget(m_chart);
     split->addWidget(m_table);
@@ -163,6 +165,7 @@ HistoryPanel::HistoryPanel(QString filePath, QWidget* parent)
     connect(m_export, &QPushButton::clicked, this, &HistoryPanel::chooseExportFile);
     connect(m_model, &QAbstractItemModel::rowsInserted, this, &HistoryPanel::updateNote);
     connect(m_model, &QAbstractItemModel::modelReset, this, &HistoryPanel::updateNote);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &HistoryPanel::fitColumns);
     connect(m_model, &HistoryModel::readingChanged, this, &HistoryPanel::updateNote);
     connect(m_model, &HistoryModel::prepended, this, [this](int added) {
         // Rows put above the ones shown move them down by as many rows.
@@ -271,8 +274,9 @@ void HistoryPanel::applyFilter() {
     else
         m_model->setFilter(filter);
     // Another selection starts at its newest event, not where the last
-    // one was scrolled to.
+    // one was scrolled to, with its columns fitted to its rows.
     m_table->scrollToTop();
+    m_fitPending = true;
     refreshChart();
 }
 
@@ -326,6 +330,18 @@ void HistoryPanel::refreshChart() {
                             m_chart->showHours(rows, lamp, filter);
                             emit chartShown();
                         });
+}
+
+// Every column but Text as wide as what the first rows of a filter show;
+// Text takes what is left. Rows brought in later leave the widths alone,
+// and with them the operator's own.
+void HistoryPanel::fitColumns() {
+    if (!m_fitPending || m_model->rowCount() == 0)
+        return;
+    m_fitPending = false;
+    for (int c = 0; c < HistoryModel::ColumnCount; ++c)
+        if (c != HistoryModel::ColumnText)
+            m_table->resizeColumnToContents(c);
 }
 
 void HistoryPanel::updateNote() {

@@ -78,6 +78,7 @@ class HistoryPanel : public QWidget {
     void refreshChart();
     void chooseExportFile();
     void updateNote();
+    void fitColumns();
 
     const QString m_filePath;
     std::unique_ptr<EventStore> m_store;
@@ -91,6 +92,8 @@ class HistoryPanel : public QWidget {
     // Something changed while the tab was not shown.
     bool m_stale = true;
     bool m_refreshPending = false;
+    // The next rows read are the first of a new filter.
+    bool m_fitPending = true;
     QTimer m_refreshGap;
     QTimer m_searchDelay;
 

@@ -102,6 +102,8 @@ void ImportPreviewDialog::listErrors(const ImportPlan& plan) {
         auto* item = new QTreeWidgetItem(m_rows);
         item->setText(ColumnLine, error.line > 0 ? QString::number(error.line) : QString());
         item->setText(ColumnAction, QStringLiteral("Error"));
+        item->setText(ColumnGroup, error.group);
+        item->setText(ColumnName, error.name);
         item->setText(ColumnDetails, error.text);
         item->setToolTip(ColumnDetails, error.text);
     }

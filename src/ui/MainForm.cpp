@@ -6,6 +6,7 @@
 #include "core/SettingsStore.h"
 #include "ui/AboutForm.h"
 #include "ui/ElidedLabel.h"
+#include "ui/FirstStartGuide.h"
 #include "ui/HelpLinks.h"
 #include "ui/HistoryPanel.h"
 #include "ui/Icons.h"
@@ -74,6 +75,8 @@ MainForm::MainForm(AppState& state, const SettingsStore& store, CommEngine& engi
     updateMinimumSize();
     // Never larger than the screen the window opens on.
     resize(DefaultWindowSize.boundedTo(screenRoom()).expandedTo(minimumSize()));
+    // Laid out first at a smaller size, the splitter took the tree's share.
+    m_splitter->setSizes({TreeWidth, width() - TreeWidth});
     restoreWindowLayout();
 
     m_clockTimer.setInterval(10ms);
@@ -301,6 +304,13 @@ void MainForm::buildCentralArea() {
         "Shows the projectors whose name, group, address, MAC address, model or state "
         "contains the text (Ctrl+F; Escape clears it)"));
     treeLayout->addWidget(m_treeSearch);
+    // A search that hides every item says so instead of leaving an empty tree.
+    m_treeNoMatch = new QLabel(treeSide);
+    m_treeNoMatch->setObjectName(QStringLiteral("lblTreeNoMatch"));
+    m_treeNoMatch->setTextFormat(Qt::PlainText);
+    m_treeNoMatch->setWordWrap(true);
+    m_treeNoMatch->setVisible(false);
+    treeLayout->addWidget(m_treeNoMatch);
     m_tree = new ProjectorTreeWidget(treeSide);
     m_tree->setMinimumWidth(TreeMinimumWidth);
     treeLayout->addWidget(m_tree, 1);
@@ -339,6 +349,11 @@ void MainForm::buildCentralArea() {
     m_statusProjector = BuildStatusProjectorPanel(m_tabs->widget(TabStatus));
     m_statusFleet = BuildStatusFleetPanel(m_tabs->widget(TabStatus));
     pages[TabStatus]->addWidget(m_statusFleet.frame, 1);
+    m_firstStart = new FirstStartGuide({m_menuActions[CmdAddGroup], m_menuActions[CmdAddProjector],
+                                        findChild<QAction*>(QStringLiteral("menuImportProjectors")),
+                                        findChild<QAction*>(QStringLiteral("menuFindProjectors"))},
+                                       m_tabs->widget(TabStatus));
+    pages[TabStatus]->addWidget(m_firstStart, 1);
     pages[TabStatus]->addWidget(m_statusGroup.frame, 1);
     pages[TabStatus]->addWidget(m_statusProjector.frame, 1);
     m_controlGroup = BuildControlGroupPanel(m_tabs->widget(TabControl));

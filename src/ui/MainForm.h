@@ -19,6 +19,7 @@
 struct AppState;
 class CommEngine;
 class ElidedLabel;
+class FirstStartGuide;
 class HistoryPanel;
 class HistoryWriter;
 class MessageService;
@@ -262,6 +263,7 @@ class MainForm : public QMainWindow, public RefreshSink {
     // The search above the tree, and the timer that gathers the replies of
     // a pass into one new filtering while a text is entered.
     QLineEdit* m_treeSearch = nullptr;
+    QLabel* m_treeNoMatch = nullptr;
     QTimer m_searchRefresh;
     // Tree items by node key, for the state marks.
     QHash<QString, QTreeWidgetItem*> m_treeItems;
@@ -270,6 +272,8 @@ class MainForm : public QMainWindow, public RefreshSink {
     StatusGroupPanel m_statusGroup{};
     StatusProjectorPanel m_statusProjector{};
     StatusFleetPanel m_statusFleet{};
+    // In place of the overview while the fleet has no projector.
+    FirstStartGuide* m_firstStart = nullptr;
     ControlGroupPanel m_controlGroup{};
     ControlProjectorPanel m_controlProjector{};
     ScheduleGroupPanel m_scheduleGroup{};

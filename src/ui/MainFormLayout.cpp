@@ -1,6 +1,7 @@
 #include "ui/MainForm.h"
 
 #include "core/SettingsStore.h"
+#include "ui/HistoryPanel.h"
 #include "ui/Panels.h"
 #include "ui/ProjectorTreeWidget.h"
 
@@ -45,6 +46,10 @@ QSize MainForm::pagesMinimumSize() {
     for (int tab = 0; tab < m_tabs->count(); ++tab) {
         QWidget* page = m_tabs->widget(tab);
         QSize need;
+        // The History tab is one panel whose filters lie outside any frame:
+        // a minimum below its own would squeeze them.
+        if (page == m_history)
+            need = page->minimumSizeHint();
         for (QFrame* frame : page->findChildren<QFrame*>(Qt::FindDirectChildrenOnly))
             need = need.expandedTo(frame->minimumSizeHint());
         page->setMinimumSize(need);

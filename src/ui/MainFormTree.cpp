@@ -15,9 +15,12 @@
 #include "ui/TreeFilter.h"
 
 #include <QHash>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QTreeWidgetItem>
+
+#include <algorithm>
 
 namespace {
 
@@ -89,6 +92,9 @@ void MainForm::applySearch() {
                 item->setHidden(!shown[std::size_t(node)]);
         }
     }
+    const bool none = std::find(shown.begin() + 1, shown.end(), true) == shown.end();
+    m_treeNoMatch->setText(QStringLiteral("Nothing matches \"%1\".").arg(searchText()));
+    m_treeNoMatch->setVisible(none && !searchText().isEmpty());
     if (fleetShown()) {
         QTreeWidget* list = m_statusFleet.list;
         const QString text = searchText();

@@ -4,6 +4,7 @@
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/ModelFile.h"
+#include "ui/FirstStartGuide.h"
 #include "ui/HistoryPanel.h"
 #include "ui/StatusRows.h"
 #include "ui/StatusTexts.h"
@@ -35,9 +36,10 @@ class ControlsUpdatingScope {
 } // namespace
 
 void MainForm::hideAllPanels() {
-    for (QFrame* frame : {m_statusGroup.frame, m_statusProjector.frame, m_statusFleet.frame,
-                          m_controlGroup.frame, m_controlProjector.frame, m_scheduleGroup.frame,
-                          m_scheduleProjector.frame, m_frameSchedule})
+    for (QFrame* frame :
+         {m_statusGroup.frame, m_statusProjector.frame, m_statusFleet.frame,
+          static_cast<QFrame*>(m_firstStart), m_controlGroup.frame, m_controlProjector.frame,
+          m_scheduleGroup.frame, m_scheduleProjector.frame, m_frameSchedule})
         frame->setVisible(false);
 }
 
@@ -61,12 +63,18 @@ void MainForm::rebuildView() {
     }
     const QChar kind = NodeKind(m_state, node);
     int projectorCount = 0;
+    // A fleet without projectors shows what to do first instead of an
+    // empty overview.
+    const bool firstStart = m_state.ProjectorCount == 0 && kind == QLatin1Char('r');
+    m_firstStart->setVisible(false);
     if (kind == QLatin1Char('r')) {
         for (QLabel* message : m_selectMessage)
             message->setVisible(true);
         hideAllPanels();
-        if (tab == TabStatus)
+        if (tab == TabStatus && !firstStart)
             showFleet();
+        m_firstStart->setVisible(firstStart);
+        m_selectMessage[TabStatus]->setVisible(!firstStart && tab != TabStatus);
     } else if (kind == QLatin1Char('g')) {
         projectorCount = int(GroupMembers(m_state, node).size());
         showGroup(node, tab);

@@ -4,7 +4,10 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+class QFont;
+class QMessageBox;
 class QWidget;
 
 enum class MessageKind { Information, Warning, Critical, Question };
@@ -14,7 +17,7 @@ enum class MessageAnswer { Ok, Yes, No };
 // answers; a queued answer is returned without showing a box, and every
 // message is recorded so tests can read kind and text back.
 class MessageService {
-public:
+  public:
     struct Shown {
         MessageKind kind;
         QString text;
@@ -37,7 +40,12 @@ public:
     // while a question is open.
     void setWatcher(std::function<void(const Shown&)> watcher) { m_watcher = std::move(watcher); }
 
-private:
+    // The box show() opens, wide enough for its caption in a title bar.
+    std::unique_ptr<QMessageBox> box(QWidget* parent, MessageKind kind, const QString& text) const;
+    // The width the caption needs beside a title bar's icon and buttons.
+    int captionRoom(const QFont& font) const;
+
+  private:
     QString m_caption;
     QList<MessageAnswer> m_answers;
     QList<Shown> m_shown;

@@ -41,7 +41,7 @@ class TestImportPreview : public QObject {
                                                   "4|Left alone|Hall|H2", "5|Add group|Empty|"};
         QTest::newRow("errors") << Header + "Hall,,native,lan,127.0.0.1,9,,,VX-4200,,\r\n"
                                             "Hall,X,native,lan,127.0.0.1,9,,,VX-1,,\r\n"
-                                << false << QStringList{"2|Error||", "3|Error||"};
+                                << false << QStringList{"2|Error|Hall|", "3|Error|Hall|X"};
     }
 
     void preview() {

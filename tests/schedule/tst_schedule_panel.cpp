@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimeEdit>
 #include <QTreeWidget>
 
@@ -93,6 +94,8 @@ class SchedulePanelTest : public QObject {
     void saveFailureIsReported();
     void twelveHourLocale();
     void nameWithBlanksKeepsOneSection();
+    void typedTimeFillsFromTheHour_data();
+    void typedTimeFillsFromTheHour();
 };
 
 void SchedulePanelTest::commandSelectorPerNode() {
@@ -364,6 +367,37 @@ void SchedulePanelTest::nameWithBlanksKeepsOneSection() {
              QByteArray("[Hall B]\n08:00=Power ON\n09:00=Power OFF\n"));
     QCOMPARE(rig.runner->SchedulePlanCount(), 1);
     QCOMPARE(rig.runner->SchedulePlan().front().NodeIndex, qint16(group));
+}
+
+// A time typed over the whole field's text goes in hour first, whatever the
+// time format.
+void SchedulePanelTest::typedTimeFillsFromTheHour_data() {
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QTime>("time");
+    QTest::newRow("24 hours") << "HH:mm"
+                              << "05:05" << QTime(5, 5);
+    QTest::newRow("24 hours, late") << "HH:mm"
+                                    << "23:59" << QTime(23, 59);
+    QTest::newRow("one-digit hour") << "H:mm"
+                                    << "5:05" << QTime(5, 5);
+    QTest::newRow("12 hours") << "h:mm AP"
+                              << "05:05" << QTime(5, 5);
+}
+
+void SchedulePanelTest::typedTimeFillsFromTheHour() {
+    QFETCH(QString, format);
+    QFETCH(QString, typed);
+    QFETCH(QTime, time);
+    PanelRig rig(QDate(2024, 3, 15), format);
+    rig.panel->show();
+    auto* edit = rig.child<QTimeEdit>("dtpScheduleTime");
+    edit->setFocus();
+    for (int round = 0; round < 2; ++round) {
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(edit, typed);
+        QCOMPARE(edit->time(), time);
+    }
 }
 
 QTEST_MAIN(SchedulePanelTest)

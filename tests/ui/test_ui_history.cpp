@@ -257,19 +257,89 @@ class TestUiHistory : public QObject {
             },
             std::size_t(rows->count));
         // Read off the window's thread, the hours come a moment later.
-        QTRY_COMPARE_WITH_TIMEOUT(chart->lampSeries()->count(), int(hours.size()), 30000);
+        using Line = HistoryChart::Line;
+        QTRY_COMPARE_WITH_TIMEOUT(chart->readings(Line::Lamp).size(), qsizetype(hours.size()),
+                                  30000);
         QCOMPARE(chart->chart()->title(), QString("Lamp and filter hours"));
-        QCOMPARE(chart->filterSeries()->count(), int(hours.size()));
-        const QPointF last = chart->lampSeries()->points().last();
+        QCOMPARE(chart->readings(Line::Filter).size(), qsizetype(hours.size()));
+        // Readings every few hours make one line each, too many for points.
+        QCOMPARE(chart->runCount(Line::Lamp), 1);
+        QCOMPARE(chart->pointCount(Line::Lamp), 0);
+        const QPointF last = chart->readings(Line::Lamp).last();
         QCOMPARE(qint64(last.x()), rows->timeOf(hours.front()));
         QCOMPARE(qint64(last.y()), hours.front() / 1000);
-        QCOMPARE(qint64(chart->filterSeries()->points().first().y()), hours.back() / 2000);
+        QCOMPARE(qint64(chart->readings(Line::Filter).first().y()), hours.back() / 2000);
         for (const QPointF& point : chart->lampThresholdSeries()->points())
             QCOMPARE(point.y(), 1500.0);
         for (const QPointF& point : chart->filterThresholdSeries()->points())
             QCOMPARE(point.y(), 900.0);
         showHistoryOf(m_group);
         QVERIFY(!chart->isVisible());
+    }
+
+    // Readings on the days given (days ago, -1 none) and the due hours:
+    // how many pieces each line makes, how many readings are points, and
+    // what the legend names.
+    void chartDrawsWhatWasRead_data() {
+        QTest::addColumn<QList<int>>("daysAgo");
+        QTest::addColumn<QList<int>>("due"); // lamp, filter
+        QTest::addColumn<int>("runs");
+        QTest::addColumn<int>("points");
+        QTest::addColumn<QStringList>("legend");
+        const QStringList both = {"Lamp hours", "Filter hours"};
+        QTest::newRow("one reading")
+            << QList<int>{0} << QList<int>{1500, 900} << 1 << 1
+            << both + QStringList{"Lamp due at 1500 h", "Filter due at 900 h"};
+        QTest::newRow("a week, few")
+            << QList<int>{6, 5, 4, 3, 2, 1, 0} << QList<int>{1500, 900} << 1 << 7
+            << both + QStringList{"Lamp due at 1500 h", "Filter due at 900 h"};
+        QTest::newRow("months apart")
+            << QList<int>{120, 119, 118, 117, 116, 115, 114, 113, 3, 2, 1, 0}
+            << QList<int>{2000, 2000} << 2 << 0
+            << both + QStringList{"Lamp and filter due at 2000 h"};
+        QTest::newRow("a lone day between")
+            << QList<int>{40, 39, 20, 1, 0} << QList<int>{1, 2} << 3 << 5
+            << both + QStringList{"Lamp due at 1 h", "Filter due at 2 h"};
+        QTest::newRow("none") << QList<int>{} << QList<int>{100, 100} << 0 << 0
+                              << QStringList{"Lamp and filter due at 100 h"};
+    }
+
+    void chartDrawsWhatWasRead() {
+        QFETCH(QList<int>, daysAgo);
+        QFETCH(QList<int>, due);
+        QFETCH(int, runs);
+        QFETCH(int, points);
+        QFETCH(QStringList, legend);
+        HistoryChart chart;
+        std::vector<HoursRecord> read;
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int ago : daysAgo)
+            read.push_back({now.addDays(-ago).toMSecsSinceEpoch(), 100 + ago, 50 + ago, {}});
+        chart.showHours(read, due[0], due[1]);
+        chart.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chart));
+        using Line = HistoryChart::Line;
+        for (Line line : {Line::Lamp, Line::Filter}) {
+            QCOMPARE(chart.readings(line).size(), daysAgo.size());
+            QCOMPARE(chart.runCount(line), runs);
+            QCOMPARE(chart.pointCount(line), points);
+        }
+        QCOMPARE(chart.legendNames(), legend);
+        // A due line is never drawn in an hours line's colour.
+        const QList<QColor> hoursColours = {QColor(200, 110, 0), QColor(30, 100, 190)};
+        QVERIFY(!hoursColours.contains(chart.lampThresholdSeries()->pen().color()));
+        QVERIFY(!hoursColours.contains(chart.filterThresholdSeries()->pen().color()));
+        QVERIFY(chart.lampThresholdSeries()->pen().color() !=
+                chart.filterThresholdSeries()->pen().color());
+        // Each date once under the axis, from the oldest reading's day or the
+        // one before to after today.
+        const QStringList dates = chart.dateLabels();
+        QCOMPARE(QSet<QString>(dates.begin(), dates.end()).size(), dates.size());
+        QVERIFY(dates.size() >= 2 && dates.size() <= 7);
+        const QDate oldest = now.date().addDays(daysAgo.isEmpty() ? -30 : -daysAgo.first());
+        const QDate first = QDate::fromString(dates.first(), "yyyy-MM-dd");
+        QVERIFY2(first == oldest || first == oldest.addDays(-1), qPrintable(dates.first()));
+        QVERIFY(QDate::fromString(dates.last(), "yyyy-MM-dd") > now.date());
     }
 
     void exportWritesWhatTheFilterSelects_data() {

@@ -311,7 +311,9 @@ class TestUiPanels : public QObject {
         const QString before = f.child<QLabel>("lblToday")->text();
         f.state.clock.set(QDateTime(QDate(2026, 3, 10), QTime(0, 0, 5)));
         QTRY_VERIFY(f.child<QLabel>("lblToday")->text() != before);
-        QVERIFY(f.child<QTreeWidget>("ListViewFleet")->isVisible());
+        // A fleet without projectors shows what to do first in the overview's place.
+        QVERIFY(f.child<QFrame>("frameFirstStart")->isVisible());
+        QVERIFY(!f.child<QTreeWidget>("ListViewFleet")->isVisible());
 
         f.messages.queueAnswer(MessageAnswer::No);
         QVERIFY(!f.form->close());

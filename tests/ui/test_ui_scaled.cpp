@@ -5,10 +5,13 @@
 
 #include "UiFixture.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDateEdit>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTreeWidget>
 
 namespace {
@@ -60,6 +63,29 @@ class TestUiScaled : public QObject {
         QCOMPARE(rows->verticalScrollBar()->isVisible(), low);
         QCOMPARE(rows->height() < content->minimumSizeHint().height(), low);
         QVERIFY(f.form->frameGeometry().height() <= screen.height());
+
+        // At the least size the History tab's filters show their whole
+        // texts.
+        f.selectTab(MainForm::TabHistory);
+        QApplication::processEvents();
+        QTRY_COMPARE(f.form->size(), f.form->minimumSize());
+        auto* kind = f.child<QComboBox>("cmbHistoryKind");
+        int longest = 0;
+        for (int i = 0; i < kind->count(); ++i)
+            longest = std::max(longest, kind->fontMetrics().horizontalAdvance(kind->itemText(i)));
+        QVERIFY2(kind->width() > longest, qPrintable(QString::number(kind->width())));
+        for (const char* name : {"dateHistoryFrom", "dateHistoryTo"}) {
+            auto* date = f.child<QDateEdit>(name);
+            QVERIFY(date->width() > date->fontMetrics().horizontalAdvance(date->text()));
+        }
+        for (const char* name : {"chkHistoryFrom", "chkHistoryTo", "cmdHistoryExport"}) {
+            auto* button = f.child<QAbstractButton>(name);
+            QVERIFY(button->width() >= button->minimumSizeHint().width());
+        }
+        QVERIFY(f.form->frameGeometry().height() <= screen.height());
+        QVERIFY(f.form->statusBar()->isVisible());
+        QVERIFY(f.form->statusBar()->geometry().bottom() < f.form->height());
+        f.selectTab(MainForm::TabStatus);
 
         if (qEnvironmentVariableIsSet("NORVIK3_SCREENSHOTS") &&
             !qEnvironmentVariableIsSet("NORVIK3_TEST_SCREEN")) {

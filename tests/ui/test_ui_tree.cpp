@@ -125,10 +125,14 @@ class TestUiTree : public QObject {
         QVERIFY(wake->isEnabled());
         wake->setChecked(true);
         auto* model = dialog->findChild<QComboBox*>("cmbModel");
+        // A model without a network port of its own gets the usual one.
+        QCOMPARE(dialog->findChild<QLineEdit*>("txtPortNo")->text(), QString("23"));
+        model->setCurrentIndex(model->findText("VX-5100N"));
         model->setCurrentIndex(model->findText("VX-4200"));
-        QCOMPARE(dialog->findChild<QLineEdit*>("txtPortNo")->text(), QString());
+        QCOMPARE(dialog->findChild<QLineEdit*>("txtPortNo")->text(), QString("23"));
         QCOMPARE(ok(), QString("An IP address is not specified."));
         UiFixture::type(dialog, "txtIPAddress", "10.0.0.5");
+        UiFixture::type(dialog, "txtPortNo", "");
         QCOMPARE(ok(), QString("Port No is not specified."));
         model->setCurrentIndex(model->findText("VX-5100N"));
         QCOMPARE(dialog->findChild<QLineEdit*>("txtPortNo")->text(), QString("23"));
@@ -345,7 +349,8 @@ class TestUiTree : public QObject {
         auto* tree = f.child<QTreeWidget>("ProjectorTree");
         auto* search = f.child<QLineEdit>("txtTreeSearch");
         auto* overview = f.child<QTreeWidget>("ListViewFleet");
-        QVERIFY(tree && search && overview);
+        auto* noMatch = f.child<QLabel>("lblTreeNoMatch");
+        QVERIFY(tree && search && overview && noMatch);
         const auto visible = [](QTreeWidget* widget) {
             int n = 0;
             for (QTreeWidgetItemIterator it(widget); *it; ++it)
@@ -373,9 +378,14 @@ class TestUiTree : public QObject {
             QCOMPARE(visible(tree), c.tree);
             QCOMPARE(visible(overview), c.overview);
             QCOMPARE(f.form->selectedNode(), 1);
+            // An empty tree says why.
+            QCOMPARE(noMatch->isVisible(), c.tree == 0);
+            if (c.tree == 0)
+                QCOMPARE(noMatch->text(), QString("Nothing matches \"%1\".").arg(c.text));
         }
         QTest::keyClick(search, Qt::Key_Escape);
         QVERIFY(search->text().isEmpty());
+        QVERIFY(!noMatch->isVisible());
         QCOMPARE(visible(tree), all);
         QCOMPARE(visible(overview), 256);
         QCOMPARE(NodeCount(f.state), 1 + 4 + 256);

@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -477,8 +478,9 @@ class TestUiWindow : public QObject {
         f.quietEngine();
         f.messages.queueAnswer(MessageAnswer::No);
         qint16 pendingDuringQuestion = -1;
-        f.messages.setWatcher(
-            [&](const MessageService::Shown&) { pendingDuringQuestion = f.state.FlushPendingNode; });
+        f.messages.setWatcher([&](const MessageService::Shown&) {
+            pendingDuringQuestion = f.state.FlushPendingNode;
+        });
         f.action(entry)->trigger();
         QCOMPARE(f.messages.lastText(), question);
         // The endpoint holds commands to the target while the question is
@@ -504,6 +506,65 @@ class TestUiWindow : public QObject {
         QVERIFY2(guide.endsWith("/user-guide.md") && QFileInfo(guide).isFile(), qPrintable(guide));
         QCOMPARE(opened.urls[1].toLocalFile(), f.state.ProgramFolder);
         QVERIFY(f.messages.shown().isEmpty());
+    }
+
+    // A fleet without projectors shows what to do first, with the actions at
+    // hand, until its first projector is added.
+    void firstStartSaysWhatToDo() {
+        auto fixture = std::make_unique<UiFixture>();
+        UiFixture& f = *fixture;
+        f.form->selectNode(1);
+        f.selectTab(MainForm::TabStatus);
+        auto* guide = f.child<QFrame>("frameFirstStart");
+        QVERIFY(guide && guide->isVisible());
+        QVERIFY(!f.child<QTreeWidget>("ListViewFleet")->isVisible());
+        QVERIFY(!f.child<QLabel>("lblSelectMessage0")->isVisible());
+        for (const char* name : {"cmdFirstImport", "cmdFirstFind"})
+            QVERIFY(f.child<QPushButton>(name)->isEnabled());
+        UiFixture::click(guide, "cmdFirstAddProjector");
+        auto* dialog = f.openDialog<AddPJForm>();
+        QVERIFY(dialog);
+        dialog->reject();
+        // Not on the other tabs, nor for a group.
+        f.selectTab(MainForm::TabControl);
+        QVERIFY(!guide->isVisible());
+        f.selectTab(MainForm::TabStatus);
+        const int hall = f.addGroupDirect("Hall");
+        f.form->selectNode(hall);
+        QVERIFY(!guide->isVisible());
+        f.form->selectNode(1);
+        QVERIFY(guide->isVisible());
+        f.addLanDirect(hall, "H1", "192.0.2.1");
+        f.form->selectNode(1);
+        QVERIFY(!guide->isVisible());
+        QVERIFY(f.child<QTreeWidget>("ListViewFleet")->isVisible());
+    }
+
+    // A short message box is wide enough for its caption beside a title
+    // bar's icon and buttons, not only for its text.
+    void messageBoxesKeepTheirCaption_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("test mail sent") << int(MessageKind::Information) << "Mail Send Success.";
+        QTest::newRow("question") << int(MessageKind::Question) << "Delete?";
+        QTest::newRow("long text") << int(MessageKind::Critical) << QString(60, QChar('x'));
+    }
+
+    void messageBoxesKeepTheirCaption() {
+        QFETCH(int, kind);
+        QFETCH(QString, text);
+        MessageService service;
+        const std::unique_ptr<QMessageBox> box = service.box(nullptr, MessageKind(kind), text);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+        QCOMPARE(box->windowTitle(), QString("Lumora Application"));
+        QFont bold = box->font();
+        bold.setBold(true);
+        const QFontMetrics metrics(bold);
+        // An icon and three buttons of a line's height and a half each.
+        const int titleBar = metrics.horizontalAdvance(box->windowTitle()) + 6 * metrics.height();
+        QVERIFY2(box->width() >= titleBar, qPrintable(QString::number(box->width())));
+        QCOMPARE(box->buttons().size(), kind == int(MessageKind::Question) ? 2 : 1);
     }
 };
 
