@@ -145,9 +145,52 @@ Seriousness SeriousnessOf(const ProjectorInfo& projector) {
     return ShownWarning(projector).isEmpty() ? Seriousness::Normal : Seriousness::Warning;
 }
 
-FleetState MostSerious(const std::vector<FleetState>& states) {
-    return states.empty() ? FleetState::NotReported
-                          : *std::max_element(states.begin(), states.end());
+void GroupStates::clear() {
+    m_members.fill(Member{});
+    m_groups.clear();
+}
+
+bool GroupStates::set(int projector, int group, FleetState state) {
+    if (projector < 1 || projector > MaxProjectors)
+        return false;
+    Member& member = m_members[std::size_t(projector)];
+    if (member.group == group && member.state == state)
+        return false;
+    if (member.group != 0) {
+        Counts& old = m_groups[member.group];
+        --old[std::size_t(member.state)];
+        if (members(member.group) == 0)
+            m_groups.remove(member.group);
+    }
+    member = Member{group, state};
+    if (group != 0)
+        ++m_groups[group][std::size_t(state)];
+    return true;
+}
+
+FleetState GroupStates::worst(int group) const {
+    const auto found = m_groups.constFind(group);
+    if (found == m_groups.cend())
+        return FleetState::NotReported;
+    for (int s = FleetStateCount - 1; s > 0; --s)
+        if ((*found)[std::size_t(s)] > 0)
+            return FleetState(s);
+    return FleetState::NotReported;
+}
+
+int GroupStates::count(int group, FleetState state) const {
+    const auto found = m_groups.constFind(group);
+    return found == m_groups.cend() ? 0 : (*found)[std::size_t(state)];
+}
+
+int GroupStates::members(int group) const {
+    const auto found = m_groups.constFind(group);
+    if (found == m_groups.cend())
+        return 0;
+    int total = 0;
+    for (int n : *found)
+        total += n;
+    return total;
 }
 
 QString StateText(FleetState state) {

@@ -2,13 +2,13 @@
 
 #include "ui/Icons.h"
 
+#include "core/AppState.h"
+
+#include <QHash>
 #include <QIcon>
 #include <QString>
 
-#include <vector>
-
-struct Forecast;
-struct ProjectorInfo;
+#include <array>
 
 // What the operator needs to know of a projector at a glance, from least to
 // most serious; a group shows the most serious state of its projectors.
@@ -26,6 +26,32 @@ enum class FleetState {
 };
 
 FleetState StateOf(const ProjectorInfo& projector);
+inline constexpr int FleetStateCount = int(FleetState::Error) + 1;
+
+// How many projectors of each group are in each state, kept as each
+// projector's state changes, so a reply updates its group's mark without
+// looking at the other members.
+class GroupStates {
+  public:
+    void clear();
+    // The projector, a member of group (a node index), is now in state;
+    // returns whether the group's counts changed.
+    bool set(int projector, int group, FleetState state);
+    // The most serious state of the group's projectors; NotReported for none.
+    FleetState worst(int group) const;
+    int count(int group, FleetState state) const;
+    int members(int group) const;
+
+  private:
+    using Counts = std::array<int, FleetStateCount>;
+    struct Member {
+        int group = 0; // 0: not counted
+        FleetState state = FleetState::NotReported;
+    };
+    std::array<Member, MaxProjectors + 1> m_members{};
+    // At most one entry per group node.
+    QHash<int, Counts> m_groups;
+};
 
 // How urgently a projector's status needs the operator, most urgent first:
 // the order of the Status column. A warning is a projector that works but
@@ -39,8 +65,6 @@ enum class Seriousness {
     Normal = 5
 };
 Seriousness SeriousnessOf(const ProjectorInfo& projector);
-// The most serious of the states; NotReported for none.
-FleetState MostSerious(const std::vector<FleetState>& states);
 // The state in words, for tool tips ("On", "Not answering", ...).
 QString StateText(FleetState state);
 // The projector's state in words; "Refusing" for one that answers nothing

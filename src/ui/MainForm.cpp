@@ -326,6 +326,11 @@ void MainForm::buildCentralArea() {
     m_searchRefresh.setSingleShot(true);
     m_searchRefresh.setInterval(200);
     connect(&m_searchRefresh, &QTimer::timeout, this, &MainForm::applySearch);
+    // Measuring a column's texts costs one measure per row: once for a burst
+    // of replies, never per reply.
+    m_fitColumns.setSingleShot(true);
+    m_fitColumns.setInterval(200);
+    connect(&m_fitColumns, &QTimer::timeout, this, [this] { fitFleetColumns(m_fitPending); });
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &MainForm::rebuildView);
     connect(m_tree, &ProjectorTreeWidget::popupRequested, this,
             [this](const QPoint& at) { m_popup->popup(at); });

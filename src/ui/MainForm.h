@@ -7,6 +7,7 @@
 #include "ui/FleetState.h"
 #include "ui/Panels.h"
 #include "ui/PollProgress.h"
+#include "ui/StatusRows.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -33,7 +34,6 @@ class QToolButton;
 class QLineEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
-class StatusRow;
 class SettingsStore;
 
 // The main window: the projector tree on the left, the "Status", "Control",
@@ -163,8 +163,9 @@ class MainForm : public QMainWindow, public RefreshSink {
     // left them.
     void restoreWindowLayout();
     void saveWindowLayout();
-    // Widens the overview's columns that are narrower than their texts.
-    void fitFleetColumns();
+    // Widens the overview's columns that are narrower than their texts,
+    // of all columns or of those given.
+    void fitFleetColumns(StatusColumns columns = ~StatusColumns(0));
     // Schedule > "Start Schedule at Launch" as stored in the settings file.
     bool storedScheduleAutoStart() const;
     // Opens a file or folder with the desktop's program for it.
@@ -223,9 +224,13 @@ class MainForm : public QMainWindow, public RefreshSink {
     // The status list on screen (group list or fleet overview), if any.
     QTreeWidget* shownStatusList() const;
     StatusRow* shownRowOf(int projector) const;
-    // Fills the projector's row of the shown list again from its record;
-    // false when no shown list holds it.
-    bool refreshShownRow(int projector);
+    // Brings the projector's row of the shown list up to date after a reply
+    // to item (none: any reply or change of contact); false when no shown
+    // list holds it.
+    bool refreshShownRow(int projector, std::optional<StatusItem> item = std::nullopt);
+    // The overview's columns whose new texts are wider than the column are
+    // fitted a moment later, once for a whole burst of replies.
+    void noteWiderTexts(const StatusRow& row, StatusColumns changed);
     void updateTreeMarks(int projector);
     void setNodeMark(QTreeWidgetItem* item, IconKind kind, FleetState state, const QString& tip);
     void updateAllTreeMarks();
@@ -251,6 +256,10 @@ class MainForm : public QMainWindow, public RefreshSink {
     // Saves the layout a moment after the operator stops changing it.
     QTimer m_layoutSave;
     bool m_fittingColumns = false;
+    QTimer m_fitColumns;
+    StatusColumns m_fitPending = 0;
+    // Per overview column, the widest text noted since the list was filled.
+    std::array<int, ListColumnCount> m_notedWidths{};
     // The labels only change with the minute; formatting waits for it.
     QDateTime m_shownMinute;
     QString m_shownDate;
@@ -267,6 +276,19 @@ class MainForm : public QMainWindow, public RefreshSink {
     QTimer m_searchRefresh;
     // Tree items by node key, for the state marks.
     QHash<QString, QTreeWidgetItem*> m_treeItems;
+    // Each projector's tree item and its group's, found once per tree built
+    // (and again after projectors were renumbered).
+    struct TreeMark {
+        QTreeWidgetItem* item = nullptr;
+        QTreeWidgetItem* groupItem = nullptr;
+        int groupNode = 0;
+    };
+    std::array<TreeMark, MaxProjectors + 1> m_treeMarks{};
+    quint64 m_marksNumbering = 0;
+    GroupStates m_groupStates;
+    // The rows of the group list and of the overview by projector.
+    StatusRowIndex m_groupRows;
+    StatusRowIndex m_fleetRows;
     QTabWidget* m_tabs = nullptr;
     std::array<QLabel*, 3> m_selectMessage{};
     StatusGroupPanel m_statusGroup{};

@@ -9,10 +9,12 @@
 
 #include <QAction>
 #include <QFrame>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QSettings>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -104,6 +106,7 @@ void MainForm::showFleet() {
     // projector's commands in flight are dropped.
     list->setSortingEnabled(false);
     list->clear();
+    m_fleetRows.clear();
     for (int node = 1; node <= NodeCount(m_state); ++node) {
         const int p = ProjectorOfNode(m_state, node);
         if (p < 1)
@@ -114,8 +117,10 @@ void MainForm::showFleet() {
             NodeKind(m_state, parent) == QLatin1Char('g') ? Node(m_state, parent).Text : QString();
         auto* row = new StatusRow(list, p);
         FillStatusRow(*row, m_state, group);
+        m_fleetRows.add(row);
     }
     list->setSortingEnabled(true);
+    m_notedWidths.fill(0);
     fitFleetColumns();
     if (!searchText().isEmpty())
         applySearch();
@@ -135,26 +140,42 @@ QTreeWidget* MainForm::shownStatusList() const {
     return nullptr;
 }
 
-bool MainForm::refreshShownRow(int projector) {
+bool MainForm::refreshShownRow(int projector, std::optional<StatusItem> item) {
     StatusRow* row = shownRowOf(projector);
     if (!row)
         return false;
-    RefreshStatusRow(*row, m_state);
-    if (row->treeWidget() == m_statusFleet.list)
-        fitFleetColumns();
+    const StatusColumns changed = RefreshStatusRow(*row, m_state, item);
+    if (changed != 0 && row->treeWidget() == m_statusFleet.list)
+        noteWiderTexts(*row, changed);
     return true;
 }
 
 StatusRow* MainForm::shownRowOf(int projector) const {
-    QTreeWidget* list = shownStatusList();
-    if (!list)
-        return nullptr;
-    for (int r = 0; r < list->topLevelItemCount(); ++r) {
-        auto* row = static_cast<StatusRow*>(list->topLevelItem(r));
-        if (row->projector() == projector)
-            return row;
-    }
+    if (shownGroup(TabStatus) != 0)
+        return m_groupRows.find(projector);
+    if (fleetShown())
+        return m_fleetRows.find(projector);
     return nullptr;
+}
+
+void MainForm::noteWiderTexts(const StatusRow& row, StatusColumns changed) {
+    QTreeWidget* list = m_statusFleet.list;
+    const QFontMetrics metrics = list->fontMetrics();
+    // The item view's margins around a cell's text.
+    const int margins =
+        2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+    for (int c = 0; c < ListColumnCount; ++c) {
+        if ((changed & (StatusColumns(1) << c)) == 0)
+            continue;
+        const int need = metrics.horizontalAdvance(row.text(c)) + margins;
+        int& noted = m_notedWidths[std::size_t(c)];
+        if (need <= noted || need <= list->header()->sectionSize(c))
+            continue;
+        noted = need;
+        m_fitPending |= StatusColumns(1) << c;
+    }
+    if (m_fitPending != 0 && !m_fitColumns.isActive())
+        m_fitColumns.start();
 }
 
 QTreeWidgetItem* MainForm::treeItemOfNode(int nodeIndex) const {
@@ -174,38 +195,51 @@ void MainForm::setNodeMark(QTreeWidgetItem* item, IconKind kind, FleetState stat
 }
 
 void MainForm::updateTreeMarks(int projector) {
-    const int node = NodeOfProjector(m_state, projector);
-    QTreeWidgetItem* item = treeItemOfNode(node);
-    if (!item)
+    if (projector < 1 || projector > MaxProjectors)
+        return;
+    if (m_marksNumbering != m_state.ProjectorNumbering) {
+        updateAllTreeMarks();
+        return;
+    }
+    const TreeMark& mark = m_treeMarks[std::size_t(projector)];
+    if (!mark.item)
         return;
     const ProjectorInfo& info = m_state.Projectors[projector];
+    const FleetState state = StateOf(info);
     // The tree elides long names; the tip gives the whole name and state.
-    setNodeMark(item, IconKind::Projector, StateOf(info), StateToolTip(info));
-    const int parent = NodeIndexOfKey(m_state, Node(m_state, node).ParentKey);
-    QTreeWidgetItem* groupItem = treeItemOfNode(parent);
-    if (!groupItem || NodeKind(m_state, parent) != QLatin1Char('g'))
+    setNodeMark(mark.item, IconKind::Projector, state, StateToolTip(info));
+    if (!mark.groupItem || !m_groupStates.set(projector, mark.groupNode, state))
         return;
-    std::vector<FleetState> states;
-    for (int member : GroupMembers(m_state, parent)) {
-        const int p = ProjectorOfNode(m_state, member);
-        if (p >= 1)
-            states.push_back(StateOf(m_state.Projectors[p]));
-    }
-    const FleetState worst = MostSerious(states);
-    const auto count = std::count(states.begin(), states.end(), worst);
-    setNodeMark(groupItem, IconKind::Group, worst,
+    const FleetState worst = m_groupStates.worst(mark.groupNode);
+    setNodeMark(mark.groupItem, IconKind::Group, worst,
                 QStringLiteral("%1: %2 (%3 of %4 projectors)")
-                    .arg(Node(m_state, parent).Text, StateText(worst))
-                    .arg(count)
-                    .arg(states.size()));
+                    .arg(Node(m_state, mark.groupNode).Text, StateText(worst))
+                    .arg(m_groupStates.count(mark.groupNode, worst))
+                    .arg(m_groupStates.members(mark.groupNode)));
 }
 
 void MainForm::updateAllTreeMarks() {
+    m_groupStates.clear();
+    m_treeMarks.fill(TreeMark{});
+    m_marksNumbering = m_state.ProjectorNumbering;
+    QHash<QString, int> nodeOfKey;
+    for (int node = 1; node <= NodeCount(m_state); ++node)
+        nodeOfKey.insert(Node(m_state, node).KeyName, node);
     for (int node = 1; node <= NodeCount(m_state); ++node) {
         const int p = ProjectorOfNode(m_state, node);
-        if (p >= 1)
-            updateTreeMarks(p);
+        if (p < 1 || p > MaxProjectors)
+            continue;
+        TreeMark& mark = m_treeMarks[std::size_t(p)];
+        mark.item = treeItemOfNode(node);
+        const int parent = nodeOfKey.value(Node(m_state, node).ParentKey);
+        if (NodeKind(m_state, parent) == QLatin1Char('g')) {
+            mark.groupItem = treeItemOfNode(parent);
+            mark.groupNode = parent;
+        }
     }
+    for (int p = 1; p <= MaxProjectors; ++p)
+        if (m_treeMarks[std::size_t(p)].item)
+            updateTreeMarks(p);
 }
 
 void MainForm::commandFinished(int projector, const QByteArray& /*frame*/, CommandOutcome outcome) {

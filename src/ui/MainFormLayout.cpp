@@ -146,12 +146,15 @@ void MainForm::saveWindowLayout() {
             QStringLiteral("The window's layout could not be saved to %1").arg(m_store.filePath()));
 }
 
-void MainForm::fitFleetColumns() {
+void MainForm::fitFleetColumns(StatusColumns columns) {
+    m_fitPending &= ~columns;
     QTreeWidget* list = m_statusFleet.list;
     QHeaderView* header = list->header();
     // The program's own fitting is not the operator's choice to keep.
     m_fittingColumns = true;
     for (int c = 0; c < ListColumnCount; ++c) {
+        if ((columns & (StatusColumns(1) << c)) == 0)
+            continue;
         const int chosen = header->sectionSize(c);
         list->resizeColumnToContents(c);
         if (header->sectionSize(c) < chosen)

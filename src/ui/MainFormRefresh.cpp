@@ -225,7 +225,7 @@ void MainForm::statusChanged(int projector, StatusItem item) {
         return;
     updateTreeMarks(projector);
     refreshPJLinkViews(projector);
-    if (refreshShownRow(projector))
+    if (refreshShownRow(projector, item))
         return;
     if (shownProjector(TabStatus) == projector) {
         fillProjectorStatusLabels(projector);

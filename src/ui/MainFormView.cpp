@@ -208,6 +208,7 @@ void MainForm::setCommandAvailability(const std::array<bool, CommandCount>& flag
 void MainForm::fillGroupStatusList(int groupNode) {
     QTreeWidget* list = m_statusGroup.list;
     list->clear();
+    m_groupRows.clear();
     const std::vector<int> members = GroupMembers(m_state, groupNode);
     for (int member : members) {
         const int p = ProjectorOfNode(m_state, member);
@@ -215,6 +216,7 @@ void MainForm::fillGroupStatusList(int groupNode) {
             continue;
         auto* row = new StatusRow(list, p);
         FillStatusRow(*row, m_state, QString());
+        m_groupRows.add(row);
     }
     for (int member : members)
         m_controls.refreshSelection(member);

@@ -6,6 +6,7 @@
 #include "comm/StatusDisplay.h"
 #include "core/HealthReport.h"
 #include "ui/Contrast.h"
+#include "ui/FleetState.h"
 
 #include <QMenu>
 #include <QRandomGenerator>
@@ -45,8 +46,9 @@ int AddFleet(UiFixture& f, int count) {
         info.FilterTime = qint16(50 * p);
         info.LastReply = QDateTime(QDate(2026, 3, 1), QTime(8, 0));
     }
-    // The records changed behind the window's back.
-    f.form->rebuildView();
+    // As the engine reports each reply.
+    for (int p = 1; p <= count; ++p)
+        f.form->statusChanged(p, StatusItem::Power);
     for (int node = 1; node <= NodeCount(f.state); ++node)
         if (Node(f.state, node).Text == "Hall 1")
             return node;
@@ -185,9 +187,67 @@ class TestUiFleet : public QObject {
             }
         }
         QCOMPARE(seen, members);
+        // Each group's mark counts its members' states as they are now.
+        auto* tree = f.child<QTreeWidget>("ProjectorTree");
+        for (int g = 1; g <= 3; ++g) {
+            const QString group = QString("Hall %1").arg(g);
+            std::array<int, FleetStateCount> counts{};
+            int total = 0;
+            for (int p = 1; p <= Count; ++p)
+                if (Expected(f, p)[ColumnGroup] == group) {
+                    ++counts[std::size_t(StateOf(f.state.Projectors[p]))];
+                    ++total;
+                }
+            int worst = FleetStateCount - 1;
+            while (worst > 0 && counts[std::size_t(worst)] == 0)
+                --worst;
+            const QList<QTreeWidgetItem*> nodes = tree->findItems(group, Qt::MatchRecursive);
+            QCOMPARE(nodes.size(), 1);
+            QCOMPARE(nodes[0]->toolTip(0), QString("%1: %2 (%3 of %4 projectors)")
+                                               .arg(group, StateText(FleetState(worst)))
+                                               .arg(counts[std::size_t(worst)])
+                                               .arg(total));
+        }
         QCOMPARE(list->selectedItems().size(), 1);
         QCOMPARE(list->selectedItems()[0]->text(ColumnName), chosenName);
         QCOMPARE(list->currentItem()->text(ColumnName), chosenName);
+    }
+
+    void namesSortAsRead_data() {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("order");
+        QTest::addRow("numbers by value") << QStringList{"Room 10", "Room 2", "Room 100", "Room 1"}
+                                          << QStringList{"Room 1", "Room 2", "Room 10", "Room 100"};
+        QTest::addRow("leading zeros, then text")
+            << QStringList{"Hall 3b", "Hall 03", "Hall 3a", "Hall 12", "Foyer"}
+            << QStringList{"Foyer", "Hall 03", "Hall 3a", "Hall 3b", "Hall 12"};
+        QTest::addRow("numbers first")
+            << QStringList{"B7", "7", "A", "10"} << QStringList{"7", "10", "A", "B7"};
+    }
+
+    // The overview sorted by name lists names as people read them.
+    void namesSortAsRead() {
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, order);
+        auto fixture = std::make_unique<UiFixture>();
+        UiFixture& f = *fixture;
+        AddFleet(f, int(names.size()));
+        for (int p = 1; p <= names.size(); ++p)
+            f.state.Projectors[p].ProjectorName = names[p - 1];
+        f.selectTab(0);
+        f.form->selectNode(1);
+        f.form->rebuildView();
+        auto* list = f.child<QTreeWidget>("ListViewFleet");
+        for (Qt::SortOrder direction : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+            list->sortByColumn(ColumnName, direction);
+            QStringList shown;
+            for (int r = 0; r < list->topLevelItemCount(); ++r)
+                shown << list->topLevelItem(r)->text(ColumnName);
+            QStringList expected = order;
+            if (direction == Qt::DescendingOrder)
+                std::reverse(expected.begin(), expected.end());
+            QCOMPARE(shown, expected);
+        }
     }
 
     void refusingLooksLikeNotAnswering_data() {
