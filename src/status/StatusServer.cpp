@@ -1,6 +1,7 @@
 #include "status/StatusServer.h"
 
 #include "core/AppState.h"
+#include "platform/OpenFiles.h"
 #include "status/GuardedTcpServer.h"
 #include "status/HistoryAnswers.h"
 #include "status/HistorySource.h"
@@ -64,6 +65,15 @@ bool StatusServer::start() {
         return false;
     }
     reloadTokens();
+    const EndpointLimits fitted = FittedToOpenFiles(m_limits, CurrentOpenFilesLimit().soft);
+    if (fitted.maxConnections < m_limits.maxConnections)
+        qCWarning(lcStatus).noquote()
+            << QStringLiteral("Status endpoint holds at most %1 connections instead of %2: the "
+                              "open-files limit is %3 (raise it with LimitNOFILE= or ulimit -n)")
+                   .arg(fitted.maxConnections)
+                   .arg(m_limits.maxConnections)
+                   .arg(CurrentOpenFilesLimit().soft);
+    m_limits = fitted;
     m_http = std::make_unique<QHttpServer>();
     addRoutes();
     if (!listen()) {
