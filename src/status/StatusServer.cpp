@@ -25,6 +25,10 @@ namespace {
 using Method = QHttpServerRequest::Method;
 using Status = QHttpServerResponse::StatusCode;
 
+// A certificate this close to its end is renewed before clients refuse it.
+constexpr qint64 ExpiryWarningDays = 14;
+constexpr std::chrono::hours ExpiryCheckInterval{1};
+
 QHttpServerResponse plain(Status status, const QByteArray& text) {
     return QHttpServerResponse("text/plain; charset=utf-8", text + '\n', status);
 }
@@ -53,6 +57,8 @@ StatusServer::StatusServer(AppState& state, StatusEndpointSettings settings, End
         m_state.Health.clear(HealthCondition::EndpointLimits,
                              QStringLiteral("Status endpoint serving every client again"));
     });
+    m_expiryCheck.setInterval(ExpiryCheckInterval);
+    connect(&m_expiryCheck, &QTimer::timeout, this, &StatusServer::checkCertificateExpiry);
 }
 
 StatusServer::~StatusServer() = default;
@@ -105,7 +111,8 @@ bool StatusServer::listen() {
             "Setting/StatusHttpCertificate and Setting/StatusHttpKey are set together");
         std::optional<QSslConfiguration> tls;
         if (!m_settings.certificate.isEmpty() && !m_settings.key.isEmpty())
-            tls = ServerTlsConfiguration(m_settings.certificate, m_settings.key, &why);
+            tls = ServerTlsConfiguration(m_settings.certificate, m_settings.key,
+                                         m_state.clock.now(), &why);
         if (!tls) {
             m_problem = QStringLiteral("Status endpoint off: no HTTPS: ") + why;
             return false;
@@ -117,6 +124,7 @@ bool StatusServer::listen() {
                         << "TLS handshake with" << peer.toString() << "failed:" << reason;
                 });
         listener = tlsListener;
+        m_certificateExpiry = tls->localCertificate().expiryDate();
         m_tls = true;
     } else {
         listener = new GuardedTcpServer(m_limits, m_http.get());
@@ -130,7 +138,59 @@ bool StatusServer::listen() {
     }
     m_http->bind(listener);
     m_listener = listener;
+    m_tlsListener = qobject_cast<TlsTcpServer*>(listener);
+    if (m_tlsListener) {
+        checkCertificateExpiry();
+        m_expiryCheck.start();
+    }
     return true;
+}
+
+// A certificate or key that cannot be used leaves the one serving in place:
+// clients keep being answered while the operator mends the files.
+void StatusServer::reloadCertificate(const QString& certificate, const QString& key) {
+    if (!m_tlsListener)
+        return;
+    QString why =
+        QStringLiteral("Setting/StatusHttpCertificate and Setting/StatusHttpKey are set together");
+    std::optional<QSslConfiguration> tls;
+    if (!certificate.isEmpty() && !key.isEmpty())
+        tls = ServerTlsConfiguration(certificate, key, m_state.clock.now(), &why);
+    if (!tls) {
+        const QString text =
+            QStringLiteral("Status endpoint keeps serving its previous certificate %1: %2")
+                .arg(m_settings.certificate, why);
+        qCWarning(lcStatus).noquote() << text;
+        m_state.Health.raise(HealthCondition::CertificateRefused, text);
+        return;
+    }
+    m_settings.certificate = certificate;
+    m_settings.key = key;
+    m_certificateExpiry = tls->localCertificate().expiryDate();
+    m_tlsListener->setConfiguration(*tls);
+    m_state.Health.clear(
+        HealthCondition::CertificateRefused,
+        QStringLiteral("Status endpoint serves the certificate %1").arg(certificate));
+    checkCertificateExpiry();
+}
+
+void StatusServer::checkCertificateExpiry() {
+    const QDateTime now = m_state.clock.now();
+    if (now.daysTo(m_certificateExpiry) >= ExpiryWarningDays && m_certificateExpiry > now) {
+        m_state.Health.clear(
+            HealthCondition::CertificateExpiring,
+            QStringLiteral("The endpoint's certificate %1 is valid until %2")
+                .arg(m_settings.certificate, CertificateDate(m_certificateExpiry)));
+        return;
+    }
+    const QString text =
+        m_certificateExpiry <= now
+            ? QStringLiteral("The endpoint's certificate %1 expired on %2: clients refuse it; "
+                             "renew it (norvik3d reads it again on SIGHUP)")
+            : QStringLiteral("The endpoint's certificate %1 expires on %2; renew it (norvik3d "
+                             "reads it again on SIGHUP)");
+    m_state.Health.raise(HealthCondition::CertificateExpiring,
+                         text.arg(m_settings.certificate, CertificateDate(m_certificateExpiry)));
 }
 
 // Stays raised until a reload finds the file sound, so a refused file is
