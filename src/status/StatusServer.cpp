@@ -13,6 +13,8 @@
 #include <QHttpServer>
 #include <QHttpServerRequest>
 #include <QHttpServerResponse>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QNetworkInterface>
 #include <QTimeZone>
@@ -268,9 +270,7 @@ const std::vector<StatusServer::Route>& StatusServer::RouteTable() {
              return s.read(r, &StatusServer::projectors);
          }},
         {"GET", "/api/v1/health",
-         [](StatusServer& s, const QString&, const Request& r) {
-             return s.read(r, &StatusServer::health);
-         }},
+         [](StatusServer& s, const QString&, const Request& r) { return s.health(r); }},
         {"GET", "/api/v1/events",
          [](StatusServer& s, const QString&, const Request& r) {
              return s.read(r, &StatusServer::events);
@@ -350,10 +350,21 @@ QHttpServerResponse StatusServer::projectors(const QHttpServerRequest&) {
     return QHttpServerResponse("application/json", ProjectorsJson(m_state));
 }
 
-QHttpServerResponse StatusServer::health(const QHttpServerRequest&) {
+// Answered without a token too, so that a refused tokens file can be seen:
+// then only the status and its reasons, nothing of the fleet.
+QHttpServerResponse StatusServer::health(const QHttpServerRequest& request) {
+    if (request.method() != Method::Get)
+        return plain(Status::MethodNotAllowed, "method not allowed");
     const bool running = m_scheduleRunning && m_scheduleRunning();
+    QByteArray json = HealthJson(m_state, running);
+    if (m_tokens.required() && !m_tokens.find(request.value("Authorization"))) {
+        const QJsonObject whole = QJsonDocument::fromJson(json).object();
+        const QJsonObject brief{{QStringLiteral("status"), whole[QStringLiteral("status")]},
+                                {QStringLiteral("reasons"), whole[QStringLiteral("reasons")]}};
+        json = QJsonDocument(brief).toJson(QJsonDocument::Compact);
+    }
     // Failing is 503 too, for checks that read only the status code.
-    return QHttpServerResponse("application/json", HealthJson(m_state, running),
+    return QHttpServerResponse("application/json", json,
                                HealthFailing(m_state) ? Status::ServiceUnavailable : Status::Ok);
 }
 

@@ -1078,6 +1078,14 @@ class TestStatus : public QObject {
             QVERIFY(!reason["since"].toString().isEmpty());
         }
         QCOMPARE(names, reasons);
+
+        // Without a token: the same status and reasons, nothing of the fleet.
+        const Answer brief = fetch("/api/v1/health", {});
+        QCOMPARE(brief.status, httpStatus);
+        const QJsonObject b = QJsonDocument::fromJson(brief.body).object();
+        QCOMPARE(b.keys(), QStringList({"reasons", "status"}));
+        QCOMPARE(b["status"], o["status"]);
+        QCOMPARE(b["reasons"], o["reasons"]);
     }
 
     void metricsOfTheRunPassPromtool() {
