@@ -26,6 +26,10 @@ QString HealthConditionName(HealthCondition condition) {
         return QStringLiteral("history_failing");
     case HealthCondition::ApiTokensRefused:
         return QStringLiteral("api_tokens_refused");
+    case HealthCondition::CertificateExpiring:
+        return QStringLiteral("certificate_expiring");
+    case HealthCondition::CertificateRefused:
+        return QStringLiteral("certificate_refused");
     case HealthCondition::Count:
         break;
     }

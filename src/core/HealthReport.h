@@ -23,6 +23,8 @@ enum class HealthCondition {
     NotificationsFailing, // PJLink notifications cannot be received
     HistoryFailing,       // the history is not recorded, or its file was replaced
     ApiTokensRefused,     // the API tokens file is open to others, unreadable or has bad lines
+    CertificateExpiring,  // the endpoint's certificate expires within 14 days, or has expired
+    CertificateRefused,   // a renewed certificate or key cannot be used: the old one still serves
     Count
 };
 

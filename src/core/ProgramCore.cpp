@@ -40,9 +40,9 @@ HistoryLimits ReadHistoryLimits(const QString& settingsFile) {
                              s.value(QStringLiteral("Setting/HistoryMaxMiB")).toString());
 }
 
-bool SameEndpoint(const StatusEndpointSettings& a, const StatusEndpointSettings& b) {
-    return a.address == b.address && a.port == b.port && a.token == b.token &&
-           a.certificate == b.certificate && a.key == b.key;
+// Settings the endpoint cannot take up without listening afresh.
+bool SameListener(const StatusEndpointSettings& a, const StatusEndpointSettings& b) {
+    return a.address == b.address && a.port == b.port && a.token == b.token;
 }
 
 } // namespace
@@ -290,11 +290,18 @@ void ProgramCore::reload() {
     const StatusEndpointSettings wanted = EndpointSettings(
         m_session->store().filePath(), m_endpointAddressOverride, m_endpointPortOverride);
     const bool serving = m_status && m_status->isListening();
-    // A renewed certificate keeps its path: TLS starts afresh to read it.
-    if (!serving || !SameEndpoint(wanted, m_endpointSettings) || wanted.usesTls())
+    // A renewed certificate often keeps its path, so TLS reads it again; one
+    // that cannot be used leaves the old one serving rather than none.
+    const bool inPlace = serving && SameListener(wanted, m_endpointSettings) &&
+                         wanted.usesTls() == m_status->usesTls();
+    if (!inPlace) {
         startStatusEndpoint(m_endpointAddressOverride, m_endpointPortOverride);
-    else
+    } else {
+        m_endpointSettings = wanted;
         m_status->reloadTokens();
+        if (wanted.usesTls())
+            m_status->reloadCertificate(wanted.certificate, wanted.key);
+    }
     m_alerts->retryNow();
     // New thresholds, or records that start afresh.
     requestForecasts();

@@ -4,6 +4,7 @@
 #include "core/AppState.h"
 #include "core/Formatting.h"
 #include "log/LogFileMaker.h"
+#include "platform/OpenFiles.h"
 #include "platform/Paths.h"
 #include "platform/SafeFile.h"
 #include "platform/SettingsFileSave.h"
@@ -48,6 +49,8 @@ ProgramSession::ProgramSession(AppState& state) : m_state(state), m_store(Settin
 ProgramSession::~ProgramSession() = default;
 
 bool ProgramSession::start(const QStringList& arguments) {
+    // Room for the endpoint's connections beside the projectors' sockets.
+    RaiseOpenFilesLimit();
     m_state.ProgramFolder = ProgramFolderPath();
     m_state.SettingsFile = m_store.filePath();
     if (!QDir().mkpath(m_state.ProgramFolder))

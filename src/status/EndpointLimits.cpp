@@ -1,5 +1,7 @@
 #include "status/EndpointLimits.h"
 
+#include <algorithm>
+
 const char* RefusalReasonName(RefusalReason reason) {
     switch (reason) {
     case RefusalReason::Connections:
@@ -45,4 +47,14 @@ void ConnectionAdmission::release(const QHostAddress& peer) {
     --m_open;
     if (--*it == 0)
         m_perAddress.erase(it);
+}
+
+EndpointLimits FittedToOpenFiles(EndpointLimits limits, std::uint64_t openFiles) {
+    const std::uint64_t room =
+        openFiles > FilesKeptBesideEndpoint ? openFiles - FilesKeptBesideEndpoint : 0;
+    if (room >= std::uint64_t(limits.maxConnections))
+        return limits;
+    const int least = std::min(limits.maxConnections, limits.loopbackReserve + limits.perAddress);
+    limits.maxConnections = std::max(least, int(room));
+    return limits;
 }

@@ -11,7 +11,10 @@
 // How much of the endpoint one client may take, so that no client, however
 // hostile, shuts the others out for longer than one request's deadline.
 struct EndpointLimits {
-    int maxConnections = 64;
+    // An idle connection costs one descriptor and a few KiB: enough room
+    // that clients trickling their heads from many addresses leave slots
+    // for a well-behaved scraper.
+    int maxConnections = 1024;
     int perAddress = 8;
     // The last slots of maxConnections are kept for loopback clients (the
     // local Prometheus, the operator's curl), never given to remote ones.
@@ -23,6 +26,15 @@ struct EndpointLimits {
     // The limits' health condition clears after this long without a refusal.
     std::chrono::milliseconds quietPeriod{60000};
 };
+
+// Descriptors the rest of the program keeps beside the endpoint's
+// connections: 256 projectors' sockets, serial ports, logs, the history.
+inline constexpr std::uint64_t FilesKeptBesideEndpoint = 512;
+
+// The limits with maxConnections lowered, when it must be, so that the
+// connections fit into `openFiles` beside FilesKeptBesideEndpoint; never
+// below what loopback's reserve and one client address need.
+EndpointLimits FittedToOpenFiles(EndpointLimits limits, std::uint64_t openFiles);
 
 // Why a connection was refused at its start or cut off before its answer.
 enum class RefusalReason { Connections, PerAddress, Reserved, Deadline, TooLarge, Count };

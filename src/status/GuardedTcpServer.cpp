@@ -153,7 +153,11 @@ class GuardedConnection : public QObject {
 
 GuardedTcpServer::GuardedTcpServer(const EndpointLimits& limits, QObject* parent)
     : QTcpServer(parent), m_limits(limits),
-      m_admission(std::make_shared<ConnectionAdmission>(limits)) {}
+      m_admission(std::make_shared<ConnectionAdmission>(limits)) {
+    // Connections that arrive together wait in the kernel's queue, not in
+    // a SYN retry a second later.
+    setListenBacklogSize(limits.maxConnections);
+}
 
 void GuardedTcpServer::refused(RefusalReason reason, const QHostAddress& peer) {
     ++m_refusals[std::size_t(reason)];

@@ -1,6 +1,7 @@
 #include "status/StatusServer.h"
 
 #include "core/AppState.h"
+#include "platform/OpenFiles.h"
 #include "status/GuardedTcpServer.h"
 #include "status/HistoryAnswers.h"
 #include "status/HistorySource.h"
@@ -12,6 +13,8 @@
 #include <QHttpServer>
 #include <QHttpServerRequest>
 #include <QHttpServerResponse>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QNetworkInterface>
 #include <QTimeZone>
@@ -23,6 +26,10 @@ namespace {
 
 using Method = QHttpServerRequest::Method;
 using Status = QHttpServerResponse::StatusCode;
+
+// A certificate this close to its end is renewed before clients refuse it.
+constexpr qint64 ExpiryWarningDays = 14;
+constexpr std::chrono::hours ExpiryCheckInterval{1};
 
 QHttpServerResponse plain(Status status, const QByteArray& text) {
     return QHttpServerResponse("text/plain; charset=utf-8", text + '\n', status);
@@ -52,6 +59,8 @@ StatusServer::StatusServer(AppState& state, StatusEndpointSettings settings, End
         m_state.Health.clear(HealthCondition::EndpointLimits,
                              QStringLiteral("Status endpoint serving every client again"));
     });
+    m_expiryCheck.setInterval(ExpiryCheckInterval);
+    connect(&m_expiryCheck, &QTimer::timeout, this, &StatusServer::checkCertificateExpiry);
 }
 
 StatusServer::~StatusServer() = default;
@@ -64,6 +73,15 @@ bool StatusServer::start() {
         return false;
     }
     reloadTokens();
+    const EndpointLimits fitted = FittedToOpenFiles(m_limits, CurrentOpenFilesLimit().soft);
+    if (fitted.maxConnections < m_limits.maxConnections)
+        qCWarning(lcStatus).noquote()
+            << QStringLiteral("Status endpoint holds at most %1 connections instead of %2: the "
+                              "open-files limit is %3 (raise it with LimitNOFILE= or ulimit -n)")
+                   .arg(fitted.maxConnections)
+                   .arg(m_limits.maxConnections)
+                   .arg(CurrentOpenFilesLimit().soft);
+    m_limits = fitted;
     m_http = std::make_unique<QHttpServer>();
     addRoutes();
     if (!listen()) {
@@ -95,7 +113,8 @@ bool StatusServer::listen() {
             "Setting/StatusHttpCertificate and Setting/StatusHttpKey are set together");
         std::optional<QSslConfiguration> tls;
         if (!m_settings.certificate.isEmpty() && !m_settings.key.isEmpty())
-            tls = ServerTlsConfiguration(m_settings.certificate, m_settings.key, &why);
+            tls = ServerTlsConfiguration(m_settings.certificate, m_settings.key,
+                                         m_state.clock.now(), &why);
         if (!tls) {
             m_problem = QStringLiteral("Status endpoint off: no HTTPS: ") + why;
             return false;
@@ -107,6 +126,7 @@ bool StatusServer::listen() {
                         << "TLS handshake with" << peer.toString() << "failed:" << reason;
                 });
         listener = tlsListener;
+        m_certificateExpiry = tls->localCertificate().expiryDate();
         m_tls = true;
     } else {
         listener = new GuardedTcpServer(m_limits, m_http.get());
@@ -120,7 +140,59 @@ bool StatusServer::listen() {
     }
     m_http->bind(listener);
     m_listener = listener;
+    m_tlsListener = qobject_cast<TlsTcpServer*>(listener);
+    if (m_tlsListener) {
+        checkCertificateExpiry();
+        m_expiryCheck.start();
+    }
     return true;
+}
+
+// A certificate or key that cannot be used leaves the one serving in place:
+// clients keep being answered while the operator mends the files.
+void StatusServer::reloadCertificate(const QString& certificate, const QString& key) {
+    if (!m_tlsListener)
+        return;
+    QString why =
+        QStringLiteral("Setting/StatusHttpCertificate and Setting/StatusHttpKey are set together");
+    std::optional<QSslConfiguration> tls;
+    if (!certificate.isEmpty() && !key.isEmpty())
+        tls = ServerTlsConfiguration(certificate, key, m_state.clock.now(), &why);
+    if (!tls) {
+        const QString text =
+            QStringLiteral("Status endpoint keeps serving its previous certificate %1: %2")
+                .arg(m_settings.certificate, why);
+        qCWarning(lcStatus).noquote() << text;
+        m_state.Health.raise(HealthCondition::CertificateRefused, text);
+        return;
+    }
+    m_settings.certificate = certificate;
+    m_settings.key = key;
+    m_certificateExpiry = tls->localCertificate().expiryDate();
+    m_tlsListener->setConfiguration(*tls);
+    m_state.Health.clear(
+        HealthCondition::CertificateRefused,
+        QStringLiteral("Status endpoint serves the certificate %1").arg(certificate));
+    checkCertificateExpiry();
+}
+
+void StatusServer::checkCertificateExpiry() {
+    const QDateTime now = m_state.clock.now();
+    if (now.daysTo(m_certificateExpiry) >= ExpiryWarningDays && m_certificateExpiry > now) {
+        m_state.Health.clear(
+            HealthCondition::CertificateExpiring,
+            QStringLiteral("The endpoint's certificate %1 is valid until %2")
+                .arg(m_settings.certificate, CertificateDate(m_certificateExpiry)));
+        return;
+    }
+    const QString text =
+        m_certificateExpiry <= now
+            ? QStringLiteral("The endpoint's certificate %1 expired on %2: clients refuse it; "
+                             "renew it (norvik3d reads it again on SIGHUP)")
+            : QStringLiteral("The endpoint's certificate %1 expires on %2; renew it (norvik3d "
+                             "reads it again on SIGHUP)");
+    m_state.Health.raise(HealthCondition::CertificateExpiring,
+                         text.arg(m_settings.certificate, CertificateDate(m_certificateExpiry)));
 }
 
 // Stays raised until a reload finds the file sound, so a refused file is
@@ -198,9 +270,7 @@ const std::vector<StatusServer::Route>& StatusServer::RouteTable() {
              return s.read(r, &StatusServer::projectors);
          }},
         {"GET", "/api/v1/health",
-         [](StatusServer& s, const QString&, const Request& r) {
-             return s.read(r, &StatusServer::health);
-         }},
+         [](StatusServer& s, const QString&, const Request& r) { return s.health(r); }},
         {"GET", "/api/v1/events",
          [](StatusServer& s, const QString&, const Request& r) {
              return s.read(r, &StatusServer::events);
@@ -280,10 +350,21 @@ QHttpServerResponse StatusServer::projectors(const QHttpServerRequest&) {
     return QHttpServerResponse("application/json", ProjectorsJson(m_state));
 }
 
-QHttpServerResponse StatusServer::health(const QHttpServerRequest&) {
+// Answered without a token too, so that a refused tokens file can be seen:
+// then only the status and its reasons, nothing of the fleet.
+QHttpServerResponse StatusServer::health(const QHttpServerRequest& request) {
+    if (request.method() != Method::Get)
+        return plain(Status::MethodNotAllowed, "method not allowed");
     const bool running = m_scheduleRunning && m_scheduleRunning();
+    QByteArray json = HealthJson(m_state, running);
+    if (m_tokens.required() && !m_tokens.find(request.value("Authorization"))) {
+        const QJsonObject whole = QJsonDocument::fromJson(json).object();
+        const QJsonObject brief{{QStringLiteral("status"), whole[QStringLiteral("status")]},
+                                {QStringLiteral("reasons"), whole[QStringLiteral("reasons")]}};
+        json = QJsonDocument(brief).toJson(QJsonDocument::Compact);
+    }
     // Failing is 503 too, for checks that read only the status code.
-    return QHttpServerResponse("application/json", HealthJson(m_state, running),
+    return QHttpServerResponse("application/json", json,
                                HealthFailing(m_state) ? Status::ServiceUnavailable : Status::Ok);
 }
 

@@ -5,6 +5,7 @@
 #include "status/EndpointLimits.h"
 #include "status/StatusEndpointSettings.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QTimer>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 class GuardedTcpServer;
+class TlsTcpServer;
 class HistorySource;
 class QHttpServer;
 class QHttpServerRequest;
@@ -26,7 +28,8 @@ struct AppState;
 // the program: an address that is not this machine's or a port in use is
 // logged and leaves the endpoint off. A client refused or cut off at the
 // endpoint's limits raises HealthCondition::EndpointLimits, which clears once
-// a quiet period passes without another.
+// a quiet period passes without another. The health route answers a client
+// without a valid token too, with its status and reasons only.
 class StatusServer : public QObject {
     Q_OBJECT
   public:
@@ -57,6 +60,10 @@ class StatusServer : public QObject {
     bool usesTls() const { return m_tls; }
     // Reads the tokens file again; what was wrong with it is logged.
     void reloadTokens();
+    // Serving TLS: takes the certificate and key from these files for the
+    // connections from now on, or keeps the ones serving and raises
+    // HealthCondition::CertificateRefused with the reason.
+    void reloadCertificate(const QString& certificate, const QString& key);
 
   private:
     // One route: its method, its path ("<id>" for the path argument) and
@@ -80,6 +87,8 @@ class StatusServer : public QObject {
     QHttpServerResponse events(const QHttpServerRequest& request);
     void clientRefused(RefusalReason reason, const QHostAddress& peer);
     RefusalCounts refusals() const;
+    // Raises or clears HealthCondition::CertificateExpiring.
+    void checkCertificateExpiry();
 
     AppState& m_state;
     StatusEndpointSettings m_settings;
@@ -89,6 +98,9 @@ class StatusServer : public QObject {
     std::unique_ptr<QHttpServer> m_http;
     std::unique_ptr<HistorySource> m_history; // opened on the first events request
     GuardedTcpServer* m_listener = nullptr;   // owned by m_http once bound
+    TlsTcpServer* m_tlsListener = nullptr;    // the same, when serving TLS
+    QDateTime m_certificateExpiry;
+    QTimer m_expiryCheck;
     QString m_problem;
     QString m_warning;
     ApiTokens m_tokens;

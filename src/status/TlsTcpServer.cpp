@@ -2,7 +2,9 @@
 
 #include "platform/SafeFile.h"
 
+#include <QFile>
 #include <QSslCertificate>
+#include <QSslCipher>
 #include <QSslKey>
 #include <QSslSocket>
 
@@ -22,6 +24,11 @@ std::optional<QByteArray> readPem(const QString& path, const QString& what, QStr
                        .arg(what, path, error.isEmpty() ? QStringLiteral("no such file") : error);
     return bytes;
 }
+
+// A key that others may read is no longer a secret; one they may change is
+// not ours.
+constexpr QFileDevice::Permissions KeyOpenToOthers =
+    QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::WriteGroup;
 
 QSslKey privateKeyOf(const QByteArray& pem) {
     for (const QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa}) {
@@ -64,8 +71,30 @@ QString contextProblem(const QSslConfiguration& configuration) {
 
 } // namespace
 
+bool IsStrongCipher(const QString& name, QSsl::SslProtocol protocol) {
+    if (protocol == QSsl::TlsV1_3)
+        return name.startsWith(QLatin1String("TLS_"));
+    if (protocol != QSsl::TlsV1_2 || !name.startsWith(QLatin1String("ECDHE-")))
+        return false;
+    return name.contains(QLatin1String("-GCM-")) ||
+           name.endsWith(QLatin1String("-CHACHA20-POLY1305"));
+}
+
+QList<QSslCipher> StrongCiphers() {
+    QList<QSslCipher> strong;
+    for (const QSslCipher& cipher : QSslConfiguration::supportedCiphers())
+        if (IsStrongCipher(cipher.name(), cipher.protocol()))
+            strong << cipher;
+    return strong;
+}
+
+QString CertificateDate(const QDateTime& moment) {
+    return moment.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'"));
+}
+
 std::optional<QSslConfiguration> ServerTlsConfiguration(const QString& certificateFile,
-                                                        const QString& keyFile, QString* problem) {
+                                                        const QString& keyFile,
+                                                        const QDateTime& now, QString* problem) {
     if (!QSslSocket::supportsSsl()) {
         *problem = QStringLiteral("this machine's Qt has no TLS library");
         return std::nullopt;
@@ -74,12 +103,23 @@ std::optional<QSslConfiguration> ServerTlsConfiguration(const QString& certifica
         readPem(certificateFile, QStringLiteral("certificate"), problem);
     if (!certificatePem)
         return std::nullopt;
+    if (QFile::exists(keyFile) && (QFile::permissions(keyFile) & KeyOpenToOthers)) {
+        *problem = QStringLiteral("the key %1 is open to others than its owner and is not used; "
+                                  "make it readable by its owner only (chmod 600)")
+                       .arg(keyFile);
+        return std::nullopt;
+    }
     const std::optional<QByteArray> keyPem = readPem(keyFile, QStringLiteral("key"), problem);
     if (!keyPem)
         return std::nullopt;
     const QList<QSslCertificate> chain = QSslCertificate::fromData(*certificatePem, QSsl::Pem);
     if (chain.isEmpty() || chain.first().isNull()) {
         *problem = QStringLiteral("%1 holds no PEM certificate").arg(certificateFile);
+        return std::nullopt;
+    }
+    if (const QDateTime expiry = chain.first().expiryDate(); expiry <= now) {
+        *problem = QStringLiteral("the certificate %1 expired on %2; renew it")
+                       .arg(certificateFile, CertificateDate(expiry));
         return std::nullopt;
     }
     const QSslKey key = privateKeyOf(*keyPem);
@@ -93,6 +133,7 @@ std::optional<QSslConfiguration> ServerTlsConfiguration(const QString& certifica
     configuration.setPrivateKey(key);
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    configuration.setCiphers(StrongCiphers());
     if (const QString refused = contextProblem(configuration); !refused.isEmpty()) {
         QString detail = refused.trimmed();
         while (detail.endsWith(QLatin1Char(':')))
@@ -107,6 +148,10 @@ std::optional<QSslConfiguration> ServerTlsConfiguration(const QString& certifica
 TlsTcpServer::TlsTcpServer(const EndpointLimits& limits, QSslConfiguration configuration,
                            QObject* parent)
     : GuardedTcpServer(limits, parent), m_configuration(std::move(configuration)) {}
+
+void TlsTcpServer::setConfiguration(QSslConfiguration configuration) {
+    m_configuration = std::move(configuration);
+}
 
 std::unique_ptr<QTcpSocket> TlsTcpServer::makeSocket() {
     auto socket = std::make_unique<QSslSocket>(this);

@@ -213,7 +213,7 @@ class TestApiTokens : public QObject {
         StatusServer server(state, settings);
         QVERIFY2(server.start(), qPrintable(server.problem()));
         const auto status = [&server](const QByteArray& token) {
-            return Fetch("http", server.port(), "/api/v1/health", token).status;
+            return Fetch("http", server.port(), "/api/v1/projectors", token).status;
         };
         QCOMPARE(status("t1"), 200);
         QCOMPARE(status("t3"), 200);
@@ -247,21 +247,29 @@ class TestApiTokens : public QObject {
         settings.tokensFile = m_file;
         StatusServer server(state, settings);
         QVERIFY2(server.start(), qPrintable(server.problem()));
-        const auto reasons = [&server] {
-            const QByteArray body =
-                Fetch("http", server.port(), "/api/v1/health", SettingToken).body;
+        // Seen with the setting's token, and by a client with none or a
+        // wrong one (then without the fleet), whatever the file holds.
+        const auto reasons = [&server](const QByteArray& token) {
+            const QByteArray body = Fetch("http", server.port(), "/api/v1/health", token).body;
             QStringList found;
-            for (const QJsonValue& r : QJsonDocument::fromJson(body)["reasons"].toArray())
+            const QJsonObject health = QJsonDocument::fromJson(body).object();
+            if (token != SettingToken && health.contains("projectors"))
+                found << "fleet shown without a token";
+            for (const QJsonValue& r : health["reasons"].toArray())
                 if (r["name"].toString() == QLatin1String("api_tokens_refused"))
                     found << r["text"].toString();
             return found;
         };
-        const QStringList raised = reasons();
-        QCOMPARE(raised.size(), 1);
-        QVERIFY2(raised[0].contains(m_file) && raised[0].contains(reason), qPrintable(raised[0]));
+        for (const QByteArray& token : {SettingToken, QByteArray(), QByteArray("wrong")}) {
+            const QStringList raised = reasons(token);
+            QCOMPARE(raised.size(), 1);
+            QVERIFY2(raised[0].contains(m_file) && raised[0].contains(reason),
+                     qPrintable(raised[0]));
+        }
         WriteFile(m_file, "desk:read=" + HashHex("t1") + '\n');
         server.reloadTokens();
-        QCOMPARE(reasons(), QStringList());
+        QCOMPARE(reasons(SettingToken), QStringList());
+        QCOMPARE(reasons({}), QStringList());
     }
 
     void addAndRemove() {
@@ -341,17 +349,17 @@ class TestApiTokens : public QObject {
             return log.count(what) >= times;
         };
         QTRY_VERIFY_WITH_TIMEOUT(logged("started on", 1), 30000);
-        QCOMPARE(Fetch("http", port, "/api/v1/health", first.out.trimmed()).status, 200);
+        QCOMPARE(Fetch("http", port, "/api/v1/projectors", first.out.trimmed()).status, 200);
         const Run second = norvik3d({"--add-token", "late", "control"});
         QCOMPARE(second.code, 0);
-        QCOMPARE(Fetch("http", port, "/api/v1/health", second.out.trimmed()).status, 401);
+        QCOMPARE(Fetch("http", port, "/api/v1/projectors", second.out.trimmed()).status, 401);
         ::kill(pid_t(service.processId()), SIGHUP);
         QTRY_VERIFY_WITH_TIMEOUT(logged("settings reloaded", 1), 30000);
-        QCOMPARE(Fetch("http", port, "/api/v1/health", second.out.trimmed()).status, 200);
+        QCOMPARE(Fetch("http", port, "/api/v1/projectors", second.out.trimmed()).status, 200);
         QCOMPARE(norvik3d({"--remove-token", "desk"}).code, 0);
         ::kill(pid_t(service.processId()), SIGHUP);
         QTRY_VERIFY_WITH_TIMEOUT(logged("settings reloaded", 2), 30000);
-        QCOMPARE(Fetch("http", port, "/api/v1/health", first.out.trimmed()).status, 401);
+        QCOMPARE(Fetch("http", port, "/api/v1/projectors", first.out.trimmed()).status, 401);
         service.terminate();
         QVERIFY(service.waitForFinished(30000));
     }

@@ -7,6 +7,7 @@
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/ProgramCore.h"
+#include "platform/OpenFiles.h"
 #include "status/EndpointLimits.h"
 #include "status/HttpRules.h"
 #include "status/ProcessFigures.h"
@@ -28,6 +29,8 @@
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -211,6 +214,14 @@ struct Hostile {
     int unanswered;     // copies closed without any answer
     bool closedByServer;
     QList<std::pair<RefusalReason, int>> refusals;
+    // Above 1, the copies take turns among this many addresses, `source`
+    // followed by 1, 2, ...
+    int addresses = 1;
+
+    QString sourceOf(int copy) const {
+        return addresses > 1 ? QString::fromLatin1(source) + QString::number(1 + copy % addresses)
+                             : QString::fromLatin1(source);
+    }
 };
 
 const QList<Hostile>& HostileClients() {
@@ -224,6 +235,16 @@ const QList<Hostile>& HostileClients() {
          0,
          true,
          {{RefusalReason::Deadline, 8}}},
+        {"slow heads from 100 addresses",
+         "127.0.1.",
+         800,
+         {"GET /metrics HTTP/1.1\r\nX-Drip: "},
+         true,
+         {408},
+         0,
+         true,
+         {{RefusalReason::Deadline, 800}},
+         100},
         {"too many from one address",
          "127.0.0.3",
          9,
@@ -357,6 +378,9 @@ class TestStatus : public QObject {
     }
 
   private slots:
+    // The clients and the endpoint's side of their connections share this
+    // process's descriptors.
+    void initTestCase() { RaiseOpenFilesLimit(); }
     void init() { startEndpoint(); }
     void cleanup() { endpoint.reset(); }
 
@@ -370,12 +394,12 @@ class TestStatus : public QObject {
         QFETCH(int, row);
         const Hostile& hostile = HostileClients()[row];
         std::vector<std::unique_ptr<Client>> clients;
-        for (int i = 0; i < hostile.copies; ++i) {
-            clients.push_back(std::make_unique<Client>(QString::fromLatin1(hostile.source),
-                                                       endpoint->server.port(), hostile.requests,
-                                                       hostile.drip));
-            QTRY_VERIFY_WITH_TIMEOUT(clients.back()->connected(), Wait);
-        }
+        for (int i = 0; i < hostile.copies; ++i)
+            clients.push_back(std::make_unique<Client>(hostile.sourceOf(i), endpoint->server.port(),
+                                                       hostile.requests, hostile.drip));
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(clients.begin(), clients.end(),
+                                             [](const auto& c) { return c->connected(); }),
+                                 Wait);
         // Served while the hostile clients are still at it.
         QCOMPARE(fetch("/api/v1/health").status, 200);
 
@@ -499,6 +523,36 @@ class TestStatus : public QObject {
             }
         }
         QCOMPARE(results.join(' '), outcome);
+    }
+
+    void limitsFitTheOpenFiles_data() {
+        QTest::addColumn<int>("maxConnections");
+        QTest::addColumn<qulonglong>("openFiles");
+        QTest::addColumn<int>("fitted");
+        QTest::addRow("room to spare") << 1024 << qulonglong(1048576) << 1024;
+        QTest::addRow("just enough") << 1024 << qulonglong(1536) << 1024;
+        QTest::addRow("the common default") << 1024 << qulonglong(1024) << 512;
+        QTest::addRow("hardly any") << 1024 << qulonglong(100) << 16;
+        QTest::addRow("never above the limit set") << 4 << qulonglong(100) << 4;
+    }
+
+    void limitsFitTheOpenFiles() {
+        QFETCH(int, maxConnections);
+        QFETCH(qulonglong, openFiles);
+        QFETCH(int, fitted);
+        EndpointLimits limits;
+        limits.maxConnections = maxConnections;
+        QCOMPARE(FittedToOpenFiles(limits, openFiles).maxConnections, fitted);
+    }
+
+    void openFilesLimitIsRaised() {
+        const OpenFilesLimit before = CurrentOpenFilesLimit();
+        rlimit lowered{rlim_t(std::min<std::uint64_t>(before.hard, 256)), rlim_t(before.hard)};
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+        QCOMPARE(CurrentOpenFilesLimit().soft, std::uint64_t(lowered.rlim_cur));
+        const OpenFilesLimit raised = RaiseOpenFilesLimit();
+        QCOMPARE(raised.soft, before.hard);
+        QCOMPARE(CurrentOpenFilesLimit().soft, before.hard);
     }
 
     void closeAfterAnswer_data() {
@@ -1024,6 +1078,14 @@ class TestStatus : public QObject {
             QVERIFY(!reason["since"].toString().isEmpty());
         }
         QCOMPARE(names, reasons);
+
+        // Without a token: the same status and reasons, nothing of the fleet.
+        const Answer brief = fetch("/api/v1/health", {});
+        QCOMPARE(brief.status, httpStatus);
+        const QJsonObject b = QJsonDocument::fromJson(brief.body).object();
+        QCOMPARE(b.keys(), QStringList({"reasons", "status"}));
+        QCOMPARE(b["status"], o["status"]);
+        QCOMPARE(b["reasons"], o["reasons"]);
     }
 
     void metricsOfTheRunPassPromtool() {
