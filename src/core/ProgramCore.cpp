@@ -238,16 +238,16 @@ void ProgramCore::startStatusEndpoint(const QString& addressOverride, int portOv
     m_status->setScheduleRunning([this] { return m_runner && m_runner->isRunning(); });
     HistoryRecorder* recorder = m_recorder.get();
     HistoryWriter* writer = m_history.get();
-    m_status->setControl({m_runner.get(), recorder,
-                          [writer](HistoryEvent e) {
-                              if (writer)
-                                  writer->record(std::move(e));
-                          },
-                          [recorder](int projector, const QString& caption, int ahead) {
-                              if (recorder)
-                                  recorder->follow(projector, caption, EventSource::Endpoint,
-                                                   ahead);
-                          }});
+    m_status->setControl(
+        {m_runner.get(), recorder,
+         [writer](HistoryEvent e) {
+             if (writer)
+                 writer->record(std::move(e));
+         },
+         [recorder](int projector, const QString& caption, int ahead, const QString& client) {
+             if (recorder)
+                 recorder->follow(projector, caption, EventSource::Endpoint, ahead, client);
+         }});
     m_engine->setObserver(m_status->controlObserver());
     m_status->start();
 }

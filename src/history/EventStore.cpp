@@ -12,6 +12,10 @@
 #include <algorithm>
 #include <atomic>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 Q_LOGGING_CATEGORY(lcHistory, "norvik.history")
 
 namespace {
@@ -20,9 +24,18 @@ constexpr int SqliteCorrupt = 11;
 constexpr int SqliteFull = 13;
 constexpr int SqliteNotADatabase = 26;
 constexpr qint64 MsPerDay = 24LL * 60 * 60 * 1000;
-// Free pages are reused by later events; only this much of them is given
-// back to the file system (after a lower size limit or a large expiry).
+// Free pages are reused by later events; only this much of them is kept
+// (less when the file would be over its limit), the rest is given back to
+// the file system.
 constexpr qint64 FreeBytesKept = 8LL * 1024 * 1024;
+// Pages given back per statement, and statements per prune: small steps,
+// so the writer's next batch never waits long behind them.
+constexpr qint64 VacuumStepPages = 1024;
+constexpr int VacuumSteps = 16;
+// Refused control requests (an endpoint command event whose outcome is a
+// 4xx or 5xx status) go first when the file is over its size.
+constexpr const char* RefusalsWhere =
+    "kind = 'command' AND source = 'endpoint' AND outcome GLOB '[45][0-9][0-9]*'";
 
 int primaryCode(const QSqlError& error) {
     return error.nativeErrorCode().toInt() & 0xff;
@@ -46,6 +59,17 @@ std::optional<qint64> optionalFrom(const QVariant& value) {
 // A null text would be bound as NULL; the columns hold '' for none.
 QString nonNull(const QString& text) {
     return text.isNull() ? QStringLiteral("") : text;
+}
+
+// The history tells what was controlled and by whom: only its owner reads
+// it. SQLite gives the -wal and -shm files the database file's mode.
+void keepPrivate(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    for (const char* suffix : {"", "-wal", "-shm"})
+        ::chmod((name + suffix).constData(), 0600);
 }
 
 QString likePattern(const QString& text) {
@@ -160,6 +184,8 @@ EventStore::OpenResult EventStore::openOnce(bool& broken) {
                                    "installed; the history is not recorded");
         return OpenResult::Failed;
     }
+    if (m_mode == Mode::Write)
+        keepPrivate(m_filePath);
     if (!QSqlDatabase::contains(m_connection))
         QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
@@ -364,6 +390,8 @@ qint64 EventStore::prune(qint64 nowMs, const HistoryLimits& limits, int batch, i
     QSqlQuery query(db);
     const qint64 cutoff = nowMs - qint64(limits.days) * MsPerDay;
     const qint64 maxBytes = qint64(limits.maxMiB) * 1024 * 1024;
+    const QString oldest = QStringLiteral("DELETE FROM events WHERE id IN (SELECT id FROM events "
+                                          "WHERE %1 ORDER BY time_ms LIMIT ?)");
     qint64 deleted = 0;
     for (int n = 0; n < batches; ++n) {
         const bool expired = [&] {
@@ -374,29 +402,66 @@ qint64 EventStore::prune(qint64 nowMs, const HistoryLimits& limits, int batch, i
         query.finish();
         if (!expired && usedBytes() <= maxBytes)
             break;
-        query.prepare(expired ? QStringLiteral("DELETE FROM events WHERE id IN (SELECT id FROM "
-                                               "events WHERE time_ms < ? ORDER BY time_ms LIMIT ?)")
-                              : QStringLiteral("DELETE FROM events WHERE id IN (SELECT id FROM "
-                                               "events ORDER BY time_ms LIMIT ?)"));
-        if (expired)
-            query.addBindValue(cutoff);
-        query.addBindValue(batch);
-        if (!query.exec()) {
-            noteError(query.lastError());
-            break;
+        int rows = 0;
+        // Over the size, refusals make room before any event of the fleet.
+        for (const QString& which :
+             expired ? QStringList{QStringLiteral("time_ms < ?")}
+                     : QStringList{QString::fromLatin1(RefusalsWhere), QStringLiteral("1")}) {
+            query.prepare(oldest.arg(which));
+            if (expired)
+                query.addBindValue(cutoff);
+            query.addBindValue(batch);
+            if (!query.exec()) {
+                noteError(query.lastError());
+                break;
+            }
+            rows = query.numRowsAffected();
+            if (rows > 0)
+                break;
         }
-        const int rows = query.numRowsAffected();
         deleted += rows;
         if (rows == 0)
             break;
     }
-    if (deleted > 0) {
-        const qint64 pageSize = pragma(QStringLiteral("page_size")).toLongLong();
-        const qint64 freePages = pragma(QStringLiteral("freelist_count")).toLongLong();
-        if (pageSize > 0 && freePages * pageSize > FreeBytesKept)
-            pragma(QStringLiteral("incremental_vacuum"));
-    }
+    giveBackFreePages(maxBytes);
     return deleted;
+}
+
+void EventStore::giveBackFreePages(qint64 maxBytes) {
+    const qint64 pageSize = pragma(QStringLiteral("page_size")).toLongLong();
+    if (pageSize <= 0)
+        return;
+    bool shrunk = false;
+    for (int step = 0; step < VacuumSteps; ++step) {
+        const qint64 used = usedBytes();
+        const qint64 keptPages = std::clamp(maxBytes - used, 0LL, FreeBytesKept) / pageSize;
+        const qint64 freePages = pragma(QStringLiteral("freelist_count")).toLongLong();
+        if (freePages <= keptPages)
+            break;
+        // Qt runs the statement one step, and each step frees one page: as
+        // many steps as pages, in one transaction.
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        if (!db.transaction())
+            break;
+        QSqlQuery query(db);
+        const qint64 pages = std::min(freePages - keptPages, VacuumStepPages);
+        bool done = query.prepare(QStringLiteral("PRAGMA incremental_vacuum(1)"));
+        for (qint64 page = 0; done && page < pages; ++page)
+            done = query.exec();
+        query.finish();
+        if (!done || !db.commit()) {
+            noteError(done ? db.lastError() : query.lastError());
+            db.rollback();
+            break;
+        }
+        // A file made without incremental vacuum cannot give pages back.
+        if (pragma(QStringLiteral("freelist_count")).toLongLong() >= freePages)
+            break;
+        shrunk = true;
+    }
+    // In WAL mode the file itself is cut when the log is written back.
+    if (shrunk)
+        pragma(QStringLiteral("wal_checkpoint(PASSIVE)"));
 }
 
 EventPage EventStore::page(const EventFilter& filter, const std::optional<EventCursor>& after,

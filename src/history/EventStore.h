@@ -101,7 +101,10 @@ class EventStore {
 
     // Deletes the oldest events, at most `batch` at a time and `batches`
     // times: those older than limits.days before nowMs, then more while the
-    // file's used size is over limits.maxMiB. The number deleted.
+    // file's used size is over limits.maxMiB (refused control requests
+    // before anything else). Then gives free pages back to the file system,
+    // in small steps, until the file is within limits.maxMiB. The number
+    // deleted.
     qint64 prune(qint64 nowMs, const HistoryLimits& limits, int batch = 1000, int batches = 20);
     // Bytes the events take in the file (its pages less the free ones).
     qint64 usedBytes() const;
@@ -126,6 +129,7 @@ class EventStore {
     // The statement's first value; empty when it failed.
     QString pragma(const QString& statement);
     WriteResult writeFailure() const;
+    void giveBackFreePages(qint64 maxBytes);
 
     QString m_filePath;
     Mode m_mode;

@@ -274,10 +274,11 @@ void HistoryRecorder::commandQueued(int projector, const QByteArray& frame, int 
         follow(projector, caption, m_program, ahead);
 }
 
-void HistoryRecorder::follow(int projector, const QString& caption, EventSource source, int ahead) {
+void HistoryRecorder::follow(int projector, const QString& caption, EventSource source, int ahead,
+                             const QString& client) {
     if (!valid(projector))
         return;
-    m_followed.push_back({projector, ahead, caption, source, nowMs()});
+    m_followed.push_back({projector, ahead, caption, source, nowMs(), client});
     if (m_followed.size() > MaxFollowed)
         m_followed.pop_front();
 }
@@ -288,6 +289,7 @@ void HistoryRecorder::resolve(const Followed& command, const QString& outcome) {
     e.text = command.caption;
     e.outcome = outcome;
     e.source = command.source;
+    e.client = command.client;
     emitEvent(std::move(e));
 }
 

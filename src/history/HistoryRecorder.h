@@ -48,9 +48,11 @@ class HistoryRecorder : public QObject, public RefreshSink {
     void commandQueued(int projector, const QByteArray& frame, int ahead) override;
     void alertRaised(int projector, const QString& message, bool queued) override;
 
-    // A command given by `source` for the projector, behind `ahead` others
-    // in its queue; recorded with its outcome once it is known.
-    void follow(int projector, const QString& caption, EventSource source, int ahead);
+    // A command given by `source` (and `client`, for the endpoint's) for
+    // the projector, behind `ahead` others in its queue; recorded with its
+    // outcome once it is known.
+    void follow(int projector, const QString& caption, EventSource source, int ahead,
+                const QString& client = {});
 
     void scheduleRunning(bool running);
     void scheduleAction(const ScheduleActionReport& report);
@@ -95,6 +97,7 @@ class HistoryRecorder : public QObject, public RefreshSink {
         QString caption;
         EventSource source;
         qint64 timeMs;
+        QString client;
     };
 
     HistoryEvent event(EventKind kind, int projector) const;

@@ -43,6 +43,7 @@ void Say(LogPriority priority, const QString& line) {
 void InstallServiceMessageHandler() {
     if (!qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
         QLoggingCategory::setFilterRules(
-            QStringLiteral("norvik.*.debug=false\nnorvik.*.info=false\nnorvik.*.warning=false"));
+            QStringLiteral("norvik.*.debug=false\nnorvik.*.info=false\nnorvik.*.warning=false\n"
+                           "norvik.status.control.info=true"));
     qInstallMessageHandler(HandleQtMessage);
 }

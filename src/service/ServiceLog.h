@@ -11,5 +11,6 @@ void Say(LogPriority priority, const QString& line);
 
 // Qt's own messages go the same way with their priority; the diagnostics of
 // the program's categories (norvik.*) are off unless QT_LOGGING_RULES asks
-// for them, since the service says what matters in its own lines.
+// for them, since the service says what matters in its own lines; the
+// control requests (norvik.status.control) are always told.
 void InstallServiceMessageHandler();

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 
 #include <array>
+#include <cctype>
 
 namespace {
 
@@ -93,6 +94,19 @@ CommandPlan aspectPlan(const AppState& state, const ProjectorInfo& info, const Q
 }
 
 } // namespace
+
+QString StrictProjectorId(const QString& text) {
+    constexpr qsizetype Length = 36;
+    if (text.size() != Length)
+        return {};
+    for (qsizetype k = 0; k < Length; ++k) {
+        const QChar c = text[k];
+        const bool dash = k == 8 || k == 13 || k == 18 || k == 23;
+        if (dash ? c != u'-' : !isxdigit(c.toLatin1()) || c.unicode() > 0x7f)
+            return {};
+    }
+    return text.toLower();
+}
 
 CommandRequestParse ParseCommandRequest(const QByteArray& body) {
     QJsonParseError error{};

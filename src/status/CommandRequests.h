@@ -21,6 +21,11 @@ struct CommandRequestParse {
     QString error; // why the body was refused, when it was
 };
 
+// A projector id as a client gives it: only the canonical form
+// xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx of hexadecimal digits, in either case;
+// the id in lower case, or empty for anything else.
+QString StrictProjectorId(const QString& text);
+
 // Bodies over this are refused before they are read.
 inline constexpr qsizetype MaxCommandBodyBytes = 4096;
 

@@ -8,6 +8,7 @@
 #include "history/HistoryRecorder.h"
 #include "schedule/ScheduleRunner.h"
 #include "status/EndpointLimits.h"
+#include "status/RequestAudit.h"
 
 #include <QDateTime>
 #include <QHttpServerRequest>
@@ -18,7 +19,8 @@
 #include <QLoggingCategory>
 #include <QUrl>
 
-Q_LOGGING_CATEGORY(lcControl, "norvik.status.control")
+// On by default: every control request is a line of the program's log.
+Q_LOGGING_CATEGORY(lcControl, "norvik.status.control", QtInfoMsg)
 
 namespace {
 
@@ -30,6 +32,33 @@ constexpr const char* FlushPendingText =
 QByteArray errorJson(const QString& text) {
     return QJsonDocument(QJsonObject{{QStringLiteral("error"), text}})
         .toJson(QJsonDocument::Compact);
+}
+
+QString MethodName(QHttpServerRequest::Method method) {
+    using M = QHttpServerRequest::Method;
+    switch (method) {
+    case M::Get:
+        return QStringLiteral("GET");
+    case M::Put:
+        return QStringLiteral("PUT");
+    case M::Delete:
+        return QStringLiteral("DELETE");
+    case M::Post:
+        return QStringLiteral("POST");
+    case M::Head:
+        return QStringLiteral("HEAD");
+    case M::Options:
+        return QStringLiteral("OPTIONS");
+    case M::Patch:
+        return QStringLiteral("PATCH");
+    case M::Connect:
+        return QStringLiteral("CONNECT");
+    case M::Trace:
+        return QStringLiteral("TRACE");
+    default:
+        break;
+    }
+    return QStringLiteral("UNKNOWN");
 }
 
 QString groupOfProjector(const AppState& state, int projector) {
@@ -51,25 +80,30 @@ ControlRoutes::ControlRoutes(AppState& state, const ApiTokens& tokens, QHostAddr
 QHttpServerResponse ControlRoutes::projectorRoute(const QString& id,
                                                   const QHttpServerRequest& request) {
     return handle(
-        request, QStringLiteral("/api/v1/projectors/%1/commands").arg(id),
+        request, QStringLiteral("/api/v1/projectors/%1/commands").arg(shownId(id)),
         [&](const ApiToken& token) { return projectorCommands(token, id, request.body()); });
 }
 
 QHttpServerResponse ControlRoutes::groupRoute(const QString& name,
                                               const QHttpServerRequest& request) {
     return handle(
-        request, QStringLiteral("/api/v1/groups/%1/commands").arg(name),
+        request, QStringLiteral("/api/v1/groups/%1/commands").arg(shownId(name)),
         [&](const ApiToken& token) { return groupCommands(token, name, request.body()); });
 }
 
 QHttpServerResponse ControlRoutes::commandRoute(const QString& id,
                                                 const QHttpServerRequest& request) {
-    return handle(request, QStringLiteral("/api/v1/commands/%1").arg(id),
+    return handle(request, QStringLiteral("/api/v1/commands/%1").arg(shownId(id)),
                   [&](const ApiToken&) { return outcome(id); });
 }
 
 QHttpServerResponse ControlRoutes::scheduleRoute(bool start, const QHttpServerRequest& request) {
-    return handle(request, request.url().path(), [&](const ApiToken&) { return schedule(start); });
+    return handle(request, request.url().path(),
+                  [&](const ApiToken& token) { return schedule(token, start); });
+}
+
+QString ControlRoutes::shownId(const QString& id) {
+    return Shortened(id, MaxShownId);
 }
 
 QHttpServerResponse ControlRoutes::handle(const QHttpServerRequest& request, const QString& route,
@@ -77,13 +111,24 @@ QHttpServerResponse ControlRoutes::handle(const QHttpServerRequest& request, con
     const bool reading = route.startsWith(QLatin1String("/api/v1/commands/"));
     const auto expected =
         reading ? QHttpServerRequest::Method::Get : QHttpServerRequest::Method::Post;
+    const qint64 now = m_state.clock.now().toMSecsSinceEpoch();
+    const QString address = ConnectionAdmission::normalized(request.remoteAddress()).toString();
+    recordEndedRefusals(now);
+    // A client that keeps being refused is not even looked at.
+    if (m_refusals.overRate(address, now)) {
+        const Answer answer{429,
+                            errorJson(QStringLiteral("more than %1 refused requests a second")
+                                          .arg(RefusalLedger::MaxPerSecond)),
+                            "refused too often"};
+        m_refusals.refused(address, now,
+                           {QStringLiteral("-@") + address,
+                            LogEscaped(MethodName(request.method()) + u' ' + route),
+                            QStringLiteral("429 refused too often")});
+        return response(answer);
+    }
     const std::optional<ApiToken> token = m_tokens.find(request.value("Authorization"));
-    const QString client = (token ? token->name : QStringLiteral("-")) + QLatin1Char('@') +
-                           ConnectionAdmission::normalized(request.remoteAddress()).toString();
+    const QString client = (token ? token->name : QStringLiteral("-")) + QLatin1Char('@') + address;
     const QByteArray body = request.body();
-    const QString text = QStringLiteral("%1 %2 %3")
-                             .arg(reading ? QStringLiteral("GET") : QStringLiteral("POST"), route,
-                                  QString::fromUtf8(body.left(512)));
     Answer answer{0, {}, {}};
     if (request.method() != expected)
         answer = {405, errorJson(QStringLiteral("method not allowed")), "method not allowed"};
@@ -102,10 +147,25 @@ QHttpServerResponse ControlRoutes::handle(const QHttpServerRequest& request, con
         answer = {429,
                   errorJson(QStringLiteral("more than %1 commands a second").arg(MaxPerSecond)),
                   "over the rate"};
-    else
+    else {
+        m_client = client;
         answer = act(*token);
-    if (!reading)
-        audit(client, text, answer);
+        m_client.clear();
+    }
+    // Reading an outcome changes nothing and is not recorded; asking it
+    // wrongly is.
+    if (!reading || answer.status != 200) {
+        QString text = MethodName(request.method()) + u' ' + route;
+        if (!body.isEmpty())
+            text += u' ' + CompactBody(body.left(MaxCommandBodyBytes));
+        audit(address, now,
+              {LogEscaped(client), LogEscaped(text),
+               QStringLiteral("%1 %2").arg(answer.status).arg(answer.reason)});
+    }
+    return response(answer);
+}
+
+QHttpServerResponse ControlRoutes::response(const Answer& answer) {
     QHttpServerResponse response("application/json", answer.body + '\n', Status(answer.status));
     if (answer.status == 401)
         response.setHeader("WWW-Authenticate", "Bearer");
@@ -129,9 +189,10 @@ bool ControlRoutes::mayControl(const ApiToken& token, const QString& group) cons
 
 ControlRoutes::Answer ControlRoutes::projectorCommands(const ApiToken& token, const QString& id,
                                                        const QByteArray& body) {
-    const int p = ProjectorIndexOfId(m_state, id);
+    const QString canonical = StrictProjectorId(id);
+    const int p = canonical.isEmpty() ? 0 : ProjectorIndexOfId(m_state, canonical);
     if (p < 1)
-        return {404, errorJson(QStringLiteral("no projector has the id %1").arg(id)),
+        return {404, errorJson(QStringLiteral("no projector has the id %1").arg(shownId(id))),
                 "unknown projector"};
     const QString group = groupOfProjector(m_state, p);
     if (!mayControl(token, group))
@@ -147,7 +208,8 @@ ControlRoutes::Answer ControlRoutes::groupCommands(const ApiToken& token, const 
         if (NodeKind(m_state, n) == QLatin1Char('g') && Node(m_state, n).Text == name)
             groupNode = n;
     if (groupNode < 1)
-        return {404, errorJson(QStringLiteral("no group is named %1").arg(name)), "unknown group"};
+        return {404, errorJson(QStringLiteral("no group is named %1").arg(shownId(name))),
+                "unknown group"};
     if (!mayControl(token, name))
         return {403, errorJson(QStringLiteral("the token may not control this group")),
                 "outside the token's groups"};
@@ -202,7 +264,7 @@ ControlRoutes::Answer ControlRoutes::commands(const QByteArray& body,
         record.targets.push_back(
             {p, id, queued ? QStringLiteral("queued") : HistoryRecorder::CancelledText, ahead});
         if (queued && m_parts.follow)
-            m_parts.follow(p, caption, ahead);
+            m_parts.follow(p, caption, ahead, m_client);
         projectors.append(id);
     }
     m_records.push_back(record);
@@ -230,10 +292,17 @@ ControlRoutes::Answer ControlRoutes::outcome(const QString& id) {
                     .toJson(QJsonDocument::Compact),
                 "ok"};
     }
-    return {404, errorJson(QStringLiteral("no command has the id %1").arg(id)), "unknown command"};
+    return {404, errorJson(QStringLiteral("no command has the id %1").arg(shownId(id))),
+            "unknown command"};
 }
 
-ControlRoutes::Answer ControlRoutes::schedule(bool start) {
+ControlRoutes::Answer ControlRoutes::schedule(const ApiToken& token, bool start) {
+    // The schedule is the whole fleet's.
+    if (!token.groups.isEmpty())
+        return {403,
+                errorJson(QStringLiteral("a token limited to groups may not start or stop "
+                                         "the schedule")),
+                "outside the token's groups"};
     if (!m_parts.runner)
         return {503, errorJson(QStringLiteral("the schedule cannot be reached")), "no schedule"};
     if (start)
@@ -246,18 +315,40 @@ ControlRoutes::Answer ControlRoutes::schedule(bool start) {
             start ? "schedule started" : "schedule stopped"};
 }
 
-void ControlRoutes::audit(const QString& client, const QString& text, const Answer& answer) const {
-    const QString outcome = QStringLiteral("%1 %2").arg(answer.status).arg(answer.reason);
-    qCInfo(lcControl).noquote() << "control" << client << text << "->" << outcome;
+void ControlRoutes::audit(const QString& address, qint64 nowMs, RefusalLedger::Note note) {
+    if (note.outcome.startsWith(u'2')) {
+        record({std::move(note), 1});
+        return;
+    }
+    if (const auto summary = m_refusals.refused(address, nowMs, std::move(note)))
+        record(*summary);
+}
+
+void ControlRoutes::recordEndedRefusals(qint64 nowMs) {
+    for (const RefusalLedger::Summary& summary : m_refusals.sweep(nowMs))
+        record(summary);
+}
+
+// One line each, every value escaped, so that no client can forge or hide
+// a line of the log.
+void ControlRoutes::record(const RefusalLedger::Summary& summary) const {
+    const RefusalLedger::Note& note = summary.last;
+    const QString text =
+        summary.count > 1
+            ? QStringLiteral("%1 refused requests, the last: %2").arg(summary.count).arg(note.text)
+            : note.text;
+    qCInfo(lcControl).noquote() << "control" << note.client << text << "->" << note.outcome;
     if (!m_parts.record)
         return;
     HistoryEvent e;
     e.kind = EventKind::Command;
     e.timeMs = m_state.clock.now().toMSecsSinceEpoch();
     e.source = EventSource::Endpoint;
-    e.client = client;
+    e.client = note.client;
     e.text = text;
-    e.outcome = outcome;
+    e.outcome = note.outcome;
+    if (summary.count > 1)
+        e.value = summary.count;
     m_parts.record(std::move(e));
 }
 
@@ -319,6 +410,7 @@ void ControlRoutes::reachabilityChanged(int projector) {
         m_parts.forward->reachabilityChanged(projector);
 }
 void ControlRoutes::pollingPassStarted(int projectorCount) {
+    recordEndedRefusals(m_state.clock.now().toMSecsSinceEpoch());
     if (m_parts.forward)
         m_parts.forward->pollingPassStarted(projectorCount);
 }

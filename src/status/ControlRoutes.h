@@ -4,6 +4,7 @@
 #include "history/HistoryEvent.h"
 #include "status/ApiTokens.h"
 #include "status/CommandRequests.h"
+#include "status/RequestAudit.h"
 
 #include <QHash>
 #include <QHostAddress>
@@ -24,19 +25,25 @@ struct ControlParts {
     ScheduleRunner* runner = nullptr;
     RefreshSink* forward = nullptr; // told everything this sink is told (the recorder)
     std::function<void(HistoryEvent)> record;
-    std::function<void(int, const QString&, int)> follow; // projector, caption, ahead
+    // projector, caption, ahead, client ("token@address")
+    std::function<void(int, const QString&, int, const QString&)> follow;
 };
 
 // The endpoint's control routes: commands for a projector or a group
 // queued as the operator's are, their outcome read back by id, and the
-// schedule started and stopped. Every request, allowed or refused, is
-// recorded in the history and logged with the token's name and the client.
+// schedule started and stopped (by a token without a group limit). Every
+// request is logged and recorded in the history with the token's name and
+// the client's address, in a compact form: each accepted one, and the
+// refused ones at most once a minute per address with their count.
 // As the engine's observer it follows each command to its outcome and
 // passes everything on to the recorder.
 class ControlRoutes : public RefreshSink {
   public:
     static constexpr std::size_t MaxRecords = 1000;
     static constexpr int MaxPerSecond = 10;
+    // Ids and names longer than this are cut in the history, the log and
+    // the answers.
+    static constexpr int MaxShownId = 64;
 
     ControlRoutes(AppState& state, const ApiTokens& tokens, QHostAddress listen, bool tls);
 
@@ -85,10 +92,14 @@ class ControlRoutes : public RefreshSink {
     Answer projectorCommands(const ApiToken& token, const QString& id, const QByteArray& body);
     Answer groupCommands(const ApiToken& token, const QString& name, const QByteArray& body);
     Answer outcome(const QString& id);
-    Answer schedule(bool start);
+    Answer schedule(const ApiToken& token, bool start);
+    static QHttpServerResponse response(const Answer& answer);
+    static QString shownId(const QString& id);
     bool mayControl(const ApiToken& token, const QString& group) const;
     bool overRate(const QString& token);
-    void audit(const QString& client, const QString& text, const Answer& answer) const;
+    void audit(const QString& address, qint64 nowMs, RefusalLedger::Note note);
+    void recordEndedRefusals(qint64 nowMs);
+    void record(const RefusalLedger::Summary& summary) const;
     bool holds(const Target& t, int projector) const;
     void cancelMoved();
 
@@ -101,4 +112,6 @@ class ControlRoutes : public RefreshSink {
     quint64 m_nextId = 1;
     quint64 m_numbering = 0; // AppState::ProjectorNumbering the targets were checked against
     QHash<QString, std::deque<qint64>> m_recent; // per token: times of the last second
+    RefusalLedger m_refusals;
+    QString m_client; // of the request being acted on
 };

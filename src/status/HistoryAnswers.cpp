@@ -4,6 +4,7 @@
 #include "core/Fleet.h"
 #include "history/Forecast.h"
 #include "history/HistoryTime.h"
+#include "status/CommandRequests.h"
 #include "status/ProjectorFacts.h"
 
 #include <QJsonArray>
@@ -152,7 +153,7 @@ EventsRequestParse ParseEventsRequest(const QUrlQuery& query, const AppState& st
             (key == QLatin1String("since") ? request.filter.fromMs : request.filter.toMs) = time;
         } else if (key == QLatin1String("projector")) {
             for (const QString& item : listOf(value)) {
-                const QString id = CanonicalProjectorId(item);
+                const QString id = StrictProjectorId(item);
                 if (id.isEmpty())
                     return refuse(QStringLiteral("projector \"%1\" is no projector id").arg(item));
                 request.filter.projectorIds << id;

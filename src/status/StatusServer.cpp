@@ -2,9 +2,9 @@
 
 #include "core/AppState.h"
 #include "platform/OpenFiles.h"
+#include "history/EventReader.h"
 #include "status/GuardedTcpServer.h"
 #include "status/HistoryAnswers.h"
-#include "status/HistorySource.h"
 #include "status/HttpRules.h"
 #include "status/StatusTexts.h"
 #include "status/TlsTcpServer.h"
@@ -12,11 +12,15 @@
 #include <QHostAddress>
 #include <QHttpServer>
 #include <QHttpServerRequest>
+#include <QHttpServerResponder>
 #include <QHttpServerResponse>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QHttpServerRouter>
 #include <QLoggingCategory>
 #include <QNetworkInterface>
+#include <QPointer>
+#include <QTcpSocket>
 #include <QTimeZone>
 #include <QUrlQuery>
 
@@ -271,10 +275,8 @@ const std::vector<StatusServer::Route>& StatusServer::RouteTable() {
          }},
         {"GET", "/api/v1/health",
          [](StatusServer& s, const QString&, const Request& r) { return s.health(r); }},
-        {"GET", "/api/v1/events",
-         [](StatusServer& s, const QString&, const Request& r) {
-             return s.read(r, &StatusServer::events);
-         }},
+        // Answered by the history reader, later.
+        {"GET", "/api/v1/events", nullptr},
         {"GET", "/api/v1/forecast",
          [](StatusServer& s, const QString&, const Request& r) {
              return s.read(r, &StatusServer::forecast);
@@ -311,10 +313,18 @@ QList<std::pair<QByteArray, QString>> StatusServer::Routes() {
 }
 
 void StatusServer::addRoutes() {
+    // The path comes decoded: a group's name may hold a '/' (sent as %2F),
+    // so an argument may too.
+    m_http->router()->addConverter(QMetaType::fromType<QString>(), QStringLiteral(".+"));
     for (const Route& route : RouteTable()) {
         const QString path = QString::fromLatin1(route.path);
         const auto answer = route.answer;
-        if (path.contains(QLatin1String("<id>")))
+        if (!answer)
+            m_http->route(
+                path, [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+                    events(request, std::move(responder));
+                });
+        else if (path.contains(QLatin1String("<id>")))
             m_http->route(QString(path).replace(QStringLiteral("<id>"), QStringLiteral("<arg>")),
                           [this, answer](const QString& arg, const QHttpServerRequest& request) {
                               return answer(*this, arg, request);
@@ -373,22 +383,48 @@ QHttpServerResponse StatusServer::forecast(const QHttpServerRequest&) {
                                ForecastJson(m_state, QDateTime::currentDateTime()));
 }
 
-QHttpServerResponse StatusServer::events(const QHttpServerRequest& request) {
+// The page is read off the event loop; the answer goes out when it comes,
+// unless the client has gone meanwhile.
+void StatusServer::events(const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+    const auto answer = [](QHttpServerResponder& to, const QByteArray& mime, const QByteArray& body,
+                           QHttpServerResponder::StatusCode status) {
+        to.write(body, mime, status);
+    };
+    const QByteArray text = "text/plain; charset=utf-8";
+    if (request.method() != Method::Get)
+        return answer(responder, text, "method not allowed\n",
+                      QHttpServerResponder::StatusCode::MethodNotAllowed);
+    if (m_tokens.required() && !m_tokens.find(request.value("Authorization")))
+        return responder.write("unauthorized\n",
+                               {{"Content-Type", text}, {"WWW-Authenticate", "Bearer"}},
+                               QHttpServerResponder::StatusCode::Unauthorized);
     const EventsRequestParse parse =
         ParseEventsRequest(QUrlQuery(request.url()), m_state, QTimeZone::systemTimeZone());
     if (!parse.request)
-        return plain(Status::BadRequest, parse.error.toUtf8());
-    if (!m_history)
-        m_history = std::make_unique<HistorySource>(m_state.ProgramFolder +
-                                                    QStringLiteral("/History.sqlite"));
-    const EventStore* store = m_history->store();
-    if (!store)
-        return plain(Status::ServiceUnavailable, m_history->problem().toUtf8());
+        return answer(responder, text, parse.error.toUtf8() + '\n',
+                      QHttpServerResponder::StatusCode::BadRequest);
     const EventsRequest& asked = *parse.request;
-    const EventPage page =
-        asked.matchesNothing ? EventPage{} : store->page(asked.filter, asked.after, asked.limit);
-    if (!page.problem.isEmpty())
-        return plain(Status::ServiceUnavailable,
-                     QStringLiteral("The history cannot be read: %1").arg(page.problem).toUtf8());
-    return QHttpServerResponse("application/json", EventsJson(page));
+    if (asked.matchesNothing)
+        return answer(responder, "application/json", EventsJson(EventPage{}),
+                      QHttpServerResponder::StatusCode::Ok);
+    if (!m_history)
+        m_history = std::make_unique<EventReader>(
+            m_state.ProgramFolder + QStringLiteral("/History.sqlite"), EventsReadBudget);
+    auto waiting = std::make_shared<QHttpServerResponder>(std::move(responder));
+    // The answer goes only to a connection that is still there.
+    QPointer<QTcpSocket> socket = waiting->socket();
+    const bool taken = m_history->readPage(
+        asked.filter, asked.after, asked.limit, this,
+        [waiting, socket, answer, text](const EventPage& page) {
+            if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+                return;
+            if (!page.problem.isEmpty())
+                return answer(*waiting, text, page.problem.toUtf8() + '\n',
+                              QHttpServerResponder::StatusCode::ServiceUnavailable);
+            answer(*waiting, "application/json", EventsJson(page),
+                   QHttpServerResponder::StatusCode::Ok);
+        });
+    if (!taken)
+        answer(*waiting, text, "The history is busy: try again shortly\n",
+               QHttpServerResponder::StatusCode::ServiceUnavailable);
 }

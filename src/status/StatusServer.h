@@ -9,13 +9,15 @@
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
 
 class GuardedTcpServer;
 class TlsTcpServer;
-class HistorySource;
+class EventReader;
+class QHttpServerResponder;
 class QHttpServer;
 class QHttpServerRequest;
 class QHttpServerResponse;
@@ -23,8 +25,9 @@ struct AppState;
 
 // The read-only status endpoint: /metrics, /api/v1/projectors,
 // /api/v1/health and /api/v1/forecast, answered on the event loop from the
-// tables, and /api/v1/events, one indexed page of the history file read
-// through a connection of its own. It never stops
+// tables, and /api/v1/events, one page of the history file read off the
+// event loop within EventsReadBudget and answered when it comes. It never
+// stops
 // the program: an address that is not this machine's or a port in use is
 // logged and leaves the endpoint off. A client refused or cut off at the
 // endpoint's limits raises HealthCondition::EndpointLimits, which clears once
@@ -48,6 +51,9 @@ class StatusServer : public QObject {
     // Every route the endpoint has: method and path pattern ("<id>" for a
     // path argument).
     static QList<std::pair<QByteArray, QString>> Routes();
+    // How long one page of /api/v1/events may take to read; past it the
+    // page holds what was found and a cursor to go on from.
+    static constexpr std::chrono::milliseconds EventsReadBudget{200};
     // Starts listening; false (with the reason in problem()) when it cannot.
     bool start();
     bool isListening() const;
@@ -67,7 +73,8 @@ class StatusServer : public QObject {
 
   private:
     // One route: its method, its path ("<id>" for the path argument) and
-    // its answer, given the argument (empty without one).
+    // its answer, given the argument (empty without one); none for the
+    // route answered later (the events).
     struct Route {
         const char* method;
         const char* path;
@@ -84,7 +91,7 @@ class StatusServer : public QObject {
     QHttpServerResponse forecast(const QHttpServerRequest& request);
     void addRoutes();
     bool listen();
-    QHttpServerResponse events(const QHttpServerRequest& request);
+    void events(const QHttpServerRequest& request, QHttpServerResponder&& responder);
     void clientRefused(RefusalReason reason, const QHostAddress& peer);
     RefusalCounts refusals() const;
     // Raises or clears HealthCondition::CertificateExpiring.
@@ -96,9 +103,9 @@ class StatusServer : public QObject {
     QTimer m_quiet;
     std::function<bool()> m_scheduleRunning;
     std::unique_ptr<QHttpServer> m_http;
-    std::unique_ptr<HistorySource> m_history; // opened on the first events request
-    GuardedTcpServer* m_listener = nullptr;   // owned by m_http once bound
-    TlsTcpServer* m_tlsListener = nullptr;    // the same, when serving TLS
+    std::unique_ptr<EventReader> m_history; // made on the first events request
+    GuardedTcpServer* m_listener = nullptr; // owned by m_http once bound
+    TlsTcpServer* m_tlsListener = nullptr;  // the same, when serving TLS
     QDateTime m_certificateExpiry;
     QTimer m_expiryCheck;
     QString m_problem;

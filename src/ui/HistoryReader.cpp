@@ -24,68 +24,6 @@ class HistoryReader::Worker : public QObject {
     std::unique_ptr<EventStore> m_store;
 };
 
-std::optional<EventPage> ReadPageInPieces(const EventStore& store, const EventFilter& filter,
-                                          const std::optional<EventCursor>& after, int limit,
-                                          const std::function<bool()>& superseded) {
-    EventPage result;
-    EventFilter any;
-    // Where the scan starts: the cursor, the end of the range, or the
-    // newest event.
-    std::optional<qint64> end;
-    if (after)
-        end = after->timeMs + 1;
-    if (filter.toMs)
-        end = std::min(end.value_or(*filter.toMs), *filter.toMs);
-    if (!end) {
-        EventPage newest = store.page(any, std::nullopt, 1);
-        if (!newest.problem.isEmpty() || newest.events.empty())
-            return newest;
-        end = newest.events.front().timeMs + 1;
-    }
-    std::optional<EventCursor> cursor = after;
-    while (true) {
-        if (superseded())
-            return std::nullopt;
-        const qint64 start = *end - HistoryReader::PieceMs;
-        EventFilter piece = filter;
-        piece.toMs = *end;
-        piece.fromMs = filter.fromMs ? std::max(*filter.fromMs, start) : start;
-        const int wanted = limit - int(result.events.size());
-        EventPage page = store.page(piece, cursor, wanted);
-        cursor.reset();
-        if (!page.problem.isEmpty()) {
-            result.problem = page.problem;
-            return result;
-        }
-        result.events.insert(result.events.end(), std::make_move_iterator(page.events.begin()),
-                             std::make_move_iterator(page.events.end()));
-        if (page.next) {
-            result.next = page.next;
-            return result;
-        }
-        const bool full = int(result.events.size()) >= limit;
-        if (filter.fromMs && start <= *filter.fromMs) {
-            if (full)
-                result.next = EventCursor{result.events.back().timeMs, result.events.back().id};
-            return result;
-        }
-        any.toMs = start;
-        const EventPage older = store.page(any, std::nullopt, 1);
-        if (!older.problem.isEmpty()) {
-            result.problem = older.problem;
-            return result;
-        }
-        if (older.events.empty())
-            return result;
-        if (full) {
-            result.next = EventCursor{result.events.back().timeMs, result.events.back().id};
-            return result;
-        }
-        // Nothing between here and the next older event: skip the gap.
-        end = std::min(start, older.events.front().timeMs + 1);
-    }
-}
-
 HistoryReader::HistoryReader(QString filePath, QObject* parent)
     : QObject(parent), m_latest(std::make_shared<Latest>()) {
     auto* worker = new Worker(std::move(filePath));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/EventStore.h"
+#include "history/PageInPieces.h"
 
 #include <QObject>
 #include <QPointer>
@@ -23,11 +24,6 @@ class HistoryReader : public QObject {
     // Requests that supersede each other: the table's pages, the chart's
     // hours.
     enum class Line { Pages, Hours };
-
-    // A scan covers at most this much time per query, so that a filter
-    // matching little never reads the whole file before the generation is
-    // checked again.
-    static constexpr qint64 PieceMs = 6LL * 3600 * 1000;
 
     explicit HistoryReader(QString filePath, QObject* parent = nullptr);
     ~HistoryReader() override;
@@ -61,9 +57,3 @@ class HistoryReader : public QObject {
     QThread m_thread;
     QPointer<Worker> m_worker;
 };
-
-// The page as EventStore::page gives it, read in pieces of at most PieceMs
-// each; none when superseded() says so between two pieces.
-std::optional<EventPage> ReadPageInPieces(const EventStore& store, const EventFilter& filter,
-                                          const std::optional<EventCursor>& after, int limit,
-                                          const std::function<bool()>& superseded);

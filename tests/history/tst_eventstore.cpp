@@ -13,6 +13,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr qint64 Day = 24LL * 60 * 60 * 1000;
@@ -64,6 +66,12 @@ class TestEventStore : public QObject {
                  qPrintable(store.message()));
         EventStore reader(file(), EventStore::Mode::Read);
         QCOMPARE(reader.open(), EventStore::OpenResult::Opened);
+        // Only the owner reads what was controlled and by whom.
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            struct stat info {};
+            QCOMPARE(::stat(QFile::encodeName(file() + suffix).constData(), &info), 0);
+            QCOMPARE(info.st_mode & 0777, 0600u);
+        }
         const EventPage page = reader.page({}, std::nullopt, 100);
         QCOMPARE(page.events.size(), events.size());
         QVERIFY(!page.next);
@@ -250,7 +258,33 @@ class TestEventStore : public QObject {
         // The oldest went first.
         const EventPage newest = store.page({}, std::nullopt, 1);
         QCOMPARE(newest.events.front().timeMs, now + 29999);
-        QVERIFY(QFileInfo(file()).size() < 1024 * 1024 + 8 * 1024 * 1024 + 65536);
+        // The freed pages went back to the file system.
+        QVERIFY2(QFileInfo(file()).size() <= 1024 * 1024,
+                 qPrintable(QString::number(QFileInfo(file()).size())));
+
+        // Over the size, refused requests go before the fleet's events.
+        events.clear();
+        for (int n = 0; n < 20000; ++n) {
+            HistoryEvent e = makeEvent(now + 30000 + n, EventKind::Command, {}, QString(100, u'r'));
+            e.source = EventSource::Endpoint;
+            e.outcome = QStringLiteral("401 unauthorized");
+            events.push_back(e);
+        }
+        const qint64 fleetEvents = store.count();
+        QCOMPARE(store.append(events), EventStore::WriteResult::Written);
+        while (store.prune(now, {400, 1}, 1000, 20) > 0) {
+        }
+        qint64 refusalsLeft = 0;
+        EventFilter refusals;
+        refusals.text = QString(100, u'r');
+        for (std::optional<EventCursor> at;;) {
+            const EventPage page = store.page(refusals, at, EventStore::MaxPage);
+            refusalsLeft += qint64(page.events.size());
+            if (!(at = page.next))
+                break;
+        }
+        QVERIFY(refusalsLeft < 20000);
+        QCOMPARE(store.count() - refusalsLeft, fleetEvents);
     }
 
     void hoursOfOneProjector() {

@@ -4,6 +4,7 @@
 // the SQLite library that Qt's driver already loaded.
 
 #include "history/HistoryFixture.h"
+#include "history/PageInPieces.h"
 
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -93,6 +94,34 @@ class TestHistoryPaging : public QObject {
         QVERIFY2(
             deep <= 3 * first + 10,
             qPrintable(QStringLiteral("first page %1 pages, deep page %2").arg(first).arg(deep)));
+    }
+
+    // With its budget spent, each page holds what one piece found and a
+    // cursor on: the chain still has every event once, in order.
+    void pagesPastTheirBudgetChainToTheEnd_data() { deepPagesSeek_data(); }
+    void pagesPastTheirBudgetChainToTheEnd() {
+        QFETCH(EventFilter, filter);
+        std::vector<qint64> whole;
+        std::vector<qint64> cut;
+        int shortPages = 0;
+        std::optional<EventCursor> at;
+        do {
+            const EventPage page = m_reader->page(filter, at, EventStore::MaxPage);
+            for (const HistoryEvent& e : page.events)
+                whole.push_back(e.id);
+            at = page.next;
+        } while (at);
+        do {
+            const EventPage page =
+                ReadPageWithin(*m_reader, filter, at, EventStore::MaxPage, QDeadlineTimer(0));
+            QVERIFY(page.problem.isEmpty());
+            for (const HistoryEvent& e : page.events)
+                cut.push_back(e.id);
+            shortPages += page.next && int(page.events.size()) < EventStore::MaxPage ? 1 : 0;
+            at = page.next;
+        } while (at);
+        QCOMPARE(cut, whole);
+        QVERIFY(shortPages > 0);
     }
 };
 
