@@ -17,13 +17,14 @@ int groupNode(const AppState& state, const QString& name) {
     return 0;
 }
 
-// Control characters (a name from the network may hold any) become blanks.
+// Control, bidirectional and zero-width characters (a name from the network
+// may hold any) become blanks.
 QString cleanName(const QString& text) {
     QString name = text;
     for (QChar& c : name) {
         const auto category = c.category();
-        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
-            category == QChar::Separator_Paragraph)
+        if (category == QChar::Other_Control || category == QChar::Other_Format ||
+            category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
             c = QLatin1Char(' ');
     }
     return name.simplified();

@@ -1,39 +1,76 @@
 #include "discovery/DiscoverCommand.h"
 
+#include "core/AppState.h"
+#include "core/Fleet.h"
 #include "discovery/Discovery.h"
+#include "fleetcsv/CsvText.h"
+#include "fleetcsv/FieldChecks.h"
+#include "fleetcsv/FleetCommands.h"
 
 #include <QCoreApplication>
+#include <QSet>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace {
 
-// The range after --discover, or after --discover=; nothing when absent.
-std::optional<QString> rangeArgument(int argc, char** argv, bool* missing) {
+// The word after `option`, or after `option=`; nothing when absent.
+std::optional<QString> optionValue(int argc, char** argv, const char* option, bool* missing) {
+    const std::size_t length = std::strlen(option);
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--discover") == 0) {
+        if (std::strcmp(argv[i], option) == 0) {
             if (i + 1 < argc)
                 return QString::fromLocal8Bit(argv[i + 1]);
             *missing = true;
             return QString();
         }
-        if (std::strncmp(argv[i], "--discover=", 11) == 0)
-            return QString::fromLocal8Bit(argv[i] + 11);
+        if (std::strncmp(argv[i], option, length) == 0 && argv[i][length] == '=')
+            return QString::fromLocal8Bit(argv[i] + length + 1);
     }
     return std::nullopt;
+}
+
+bool knownModel(const AppState& state, const QString& name) {
+    for (int m = 1; m <= state.ModelCount && m <= MaxModels; ++m) {
+        if (state.Models[m].Name == name)
+            return true;
+    }
+    return false;
+}
+
+// The names of the projectors directly under the root, where the rows'
+// projectors go: a row with one of them would change that projector.
+QSet<QString> rootNames(const AppState& state) {
+    QSet<QString> names;
+    for (const int node : GroupMembers(state, 1))
+        names.insert(Node(state, node).Text);
+    return names;
+}
+
+QString uniqueName(const QString& base, QSet<QString>& taken) {
+    QString name = base;
+    for (int n = 2; taken.contains(name); ++n)
+        name = QStringLiteral("%1 (%2)").arg(base.left(MaxEntryNameLength - 8)).arg(n);
+    taken.insert(name);
+    return name;
 }
 
 } // namespace
 
 std::optional<int> RunDiscoverCommand(int argc, char** argv, const char* programName) {
     bool missing = false;
-    const std::optional<QString> text = rangeArgument(argc, argv, &missing);
+    const std::optional<QString> text = optionValue(argc, argv, "--discover", &missing);
     if (!text)
         return std::nullopt;
+    const QString model = optionValue(argc, argv, "--model", &missing).value_or(QString());
     if (missing) {
-        std::fprintf(stderr, "%s: --discover needs an address range such as 192.0.2.0/24\n",
+        std::fprintf(stderr,
+                     "%s: --discover needs an address range such as 192.0.2.0/24, and --model "
+                     "a model of the model file\n",
                      programName);
         return 2;
     }
@@ -43,7 +80,15 @@ std::optional<int> RunDiscoverCommand(int argc, char** argv, const char* program
         return 2;
     }
     QCoreApplication app(argc, argv);
-    Discovery discovery(nullptr);
+    const auto fleet = LoadFleetCopy(QString::fromLocal8Bit(programName));
+    if (!fleet)
+        return 1;
+    if (!model.isEmpty() && !knownModel(*fleet, model)) {
+        std::fprintf(stderr, "%s: the model \"%s\" is not in the model file\n", programName,
+                     qPrintable(model));
+        return 2;
+    }
+    Discovery discovery(fleet.get());
     QObject::connect(&discovery, &Discovery::finished, &app, &QCoreApplication::quit);
     DiscoveryOptions options;
     options.addresses = range.addresses;
@@ -58,10 +103,25 @@ std::optional<int> RunDiscoverCommand(int argc, char** argv, const char* program
         const quint32 y = QHostAddress(b.address).toIPv4Address();
         return x != y ? x < y : a.port < b.port;
     });
-    QString out = DiscoveryCsvHeader();
-    for (const DiscoveryFind& find : finds)
-        out += DiscoveryCsvRow(find);
-    std::fputs(out.toUtf8().constData(), stdout);
+    // A file gets the mark a spreadsheet needs to read UTF-8; a terminal none.
+    QByteArray out = ::isatty(STDOUT_FILENO) ? QByteArray() : QByteArray(CsvByteOrderMark);
+    out += DiscoveryCsvHeader();
+    DiscoveryCounts counts;
+    counts.answered = discovery.search().answerCount();
+    counts.ignored = discovery.search().ignoredCount();
+    counts.probed = discovery.probedCount();
+    counts.found = int(finds.size());
+    QSet<QString> taken = rootNames(*fleet);
+    for (const DiscoveryFind& find : finds) {
+        // Left out, so that the file imports as it is: the fleet has them.
+        if (find.inFleet) {
+            ++counts.inFleet;
+            continue;
+        }
+        out += DiscoveryCsvRow(find, uniqueName(DiscoveryName(find), taken), model);
+    }
+    std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
     std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", programName, qPrintable(DiscoverySummary(counts)));
     return 0;
 }

@@ -9,16 +9,6 @@ namespace {
 
 constexpr auto NeighbourLimit = 2s;
 
-// A class 2 projector known from its search answer alone.
-DiscoveryFind searchFind(const QString& address, quint16 port, const QString& mac) {
-    DiscoveryFind find;
-    find.address = address;
-    find.port = port;
-    find.protocol = ProtocolPJLink;
-    find.mac = mac;
-    return find;
-}
-
 } // namespace
 
 Discovery::Discovery(const AppState* fleet, QObject* parent)
@@ -39,7 +29,6 @@ void Discovery::start(const DiscoveryOptions& options) {
     m_finds.clear();
     m_findIndex.clear();
     m_targets.clear();
-    m_emptyPJLink.clear();
     m_searchMacs.clear();
     m_problems.clear();
     m_probedCount = 0;
@@ -50,7 +39,10 @@ void Discovery::start(const DiscoveryOptions& options) {
         addTarget({address, options.pjlinkPort, true});
         addTarget({address, options.nativePort, false});
     }
-    if (options.search && !m_search.start(options.pjlinkPort, options.searchWindow))
+    QSet<quint32> range;
+    for (const QHostAddress& address : options.addresses)
+        range.insert(address.toIPv4Address());
+    if (options.search && !m_search.start(options.pjlinkPort, options.searchWindow, range))
         m_problems << m_search.problem();
     if (!options.search && options.addresses.isEmpty())
         QTimer::singleShot(0, this, &Discovery::finishWhenDone);
@@ -76,16 +68,12 @@ void Discovery::addTarget(const ProbeTarget& target) {
 void Discovery::probed(const ProbeTarget& target, const std::optional<DiscoveryFind>& find) {
     ++m_probedCount;
     emit progress(m_probedCount, m_targetCount);
-    const QString address = target.address.toString();
+    // A search answer alone makes no find: anyone can send one, and a
+    // projector that cannot be reached on its port cannot be run.
     if (find) {
         DiscoveryFind complete = *find;
-        complete.mac = m_searchMacs.value(address);
+        complete.mac = m_searchMacs.value(target.address.toString());
         addFind(complete);
-    } else if (target.pjlink) {
-        // Answered the search but not on TCP: still a find, without a name.
-        m_emptyPJLink.insert(address);
-        if (m_searchMacs.contains(address))
-            addFind(searchFind(address, target.port, m_searchMacs.value(address)));
     }
 }
 
@@ -97,8 +85,6 @@ void Discovery::searchAnswered(const QHostAddress& sender, const QString& mac) {
     const QString key = keyOf(address, m_options.pjlinkPort);
     if (const auto at = m_findIndex.constFind(key); at != m_findIndex.constEnd())
         setMac(*at, mac, true);
-    else if (m_emptyPJLink.contains(address))
-        addFind(searchFind(address, m_options.pjlinkPort, mac));
     else
         addTarget({sender, m_options.pjlinkPort, true});
 }

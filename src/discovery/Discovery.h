@@ -27,8 +27,10 @@ struct DiscoveryOptions {
 };
 
 // Finds projectors: the PJLink search and the probe of a range run side by
-// side; a projector that answers the search is also probed for its name and
-// product; a find without a MAC address gets one from the neighbour table.
+// side; a projector that answers the search from inside the range (or, with
+// no range, from a network searched) is probed, and is a find only when it
+// greets on the PJLink port; a find without a MAC address gets one from the
+// neighbour table.
 // Each find is marked when the fleet already has it. Everything runs on the
 // event loop, a bounded piece at a time; cancel() stops it at once.
 class Discovery : public QObject {
@@ -47,6 +49,7 @@ class Discovery : public QObject {
     int probedCount() const { return m_probedCount; }
     int targetCount() const { return m_targetCount; }
     const RangeProbe& probe() const { return m_probe; }
+    const PJLinkSearch& search() const { return m_search; }
 
   signals:
     void found(int index);
@@ -74,7 +77,6 @@ class Discovery : public QObject {
     QList<DiscoveryFind> m_finds;
     QHash<QString, int> m_findIndex;      // address and port to index in m_finds
     QSet<QString> m_targets;              // every address and port queued
-    QSet<QString> m_emptyPJLink;          // PJLink targets probed without a find
     QHash<QString, QString> m_searchMacs; // address to MAC from the search
     QStringList m_problems;
     int m_probedCount = 0;

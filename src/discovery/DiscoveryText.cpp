@@ -1,14 +1,16 @@
 #include "discovery/DiscoveryText.h"
 
 #include "core/AppState.h"
+#include "fleetcsv/CsvText.h"
+#include "fleetcsv/FieldChecks.h"
+#include "fleetcsv/FleetCsv.h"
 
 #include <QRegularExpression>
 
 namespace {
 
 QString protocolWord(const QString& protocol) {
-    return protocol.compare(ProtocolPJLink, Qt::CaseInsensitive) == 0 ? QStringLiteral("pjlink")
-                                                                      : QStringLiteral("native");
+    return protocol.compare(ProtocolPJLink, Qt::CaseInsensitive) == 0 ? CsvPJLink : CsvNative;
 }
 
 quint16 portOf(const ProjectorInfo& info) {
@@ -16,6 +18,23 @@ quint16 portOf(const ProjectorInfo& info) {
     if (text.isEmpty())
         return IsPJLink(info) ? DefaultPJLinkPortNo.toUShort() : DefaultPortNo.toUShort();
     return text.toUShort();
+}
+
+// What the network sent, as the tree, the logs and a terminal can show it.
+QString escaped(const QString& text) {
+    QString shown;
+    for (const char32_t c : text.toUcs4()) {
+        const auto category = QChar::category(c);
+        if (category == QChar::Other_Control || category == QChar::Other_Format ||
+            category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+            shown += (c > 0xFFFF ? QStringLiteral("\\U") : QStringLiteral("\\u")) +
+                     QString::number(uint(c), 16)
+                         .toUpper()
+                         .rightJustified(c > 0xFFFF ? 8 : 4, QLatin1Char('0'));
+        else
+            shown += QString::fromUcs4(&c, 1);
+    }
+    return shown.left(MaxEntryNameLength);
 }
 
 } // namespace
@@ -86,34 +105,41 @@ bool IsInFleet(const AppState& state, const DiscoveryFind& find) {
     return false;
 }
 
-QString CsvField(const QString& text) {
-    static const QRegularExpression special(QStringLiteral("[,\"\\r\\n]"));
-    if (!text.contains(special))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+QString DiscoveryName(const DiscoveryFind& find) {
+    const QString name = escaped(find.name);
+    return name.trimmed().isEmpty() ? find.address : name;
 }
 
-QString DiscoveryCsvHeader() {
-    return QStringLiteral("Group,Name,Protocol,Connection,Address,Port,COMPort,COMSettings,Model,"
-                          "MACAddress,Password\r\n");
+QByteArray DiscoveryCsvHeader() {
+    return CsvLine(FleetCsvColumns + FleetCsvIgnoredColumns);
 }
 
-QString DiscoveryCsvRow(const DiscoveryFind& find) {
-    const QStringList fields{QString(),
-                             find.name.isEmpty() ? find.address : find.name,
-                             protocolWord(find.protocol),
-                             QStringLiteral("lan"),
-                             find.address,
-                             QString::number(find.port),
-                             QString(),
-                             QString(),
-                             find.model,
-                             find.mac,
-                             QString()};
-    QStringList quoted;
-    for (const QString& field : fields)
-        quoted << CsvField(field);
-    return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+QByteArray DiscoveryCsvRow(const DiscoveryFind& find, const QString& name,
+                           const QString& nativeModel) {
+    const bool pjlink = find.protocol.compare(ProtocolPJLink, Qt::CaseInsensitive) == 0;
+    QString note;
+    if (find.passwordRequired)
+        note = QStringLiteral("password required");
+    else if (!pjlink && nativeModel.isEmpty())
+        note = QStringLiteral("choose the model");
+    QStringList fields(CsvColumnCount);
+    fields[CsvName] = name;
+    fields[CsvProtocol] = protocolWord(find.protocol);
+    fields[CsvConnection] = CsvLan;
+    fields[CsvAddress] = find.address;
+    fields[CsvPort] = QString::number(find.port);
+    fields[CsvModel] = pjlink ? QString() : nativeModel;
+    fields[CsvMACAddress] = find.mac;
+    fields << (pjlink ? escaped(find.model) : QString()) << note;
+    return CsvLine(fields, CsvCells::Guarded);
+}
+
+QString DiscoverySummary(const DiscoveryCounts& counts) {
+    return QStringLiteral("searched: %1 answered, %2 ignored from outside the range; probed: %3; "
+                          "found: %4; already in the fleet: %5, not listed")
+        .arg(counts.answered)
+        .arg(counts.ignored)
+        .arg(counts.probed)
+        .arg(counts.found)
+        .arg(counts.inFleet);
 }

@@ -48,10 +48,28 @@ struct DiscoveryFind {
 // protocol and port, or with the find's MAC address.
 bool IsInFleet(const AppState& state, const DiscoveryFind& find);
 
-// The columns of the fleet's CSV files, and one row for a find: empty group,
-// the projector's name (its address when it gave none), lan, empty serial
-// fields and password. Quoted as RFC 4180 wants, ending in CR LF.
-QString DiscoveryCsvHeader();
-QString DiscoveryCsvRow(const DiscoveryFind& find);
-// A field quoted when it holds a comma, a quote, CR or LF.
-QString CsvField(const QString& text);
+// A name from the network as a row may hold it: every control, line-break,
+// bidirectional or zero-width character written as \uXXXX (\UXXXXXXXX past
+// the first plane), at most 256 characters; the address when it gave none.
+QString DiscoveryName(const DiscoveryFind& find);
+
+// The columns of the fleet's CSV files, then Product and Note, which the
+// import reads past; and one row for a find under `name`: empty group, lan,
+// empty serial fields and password. The Model stays empty for PJLink (the
+// product a projector reports is no model of the model file; it goes to
+// Product) and is `nativeModel` for the own protocol. Note says
+// "password required" or "choose the model" where the row needs it.
+// Fields guarded against formulas, quoted as RFC 4180 wants, CR LF.
+QByteArray DiscoveryCsvHeader();
+QByteArray DiscoveryCsvRow(const DiscoveryFind& find, const QString& name,
+                           const QString& nativeModel);
+
+// What a run of --discover did, for its last line on standard error.
+struct DiscoveryCounts {
+    int answered = 0; // addresses that answered the search
+    int ignored = 0;  // answers dropped: from outside the range
+    int probed = 0;   // address and port pairs probed
+    int found = 0;
+    int inFleet = 0; // of the found, left out as the fleet has them
+};
+QString DiscoverySummary(const DiscoveryCounts& counts);

@@ -14,10 +14,14 @@ PJLinkSearch::PJLinkSearch(QObject* parent) : QObject(parent) {
     connect(&m_socket, &QUdpSocket::readyRead, this, &PJLinkSearch::readAnswers);
 }
 
-bool PJLinkSearch::start(quint16 port, std::chrono::milliseconds window) {
+bool PJLinkSearch::start(quint16 port, std::chrono::milliseconds window,
+                         const QSet<quint32>& range) {
     cancel();
     m_problem.clear();
     m_seen.clear();
+    m_ignored = 0;
+    m_range = range;
+    m_networks.clear();
     // Projectors answer to the port the search came from, or to the PJLink
     // port itself: share that port with the notification listener when it
     // can be had, any port otherwise.
@@ -40,9 +44,12 @@ bool PJLinkSearch::start(quint16 port, std::chrono::milliseconds window) {
                 if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol ||
                     entry.broadcast().isNull())
                     continue;
-                if (m_socket.writeDatagram(SearchLine, entry.broadcast(), port) ==
+                if (m_socket.writeDatagram(SearchLine, entry.broadcast(), port) !=
                     SearchLine.size())
-                    ++sent;
+                    continue;
+                ++sent;
+                const quint32 mask = entry.netmask().toIPv4Address();
+                m_networks.append({entry.ip().toIPv4Address() & mask, mask});
             }
         }
         if (sent == 0)
@@ -67,16 +74,25 @@ void PJLinkSearch::readAnswers() {
         const std::optional<QString> mac = ParseSearchAnswer(datagram.data());
         if (!mac)
             continue;
-        QHostAddress sender = datagram.senderAddress();
         bool ok = false;
-        const quint32 v4 = sender.toIPv4Address(&ok);
-        if (!ok)
+        const quint32 v4 = datagram.senderAddress().toIPv4Address(&ok);
+        if (!ok || m_seen.contains(v4))
             continue;
-        sender = QHostAddress(v4);
-        const QString key = sender.toString() + QLatin1Char(' ') + *mac;
-        if (m_seen.contains(key) || m_seen.size() >= MaxAnswers)
+        if (!mayAnswer(v4) || m_seen.size() >= MaxAnswers) {
+            ++m_ignored;
             continue;
-        m_seen.insert(key);
-        emit answered(sender, *mac);
+        }
+        m_seen.insert(v4);
+        emit answered(QHostAddress(v4), *mac);
     }
+}
+
+bool PJLinkSearch::mayAnswer(quint32 address) const {
+    if (!m_range.isEmpty())
+        return m_range.contains(address);
+    for (const auto& [network, mask] : m_networks) {
+        if ((address & mask) == network)
+            return true;
+    }
+    return false;
 }

@@ -4,7 +4,12 @@
 
 namespace {
 
-constexpr char Bom[] = "\xEF\xBB\xBF";
+// What a guarded field begins with when a spreadsheet would evaluate it, or
+// when it holds the guard's own mark.
+bool needsGuard(const QString& field) {
+    static const QString leads = QStringLiteral("=+-@\t\r'");
+    return !field.isEmpty() && leads.contains(field.front());
+}
 
 bool needsQuotes(const QString& field) {
     if (field.isEmpty())
@@ -153,22 +158,34 @@ class Reader {
 
 } // namespace
 
-CsvText ReadCsv(const QByteArray& bytes) {
-    const QByteArray body = bytes.startsWith(Bom) ? bytes.mid(3) : bytes;
+CsvText ReadCsv(const QByteArray& bytes, CsvCells cells) {
+    const QByteArray body =
+        bytes.startsWith(CsvByteOrderMark) ? bytes.mid(sizeof CsvByteOrderMark - 1) : bytes;
     CsvText result;
     result.problems = undecodableLines(body);
     if (!result.problems.isEmpty())
         return result;
     const QString text = QString::fromUtf8(body);
-    return Reader(text).read();
+    result = Reader(text).read();
+    if (cells == CsvCells::Guarded) {
+        for (CsvRecord& record : result.records) {
+            for (QString& field : record.fields) {
+                if (field.startsWith(QLatin1Char('\'')) && needsGuard(field.mid(1)))
+                    field.remove(0, 1);
+            }
+        }
+    }
+    return result;
 }
 
-QByteArray CsvLine(const QStringList& fields) {
+QByteArray CsvLine(const QStringList& fields, CsvCells cells) {
     QByteArray line;
     for (qsizetype i = 0; i < fields.size(); ++i) {
         if (i > 0)
             line.append(',');
-        const QString& field = fields.at(i);
+        const QString field = cells == CsvCells::Guarded && needsGuard(fields.at(i))
+                                  ? QLatin1Char('\'') + fields.at(i)
+                                  : fields.at(i);
         if (needsQuotes(field)) {
             QString quoted = field;
             quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));

@@ -223,6 +223,14 @@ int importFleet(const FleetArguments& arguments, const Output& out) {
 
 } // namespace
 
+std::unique_ptr<AppState> LoadFleetCopy(const QString& program) {
+    auto state = std::make_unique<AppState>();
+    const QTemporaryDir copies;
+    if (!loadReadOnly(*state, copies, Output(program)))
+        return nullptr;
+    return state;
+}
+
 std::optional<int> RunFleetCommand(const QStringList& arguments, const QString& program) {
     const FleetArguments parsed = parse(arguments);
     const Output out(program);

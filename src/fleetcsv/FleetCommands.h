@@ -3,7 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
+
+struct AppState;
 
 // The fleet in and out of a CSV file from the command line of either
 // program, without a window and without starting the engine:
@@ -19,3 +22,8 @@
 std::optional<int> RunFleetCommand(const QStringList& arguments, const QString& program);
 
 QString FleetCommandUsage();
+
+// The stored fleet and model file, loaded from private copies so that
+// nothing reaches the files a running program owns; for reading only.
+// Nothing, with the reason on standard error, when they cannot be read.
+std::unique_ptr<AppState> LoadFleetCopy(const QString& program);

@@ -42,17 +42,18 @@ QStringList FleetCsvFields(const QString& group, const ProjectorInfo& p) {
 }
 
 QByteArray ExportFleetCsv(const AppState& state) {
-    QByteArray text = CsvLine(FleetCsvColumns);
+    QByteArray text = CsvByteOrderMark + CsvLine(FleetCsvColumns);
     for (int node = 2; node <= NodeCount(state); ++node) {
         const QChar kind = NodeKind(state, node);
         if (kind == QLatin1Char('g') && needsGroupRow(state, node)) {
             QStringList fields(CsvColumnCount);
             fields[CsvGroup] = Node(state, node).Text;
-            text += CsvLine(fields);
+            text += CsvLine(fields, CsvCells::Guarded);
         } else if (kind == QLatin1Char('p')) {
             const qint16 p = ProjectorOfNode(state, node);
             if (p >= 1 && p <= state.ProjectorCount)
-                text += CsvLine(FleetCsvFields(groupOf(state, node), state.Projectors[p]));
+                text += CsvLine(FleetCsvFields(groupOf(state, node), state.Projectors[p]),
+                                CsvCells::Guarded);
         }
     }
     return text;

@@ -17,6 +17,11 @@ inline const QStringList FleetCsvColumns = {
     QStringLiteral("COMPort"),    QStringLiteral("COMSettings"), QStringLiteral("Model"),
     QStringLiteral("MACAddress"), QStringLiteral("Password")};
 
+// Columns the import reads past and ignores when the header names them after
+// the ones above: what discovery writes for the operator's eyes only.
+inline const QStringList FleetCsvIgnoredColumns = {QStringLiteral("Product"),
+                                                   QStringLiteral("Note")};
+
 enum FleetCsvColumn {
     CsvGroup,
     CsvName,
@@ -39,5 +44,6 @@ inline const QString CsvSerial = QStringLiteral("serial");
 
 // The fields of one projector, the password always empty.
 QStringList FleetCsvFields(const QString& group, const ProjectorInfo& projector);
-// The whole fleet, UTF-8 with CR LF line ends.
+// The whole fleet, UTF-8 with a byte-order mark and CR LF line ends, its
+// fields guarded against being read as formulas.
 QByteArray ExportFleetCsv(const AppState& state);

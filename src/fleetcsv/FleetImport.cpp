@@ -3,6 +3,7 @@
 #include "comm/HostTools.h"
 #include "core/Fleet.h"
 #include "fleetcsv/CsvText.h"
+#include "fleetcsv/FieldChecks.h"
 #include "fleetcsv/FleetCsv.h"
 
 #include <QHash>
@@ -11,10 +12,6 @@
 #include <utility>
 
 namespace {
-
-constexpr int MaxNameLength = 256;
-constexpr int MaxAddressLength = 15;
-constexpr int MaxPortLength = 5;
 
 using GroupAndName = std::pair<QString, QString>;
 
@@ -68,7 +65,7 @@ class Planner {
             error(0, QStringLiteral("The file is larger than 1 MB (%1 bytes).").arg(bytes.size()));
             return std::move(m_plan);
         }
-        const CsvText csv = ReadCsv(bytes);
+        const CsvText csv = ReadCsv(bytes, CsvCells::Guarded);
         for (const CsvProblem& problem : csv.problems)
             error(problem.line, QStringLiteral("The CSV text is broken: %1.").arg(problem.text));
         if (csv.records.isEmpty()) {
@@ -112,13 +109,21 @@ class Planner {
     }
 
     bool headerFits(const CsvRecord& header) {
-        bool fits = header.fields.size() == FleetCsvColumns.size();
-        for (qsizetype c = 0; fits && c < FleetCsvColumns.size(); ++c)
-            fits = header.fields.at(c).trimmed().compare(FleetCsvColumns.at(c),
-                                                         Qt::CaseInsensitive) == 0;
+        const auto named = [&header](qsizetype c, const QString& name) {
+            return header.fields.at(c).trimmed().compare(name, Qt::CaseInsensitive) == 0;
+        };
+        bool fits = header.fields.size() >= FleetCsvColumns.size() &&
+                    header.fields.size() <= FleetCsvColumns.size() + FleetCsvIgnoredColumns.size();
+        for (qsizetype c = 0; fits && c < header.fields.size(); ++c)
+            fits = c < FleetCsvColumns.size()
+                       ? named(c, FleetCsvColumns.at(c))
+                       : named(c, FleetCsvIgnoredColumns.at(c - FleetCsvColumns.size()));
+        m_width = int(header.fields.size());
         if (!fits)
-            error(header.line, QStringLiteral("The first line must name the columns %1.")
-                                   .arg(FleetCsvColumns.join(QLatin1Char(','))));
+            error(header.line,
+                  QStringLiteral("The first line must name the columns %1, then %2 if any.")
+                      .arg(FleetCsvColumns.join(QLatin1Char(',')),
+                           FleetCsvIgnoredColumns.join(QLatin1Char(','))));
         return fits;
     }
 
@@ -128,10 +133,10 @@ class Planner {
         // An error row names what the line meant to add.
         if (record.fields.size() > CsvName)
             m_named.insert(record.line, {record.fields.at(CsvGroup), record.fields.at(CsvName)});
-        if (record.fields.size() != CsvColumnCount) {
+        if (record.fields.size() != m_width) {
             error(record.line, QStringLiteral("The row has %1 fields; it needs %2.")
                                    .arg(record.fields.size())
-                                   .arg(int(CsvColumnCount)));
+                                   .arg(m_width));
             return;
         }
         const int errorsBefore = int(m_plan.errors.size());
@@ -139,7 +144,8 @@ class Planner {
         row.line = record.line;
         row.group = record.fields.at(CsvGroup);
         checkGroup(row);
-        row.groupOnly = std::all_of(record.fields.begin() + 1, record.fields.end(),
+        row.groupOnly = std::all_of(record.fields.cbegin() + 1,
+                                    record.fields.cbegin() + qsizetype(CsvColumnCount),
                                     [](const QString& f) { return f.isEmpty(); });
         if (row.groupOnly) {
             if (row.group.isEmpty())
@@ -155,7 +161,7 @@ class Planner {
     void checkGroup(const ImportRow& row) {
         if (!row.group.isEmpty() && row.group.trimmed().isEmpty())
             error(row.line, QStringLiteral("A Group Name is not sepcified."));
-        else if (const QString refusal = CheckNodeName(row.group); !refusal.isEmpty())
+        else if (const QString refusal = CheckEntryName(row.group); !refusal.isEmpty())
             error(row.line, QStringLiteral("Group: ") + refusal);
     }
 
@@ -167,12 +173,8 @@ class Planner {
         p.ProjectorName = field(CsvName);
         if (p.ProjectorName.trimmed().isEmpty())
             error(line, QStringLiteral("A Projector Name is not specified."));
-        else if (const QString refusal = CheckNodeName(p.ProjectorName); !refusal.isEmpty())
+        else if (const QString refusal = CheckEntryName(p.ProjectorName); !refusal.isEmpty())
             error(line, refusal);
-        else if (p.ProjectorName.size() > MaxNameLength)
-            error(
-                line,
-                QStringLiteral("A Projector Name has more than %1 characters.").arg(MaxNameLength));
 
         const QString protocol = word(CsvProtocol);
         const bool pjlink = protocol == CsvPJLink;
@@ -218,16 +220,12 @@ class Planner {
         p.PortNo = record.fields.at(CsvPort);
         if (p.IPAddress.trimmed().isEmpty())
             error(line, QStringLiteral("An IP address is not specified."));
-        else if (p.IPAddress.size() > MaxAddressLength || !CheckNodeName(p.IPAddress).isEmpty())
-            error(line, QStringLiteral("Address %1 is not an IP address of at most %2 characters.")
-                            .arg(quoted(p.IPAddress))
-                            .arg(MaxAddressLength));
+        else if (const QString refusal = CheckIPv4Address(p.IPAddress); !refusal.isEmpty())
+            error(line, refusal);
         if (p.PortNo.trimmed().isEmpty())
             error(line, QStringLiteral("Port No is not specified."));
-        else if (p.PortNo.size() > MaxPortLength || !CheckNodeName(p.PortNo).isEmpty())
-            error(line, QStringLiteral("Port %1 has more than %2 characters.")
-                            .arg(quoted(p.PortNo))
-                            .arg(MaxPortLength));
+        else if (const QString refusal = CheckPortNumber(p.PortNo); !refusal.isEmpty())
+            error(line, refusal);
         if (!record.fields.at(CsvCOMPort).isEmpty() || !record.fields.at(CsvCOMSettings).isEmpty())
             error(line, QStringLiteral("COMPort and COMSettings are for a serial projector."));
     }
@@ -393,6 +391,7 @@ class Planner {
     QHash<GroupAndName, int> m_rowLines;     // group and name → line in the file
     QHash<int, GroupAndName> m_named;        // line in the file → its group and name
     bool m_limitReported = false;
+    int m_width = CsvColumnCount; // fields in every row: the header's
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "ui/AddGroupForm.h"
 
 #include "core/Fleet.h"
+#include "fleetcsv/FieldChecks.h"
 #include "ui/DialogButtons.h"
 #include "ui/DialogPlacement.h"
 #include "ui/MessageService.h"
@@ -48,7 +49,7 @@ void AddGroupForm::confirm()
                         QStringLiteral("A Group Name is not sepcified."));
         return;
     }
-    const QString refusal = CheckNodeName(name);
+    const QString refusal = CheckEntryName(name);
     if (!refusal.isEmpty()) {
         m_messages.show(this, MessageKind::Information, refusal);
         return;

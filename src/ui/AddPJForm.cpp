@@ -2,6 +2,7 @@
 
 #include "core/AppState.h"
 #include "core/Fleet.h"
+#include "fleetcsv/FieldChecks.h"
 #include "ui/DialogButtons.h"
 #include "ui/DialogPlacement.h"
 #include "ui/FieldEntry.h"
@@ -271,15 +272,19 @@ void AddPJForm::confirm() {
     const QString name = m_name->text();
     if (name.trimmed().isEmpty())
         return refuse(QStringLiteral("A Projector Name is not specified."));
-    if (const QString refusal = CheckNodeName(name); !refusal.isEmpty())
+    if (const QString refusal = CheckEntryName(name); !refusal.isEmpty())
         return refuse(refusal);
     if (m_serial->isChecked() && !pjlinkChosen() && m_addMode && comPortOverlaps())
         return refuse(QStringLiteral("COM port overlapps."));
     if (m_network->isChecked() || pjlinkChosen()) {
         if (m_ipAddress->text().trimmed().isEmpty())
             return refuse(QStringLiteral("An IP address is not specified."));
+        if (const QString refusal = CheckIPv4Address(m_ipAddress->text()); !refusal.isEmpty())
+            return refuse(refusal);
         if (m_portNo->text().trimmed().isEmpty())
             return refuse(QStringLiteral("Port No is not specified."));
+        if (const QString refusal = CheckPortNumber(m_portNo->text()); !refusal.isEmpty())
+            return refuse(refusal);
         if (m_addMode && addressOverlaps())
             return refuse(QStringLiteral("An IP address overlaps."));
     }

@@ -103,28 +103,43 @@ void TestDiscoveryText::csvRow_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("protocol");
     QTest::addColumn<QString>("model");
+    QTest::addColumn<bool>("password");
+    QTest::addColumn<QString>("nativeModel");
     QTest::addColumn<QString>("row");
-    QTest::newRow("PJLink with a name")
-        << "R204 Left" << ProtocolPJLink << "PL-100"
-        << ",R204 Left,pjlink,lan,192.0.2.7,4352,,,PL-100,02:4E:56:00:00:07,\r\n";
-    QTest::newRow("own protocol, no name: the address")
-        << "" << ProtocolNative << ""
-        << ",192.0.2.7,native,lan,192.0.2.7,4352,,,,02:4E:56:00:00:07,\r\n";
+    QTest::newRow("PJLink: the product is no model, it goes to Product")
+        << "R204 Left" << ProtocolPJLink << "PL-100" << false << "VX-4200"
+        << ",R204 Left,pjlink,lan,192.0.2.7,4352,,,,%1,,PL-100,\r\n";
+    QTest::newRow("own protocol, no name: the address, and the model to choose")
+        << "" << ProtocolNative << "" << false << ""
+        << ",192.0.2.7,native,lan,192.0.2.7,4352,,,,%1,,,choose the model\r\n";
+    QTest::newRow("own protocol with the model given")
+        << "" << ProtocolNative << "" << false << "VX-4200"
+        << ",192.0.2.7,native,lan,192.0.2.7,4352,,,VX-4200,%1,,,\r\n";
+    QTest::newRow("password required")
+        << "" << ProtocolPJLink << "" << true << ""
+        << ",192.0.2.7,pjlink,lan,192.0.2.7,4352,,,,%1,,,password required\r\n";
     QTest::newRow("comma and quote quoted")
-        << "Hall \"A\", left" << ProtocolPJLink << "X,1"
-        << ",\"Hall \"\"A\"\", left\",pjlink,lan,192.0.2.7,4352,,,\"X,1\",02:4E:56:00:00:07,\r\n";
-    QTest::newRow("line break quoted")
-        << "two\nlines" << ProtocolPJLink << ""
-        << ",\"two\nlines\",pjlink,lan,192.0.2.7,4352,,,,02:4E:56:00:00:07,\r\n";
+        << "Hall \"A\", left" << ProtocolPJLink << "X,1" << false << ""
+        << ",\"Hall \"\"A\"\", left\",pjlink,lan,192.0.2.7,4352,,,,%1,,\"X,1\",\r\n";
+    QTest::newRow("control and bidirectional characters escaped")
+        << QString::fromUtf8("two\nlines\x1B[2J\u202Etxt.exe\u200B") << ProtocolPJLink << ""
+        << false << ""
+        << ",two\\u000Alines\\u001B[2J\\u202Etxt.exe\\u200B,pjlink,lan,192.0.2.7,4352,,,,%1,,,"
+           "\r\n";
+    QTest::newRow("formulas guarded")
+        << "=HYPERLINK(\"http://x\")" << ProtocolPJLink << "@SUM(A1)" << false << ""
+        << ",\"'=HYPERLINK(\"\"http://x\"\")\",pjlink,lan,192.0.2.7,4352,,,,%1,,'@SUM(A1),\r\n";
     QTest::newRow("non-ASCII as it is")
-        << QString::fromUtf8("Aula Süd") << ProtocolPJLink << ""
-        << QString::fromUtf8(",Aula Süd,pjlink,lan,192.0.2.7,4352,,,,02:4E:56:00:00:07,\r\n");
+        << QString::fromUtf8("Aula Süd") << ProtocolPJLink << "" << false << ""
+        << QString::fromUtf8(",Aula Süd,pjlink,lan,192.0.2.7,4352,,,,%1,,,\r\n");
 }
 
 void TestDiscoveryText::csvRow() {
     QFETCH(QString, name);
     QFETCH(QString, protocol);
     QFETCH(QString, model);
+    QFETCH(bool, password);
+    QFETCH(QString, nativeModel);
     QFETCH(QString, row);
     DiscoveryFind find;
     find.address = QStringLiteral("192.0.2.7");
@@ -133,8 +148,12 @@ void TestDiscoveryText::csvRow() {
     find.mac = QStringLiteral("02:4E:56:00:00:07");
     find.name = name;
     find.model = model;
-    QCOMPARE(DiscoveryCsvRow(find), row);
-    QCOMPARE(DiscoveryCsvHeader().split(QLatin1Char(',')).size(), 11);
+    find.passwordRequired = password;
+    QCOMPARE(QString::fromUtf8(DiscoveryCsvRow(find, DiscoveryName(find), nativeModel)),
+             row.arg(find.mac));
+    QCOMPARE(DiscoveryCsvHeader(), QByteArray("Group,Name,Protocol,Connection,Address,Port,COMPort,"
+                                              "COMSettings,Model,MACAddress,Password,Product,"
+                                              "Note\r\n"));
 }
 
 void TestDiscoveryText::inFleet_data() {

@@ -242,20 +242,37 @@ class TestFleetCsv : public QObject {
     void csvWriting_data() {
         QTest::addColumn<QStringList>("fields");
         QTest::addColumn<QByteArray>("line");
-        QTest::newRow("plain") << QStringList{"a", "b"} << QByteArray("a,b\r\n");
-        QTest::newRow("comma") << QStringList{"a,b", ""} << QByteArray("\"a,b\",\r\n");
-        QTest::newRow("quotes") << QStringList{"say \"x\""} << QByteArray("\"say \"\"x\"\"\"\r\n");
+        QTest::addColumn<bool>("guarded");
+        QTest::newRow("plain") << QStringList{"a", "b"} << QByteArray("a,b\r\n") << false;
+        QTest::newRow("formulas guarded")
+            << QStringList{"=1+1", "+1", "-2", "@A1", "=HYPERLINK(\"x\")"}
+            << QByteArray("'=1+1,'+1,'-2,'@A1,\"'=HYPERLINK(\"\"x\"\")\"\r\n") << true;
+        QTest::newRow("tab and CR guarded, CR quoted")
+            << QStringList{"\tx", "\rx"} << QByteArray("'\tx,\"'\rx\"\r\n") << true;
+        QTest::newRow("the guard's mark itself guarded")
+            << QStringList{"'=x", "'a", "a'"} << QByteArray("''=x,''a,a'\r\n") << true;
+        QTest::newRow("digits and letters as they are")
+            << QStringList{"0012", QString::fromUtf8("Ré"), "a=b"}
+            << QByteArray("0012,R\xC3\xA9,a=b\r\n") << true;
+        QTest::newRow("plain: a formula as it is")
+            << QStringList{"=1+1"} << QByteArray("=1+1\r\n") << false;
+        QTest::newRow("comma") << QStringList{"a,b", ""} << QByteArray("\"a,b\",\r\n") << false;
+        QTest::newRow("quotes") << QStringList{"say \"x\""} << QByteArray("\"say \"\"x\"\"\"\r\n")
+                                << false;
         QTest::newRow("blanks around")
-            << QStringList{" a", "b "} << QByteArray("\" a\",\"b \"\r\n");
+            << QStringList{" a", "b "} << QByteArray("\" a\",\"b \"\r\n") << false;
         QTest::newRow("UTF-8") << QStringList{"Salle é", "日本"}
-                               << QByteArray("Salle \xC3\xA9,\xE6\x97\xA5\xE6\x9C\xAC\r\n");
+                               << QByteArray("Salle \xC3\xA9,\xE6\x97\xA5\xE6\x9C\xAC\r\n")
+                               << false;
     }
 
     void csvWriting() {
         QFETCH(QStringList, fields);
         QFETCH(QByteArray, line);
-        QCOMPARE(CsvLine(fields), line);
-        const CsvText back = ReadCsv(line);
+        QFETCH(bool, guarded);
+        const CsvCells cells = guarded ? CsvCells::Guarded : CsvCells::Plain;
+        QCOMPARE(CsvLine(fields, cells), line);
+        const CsvText back = ReadCsv(line, cells);
         QVERIFY(back.problems.isEmpty());
         QCOMPARE(back.records.size(), 1);
         QCOMPARE(back.records.front().fields, fields);
@@ -285,10 +302,38 @@ class TestFleetCsv : public QObject {
                                     << QStringList{"2:An IP address is not specified."};
         QTest::newRow("no port") << row("Hall,P,native,lan,127.0.0.1, ,,,VX-4200,,")
                                  << QStringList{"2:Port No is not specified."};
-        QTest::newRow("address too long") << row("Hall,P,native,lan,127.000.000.0001,1,,,VX-4200,,")
-                                          << QStringList{"2:at most 15 characters"};
+        const QStringList noAddress{"2:is no IPv4 address; write it like 192.0.2.10."};
+        QTest::newRow("address too long")
+            << row("Hall,P,native,lan,127.000.000.0001,1,,,VX-4200,,") << noAddress;
+        QTest::newRow("address over 255")
+            << row("Hall,P,native,lan,999.1.1.1,1,,,VX-4200,,") << noAddress;
+        QTest::newRow("three numbers") << row("Hall,P,native,lan,1.2.3,1,,,VX-4200,,") << noAddress;
+        QTest::newRow("IPv6") << row("Hall,P,native,lan,::1,1,,,VX-4200,,") << noAddress;
+        QTest::newRow("an option, guarded in the file")
+            << row("Hall,P,native,lan,'-oProxy=x,1,,,VX-4200,,")
+            << QStringList{"2:The IP address \"-oProxy=x\" is no IPv4 address"};
+        QTest::newRow("blanks around the address")
+            << row("Hall,P,native,lan,\" 127.0.0.1\",1,,,VX-4200,,") << noAddress;
+        QTest::newRow("a host name")
+            << row("Hall,P,native,lan,beamer.lan,1,,,VX-4200,,") << noAddress;
         QTest::newRow("port too long") << row("Hall,P,native,lan,127.0.0.1,123456,,,VX-4200,,")
-                                       << QStringList{"2:more than 5 characters"};
+                                       << QStringList{"2:not a number from 1 to 65535"};
+        for (const char* port : {"0", "65536", "4x", "023", "+23", "\" 23\""})
+            QTest::addRow("port %s", port)
+                << row(QByteArray("Hall,P,native,lan,127.0.0.1,") + port + ",,,VX-4200,,")
+                << QStringList{"2:not a number from 1 to 65535"};
+        for (const char* mark : {"\u202E", "\u200F", "\u2066", "\u200B", "\u200D", "\uFEFF"})
+            QTest::addRow("name with U+%04X", QString::fromUtf8(mark).front().unicode())
+                << row(QByteArray("Hall,ab") + mark + "c,native,lan,127.0.0.1,1,,,VX-4200,,")
+                << QStringList{"2:bidirectional or zero-width characters"};
+        QTest::newRow("group name too long")
+            << Header + QByteArray(257, 'g') + ",P,native,lan,127.0.0.1,1,,,VX-4200,,\r\n"
+            << QStringList{"2:Group: A name has more than 256 characters."};
+        QTest::newRow("a column the import does not know")
+            << QByteArray("Group,Name,Protocol,Connection,Address,Port,COMPort,COMSettings,Model,"
+                          "MACAddress,Password,Remark\r\n") +
+                   Ok
+            << QStringList{"1:then Product,Note if any"};
         QTest::newRow("LAN with a COM port") << row("Hall,P,native,lan,127.0.0.1,1,4,,VX-4200,,")
                                              << QStringList{"2:are for a serial projector"};
         QTest::newRow("COM port out of range") << row("Hall,P,native,serial,,,COM257,,VX-4200,,")
@@ -461,6 +506,14 @@ class TestFleetCsv : public QObject {
             AddProjectorNode(*state, later, serial(QStringLiteral("R204 Left"), 9), nullptr);
             AddProjectorNode(*state, 2, lan(QStringLiteral("H9"), "127.0.0.1", "40004", "VX-5100N"),
                              nullptr);
+            // What a spreadsheet would evaluate or reformat.
+            const int formulas = AddGroupNode(*state, QStringLiteral("@Hall"), nullptr);
+            for (const char* name : {"=1+1", "=HYPERLINK(\"http://x\",\"y\")", "-3", "'0012"})
+                AddProjectorNode(
+                    *state, formulas,
+                    lan(QString::fromUtf8(name), "127.0.0.1",
+                        QString::number(40010 + GroupMembers(*state, formulas).size())),
+                    nullptr);
             ProjectorInfo pjlink = lan(QStringLiteral("PJ 1"), "127.0.0.1", "4352", QString());
             pjlink.Protocol = ProtocolPJLink;
             AddProjectorNode(*state, later, pjlink, nullptr);
@@ -472,15 +525,17 @@ class TestFleetCsv : public QObject {
         const QString b = csvs + QStringLiteral("/b.csv");
         const Run exported = runProgram(program, first, {QStringLiteral("--export"), a});
         QCOMPARE(exported.code, 0);
-        QVERIFY2(exported.out.contains(QStringLiteral("7 projectors written")),
+        QVERIFY2(exported.out.contains(QStringLiteral("11 projectors written")),
                  qPrintable(exported.out + exported.err));
-        QVERIFY(readFile(a).startsWith(Header));
+        QVERIFY(readFile(a).startsWith("\xEF\xBB\xBF" + Header));
+        QVERIFY(readFile(a).contains("'@Hall,'=1+1,"));
+        QVERIFY(readFile(a).contains("'@Hall,\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\","));
 
         const QString second = newHome() + QStringLiteral("/fresh");
         const Run imported = runProgram(program, second, {QStringLiteral("--import"), a});
         QCOMPARE(imported.code, 0);
-        QVERIFY2(imported.out.contains(QStringLiteral("7 to add, 0 to change, 0 left alone, "
-                                                      "3 new groups")),
+        QVERIFY2(imported.out.contains(QStringLiteral("11 to add, 0 to change, 0 left alone, "
+                                                      "4 new groups")),
                  qPrintable(imported.out + imported.err));
         QCOMPARE(describe(*load(second)), describe(*load(first)));
 
@@ -489,7 +544,7 @@ class TestFleetCsv : public QObject {
         // The same file once more changes nothing.
         const Run again = runProgram(program, second, {QStringLiteral("--import"), b});
         QCOMPARE(again.code, 0);
-        QVERIFY(again.out.contains(QStringLiteral("0 to add, 0 to change, 7 left alone")));
+        QVERIFY(again.out.contains(QStringLiteral("0 to add, 0 to change, 11 left alone")));
     }
 
     void dryRunWritesNothing_data() {
@@ -574,7 +629,8 @@ class TestFleetCsv : public QObject {
         QCOMPARE(preview.code, 0);
         const QString out = csvs + QStringLiteral("/out.csv");
         QCOMPARE(runProgram(QStringLiteral("norvik3"), home, {"--export", out}).code, 0);
-        QCOMPARE(readFile(out), Header + "Hall,H1,native,lan,127.0.0.1,40001,,,VX-4200,,\r\n");
+        QCOMPARE(readFile(out),
+                 "\xEF\xBB\xBF" + Header + "Hall,H1,native,lan,127.0.0.1,40001,,,VX-4200,,\r\n");
         QCOMPARE(readFile(home + QStringLiteral("/Norvik3.conf")), settings);
 
         service.terminate();

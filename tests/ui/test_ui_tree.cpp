@@ -54,7 +54,12 @@ class TestUiTree : public QObject {
         QCOMPARE(addGroup(f, " Hall "), QString());
         const QString odd = QString::fromUtf8("Säle [1]=a;b'c");
         QCOMPARE(addGroup(f, odd), QString());
-        const QString longName(3000, QChar('x'));
+        // As long as the CSV import takes it, so an export comes back in.
+        QCOMPARE(addGroup(f, QString(257, QChar('x'))),
+                 QString("A name has more than 256 characters."));
+        QCOMPARE(addGroup(f, QString::fromUtf8("a\u200Bb")),
+                 QString("A name cannot contain bidirectional or zero-width characters."));
+        const QString longName(256, QChar('x'));
         QCOMPARE(addGroup(f, longName), QString());
 
         QStringList keys;
@@ -112,6 +117,8 @@ class TestUiTree : public QObject {
         QCOMPARE(ok(), QString("A Projector Name is not specified."));
         UiFixture::type(dialog, "txtProjectorName", "bad\rname");
         QCOMPARE(ok(), QString("A name cannot contain line breaks or control characters."));
+        UiFixture::type(dialog, "txtProjectorName", QString::fromUtf8("abc\u202Etxt"));
+        QCOMPARE(ok(), QString("A name cannot contain bidirectional or zero-width characters."));
         UiFixture::type(dialog, "txtProjectorName", QString(300, QChar('n')));
         QCOMPARE(dialog->findChild<QLineEdit*>("txtProjectorName")->text().size(), 256);
         UiFixture::type(dialog, "txtProjectorName", QString::fromUtf8(" Beamer [x]=1;'ü "));
@@ -131,9 +138,16 @@ class TestUiTree : public QObject {
         model->setCurrentIndex(model->findText("VX-4200"));
         QCOMPARE(dialog->findChild<QLineEdit*>("txtPortNo")->text(), QString("23"));
         QCOMPARE(ok(), QString("An IP address is not specified."));
+        for (const char* address : {"999.1.1.1", "1.2.3", "::1", "-oProxy=x", " 10.0.0.5"}) {
+            UiFixture::type(dialog, "txtIPAddress", address);
+            QVERIFY2(ok().contains("is no IPv4 address"), address);
+        }
         UiFixture::type(dialog, "txtIPAddress", "10.0.0.5");
         UiFixture::type(dialog, "txtPortNo", "");
         QCOMPARE(ok(), QString("Port No is not specified."));
+        UiFixture::type(dialog, "txtPortNo", "0");
+        QCOMPARE(ok(), QString("The port \"0\" is not a number from 1 to 65535."));
+        UiFixture::type(dialog, "txtPortNo", "");
         model->setCurrentIndex(model->findText("VX-5100N"));
         QCOMPARE(dialog->findChild<QLineEdit*>("txtPortNo")->text(), QString("23"));
         QCOMPARE(ok(), QString("An IP address overlaps."));
