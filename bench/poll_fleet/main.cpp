@@ -2,8 +2,11 @@
 // engine: wall time until the last of the 5 x N replies was handed over,
 // CPU time of this process during the pass, peak resident memory, and the
 // CPU share while idle (all projectors configured, nothing due) over 10 s.
+// With --broken SECONDS: the live projectors' polling period in a fleet with
+// a dead, a refusing and a slow projector (see BrokenFleet.h).
 
 #include "BenchKit.h"
+#include "BrokenFleet.h"
 #include "ProcessStats.h"
 
 #include "comm/CommEngine.h"
@@ -53,7 +56,11 @@ int main(int argc, char** argv) {
     const QCommandLineOption pjlink(
         QStringLiteral("pjlink"),
         QStringLiteral("Also poll as many PJLink projectors, and compare."));
-    parser.addOptions({count, delay, pjlink});
+    const QCommandLineOption broken(
+        QStringLiteral("broken"),
+        QStringLiteral("Poll a fleet with a dead, a refusing and a slow projector for this long."),
+        QStringLiteral("seconds"));
+    parser.addOptions({count, delay, pjlink, broken});
     parser.process(app);
     const int n = parser.value(count).toInt();
     const int delayMs = parser.value(delay).toInt();
@@ -63,6 +70,14 @@ int main(int argc, char** argv) {
     }
     if (qEnvironmentVariableIsEmpty("NORVIK3_SIM"))
         qputenv("NORVIK3_SIM", NORVIK3_SIM_PATH);
+    if (parser.isSet(broken)) {
+        const int seconds = parser.value(broken).toInt();
+        if (n < 4 || seconds < 1) {
+            std::fprintf(stderr, "poll_fleet: --broken needs -n 4 or more and 1 s or more\n");
+            return 2;
+        }
+        return RunBrokenFleet(n, std::chrono::seconds(seconds));
+    }
 
     const bool withPJLink = parser.isSet(pjlink);
     SimProcess sim({QStringLiteral("--tcp"), QString::number(n), QStringLiteral("--pjlink"),

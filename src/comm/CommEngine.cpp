@@ -111,25 +111,34 @@ class CommEngine::Impl : public DispatchTarget {
             m_serial.SerialSend(p);
     }
     void HandleAcknowledge(int p) override {
-        m_poller.handingOver(p);
+        m_poller.handingOver(p, false);
         if (pjlink(p))
             m_interpreter.HandlePJLinkAcknowledge(p, m_pjlink.waited(p));
         else
             m_interpreter.HandleAcknowledge(p);
     }
     void HandleFailure(int p, bool timedOut) override {
-        m_poller.handingOver(p);
+        m_poller.handingOver(p, timedOut);
         if (pjlink(p))
             m_interpreter.HandlePJLinkFailure(p, timedOut, m_pjlink.lastReply(p));
         else
             m_interpreter.HandleFailure(p, timedOut);
     }
     void HandleDataReply(int p) override {
-        m_poller.handingOver(p);
+        m_poller.handingOver(p, false);
         if (pjlink(p))
             m_interpreter.HandlePJLinkData(p, m_pjlink.lastReply(p));
         else
             m_interpreter.HandleDataReply(p);
+    }
+
+    // A status query skipped after its round found no projector: told as
+    // unanswered, so that whoever counts the commands stays in step, but
+    // never counted as a time-out of the projector.
+    void HandleSkipped(int p) override {
+        const QueueEntry& entry = CurrentQueueEntry(m_state, p);
+        m_sink.commandFinished(p, entry.command.left(entry.commandLength),
+                               CommandOutcome::TimedOut);
     }
 
     // The shared time-out branches on how the projector is connected.
@@ -221,6 +230,7 @@ void CommEngine::FlushProjectorQueue(int projector) {
 
 void CommEngine::projectorEdited(int projector) {
     FlushProjectorQueue(projector);
+    m_impl->m_poller.projectorEdited(projector);
     m_impl->m_pjlink.projectorEdited(projector);
     m_impl->m_interpreter.contact().projectorEdited(projector);
     if (projector >= 1 && projector <= MaxProjectors)

@@ -58,6 +58,11 @@ void CommandDispatcher::runPass() {
         if (IsQueueEmpty(m_state, p))
             continue;
         pending = true;
+        // Skipped queries cost no tick: the command behind them starts now.
+        while (!IsQueueEmpty(m_state, p) && CurrentQueueEntry(m_state, p).state == QueueSkipped)
+            handOver(p, [this, p] { m_target.HandleSkipped(p); });
+        if (IsQueueEmpty(m_state, p))
+            continue;
         switch (CurrentQueueEntry(m_state, p).state) {
         case QueueQueued:
             if (!m_gate.mayStart(p))

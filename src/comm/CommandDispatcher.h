@@ -17,6 +17,8 @@ class DispatchTarget {
     virtual void HandleAcknowledge(int projector) = 0;
     virtual void HandleFailure(int projector, bool timedOut) = 0;
     virtual void HandleDataReply(int projector) = 0;
+    // The head entry was skipped unsent (QueueSkipped).
+    virtual void HandleSkipped(int projector) = 0;
 };
 
 // Walks the configured projectors every 10 ms: starts the head command of a
@@ -24,7 +26,7 @@ class DispatchTarget {
 // Each projector advances at most one step per pass. While every queue it
 // serves is empty it sleeps; an enqueue wakes it for the next tick. A queue
 // the wake gate holds is passed over, and the tick goes on, until its hold
-// ends.
+// ends. Skipped entries are freed unsent, all at once.
 class CommandDispatcher : public QObject {
     Q_OBJECT
   public:

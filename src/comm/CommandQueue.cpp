@@ -133,3 +133,25 @@ void FreeCurrentEntry(AppState& state, int projector) {
     q.entries[q.QueueReadIndex].state = QueueFree;
     q.QueueReadIndex = nextSlot(q.QueueReadIndex);
 }
+
+bool IsSlotBetween(qint16 slot, qint16 first, qint16 last) {
+    return (slot - first + QueueSlots) % QueueSlots <= (last - first + QueueSlots) % QueueSlots;
+}
+
+int SkipAfterHead(AppState& state, int projector, qint16 last) {
+    if (IsQueueEmpty(state, projector))
+        return 0;
+    ProjectorQueue& q = state.Queues[projector];
+    if ((last - q.QueueReadIndex + QueueSlots) % QueueSlots >= QueueLength(state, projector))
+        return 0;
+    int skipped = 0;
+    for (qint16 slot = q.QueueReadIndex; slot != last;) {
+        slot = nextSlot(slot);
+        QueueEntry& entry = q.entries[std::size_t(slot)];
+        if (entry.state == QueueQueued) {
+            entry.state = QueueSkipped;
+            ++skipped;
+        }
+    }
+    return skipped;
+}

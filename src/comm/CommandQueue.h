@@ -30,3 +30,10 @@ void ResetProjectorQueue(AppState& state, int projector);
 void StoreReply(QueueEntry& entry, const QByteArray& reply);
 // Sets the head entry free and advances the read index (257 becomes 1).
 void FreeCurrentEntry(AppState& state, int projector);
+// Marks the waiting entries after the head, up to and including slot `last`,
+// as skipped (QueueSkipped); returns how many were marked. Nothing when
+// `last` is no waiting slot.
+int SkipAfterHead(AppState& state, int projector, qint16 last);
+// Whether slot lies in the run of slots from first to last (both included),
+// counted round the ring.
+bool IsSlotBetween(qint16 slot, qint16 first, qint16 last);

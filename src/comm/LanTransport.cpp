@@ -49,6 +49,7 @@ QTcpSocket* LanTransport::socketFor(int projector) {
         connect(socket, &QTcpSocket::errorOccurred, this,
                 [this, projector](QAbstractSocket::SocketError) {
                     m_errored.set(std::size_t(projector));
+                    connectFailed(projector);
                     wakeSweep();
                 });
     }
@@ -136,6 +137,23 @@ void LanTransport::connected(int projector) {
         WriteCommLog(m_state, QStringLiteral("TCP-Send(%1):").arg(projector) +
                                   FormatFrameHex(entry.command, entry.commandLength));
     m_timeouts.start(projector, std::chrono::milliseconds(m_state.Timing.TcpTimeoutTime));
+}
+
+void LanTransport::connectFailed(int projector) {
+    if (IsQueueEmpty(m_state, projector))
+        return;
+    QueueEntry& entry = CurrentQueueEntry(m_state, projector);
+    const QTcpSocket* socket = m_sockets[std::size_t(projector)];
+    // A refused or unreachable address fails its command now: waiting for
+    // the time-out would tell nothing more.
+    if (entry.state != QueueConnecting || socket->state() == QAbstractSocket::ConnectedState)
+        return;
+    m_timeouts.stop(projector);
+    entry.state = QueueTimedOut;
+    AddToPingList(m_state, projector);
+    WriteCommLog(
+        m_state,
+        QStringLiteral("TCP-ConnectFailed(%1):%2").arg(projector).arg(socket->errorString()));
 }
 
 void LanTransport::dataArrived(int projector) {

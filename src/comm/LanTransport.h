@@ -14,6 +14,7 @@ struct AppState;
 // Carries the commands of LAN projectors: one TCP connection per command,
 // opened when the command is due and closed after its reply or time-out.
 // Sockets are made on first use, so projectors that never talk cost little.
+// A connection that fails (refused, unreachable) fails its command at once.
 class LanTransport : public QObject {
     Q_OBJECT
   public:
@@ -46,6 +47,8 @@ class LanTransport : public QObject {
   private:
     QTcpSocket* socketFor(int projector);
     void connected(int projector);
+    // The connection for the command in flight could not be made.
+    void connectFailed(int projector);
     void dataArrived(int projector);
     void wakeSweep();
 

@@ -2,29 +2,44 @@
 
 #include "core/AppState.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
 #include <array>
-#include <bitset>
 #include <chrono>
 #include <functional>
 
 struct CommandTable;
 class RefreshSink;
 
-// StatusCheckTimer: every StatusCheckInterval seconds queues the five status
-// queries for every configured projector. Ticks once a second after the
-// first; a null LastStatusCheck forces a pass at the next tick.
+// StatusCheckTimer: ticks once a second after the first and keeps every
+// projector on a pace of its own. A round is the status queries of one
+// projector, queued together.
 //
-// A pass is done when every query it queued was handed over (answered,
-// refused or timed out) or dropped with its queue. The next pass starts only
-// then, so a fleet that cannot keep up is never buried under passes; a pass
-// that outlasts its interval marks polling as behind in state.Polling and in
-// the health report until a pass is done within its interval again.
+// Every StatusCheckInterval seconds a pass starts a round for each projector
+// that is not still busy with its last one (a null LastStatusCheck forces a
+// pass). Between passes, a projector whose own interval has passed since its
+// last round started, and whose round has ended, starts its next one: a slow
+// projector is polled as often as it can be and never delays another. A
+// query of a round that goes unanswered (no connection, no reply) ends the
+// round, and its remaining queries are skipped unsent. A projector whose
+// last round went unanswered and that is shown as disconnected is probed
+// only every ProbeIntervals intervals (at most ProbeCeiling apart, never
+// more often than the interval) until it answers; a forced pass probes it at
+// once.
+//
+// A pass is done when every round it started has ended. Polling is behind
+// (state.Polling, the health report) when the program itself starts a pass
+// an interval or more (LateFloor at least) after it was due: the event loop
+// could not keep up. It is caught up at the next pass that starts on time.
 class StatusPoller : public QObject {
     Q_OBJECT
   public:
+    static constexpr int ProbeIntervals = 6;
+    static constexpr std::chrono::seconds ProbeCeiling{300};
+    static constexpr std::chrono::seconds LateFloor{2};
+
     StatusPoller(AppState& state, const CommandTable& commands, QObject* parent = nullptr);
 
     void start(std::chrono::milliseconds firstTick);
@@ -36,18 +51,35 @@ class StatusPoller : public QObject {
     void setPassStarted(std::function<void()> started) { m_passStarted = std::move(started); }
 
     // The dispatcher is about to hand over the command at the head of the
-    // projector's queue.
-    void handingOver(int projector);
+    // projector's queue; timedOut when it went unanswered.
+    void handingOver(int projector, bool timedOut);
     // Everything queued for the projector was dropped.
     void queueDropped(int projector);
+    // The projector's settings changed: its pace starts afresh.
+    void projectorEdited(int projector);
     bool isPassUnderWay() const { return m_outstanding > 0; }
 
   private:
-    void markBehind();
+    struct Round {
+        QDateTime started; // null: never polled
+        qint16 firstSlot = 0;
+        qint16 lastSlot = 0;
+        bool running = false;
+        bool inPass = false;     // started by the open pass
+        bool answered = false;   // some query of the running round was answered
+        bool unanswered = false; // the last round ended without any answer
+    };
+
+    bool isPolled(int projector) const;
+    bool isDue(int projector, const QDateTime& now) const;
+    void checkLateness(const QDateTime& now);
     void startPass(const QDateTime& now);
+    void startDueRounds(const QDateTime& now);
+    // Queues the projector's queries; whether any was queued.
+    bool queueRound(int projector);
     void queueOwnQueries(int projector);
     void queuePJLinkQueries(int projector);
-    void projectorDone(int projector);
+    void roundDone(int projector, bool unanswered);
     void passDone();
 
     AppState& m_state;
@@ -55,9 +87,9 @@ class StatusPoller : public QObject {
     QTimer m_timer;
     RefreshSink* m_sink = nullptr;
     std::function<void()> m_passStarted;
-    // Per projector: whether its last query of the pass is still queued, and
-    // the queue slot that query sits in.
-    std::bitset<MaxProjectors + 1> m_pending;
-    std::array<qint16, MaxProjectors + 1> m_lastSlot{};
+    std::array<Round, MaxProjectors + 1> m_rounds{};
+    // Steady time of the last pass's start, for its lateness; invalid when
+    // the next pass is forced.
+    QElapsedTimer m_sinceLastPass;
     int m_outstanding = 0;
 };

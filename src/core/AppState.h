@@ -223,6 +223,9 @@ enum QueueState : qint16 {
     QueueTimedOut = 5,
     QueueDataReply = 6,
     QueueConnecting = 7,
+    // A status query left unsent because an earlier one of its round found
+    // no projector; the dispatcher frees it without sending it.
+    QueueSkipped = 8,
 };
 
 struct QueueEntry {
@@ -260,12 +263,14 @@ struct RunCounters {
 };
 
 // The polling passes as monitoring sees them. A pass is done when every
-// query it queued was answered, refused or timed out.
+// projector it started a round for has ended that round; a round still
+// running when the next pass starts is left to its projector, and that pass
+// is not counted as done.
 struct PollTiming {
     QDateTime LastPassStart;     // null before the first pass
     QDateTime LastPassEnd;       // null until the first pass is done
     double LastPassSeconds = -1; // the last finished pass's duration
-    bool Behind = false;         // the pass under way outlasted its interval
+    bool Behind = false;         // the program started the last pass an interval late
 };
 
 struct AlertQueue {

@@ -239,8 +239,9 @@ void runFamilies(Families& families, const AppState& state, const RefusalCounts&
         sample(families.gauge("norvik3_last_poll_timestamp_seconds",
                               "When the last polling pass finished (Unix time)"),
                {}, unixSeconds(polling.LastPassEnd));
-    sample(families.gauge("norvik3_poll_behind",
-                          "1 while the polling pass under way has outlasted its interval"),
+    sample(families.gauge(
+               "norvik3_poll_behind",
+               "1 while the program started its last polling pass an interval or more late"),
            {}, polling.Behind ? 1 : 0);
     sample(families.gauge("norvik3_schedule_running", "1 while the schedule runs"), {},
            scheduleRunning ? 1 : 0);

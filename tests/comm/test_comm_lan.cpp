@@ -328,7 +328,8 @@ class TestCommLan : public QObject, SimulatedEngine<> {
                                   state->Projectors[1].PowerStatus == 0),
                                  Wait);
 
-        // Nothing listens on this port: connect refused, swept, timed out.
+        // Nothing listens on this port: the refused connection fails its
+        // command at once, with the reason, and is swept.
         quint16 deadPort = 0;
         {
             QTcpServer server;
@@ -341,7 +342,8 @@ class TestCommLan : public QObject, SimulatedEngine<> {
         QCOMPARE(engine->socketState(2), 0);
         QCOMPARE(LinesOf(CommLogLines(*dir), 2),
                  (QStringList{QStringLiteral("TCP(2)_Connect:127.0.0.1"),
-                              QStringLiteral("TCP-Timeout(2):QueueRP(1)")}));
+                              QStringLiteral("TCP-ConnectFailed(2):Connection refused")}));
+        QCOMPARE(state->Counters.CommandsTimedOut, quint64(1));
         QCOMPARE(state->PingList, QStringList{QStringLiteral("2")});
 
         // An address that is not one is never connected to; it times out.
