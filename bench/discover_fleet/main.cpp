@@ -2,7 +2,10 @@
 // protocol, 10 PJLink class 2), in a network namespace pair, while the
 // engine polls a fleet of its own: the time to the last find and to the end,
 // and the polling pace (passes and replies a second) before and during the
-// run, with the longest late tick of the event loop. Needs root.
+// run, with the longest late tick of the event loop. With --spoof N, N
+// search answers under as many MAC addresses also come from the 20
+// projectors' addresses while --range (192.0.2.7/32, say) holds none of
+// them: none of those may be probed or found. Needs root.
 
 #include "discovery/NetworkPair.h"
 #include "support/SimProcess.h"
@@ -18,6 +21,7 @@
 #include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUdpSocket>
 
 #include <algorithm>
 #include <cstdio>
@@ -101,7 +105,21 @@ int main(int argc, char** argv) {
                                     QStringLiteral("Projectors polled meanwhile (1..256)."),
                                     QStringLiteral("N"), QStringLiteral("64"));
     parser.addOption(polled);
+    const QCommandLineOption range(QStringLiteral("range"), QStringLiteral("The range probed."),
+                                   QStringLiteral("CIDR"), QStringLiteral("192.0.2.0/24"));
+    parser.addOption(range);
+    const QCommandLineOption spoof(QStringLiteral("spoof"),
+                                   QStringLiteral("Search answers sent from the projectors' "
+                                                  "addresses under made-up MAC addresses."),
+                                   QStringLiteral("N"), QStringLiteral("0"));
+    parser.addOption(spoof);
     parser.process(app);
+    const DiscoveryRange probed = ParseDiscoveryRange(parser.value(range));
+    if (!probed.error.isEmpty()) {
+        std::fprintf(stderr, "discover_fleet: %s\n", qPrintable(probed.error));
+        return 2;
+    }
+    const int spoofed = parser.value(spoof).toInt();
     const int n = parser.value(polled).toInt();
     if (n < 1 || n > MaxProjectors) {
         std::fprintf(stderr, "discover_fleet: --polled must be 1..%d\n", MaxProjectors);
@@ -125,6 +143,11 @@ int main(int argc, char** argv) {
                       QStringLiteral("--address-each"), QStringLiteral("--base-port"),
                       QStringLiteral("23"), QStringLiteral("--search-port"),
                       QStringLiteral("4352")});
+    std::vector<std::unique_ptr<QUdpSocket>> spoofers;
+    for (const QString& address : addresses) {
+        spoofers.push_back(std::make_unique<QUdpSocket>());
+        spoofers.back()->bind(QHostAddress(address), 0);
+    }
     pair.enter(NetworkPair::Side::Program);
     SimProcess polledSim({QStringLiteral("--tcp"), QString::number(n)});
     if (!found.isReady() || !polledSim.isReady()) {
@@ -180,7 +203,19 @@ int main(int argc, char** argv) {
     QObject::connect(&discovery, &Discovery::changed, &app,
                      [&](int) { lastFind = clock.elapsed(); });
     DiscoveryOptions options;
-    options.addresses = ParseDiscoveryRange(QStringLiteral("192.0.2.0/24")).addresses;
+    options.addresses = probed.addresses;
+    // A hundred answers every 10 ms, from each address in turn.
+    QTimer flood;
+    int sent = 0;
+    flood.setInterval(10ms);
+    QObject::connect(&flood, &QTimer::timeout, &app, [&] {
+        for (int i = 0; i < 100 && sent < spoofed; ++i, ++sent)
+            spoofers[std::size_t(sent) % spoofers.size()]->writeDatagram(
+                "%2ACKN=026600" + QByteArray::number(sent, 16).rightJustified(6, '0') + '\r',
+                QHostAddress(NetworkPair::ProgramAddress), 4352);
+        if (sent >= spoofed)
+            flood.stop();
+    });
     const Pace during = measure([&](QEventLoop& loop) {
         QObject::connect(&discovery, &Discovery::finished, &loop, [&] {
             end = clock.elapsed();
@@ -188,6 +223,7 @@ int main(int argc, char** argv) {
         });
         clock.start();
         discovery.start(options);
+        flood.start();
     });
     passes.stop();
     engine.shutdown();
@@ -198,6 +234,10 @@ int main(int argc, char** argv) {
         pjlinkFinds += find.protocol == ProtocolPJLink ? 1 : 0;
         withMac += find.mac.isEmpty() ? 0 : 1;
     }
+    std::printf("range                %s\n", qPrintable(parser.value(range)));
+    std::printf("spoofed answers sent %d\n", sent);
+    std::printf("search answers       %d taken, %d ignored\n", discovery.search().answerCount(),
+                discovery.search().ignoredCount());
     std::printf("addresses probed     %d (%d connects, at most %d at once)\n",
                 int(options.addresses.size()), discovery.probe().started(),
                 discovery.probe().mostInFlight());
