@@ -133,10 +133,13 @@ class CommEngine::Impl : public DispatchTarget {
     }
 
     // A status query skipped after its round found no projector: told as
-    // unanswered, so that whoever counts the commands stays in step, but
-    // never counted as a time-out of the projector.
+    // unanswered, so that whoever counts the commands stays in step, and
+    // counted towards a disconnect as the time-out it stands for (a dead
+    // projector is shown so after one round, as when every query waited),
+    // but never as a command that timed out.
     void HandleSkipped(int p) override {
         const QueueEntry& entry = CurrentQueueEntry(m_state, p);
+        m_interpreter.contact().commandTimedOut(p);
         m_sink.commandFinished(p, entry.command.left(entry.commandLength),
                                CommandOutcome::TimedOut);
     }

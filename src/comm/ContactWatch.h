@@ -17,7 +17,8 @@ struct AppState;
 // reply between them mark it too, and then only a reply clears the mark (the
 // host may answer pings while the projector itself does not). Between two
 // accepted replies the disconnect is logged and alerted at most once,
-// whichever path comes first.
+// whichever path comes first. A status query skipped because its round got
+// no answer counts as a time-out.
 //
 // A projector that refuses the status queries of five polling passes in a
 // row, with no status reported between them, is "Refusing": it answers, but

@@ -176,7 +176,8 @@ class TestService : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(
             fetch() && sample(metrics, "norvik3_projector_up", idLabel(2)) == 0.0, Wait);
         QCOMPARE(sample(metrics, "norvik3_projector_up", idLabel(1)), std::optional<double>(1.0));
-        QVERIFY(sample(metrics, "norvik3_commands_total", "outcome=\"timed_out\"") >= 5.0);
+        // Its first unanswered query ended its round: the rest were not sent.
+        QVERIFY(sample(metrics, "norvik3_commands_total", "outcome=\"timed_out\"") >= 1.0);
         // The schedule's "Power ON" for the Lobby reached its projector.
         QTRY_VERIFY_WITH_TIMEOUT(
             fetch() && sample(metrics, "norvik3_projector_power_state", idLabel(3)) == 1.0, Wait);
