@@ -114,9 +114,10 @@ QHttpServerResponse ControlRoutes::handle(const QHttpServerRequest& request, con
     recordEndedRefusals(now);
     // A client that keeps being refused is not even looked at.
     if (m_refusals.overRate(address, now)) {
-        const Answer answer = refusal(429, QStringLiteral("more than %1 refused requests a second")
+        const Answer answer = refusal(429,
+                                      QStringLiteral("more than %1 refused requests a second")
                                           .arg(RefusalLedger::MaxPerSecond),
-                            "refused too often");
+                                      "refused too often");
         m_refusals.refused(address, now,
                            {QStringLiteral("-@") + address,
                             LogEscaped(MethodName(request.method()) + u' ' + route),
@@ -136,13 +137,13 @@ QHttpServerResponse ControlRoutes::handle(const QHttpServerRequest& request, con
         answer = refusal(403, QStringLiteral("a read token cannot control"), "read token");
     else if (!reading && !ControlAllowedOn(m_listen, m_tls))
         answer = refusal(403, QString::fromLatin1(ControlNeedsTlsText),
-                  QString::fromLatin1(ControlNeedsTlsText));
+                         QString::fromLatin1(ControlNeedsTlsText));
     else if (body.size() > MaxCommandBodyBytes)
         answer = refusal(413, QStringLiteral("the body is over %1 bytes").arg(MaxCommandBodyBytes),
-                  "body too large");
+                         "body too large");
     else if (!reading && overRate(token->name))
         answer = refusal(429, QStringLiteral("more than %1 commands a second").arg(MaxPerSecond),
-                  "over the rate");
+                         "over the rate");
     else {
         m_client = client;
         answer = act(*token);
@@ -193,11 +194,11 @@ ControlRoutes::Answer ControlRoutes::projectorCommands(const ApiToken& token, co
     const int p = canonical.isEmpty() ? 0 : ProjectorIndexOfId(m_state, canonical);
     if (p < 1)
         return refusal(404, QStringLiteral("no projector has the id %1").arg(shownId(id)),
-                "unknown projector");
+                       "unknown projector");
     const QString group = groupOfProjector(m_state, p);
     if (!mayControl(token, group))
         return refusal(403, QStringLiteral("the token may not control this projector"),
-                "outside the token's groups");
+                       "outside the token's groups");
     return commands(body, {NodeOfProjector(m_state, p)});
 }
 
@@ -209,10 +210,10 @@ ControlRoutes::Answer ControlRoutes::groupCommands(const ApiToken& token, const 
             groupNode = n;
     if (groupNode < 1)
         return refusal(404, QStringLiteral("no group is named %1").arg(shownId(name)),
-                "unknown group");
+                       "unknown group");
     if (!mayControl(token, name))
         return refusal(403, QStringLiteral("the token may not control this group"),
-                "outside the token's groups");
+                       "outside the token's groups");
     return commands(body, GroupMembers(m_state, groupNode));
 }
 
@@ -293,15 +294,16 @@ ControlRoutes::Answer ControlRoutes::outcome(const QString& id) {
                 "ok"};
     }
     return refusal(404, QStringLiteral("no command has the id %1").arg(shownId(id)),
-            "unknown command");
+                   "unknown command");
 }
 
 ControlRoutes::Answer ControlRoutes::schedule(const ApiToken& token, bool start) {
     // The schedule is the whole fleet's.
     if (!token.groups.isEmpty())
-        return refusal(403, QStringLiteral("a token limited to groups may not start or stop "
-                                         "the schedule"),
-                "outside the token's groups");
+        return refusal(403,
+                       QStringLiteral("a token limited to groups may not start or stop "
+                                      "the schedule"),
+                       "outside the token's groups");
     if (!m_parts.runner)
         return refusal(503, QStringLiteral("the schedule cannot be reached"), "no schedule");
     if (start)

@@ -14,10 +14,9 @@ namespace {
 
 // Written here, not by the HTTP server, which has no request to answer.
 QByteArray RequestTimeout(std::chrono::milliseconds deadline) {
-    const QByteArray body =
-        ErrorJson(408, QStringLiteral("the request did not arrive within %1 s")
-                           .arg(double(deadline.count()) / 1000.0)) +
-        '\n';
+    const QByteArray body = ErrorJson(408, QStringLiteral("the request did not arrive within %1 s")
+                                               .arg(double(deadline.count()) / 1000.0)) +
+                            '\n';
     return "HTTP/1.1 408 Request Timeout\r\nContent-Type: application/json\r\nContent-Length: " +
            QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }

@@ -128,7 +128,7 @@ QByteArray AllowedMethods(const QByteArray& method) {
 }
 
 const QList<QByteArray>& AnswerHeaderNames() {
-    static const QList<QByteArray> names = {"Content-Type", "Content-Encoding", "Vary",
-                                            "WWW-Authenticate", "Allow", "Retry-After"};
+    static const QList<QByteArray> names = {
+        "Content-Type", "Content-Encoding", "Vary", "WWW-Authenticate", "Allow", "Retry-After"};
     return names;
 }

@@ -34,8 +34,9 @@ inline constexpr char UnauthorizedText[] = "no token, or a token the endpoint do
 
 // The body of an error answer: {"error": <its status's name>, "reason": reason}.
 QByteArray ErrorJson(int status, const QString& reason);
-// An error answer: that body, with the headers that go with its status: WWW-Authenticate on 401, Allow
-// (`allow`, the methods the route takes) on 405, Retry-After on 429.
+// An error answer: that body, with the headers that go with its status:
+// WWW-Authenticate on 401, Allow (`allow`, the methods the route takes) on
+// 405, Retry-After on 429.
 QHttpServerResponse ErrorResponse(int status, const QString& reason, const QByteArray& allow = {});
 // The same headers, added to an answer built elsewhere.
 void AddErrorHeaders(QHttpServerResponse& response, const QByteArray& allow);

@@ -422,9 +422,7 @@ QHttpServerResponse StatusServer::forecast(const QHttpServerRequest&) {
 void StatusServer::events(const QHttpServerRequest& request, QHttpServerResponder&& responder) {
     const bool head = IsHead(request);
     if (!IsGetOrHead(request))
-        return Send(responder,
-                    NotARead(),
-                    head);
+        return Send(responder, NotARead(), head);
     if (!authorized(request))
         return Send(responder, ErrorResponse(401, QString::fromLatin1(UnauthorizedText)), head);
     const EventsRequestParse parse =
@@ -442,7 +440,8 @@ void StatusServer::events(const QHttpServerRequest& request, QHttpServerResponde
     // The answer goes only to a connection that is still there.
     QPointer<QTcpSocket> socket = waiting->socket();
     const bool taken = m_history->readPage(
-        asked.filter, asked.after, asked.limit, this, [waiting, socket, head](const EventPage& page) {
+        asked.filter, asked.after, asked.limit, this,
+        [waiting, socket, head](const EventPage& page) {
             if (!socket || socket->state() != QAbstractSocket::ConnectedState)
                 return;
             if (!page.problem.isEmpty())
@@ -450,6 +449,6 @@ void StatusServer::events(const QHttpServerRequest& request, QHttpServerResponde
             Send(*waiting, QHttpServerResponse("application/json", EventsJson(page)), head);
         });
     if (!taken)
-        Send(*waiting,
-             ErrorResponse(503, QStringLiteral("The history is busy: try again shortly")), head);
+        Send(*waiting, ErrorResponse(503, QStringLiteral("The history is busy: try again shortly")),
+             head);
 }

@@ -51,13 +51,14 @@ Answer Ask(quint16 port, const QByteArray& method, const QString& path, const QB
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(Wait))
         return {};
-    QByteArray request = method + ' ' + path.toUtf8() +
-                         " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    QByteArray request =
+        method + ' ' + path.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
     if (!token.isEmpty())
         request += "Authorization: Bearer " + token + "\r\n";
     if (!body.isEmpty())
-        request += "Content-Type: application/json\r\nContent-Length: " +
-                   QByteArray::number(body.size()) + "\r\n";
+        request +=
+            "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
+            "\r\n";
     socket.write(request + "\r\n" + body);
     QByteArray bytes;
     const QDeadlineTimer deadline(Wait);
@@ -89,12 +90,9 @@ QJsonObject Exchange(const QString& label, const QByteArray& method, const QStri
     QJsonObject headers;
     for (const auto& [name, value] : answer.headers)
         headers.insert(QString::fromLatin1(name), QString::fromLatin1(value));
-    QJsonObject exchange{{"label", label},
-                         {"method", QString::fromLatin1(method)},
-                         {"route", route},
-                         {"status", answer.status},
-                         {"headers", headers},
-                         {"body", QString::fromUtf8(answer.body)}};
+    QJsonObject exchange{{"label", label},     {"method", QString::fromLatin1(method)},
+                         {"route", route},     {"status", answer.status},
+                         {"headers", headers}, {"body", QString::fromUtf8(answer.body)}};
     if (route.isEmpty())
         exchange.insert("response", QStringLiteral("NotFound"));
     return exchange;
@@ -119,9 +117,9 @@ class TestApiDescription : public QObject {
     std::unique_ptr<SimProcess> m_sim;
     QProcess m_service;
     quint16 m_port = 0;
-    QByteArray m_ops;   // a control token
-    QByteArray m_panel; // a read token
-    QString m_command;  // the id of a command queued at the start
+    QByteArray m_ops;       // a control token
+    QByteArray m_panel;     // a read token
+    QString m_command;      // the id of a command queued at the start
     QJsonArray m_exchanges; // every answer, checked against the description last
 
     QByteArray addToken(const QString& name, const QString& scope) {
@@ -144,9 +142,8 @@ class TestApiDescription : public QObject {
         s.setValue("PJInfo/1/IPAddress", "127.0.0.1");
         s.setValue("PJInfo/1/PortNo", QString::number(m_sim->tcpPort(1)));
         s.setValue("PJInfo/1/ProjectorId", ProjectorId);
-        const QStringList nodes[] = {{"rt", "", "Campus", "-1"},
-                                     {"g0", "rt", "Hall", "-1"},
-                                     {"p0", "g0", "R204", "1"}};
+        const QStringList nodes[] = {
+            {"rt", "", "Campus", "-1"}, {"g0", "rt", "Hall", "-1"}, {"p0", "g0", "R204", "1"}};
         s.setValue("PJTree/Node Count", "3");
         for (int n = 1; n <= 3; ++n) {
             const QString g = QStringLiteral("PJTree/%1/").arg(n);
@@ -229,8 +226,8 @@ class TestApiDescription : public QObject {
         QTest::addColumn<QByteArray>("allow"); // of a 405
         // Each route of the table: its answer, and what every route refuses.
         for (const auto& [taken, pattern] : StatusServer::Routes()) {
-            const QString route = QString(pattern).replace(QStringLiteral("<id>"),
-                                                           QStringLiteral("{id}"));
+            const QString route =
+                QString(pattern).replace(QStringLiteral("<id>"), QStringLiteral("{id}"));
             const QString path = concrete(route);
             const QByteArray allow = AllowedMethods(taken);
             const bool get = taken == "GET";
@@ -246,9 +243,9 @@ class TestApiDescription : public QObject {
             QTest::addRow("%s with another method", r)
                 << QByteArray(get ? "DELETE" : "GET") << route << path << m_ops << body << 405
                 << allow;
-            QTest::addRow("HEAD %s", r) << QByteArray("HEAD") << route << path << m_ops
-                                        << QByteArray() << (get ? answered : 405)
-                                        << (get ? QByteArray() : allow);
+            QTest::addRow("HEAD %s", r)
+                << QByteArray("HEAD") << route << path << m_ops << QByteArray()
+                << (get ? answered : 405) << (get ? QByteArray() : allow);
         }
         const QString projector = QStringLiteral("/api/v1/projectors/{id}/commands");
         const QString schedule = QStringLiteral("/api/v1/schedule/start");
@@ -266,8 +263,8 @@ class TestApiDescription : public QObject {
                 404);
         refused("unknown group", "POST", "/api/v1/groups/{id}/commands",
                 "/api/v1/groups/Attic/commands", m_ops, Mute, 404);
-        refused("unknown command", "GET", "/api/v1/commands/{id}", "/api/v1/commands/999999",
-                m_ops, {}, 404);
+        refused("unknown command", "GET", "/api/v1/commands/{id}", "/api/v1/commands/999999", m_ops,
+                {}, 404);
         refused("not a command", "POST", projector, concrete(projector), m_ops, "{power", 400);
         refused("read token controls", "POST", projector, concrete(projector), m_panel, Mute, 403);
         refused("read token starts the schedule", "POST", schedule, schedule, m_panel, {}, 403);
@@ -299,7 +296,8 @@ class TestApiDescription : public QObject {
         QVERIFY(!answer.header("Content-Length").isEmpty());
         if (status == 405)
             return;
-        const Answer get = asked(label + QStringLiteral(", its GET"), "GET", route, path, token, {});
+        const Answer get =
+            asked(label + QStringLiteral(", its GET"), "GET", route, path, token, {});
         QCOMPARE(answer.status, get.status);
         QCOMPARE(Described(answer), Described(get));
     }
