@@ -8,6 +8,7 @@
 #include "history/HistoryRecorder.h"
 #include "schedule/ScheduleRunner.h"
 #include "status/EndpointLimits.h"
+#include "status/HttpRules.h"
 #include "status/RequestAudit.h"
 
 #include <QDateTime>
@@ -28,11 +29,6 @@ using Status = QHttpServerResponse::StatusCode;
 
 constexpr const char* FlushPendingText =
     "a power operation from the window is about to flush the queue";
-
-QByteArray errorJson(const QString& text) {
-    return QJsonDocument(QJsonObject{{QStringLiteral("error"), text}})
-        .toJson(QJsonDocument::Compact);
-}
 
 QString MethodName(QHttpServerRequest::Method method) {
     using M = QHttpServerRequest::Method;
@@ -111,42 +107,43 @@ QHttpServerResponse ControlRoutes::handle(const QHttpServerRequest& request, con
     const bool reading = route.startsWith(QLatin1String("/api/v1/commands/"));
     const auto expected =
         reading ? QHttpServerRequest::Method::Get : QHttpServerRequest::Method::Post;
+    const QByteArray allow = AllowedMethods(reading ? "GET" : "POST");
+    const bool head = request.method() == QHttpServerRequest::Method::Head;
     const qint64 now = m_state.clock.now().toMSecsSinceEpoch();
     const QString address = ConnectionAdmission::normalized(request.remoteAddress()).toString();
     recordEndedRefusals(now);
     // A client that keeps being refused is not even looked at.
     if (m_refusals.overRate(address, now)) {
-        const Answer answer{429,
-                            errorJson(QStringLiteral("more than %1 refused requests a second")
-                                          .arg(RefusalLedger::MaxPerSecond)),
-                            "refused too often"};
+        const Answer answer = refusal(429,
+                                      QStringLiteral("more than %1 refused requests a second")
+                                          .arg(RefusalLedger::MaxPerSecond),
+                                      "refused too often");
         m_refusals.refused(address, now,
                            {QStringLiteral("-@") + address,
                             LogEscaped(MethodName(request.method()) + u' ' + route),
                             QStringLiteral("429 refused too often")});
-        return response(answer);
+        return response(answer, allow);
     }
     const std::optional<ApiToken> token = m_tokens.find(request.value("Authorization"));
     const QString client = (token ? token->name : QStringLiteral("-")) + QLatin1Char('@') + address;
     const QByteArray body = request.body();
     Answer answer{0, {}, {}};
-    if (request.method() != expected)
-        answer = {405, errorJson(QStringLiteral("method not allowed")), "method not allowed"};
+    if (request.method() != expected && !(reading && head))
+        answer = refusal(405, QStringLiteral("the route takes ") + QString::fromLatin1(allow),
+                         "method not allowed");
     else if (!token)
-        answer = {401, errorJson(QStringLiteral("unauthorized")), "unauthorized"};
+        answer = refusal(401, QString::fromLatin1(UnauthorizedText), "unauthorized");
     else if (!reading && token->scope != TokenScope::Control)
-        answer = {403, errorJson(QStringLiteral("a read token cannot control")), "read token"};
+        answer = refusal(403, QStringLiteral("a read token cannot control"), "read token");
     else if (!reading && !ControlAllowedOn(m_listen, m_tls))
-        answer = {403, errorJson(QString::fromLatin1(ControlNeedsTlsText)),
-                  QString::fromLatin1(ControlNeedsTlsText)};
+        answer = refusal(403, QString::fromLatin1(ControlNeedsTlsText),
+                         QString::fromLatin1(ControlNeedsTlsText));
     else if (body.size() > MaxCommandBodyBytes)
-        answer = {413,
-                  errorJson(QStringLiteral("the body is over %1 bytes").arg(MaxCommandBodyBytes)),
-                  "body too large"};
+        answer = refusal(413, QStringLiteral("the body is over %1 bytes").arg(MaxCommandBodyBytes),
+                         "body too large");
     else if (!reading && overRate(token->name))
-        answer = {429,
-                  errorJson(QStringLiteral("more than %1 commands a second").arg(MaxPerSecond)),
-                  "over the rate"};
+        answer = refusal(429, QStringLiteral("more than %1 commands a second").arg(MaxPerSecond),
+                         "over the rate");
     else {
         m_client = client;
         answer = act(*token);
@@ -162,13 +159,17 @@ QHttpServerResponse ControlRoutes::handle(const QHttpServerRequest& request, con
               {LogEscaped(client), LogEscaped(text),
                QStringLiteral("%1 %2").arg(answer.status).arg(answer.reason)});
     }
-    return response(answer);
+    return response(answer, allow);
 }
 
-QHttpServerResponse ControlRoutes::response(const Answer& answer) {
+ControlRoutes::Answer ControlRoutes::refusal(int status, const QString& text,
+                                             const QString& reason) {
+    return {status, ErrorJson(status, text), reason};
+}
+
+QHttpServerResponse ControlRoutes::response(const Answer& answer, const QByteArray& allow) {
     QHttpServerResponse response("application/json", answer.body + '\n', Status(answer.status));
-    if (answer.status == 401)
-        response.setHeader("WWW-Authenticate", "Bearer");
+    AddErrorHeaders(response, allow);
     return response;
 }
 
@@ -192,12 +193,12 @@ ControlRoutes::Answer ControlRoutes::projectorCommands(const ApiToken& token, co
     const QString canonical = StrictProjectorId(id);
     const int p = canonical.isEmpty() ? 0 : ProjectorIndexOfId(m_state, canonical);
     if (p < 1)
-        return {404, errorJson(QStringLiteral("no projector has the id %1").arg(shownId(id))),
-                "unknown projector"};
+        return refusal(404, QStringLiteral("no projector has the id %1").arg(shownId(id)),
+                       "unknown projector");
     const QString group = groupOfProjector(m_state, p);
     if (!mayControl(token, group))
-        return {403, errorJson(QStringLiteral("the token may not control this projector")),
-                "outside the token's groups"};
+        return refusal(403, QStringLiteral("the token may not control this projector"),
+                       "outside the token's groups");
     return commands(body, {NodeOfProjector(m_state, p)});
 }
 
@@ -208,11 +209,11 @@ ControlRoutes::Answer ControlRoutes::groupCommands(const ApiToken& token, const 
         if (NodeKind(m_state, n) == QLatin1Char('g') && Node(m_state, n).Text == name)
             groupNode = n;
     if (groupNode < 1)
-        return {404, errorJson(QStringLiteral("no group is named %1").arg(shownId(name))),
-                "unknown group"};
+        return refusal(404, QStringLiteral("no group is named %1").arg(shownId(name)),
+                       "unknown group");
     if (!mayControl(token, name))
-        return {403, errorJson(QStringLiteral("the token may not control this group")),
-                "outside the token's groups"};
+        return refusal(403, QStringLiteral("the token may not control this group"),
+                       "outside the token's groups");
     return commands(body, GroupMembers(m_state, groupNode));
 }
 
@@ -220,9 +221,9 @@ ControlRoutes::Answer ControlRoutes::commands(const QByteArray& body,
                                               const std::vector<int>& nodes) {
     const CommandRequestParse parse = ParseCommandRequest(body);
     if (!parse.request)
-        return {400, errorJson(parse.error), parse.error};
+        return refusal(400, parse.error, parse.error);
     if (m_state.GroupDialogMode != -1 || m_state.ProjectorDialogMode != -1)
-        return {409, errorJson(QStringLiteral("the tree is being edited")), "being edited"};
+        return refusal(409, QStringLiteral("the tree is being edited"), "being edited");
     const int flushing = m_state.FlushPendingNode;
     std::vector<std::pair<int, CommandPlan>> plans;
     for (int node : nodes) {
@@ -231,10 +232,10 @@ ControlRoutes::Answer ControlRoutes::commands(const QByteArray& body,
             continue;
         if (flushing >= 1 && (node == flushing ||
                               NodeIndexOfKey(m_state, Node(m_state, node).ParentKey) == flushing))
-            return {409, errorJson(QString::fromLatin1(FlushPendingText)), "flush pending"};
+            return refusal(409, QString::fromLatin1(FlushPendingText), "flush pending");
         CommandPlan plan = PlanCommand(m_state, p, *parse.request);
         if (!plan.error.isEmpty())
-            return {400, errorJson(plan.error), plan.error};
+            return refusal(400, plan.error, plan.error);
         plans.emplace_back(p, std::move(plan));
     }
     cancelMoved();
@@ -292,19 +293,19 @@ ControlRoutes::Answer ControlRoutes::outcome(const QString& id) {
                     .toJson(QJsonDocument::Compact),
                 "ok"};
     }
-    return {404, errorJson(QStringLiteral("no command has the id %1").arg(shownId(id))),
-            "unknown command"};
+    return refusal(404, QStringLiteral("no command has the id %1").arg(shownId(id)),
+                   "unknown command");
 }
 
 ControlRoutes::Answer ControlRoutes::schedule(const ApiToken& token, bool start) {
     // The schedule is the whole fleet's.
     if (!token.groups.isEmpty())
-        return {403,
-                errorJson(QStringLiteral("a token limited to groups may not start or stop "
-                                         "the schedule")),
-                "outside the token's groups"};
+        return refusal(403,
+                       QStringLiteral("a token limited to groups may not start or stop "
+                                      "the schedule"),
+                       "outside the token's groups");
     if (!m_parts.runner)
-        return {503, errorJson(QStringLiteral("the schedule cannot be reached")), "no schedule"};
+        return refusal(503, QStringLiteral("the schedule cannot be reached"), "no schedule");
     if (start)
         m_parts.runner->ScheduleStart();
     else

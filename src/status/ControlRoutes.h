@@ -93,7 +93,10 @@ class ControlRoutes : public RefreshSink {
     Answer groupCommands(const ApiToken& token, const QString& name, const QByteArray& body);
     Answer outcome(const QString& id);
     Answer schedule(const ApiToken& token, bool start);
-    static QHttpServerResponse response(const Answer& answer);
+    // An error answer: its status, the reason answered, and the reason
+    // recorded.
+    static Answer refusal(int status, const QString& text, const QString& reason);
+    static QHttpServerResponse response(const Answer& answer, const QByteArray& allow);
     static QString shownId(const QString& id);
     bool mayControl(const ApiToken& token, const QString& group) const;
     bool overRate(const QString& token);

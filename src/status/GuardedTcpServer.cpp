@@ -12,10 +12,14 @@
 
 namespace {
 
-const QByteArray RequestTimeout = "HTTP/1.1 408 Request Timeout\r\n"
-                                  "Content-Type: text/plain; charset=utf-8\r\n"
-                                  "Content-Length: 16\r\nConnection: close\r\n\r\n"
-                                  "request timeout\n";
+// Written here, not by the HTTP server, which has no request to answer.
+QByteArray RequestTimeout(std::chrono::milliseconds deadline) {
+    const QByteArray body = ErrorJson(408, QStringLiteral("the request did not arrive within %1 s")
+                                               .arg(double(deadline.count()) / 1000.0)) +
+                            '\n';
+    return "HTTP/1.1 408 Request Timeout\r\nContent-Type: application/json\r\nContent-Length: " +
+           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
 
 } // namespace
 
@@ -104,7 +108,7 @@ class GuardedConnection : public QObject {
             m_socket->deleteLater();
             return;
         }
-        m_socket->write(RequestTimeout);
+        m_socket->write(RequestTimeout(m_limits.requestDeadline));
         close();
     }
 

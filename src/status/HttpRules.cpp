@@ -1,6 +1,9 @@
 #include "status/HttpRules.h"
 
 #include <QCryptographicHash>
+#include <QHttpServerResponse>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QList>
 
 qsizetype RequestHeadEnd(const QByteArray& bytes) {
@@ -60,4 +63,72 @@ bool BearerTokenMatches(const QByteArray& authorization, const QByteArray& token
     for (qsizetype i = 0; i < wanted.size(); ++i)
         difference |= static_cast<unsigned char>(given[i] ^ wanted[i]);
     return difference == 0;
+}
+
+QByteArray ErrorName(int status) {
+    switch (status) {
+    case 400:
+        return "bad_request";
+    case 401:
+        return "unauthorized";
+    case 403:
+        return "forbidden";
+    case 404:
+        return "not_found";
+    case 405:
+        return "method_not_allowed";
+    case 408:
+        return "request_timeout";
+    case 409:
+        return "conflict";
+    case 413:
+        return "too_large";
+    case 429:
+        return "too_many_requests";
+    case 503:
+        return "unavailable";
+    default:
+        break;
+    }
+    return "error";
+}
+
+QByteArray ErrorJson(int status, const QString& reason) {
+    const QJsonObject body{{QStringLiteral("error"), QString::fromLatin1(ErrorName(status))},
+                           {QStringLiteral("reason"), reason}};
+    return QJsonDocument(body).toJson(QJsonDocument::Compact);
+}
+
+QHttpServerResponse ErrorResponse(int status, const QString& reason, const QByteArray& allow) {
+    QHttpServerResponse response("application/json", ErrorJson(status, reason) + '\n',
+                                 QHttpServerResponse::StatusCode(status));
+    AddErrorHeaders(response, allow);
+    return response;
+}
+
+void AddErrorHeaders(QHttpServerResponse& response, const QByteArray& allow) {
+    switch (int(response.statusCode())) {
+    case 401:
+        response.setHeader("WWW-Authenticate", "Bearer");
+        break;
+    case 405:
+        response.setHeader("Allow", allow);
+        break;
+    case 429:
+        // Every rate the endpoint keeps is counted over the last second.
+        response.setHeader("Retry-After", "1");
+        break;
+    default:
+        break;
+    }
+}
+
+QByteArray AllowedMethods(const QByteArray& method) {
+    return method == "GET" ? QByteArray("GET, HEAD") : method;
+}
+
+const QList<QByteArray>& AnswerHeaderNames() {
+    static const QList<QByteArray> names = {
+        "Content-Type", "Content-Encoding", "Vary", "WWW-Authenticate", "Allow", "Retry-After"};
+    return names;
 }

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QString>
+
+class QHttpServerResponse;
 
 // Small rules of HTTP the endpoint applies itself, free of I/O.
 
@@ -20,3 +24,26 @@ bool WantsCloseAfterAnswer(const QByteArray& head);
 // (the scheme's name in any case). The comparison takes the same time
 // wherever the first difference lies, so timing tells nothing of the token.
 bool BearerTokenMatches(const QByteArray& authorization, const QByteArray& token);
+
+// The short name of an error status, the "error" of its answer
+// ("not_found" for 404); "error" for a status without one.
+QByteArray ErrorName(int status);
+
+// The reason of a 401.
+inline constexpr char UnauthorizedText[] = "no token, or a token the endpoint does not know";
+
+// The body of an error answer: {"error": <its status's name>, "reason": reason}.
+QByteArray ErrorJson(int status, const QString& reason);
+// An error answer: that body, with the headers that go with its status:
+// WWW-Authenticate on 401, Allow (`allow`, the methods the route takes) on
+// 405, Retry-After on 429.
+QHttpServerResponse ErrorResponse(int status, const QString& reason, const QByteArray& allow = {});
+// The same headers, added to an answer built elsewhere.
+void AddErrorHeaders(QHttpServerResponse& response, const QByteArray& allow);
+
+// The Allow of a route taking `method`: a GET route takes HEAD too.
+QByteArray AllowedMethods(const QByteArray& method);
+
+// Every header an answer of the endpoint may carry besides Content-Length:
+// an answer to HEAD repeats these from the answer to GET.
+const QList<QByteArray>& AnswerHeaderNames();

@@ -6,6 +6,7 @@
 #include "status/GuardedTcpServer.h"
 #include "status/HistoryAnswers.h"
 #include "status/HttpRules.h"
+#include "status/RequestAudit.h"
 #include "status/StatusTexts.h"
 #include "status/TlsTcpServer.h"
 
@@ -35,8 +36,31 @@ using Status = QHttpServerResponse::StatusCode;
 constexpr qint64 ExpiryWarningDays = 14;
 constexpr std::chrono::hours ExpiryCheckInterval{1};
 
-QHttpServerResponse plain(Status status, const QByteArray& text) {
-    return QHttpServerResponse("text/plain; charset=utf-8", text + '\n', status);
+// Writes an answer; to HEAD its status and headers only, as to GET.
+void Send(QHttpServerResponder& to, const QHttpServerResponse& answer, bool headOnly) {
+    if (!headOnly) {
+        answer.write(std::move(to));
+        return;
+    }
+    to.writeStatusLine(answer.statusCode());
+    for (const QByteArray& name : AnswerHeaderNames())
+        for (const QByteArray& value : answer.headers(name))
+            to.writeHeader(name, value);
+    to.writeHeader("Content-Length", QByteArray::number(answer.data().size()));
+    to.writeBody(QByteArray());
+}
+
+bool IsHead(const QHttpServerRequest& request) {
+    return request.method() == Method::Head;
+}
+
+bool IsGetOrHead(const QHttpServerRequest& request) {
+    return request.method() == Method::Get || IsHead(request);
+}
+
+QHttpServerResponse NotARead() {
+    return ErrorResponse(405, QStringLiteral("the route takes GET and HEAD"),
+                         AllowedMethods("GET"));
 }
 
 } // namespace
@@ -326,26 +350,36 @@ void StatusServer::addRoutes() {
                 });
         else if (path.contains(QLatin1String("<id>")))
             m_http->route(QString(path).replace(QStringLiteral("<id>"), QStringLiteral("<arg>")),
-                          [this, answer](const QString& arg, const QHttpServerRequest& request) {
-                              return answer(*this, arg, request);
+                          [this, answer](const QString& arg, const QHttpServerRequest& request,
+                                         QHttpServerResponder&& responder) {
+                              Send(responder, answer(*this, arg, request), IsHead(request));
                           });
         else
-            m_http->route(path, [this, answer](const QHttpServerRequest& request) {
-                return answer(*this, QString(), request);
+            m_http->route(path, [this, answer](const QHttpServerRequest& request,
+                                               QHttpServerResponder&& responder) {
+                Send(responder, answer(*this, QString(), request), IsHead(request));
             });
     }
+    m_http->setMissingHandler(
+        [](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+            Send(responder,
+                 ErrorResponse(404, QStringLiteral("the endpoint has no route %1")
+                                        .arg(Shortened(request.url().path(), 64))),
+                 IsHead(request));
+        });
+}
+
+bool StatusServer::authorized(const QHttpServerRequest& request) const {
+    return !m_tokens.required() || m_tokens.find(request.value("Authorization"));
 }
 
 QHttpServerResponse
 StatusServer::read(const QHttpServerRequest& request,
                    QHttpServerResponse (StatusServer::*answer)(const QHttpServerRequest&)) {
-    if (request.method() != Method::Get)
-        return plain(Status::MethodNotAllowed, "method not allowed");
-    if (m_tokens.required() && !m_tokens.find(request.value("Authorization"))) {
-        QHttpServerResponse denied = plain(Status::Unauthorized, "unauthorized");
-        denied.setHeader("WWW-Authenticate", "Bearer");
-        return denied;
-    }
+    if (!IsGetOrHead(request))
+        return NotARead();
+    if (!authorized(request))
+        return ErrorResponse(401, QString::fromLatin1(UnauthorizedText));
     return (this->*answer)(request);
 }
 
@@ -363,11 +397,11 @@ QHttpServerResponse StatusServer::projectors(const QHttpServerRequest&) {
 // Answered without a token too, so that a refused tokens file can be seen:
 // then only the status and its reasons, nothing of the fleet.
 QHttpServerResponse StatusServer::health(const QHttpServerRequest& request) {
-    if (request.method() != Method::Get)
-        return plain(Status::MethodNotAllowed, "method not allowed");
+    if (!IsGetOrHead(request))
+        return NotARead();
     const bool running = m_scheduleRunning && m_scheduleRunning();
     QByteArray json = HealthJson(m_state, running);
-    if (m_tokens.required() && !m_tokens.find(request.value("Authorization"))) {
+    if (!authorized(request)) {
         const QJsonObject whole = QJsonDocument::fromJson(json).object();
         const QJsonObject brief{{QStringLiteral("status"), whole[QStringLiteral("status")]},
                                 {QStringLiteral("reasons"), whole[QStringLiteral("reasons")]}};
@@ -386,27 +420,19 @@ QHttpServerResponse StatusServer::forecast(const QHttpServerRequest&) {
 // The page is read off the event loop; the answer goes out when it comes,
 // unless the client has gone meanwhile.
 void StatusServer::events(const QHttpServerRequest& request, QHttpServerResponder&& responder) {
-    const auto answer = [](QHttpServerResponder& to, const QByteArray& mime, const QByteArray& body,
-                           QHttpServerResponder::StatusCode status) {
-        to.write(body, mime, status);
-    };
-    const QByteArray text = "text/plain; charset=utf-8";
-    if (request.method() != Method::Get)
-        return answer(responder, text, "method not allowed\n",
-                      QHttpServerResponder::StatusCode::MethodNotAllowed);
-    if (m_tokens.required() && !m_tokens.find(request.value("Authorization")))
-        return responder.write("unauthorized\n",
-                               {{"Content-Type", text}, {"WWW-Authenticate", "Bearer"}},
-                               QHttpServerResponder::StatusCode::Unauthorized);
+    const bool head = IsHead(request);
+    if (!IsGetOrHead(request))
+        return Send(responder, NotARead(), head);
+    if (!authorized(request))
+        return Send(responder, ErrorResponse(401, QString::fromLatin1(UnauthorizedText)), head);
     const EventsRequestParse parse =
         ParseEventsRequest(QUrlQuery(request.url()), m_state, QTimeZone::systemTimeZone());
     if (!parse.request)
-        return answer(responder, text, parse.error.toUtf8() + '\n',
-                      QHttpServerResponder::StatusCode::BadRequest);
+        return Send(responder, ErrorResponse(400, parse.error), head);
     const EventsRequest& asked = *parse.request;
     if (asked.matchesNothing)
-        return answer(responder, "application/json", EventsJson(EventPage{}),
-                      QHttpServerResponder::StatusCode::Ok);
+        return Send(responder, QHttpServerResponse("application/json", EventsJson(EventPage{})),
+                    head);
     if (!m_history)
         m_history = std::make_unique<EventReader>(
             m_state.ProgramFolder + QStringLiteral("/History.sqlite"), EventsReadBudget);
@@ -415,16 +441,14 @@ void StatusServer::events(const QHttpServerRequest& request, QHttpServerResponde
     QPointer<QTcpSocket> socket = waiting->socket();
     const bool taken = m_history->readPage(
         asked.filter, asked.after, asked.limit, this,
-        [waiting, socket, answer, text](const EventPage& page) {
+        [waiting, socket, head](const EventPage& page) {
             if (!socket || socket->state() != QAbstractSocket::ConnectedState)
                 return;
             if (!page.problem.isEmpty())
-                return answer(*waiting, text, page.problem.toUtf8() + '\n',
-                              QHttpServerResponder::StatusCode::ServiceUnavailable);
-            answer(*waiting, "application/json", EventsJson(page),
-                   QHttpServerResponder::StatusCode::Ok);
+                return Send(*waiting, ErrorResponse(503, page.problem), head);
+            Send(*waiting, QHttpServerResponse("application/json", EventsJson(page)), head);
         });
     if (!taken)
-        answer(*waiting, text, "The history is busy: try again shortly\n",
-               QHttpServerResponder::StatusCode::ServiceUnavailable);
+        Send(*waiting, ErrorResponse(503, QStringLiteral("The history is busy: try again shortly")),
+             head);
 }

@@ -81,7 +81,9 @@ class StatusServer : public QObject {
         QHttpServerResponse (*answer)(StatusServer&, const QString&, const QHttpServerRequest&);
     };
     static const std::vector<Route>& RouteTable();
-    // A read route: GET only, with a token of any scope when tokens are set.
+    // True without tokens, or for a request with a token the endpoint knows.
+    bool authorized(const QHttpServerRequest& request) const;
+    // A read route: GET and HEAD only, with a token of any scope when tokens are set.
     QHttpServerResponse
     read(const QHttpServerRequest& request,
          QHttpServerResponse (StatusServer::*answer)(const QHttpServerRequest&));

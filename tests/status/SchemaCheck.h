@@ -6,8 +6,26 @@
 #include <QList>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 #include <utility>
+
+// What /usr/bin/python3 with `arguments` prints, given `input`.
+inline QByteArray PythonFindings(const QStringList& arguments, const QByteArray& input) {
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"), arguments);
+    if (!python.waitForStarted())
+        return "/usr/bin/python3 did not start";
+    python.write(input);
+    python.closeWriteChannel();
+    if (!python.waitForFinished(30000))
+        return "the validator did not finish";
+    const QByteArray findings =
+        (python.readAllStandardOutput() + python.readAllStandardError()).trimmed();
+    if (python.exitCode() != 0 && findings.isEmpty())
+        return "the validator failed without a finding";
+    return findings;
+}
 
 // What the real JSON Schema validator finds wrong with each answer against
 // its definition of docs/api/status.schema.json; empty when all are valid.
@@ -27,20 +45,18 @@ for definition, body in json.load(sys.stdin):
         found.append(definition + " " + "/".join(map(str, e.absolute_path)) + ": " + e.message)
 print("\n".join(found))
 )";
-    QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"), QString::fromLatin1(script),
-                  qEnvironmentVariable("NORVIK3_SOURCE_DIR") +
-                      QStringLiteral("/docs/api/status.schema.json")});
-    if (!python.waitForStarted())
-        return "/usr/bin/python3 did not start";
-    python.write(QJsonDocument(list).toJson());
-    python.closeWriteChannel();
-    if (!python.waitForFinished(30000))
-        return "the validator did not finish";
-    const QByteArray findings =
-        (python.readAllStandardOutput() + python.readAllStandardError()).trimmed();
-    if (python.exitCode() != 0 && findings.isEmpty())
-        return "the validator failed without a finding";
-    return findings;
+    return PythonFindings({QStringLiteral("-c"), QString::fromLatin1(script),
+                           qEnvironmentVariable("NORVIK3_SOURCE_DIR") +
+                               QStringLiteral("/docs/api/status.schema.json")},
+                          QJsonDocument(list).toJson());
+}
+
+// What tests/status/openapi_check.py finds wrong with each exchange (its
+// label, method, described route, status, headers and body) against
+// docs/api/openapi.yaml; empty when all are as described.
+inline QByteArray OpenApiFindings(const QJsonArray& exchanges) {
+    const QString source = qEnvironmentVariable("NORVIK3_SOURCE_DIR");
+    return PythonFindings({source + QStringLiteral("/tests/status/openapi_check.py"),
+                           source + QStringLiteral("/docs/api/openapi.yaml")},
+                          QJsonDocument(exchanges).toJson());
 }

@@ -5,6 +5,8 @@
 
 #include "ControlFixture.h"
 
+#include "status/HttpRules.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -191,6 +193,8 @@ class TestControlApi : public QObject {
         const int queued = QueueLength(m_fleet->state(), 1);
         const Answered a = m_fleet->call(method, path, token, body);
         QCOMPARE(a.status, status);
+        const QJsonObject error = QJsonDocument::fromJson(a.body).object();
+        QCOMPARE(error["error"].toString().toLatin1(), ErrorName(status));
         QVERIFY2(QString::fromUtf8(a.body).contains(reason), a.body.constData());
         QCOMPARE(QueueLength(m_fleet->state(), 1), queued);
         // Polling goes on whatever a client sent.

@@ -7,6 +7,7 @@
 #include "core/Fleet.h"
 #include "history/HistoryFixture.h"
 #include "history/HistoryTime.h"
+#include "status/HttpRules.h"
 #include "status/SchemaCheck.h"
 #include "status/StatusServer.h"
 
@@ -273,10 +274,10 @@ class TestHistoryApi : public QObject {
         QTest::addRow("twice") << events + "kind=power&kind=error" << Token << 400
                                << QByteArray("more than once");
         QTest::addRow("events without the token")
-            << events << QByteArray() << 401 << QByteArray("unauthorized");
+            << events << QByteArray() << 401 << QByteArray("no token");
         QTest::addRow("forecast without the token")
             << QByteArray("/api/v1/forecast") << QByteArray("wrong") << 401
-            << QByteArray("unauthorized");
+            << QByteArray("a token the endpoint does not know");
     }
 
     void wrongRequestsAreRefused() {
@@ -286,7 +287,10 @@ class TestHistoryApi : public QObject {
         QFETCH(QByteArray, reason);
         const Answer answer = Fetch(m_fleet->server.port(), path, token);
         QCOMPARE(answer.status, status);
-        QVERIFY2(answer.body.contains(reason), answer.body.constData());
+        const QJsonObject error = answer.json();
+        QCOMPARE(error["error"].toString().toLatin1(), ErrorName(status));
+        QVERIFY2(error["reason"].toString().contains(QString::fromUtf8(reason)),
+                 answer.body.constData());
     }
 
     // Without a readable file the answer says why, and once the program
