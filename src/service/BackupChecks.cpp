@@ -75,6 +75,8 @@ void checkSettings(const QString& path, QStringList& refusals) {
         return;
     }
     const QSettings settings(path, QSettings::IniFormat);
+    // Read on the first lookup; the status tells of it only then.
+    settings.allKeys();
     if (settings.status() == QSettings::NoError)
         return;
     QString line;
