@@ -1,5 +1,6 @@
 #include "service/Backup.h"
 
+#include "core/ProgramCore.h"
 #include "platform/Paths.h"
 #include "platform/SafeFile.h"
 #include "service/BackupChecks.h"
@@ -158,7 +159,7 @@ BackupOutcome MakeBackup(const BackupPlaces& from, const QString& folder, const 
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     BackupManifest& manifest = outcome.manifest;
-    manifest.program = program;
+    manifest.program = program + u' ' + ProgramVersion();
     manifest.made = QDateTime::currentDateTimeUtc();
     manifest.programFolder = from.programFolder;
     manifest.settingsFile = from.settingsFile;

@@ -221,6 +221,7 @@ class TestBackup : public QObject {
         QVERIFY2(copied.count >= before, qPrintable(QString::number(copied.count)));
         QVERIFY(copied.count <= eventIdsOf(home + "/History.sqlite").count);
         QCOMPARE(manifestEvents(backup), copied.count);
+        QVERIFY(contentOf(backup + "/norvik3-backup.txt").contains("program=norvik3d 3.0.0.4\n"));
         QCOMPARE(modeOf(backup), mode_t(0700));
         QCOMPARE(modeOf(backup + "/History.sqlite"), mode_t(0600));
         QCOMPARE(modeOf(backup + "/Norvik3.api-tokens"), mode_t(0600));
