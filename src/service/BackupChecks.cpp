@@ -5,6 +5,8 @@
 #include "pjlink/PJLinkPasswords.h"
 #include "platform/SafeFile.h"
 #include "status/ApiTokens.h"
+#include "status/StatusEndpointSettings.h"
+#include "status/TlsTcpServer.h"
 
 #include <QDir>
 #include <QFile>
@@ -50,7 +52,9 @@ int firstBadSettingsLine(const QString& path, QString* line) {
     int number = 0;
     while (!file.atEnd()) {
         ++number;
-        const QString text = QString::fromUtf8(file.readLine()).trimmed();
+        QString text = QString::fromUtf8(file.readLine()).trimmed();
+        if (number == 1 && text.startsWith(QChar(0xFEFF)))
+            text.remove(0, 1);
         const bool section = text.startsWith(u'[') && text.contains(u']');
         if (!text.isEmpty() && !text.startsWith(u';') && !section && !text.contains(u'=')) {
             *line = text.left(60);
@@ -74,13 +78,15 @@ void checkSettings(const QString& path, QStringList& refusals) {
                                             "the file itself there");
         return;
     }
-    const QSettings settings(path, QSettings::IniFormat);
-    // Read on the first lookup; the status tells of it only then.
-    settings.allKeys();
-    if (settings.status() == QSettings::NoError)
-        return;
+    // QSettings tells of a line it cannot read only when it parses the
+    // file, not when another object of the process had it read already:
+    // the lines are looked at here as well.
     QString line;
     const int number = firstBadSettingsLine(path, &line);
+    const QSettings settings(path, QSettings::IniFormat);
+    settings.allKeys();
+    if (number == 0 && settings.status() == QSettings::NoError)
+        return;
     refusals << prefix +
                     (number > 0
                          ? QStringLiteral("line %1 (\"%2\") is no [section], key=value or ; "
@@ -136,6 +142,19 @@ QStringList StartRefusals(const QString& settingsFile, const QString& programFol
                                                    QDir::AllEntries | QDir::System | QDir::Hidden))
         checkProfileFile(schedules.filePath(name), QStringLiteral("schedule file"), refusals);
     return refusals;
+}
+
+QStringList EndpointRefusals(const QString& settingsFile) {
+    const StatusEndpointSettings endpoint = ReadStatusEndpointSettings(settingsFile);
+    if (endpoint.port <= 0 || !endpoint.usesTls())
+        return {};
+    QString why = QStringLiteral(
+        "Setting/StatusHttpCertificate and Setting/StatusHttpKey are set together");
+    if (!endpoint.certificate.isEmpty() && !endpoint.key.isEmpty() &&
+        ServerTlsConfiguration(endpoint.certificate, endpoint.key,
+                               QDateTime::currentDateTimeUtc(), &why))
+        return {};
+    return {QStringLiteral("Status endpoint off: no HTTPS: ") + why};
 }
 
 HistoryCheck CheckHistoryFile(const QString& path) {

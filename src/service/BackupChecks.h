@@ -15,6 +15,11 @@
 // makes or does without them.
 QStringList StartRefusals(const QString& settingsFile, const QString& programFolder);
 
+// The status endpoint's certificate and key, when the settings file sets
+// HTTPS for an endpoint that is on: why a start would leave it off. They
+// live outside the program's folders, so a backup does not take them.
+QStringList EndpointRefusals(const QString& settingsFile);
+
 struct HistoryCheck {
     QString refusal; // why a start could not record into it; empty when it could
     qint64 events = 0;

@@ -59,14 +59,15 @@ int restore(const QString& folder, const QString& program) {
 
 int check(const QString& program) {
     const BackupPlaces places = CurrentPlaces();
-    const QStringList refusals = StartRefusals(places.settingsFile, places.programFolder);
+    QStringList refusals = StartRefusals(places.settingsFile, places.programFolder);
+    refusals << EndpointRefusals(places.settingsFile);
     for (const QString& refusal : refusals)
         say(stderr, program, refusal);
     if (!refusals.isEmpty())
         return 1;
     say(stdout, program,
-        QStringLiteral("the settings, model, schedule, password and token files of %1 would all "
-                       "be used")
+        QStringLiteral("the settings, model, schedule, password, token and certificate files "
+                       "of %1 would all be used")
             .arg(places.programFolder));
     return 0;
 }

@@ -384,6 +384,22 @@ class TestBackup : public QObject {
                  QByteArray("[Setting]\nStatusCheckInterval=9\n"));
     }
 
+    void checkNamesACertificateItCannotServe() {
+        const QString home = fresh("tls-home");
+        QVERIFY(QDir().mkpath(home));
+        fillHome(home);
+        QFile settings(home + "/Norvik3.conf");
+        QVERIFY(settings.open(QIODevice::Append));
+        settings.write("StatusHttpPort=9464\nStatusHttpCertificate=endpoint.pem\n"
+                       "StatusHttpKey=endpoint.key\n");
+        settings.close();
+        const Run check = norvik3d(home, {"--check"});
+        QCOMPARE(check.code, 1);
+        QVERIFY2(check.err.contains("no HTTPS: the certificate " + QFile::encodeName(home) +
+                                    "/endpoint.pem cannot be read"),
+                 check.err.constData());
+    }
+
     void brokenBackupsAreRefused_data() {
         QTest::addColumn<QString>("says");
         QTest::addColumn<Break>("breakIn");
