@@ -52,8 +52,8 @@ QList<Source> sourcesOf(const BackupPlaces& from) {
     const QDir program(from.programFolder);
     add(QStringLiteral("PJModel.txt"), program.filePath(QStringLiteral("PJModel.txt")));
     const QDir schedules(program.filePath(QStringLiteral("Schedule")));
-    for (const QString& name : schedules.entryList({QStringLiteral("*.sch")},
-                                                   QDir::Files | QDir::System, QDir::Name))
+    for (const QString& name :
+         schedules.entryList({QStringLiteral("*.sch")}, QDir::Files | QDir::System, QDir::Name))
         add(QStringLiteral("Schedule/") + name, schedules.filePath(name));
     return sources;
 }
@@ -66,7 +66,8 @@ QString copyHistory(const QString& from, const QString& to) {
     const int fd = ::open(QFile::encodeName(to).constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        return QStringLiteral("cannot write %1: %2").arg(to, QString::fromLocal8Bit(strerror(errno)));
+        return QStringLiteral("cannot write %1: %2")
+            .arg(to, QString::fromLocal8Bit(strerror(errno)));
     ::fchmod(fd, 0600);
     ::close(fd);
     QString problem;
@@ -93,7 +94,8 @@ QString copyHistory(const QString& from, const QString& to) {
     if (written >= 0)
         ::close(written);
     if (!synced)
-        return QStringLiteral("cannot write %1: %2").arg(to, QString::fromLocal8Bit(strerror(errno)));
+        return QStringLiteral("cannot write %1: %2")
+            .arg(to, QString::fromLocal8Bit(strerror(errno)));
     return {};
 }
 
@@ -178,8 +180,8 @@ BackupOutcome MakeBackup(const BackupPlaces& from, const QString& folder, const 
     for (const Source& source : sourcesOf(from)) {
         const std::optional<mode_t> mode = ModeOf(source.path);
         if (!mode)
-            return fail(QStringLiteral("cannot back up %1: it is not a regular file")
-                            .arg(source.path));
+            return fail(
+                QStringLiteral("cannot back up %1: it is not a regular file").arg(source.path));
         if (source.name.startsWith(QLatin1String("Schedule/")))
             into.mkpath(QStringLiteral("Schedule"));
         const QString copy = into.filePath(source.name);
@@ -203,8 +205,8 @@ BackupOutcome MakeBackup(const BackupPlaces& from, const QString& folder, const 
             return outcome;
     }
     const QString manifestPath = into.filePath(QLatin1String(ManifestName));
-    if (const FileOutcome written = WriteFileAtomically(manifestPath, ManifestText(manifest), 0600,
-                                                        FolderSync::Later);
+    if (const FileOutcome written =
+            WriteFileAtomically(manifestPath, ManifestText(manifest), 0600, FolderSync::Later);
         !written)
         return fail(written.error);
     undo.wrote(manifestPath);

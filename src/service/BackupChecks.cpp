@@ -87,14 +87,13 @@ void checkSettings(const QString& path, QStringList& refusals) {
     settings.allKeys();
     if (number == 0 && settings.status() == QSettings::NoError)
         return;
-    refusals << prefix +
-                    (number > 0
-                         ? QStringLiteral("line %1 (\"%2\") is no [section], key=value or ; "
-                                          "comment, and no save of the settings would succeed")
-                               .arg(number)
-                               .arg(line)
-                         : QStringLiteral("it cannot be read as settings, and no save of the "
-                                          "settings would succeed"));
+    refusals << prefix + (number > 0
+                              ? QStringLiteral("line %1 (\"%2\") is no [section], key=value or ; "
+                                               "comment, and no save of the settings would succeed")
+                                    .arg(number)
+                                    .arg(line)
+                              : QStringLiteral("it cannot be read as settings, and no save of the "
+                                               "settings would succeed"));
 }
 
 void checkProfileFile(const QString& path, const QString& what, QStringList& refusals) {
@@ -113,8 +112,8 @@ void checkSecrets(const QString& folder, QStringList& refusals) {
                                        "only (chmod 600)")
                             .arg(smtp);
         else if (const QString why = unreadableBecause(smtp); !why.isEmpty())
-            refusals << QStringLiteral("the SMTP password file %1 cannot be read: %2")
-                            .arg(smtp, why);
+            refusals
+                << QStringLiteral("the SMTP password file %1 cannot be read: %2").arg(smtp, why);
     }
     const QString pjlink = QDir(folder).filePath(QStringLiteral("Norvik3.pjlink-passwords"));
     const PJLinkPasswords::FileContent passwords = PJLinkPasswords::readFile(pjlink);
@@ -148,11 +147,11 @@ QStringList EndpointRefusals(const QString& settingsFile) {
     const StatusEndpointSettings endpoint = ReadStatusEndpointSettings(settingsFile);
     if (endpoint.port <= 0 || !endpoint.usesTls())
         return {};
-    QString why = QStringLiteral(
-        "Setting/StatusHttpCertificate and Setting/StatusHttpKey are set together");
+    QString why =
+        QStringLiteral("Setting/StatusHttpCertificate and Setting/StatusHttpKey are set together");
     if (!endpoint.certificate.isEmpty() && !endpoint.key.isEmpty() &&
-        ServerTlsConfiguration(endpoint.certificate, endpoint.key,
-                               QDateTime::currentDateTimeUtc(), &why))
+        ServerTlsConfiguration(endpoint.certificate, endpoint.key, QDateTime::currentDateTimeUtc(),
+                               &why))
         return {};
     return {QStringLiteral("Status endpoint off: no HTTPS: ") + why};
 }
@@ -180,7 +179,8 @@ HistoryCheck CheckHistoryFile(const QString& path) {
             return query.value(0).toString();
         };
         const auto sqlError = [&] {
-            const QSqlError error = query.lastError().isValid() ? query.lastError() : db.lastError();
+            const QSqlError error =
+                query.lastError().isValid() ? query.lastError() : db.lastError();
             return error.databaseText().isEmpty() ? error.text() : error.databaseText();
         };
         const std::optional<QString> whole =

@@ -29,10 +29,10 @@ int backup(const QString& folder, const QString& program) {
             .arg(std::max<qint64>(manifest.events, 0)));
     // Taken as it is, but a restore would refuse it as a start would: the
     // administrator hears of it now rather than on the day it is needed.
-    for (const QString& refusal : StartRefusals(QDir(folder).filePath(QStringLiteral("Norvik3.conf")),
-                                                folder))
-        say(stderr, program, QStringLiteral("warning: a restore of this backup would refuse it: ") +
-                                 refusal);
+    for (const QString& refusal :
+         StartRefusals(QDir(folder).filePath(QStringLiteral("Norvik3.conf")), folder))
+        say(stderr, program,
+            QStringLiteral("warning: a restore of this backup would refuse it: ") + refusal);
     return 0;
 }
 
@@ -42,8 +42,8 @@ int restore(const QString& folder, const QString& program) {
     for (const QString& problem : outcome.problems)
         say(stderr, program, problem);
     if (!outcome.ok) {
-        say(stderr, program, QStringLiteral("%1 was not restored; %2 is as it was")
-                                 .arg(folder, to.programFolder));
+        say(stderr, program,
+            QStringLiteral("%1 was not restored; %2 is as it was").arg(folder, to.programFolder));
         return 1;
     }
     const BackupManifest& manifest = outcome.manifest;

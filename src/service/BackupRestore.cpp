@@ -60,7 +60,8 @@ QStringList refusalsOf(const QString& folder, const BackupManifest& manifest) {
     }
     refusals << StartRefusals(backup.filePath(QStringLiteral("Norvik3.conf")), folder);
     if (hasHistory) {
-        const HistoryCheck check = CheckHistoryFile(backup.filePath(QStringLiteral("History.sqlite")));
+        const HistoryCheck check =
+            CheckHistoryFile(backup.filePath(QStringLiteral("History.sqlite")));
         if (!check.refusal.isEmpty())
             refusals << check.refusal;
         else if (check.events != manifest.events)
@@ -76,9 +77,9 @@ QStringList refusalsOf(const QString& folder, const BackupManifest& manifest) {
 QStringList presentTargets(const BackupPlaces& to) {
     QStringList targets;
     const QDir settings(to.settingsFolder());
-    for (const QString& name : {QStringLiteral("Norvik3.smtp-password"),
-                                QStringLiteral("Norvik3.pjlink-passwords"),
-                                QStringLiteral("Norvik3.api-tokens")})
+    for (const QString& name :
+         {QStringLiteral("Norvik3.smtp-password"), QStringLiteral("Norvik3.pjlink-passwords"),
+          QStringLiteral("Norvik3.api-tokens")})
         targets << settings.filePath(name);
     targets << to.settingsFile;
     const QDir program(to.programFolder);
@@ -87,8 +88,8 @@ QStringList presentTargets(const BackupPlaces& to) {
                              "History.sqlite-shm", "History.sqlite-journal"})
         targets << program.filePath(QLatin1String(name));
     const QDir schedules(program.filePath(QStringLiteral("Schedule")));
-    for (const QString& name : schedules.entryList({QStringLiteral("*.sch")},
-                                                   QDir::Files | QDir::System | QDir::Hidden))
+    for (const QString& name :
+         schedules.entryList({QStringLiteral("*.sch")}, QDir::Files | QDir::System | QDir::Hidden))
         targets << schedules.filePath(name);
     QStringList present;
     for (const QString& target : targets)
@@ -100,8 +101,8 @@ QStringList presentTargets(const BackupPlaces& to) {
 QString targetOf(const BackupEntry& entry, const BackupPlaces& to) {
     if (entry.name == QLatin1String("Norvik3.conf"))
         return to.settingsFile;
-    const QString folder =
-        *PlaceOf(entry.name) == BackupPlace::SettingsFolder ? to.settingsFolder() : to.programFolder;
+    const QString folder = *PlaceOf(entry.name) == BackupPlace::SettingsFolder ? to.settingsFolder()
+                                                                               : to.programFolder;
     return QDir(folder).filePath(entry.name);
 }
 

@@ -106,8 +106,9 @@ EventIds eventIdsOf(const QString& path) {
         if (db.open() && query.exec("SELECT count(*), min(id), max(id) FROM events") &&
             query.next()) {
             ids.count = query.value(0).toLongLong();
-            ids.gapless = ids.count == 0 ||
-                          query.value(2).toLongLong() - query.value(1).toLongLong() + 1 == ids.count;
+            ids.gapless =
+                ids.count == 0 ||
+                query.value(2).toLongLong() - query.value(1).toLongLong() + 1 == ids.count;
         }
         db.close();
     }
@@ -241,8 +242,9 @@ class TestBackup : public QObject {
         const Run restored = norvik3d(target, {"--restore", backup});
         QVERIFY2(restored.code == 0, restored.err.constData());
         QVERIFY(restored.out.contains(QByteArray::number(copied.count) + " events"));
-        for (const char* name : {"Norvik3.conf", "Norvik3.api-tokens", "Norvik3.smtp-password",
-                                 "Norvik3.pjlink-passwords", "PJModel.txt", "Schedule/default.sch"}) {
+        for (const char* name :
+             {"Norvik3.conf", "Norvik3.api-tokens", "Norvik3.smtp-password",
+              "Norvik3.pjlink-passwords", "PJModel.txt", "Schedule/default.sch"}) {
             QCOMPARE(contentOf(target + '/' + name), contentOf(home + '/' + name));
             QCOMPARE(modeOf(target + '/' + name), modeOf(home + '/' + name));
         }
@@ -318,34 +320,38 @@ class TestBackup : public QObject {
             });
         };
         QTest::newRow("settings line without =")
-            << "Norvik3.conf" << "line 9" << append("Norvik3.conf", "StatusHttpPort 9464\n");
+            << "Norvik3.conf"
+            << "line 9" << append("Norvik3.conf", "StatusHttpPort 9464\n");
         QTest::newRow("settings a link")
-            << "Norvik3.conf" << "is a link" << Break([](const QString& folder) {
+            << "Norvik3.conf"
+            << "is a link" << Break([](const QString& folder) {
                    QVERIFY(QFile::rename(folder + "/Norvik3.conf", folder + "/real.conf"));
                    QVERIFY(QFile::link(folder + "/real.conf", folder + "/Norvik3.conf"));
                });
         QTest::newRow("tokens readable by others")
-            << "Norvik3.api-tokens" << "readable or writable by others"
-            << chmodTo("Norvik3.api-tokens", ForAll);
+            << "Norvik3.api-tokens"
+            << "readable or writable by others" << chmodTo("Norvik3.api-tokens", ForAll);
         QTest::newRow("tokens with a bad line")
-            << "Norvik3.api-tokens" << "line 2, is skipped"
-            << append("Norvik3.api-tokens", "booking:everything=abc\n");
+            << "Norvik3.api-tokens"
+            << "line 2, is skipped" << append("Norvik3.api-tokens", "booking:everything=abc\n");
         QTest::newRow("PJLink passwords open to the group")
-            << "Norvik3.pjlink-passwords" << "readable by others"
+            << "Norvik3.pjlink-passwords"
+            << "readable by others"
             << chmodTo("Norvik3.pjlink-passwords", OwnerOnly | QFile::ReadGroup);
         QTest::newRow("SMTP password readable by others")
-            << "Norvik3.smtp-password" << "readable by others"
-            << chmodTo("Norvik3.smtp-password", ForAll);
+            << "Norvik3.smtp-password"
+            << "readable by others" << chmodTo("Norvik3.smtp-password", ForAll);
         QTest::newRow("model file a folder")
-            << "PJModel.txt" << "it is a folder" << Break([](const QString& folder) {
+            << "PJModel.txt"
+            << "it is a folder" << Break([](const QString& folder) {
                    QVERIFY(QFile::remove(folder + "/PJModel.txt"));
                    QVERIFY(QDir(folder).mkdir("PJModel.txt"));
                });
         QTest::newRow("schedule file a FIFO")
-            << "Schedule/default.sch" << "not a regular file" << Break([](const QString& folder) {
+            << "Schedule/default.sch"
+            << "not a regular file" << Break([](const QString& folder) {
                    QVERIFY(QFile::remove(folder + "/Schedule/default.sch"));
-                   QCOMPARE(::mkfifo(QFile::encodeName(folder + "/Schedule/default.sch"), 0644),
-                            0);
+                   QCOMPARE(::mkfifo(QFile::encodeName(folder + "/Schedule/default.sch"), 0644), 0);
                });
     }
 
@@ -407,21 +413,26 @@ class TestBackup : public QObject {
         QTest::newRow("a file cut short")
             << "not as it was written" << Break([](const QString& folder) {
                    QVERIFY(QFile::resize(folder + "/Norvik3.conf", 10));
-               }) << false;
+               })
+            << false;
         QTest::newRow("a history copied while it was written")
             << "not a history file" << Break([](const QString& folder) {
                    // What a plain copy of a file in WAL mode gives: a database without tables.
                    QFile::remove(folder + "/History.sqlite");
                    QFile empty(folder + "/History.sqlite");
                    QVERIFY(empty.open(QIODevice::WriteOnly));
-               }) << true;
+               })
+            << true;
         QTest::newRow("a history that is no database")
             << "History.sqlite cannot be used" << Break([](const QString& folder) {
                    write(folder + "/History.sqlite", QByteArray(8192, 'x'), OwnerOnly);
-               }) << true;
-        QTest::newRow("no manifest") << "it is no finished backup" << Break([](const QString& folder) {
-            QVERIFY(QFile::remove(folder + "/norvik3-backup.txt"));
-        }) << false;
+               })
+            << true;
+        QTest::newRow("no manifest")
+            << "it is no finished backup" << Break([](const QString& folder) {
+                   QVERIFY(QFile::remove(folder + "/norvik3-backup.txt"));
+               })
+            << false;
     }
 
     void brokenBackupsAreRefused() {
