@@ -303,6 +303,32 @@ class TestBackup : public QObject {
         QVERIFY(contentOf(home + "/Norvik3.conf") != settings);
     }
 
+    void aRestoreThatCannotFinishPutsTheOldFilesBack() {
+        const QString home = fresh("undo-home");
+        QVERIFY(QDir().mkpath(home));
+        fillHome(home);
+        const QString backup = fresh("undo-backup");
+        QCOMPARE(norvik3d(home, {"--backup", backup}).code, 0);
+        // The settings and secrets are replaced before the model file,
+        // which cannot be: a folder stands in its place.
+        const QString target = fresh("undo-target");
+        QVERIFY(QDir().mkpath(target + "/PJModel.txt"));
+        write(target + "/Norvik3.conf", "[Setting]\nStatusCheckInterval=3\n", OwnerOnly);
+        write(target + "/Norvik3.api-tokens", "", OwnerOnly);
+        const Run restore = norvik3d(target, {"--restore", backup});
+        QCOMPARE(restore.code, 1);
+        QVERIFY2(restore.err.contains("PJModel.txt"), restore.err.constData());
+        QCOMPARE(contentOf(target + "/Norvik3.conf"),
+                 QByteArray("[Setting]\nStatusCheckInterval=3\n"));
+        QCOMPARE(contentOf(target + "/Norvik3.api-tokens"), QByteArray());
+        QVERIFY(!QFile::exists(target + "/Norvik3.smtp-password"));
+        const QStringList left =
+            QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        QCOMPARE(left, QStringList({"Norvik3.api-tokens", "Norvik3.conf", "norvik3.lock",
+                                    "PJModel.txt", "Schedule"}));
+        QVERIFY(QDir(target + "/Schedule").isEmpty());
+    }
+
     void brokenFilesAreNamed_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("says");
