@@ -12,6 +12,7 @@
 #include "fleetcsv/FleetCommands.h"
 #include "history/HistoryExportCommand.h"
 #include "schedule/ScheduleRunner.h"
+#include "service/BackupCommand.h"
 #include "service/ServiceLog.h"
 #include "service/ServiceManager.h"
 #include "status/StatusServer.h"
@@ -61,6 +62,8 @@ int main(int argc, char* argv[]) {
         return *code;
     if (const auto code =
             RunHistoryExportCommand(ArgumentsOf(argc, argv), QStringLiteral("norvik3d")))
+        return *code;
+    if (const auto code = RunBackupCommand(ArgumentsOf(argc, argv), QStringLiteral("norvik3d")))
         return *code;
     const CommandLine line = ParseServiceCommandLine(ArgumentsOf(argc, argv));
     switch (line.action) {
