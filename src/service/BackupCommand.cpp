@@ -15,6 +15,10 @@ void say(std::FILE* to, const QString& program, const QString& line) {
     std::fputs(qPrintable(program + QStringLiteral(": ") + line + QLatin1Char('\n')), to);
 }
 
+QString counted(qint64 n, const char* one) {
+    return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(one)).arg(n == 1 ? "" : "s");
+}
+
 int backup(const QString& folder, const QString& program) {
     const BackupOutcome outcome = MakeBackup(CurrentPlaces(), folder, program);
     for (const QString& problem : outcome.problems)
@@ -23,10 +27,9 @@ int backup(const QString& folder, const QString& program) {
         return 1;
     const BackupManifest& manifest = outcome.manifest;
     say(stdout, program,
-        QStringLiteral("backup of %1 written to %2: %3 files, %4 events")
+        QStringLiteral("backup of %1 written to %2: %3, %4")
             .arg(manifest.programFolder, folder)
-            .arg(manifest.entries.size())
-            .arg(std::max<qint64>(manifest.events, 0)));
+            .arg(counted(manifest.entries.size(), "file"), counted(manifest.events, "event")));
     // Taken as it is, but a restore would refuse it as a start would: the
     // administrator hears of it now rather than on the day it is needed.
     for (const QString& refusal :
@@ -48,12 +51,11 @@ int restore(const QString& folder, const QString& program) {
     }
     const BackupManifest& manifest = outcome.manifest;
     say(stdout, program,
-        QStringLiteral("%1 restored from the backup of %2 made %3 by %4: %5 files, %6 events")
+        QStringLiteral("%1 restored from the backup of %2 made %3 by %4: %5, %6")
             .arg(to.programFolder, manifest.programFolder,
                  manifest.made.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
-                 manifest.program)
-            .arg(manifest.entries.size())
-            .arg(std::max<qint64>(manifest.events, 0)));
+                 manifest.program, counted(manifest.entries.size(), "file"),
+                 counted(manifest.events, "event")));
     return 0;
 }
 
