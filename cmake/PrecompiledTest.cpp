@@ -1,0 +1,1 @@
+// Compiles the shared test header once; the tests reuse it.
