@@ -4,6 +4,7 @@
 // table order by their ids, the JSON answers follow their schema, and the
 // health answer follows the state.
 
+#include "comm/ContactWatch.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/ProgramCore.h"
@@ -694,6 +695,49 @@ class TestStatus : public QObject {
                 QCOMPARE(lines[k].endsWith(" 1"), set.states[k] == set.current);
             }
         }
+    }
+
+    // What the contact watch learns of a projector decides its up series:
+    // none until it has answered or failed, whatever a ping says.
+    void upFollowsWhatIsKnown_data() {
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<int>("up"); // -1: no series
+        QTest::addRow("nothing yet") << QStringList{} << -1;
+        QTest::addRow("only a ping answered") << QStringList{"ping"} << -1;
+        QTest::addRow("four time-outs")
+            << QStringList{"ping", "timeout", "timeout", "timeout", "timeout"} << -1;
+        QTest::addRow("five time-outs")
+            << QStringList{"ping", "timeout", "timeout", "timeout", "timeout", "timeout"} << 0;
+        QTest::addRow("ping failed") << QStringList{"ping failed"} << 0;
+        QTest::addRow("a reply") << QStringList{"reply"} << 1;
+        QTest::addRow("a refused status query") << QStringList{"refused"} << 1;
+        QTest::addRow("answered, then the ping failed") << QStringList{"reply", "ping failed"} << 0;
+        QTest::addRow("failed, then answered") << QStringList{"ping failed", "reply"} << 1;
+    }
+
+    void upFollowsWhatIsKnown() {
+        QFETCH(QStringList, events);
+        QFETCH(int, up);
+        AppState& state = endpoint->state;
+        MakeFleet(state, 1);
+        // As the record is loaded: nothing heard of it yet.
+        state.Projectors[1].Disconnected = true;
+        state.Projectors[1].ContactKnown = false;
+        ContactWatch watch(state, nullptr);
+        for (const QString& event : events) {
+            if (event == "ping")
+                watch.pingAnswered(1);
+            else if (event == "ping failed")
+                watch.pingFailed(1);
+            else if (event == "timeout")
+                watch.commandTimedOut(1);
+            else if (event == "reply")
+                watch.replyAccepted(1);
+            else if (event == "refused")
+                watch.statusRefused(1);
+        }
+        QCOMPARE(Sample(metrics(), "norvik3_projector_up", IdLabel(1)),
+                 up < 0 ? std::nullopt : std::optional<double>(up));
     }
 
     // A PJLink projector beside one of the own protocol: its protocol, its
