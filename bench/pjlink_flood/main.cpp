@@ -2,7 +2,8 @@
 // projectors on loopback addresses 127.0.1.1 ... 127.0.2.1. First one of
 // them floods the listener with status notifications (the rest of the
 // fleet sends one a second each), then the metrics answer for the whole
-// fleet, with every value printed as its shortest decimal, is timed.
+// fleet, with every value printed as its shortest decimal, is timed, and
+// its gzip compression.
 // Prints what was applied and limited, the longest stall of the event loop
 // and the time of one metrics answer.
 
@@ -10,6 +11,7 @@
 #include "core/AppState.h"
 #include "pjlink/PJLinkNotifications.h"
 #include "status/EndpointLimits.h"
+#include "status/GzipBody.h"
 #include "status/StatusTexts.h"
 
 #include "BenchKit.h"
@@ -136,5 +138,14 @@ int main(int argc, char** argv) {
         bytes = MetricsText(state, refusals, false).size();
     std::printf("metrics: %zu bytes for %d projectors, %.2f ms an answer (mean of %d)\n", bytes,
                 MaxProjectors, double(metrics.nsecsElapsed()) / 1e6 / Runs, Runs);
+    // What a scraper that accepts gzip gets, and what compressing costs.
+    const QByteArray text = QByteArray::fromStdString(MetricsText(state, refusals, false));
+    qsizetype packed = 0;
+    QElapsedTimer gzip;
+    gzip.start();
+    for (int i = 0; i < Runs; ++i)
+        packed = GzipCompressed(text).value_or(QByteArray()).size();
+    std::printf("gzip: %lld bytes, %.2f ms to compress (mean of %d)\n", qlonglong(packed),
+                double(gzip.nsecsElapsed()) / 1e6 / Runs, Runs);
     return 0;
 }

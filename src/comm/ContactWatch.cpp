@@ -29,6 +29,7 @@ void ContactWatch::contactConfirmed(int projector) {
     info.TimeoutCount = 0;
     info.AnswerLost = false;
     info.DisconnectRaised = false;
+    info.ContactKnown = true;
 }
 
 void ContactWatch::statusRefused(int projector) {
@@ -124,6 +125,7 @@ bool ContactWatch::markDisconnected(int projector) {
         info.DisconnectRaised = true;
     }
     info.Disconnected = true;
+    info.ContactKnown = true;
     return wasConnected;
 }
 

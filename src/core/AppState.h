@@ -111,6 +111,10 @@ struct ProjectorInfo {
     // Every status query of several passes in a row was refused: the
     // projector answers but reports nothing, shown as "Refusing".
     bool Refusing = false;
+    // A reply came or contact failed since the record was loaded: before
+    // that, whether the projector answers is not known (a ping answered
+    // alone does not tell).
+    bool ContactKnown = false;
     // When the last reply was accepted (local time); null before the first.
     QDateTime LastReply;
     // The messages of the error, disconnect and PJLink authentication alerts
@@ -305,6 +309,9 @@ struct AppState {
 
     TimingSettings Timing;
     MailSettings Mail;
+    // Setting/SiteName: the site this instance serves, for monitoring many
+    // sites; empty by default.
+    QString SiteName;
 
     // Process-wide values.
     QDateTime LastStatusCheck; // null means "never": forces a pass

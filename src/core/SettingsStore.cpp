@@ -176,6 +176,7 @@ void SettingsStore::LoadConfiguration(AppState& state) const {
         loadProjectors(s, state);
         loadMail(s, state.Mail);
         loadTiming(s, state.Timing);
+        state.SiteName = storedSiteName(s);
     }
     // Ids given now are saved at once, so that the next start (and whoever
     // keeps them meanwhile) sees the same ones; only these values are

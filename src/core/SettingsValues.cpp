@@ -99,3 +99,7 @@ int storedCount(QSettings& settings, const QString& group, const QString& countK
         ++count;
     return count;
 }
+
+QString storedSiteName(const QSettings& settings) {
+    return storedText(settings, QStringLiteral("Setting/SiteName")).value_or(QString()).trimmed();
+}

@@ -30,6 +30,9 @@ std::optional<qint32> storedRoundedInt32(const QSettings& settings, const QStrin
 // that cannot be trusted never hides the records that are there.
 int storedCount(QSettings& settings, const QString& group, const QString& countKey, int limit);
 
+// Setting/SiteName without blanks around it; empty when not set.
+QString storedSiteName(const QSettings& settings);
+
 template <typename T> void readInto(T& field, const std::optional<T>& value) {
     if (value)
         field = *value;

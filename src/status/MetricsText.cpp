@@ -1,4 +1,5 @@
 #include "core/AppState.h"
+#include "core/HealthReport.h"
 #include "core/ProgramCore.h"
 #include "status/ProcessFigures.h"
 #include "status/ProjectorFacts.h"
@@ -77,6 +78,24 @@ constexpr std::array<std::string_view, 11> ErrorStates = {
     "normal",         "cover", "fan",    "lamp",  "temp",        "air_flow",
     "lamp_time_over", "cool",  "filter", "other", "not_reported"};
 
+// What a PJLink projector warns of while it reports no error; an error
+// hides its warnings, so they are then not reported.
+constexpr std::array<std::string_view, 8> WarningStates = {
+    "none", "fan", "lamp", "temp", "cover", "filter", "other", "not_reported"};
+
+std::string_view warningState(const ProjectorInfo& info) {
+    const auto error = ReportedValue(info, info.ErrorStatus);
+    if (!error || *error != 0)
+        return "not_reported";
+    // "Lamp Warning" ... "Other Warning".
+    const std::string kind =
+        ProjectorWarning(info).section(QLatin1Char(' '), 0, 0).toLower().toStdString();
+    if (kind.empty())
+        return "none";
+    const auto known = std::find(WarningStates.begin() + 1, WarningStates.end() - 1, kind);
+    return known != WarningStates.end() - 1 ? *known : "other";
+}
+
 std::string_view powerState(std::optional<qint16> code) {
     if (!code || *code > 3)
         return "not_reported";
@@ -95,19 +114,17 @@ double unixSeconds(const QDateTime& time) {
     return double(time.toMSecsSinceEpoch()) / 1000.0;
 }
 
-// Every lamp a PJLink projector reports; the own protocol's one lamp, and
-// a PJLink projector's lamp time before it listed its lamps, as lamp "1".
+// Every lamp a PJLink projector reports while its hours are current; the
+// own protocol's one lamp, and a PJLink projector's lamp time before it
+// listed its lamps, as lamp "1".
 void lampSeries(MetricFamily& usage, MetricFamily& lit, const Labels& labels,
                 const ProjectorInfo& info) {
-    const int count =
-        IsPJLink(info) ? std::clamp<int>(info.PJLink.LampCount, 0, PJLinkMaxLamps) : 0;
+    const int count = CurrentLampCount(info);
     if (count == 0) {
         if (const auto value = ReportedValue(info, info.LampTime))
             sample(usage, with(labels, "lamp", "1"), *value * SecondsPerHour);
         return;
     }
-    if (info.Disconnected)
-        return;
     for (int l = 0; l < count; ++l) {
         const PJLinkLamp& lamp = info.PJLink.Lamps[std::size_t(l)];
         const Labels lampLabels = with(labels, "lamp", std::to_string(l + 1));
@@ -117,18 +134,32 @@ void lampSeries(MetricFamily& usage, MetricFamily& lit, const Labels& labels,
     }
 }
 
+// What every value series of a projector carries; the rest of what is
+// known about it is in norvik3_projector_info.
 Labels projectorLabels(const AppState& state, int p) {
     const ProjectorInfo& info = state.Projectors[p];
     return {{"id", info.ProjectorId.toStdString()},
             {"projector", info.ProjectorName.toStdString()},
-            {"group", ProjectorGroupName(state, p).toStdString()},
-            {"protocol", ProtocolLabel(info)}};
+            {"group", ProjectorGroupName(state, p).toStdString()}};
+}
+
+Labels infoLabels(const AppState& state, int p) {
+    const ProjectorInfo& info = state.Projectors[p];
+    Labels labels = projectorLabels(state, p);
+    labels.push_back({"model", info.ModelName.toStdString()});
+    labels.push_back({"protocol", ProtocolLabel(info)});
+    labels.push_back({"address", info.IPAddress.toStdString()});
+    labels.push_back({"mac", info.MACAddress.toStdString()});
+    return labels;
 }
 
 void projectorFamilies(Families& families, const AppState& state) {
+    auto& facts = families.gauge("norvik3_projector_info",
+                                 "1 per projector, labelled with its model, protocol, address "
+                                 "and MAC address");
     auto& up = families.gauge("norvik3_projector_up",
                               "1 when the projector answers, 0 when it is disconnected or refuses "
-                              "every status query");
+                              "every status query; absent until it has answered or failed");
     auto& power = families.gauge("norvik3_projector_power",
                                  "Power state, one series per state: 1 for the current one");
     auto& powerCode =
@@ -147,13 +178,19 @@ void projectorFamilies(Families& families, const AppState& state) {
                                   "Filter usage as reported by the projector");
     auto& lastReply = families.gauge("norvik3_projector_last_reply_timestamp_seconds",
                                      "When the projector last answered (Unix time)");
+    auto& warning = families.gauge("norvik3_projector_warning",
+                                   "PJLink warning state, one series per state: 1 for the "
+                                   "current one");
     auto& authentication =
         families.gauge("norvik3_projector_authentication_error",
-                       "1 while the projector refuses the PJLink password it is given");
+                       "1 while the projector refuses the PJLink password it is given; absent "
+                       "until it has answered or failed");
     for (int p = 1; p <= state.ProjectorCount; ++p) {
         const ProjectorInfo& info = state.Projectors[p];
         const Labels labels = projectorLabels(state, p);
-        sample(up, labels, info.Disconnected || info.Refusing ? 0 : 1);
+        sample(facts, infoLabels(state, p), 1);
+        if (info.ContactKnown)
+            sample(up, labels, info.Disconnected || info.Refusing ? 0 : 1);
         const auto powerValue = ReportedValue(info, info.PowerStatus);
         const auto errorValue = ReportedValue(info, info.ErrorStatus);
         stateSet(power, labels, PowerStates, powerState(powerValue));
@@ -167,21 +204,26 @@ void projectorFamilies(Families& families, const AppState& state) {
             sample(filter, labels, *value * SecondsPerHour);
         if (info.LastReply.isValid())
             sample(lastReply, labels, unixSeconds(info.LastReply));
-        sample(authentication, labels, IsPJLink(info) && info.PJLink.AuthenticationError ? 1 : 0);
+        if (IsPJLink(info))
+            stateSet(warning, labels, WarningStates, warningState(info));
+        if (info.ContactKnown)
+            sample(authentication, labels,
+                   IsPJLink(info) && info.PJLink.AuthenticationError ? 1 : 0);
     }
 }
 
 // Only what the history lets the program forecast: what is left once the
-// hours are known, the date once the burn gives one.
+// hours are known, the date once the burn gives one. The forecast follows
+// the first lamp.
 void forecastFamilies(Families& families, const AppState& state) {
-    auto& lampLeft = families.gauge("norvik3_lamp_hours_remaining",
-                                    "Lamp hours left before the replacement threshold (negative "
+    auto& lampLeft = families.gauge("norvik3_lamp_remaining_seconds",
+                                    "Lamp time left before the replacement threshold (negative "
                                     "once past it), from the daily hours in the history");
     auto& lampDue = families.gauge("norvik3_lamp_due_timestamp_seconds",
                                    "When the lamp reaches its replacement threshold at its burn "
                                    "of the last 30 days (Unix time)");
-    auto& filterLeft = families.gauge("norvik3_filter_hours_remaining",
-                                      "Filter hours left before the replacement threshold "
+    auto& filterLeft = families.gauge("norvik3_filter_remaining_seconds",
+                                      "Filter time left before the replacement threshold "
                                       "(negative once past it), from the daily hours in the "
                                       "history");
     auto& filterDue = families.gauge("norvik3_filter_due_timestamp_seconds",
@@ -190,16 +232,28 @@ void forecastFamilies(Families& families, const AppState& state) {
     const auto series = [](MetricFamily& left, MetricFamily& due, const Labels& labels,
                            const Forecast& forecast) {
         if (forecast.hours >= 0)
-            sample(left, labels, forecast.remaining);
+            sample(left, labels, forecast.remaining * SecondsPerHour);
         if (forecast.state == Forecast::State::Due || forecast.state == Forecast::State::Overdue)
             sample(due, labels, double(forecast.dueMs) / 1000.0);
     };
     for (int p = 1; p <= state.ProjectorCount; ++p) {
         const ProjectorInfo& info = state.Projectors[p];
         const Labels labels = projectorLabels(state, p);
-        series(lampLeft, lampDue, labels, info.LampForecast);
+        series(lampLeft, lampDue, with(labels, "lamp", "1"), info.LampForecast);
         series(filterLeft, filterDue, labels, info.FilterForecast);
     }
+}
+
+// Every reason the health answer can give, so that an alert needs no other
+// scrape.
+void healthFamilies(Families& families, const AppState& state) {
+    auto& condition = families.gauge("norvik3_health_condition",
+                                     "1 while /api/v1/health gives this reason, 0 while it is "
+                                     "clear");
+    sample(condition, {{"name", "no_projector_answering"}}, HealthFailing(state) ? 1 : 0);
+    for (int c = 0; c < int(HealthCondition::Count); ++c)
+        sample(condition, {{"name", HealthConditionName(HealthCondition(c)).toStdString()}},
+               state.Health.entry(HealthCondition(c)).active ? 1 : 0);
 }
 
 void runFamilies(Families& families, const AppState& state, const RefusalCounts& refusals,
@@ -251,8 +305,12 @@ void runFamilies(Families& families, const AppState& state, const RefusalCounts&
                                      "off before their answer, by reason");
     for (std::size_t r = 0; r < refusals.size(); ++r)
         sample(refused, {{"reason", RefusalReasonName(RefusalReason(r))}}, double(refusals[r]));
-    sample(families.gauge("norvik3_build_info", "The program's version and the Qt it runs on"),
-           {{"version", ProgramVersion().toStdString()}, {"qt_version", qVersion()}}, 1);
+    sample(families.gauge("norvik3_build_info",
+                          "The program's version, the Qt it runs on and the site it serves"),
+           {{"version", ProgramVersion().toStdString()},
+            {"qt_version", qVersion()},
+            {"site", state.SiteName.toStdString()}},
+           1);
 }
 
 void processFamilies(Families& families) {
@@ -274,43 +332,52 @@ void processFamilies(Families& families) {
         "When the process started (Unix time)", MetricType::Gauge);
 }
 
+// The shortest decimal that reads back as the same number, without an
+// exponent in the range durations, timestamps and counts take.
+std::string exactValue(double value) {
+    std::array<char, 64> printed{};
+    const double magnitude = std::abs(value);
+    const auto format = value == 0 || (magnitude >= 1e-6 && magnitude < 1e15)
+                            ? std::chars_format::fixed
+                            : std::chars_format::general;
+    const auto written =
+        std::to_chars(printed.data(), printed.data() + printed.size(), value, format);
+    return written.ec == std::errc() ? std::string(printed.data(), written.ptr) : std::string();
+}
+
 // The serializer prints sixteen significant digits, so that 8.111 comes out
-// as 8.111000000000001: each sample's value is printed again as the shortest
-// decimal that reads back as the same number.
-std::string shortestValues(const std::string& text) {
+// as 8.111000000000001 and 0.1 + 0.2 as 0.3, and small values with an
+// exponent: each sample's value is printed again from the number itself.
+// The families hold gauges and counters only, one line per sample in the
+// order of the families, so the sample lines and the values pair up.
+std::string withExactValues(const std::string& text, const std::vector<MetricFamily>& families) {
+    std::vector<double> values;
+    for (const MetricFamily& family : families)
+        for (const ClientMetric& metric : family.metric)
+            values.push_back(family.type == MetricType::Counter ? metric.counter.value
+                                                                : metric.gauge.value);
     std::string out;
     out.reserve(text.size());
     std::string_view rest(text);
+    std::size_t next = 0;
     while (!rest.empty()) {
         const std::size_t end = rest.find('\n');
         const std::string_view line = rest.substr(0, end);
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         const std::size_t space = line.rfind(' ');
-        std::array<char, 64> printed{};
-        char* printedEnd = nullptr;
-        const std::string_view valueText =
-            space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
-        // Fewer than sixteen characters cannot hold sixteen digits: already
-        // as short as it gets, and most values (counts, states) are.
-        if (!line.empty() && line.front() != '#' && valueText.size() >= 16) {
-            double value = 0;
-            const auto read =
-                std::from_chars(valueText.data(), valueText.data() + valueText.size(), value);
-            // Far beyond what a duration or a count reaches, the serializer's
-            // text is kept.
-            if (read.ec == std::errc() && read.ptr == valueText.data() + valueText.size() &&
-                std::isfinite(value) && std::abs(value) < 1e15) {
-                const auto written = std::to_chars(printed.data(), printed.data() + printed.size(),
-                                                   value, std::chars_format::fixed);
-                if (written.ec == std::errc())
-                    printedEnd = written.ptr;
-            }
+        std::string value;
+        if (!line.empty() && line.front() != '#' && space != std::string_view::npos &&
+            next < values.size()) {
+            const double number = values[next++];
+            // NaN and the infinities keep the serializer's words.
+            if (std::isfinite(number))
+                value = exactValue(number);
         }
-        if (printedEnd) {
-            out.append(line.substr(0, space + 1));
-            out.append(printed.data(), printedEnd);
-        } else {
+        if (value.empty()) {
             out.append(line);
+        } else {
+            out.append(line.substr(0, space + 1));
+            out.append(value);
         }
         if (end != std::string_view::npos)
             out += '\n';
@@ -325,9 +392,11 @@ std::string MetricsText(const AppState& state, const RefusalCounts& refusals,
     Families families;
     projectorFamilies(families, state);
     forecastFamilies(families, state);
+    healthFamilies(families, state);
     runFamilies(families, state, refusals, scheduleRunning);
     processFamilies(families);
+    const std::vector<MetricFamily> taken = families.take();
     std::ostringstream out;
-    prometheus::TextSerializer().Serialize(out, families.take());
-    return shortestValues(out.str());
+    prometheus::TextSerializer().Serialize(out, taken);
+    return withExactValues(out.str(), taken);
 }

@@ -21,3 +21,7 @@ QString ProjectorWarning(const ProjectorInfo& info);
 // nothing while the projector is disconnected or the value was not reported
 // (refused or never asked).
 std::optional<qint32> ReportedValue(const ProjectorInfo& info, qint32 value);
+// How many of a PJLink projector's lamps are current: none while it is
+// disconnected or its lamp query went unanswered (refused, or a password
+// refused), whatever it reported before; none for the own protocol.
+int CurrentLampCount(const ProjectorInfo& info);

@@ -4,6 +4,7 @@
 #include "platform/OpenFiles.h"
 #include "history/EventReader.h"
 #include "status/GuardedTcpServer.h"
+#include "status/GzipBody.h"
 #include "status/HistoryAnswers.h"
 #include "status/HttpRules.h"
 #include "status/RequestAudit.h"
@@ -383,11 +384,17 @@ StatusServer::read(const QHttpServerRequest& request,
     return (this->*answer)(request);
 }
 
-QHttpServerResponse StatusServer::metrics(const QHttpServerRequest&) {
+QHttpServerResponse StatusServer::metrics(const QHttpServerRequest& request) {
     const bool running = m_scheduleRunning && m_scheduleRunning();
-    const std::string text = MetricsText(m_state, refusals(), running);
-    return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8",
-                               QByteArray::fromStdString(text));
+    const QByteArray text = QByteArray::fromStdString(MetricsText(m_state, refusals(), running));
+    const auto gzipped =
+        AcceptsGzip(request.value("Accept-Encoding")) ? GzipCompressed(text) : std::nullopt;
+    QHttpServerResponse response("text/plain; version=0.0.4; charset=utf-8",
+                                 gzipped ? *gzipped : text);
+    response.setHeader("Vary", "Accept-Encoding");
+    if (gzipped)
+        response.setHeader("Content-Encoding", "gzip");
+    return response;
 }
 
 QHttpServerResponse StatusServer::projectors(const QHttpServerRequest&) {

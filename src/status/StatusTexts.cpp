@@ -37,19 +37,17 @@ QJsonValue portOrNull(const QString& text) {
 }
 
 // What a PJLink projector reported about itself; the values of a
-// disconnected one are null like its status, its identity stays.
+// disconnected one are null like its status, its identity stays, and its
+// lamps are listed only while their hours are current.
 QJsonObject pjlinkFacts(const ProjectorInfo& info) {
     const PJLinkFacts& pj = info.PJLink;
     QJsonArray lamps;
-    if (!info.Disconnected) {
-        const int count = std::clamp<int>(pj.LampCount, 0, PJLinkMaxLamps);
-        for (int l = 0; l < count; ++l) {
-            const PJLinkLamp& lamp = pj.Lamps[std::size_t(l)];
-            lamps.append(QJsonObject{
-                {QStringLiteral("lamp"), l + 1},
-                {QStringLiteral("hours"), lamp.hours >= 0 ? QJsonValue(lamp.hours) : QJsonValue()},
-                {QStringLiteral("on"), lamp.on}});
-        }
+    for (int l = 0; l < CurrentLampCount(info); ++l) {
+        const PJLinkLamp& lamp = pj.Lamps[std::size_t(l)];
+        lamps.append(QJsonObject{
+            {QStringLiteral("lamp"), l + 1},
+            {QStringLiteral("hours"), lamp.hours >= 0 ? QJsonValue(lamp.hours) : QJsonValue()},
+            {QStringLiteral("on"), lamp.on}});
     }
     const auto reported = [&](const QString& text) {
         return info.Disconnected ? QJsonValue() : textOrNull(text);
@@ -88,6 +86,12 @@ std::optional<qint32> ReportedValue(const ProjectorInfo& info, qint32 value) {
     if (info.Disconnected || value < 0)
         return std::nullopt;
     return value;
+}
+
+int CurrentLampCount(const ProjectorInfo& info) {
+    if (!IsPJLink(info) || !ReportedValue(info, info.LampTime))
+        return 0;
+    return std::clamp<int>(info.PJLink.LampCount, 0, PJLinkMaxLamps);
 }
 
 QByteArray ProjectorsJson(const AppState& state) {
@@ -178,6 +182,7 @@ QByteArray HealthJson(const AppState& state, bool scheduleRunning) {
     const QJsonObject o{{QStringLiteral("status"), status},
                         {QStringLiteral("reasons"), reasons},
                         {QStringLiteral("version"), ProgramVersion()},
+                        {QStringLiteral("site"), textOrNull(state.SiteName)},
                         {QStringLiteral("projectors"), state.ProjectorCount},
                         {QStringLiteral("schedule_running"), scheduleRunning}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);

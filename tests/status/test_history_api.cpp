@@ -396,17 +396,18 @@ class TestHistoryApi : public QObject {
             return std::nullopt;
         };
         using O = std::optional<double>;
-        QCOMPARE(series("norvik3_lamp_hours_remaining", 1), O(100));
-        QCOMPARE(series("norvik3_filter_hours_remaining", 1), O(-100));
+        constexpr double Hour = 3600;
+        QCOMPARE(series("norvik3_lamp_remaining_seconds", 1), O(100 * Hour));
+        QCOMPARE(series("norvik3_filter_remaining_seconds", 1), O(-100 * Hour));
         QCOMPARE(series("norvik3_lamp_due_timestamp_seconds", 1), O(double(dueMs) / 1000));
         QCOMPARE(series("norvik3_filter_due_timestamp_seconds", 1),
                  O(double(now - 86400000) / 1000));
-        QCOMPARE(series("norvik3_lamp_hours_remaining", 2), O(1500));
+        QCOMPARE(series("norvik3_lamp_remaining_seconds", 2), O(1500 * Hour));
         QCOMPARE(series("norvik3_lamp_due_timestamp_seconds", 2), O());
-        QCOMPARE(series("norvik3_lamp_hours_remaining", 3), O(1300));
+        QCOMPARE(series("norvik3_lamp_remaining_seconds", 3), O(1300 * Hour));
         QCOMPARE(series("norvik3_lamp_due_timestamp_seconds", 3), O());
-        QCOMPARE(series("norvik3_lamp_hours_remaining", 4), O());
-        QCOMPARE(series("norvik3_filter_hours_remaining", 4), O());
+        QCOMPARE(series("norvik3_lamp_remaining_seconds", 4), O());
+        QCOMPARE(series("norvik3_filter_remaining_seconds", 4), O());
         QVERIFY(metrics.contains("# TYPE norvik3_lamp_due_timestamp_seconds gauge"));
 
         const QByteArray findings = PromtoolFindings(metrics, Wait);

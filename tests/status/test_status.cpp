@@ -4,11 +4,13 @@
 // table order by their ids, the JSON answers follow their schema, and the
 // health answer follows the state.
 
+#include "comm/ContactWatch.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/ProgramCore.h"
 #include "platform/OpenFiles.h"
 #include "status/EndpointLimits.h"
+#include "status/GzipBody.h"
 #include "status/HttpRules.h"
 #include "status/ProcessFigures.h"
 #include "status/StatusServer.h"
@@ -74,6 +76,7 @@ class Client : public QObject {
     }
     const QList<int>& statuses() const { return m_statuses; }
     const QList<QByteArray>& bodies() const { return m_bodies; }
+    const QList<QByteArray>& heads() const { return m_heads; }
 
   private:
     void sendNext() {
@@ -95,6 +98,7 @@ class Client : public QObject {
             if (m_buffer.size() < headEnd + 4 + bodyLength)
                 return;
             m_statuses << head.section(QLatin1Char(' '), 1, 1).toInt();
+            m_heads << m_buffer.first(headEnd);
             m_bodies << m_buffer.mid(headEnd + 4, bodyLength);
             m_buffer.remove(0, headEnd + 4 + bodyLength);
             sendNext();
@@ -108,6 +112,7 @@ class Client : public QObject {
     QByteArray m_buffer;
     QList<int> m_statuses;
     QList<QByteArray> m_bodies;
+    QList<QByteArray> m_heads;
     bool m_connected = false;
 };
 
@@ -124,6 +129,7 @@ struct Endpoint {
 struct Answer {
     int status = 0;
     QByteArray body;
+    QByteArray head;
 };
 
 // Projector p's id in the tests' fleets.
@@ -151,6 +157,7 @@ void MakeFleet(AppState& state, int count) {
         ProjectorInfo& info = state.Projectors[p];
         info.ProjectorId = IdOf(p);
         info.Disconnected = false;
+        info.ContactKnown = true;
         info.PowerStatus = 1;
         info.ErrorStatus = 0;
         info.InputStatus = 1;
@@ -369,7 +376,7 @@ class TestStatus : public QObject {
             QTest::qWait(5);
         if (client.statuses().isEmpty())
             return {};
-        return {client.statuses().first(), client.bodies().first()};
+        return {client.statuses().first(), client.bodies().first(), client.heads().first()};
     }
 
     QByteArray metrics() {
@@ -580,7 +587,7 @@ class TestStatus : public QObject {
         QTest::addColumn<bool>("refusing");
         QTest::addColumn<QList<int>>("values"); // power, error, lamp hours, filter hours
         QTest::addColumn<QStringList>("shown");
-        QTest::addColumn<int>("up");
+        QTest::addColumn<int>("up"); // -1: no series, nothing is known yet
         QTest::addColumn<QByteArray>("power");
         QTest::addColumn<QByteArray>("error");
         const QStringList all{"power", "error", "lamp_hours", "filter_hours"};
@@ -592,8 +599,14 @@ class TestStatus : public QObject {
         QTest::addRow("refusing, some not reported")
             << false << true << QList<int>{-1, -1, -1, 40} << QStringList{"filter_hours"} << 0
             << QByteArray("not_reported") << QByteArray("not_reported");
-        QTest::addRow("never answered")
+        QTest::addRow("never answered, failed")
             << true << false << QList<int>{-1, -1, -1, -1} << QStringList{} << 0
+            << QByteArray("not_reported") << QByteArray("not_reported");
+        QTest::addRow("not asked yet")
+            << true << false << QList<int>{-1, -1, -1, -1} << QStringList{} << -1
+            << QByteArray("not_reported") << QByteArray("not_reported");
+        QTest::addRow("only its ping answered yet")
+            << false << false << QList<int>{-1, -1, -1, -1} << QStringList{} << -1
             << QByteArray("not_reported") << QByteArray("not_reported");
         QTest::addRow("answering, lamp not reported")
             << false << false << QList<int>{0, 0, -1, 7}
@@ -625,6 +638,7 @@ class TestStatus : public QObject {
         info.ProjectorName = QStringLiteral("Aula");
         info.Disconnected = disconnected;
         info.Refusing = refusing;
+        info.ContactKnown = up >= 0;
         info.PowerStatus = qint16(values[0]);
         info.ErrorStatus = qint16(values[1]);
         info.LampTime = qint16(values[2]);
@@ -636,7 +650,10 @@ class TestStatus : public QObject {
         const QJsonObject o = QJsonDocument::fromJson(json.body).array().first().toObject();
         QCOMPARE(o["refusing"].toBool(), refusing);
         QCOMPARE(o["id"].toString(), IdOf(1));
-        QCOMPARE(Sample(text, "norvik3_projector_up", IdLabel(1)), std::optional<double>(up));
+        QCOMPARE(Sample(text, "norvik3_projector_up", IdLabel(1)),
+                 up < 0 ? std::nullopt : std::optional<double>(up));
+        QCOMPARE(Sample(text, "norvik3_projector_authentication_error", IdLabel(1)),
+                 up < 0 ? std::nullopt : std::optional<double>(0));
         const struct {
             const char* field;
             const char* metric;
@@ -672,9 +689,7 @@ class TestStatus : public QObject {
             QList<QByteArray> lines = Samples(text, set.family);
             QCOMPARE(lines.size(), set.states.size());
             for (qsizetype k = 0; k < lines.size(); ++k) {
-                QVERIFY2(lines[k].contains(IdLabel(1) +
-                                           ",projector=\"Aula\",group=\"\",protocol=\"native\","
-                                           "state=\"" +
+                QVERIFY2(lines[k].contains(IdLabel(1) + ",projector=\"Aula\",group=\"\",state=\"" +
                                            set.states[k] + "\"}"),
                          lines[k].constData());
                 QCOMPARE(lines[k].endsWith(" 1"), set.states[k] == set.current);
@@ -682,37 +697,100 @@ class TestStatus : public QObject {
         }
     }
 
+    // What the contact watch learns of a projector decides its up series:
+    // none until it has answered or failed, whatever a ping says.
+    void upFollowsWhatIsKnown_data() {
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<int>("up"); // -1: no series
+        QTest::addRow("nothing yet") << QStringList{} << -1;
+        QTest::addRow("only a ping answered") << QStringList{"ping"} << -1;
+        QTest::addRow("four time-outs")
+            << QStringList{"ping", "timeout", "timeout", "timeout", "timeout"} << -1;
+        QTest::addRow("five time-outs")
+            << QStringList{"ping", "timeout", "timeout", "timeout", "timeout", "timeout"} << 0;
+        QTest::addRow("ping failed") << QStringList{"ping failed"} << 0;
+        QTest::addRow("a reply") << QStringList{"reply"} << 1;
+        QTest::addRow("a refused status query") << QStringList{"refused"} << 1;
+        QTest::addRow("answered, then the ping failed") << QStringList{"reply", "ping failed"} << 0;
+        QTest::addRow("failed, then answered") << QStringList{"ping failed", "reply"} << 1;
+    }
+
+    void upFollowsWhatIsKnown() {
+        QFETCH(QStringList, events);
+        QFETCH(int, up);
+        AppState& state = endpoint->state;
+        MakeFleet(state, 1);
+        // As the record is loaded: nothing heard of it yet.
+        state.Projectors[1].Disconnected = true;
+        state.Projectors[1].ContactKnown = false;
+        ContactWatch watch(state, nullptr);
+        for (const QString& event : events) {
+            if (event == "ping")
+                watch.pingAnswered(1);
+            else if (event == "ping failed")
+                watch.pingFailed(1);
+            else if (event == "timeout")
+                watch.commandTimedOut(1);
+            else if (event == "reply")
+                watch.replyAccepted(1);
+            else if (event == "refused")
+                watch.statusRefused(1);
+        }
+        QCOMPARE(Sample(metrics(), "norvik3_projector_up", IdLabel(1)),
+                 up < 0 ? std::nullopt : std::optional<double>(up));
+    }
+
     // A PJLink projector beside one of the own protocol: its protocol, its
     // identity, every lamp, its warning and a refused password reach both
-    // answers, and both agree.
+    // answers, and both agree; lamps that are not current are in neither.
     void pjlinkFactsInJsonAndMetrics_data() {
         QTest::addColumn<int>("pjClass");
         QTest::addColumn<bool>("disconnected");
         QTest::addColumn<bool>("authenticationError");
+        QTest::addColumn<bool>("queriesRefused"); // the lamp and error queries
         QTest::addColumn<int>("power");
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QByteArray>("powerState");
-        QTest::addRow("class 1 on") << 1 << false << false << 1 << "" << QByteArray("on");
+        QTest::addColumn<QByteArray>("warningState");
+        QTest::addRow("class 1 on")
+            << 1 << false << false << false << 1 << "" << QByteArray("on") << QByteArray("none");
         QTest::addRow("class 2 warming up, lamp warning")
-            << 2 << false << false << 3 << "Lamp Warning" << QByteArray("warmup");
-        QTest::addRow("password refused")
-            << 2 << true << true << -1 << "" << QByteArray("not_reported");
+            << 2 << false << false << false << 3 << "Lamp Warning" << QByteArray("warmup")
+            << QByteArray("lamp");
+        QTest::addRow("temperature warning") << 2 << false << false << false << 1 << "Temp Warning"
+                                             << QByteArray("on") << QByteArray("temp");
+        QTest::addRow("filter warning") << 1 << false << false << false << 0 << "Filter Warning"
+                                        << QByteArray("off") << QByteArray("filter");
+        QTest::addRow("password refused, disconnected")
+            << 2 << true << true << true << -1 << "" << QByteArray("not_reported")
+            << QByteArray("not_reported");
+        QTest::addRow("password refused while it answers")
+            << 2 << false << true << true << -1 << "" << QByteArray("not_reported")
+            << QByteArray("not_reported");
         QTest::addRow("disconnected keeps no stale values")
-            << 1 << true << false << 1 << "Fan Warning" << QByteArray("not_reported");
+            << 1 << true << false << false << 1 << "Fan Warning" << QByteArray("not_reported")
+            << QByteArray("not_reported");
     }
 
     void pjlinkFactsInJsonAndMetrics() {
         QFETCH(int, pjClass);
         QFETCH(bool, disconnected);
         QFETCH(bool, authenticationError);
+        QFETCH(bool, queriesRefused);
         QFETCH(int, power);
         QFETCH(QString, warning);
         QFETCH(QByteArray, powerState);
+        QFETCH(QByteArray, warningState);
         AppState& state = endpoint->state;
         MakeFleet(state, 2);
         MakePJLink(state, 2, pjClass);
         ProjectorInfo& info = state.Projectors[2];
         info.Disconnected = disconnected;
+        // A refused query sets its value to "not reported"; the lamps it
+        // listed before stay in the record.
+        if (queriesRefused)
+            info.LampTime = info.ErrorStatus = -1;
+        const bool lampsCurrent = !disconnected && !queriesRefused;
         info.PowerStatus = qint16(power);
         info.PJLink.Warning = warning;
         info.PJLink.AuthenticationError = authenticationError;
@@ -734,14 +812,14 @@ class TestStatus : public QObject {
         QCOMPARE(o["authentication_error"].toBool(), authenticationError);
         QCOMPARE(o["warning"],
                  disconnected || warning.isEmpty() ? QJsonValue() : QJsonValue(warning));
-        QCOMPARE(o["power"].isNull(), disconnected);
-        if (!disconnected) {
+        QCOMPARE(o["power"].isNull(), disconnected || power < 0);
+        if (!disconnected && power >= 0) {
             QCOMPARE(o["power"]["code"].toInt(), power);
             // The input as the window names it: its class 2 name, else its kind.
             QCOMPARE(o["input"]["text"].toString(),
                      pjClass == 2 ? QStringLiteral("Lectern") : QStringLiteral("DIGITAL 1"));
         }
-        QCOMPARE(o["lamp_hours"], disconnected ? QJsonValue() : QJsonValue(40000));
+        QCOMPARE(o["lamp_hours"], lampsCurrent ? QJsonValue(40000) : QJsonValue());
         QCOMPARE(o["filter_hours"], disconnected || pjClass == 1 ? QJsonValue() : QJsonValue(900));
         const QJsonObject pj = o["pjlink"].toObject();
         QCOMPARE(pj["class"].toInt(), pjClass);
@@ -755,8 +833,8 @@ class TestStatus : public QObject {
                                        ? QJsonValue()
                                        : QJsonValue(QStringLiteral("Lectern")));
         const QJsonArray lamps = pj["lamps"].toArray();
-        QCOMPARE(lamps.size(), disconnected ? 0 : 2);
-        if (!disconnected) {
+        QCOMPARE(lamps.size(), lampsCurrent ? 2 : 0);
+        if (lampsCurrent) {
             QCOMPARE(lamps[0]["hours"].toInt(), 40000);
             QCOMPARE(lamps[0]["on"].toBool(), true);
             QCOMPARE(lamps[1]["lamp"].toInt(), 2);
@@ -765,33 +843,39 @@ class TestStatus : public QObject {
         }
 
         const QByteArray text = metrics();
-        const QByteArray labels =
-            IdLabel(2) + ",projector=\"P2\",group=\"Hall\",protocol=\"pjlink\"";
+        const QByteArray labels = IdLabel(2) + ",projector=\"P2\",group=\"Hall\"";
         QVERIFY2(Sample(text, "norvik3_projector_up", labels), text.constData());
         QCOMPARE(Sample(text, "norvik3_projector_authentication_error", labels),
                  std::optional<double>(authenticationError ? 1 : 0));
         QCOMPARE(Sample(text, "norvik3_projector_authentication_error",
-                        IdLabel(1) + ",projector=\"P1\",group=\"\",protocol=\"native\""),
+                        IdLabel(1) + ",projector=\"P1\",group=\"\""),
                  std::optional<double>(0));
         QCOMPARE(Sample(text, "norvik3_projector_power", labels + ",state=\"" + powerState + '"'),
                  std::optional<double>(1));
+        // One warning series per state for the PJLink projector, none for
+        // the other.
+        const QList<QByteArray> warnings = Samples(text, "norvik3_projector_warning");
+        QCOMPARE(warnings.size(), 8);
+        for (const QByteArray& line : warnings) {
+            QVERIFY2(line.contains(labels), line.constData());
+            QCOMPARE(line.endsWith(" 1"), line.contains("state=\"" + warningState + '"'));
+        }
         const auto lamp = [&](const char* family, const char* number) {
             return Sample(text, family, labels + ",lamp=\"" + number + "\"}");
         };
         QCOMPARE(lamp("norvik3_projector_lamp_usage_seconds", "1"),
-                 disconnected ? std::nullopt : std::optional<double>(40000.0 * 3600));
+                 lampsCurrent ? std::optional<double>(40000.0 * 3600) : std::nullopt);
         QCOMPARE(lamp("norvik3_projector_lamp_usage_seconds", "2"),
-                 disconnected ? std::nullopt : std::optional<double>(1200.0 * 3600));
+                 lampsCurrent ? std::optional<double>(1200.0 * 3600) : std::nullopt);
         QCOMPARE(lamp("norvik3_projector_lamp_on", "1"),
-                 disconnected ? std::nullopt : std::optional<double>(1));
+                 lampsCurrent ? std::optional<double>(1) : std::nullopt);
         QCOMPARE(lamp("norvik3_projector_lamp_on", "2"),
-                 disconnected ? std::nullopt : std::optional<double>(0));
+                 lampsCurrent ? std::optional<double>(0) : std::nullopt);
         QVERIFY(!lamp("norvik3_projector_lamp_usage_seconds", "3"));
-        QCOMPARE(
-            Sample(text, "norvik3_projector_lamp_usage_seconds",
-                   IdLabel(1) + ",projector=\"P1\",group=\"\",protocol=\"native\",lamp=\"1\"}"),
-            std::optional<double>(100.0 * 3600));
-        QCOMPARE(Samples(text, "norvik3_projector_lamp_on").size(), disconnected ? 0 : 2);
+        QCOMPARE(Sample(text, "norvik3_projector_lamp_usage_seconds",
+                        IdLabel(1) + ",projector=\"P1\",group=\"\",lamp=\"1\"}"),
+                 std::optional<double>(100.0 * 3600));
+        QCOMPARE(Samples(text, "norvik3_projector_lamp_on").size(), lampsCurrent ? 2 : 0);
         QCOMPARE(Sample(text, "norvik3_pjlink_notifications_total", "result=\"applied\""),
                  std::optional<double>(7));
         QCOMPARE(Sample(text, "norvik3_pjlink_notifications_total", "result=\"ignored\""),
@@ -803,14 +887,29 @@ class TestStatus : public QObject {
     }
 
     // Every per-projector family lists the projectors in table order, each
-    // with its id, name and group, also after a deletion renumbered them.
+    // with its id, name and group, also after a deletion renumbered them;
+    // the info series adds what dashboards join on.
     void seriesFollowTheTableWithTheirIds() {
         AppState& state = endpoint->state;
         MakeFleet(state, 12);
-        for (int p = 1; p <= 12; ++p)
+        for (int p = 1; p <= 12; ++p) {
             state.Projectors[p].LastReply = QDateTime::fromSecsSinceEpoch(1'800'000'000 + p);
+            state.Projectors[p].MACAddress =
+                QStringLiteral("00:1A:2B:3C:4D:%1").arg(p, 2, 10, QLatin1Char('0'));
+        }
+        state.Projectors[5].ModelName = QStringLiteral("VX \"5100\"");
+        state.Projectors[6].Protocol = ProtocolPJLink;
         DeleteProjectorNode(state, NodeOfProjector(state, 4));
         const QByteArray text = metrics();
+        const QList<QByteArray> infos = Samples(text, "norvik3_projector_info");
+        QCOMPARE(infos.size(), 11);
+        QCOMPARE(infos[3], "norvik3_projector_info{" + IdLabel(5) +
+                               ",projector=\"P5\",group=\"\",model=\"VX \\\"5100\\\"\","
+                               "protocol=\"native\",address=\"192.0.2.5\","
+                               "mac=\"00:1A:2B:3C:4D:05\"} 1");
+        QVERIFY2(
+            infos[4].contains(R"(group="Hall",model="",protocol="pjlink",address="192.0.2.6")"),
+            infos[4].constData());
         const QList<QByteArray> families{"norvik3_projector_up",
                                          "norvik3_projector_power_state",
                                          "norvik3_projector_error_state",
@@ -823,10 +922,10 @@ class TestStatus : public QObject {
             QCOMPARE(lines.size(), 11);
             for (int k = 0; k < 11; ++k) {
                 const int original = k < 3 ? k + 1 : k + 2;
-                const QByteArray labels =
-                    IdLabel(original) + ",projector=\"P" + QByteArray::number(original) +
-                    "\",group=\"" + (original % 2 == 0 ? "Hall" : "") + "\",protocol=\"native\"" +
-                    (family.contains("lamp") ? ",lamp=\"1\"}" : "}");
+                const QByteArray labels = IdLabel(original) + ",projector=\"P" +
+                                          QByteArray::number(original) + "\",group=\"" +
+                                          (original % 2 == 0 ? "Hall" : "") + '"' +
+                                          (family.contains("lamp") ? ",lamp=\"1\"}" : "}");
                 QVERIFY2(lines[k].startsWith(family + '{' + labels), lines[k].constData());
             }
         }
@@ -847,8 +946,13 @@ class TestStatus : public QObject {
         text = metrics();
         QCOMPARE(Sample(text, "norvik3_schedule_running"), std::optional<double>(1));
         QVERIFY2(text.contains("norvik3_build_info{version=\"" + ProgramVersion().toLatin1() +
-                               "\",qt_version=\"" + qVersion() + "\"} 1"),
+                               "\",qt_version=\"" + qVersion() + "\",site=\"\"} 1"),
                  text.constData());
+        // The site names the instance in the metrics and the health answer.
+        endpoint->state.SiteName = QStringLiteral("Main \"Building\"");
+        QVERIFY(metrics().contains(",site=\"Main \\\"Building\\\"\"} 1"));
+        QCOMPARE(QJsonDocument::fromJson(fetch("/api/v1/health").body)["site"].toString(),
+                 endpoint->state.SiteName);
 
         const auto figure = [&](const char* name) {
             const auto value = Sample(text, name);
@@ -980,6 +1084,7 @@ class TestStatus : public QObject {
         state.Projectors[6].PJLink.LampCount = 0;
         state.Projectors[6].PJLink.Lamps[0].hours = -1;
         state.Polling.LastPassEnd = QDateTime::currentDateTimeUtc();
+        state.SiteName = QStringLiteral("Library");
         state.Health.raise(HealthCondition::PasswordsRefused,
                            QStringLiteral("The PJLink passwords file is open to others"));
         state.Health.raise(HealthCondition::MailFailing, QStringLiteral("Server \"mx\" refuses"));
@@ -1078,6 +1183,25 @@ class TestStatus : public QObject {
             QVERIFY(!reason["since"].toString().isEmpty());
         }
         QCOMPARE(names, reasons);
+        QCOMPARE(o["site"], QJsonValue()); // not set
+
+        // The metrics give every reason the answer can give, 1 for those it
+        // gives now.
+        const QList<QByteArray> series = Samples(metrics(), "norvik3_health_condition");
+        QCOMPARE(series.size(), int(HealthCondition::Count) + 1);
+        QStringList raised;
+        for (const QByteArray& line : series) {
+            const QByteArray name = line.split('"').value(1);
+            QVERIFY2(line == "norvik3_health_condition{name=\"" + name + "\"} 1" ||
+                         line == "norvik3_health_condition{name=\"" + name + "\"} 0",
+                     line.constData());
+            if (line.endsWith(" 1"))
+                raised << QString::fromLatin1(name);
+        }
+        raised.sort();
+        QStringList expected = reasons;
+        expected.sort();
+        QCOMPARE(raised, expected);
 
         // Without a token: the same status and reasons, nothing of the fleet.
         const Answer brief = fetch("/api/v1/health", {});
@@ -1101,6 +1225,14 @@ class TestStatus : public QObject {
         }
         MakePJLink(state, 3, 2);
         state.Projectors[3].PJLink.AuthenticationError = true;
+        state.Projectors[3].PJLink.Warning = QStringLiteral("Lamp Warning");
+        Forecast due;
+        due.state = Forecast::State::Due;
+        due.hours = 1900;
+        due.remaining = 100;
+        due.dueMs = 1'800'000'000'000;
+        state.Projectors[1].LampForecast = state.Projectors[1].FilterForecast = due;
+        state.Health.raise(HealthCondition::MailFailing, QStringLiteral("mx refuses"));
         state.Counters.AlertsDroppedQueueFull = 3;
         state.Counters.AlertsDroppedRefused = 2;
         state.Counters.PJLinkNotificationsIgnored = 4;
@@ -1130,9 +1262,105 @@ class TestStatus : public QObject {
         QCOMPARE(Sample(text, "norvik3_poll_behind"), std::optional<double>(1));
         QCOMPARE(Sample(text, "norvik3_http_connections_refused_total", "reason=\"too_large\""),
                  std::optional<double>(1));
+        // Remaining time in seconds, per lamp; the due time as a timestamp.
+        QCOMPARE(Sample(text, "norvik3_lamp_remaining_seconds", IdLabel(1)),
+                 std::optional<double>(100 * 3600));
+        QCOMPARE(Sample(text, "norvik3_filter_remaining_seconds", IdLabel(1)),
+                 std::optional<double>(100 * 3600));
+        QCOMPARE(Sample(text, "norvik3_lamp_due_timestamp_seconds", IdLabel(1)),
+                 std::optional<double>(1'800'000'000));
+        for (const char* family :
+             {"norvik3_lamp_remaining_seconds", "norvik3_lamp_due_timestamp_seconds"}) {
+            const QList<QByteArray> lines = Samples(text, family);
+            QCOMPARE(lines.size(), 1);
+            QVERIFY2(lines[0].contains("\",lamp=\"1\"} "), lines[0].constData());
+        }
 
+        // promtool with nothing excepted.
         const QByteArray findings = PromtoolFindings(text, Wait);
         QVERIFY2(findings.isEmpty(), findings.constData());
+    }
+
+    // Each value is printed as the shortest decimal that reads back as the
+    // number, never rounded to sixteen digits nor with an exponent.
+    void valuesAreExactDecimals_data() {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QByteArray>("printed");
+        QTest::addRow("milliseconds") << 8111 / 1000.0 << QByteArray("8.111");
+        QTest::addRow("sixteen digits would round")
+            << 0.1 + 0.2 << QByteArray("0.30000000000000004");
+        QTest::addRow("small") << 0.00005 << QByteArray("0.00005");
+        QTest::addRow("whole") << 12.0 << QByteArray("12");
+        QTest::addRow("zero") << 0.0 << QByteArray("0");
+        QTest::addRow("beyond any duration") << 1e20 << QByteArray("1e+20");
+    }
+
+    void valuesAreExactDecimals() {
+        QFETCH(double, seconds);
+        QFETCH(QByteArray, printed);
+        endpoint->state.Polling.LastPassSeconds = seconds;
+        const QByteArray text = metrics();
+        QVERIFY2(text.contains("\nnorvik3_poll_duration_seconds " + printed + '\n'),
+                 text.constData());
+        QCOMPARE(Sample(text, "norvik3_poll_duration_seconds"), std::optional<double>(seconds));
+    }
+
+    void acceptsGzip_data() {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<bool>("accepts");
+        QTest::addRow("none") << QByteArray() << false;
+        QTest::addRow("gzip") << QByteArray("gzip") << true;
+        QTest::addRow("among others, any case") << QByteArray("deflate, GZip;Q=0.8, br") << true;
+        QTest::addRow("refused by q=0") << QByteArray("gzip;q=0, deflate") << false;
+        QTest::addRow("q=0.000 refuses too") << QByteArray("gzip; q=0.000") << false;
+        QTest::addRow("x-gzip") << QByteArray("x-gzip") << true;
+        QTest::addRow("any") << QByteArray("*") << true;
+        QTest::addRow("any, but not gzip") << QByteArray("*, gzip;q=0") << false;
+        QTest::addRow("identity only") << QByteArray("identity") << false;
+        QTest::addRow("a name that holds gzip") << QByteArray("gzipped") << false;
+    }
+
+    void acceptsGzip() {
+        QFETCH(QByteArray, header);
+        QFETCH(bool, accepts);
+        QCOMPARE(AcceptsGzip(header), accepts);
+    }
+
+    // A scraper that asks for gzip gets the same text compressed, which the
+    // real gzip reads back; one that does not gets it plain.
+    void metricsCompressedWhenAsked() {
+        AppState& state = endpoint->state;
+        MakeFleet(state, 40);
+        for (int p = 1; p <= 40; p += 4)
+            MakePJLink(state, p, 2);
+        const Answer plain = fetch("/metrics");
+        const Answer packed = fetch("/metrics", Auth + "Accept-Encoding: deflate, gzip\r\n");
+        QCOMPARE(plain.status, 200);
+        QCOMPARE(packed.status, 200);
+        QVERIFY(!plain.head.toLower().contains("content-encoding"));
+        QVERIFY2(packed.head.toLower().contains("\r\ncontent-encoding: gzip"),
+                 packed.head.constData());
+        QVERIFY(packed.head.toLower().contains("\r\nvary: accept-encoding"));
+        QVERIFY2(
+            packed.body.size() * 8 < plain.body.size(),
+            qPrintable(
+                QStringLiteral("%1 of %2 bytes").arg(packed.body.size()).arg(plain.body.size())));
+        QProcess gzip;
+        gzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc")});
+        QVERIFY(gzip.waitForStarted(Wait));
+        gzip.write(packed.body);
+        gzip.closeWriteChannel();
+        QVERIFY(gzip.waitForFinished(Wait));
+        QCOMPARE(gzip.exitCode(), 0);
+        // The process figures move between two scrapes; the rest is equal.
+        const auto steady = [](const QByteArray& text) {
+            QList<QByteArray> lines;
+            for (const QByteArray& line : text.split('\n'))
+                if (!line.startsWith("process_"))
+                    lines << line;
+            return lines;
+        };
+        QCOMPARE(steady(gzip.readAllStandardOutput()), steady(plain.body));
     }
 
     void warnsWithoutTokenBeyondLoopback_data() {
