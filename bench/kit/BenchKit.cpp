@@ -121,6 +121,9 @@ BenchFleet::BenchFleet(int count, int perGroup, EventSource source) : m_count(co
     }
     m_core->engine().setToolPrograms(QStringLiteral("true"), QStringLiteral("true"));
     m_core->startCommunication();
+    // Passes run when the benchmark asks (RunPass), so that none it times
+    // began before it; the start's own pass would be half done by then.
+    m_core->engine().stopPolling();
 }
 
 void BenchFleet::delayReplies(int ms) {

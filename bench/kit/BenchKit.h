@@ -67,7 +67,7 @@ class StallMeter {
 
 // The whole program core on a temporary NORVIK3_HOME with `count` simulated
 // projectors of the own protocol on 127.0.0.1, in groups of `perGroup`
-// ("G1", "G2", ...), communication started.
+// ("G1", "G2", ...), communication started but no polling pass under way.
 class BenchFleet {
   public:
     BenchFleet(int count, int perGroup, EventSource source = EventSource::Service);
