@@ -90,8 +90,9 @@ int main(int argc, char** argv) {
     const Pace idle = PollWhile(fleet, [&](qint64 ms) { return ms < qint64(baseline) * 1000; });
 
     QProcess client;
-    StartSelf(client, {QStringLiteral("--client"), QString::number(port), QStringLiteral("--seconds"),
-                       QString::number(seconds), QStringLiteral("--rate"), QString::number(rate)});
+    StartSelf(client,
+              {QStringLiteral("--client"), QString::number(port), QStringLiteral("--seconds"),
+               QString::number(seconds), QStringLiteral("--rate"), QString::number(rate)});
     const Pace loaded =
         PollWhile(fleet, [&](qint64) { return client.state() != QProcess::NotRunning; });
     Pause(1s);

@@ -155,8 +155,8 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     const QCommandLineOption eventsOption =
         NumberOption({QStringLiteral("events")}, QStringLiteral("Events"), 1500000);
-    const QCommandLineOption passesOption = NumberOption(
-        {QStringLiteral("passes")}, QStringLiteral("Passes measured each way"), 10);
+    const QCommandLineOption passesOption =
+        NumberOption({QStringLiteral("passes")}, QStringLiteral("Passes measured each way"), 10);
     parser.addOptions({eventsOption, passesOption});
     parser.process(app);
     const int events = NumberValue(parser, eventsOption, 1);

@@ -15,8 +15,8 @@
 #include <QTimer>
 
 #include <chrono>
-#include <limits>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>

@@ -42,9 +42,9 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     const QCommandLineOption count =
         NumberOption({QStringLiteral("n")}, QStringLiteral("Number of projectors"), 256);
-    const QCommandLineOption delay = NumberOption(
-        {QStringLiteral("delay-ms")}, QStringLiteral("Every projector answers after this many ms"),
-        0);
+    const QCommandLineOption delay =
+        NumberOption({QStringLiteral("delay-ms")},
+                     QStringLiteral("Every projector answers after this many ms"), 0);
     const QCommandLineOption pjlink(
         QStringLiteral("pjlink"),
         QStringLiteral("Also poll as many PJLink projectors, and compare."));

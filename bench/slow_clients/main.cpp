@@ -42,8 +42,8 @@ const Addresses Remote{QHostAddress(NetworkPair::ProgramAddress),
                        QHostAddress(QStringLiteral("192.0.2.250"))};
 
 int RunClient(const Addresses& at, quint16 port, int slow, int addresses, int seconds) {
-    SlowClients clients({at.server, port, SlowClients::Sources(at.firstSlow, addresses),
-                         at.probe, 10s});
+    SlowClients clients(
+        {at.server, port, SlowClients::Sources(at.firstSlow, addresses), at.probe, 10s});
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, [&clients] {
         if (clients.done())
@@ -65,8 +65,8 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(
         QStringLiteral("Slow clients from many addresses beside a well-behaved one."));
     parser.addHelpOption();
-    const QCommandLineOption slowOption = NumberOption({QStringLiteral("slow")},
-                                                       QStringLiteral("Slow clients"), 96);
+    const QCommandLineOption slowOption =
+        NumberOption({QStringLiteral("slow")}, QStringLiteral("Slow clients"), 96);
     const QCommandLineOption addressesOption =
         NumberOption({QStringLiteral("addresses")}, QStringLiteral("Their addresses"), 12);
     const QCommandLineOption secondsOption = NumberOption(
@@ -113,8 +113,7 @@ int main(int argc, char** argv) {
     EndpointLimits limits;
     if (parser.isSet(maxOption))
         limits.maxConnections = NumberValue(parser, maxOption, 1);
-    StatusServer server(fleet.state(), StatusEndpointSettings{at.server.toString(), 0, {}},
-                        limits);
+    StatusServer server(fleet.state(), StatusEndpointSettings{at.server.toString(), 0, {}}, limits);
     if (!server.start())
         return Failed("slow_clients", server.problem());
     if (!RunPass(fleet.core().engine(), fleet.state(), 120s))
@@ -123,10 +122,10 @@ int main(int argc, char** argv) {
     // A child process lives in the namespace of the thread that starts it.
     if (pair)
         pair->enter(NetworkPair::Side::Projectors);
-    QStringList arguments{QStringLiteral("--client"), QString::number(server.port()),
-                          QStringLiteral("--slow"),   QString::number(slow),
+    QStringList arguments{QStringLiteral("--client"),    QString::number(server.port()),
+                          QStringLiteral("--slow"),      QString::number(slow),
                           QStringLiteral("--addresses"), QString::number(addresses),
-                          QStringLiteral("--seconds"), QString::number(seconds)};
+                          QStringLiteral("--seconds"),   QString::number(seconds)};
     if (remote)
         arguments << QStringLiteral("--remote");
     StartSelf(client, arguments);

@@ -66,9 +66,9 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     const QCommandLineOption count =
         NumberOption({QStringLiteral("n")}, QStringLiteral("Number of projectors"), 256);
-    const QCommandLineOption delay = NumberOption(
-        {QStringLiteral("delay-ms")}, QStringLiteral("Every projector answers after this many ms"),
-        30);
+    const QCommandLineOption delay =
+        NumberOption({QStringLiteral("delay-ms")},
+                     QStringLiteral("Every projector answers after this many ms"), 30);
     const QCommandLineOption perGroup =
         NumberOption({QStringLiteral("per-group")}, QStringLiteral("Projectors in each group"), 16);
     parser.addOptions({count, delay, perGroup});

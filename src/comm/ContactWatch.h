@@ -29,7 +29,7 @@ struct AppState;
 class ContactWatch {
   public:
     static constexpr int TimeoutsForDisconnect = 5;
-    static constexpr int RefusalsForRefusing = 5;             // one round of five queries
+    static constexpr int RefusalsForRefusing = 5;                    // one round of five queries
     static constexpr int RefusalsForAlert = 5 * RefusalsForRefusing; // five passes
     // The message of the alert mailed when a projector becomes "Refusing".
     static inline const QString RefusingText = QStringLiteral("Refusing every status query");

@@ -17,8 +17,8 @@
 // the thread on the clients' side while the load runs.
 
 #include <QElapsedTimer>
-#include <QObject>
 #include <QHostAddress>
+#include <QObject>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -175,9 +175,9 @@ class SlowClients {
                        ? std::optional<double>(double(clock->nsecsElapsed()) / 1e6)
                        : std::nullopt);
         };
-        const QByteArray request = "GET /metrics HTTP/1.1\r\nHost: " +
-                                   m_setup.server.toString().toLatin1() +
-                                   "\r\nConnection: close\r\n\r\n";
+        const QByteArray request =
+            "GET /metrics HTTP/1.1\r\nHost: " + m_setup.server.toString().toLatin1() +
+            "\r\nConnection: close\r\n\r\n";
         QObject::connect(socket, &QTcpSocket::connected, socket,
                          [socket, request] { socket->write(request); });
         QObject::connect(socket, &QTcpSocket::readyRead, socket,

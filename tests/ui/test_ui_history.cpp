@@ -113,7 +113,10 @@ class TestUiHistory : public QObject {
             const int margins =
                 2 * (table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1);
             QVERIFY2(widest > 0 && header->sectionSize(c) >= widest + margins,
-                     qPrintable(QString("column %1: %2 for %3").arg(c).arg(header->sectionSize(c)).arg(widest)));
+                     qPrintable(QString("column %1: %2 for %3")
+                                    .arg(c)
+                                    .arg(header->sectionSize(c))
+                                    .arg(widest)));
         }
         int right = 0;
         for (int c = 0; c < HistoryModel::ColumnCount; ++c)
