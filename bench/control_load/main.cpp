@@ -16,7 +16,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QProcess>
-#include <QTcpServer>
 
 #include <cstdio>
 
@@ -24,32 +23,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct Pace {
-    int passes = 0;
-    double seconds = 0;
-    double longestStallMs = 0;
-};
-
-// Polling passes back to back while `going` holds (at least one).
-template <typename Going> Pace Poll(BenchFleet& fleet, Going going) {
-    StallMeter meter;
-    QElapsedTimer wall;
-    wall.start();
-    meter.start();
-    Pace pace;
-    do {
-        if (!RunPass(fleet.core().engine(), fleet.state(), 120s))
-            break;
-        ++pace.passes;
-    } while (going(wall.elapsed()));
-    pace.seconds = double(wall.elapsed()) / 1000.0;
-    pace.longestStallMs = meter.longestMs();
-    return pace;
-}
-
 void PrintPace(const char* what, const Pace& pace) {
     std::printf("%s: %d passes in %.1f s (%.2f passes/s), longest event-loop stall %.1f ms\n", what,
-                pace.passes, pace.seconds, double(pace.passes) / pace.seconds, pace.longestStallMs);
+                pace.passes(), pace.seconds, double(pace.passes()) / pace.seconds,
+                pace.longestStallMs);
 }
 
 int RunClient(quint16 port, int tokens, int rate, int seconds) {
@@ -69,72 +46,55 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(
         QStringLiteral("Control requests at a steady rate while simulated projectors are polled."));
     parser.addHelpOption();
-    const QCommandLineOption projectorsOption(QStringLiteral("projectors"),
-                                              QStringLiteral("Projectors (default 256)."),
-                                              QStringLiteral("n"), QStringLiteral("256"));
-    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
-                                           QStringLiteral("Seconds of load (default 60)."),
-                                           QStringLiteral("s"), QStringLiteral("60"));
-    const QCommandLineOption rateOption(QStringLiteral("rate"),
-                                        QStringLiteral("Requests a second (default 100)."),
-                                        QStringLiteral("n"), QStringLiteral("100"));
-    const QCommandLineOption baselineOption(
-        QStringLiteral("baseline"), QStringLiteral("Seconds of polling without load (default 20)."),
-        QStringLiteral("s"), QStringLiteral("20"));
+    const QCommandLineOption projectorsOption =
+        NumberOption({QStringLiteral("projectors")}, QStringLiteral("Projectors"), 256);
+    const QCommandLineOption secondsOption =
+        NumberOption({QStringLiteral("seconds")}, QStringLiteral("Seconds of load"), 60);
+    const QCommandLineOption rateOption =
+        NumberOption({QStringLiteral("rate")}, QStringLiteral("Requests a second"), 100);
+    const QCommandLineOption baselineOption = NumberOption(
+        {QStringLiteral("baseline")}, QStringLiteral("Seconds of polling without load"), 20);
     const QCommandLineOption clientOption(
         QStringLiteral("client"), QStringLiteral("Be the client of the endpoint on this port."),
         QStringLiteral("port"));
     parser.addOptions({projectorsOption, secondsOption, rateOption, baselineOption, clientOption});
     parser.process(app);
-    const int count = std::clamp(parser.value(projectorsOption).toInt(), 1, MaxProjectors);
-    const int seconds = std::max(1, parser.value(secondsOption).toInt());
-    const int rate = std::clamp(parser.value(rateOption).toInt(), 1, 1000);
-    const int baseline = std::max(1, parser.value(baselineOption).toInt());
+    const int count = NumberValue(parser, projectorsOption, 1, MaxProjectors);
+    const int seconds = NumberValue(parser, secondsOption, 1);
+    const int rate = NumberValue(parser, rateOption, 1, 1000);
+    const int baseline = NumberValue(parser, baselineOption, 1);
     // Five a second per token: well inside the endpoint's limit of ten.
     const int tokens = std::max(1, (rate + 4) / 5);
     if (parser.isSet(clientOption))
         return RunClient(quint16(parser.value(clientOption).toUInt()), tokens, rate, seconds);
 
     BenchFleet fleet(count, 16);
-    if (!fleet.problem().isEmpty()) {
-        std::fprintf(stderr, "control_load: %s\n", qPrintable(fleet.problem()));
-        return 1;
-    }
+    if (!fleet.problem().isEmpty())
+        return Failed("control_load", fleet.problem());
     ProgramCore& core = fleet.core();
     QByteArray lines;
     for (int n = 1; n <= tokens; ++n)
         lines += TokenLine(
             {QStringLiteral("load%1").arg(n), TokenScope::Control, {}, TokenHash(LoadToken(n))});
     QString error;
-    if (!WriteTokenFile(ApiTokensFilePath(core.session().store().filePath()), lines, &error)) {
-        std::fprintf(stderr, "control_load: %s\n", qPrintable(error));
-        return 1;
-    }
-    quint16 port = 0;
-    {
-        QTcpServer probe;
-        if (probe.listen(QHostAddress::LocalHost, 0))
-            port = probe.serverPort();
-    }
+    if (!WriteTokenFile(ApiTokensFilePath(core.session().store().filePath()), lines, &error))
+        return Failed("control_load", error);
+    const quint16 port = FreeLocalPort();
     core.startStatusEndpoint(QStringLiteral("127.0.0.1"), port);
-    if (!core.statusServer() || !core.statusServer()->isListening()) {
-        std::fprintf(stderr, "control_load: the endpoint does not listen\n");
-        return 1;
-    }
-    if (!RunPass(core.engine(), fleet.state(), 120s)) {
-        std::fprintf(stderr, "control_load: the first pass did not end\n");
-        return 1;
-    }
+    if (!core.statusServer() || !core.statusServer()->isListening())
+        return Failed("control_load", QStringLiteral("the endpoint does not listen"));
+    if (!RunPass(core.engine(), fleet.state(), 120s))
+        return Failed("control_load", QStringLiteral("the first pass did not end"));
     Pause(1s);
     const long rssBefore = residentKiB();
-    const Pace idle = Poll(fleet, [&](qint64 ms) { return ms < qint64(baseline) * 1000; });
+    const Pace idle = PollWhile(fleet, [&](qint64 ms) { return ms < qint64(baseline) * 1000; });
 
     QProcess client;
-    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    client.start(QCoreApplication::applicationFilePath(),
-                 {QStringLiteral("--client"), QString::number(port), QStringLiteral("--seconds"),
-                  QString::number(seconds), QStringLiteral("--rate"), QString::number(rate)});
-    const Pace loaded = Poll(fleet, [&](qint64) { return client.state() != QProcess::NotRunning; });
+    StartSelf(client,
+              {QStringLiteral("--client"), QString::number(port), QStringLiteral("--seconds"),
+               QString::number(seconds), QStringLiteral("--rate"), QString::number(rate)});
+    const Pace loaded =
+        PollWhile(fleet, [&](qint64) { return client.state() != QProcess::NotRunning; });
     Pause(1s);
     const long rssAfter = residentKiB();
 

@@ -22,30 +22,23 @@ int main(int argc, char** argv) {
         QStringLiteral("Events committed per second and the longest event-loop stall while "
                        "simulated projectors change state on every pass."));
     parser.addHelpOption();
-    const QCommandLineOption projectorsOption(QStringLiteral("projectors"),
-                                              QStringLiteral("Projectors (default 256)."),
-                                              QStringLiteral("n"), QStringLiteral("256"));
-    const QCommandLineOption passesOption(QStringLiteral("passes"),
-                                          QStringLiteral("Polling passes (default 10)."),
-                                          QStringLiteral("n"), QStringLiteral("10"));
-    parser.addOption(projectorsOption);
-    parser.addOption(passesOption);
+    const QCommandLineOption projectorsOption =
+        NumberOption({QStringLiteral("projectors")}, QStringLiteral("Projectors"), 256);
+    const QCommandLineOption passesOption =
+        NumberOption({QStringLiteral("passes")}, QStringLiteral("Polling passes"), 10);
+    parser.addOptions({projectorsOption, passesOption});
     parser.process(app);
-    const int count = std::clamp(parser.value(projectorsOption).toInt(), 1, MaxProjectors);
-    const int passes = std::max(1, parser.value(passesOption).toInt());
+    const int count = NumberValue(parser, projectorsOption, 1, MaxProjectors);
+    const int passes = NumberValue(parser, passesOption, 1);
 
     BenchFleet fleet(count, count);
-    if (!fleet.problem().isEmpty()) {
-        std::fprintf(stderr, "history_load: %s\n", qPrintable(fleet.problem()));
-        return 1;
-    }
+    if (!fleet.problem().isEmpty())
+        return Failed("history_load", fleet.problem());
     ProgramCore& core = fleet.core();
     AppState& state = fleet.state();
     SimProcess& sim = fleet.sim();
-    if (!RunPass(core.engine(), state, 120s)) {
-        std::fprintf(stderr, "history_load: the first pass did not end\n");
-        return 1;
-    }
+    if (!RunPass(core.engine(), state, 120s))
+        return Failed("history_load", QStringLiteral("the first pass did not end"));
     Pause(1500ms);
 
     HistoryWriter& writer = *core.history();
@@ -59,10 +52,8 @@ int main(int argc, char** argv) {
         sim.command(QStringLiteral("power all %1").arg(n % 2));
         sim.command(QStringLiteral("input all %1").arg(n % 2 == 0 ? 0 : 5));
         sim.command(QStringLiteral("error all %1").arg(n % 2 == 0 ? 0 : 3));
-        if (!RunPass(core.engine(), state, 120s)) {
-            std::fprintf(stderr, "history_load: pass %d did not end\n", n);
-            return 1;
-        }
+        if (!RunPass(core.engine(), state, 120s))
+            return Failed("history_load", QStringLiteral("pass %1 did not end").arg(n));
     }
     // Until the last batch is in the file.
     QElapsedTimer drain;

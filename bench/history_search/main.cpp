@@ -17,7 +17,6 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -134,35 +133,16 @@ class Searcher {
     }()};
 };
 
-struct Pace {
-    std::vector<qint64> passesMs;
-    double longestStallMs = 0;
-    qint64 median() const {
-        std::vector<qint64> sorted = passesMs;
-        std::sort(sorted.begin(), sorted.end());
-        return sorted.empty() ? 0 : sorted[sorted.size() / 2];
-    }
-    qint64 longest() const {
-        return passesMs.empty() ? 0 : *std::max_element(passesMs.begin(), passesMs.end());
-    }
-};
-
+// `passes` polling passes back to back.
 Pace Poll(BenchFleet& fleet, int passes) {
-    Pace pace;
-    StallMeter meter;
-    meter.start();
-    for (int n = 0; n < passes; ++n)
-        if (const auto taken = RunPass(fleet.core().engine(), fleet.state(), 120s))
-            pace.passesMs.push_back(taken->count());
-    pace.longestStallMs = meter.longestMs();
-    return pace;
+    return PollWhile(fleet, [passes, done = 1](qint64) mutable { return done++ < passes; });
 }
 
 void PrintPace(const char* what, const Pace& pace) {
     std::printf("%-28s %zu passes, median %lld ms, longest %lld ms, longest event-loop stall "
                 "%.1f ms\n",
-                what, pace.passesMs.size(), static_cast<long long>(pace.median()),
-                static_cast<long long>(pace.longest()), pace.longestStallMs);
+                what, pace.passesMs.size(), static_cast<long long>(pace.medianMs()),
+                static_cast<long long>(pace.longestMs()), pace.longestStallMs);
 }
 
 } // namespace
@@ -173,30 +153,24 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(
         QStringLiteral("Endpoint searches over a large history while 256 projectors are polled."));
     parser.addHelpOption();
-    const QCommandLineOption eventsOption(QStringLiteral("events"),
-                                          QStringLiteral("Events (default 1500000)."),
-                                          QStringLiteral("n"), QStringLiteral("1500000"));
-    const QCommandLineOption passesOption(QStringLiteral("passes"),
-                                          QStringLiteral("Passes measured each way (default 10)."),
-                                          QStringLiteral("n"), QStringLiteral("10"));
+    const QCommandLineOption eventsOption =
+        NumberOption({QStringLiteral("events")}, QStringLiteral("Events"), 1500000);
+    const QCommandLineOption passesOption =
+        NumberOption({QStringLiteral("passes")}, QStringLiteral("Passes measured each way"), 10);
     parser.addOptions({eventsOption, passesOption});
     parser.process(app);
-    const int events = std::max(1, parser.value(eventsOption).toInt());
-    const int passes = std::max(1, parser.value(passesOption).toInt());
+    const int events = NumberValue(parser, eventsOption, 1);
+    const int passes = NumberValue(parser, passesOption, 1);
 
     BenchFleet fleet(256, 16);
-    if (!fleet.problem().isEmpty()) {
-        std::fprintf(stderr, "history_search: %s\n", qPrintable(fleet.problem()));
-        return 1;
-    }
+    if (!fleet.problem().isEmpty())
+        return Failed("history_search", fleet.problem());
     ProgramCore& core = fleet.core();
     QElapsedTimer filling;
     filling.start();
     const QString problem = Fill(fleet.home() + QStringLiteral("/History.sqlite"), events);
-    if (!problem.isEmpty()) {
-        std::fprintf(stderr, "history_search: %s\n", qPrintable(problem));
-        return 1;
-    }
+    if (!problem.isEmpty())
+        return Failed("history_search", problem);
     std::printf("history of %d events made in %.1f s\n", events, double(filling.elapsed()) / 1000);
     {
         // The page read in one query, as the endpoint once did on the event loop.
@@ -210,21 +184,12 @@ int main(int argc, char** argv) {
         std::printf("the same search in one query: %lld ms%s\n",
                     static_cast<long long>(once.elapsed()), read ? "" : " (failed)");
     }
-    quint16 port = 0;
-    {
-        QTcpServer probe;
-        if (probe.listen(QHostAddress::LocalHost, 0))
-            port = probe.serverPort();
-    }
+    const quint16 port = FreeLocalPort();
     core.startStatusEndpoint(QStringLiteral("127.0.0.1"), port);
-    if (!core.statusServer() || !core.statusServer()->isListening()) {
-        std::fprintf(stderr, "history_search: the endpoint does not listen\n");
-        return 1;
-    }
-    if (!RunPass(core.engine(), fleet.state(), 120s)) {
-        std::fprintf(stderr, "history_search: the first pass did not end\n");
-        return 1;
-    }
+    if (!core.statusServer() || !core.statusServer()->isListening())
+        return Failed("history_search", QStringLiteral("the endpoint does not listen"));
+    if (!RunPass(core.engine(), fleet.state(), 120s))
+        return Failed("history_search", QStringLiteral("the first pass did not end"));
 
     {
         StallMeter meter;

@@ -4,9 +4,41 @@
 #include "core/AppState.h"
 #include "core/Fleet.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QProcess>
+#include <QTcpServer>
+
+#include <algorithm>
+#include <cstdio>
 
 using namespace std::chrono_literals;
+
+int Failed(const char* bench, const QString& what) {
+    std::fprintf(stderr, "%s: %s\n", bench, qPrintable(what));
+    return 1;
+}
+
+QCommandLineOption NumberOption(const QStringList& names, const QString& what, int fallback) {
+    return QCommandLineOption(names, QStringLiteral("%1 (default %2).").arg(what).arg(fallback),
+                              QStringLiteral("n"), QString::number(fallback));
+}
+
+int NumberValue(const QCommandLineParser& parser, const QCommandLineOption& option, int low,
+                int high) {
+    return std::clamp(parser.value(option).toInt(), low, high);
+}
+
+quint16 FreeLocalPort() {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+void StartSelf(QProcess& child, const QStringList& arguments) {
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+}
 
 void Pause(std::chrono::milliseconds time) {
     QEventLoop loop;
@@ -55,7 +87,7 @@ void StallMeter::start() {
     m_timer.start();
 }
 
-BenchFleet::BenchFleet(int count, int perGroup, EventSource source) {
+BenchFleet::BenchFleet(int count, int perGroup, EventSource source) : m_count(count) {
     if (qEnvironmentVariableIsEmpty("NORVIK3_SIM"))
         qputenv("NORVIK3_SIM", NORVIK3_SIM_PATH);
     m_sim =
@@ -89,9 +121,47 @@ BenchFleet::BenchFleet(int count, int perGroup, EventSource source) {
     }
     m_core->engine().setToolPrograms(QStringLiteral("true"), QStringLiteral("true"));
     m_core->startCommunication();
+    // Passes run when the benchmark asks (RunPass), so that none it times
+    // began before it; the start's own pass would be half done by then.
+    m_core->engine().stopPolling();
+}
+
+void BenchFleet::delayReplies(int ms) {
+    for (int p = 1; p <= m_count; ++p)
+        m_sim->command(QStringLiteral("delay %1 %2").arg(p).arg(ms));
 }
 
 BenchFleet::~BenchFleet() {
     if (m_core)
         m_core->shutdown();
+}
+
+qint64 Pace::medianMs() const {
+    std::vector<qint64> sorted = passesMs;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted.empty() ? 0 : sorted[sorted.size() / 2];
+}
+
+qint64 Pace::longestMs() const {
+    return passesMs.empty() ? 0 : *std::max_element(passesMs.begin(), passesMs.end());
+}
+
+Pace PollWhile(BenchFleet& fleet, const std::function<bool(qint64 elapsedMs)>& going) {
+    StallMeter meter;
+    QElapsedTimer wall;
+    wall.start();
+    meter.start();
+    Pace pace;
+    do {
+        const std::optional<std::chrono::milliseconds> taken =
+            RunPass(fleet.core().engine(), fleet.state(), 120s);
+        if (!taken) {
+            pace.ended = false;
+            break;
+        }
+        pace.passesMs.push_back(qint64(taken->count()));
+    } while (going(wall.elapsed()));
+    pace.seconds = double(wall.elapsed()) / 1000.0;
+    pace.longestStallMs = meter.longestMs();
+    return pace;
 }

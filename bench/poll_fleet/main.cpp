@@ -18,17 +18,10 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <sys/resource.h>
 
 using namespace std::chrono_literals;
 
 namespace {
-
-long peakRssKiB() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 // One polling pass until every query it queued was handed over: its wall
 // time in ms (0 when it did not end within 60 s), its CPU time added to cpu.
@@ -47,12 +40,11 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(
         QStringLiteral("Times one polling pass over simulated projectors."));
     parser.addHelpOption();
-    const QCommandLineOption count(QStringList{QStringLiteral("n")},
-                                   QStringLiteral("Number of projectors (1..256)."),
-                                   QStringLiteral("N"), QStringLiteral("256"));
-    const QCommandLineOption delay(QStringLiteral("delay-ms"),
-                                   QStringLiteral("Every projector answers after this many ms."),
-                                   QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption count =
+        NumberOption({QStringLiteral("n")}, QStringLiteral("Number of projectors"), 256);
+    const QCommandLineOption delay =
+        NumberOption({QStringLiteral("delay-ms")},
+                     QStringLiteral("Every projector answers after this many ms"), 0);
     const QCommandLineOption pjlink(
         QStringLiteral("pjlink"),
         QStringLiteral("Also poll as many PJLink projectors, and compare."));
@@ -62,12 +54,8 @@ int main(int argc, char** argv) {
         QStringLiteral("seconds"));
     parser.addOptions({count, delay, pjlink, broken});
     parser.process(app);
-    const int n = parser.value(count).toInt();
-    const int delayMs = parser.value(delay).toInt();
-    if (n < 1 || n > MaxProjectors || delayMs < 0) {
-        std::fprintf(stderr, "poll_fleet: -n must be 1..%d, --delay-ms 0 or more\n", MaxProjectors);
-        return 2;
-    }
+    const int n = NumberValue(parser, count, 1, MaxProjectors);
+    const int delayMs = NumberValue(parser, delay, 0);
     if (qEnvironmentVariableIsEmpty("NORVIK3_SIM"))
         qputenv("NORVIK3_SIM", NORVIK3_SIM_PATH);
     if (parser.isSet(broken)) {
@@ -82,10 +70,8 @@ int main(int argc, char** argv) {
     const bool withPJLink = parser.isSet(pjlink);
     SimProcess sim({QStringLiteral("--tcp"), QString::number(n), QStringLiteral("--pjlink"),
                     QString::number(withPJLink ? n : 0)});
-    if (!sim.isReady()) {
-        std::fprintf(stderr, "poll_fleet: %s\n", qPrintable(sim.errorString()));
-        return 1;
-    }
+    if (!sim.isReady())
+        return Failed("poll_fleet", sim.errorString());
     if (delayMs > 0) {
         for (int p = 1; p <= n; ++p)
             sim.command(QStringLiteral("delay %1 %2").arg(p).arg(delayMs));
@@ -135,7 +121,7 @@ int main(int argc, char** argv) {
     std::printf("replies handed over %llu\n", static_cast<unsigned long long>(replies));
     std::printf("pass wall time      %lld ms\n", static_cast<long long>(passMs));
     std::printf("pass CPU time       %.0f ms\n", passCpu * 1000.0);
-    std::printf("peak RSS            %.1f MiB\n", double(peakRssKiB()) / 1024.0);
+    std::printf("peak RSS            %.1f MiB\n", double(peakResidentKiB()) / 1024.0);
     std::printf("idle CPU (10 s)     %.2f %% of one core\n", idleShare * 100.0);
 
     if (withPJLink) {
@@ -162,7 +148,7 @@ int main(int argc, char** argv) {
         std::printf("PJLink later pass   %lld ms wall, %.0f ms CPU (%.2f x the own protocol's)\n",
                     static_cast<long long>(laterMs), laterCpu * 1000.0,
                     double(laterMs) / double(passMs));
-        std::printf("peak RSS            %.1f MiB\n", double(peakRssKiB()) / 1024.0);
+        std::printf("peak RSS            %.1f MiB\n", double(peakResidentKiB()) / 1024.0);
     }
     engine.shutdown();
     return 0;

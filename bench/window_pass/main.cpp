@@ -28,23 +28,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct PassFigures {
-    qint64 wallMs = 0; // 0: the pass did not end
-    double longestStallMs = 0;
-};
-
-void DelayReplies(BenchFleet& fleet, int count, int delayMs) {
-    if (delayMs > 0)
-        for (int p = 1; p <= count; ++p)
-            fleet.sim().command(QStringLiteral("delay %1 %2").arg(p).arg(delayMs));
-}
-
-PassFigures TimedPass(BenchFleet& fleet) {
-    StallMeter stalls;
-    stalls.start();
-    const std::optional<std::chrono::milliseconds> taken =
-        RunPass(fleet.core().engine(), fleet.state(), 120s);
-    return {taken ? qint64(taken->count()) : 0, stalls.longestMs()};
+// One pass and the longest stall meanwhile.
+Pace TimedPass(BenchFleet& fleet) {
+    return PollWhile(fleet, [](qint64) { return false; });
 }
 
 // The window as the program opens it, on the fleet's own core.
@@ -78,59 +64,47 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(
         QStringLiteral("Times the window's first polling pass beside the service's."));
     parser.addHelpOption();
-    const QCommandLineOption count(QStringList{QStringLiteral("n")},
-                                   QStringLiteral("Number of projectors (1..256)."),
-                                   QStringLiteral("N"), QStringLiteral("256"));
-    const QCommandLineOption delay(QStringLiteral("delay-ms"),
-                                   QStringLiteral("Every projector answers after this many ms."),
-                                   QStringLiteral("ms"), QStringLiteral("30"));
-    const QCommandLineOption perGroup(QStringLiteral("per-group"),
-                                      QStringLiteral("Projectors in each group."),
-                                      QStringLiteral("N"), QStringLiteral("16"));
+    const QCommandLineOption count =
+        NumberOption({QStringLiteral("n")}, QStringLiteral("Number of projectors"), 256);
+    const QCommandLineOption delay =
+        NumberOption({QStringLiteral("delay-ms")},
+                     QStringLiteral("Every projector answers after this many ms"), 30);
+    const QCommandLineOption perGroup =
+        NumberOption({QStringLiteral("per-group")}, QStringLiteral("Projectors in each group"), 16);
     parser.addOptions({count, delay, perGroup});
     parser.process(app);
-    const int n = parser.value(count).toInt();
-    const int delayMs = parser.value(delay).toInt();
-    const int groupSize = parser.value(perGroup).toInt();
-    if (n < 1 || n > MaxProjectors || delayMs < 0 || groupSize < 1) {
-        std::fprintf(stderr, "window_pass: -n must be 1..%d, --delay-ms 0 or more\n",
-                     MaxProjectors);
-        return 2;
-    }
+    const int n = NumberValue(parser, count, 1, MaxProjectors);
+    const int delayMs = NumberValue(parser, delay, 0);
+    const int groupSize = NumberValue(parser, perGroup, 1);
 
-    PassFigures service;
+    Pace service;
     {
         BenchFleet fleet(n, groupSize, EventSource::Service);
-        if (!fleet.problem().isEmpty()) {
-            std::fprintf(stderr, "window_pass: %s\n", qPrintable(fleet.problem()));
-            return 1;
-        }
-        DelayReplies(fleet, n, delayMs);
+        if (!fleet.problem().isEmpty())
+            return Failed("window_pass", fleet.problem());
+        fleet.delayReplies(delayMs);
         service = TimedPass(fleet);
     }
-    PassFigures window;
+    Pace window;
     {
         BenchFleet fleet(n, groupSize, EventSource::Window);
-        if (!fleet.problem().isEmpty()) {
-            std::fprintf(stderr, "window_pass: %s\n", qPrintable(fleet.problem()));
-            return 1;
-        }
-        DelayReplies(fleet, n, delayMs);
+        if (!fleet.problem().isEmpty())
+            return Failed("window_pass", fleet.problem());
+        fleet.delayReplies(delayMs);
         MessageService messages;
         messages.setTestMode(true);
         const std::unique_ptr<MainForm> form = OpenWindow(fleet, messages);
         window = TimedPass(fleet);
         fleet.core().engine().setRefreshSink(nullptr);
     }
-    if (service.wallMs == 0 || window.wallMs == 0) {
-        std::fprintf(stderr, "window_pass: a pass did not end within 120 s\n");
-        return 1;
-    }
+    if (!service.ended || !window.ended)
+        return Failed("window_pass", QStringLiteral("a pass did not end within 120 s"));
     std::printf("projectors            %d (own protocol, LAN, %d ms reply delay)\n", n, delayMs);
     std::printf("service first pass    %lld ms, longest stall %.1f ms\n",
-                static_cast<long long>(service.wallMs), service.longestStallMs);
+                static_cast<long long>(service.longestMs()), service.longestStallMs);
     std::printf("window first pass     %lld ms, longest stall %.1f ms\n",
-                static_cast<long long>(window.wallMs), window.longestStallMs);
-    std::printf("window / service      %.2f\n", double(window.wallMs) / double(service.wallMs));
+                static_cast<long long>(window.longestMs()), window.longestStallMs);
+    std::printf("window / service      %.2f\n",
+                double(window.longestMs()) / double(std::max<qint64>(1, service.longestMs())));
     return 0;
 }

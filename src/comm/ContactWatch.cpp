@@ -38,14 +38,17 @@ void ContactWatch::statusRefused(int projector) {
     contactConfirmed(projector);
     ProjectorInfo& info = m_state.Projectors[projector];
     int& refusals = m_refusals[std::size_t(projector)];
-    if (refusals < RefusalsForRefusing)
-        ++refusals;
+    if (refusals >= RefusalsForAlert)
+        return;
+    ++refusals;
+    if (refusals == RefusalsForAlert) {
+        const MailSettings& mail = m_state.Mail;
+        if (mail.MailSend && mail.ErrorAlarmSend && mail.DisconnectSend && m_raiseAlert)
+            m_raiseAlert(projector, RefusingText);
+    }
     if (refusals < RefusalsForRefusing || info.Refusing)
         return;
     info.Refusing = true;
-    const MailSettings& mail = m_state.Mail;
-    if (mail.MailSend && mail.ErrorAlarmSend && mail.DisconnectSend && m_raiseAlert)
-        m_raiseAlert(projector, RefusingText);
     const QString kind =
         info.ConnectionKind == ConnectionSerial ? QStringLiteral("Comm") : QStringLiteral("TCP");
     WriteCommLog(m_state, kind + QStringLiteral("-Refusing(%1)").arg(projector));

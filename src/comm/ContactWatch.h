@@ -20,13 +20,17 @@ struct AppState;
 // whichever path comes first. A status query skipped because its round got
 // no answer counts as a time-out.
 //
-// A projector that refuses the status queries of five polling passes in a
-// row, with no status reported between them, is "Refusing": it answers, but
-// tells nothing. The first status it reports again clears the mark.
+// A projector that refuses a round of status queries in a row, with no
+// status reported between them, is "Refusing" from that pass on: it answers,
+// but tells nothing (a round only partly refused never marks it, so a model
+// that lacks one query does not flicker). The alert waits for five passes of
+// refusals, so that a projector busy for a moment mails nobody. The first
+// status it reports again clears the mark.
 class ContactWatch {
   public:
     static constexpr int TimeoutsForDisconnect = 5;
-    static constexpr int RefusalsForRefusing = 5 * 5; // five passes of five queries
+    static constexpr int RefusalsForRefusing = 5;                    // one round of five queries
+    static constexpr int RefusalsForAlert = 5 * RefusalsForRefusing; // five passes
     // The message of the alert mailed when a projector becomes "Refusing".
     static inline const QString RefusingText = QStringLiteral("Refusing every status query");
     using AlertRaiser = std::function<void(int projector, const QString& message)>;

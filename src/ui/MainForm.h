@@ -62,9 +62,9 @@ class MainForm : public QMainWindow, public RefreshSink {
 
     // 9600 by 7425 twips at 15 twips per pixel.
     static constexpr QSize MinimumWindowSize{640, 495};
-    // Wide enough for every column of a group list at the default font;
-    // capped at the screen.
-    static constexpr QSize DefaultWindowSize{1120, 720};
+    // Wide enough for all 13 columns of the fleet overview at the default
+    // font (fitted to their texts); capped at the screen's free area.
+    static constexpr QSize DefaultWindowSize{1280, 720};
     // The tree's starting width; the operator may widen it.
     static constexpr int TreeWidth = 200;
 

@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTreeWidget>
 
@@ -25,6 +26,20 @@ namespace {
 const QString TreeWidthKey = QStringLiteral("TreeWidth");
 const QString FleetSortKey = QStringLiteral("FleetSort");
 const QString FleetColumnsKey = QStringLiteral("FleetColumns");
+
+// The room a column's title needs: its text within the header's margins,
+// and the sort arrow's room on the sorted column only (the style takes that
+// room from that column's label alone). Qt's own measure gives every column
+// the arrow's room, which at 13 columns pushes the last ones off screen.
+int TitleWidth(const QTreeWidget* list, int column) {
+    const QHeaderView* header = list->header();
+    const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    int width =
+        header->fontMetrics().horizontalAdvance(list->headerItem()->text(column)) + 2 * margin;
+    if (header->isSortIndicatorShown() && header->sortIndicatorSection() == column)
+        width += header->sizeHint().height() / 2 + 2 * margin;
+    return width;
+}
 
 // Numbers of a text like "5,0" or "120,80,96"; empty when any part is not one.
 QList<int> Numbers(const QString& text) {
@@ -124,7 +139,12 @@ void MainForm::restoreWindowLayout() {
         if (!m_fittingColumns)
             m_layoutSave.start();
     });
-    connect(header, &QHeaderView::sortIndicatorChanged, this, later);
+    connect(header, &QHeaderView::sortIndicatorChanged, this, [this, later](int section) {
+        // The sorted column's title makes room for the arrow.
+        if (section >= 0 && section < ListColumnCount)
+            fitFleetColumns(StatusColumns(1) << section);
+        later();
+    });
 }
 
 void MainForm::saveWindowLayout() {
@@ -155,10 +175,13 @@ void MainForm::fitFleetColumns(StatusColumns columns) {
     for (int c = 0; c < ListColumnCount; ++c) {
         if ((columns & (StatusColumns(1) << c)) == 0)
             continue;
-        const int chosen = header->sectionSize(c);
-        list->resizeColumnToContents(c);
-        if (header->sectionSize(c) < chosen)
-            header->resizeSection(c, chosen);
+        // QTreeView keeps its measure of the cells protected; the view's is public.
+        const int cells = static_cast<const QAbstractItemView*>(list)->sizeHintForColumn(c);
+        // A blank between one column's text and the next.
+        const int gap = list->fontMetrics().horizontalAdvance(QLatin1Char(' '));
+        const int need = std::max(cells, TitleWidth(list, c)) + gap;
+        if (need > header->sectionSize(c))
+            header->resizeSection(c, need);
     }
     m_fittingColumns = false;
 }

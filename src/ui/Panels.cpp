@@ -219,8 +219,10 @@ StatusFleetPanel BuildStatusFleetPanel(QWidget* parent) {
     header->moveSection(header->visualIndex(ColumnStatus), 1);
     header->moveSection(header->visualIndex(ColumnGroup), 2);
     // The operator sets the widths; the window only widens a column that
-    // is narrower than its texts.
+    // is narrower than its texts (or its title), from as narrow as can be.
     header->setSectionResizeMode(QHeaderView::Interactive);
+    for (int c = 0; c < ListColumnCount; ++c)
+        header->resizeSection(c, header->minimumSectionSize());
     panel.list->setSortingEnabled(true);
     // The most serious states first.
     panel.list->sortByColumn(ColumnStatus, Qt::AscendingOrder);

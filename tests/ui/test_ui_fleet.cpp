@@ -8,8 +8,11 @@
 #include "ui/Contrast.h"
 #include "ui/FleetState.h"
 
+#include <QApplication>
+#include <QHeaderView>
 #include <QMenu>
 #include <QRandomGenerator>
+#include <QScrollBar>
 #include <QSet>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -248,6 +251,44 @@ class TestUiFleet : public QObject {
                 std::reverse(expected.begin(), expected.end());
             QCOMPARE(shown, expected);
         }
+    }
+
+    // At the default size every column of the overview is in view, none
+    // behind the scroll bar, and no cell's text is cut.
+    void everyColumnShowsAtTheDefaultSize() {
+        auto fixture = std::make_unique<UiFixture>();
+        UiFixture& f = *fixture;
+        constexpr int count = 24;
+        AddFleet(f, count);
+        for (int p = 1; p <= count; ++p) {
+            ProjectorInfo& info = f.state.Projectors[p];
+            info.ProjectorName = QString("Room %1").arg(100 + p);
+            info.IPAddress = QString("192.168.100.%1").arg(100 + p);
+            info.MACAddress = QString("00:1A:2B:3C:4D:%1").arg(p, 2, 16, QChar('0')).toUpper();
+            info.PowerStatus = p == 2 ? 2 : 1; // "COOLDOWN"
+            info.ErrorStatus = p == 3 ? 6 : 0; // "Lamp Time Over"
+            info.LampTime = 20000;
+            info.FilterTime = 9000;
+        }
+        f.form->resize(MainForm::DefaultWindowSize);
+        f.selectTab(0);
+        f.form->selectNode(1);
+        f.form->rebuildView();
+        QApplication::processEvents();
+        auto* list = f.child<QTreeWidget>("ListViewFleet");
+        QCOMPARE(list->topLevelItemCount(), count);
+        const QHeaderView* header = list->header();
+        for (int c = 0; c < ListColumnCount; ++c) {
+            const int right = header->sectionViewportPosition(c) + header->sectionSize(c);
+            QVERIFY2(!list->isColumnHidden(c) && right <= list->viewport()->width(),
+                     qPrintable(QString("column %1 ends at %2 of %3")
+                                    .arg(list->headerItem()->text(c))
+                                    .arg(right)
+                                    .arg(list->viewport()->width())));
+            QVERIFY(header->sectionSize(c) >=
+                    static_cast<const QAbstractItemView*>(list)->sizeHintForColumn(c));
+        }
+        QVERIFY(!list->horizontalScrollBar()->isVisible());
     }
 
     void refusingLooksLikeNotAnswering_data() {

@@ -12,13 +12,16 @@
 #include "ui/HistoryModel.h"
 #include "ui/HistoryPanel.h"
 
+#include <QApplication>
 #include <QChart>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLineSeries>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
@@ -96,6 +99,32 @@ class TestUiHistory : public QObject {
             QVERIFY(!model()->canFetchMore({}));
     }
 
+    // Group and Kind as wide as what they show, Text to the viewport's edge.
+    void checkColumns() const {
+        QTableView* table = panel()->table();
+        QApplication::processEvents();
+        const QHeaderView* header = table->horizontalHeader();
+        for (int c : {int(HistoryModel::ColumnGroup), int(HistoryModel::ColumnKind)}) {
+            int widest = 0;
+            for (int r = 0; r < model()->rowCount(); ++r)
+                widest = std::max(widest, table->fontMetrics().horizontalAdvance(
+                                              model()->index(r, c).data().toString()));
+            // The view's text margin on either side.
+            const int margins =
+                2 * (table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1);
+            QVERIFY2(widest > 0 && header->sectionSize(c) >= widest + margins,
+                     qPrintable(QString("column %1: %2 for %3")
+                                    .arg(c)
+                                    .arg(header->sectionSize(c))
+                                    .arg(widest)));
+        }
+        int right = 0;
+        for (int c = 0; c < HistoryModel::ColumnCount; ++c)
+            right = std::max(right, header->sectionViewportPosition(c) + header->sectionSize(c));
+        QCOMPARE(right, table->viewport()->width());
+        QVERIFY(header->sectionSize(HistoryModel::ColumnText) > header->minimumSectionSize());
+    }
+
   private slots:
     void initTestCase() {
         f = std::make_unique<UiFixture>();
@@ -124,6 +153,7 @@ class TestUiHistory : public QObject {
         QCOMPARE(model()->event(0).id, rows->count);
         QCOMPARE(model()->index(0, HistoryModel::ColumnProjector).data().toString(),
                  HistoryRows::nameOf(HistoryRows::projectorOf(rows->count)));
+        checkColumns();
         checkPages([](qint64) { return true; }, 5);
         // Scrolled to the end, the view asks for the next page itself.
         QTableView* table = panel()->table();
@@ -495,15 +525,19 @@ class TestUiHistory : public QObject {
             e.text = text;
             writer.record(e);
         };
+        // The rows are read again once the writer is set: none meanwhile.
+        const auto topText = [this] {
+            return model()->rowCount() > 0 ? model()->event(0).text : QString();
+        };
         record("first");
-        QTRY_COMPARE_WITH_TIMEOUT(model()->event(0).text, QString("first"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(topText(), QString("first"), 20000);
         QCOMPARE(model()->event(1).id, rows->count);
 
         QScrollBar* scroll = panel()->table()->verticalScrollBar();
         scroll->setValue(40);
         const qint64 onTop = model()->event(40).id;
         record("second");
-        QTRY_COMPARE_WITH_TIMEOUT(model()->event(0).text, QString("second"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(topText(), QString("second"), 20000);
         QCOMPARE(scroll->value(), 41);
         QCOMPARE(model()->event(scroll->value()).id, onTop);
         f->form->setHistory(nullptr);
