@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -98,4 +99,11 @@ int storedCount(QSettings& settings, const QString& group, const QString& countK
     while (count < limit && present.contains(QString::number(count + 1)))
         ++count;
     return count;
+}
+
+int storedScheduleCatchUpMinutes(const QSettings& settings) {
+    const auto minutes = storedInt32(settings, QStringLiteral("Setting/ScheduleCatchUpMinutes"));
+    if (!minutes || *minutes < 0)
+        return DefaultScheduleCatchUpMinutes;
+    return std::min(*minutes, 24 * 60);
 }

@@ -30,6 +30,13 @@ std::optional<qint32> storedRoundedInt32(const QSettings& settings, const QStrin
 // that cannot be trusted never hides the records that are there.
 int storedCount(QSettings& settings, const QString& group, const QString& countKey, int limit);
 
+// Setting/ScheduleCatchUpMinutes: how many minutes late a schedule entry
+// missed while the program was not running, or jumped over by the clock, may
+// still run; 0 to 1440, the default for a missing, negative or unreadable
+// value, 1440 for a larger one.
+inline constexpr int DefaultScheduleCatchUpMinutes = 15;
+int storedScheduleCatchUpMinutes(const QSettings& settings);
+
 template <typename T> void readInto(T& field, const std::optional<T>& value) {
     if (value)
         field = *value;

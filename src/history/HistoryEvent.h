@@ -26,8 +26,9 @@ enum class EventKind {
     ProgramStart,
     ProgramStop,
     Hours, // value: lamp hours, value2: filter hours, text: every lamp's hours
+    ScheduleMissed, // text: the schedule's entry, outcome: when it was due
 };
-inline constexpr int EventKindCount = int(EventKind::Hours) + 1;
+inline constexpr int EventKindCount = int(EventKind::ScheduleMissed) + 1;
 
 QString EventKindName(EventKind kind);
 std::optional<EventKind> EventKindFromName(const QString& name);
