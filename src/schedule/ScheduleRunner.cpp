@@ -186,8 +186,10 @@ void ScheduleRunner::dealWith(const QDate& day, const AgendaItem& item,
     if (report.MinutesLate > m_catchUpMinutes) {
         report.Missed = true;
         qCWarning(lcSchedule).noquote()
-            << "Schedule: missed" << what << QLatin1Char('(') + LateText(report.MinutesLate)
-            << QStringLiteral("for Setting/ScheduleCatchUpMinutes %1)").arg(m_catchUpMinutes);
+            << "Schedule: missed" << what
+            << QStringLiteral("(%1; Setting/ScheduleCatchUpMinutes is %2)")
+                   .arg(LateText(report.MinutesLate))
+                   .arg(m_catchUpMinutes);
         if (m_actionObserver)
             m_actionObserver(report);
         return;
