@@ -137,6 +137,8 @@ void ScheduleCatchUpTest::restartCatchesUpOrRecordsMissed_data() {
         {"ON", "RGB"});
     row("restart in the same minute", "2024-03-15T03:59:10", End::ProgramEnd,
         "2024-03-15T03:59:50", "", {"ON", "RGB"});
+    row("clock set back while down", "2024-03-15T04:00:30", End::ProgramEnd,
+        "2024-03-15T03:59:10", "", {"ON", "RGB"});
     row("operator's stop", "2024-03-15T03:58:30", End::Operator, "2024-03-15T04:00:05", "",
         {"RGB"});
     row("across midnight", "2024-03-15T23:50:30", End::ProgramEnd, "2024-03-16T00:05:00", "",
