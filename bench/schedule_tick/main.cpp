@@ -74,8 +74,7 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription("Times the schedule runner's minute tick.");
     parser.addHelpOption();
-    parser.addPositionalArgument("mode",
-                                 "cached (the runner), reread (parse per node) or restart");
+    parser.addPositionalArgument("mode", "cached (the runner), reread (parse per node) or restart");
     parser.process(app);
     const QString mode = parser.positionalArguments().value(0, QStringLiteral("cached"));
     if (mode != QLatin1String("cached") && mode != QLatin1String("reread") &&

@@ -25,7 +25,7 @@ enum class EventKind {
     MailDropped,         // text: the alert, outcome: why
     ProgramStart,
     ProgramStop,
-    Hours, // value: lamp hours, value2: filter hours, text: every lamp's hours
+    Hours,          // value: lamp hours, value2: filter hours, text: every lamp's hours
     ScheduleMissed, // text: the schedule's entry, outcome: when it was due
 };
 inline constexpr int EventKindCount = int(EventKind::ScheduleMissed) + 1;

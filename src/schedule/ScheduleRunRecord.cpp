@@ -106,8 +106,3 @@ void ScheduleRunRecord::keepDays(const QDate& today) {
         }
     }
 }
-
-int ScheduleRunRecord::doneCount(const QDate& day) const {
-    const auto found = m_done.find(day);
-    return found == m_done.end() ? 0 : int(found->second.size());
-}

@@ -43,9 +43,6 @@ class ScheduleRunRecord {
     // Forgets every day but `today` and the day before.
     void keepDays(const QDate& today);
 
-    // How many entries of the day are recorded.
-    int doneCount(const QDate& day) const;
-
   private:
     static QString entryKey(const QTime& time, const QString& node);
 

@@ -178,8 +178,13 @@ void ScheduleRunner::dealWith(const QDate& day, const AgendaItem& item,
     if (m_record.isDone(day, item.time, node))
         return;
     m_record.markDone(day, item.time, node);
-    ScheduleActionReport report{entry.NodeIndex, entry.Section, item.command, {},
-                                QDateTime(day, item.time), MinutesLate(item.due, now), false};
+    ScheduleActionReport report{entry.NodeIndex,
+                                entry.Section,
+                                item.command,
+                                {},
+                                QDateTime(day, item.time),
+                                MinutesLate(item.due, now),
+                                false};
     const QString what = QStringLiteral("%1: %2 of %3 %4")
                              .arg(entry.Section, item.command, day.toString(Qt::ISODate),
                                   ScheduleTimeKey(item.time));
@@ -195,7 +200,8 @@ void ScheduleRunner::dealWith(const QDate& day, const AgendaItem& item,
         return;
     }
     if (report.MinutesLate > 0)
-        qCInfo(lcSchedule).noquote() << "Schedule: caught up" << what << LateText(report.MinutesLate);
+        qCInfo(lcSchedule).noquote()
+            << "Schedule: caught up" << what << LateText(report.MinutesLate);
     runEntry(entry, item.command, report);
 }
 

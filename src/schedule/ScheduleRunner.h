@@ -28,8 +28,8 @@ struct ScheduleActionReport {
     QString Section;
     QString Command;
     std::vector<std::pair<int, int>> Queued; // projector, commands ahead
-    QDateTime Due;        // the day and time of the entry
-    qint64 MinutesLate = 0; // 0 when run in its own minute
+    QDateTime Due;                           // the day and time of the entry
+    qint64 MinutesLate = 0;                  // 0 when run in its own minute
     bool Missed = false;
 };
 

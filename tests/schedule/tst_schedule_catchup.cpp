@@ -51,11 +51,10 @@ struct Run {
 // What reached Solo's queue, as the commands' names.
 QStringList SoloGot(const ScheduleFixture& f) {
     const CommandTable& t = BuildCommandTable();
-    const std::vector<std::pair<QByteArray, QString>> names = {
-        {Frame(t.PowerOnCommand), "ON"},
-        {Frame(t.PowerOffCommand), "OFF"},
-        {Frame(t.InputSet0Command), "RGB"},
-        {Frame(t.InputSet5Command), "HDMI"}};
+    const std::vector<std::pair<QByteArray, QString>> names = {{Frame(t.PowerOnCommand), "ON"},
+                                                               {Frame(t.PowerOffCommand), "OFF"},
+                                                               {Frame(t.InputSet0Command), "RGB"},
+                                                               {Frame(t.InputSet5Command), "HDMI"}};
     QStringList got;
     for (const QByteArray& frame : f.queued(f.projectorOf(f.solo))) {
         for (const auto& [bytes, name] : names) {
@@ -135,10 +134,10 @@ void ScheduleCatchUpTest::restartCatchesUpOrRecordsMissed_data() {
         {"ON", "RGB"});
     row("crash after a run", "2024-03-15T03:59:10", End::Crash, "2024-03-15T04:00:05", "",
         {"ON", "RGB"});
-    row("restart in the same minute", "2024-03-15T03:59:10", End::ProgramEnd,
-        "2024-03-15T03:59:50", "", {"ON", "RGB"});
-    row("clock set back while down", "2024-03-15T04:00:30", End::ProgramEnd,
-        "2024-03-15T03:59:10", "", {"ON", "RGB"});
+    row("restart in the same minute", "2024-03-15T03:59:10", End::ProgramEnd, "2024-03-15T03:59:50",
+        "", {"ON", "RGB"});
+    row("clock set back while down", "2024-03-15T04:00:30", End::ProgramEnd, "2024-03-15T03:59:10",
+        "", {"ON", "RGB"});
     row("operator's stop", "2024-03-15T03:58:30", End::Operator, "2024-03-15T04:00:05", "",
         {"RGB"});
     row("across midnight", "2024-03-15T23:50:30", End::ProgramEnd, "2024-03-16T00:05:00", "",
@@ -217,7 +216,7 @@ void ScheduleCatchUpTest::clockStepsNeitherRepeatNorLose() {
 
 void ScheduleCatchUpTest::summerTimeChanges_data() {
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("from"); // UTC
+    QTest::addColumn<QString>("from");      // UTC
     QTest::addColumn<QString>("restartAt"); // UTC; the program ended at `from` + 10 minutes
     QTest::addColumn<QString>("until");
     QTest::addColumn<QStringList>("got");
@@ -226,18 +225,21 @@ void ScheduleCatchUpTest::summerTimeChanges_data() {
     QTest::newRow("spring: the skipped hour at 03:00")
         << QByteArray("[Solo]\n01:59=Power ON\n02:30=Input RGB\n03:00=Power OFF\n"
                       "03:01=Input HDMI\n")
-        << "2024-03-31T00:58:30Z" << "" << "2024-03-31T01:05:00Z"
-        << QStringList{"ON", "RGB", "OFF", "HDMI"} << QStringList{};
+        << "2024-03-31T00:58:30Z"
+        << ""
+        << "2024-03-31T01:05:00Z" << QStringList{"ON", "RGB", "OFF", "HDMI"} << QStringList{};
     // 27 October: 03:00 CEST is followed by 02:00 CET, at 01:00 UTC.
     QTest::newRow("autumn: the repeated hour once")
         << QByteArray("[Solo]\n02:30=Power ON\n02:45=Input RGB\n03:00=Power OFF\n")
-        << "2024-10-27T00:29:30Z" << "" << "2024-10-27T02:05:00Z"
-        << QStringList{"ON", "RGB", "OFF"} << QStringList{};
+        << "2024-10-27T00:29:30Z"
+        << ""
+        << "2024-10-27T02:05:00Z" << QStringList{"ON", "RGB", "OFF"} << QStringList{};
     // Down from 02:39 CEST to 02:28 CET: 02:45 came first while it was down.
     QTest::newRow("autumn: restarted in the repeated hour")
         << QByteArray("[Solo]\n02:30=Power ON\n02:45=Input RGB\n03:00=Power OFF\n")
-        << "2024-10-27T00:29:30Z" << "2024-10-27T01:28:00Z" << "2024-10-27T02:05:00Z"
-        << QStringList{"ON", "OFF"}
+        << "2024-10-27T00:29:30Z"
+        << "2024-10-27T01:28:00Z"
+        << "2024-10-27T02:05:00Z" << QStringList{"ON", "OFF"}
         << QStringList{"Solo: Input RGB | due at 2024-10-27 02:45, 43 min late"};
 }
 
