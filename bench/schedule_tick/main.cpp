@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -100,8 +101,8 @@ int main(int argc, char** argv) {
 
     const QDate day(2024, 3, 15);
     state.clock.set(QDateTime(day, QTime(0, 0, 30)));
-    ScheduleRunner runner(state);
-    runner.tick(); // builds the plan
+    auto runner = std::make_unique<ScheduleRunner>(state);
+    runner->tick(); // builds the plan
     std::vector<double> ticks;
     const QTime start(6, 0);
     const int minutes = 18 * 60;
@@ -111,46 +112,53 @@ int main(int argc, char** argv) {
         QElapsedTimer timer;
         timer.start();
         if (mode != QLatin1String("reread")) {
-            runner.tick();
+            runner->tick();
         } else {
-            for (const SchedulePlanEntry& entry : runner.SchedulePlan())
+            for (const SchedulePlanEntry& entry : runner->SchedulePlan())
                 ScheduleCommandAt(state, entry.FileBase, entry.Section, minute);
         }
         ticks.push_back(double(timer.nsecsElapsed()) / 1e6);
         for (int p = 1; p <= state.ProjectorCount; ++p)
             ResetProjectorQueue(state, p);
     }
+    const int planCount = runner->SchedulePlanCount();
+    const int parses = runner->scheduleFiles().parseCount();
     if (mode == QLatin1String("restart")) {
-        ScheduleRunner first(state);
-        state.clock.set(QDateTime(day.addDays(1), QTime(0, 0, 30)));
-        first.tick();
-        state.clock.set(QDateTime(day.addDays(1), QTime(12, 0)));
-        first.ScheduleStart();
-        first.tick();
-        first.stopAtProgramEnd();
-        ScheduleRunner second(state);
+        runner.reset(); // its record written
+        {
+            ScheduleRunner first(state);
+            state.clock.set(QDateTime(day.addDays(1), QTime(0, 0, 30)));
+            first.tick();
+            state.clock.set(QDateTime(day.addDays(1), QTime(12, 0)));
+            first.ScheduleStart();
+            first.tick();
+            first.stopAtProgramEnd();
+        }
         int missed = 0;
-        second.setActionObserver([&](const ScheduleActionReport& r) { missed += r.Missed; });
-        state.clock.set(QDateTime(day.addDays(1), QTime(22, 0)));
-        second.ScheduleStart();
-        second.tick(); // builds the plan
-        QElapsedTimer timer;
-        timer.start();
-        second.tick();
-        const double ms = double(timer.nsecsElapsed()) / 1e6;
-        second.stopAtProgramEnd();
+        double ms = 0;
+        {
+            ScheduleRunner second(state);
+            second.setActionObserver([&](const ScheduleActionReport& r) { missed += r.Missed; });
+            state.clock.set(QDateTime(day.addDays(1), QTime(22, 0)));
+            second.ScheduleStart();
+            second.tick(); // builds the plan
+            QElapsedTimer timer;
+            timer.start();
+            second.tick();
+            ms = double(timer.nsecsElapsed()) / 1e6;
+            second.stopAtProgramEnd();
+        }
         std::printf("schedule_tick restart: %d plan entries, down 12:00 to 22:00: first minute "
                     "%.3f ms, %d entries recorded as missed, record %lld bytes\n",
-                    second.SchedulePlanCount(), ms, missed,
+                    planCount, ms, missed,
                     static_cast<long long>(QFileInfo(home.filePath("ScheduleRuns.json")).size()));
         return 0;
     }
     std::sort(ticks.begin(), ticks.end());
     std::printf("schedule_tick %s: %d projectors, %d plan entries, file %lld bytes, %d minutes\n",
-                qPrintable(mode), int(state.ProjectorCount), runner.SchedulePlanCount(),
+                qPrintable(mode), int(state.ProjectorCount), planCount,
                 static_cast<long long>(text.size()), minutes);
     std::printf("per-minute tick: median %.3f ms, min %.3f ms, max %.3f ms; file parses %d\n",
-                ticks[ticks.size() / 2], ticks.front(), ticks.back(),
-                runner.scheduleFiles().parseCount());
+                ticks[ticks.size() / 2], ticks.front(), ticks.back(), parses);
     return 0;
 }

@@ -23,6 +23,7 @@ QString ScheduleRunRecord::entryKey(const QTime& time, const QString& node) {
 }
 
 bool ScheduleRunRecord::load(QString* error) {
+    flush();
     m_handledUpTo.reset();
     m_stoppedByOperator = false;
     m_done.clear();
@@ -60,9 +61,9 @@ bool ScheduleRunRecord::load(QString* error) {
     return true;
 }
 
-bool ScheduleRunRecord::save(bool always, QString* error) {
+void ScheduleRunRecord::save(bool always) {
     if (!m_changed && !always)
-        return true;
+        return;
     QJsonObject days;
     for (const auto& [date, done] : m_done) {
         QJsonArray entries;
@@ -75,15 +76,15 @@ bool ScheduleRunRecord::save(bool always, QString* error) {
         root.insert(HandledKey, double(*m_handledUpTo));
     root.insert(StoppedKey, m_stoppedByOperator);
     root.insert(DaysKey, days);
-    const FileOutcome written =
-        WriteFileAtomically(m_path, QJsonDocument(root).toJson(QJsonDocument::Compact) + '\n');
-    if (!written) {
-        if (error)
-            *error = written.error;
-        return false;
-    }
+    if (!m_writer)
+        m_writer = std::make_unique<LatestFileWriter>(m_path);
+    m_writer->write(QJsonDocument(root).toJson(QJsonDocument::Compact) + '\n');
     m_changed = false;
-    return true;
+}
+
+void ScheduleRunRecord::flush() {
+    if (m_writer)
+        m_writer->flush();
 }
 
 bool ScheduleRunRecord::isDone(const QDate& day, const QTime& time, const QString& node) const {

@@ -4,7 +4,10 @@
 #include <QString>
 #include <QTime>
 
+#include "schedule/LatestFileWriter.h"
+
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -17,17 +20,19 @@
 class ScheduleRunRecord {
   public:
     explicit ScheduleRunRecord(QString path) : m_path(std::move(path)) {}
+    ScheduleRunRecord(ScheduleRunRecord&&) = default;
+    ScheduleRunRecord& operator=(ScheduleRunRecord&&) = default;
 
     const QString& path() const { return m_path; }
 
     // Reads the file. A missing file is an empty record; so is one that
     // cannot be read or understood, with the reason in `error`.
     bool load(QString* error = nullptr);
-    // Writes the file (atomically): `always`, or when an entry was marked or
-    // forgotten since the last load or save. False with the reason when it
-    // could not be written; the record in memory stays as it is and the next
-    // save tries again.
-    bool save(bool always, QString* error = nullptr);
+    // Hands the record to the file's writer (a worker thread): `always`, or
+    // when an entry was marked or forgotten since the last load or save.
+    void save(bool always);
+    // Waits until every save is on disk.
+    void flush();
 
     // Milliseconds since the epoch; nothing when the record is new. Not a
     // change of its own: it is written with the next save.
@@ -51,4 +56,5 @@ class ScheduleRunRecord {
     bool m_stoppedByOperator = false;
     std::map<QDate, std::set<QString>> m_done; // "HH:mm node" per day
     bool m_changed = false;
+    std::unique_ptr<LatestFileWriter> m_writer; // made at the first save
 };

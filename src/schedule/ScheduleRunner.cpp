@@ -81,7 +81,7 @@ void ScheduleRunner::stop(bool byOperator) {
     m_resumeNow = byOperator;
     m_record.setHandledUpTo(m_state.clock.now().toMSecsSinceEpoch());
     m_record.setStoppedByOperator(byOperator);
-    saveRecord(true);
+    m_record.save(true);
     emit runningChanged(false);
 }
 
@@ -98,12 +98,6 @@ void ScheduleRunner::loadRecord() {
     if (!m_record.load(&error))
         qCWarning(lcSchedule).noquote() << "Schedule: the record of runs starts afresh:" << error;
     m_resumeNow = m_record.stoppedByOperator();
-}
-
-void ScheduleRunner::saveRecord(bool always) {
-    QString error;
-    if (!m_record.save(always, &error))
-        qCWarning(lcSchedule).noquote() << "Schedule: the record of runs cannot be kept:" << error;
 }
 
 void ScheduleRunner::BuildTodayPlan() {
@@ -169,7 +163,7 @@ void ScheduleRunner::runDue(qint64 from, qint64 now, const QDate& today) {
     m_record.setHandledUpTo(now);
     m_record.setStoppedByOperator(false);
     m_record.keepDays(today);
-    saveRecord(false);
+    m_record.save(false);
 }
 
 void ScheduleRunner::dealWith(const QDate& day, const AgendaItem& item,

@@ -86,7 +86,6 @@ class ScheduleRunner : public QObject {
     void buildPlan();
     void stop(bool byOperator);
     void loadRecord();
-    void saveRecord(bool always);
     // Deals with every entry that fell due after `from` up to `now`.
     void runDue(qint64 from, qint64 now, const QDate& today);
     void dealWith(const QDate& day, const AgendaItem& item, const SchedulePlanEntry& entry,

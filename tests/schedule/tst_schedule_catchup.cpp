@@ -263,6 +263,7 @@ void ScheduleCatchUpTest::summerTimeChanges() {
     if (!restartAt.isEmpty()) {
         run->walk(At(from).addSecs(600).toLocalTime());
         run->end(End::ProgramEnd);
+        run.reset();
         f.state->clock.set(At(restartAt).toLocalTime());
         run = std::make_unique<Run>(f, events);
     }
