@@ -320,7 +320,7 @@ void ProgramCore::shutdown() {
     m_engine->setObserver(m_recorder.get());
     m_status.reset();
     if (m_runner)
-        m_runner->ScheduleStop();
+        m_runner->stopAtProgramEnd();
     m_engine->shutdown();
     m_alerts->shutdown(AlertSender::ShutdownGrace);
     stopHistory();

@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -102,4 +103,11 @@ int storedCount(QSettings& settings, const QString& group, const QString& countK
 
 QString storedSiteName(const QSettings& settings) {
     return storedText(settings, QStringLiteral("Setting/SiteName")).value_or(QString()).trimmed();
+}
+
+int storedScheduleCatchUpMinutes(const QSettings& settings) {
+    const auto minutes = storedInt32(settings, QStringLiteral("Setting/ScheduleCatchUpMinutes"));
+    if (!minutes || *minutes < 0)
+        return DefaultScheduleCatchUpMinutes;
+    return std::min(*minutes, 24 * 60);
 }

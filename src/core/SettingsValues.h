@@ -33,6 +33,13 @@ int storedCount(QSettings& settings, const QString& group, const QString& countK
 // Setting/SiteName without blanks around it; empty when not set.
 QString storedSiteName(const QSettings& settings);
 
+// Setting/ScheduleCatchUpMinutes: how many minutes late a schedule entry
+// missed while the program was not running, or jumped over by the clock, may
+// still run; 0 to 1440, the default for a missing, negative or unreadable
+// value, 1440 for a larger one.
+inline constexpr int DefaultScheduleCatchUpMinutes = 15;
+int storedScheduleCatchUpMinutes(const QSettings& settings);
+
 template <typename T> void readInto(T& field, const std::optional<T>& value) {
     if (value)
         field = *value;

@@ -14,6 +14,7 @@ const std::array<QString, EventKindCount> KindNames = {
     QStringLiteral("mail-sent"),       QStringLiteral("mail-failed"),
     QStringLiteral("mail-dropped"),    QStringLiteral("program-start"),
     QStringLiteral("program-stop"),    QStringLiteral("hours"),
+    QStringLiteral("schedule-missed"),
 };
 
 const std::array<QString, 5> SourceNames = {

@@ -25,9 +25,10 @@ enum class EventKind {
     MailDropped,         // text: the alert, outcome: why
     ProgramStart,
     ProgramStop,
-    Hours, // value: lamp hours, value2: filter hours, text: every lamp's hours
+    Hours,          // value: lamp hours, value2: filter hours, text: every lamp's hours
+    ScheduleMissed, // text: the schedule's entry, outcome: when it was due
 };
-inline constexpr int EventKindCount = int(EventKind::Hours) + 1;
+inline constexpr int EventKindCount = int(EventKind::ScheduleMissed) + 1;
 
 QString EventKindName(EventKind kind);
 std::optional<EventKind> EventKindFromName(const QString& name);

@@ -304,11 +304,15 @@ void HistoryRecorder::scheduleAction(const ScheduleActionReport& report) {
     const int projector = NodeKind(m_state, report.NodeIndex) == QLatin1Char('p')
                               ? ProjectorOfNode(m_state, report.NodeIndex)
                               : 0;
-    HistoryEvent e = event(EventKind::ScheduleAction, projector);
+    HistoryEvent e =
+        event(report.Missed ? EventKind::ScheduleMissed : EventKind::ScheduleAction, projector);
     if (projector == 0)
         e.groupName = report.Section;
     e.text = report.Section + QStringLiteral(": ") + report.Command;
-    e.outcome = QueuedText(report.Queued.size());
+    e.outcome = report.Missed ? QStringLiteral("due at ") + report.Due.toString(u"yyyy-MM-dd HH:mm")
+                              : QueuedText(report.Queued.size());
+    if (report.MinutesLate > 0)
+        e.outcome += QStringLiteral(", %1 min late").arg(report.MinutesLate);
     e.source = EventSource::Schedule;
     emitEvent(std::move(e));
     for (const auto& [p, ahead] : report.Queued)

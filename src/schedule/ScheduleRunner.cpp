@@ -6,9 +6,14 @@
 #include "core/Fleet.h"
 #include "core/ModelFile.h"
 #include "pjlink/PJLinkCodec.h"
-#include "schedule/CalendarGeometry.h"
+#include "platform/Paths.h"
 #include "schedule/ScheduleFiles.h"
+#include "schedule/ScheduleMoment.h"
 
+#include <QLoggingCategory>
+#include <QSettings>
+
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <optional>
@@ -30,6 +35,19 @@ const CommandFrame* InputFrame(int code) {
     return code >= 0 && code < int(frames.size()) ? frames[std::size_t(code)] : nullptr;
 }
 
+Q_LOGGING_CATEGORY(lcSchedule, "norvik.schedule")
+
+// A node as the run record names it: its key and its text, so that an entry
+// keeps its record while the plan is rebuilt.
+QString NodeName(const SchedulePlanEntry& entry) {
+    return entry.KeyName + QLatin1Char(' ') + entry.Section;
+}
+
+QString LateText(qint64 minutes) {
+    return minutes == 1 ? QStringLiteral("1 minute late")
+                        : QStringLiteral("%1 minutes late").arg(minutes);
+}
+
 } // namespace
 
 ScheduleRunner::ScheduleRunner(AppState& state, QObject* parent)
@@ -41,14 +59,29 @@ ScheduleRunner::ScheduleRunner(AppState& state, QObject* parent)
 void ScheduleRunner::ScheduleStart() {
     if (m_timer.isActive())
         return;
+    loadRecord();
     m_timer.start();
     emit runningChanged(true);
 }
 
 void ScheduleRunner::ScheduleStop() {
+    stop(true);
+}
+
+void ScheduleRunner::stopAtProgramEnd() {
+    stop(false);
+}
+
+void ScheduleRunner::stop(bool byOperator) {
     if (!m_timer.isActive())
         return;
     m_timer.stop();
+    // Looked after up to now; after the operator's stop, the next start
+    // begins at its own minute.
+    m_resumeNow = byOperator;
+    m_record.setHandledUpTo(m_state.clock.now().toMSecsSinceEpoch());
+    m_record.setStoppedByOperator(byOperator);
+    m_record.save(true);
     emit runningChanged(false);
 }
 
@@ -56,36 +89,29 @@ bool ScheduleRunner::isRunning() const {
     return m_timer.isActive();
 }
 
-std::array<std::pair<qint16, QString>, 3> ScheduleRunner::todaysFiles() const {
-    const QDate today = m_state.clock.today();
-    return {{
-        {FileKindDate, DateFileBase(today)},
-        {FileKindWeekday, ScheduleFileNames[std::size_t(WeekdayNumber(today))]},
-        {FileKindDefault, ScheduleFileNames[0]},
-    }};
+void ScheduleRunner::loadRecord() {
+    if (m_recordLoaded)
+        return;
+    m_recordLoaded = true;
+    m_record = ScheduleRunRecord(m_state.ProgramFolder + QStringLiteral("/ScheduleRuns.json"));
+    QString error;
+    if (!m_record.load(&error))
+        qCWarning(lcSchedule).noquote() << "Schedule: the record of runs starts afresh:" << error;
+    m_resumeNow = m_record.stoppedByOperator();
 }
 
 void ScheduleRunner::BuildTodayPlan() {
+    const QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+    m_catchUpMinutes = storedScheduleCatchUpMinutes(settings);
     m_files.forget();
     m_files.newRound();
     buildPlan();
 }
 
 void ScheduleRunner::buildPlan() {
-    const auto files = todaysFiles();
-    m_plan.clear();
-    const int count = std::min(NodeCount(m_state), MaxNodes);
-    for (int n = 1; n <= count; ++n) {
-        const TreeNode& node = Node(m_state, n);
-        if (node.KeyName.startsWith(QLatin1Char('r')) || node.Text.isEmpty())
-            continue;
-        for (const auto& [kind, base] : files) {
-            if (HasScheduleSection(m_files.file(base), node.Text)) {
-                m_plan.push_back({qint16(n), node.KeyName, node.Text, kind, base});
-                break;
-            }
-        }
-    }
+    m_planDay = m_state.clock.today();
+    m_plan = BuildPlan(m_state, m_planDay, m_files);
+    m_agenda = BuildAgenda(m_planDay, m_plan, m_files);
 }
 
 void ScheduleRunner::tick() {
@@ -96,32 +122,90 @@ void ScheduleRunner::tick() {
         m_lastScheduleDate = today;
         return;
     }
-    const QTime minuteTime(now.time().hour(), now.time().minute());
-    const QDateTime minute(today, minuteTime);
-    if (minute == m_lastScheduleMinute)
+    const qint64 nowMs = now.toMSecsSinceEpoch();
+    const qint64 minute = nowMs / MinuteMs;
+    if (minute == m_lastMinute)
         return;
-    m_lastScheduleMinute = minute;
+    m_lastMinute = minute;
     // A file edited on disk may change which file a node follows today.
     m_files.newRound();
-    for (const auto& file : todaysFiles())
+    for (const auto& file : DayFiles(today))
         m_files.file(file.second);
-    if (m_files.changed())
+    if (m_files.changed() || m_planDay != today)
         buildPlan();
-    for (const SchedulePlanEntry& entry : m_plan) {
-        const QString command =
-            ScheduleCommandAt(m_files.file(entry.FileBase), entry.Section, minuteTime);
-        if (!command.isEmpty())
-            runEntry(entry, command);
-    }
+    loadRecord();
+    // Without a record, after the operator's stop and after the clock was set
+    // back, this minute is the first to look at; the record keeps what was
+    // done in the minutes that come again.
+    const qint64 thisMinute = minute * MinuteMs;
+    qint64 from = m_record.handledUpTo().value_or(thisMinute - 1);
+    if (std::exchange(m_resumeNow, false) || from >= nowMs)
+        from = thisMinute - 1;
+    runDue(std::max(from, DayStartMoment(today.addDays(-1)) - 1), nowMs, today);
 }
 
-void ScheduleRunner::runEntry(const SchedulePlanEntry& entry, const QString& command) {
+void ScheduleRunner::runDue(qint64 from, qint64 now, const QDate& today) {
+    // Yesterday's entries only when the look reaches back before midnight.
+    const qint64 firstMinute = (from / MinuteMs + 1) * MinuteMs;
+    if (firstMinute < DayStartMoment(today)) {
+        const QDate yesterday = today.addDays(-1);
+        const std::vector<SchedulePlanEntry> plan = BuildPlan(m_state, yesterday, m_files);
+        for (const AgendaItem& item : BuildAgenda(yesterday, plan, m_files)) {
+            if (item.due > from && item.due <= now)
+                dealWith(yesterday, item, plan[std::size_t(item.planIndex)], now);
+        }
+    }
+    const auto first =
+        std::upper_bound(m_agenda.begin(), m_agenda.end(), from,
+                         [](qint64 instant, const AgendaItem& item) { return instant < item.due; });
+    for (auto item = first; item != m_agenda.end() && item->due <= now; ++item)
+        dealWith(today, *item, m_plan[std::size_t(item->planIndex)], now);
+    m_record.setHandledUpTo(now);
+    m_record.setStoppedByOperator(false);
+    m_record.keepDays(today);
+    m_record.save(false);
+}
+
+void ScheduleRunner::dealWith(const QDate& day, const AgendaItem& item,
+                              const SchedulePlanEntry& entry, qint64 now) {
+    const QString node = NodeName(entry);
+    if (m_record.isDone(day, item.time, node))
+        return;
+    m_record.markDone(day, item.time, node);
+    ScheduleActionReport report{entry.NodeIndex,
+                                entry.Section,
+                                item.command,
+                                {},
+                                QDateTime(day, item.time),
+                                MinutesLate(item.due, now),
+                                false};
+    const QString what = QStringLiteral("%1: %2 of %3 %4")
+                             .arg(entry.Section, item.command, day.toString(Qt::ISODate),
+                                  ScheduleTimeKey(item.time));
+    if (report.MinutesLate > m_catchUpMinutes) {
+        report.Missed = true;
+        qCWarning(lcSchedule).noquote()
+            << "Schedule: missed" << what
+            << QStringLiteral("(%1; Setting/ScheduleCatchUpMinutes is %2)")
+                   .arg(LateText(report.MinutesLate))
+                   .arg(m_catchUpMinutes);
+        if (m_actionObserver)
+            m_actionObserver(report);
+        return;
+    }
+    if (report.MinutesLate > 0)
+        qCInfo(lcSchedule).noquote()
+            << "Schedule: caught up" << what << LateText(report.MinutesLate);
+    runEntry(entry, item.command, report);
+}
+
+void ScheduleRunner::runEntry(const SchedulePlanEntry& entry, const QString& command,
+                              ScheduleActionReport& report) {
     // The plan is rebuilt after every tree change; a node that no longer
     // carries the key it had is skipped all the same.
     if (entry.NodeIndex < 1 || entry.NodeIndex > NodeCount(m_state) ||
         Node(m_state, entry.NodeIndex).KeyName != entry.KeyName)
         return;
-    ScheduleActionReport report{entry.NodeIndex, entry.Section, command, {}};
     const QChar kind = entry.KeyName.isEmpty() ? QChar() : entry.KeyName.front();
     if (kind == QLatin1Char('p')) {
         runProjectorCommand(ProjectorOfNode(m_state, entry.NodeIndex), command, report);

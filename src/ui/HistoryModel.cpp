@@ -29,6 +29,7 @@ const std::array<const char*, EventKindCount> KindTexts = {
     "Program start",
     "Program stop",
     "Hours",
+    "Schedule missed",
 };
 
 bool NewerThan(const HistoryEvent& event, const HistoryEvent& than) {

@@ -53,7 +53,8 @@ QList<EventKind> KindsOf(HistoryKindChoice choice) {
     case HistoryKindChoice::Commands:
         return {EventKind::Command};
     case HistoryKindChoice::Schedules:
-        return {EventKind::ScheduleStart, EventKind::ScheduleStop, EventKind::ScheduleAction};
+        return {EventKind::ScheduleStart, EventKind::ScheduleStop, EventKind::ScheduleAction,
+                EventKind::ScheduleMissed};
     case HistoryKindChoice::Mails:
         return {EventKind::MailQueued, EventKind::MailSent, EventKind::MailFailed,
                 EventKind::MailDropped};

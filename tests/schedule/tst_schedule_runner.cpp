@@ -218,7 +218,8 @@ void ScheduleRunnerTest::restartWithinMinuteDoesNotRepeat() {
     QCOMPARE(running.size(), 4);
     QCOMPARE(running.last().first().toBool(), false);
 
-    // A minute that passes while stopped is not run later.
+    // A minute that passes while the operator has stopped the schedule is not
+    // run later.
     at(f, 8, 2, 0);
     runner.ScheduleStart();
     runner.tick();
