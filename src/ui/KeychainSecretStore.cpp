@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include <utility>
+
 namespace {
 
 // The job has no parent and deletes itself once finished, so a write goes
