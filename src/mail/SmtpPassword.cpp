@@ -93,17 +93,18 @@ void SmtpPassword::store(const QString& password) {
         finish(QString(), writeFile(path, password) ? Place::File : Place::None);
         return;
     }
-    m_state.Secrets->write(
-        Service, Key, password, nullptr, [finish, path, password](const SecretStore::Result& result) {
-            if (result.answer != SecretStore::Answer::Done) {
-                qCInfo(lcMail) << "password kept in its file:" << result.error;
-                finish(QString(), writeFile(path, password) ? Place::File : Place::None);
-                return;
-            }
-            // One place only: a stale file would come back if the entry went.
-            QFile::remove(path);
-            finish(password, Place::SecretStore);
-        });
+    m_state.Secrets->write(Service, Key, password, nullptr,
+                           [finish, path, password](const SecretStore::Result& result) {
+                               if (result.answer != SecretStore::Answer::Done) {
+                                   qCInfo(lcMail) << "password kept in its file:" << result.error;
+                                   finish(QString(),
+                                          writeFile(path, password) ? Place::File : Place::None);
+                                   return;
+                               }
+                               // One place only: a stale file would come back if the entry went.
+                               QFile::remove(path);
+                               finish(password, Place::SecretStore);
+                           });
 }
 
 QString SmtpPassword::filePath(const AppState& state) {

@@ -289,19 +289,19 @@ bool PJLinkPasswords::store(const QString& address, const QString& port, const Q
         inFile();
         return true;
     }
-    m_state.Secrets->write(
-        Service, key, password, this,
-        [this, key, password, inFile](const SecretStore::Result& result) {
-            if (result.answer != SecretStore::Answer::Done) {
-                qCInfo(lcPasswords) << "password kept in its file:" << result.error;
-                m_storeUnavailable = true;
-                inFile();
-                return;
-            }
-            // One place only: a stale line would come back if the entry went.
-            m_secret.insert(key, password);
-            storeInFile(key, QString());
-            emit stored(key, Place::SecretStore);
-        });
+    m_state.Secrets->write(Service, key, password, this,
+                           [this, key, password, inFile](const SecretStore::Result& result) {
+                               if (result.answer != SecretStore::Answer::Done) {
+                                   qCInfo(lcPasswords)
+                                       << "password kept in its file:" << result.error;
+                                   m_storeUnavailable = true;
+                                   inFile();
+                                   return;
+                               }
+                               // One place only: a stale line would come back if the entry went.
+                               m_secret.insert(key, password);
+                               storeInFile(key, QString());
+                               emit stored(key, Place::SecretStore);
+                           });
     return true;
 }

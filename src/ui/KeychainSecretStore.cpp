@@ -15,21 +15,20 @@ void run(QKeychain::Job* job, const QString& key, QObject* context, SecretStore:
     job->setKey(key);
     job->setAutoDelete(true);
     QObject* receiver = context ? context : job;
-    QObject::connect(job, &QKeychain::Job::finished, receiver,
-                     [job, isRead, reply = std::move(reply)] {
-                         SecretStore::Result result;
-                         if (job->error() == QKeychain::NoError) {
-                             result.answer = SecretStore::Answer::Done;
-                             if (isRead)
-                                 result.value =
-                                     static_cast<QKeychain::ReadPasswordJob*>(job)->textData();
-                         } else if (job->error() == QKeychain::EntryNotFound) {
-                             result.answer = SecretStore::Answer::NotFound;
-                         } else {
-                             result.error = job->errorString();
-                         }
-                         reply(result);
-                     });
+    QObject::connect(
+        job, &QKeychain::Job::finished, receiver, [job, isRead, reply = std::move(reply)] {
+            SecretStore::Result result;
+            if (job->error() == QKeychain::NoError) {
+                result.answer = SecretStore::Answer::Done;
+                if (isRead)
+                    result.value = static_cast<QKeychain::ReadPasswordJob*>(job)->textData();
+            } else if (job->error() == QKeychain::EntryNotFound) {
+                result.answer = SecretStore::Answer::NotFound;
+            } else {
+                result.error = job->errorString();
+            }
+            reply(result);
+        });
     job->start();
 }
 

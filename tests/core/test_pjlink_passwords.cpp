@@ -151,14 +151,16 @@ class TestPJLinkPasswords : public QObject {
         QTest::addColumn<QString>("usedBeforeStore");
         QTest::addColumn<int>("place");
         QTest::addColumn<QByteArray>("fileAfter");
-        QTest::newRow("store answers") << "answers" << "from-store"
-                                       << int(PJLinkPasswords::Place::SecretStore)
+        QTest::newRow("store answers") << "answers"
+                                       << "from-store" << int(PJLinkPasswords::Place::SecretStore)
                                        << QByteArray("10.0.0.9:4352=other\n");
         QTest::newRow("store unavailable")
-            << "unavailable" << "from-file" << int(PJLinkPasswords::Place::File)
+            << "unavailable"
+            << "from-file" << int(PJLinkPasswords::Place::File)
             << QByteArray("10.0.0.5:4352=new\n10.0.0.9:4352=other\n");
         QTest::newRow("no store (the service)")
-            << "none" << "from-file" << int(PJLinkPasswords::Place::File)
+            << "none"
+            << "from-file" << int(PJLinkPasswords::Place::File)
             << QByteArray("10.0.0.5:4352=new\n10.0.0.9:4352=other\n");
     }
 

@@ -160,8 +160,7 @@ class TestLog : public QObject {
         QTest::addColumn<QStringList>("left");
         const QStringList all{"20240128.log", "20240129.log", "20240130.log", "20240131.log"};
         QTest::newRow("over: the oldest go") << qint64(100'000) << 10 << all.mid(1);
-        QTest::newRow("exactly at the bound")
-            << qint64(3 * 40'000 + 10 + 28) << 10 << all;
+        QTest::newRow("exactly at the bound") << qint64(3 * 40'000 + 10 + 28) << 10 << all;
         QTest::newRow("within") << qint64(200'000) << 10 << all;
         QTest::newRow("no bound") << qint64(0) << 10 << all;
         QTest::newRow("today alone past it") << qint64(100'000) << 150'000 << QStringList{};
@@ -237,7 +236,8 @@ class TestLog : public QObject {
     void boundFromTheSettings() {
         QFETCH(QString, value);
         QFETCH(qint64, mib);
-        const QString file = m_dir.filePath(QStringLiteral("bound-%1.conf").arg(QTest::currentDataTag()));
+        const QString file =
+            m_dir.filePath(QStringLiteral("bound-%1.conf").arg(QTest::currentDataTag()));
         {
             QSettings settings(file, QSettings::IniFormat);
             if (!value.isNull())

@@ -22,12 +22,14 @@ class TestSmtpPassword : public QObject {
         QTest::addColumn<QString>("found");
         QTest::addColumn<int>("place");
         QTest::addColumn<bool>("fileKept");
-        QTest::newRow("store answers") << "answers" << "from-store"
-                                       << int(SmtpPassword::Place::SecretStore) << false;
-        QTest::newRow("store unavailable")
-            << "unavailable" << "from-file" << int(SmtpPassword::Place::File) << true;
+        QTest::newRow("store answers")
+            << "answers"
+            << "from-store" << int(SmtpPassword::Place::SecretStore) << false;
+        QTest::newRow("store unavailable") << "unavailable"
+                                           << "from-file" << int(SmtpPassword::Place::File) << true;
         QTest::newRow("no store (the service)")
-            << "none" << "from-file" << int(SmtpPassword::Place::File) << true;
+            << "none"
+            << "from-file" << int(SmtpPassword::Place::File) << true;
     }
 
     void secretStoreOrFile() {

@@ -17,8 +17,7 @@ class MemorySecretStore final : public SecretStore {
     bool available = true;
     int calls = 0;
 
-    void read(const QString& service, const QString& key, QObject* context,
-              Reply reply) override {
+    void read(const QString& service, const QString& key, QObject* context, Reply reply) override {
         const auto it = entries.constFind(service + QLatin1Char('/') + key);
         Result result;
         if (!available)
@@ -30,8 +29,8 @@ class MemorySecretStore final : public SecretStore {
         answer(context, std::move(reply), result);
     }
 
-    void write(const QString& service, const QString& key, const QString& value,
-               QObject* context, Reply reply) override {
+    void write(const QString& service, const QString& key, const QString& value, QObject* context,
+               Reply reply) override {
         if (available)
             entries.insert(service + QLatin1Char('/') + key, value);
         answer(context, std::move(reply), outcome());
