@@ -78,8 +78,10 @@ norvik3_gzip(${data}/changelog changelog)
 add_custom_target(norvik3_installed_docs ALL DEPENDS ${norvik3_gz_files})
 
 # Each package carries its manual page, the copyright file and the change
-# log in its own documentation folder; the user guide stays where the
-# window's Help menu finds it.
+# log in its own documentation folder. The service's also holds what a
+# server's administrator works from: the guide, the sample Prometheus
+# configuration, rules and rule tests, and the API's OpenAPI and JSON Schema
+# files; the window's keeps the guide where its Help menu finds it.
 foreach(pair "service;norvik3d" "window;norvik3" "sim;norvik3-sim")
   list(GET pair 0 component)
   list(GET pair 1 name)
@@ -90,6 +92,14 @@ foreach(pair "service;norvik3d" "window;norvik3" "sim;norvik3-sim")
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/docs/user-guide.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/norvik3 COMPONENT window)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/user-guide.md
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/norvik3d COMPONENT service)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/monitoring/
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/norvik3d/examples COMPONENT service
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/api/
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/norvik3d/api COMPONENT service
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
 # A systemd unit names its program by absolute path, known only once the
 # installation's prefix is: the units are written at install time, straight

@@ -1,7 +1,8 @@
 # `cpack -G DEB` in a build tree: three packages installed under /usr, their
 # library dependencies worked out by dpkg-shlibdeps.
 #   norvik3d     the service, the mail libraries, the units, the sample model
-#                file; no Qt Gui or Widgets
+#                file, the guide, the monitoring examples and the API
+#                description; no Qt Gui or Widgets, no secret store
 #   norvik3      the window with its desktop entry, icons and metainfo, using
 #                norvik3d's mail libraries
 #   norvik3-sim  the projector simulator
@@ -54,9 +55,10 @@ string(JOIN "" CPACK_DEBIAN_SERVICE_DESCRIPTION
 set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME norvik3)
 set(CPACK_DEBIAN_WINDOW_PACKAGE_SECTION utils)
 # The mail libraries and the sample model file come with the service; the
-# platform plugins and the chart library are what the window cannot open
-# without.
-set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "norvik3d (= ${PROJECT_VERSION}), qt6-qpa-plugins, libqt6charts6")
+# platform plugins are what the window cannot open without (a plugin, so
+# dpkg-shlibdeps cannot see it). The chart library and the secret store's
+# are linked: dpkg-shlibdeps names them, with their versions.
+set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "norvik3d (= ${PROJECT_VERSION}), qt6-qpa-plugins")
 string(JOIN "" CPACK_DEBIAN_WINDOW_DESCRIPTION
        "manage a fleet of data projectors\n" ${norvik3_about}
        "\n"

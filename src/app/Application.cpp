@@ -23,6 +23,7 @@ Application::~Application() {
 bool Application::start(const QStringList& arguments) {
     QObject::connect(&m_core, &ProgramCore::stopRequested, &m_core, [this] { stopOnSignal(); });
     m_core.setProgramSource(EventSource::Window);
+    m_core.state().Secrets = &m_secrets;
     if (!m_core.start(arguments))
         return false;
     m_mainForm =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ProgramCore.h"
+#include "ui/KeychainSecretStore.h"
 #include "ui/MessageService.h"
 
 #include <QStringList>
@@ -30,6 +31,8 @@ private:
     // SIGTERM, SIGINT or SIGHUP: the orderly shutdown, without the question.
     void stopOnSignal();
 
+    // Outlives the core, whose password keepers ask it.
+    KeychainSecretStore m_secrets;
     ProgramCore m_core;
     MessageService m_messages;
     std::unique_ptr<MainForm> m_mainForm;

@@ -2,6 +2,7 @@
 #include "core/CommandLine.h"
 #include "discovery/DiscoverCommand.h"
 #include "fleetcsv/FleetCommands.h"
+#include "ui/KeychainSecretStore.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -14,8 +15,9 @@
 int main(int argc, char* argv[])
 {
     // Answered before any application object exists: no display needed.
+    KeychainSecretStore secrets;
     if (const std::optional<int> code =
-            RunFleetCommand(ArgumentsOf(argc, argv), QStringLiteral("norvik3")))
+            RunFleetCommand(ArgumentsOf(argc, argv), QStringLiteral("norvik3"), &secrets))
         return *code;
     if (const auto code = RunDiscoverCommand(argc, argv, "norvik3"))
         return *code;

@@ -17,6 +17,7 @@
 
 class AlertSpool;
 class LogFileMaker;
+class SecretStore;
 
 // Fixed table sizes. Index 0 of every table exists and is never used.
 inline constexpr int MaxProjectors = 256;
@@ -354,6 +355,9 @@ struct AppState {
     // The PJLink password of a projector, empty for none; set by whoever
     // keeps the passwords (never stored in this state or in the settings).
     std::function<QString(int projector)> PJLinkPassword;
+    // The desktop's secret store, set by the window; none in the service,
+    // which keeps its passwords in owner-only files.
+    SecretStore* Secrets = nullptr;
 
     Clock clock;
 };

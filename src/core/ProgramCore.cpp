@@ -260,6 +260,7 @@ void ProgramCore::reload() {
     m_session->store().LoadConfiguration(*m_state);
     if (m_history)
         m_history->setLimits(ReadHistoryLimits(m_session->store().filePath()));
+    ApplyLogLimits(*m_state, m_session->store().filePath());
     const int countAfter = m_state->ProjectorCount;
     bool renumbered = false;
     for (int n = 1; n <= std::max(countBefore, countAfter); ++n) {

@@ -111,3 +111,11 @@ int storedScheduleCatchUpMinutes(const QSettings& settings) {
         return DefaultScheduleCatchUpMinutes;
     return std::min(*minutes, 24 * 60);
 }
+
+qint64 storedLogMaxBytes(const QSettings& settings) {
+    constexpr qint64 MiB = 1024 * 1024;
+    const std::optional<qint32> mib = storedInt32(settings, QStringLiteral("Setting/LogMaxMiB"));
+    if (!mib || *mib < 1 || *mib > 1024 * 1024)
+        return DefaultLogMaxMiB * MiB;
+    return *mib * MiB;
+}

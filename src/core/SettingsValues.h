@@ -44,3 +44,9 @@ template <typename T> void readInto(T& field, const std::optional<T>& value) {
     if (value)
         field = *value;
 }
+
+// Setting/LogMaxMiB: the most each log folder (Log/, MailLog/) may hold, in
+// bytes. A whole number of MiB from 1 to 1048576; anything else (missing,
+// 0, not a number) keeps the default of 256 MiB.
+constexpr qint64 DefaultLogMaxMiB = 256;
+qint64 storedLogMaxBytes(const QSettings& settings);

@@ -3,6 +3,7 @@
 #include "comm/CommandTable.h"
 #include "core/AppState.h"
 #include "core/Formatting.h"
+#include "core/SettingsValues.h"
 #include "log/LogFileMaker.h"
 #include "platform/OpenFiles.h"
 #include "platform/Paths.h"
@@ -152,6 +153,15 @@ void ProgramSession::createLogs(const QStringList& arguments) {
     m_state.MailLog =
         std::make_unique<LogFileMaker>(m_state.ProgramFolder + QStringLiteral("/MailLog/"));
     m_state.MailLog->setClock(&m_state.clock);
+    ApplyLogLimits(m_state, m_store.filePath());
+}
+
+void ApplyLogLimits(AppState& state, const QString& settingsFile) {
+    const qint64 bound = storedLogMaxBytes(QSettings(settingsFile, QSettings::IniFormat));
+    for (LogFileMaker* log : {state.CommLog.get(), state.MailLog.get()}) {
+        if (log)
+            log->setMaxFolderBytes(bound);
+    }
 }
 
 void ProgramSession::createFolders() {

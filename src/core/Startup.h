@@ -61,5 +61,9 @@ class ProgramSession {
     QStringList m_warnings;
 };
 
+// Bounds the state's log folders by Setting/LogMaxMiB of the settings file;
+// at start and again at a reload.
+void ApplyLogLimits(AppState& state, const QString& settingsFile);
+
 // The program folder's sample PJModel.txt, shipped inside the program.
 QByteArray SampleModelFile();

@@ -141,8 +141,8 @@ std::optional<ImportPlan> planFromCopies(const QByteArray& bytes, const Output& 
     return PlanImport(*state, bytes);
 }
 
-// The rows' PJLink passwords, kept where the program keeps them (the secret
-// store, else the passwords file); waits for each to be kept. False when one
+// The rows' PJLink passwords, kept where the program keeps them (the
+// window's secret store, else the passwords file); waits for each to be kept. False when one
 // could not be.
 bool storePasswords(AppState& state, const ImportPlan& plan, const Output& out) {
     PJLinkPasswords passwords(state);
@@ -176,7 +176,7 @@ bool storePasswords(AppState& state, const ImportPlan& plan, const Output& out) 
     return kept && pending == 0;
 }
 
-int importFleet(const FleetArguments& arguments, const Output& out) {
+int importFleet(const FleetArguments& arguments, SecretStore* secrets, const Output& out) {
     QString error;
     const std::optional<QByteArray> bytes = ReadRegularFile(arguments.file, &error);
     if (!bytes) {
@@ -196,6 +196,7 @@ int importFleet(const FleetArguments& arguments, const Output& out) {
         return 0;
     }
     const auto state = std::make_unique<AppState>();
+    state->Secrets = secrets;
     ProgramSession session(*state);
     if (!session.start({})) {
         if (session.outcome() == ProgramSession::Outcome::AlreadyRunning)
@@ -231,7 +232,8 @@ std::unique_ptr<AppState> LoadFleetCopy(const QString& program) {
     return state;
 }
 
-std::optional<int> RunFleetCommand(const QStringList& arguments, const QString& program) {
+std::optional<int> RunFleetCommand(const QStringList& arguments, const QString& program,
+                                   SecretStore* secrets) {
     const FleetArguments parsed = parse(arguments);
     const Output out(program);
     switch (parsed.action) {
@@ -248,7 +250,7 @@ std::optional<int> RunFleetCommand(const QStringList& arguments, const QString& 
         // answers through an event loop.
         QCoreApplication::setApplicationName(program);
         const CommandApplication app(program);
-        return importFleet(parsed, out);
+        return importFleet(parsed, secrets, out);
     }
     }
     return std::nullopt;

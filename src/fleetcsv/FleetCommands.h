@@ -7,6 +7,7 @@
 #include <optional>
 
 struct AppState;
+class SecretStore;
 
 // The fleet in and out of a CSV file from the command line of either
 // program, without a window and without starting the engine:
@@ -18,8 +19,10 @@ struct AppState;
 // Returns the exit code when the arguments ask for one of these (0 done,
 // 1 refused or failed, 2 a wrong command line), nothing otherwise. Output
 // goes to standard output, problems to standard error, each line starting
-// with `program`.
-std::optional<int> RunFleetCommand(const QStringList& arguments, const QString& program);
+// with `program`. The imported PJLink passwords go to `secrets` when given
+// (the window's), otherwise to the passwords file.
+std::optional<int> RunFleetCommand(const QStringList& arguments, const QString& program,
+                                   SecretStore* secrets = nullptr);
 
 QString FleetCommandUsage();
 

@@ -116,7 +116,7 @@ bool LogFileMaker::WriteLog(const QString& text, qint16 stamp) {
     return m_lastError.isEmpty();
 }
 
-QString LogFileMaker::writeLine(const QString& text, qint16 stamp) const {
+QString LogFileMaker::writeLine(const QString& text, qint16 stamp) {
     const QFileInfo folder(m_path.chopped(1));
     if (folder.isSymLink())
         return QStringLiteral("the log folder %1 is a link, which is not followed").arg(m_path);
@@ -135,16 +135,26 @@ QString LogFileMaker::writeLine(const QString& text, qint16 stamp) const {
     const int fd = OpenForAppend(name);
     if (fd < 0)
         return QStringLiteral("cannot open %1: %2").arg(name, systemError());
-    const bool written = writeAll(fd, line.toUtf8());
+    const QByteArray bytes = line.toUtf8();
+    const bool written = writeAll(fd, bytes);
     const QString writeError = written ? QString() : systemError();
     if (::close(fd) != 0 && written)
         return QStringLiteral("cannot write %1: %2").arg(name, systemError());
     if (!written)
         return QStringLiteral("cannot write %1: %2").arg(name, writeError);
-    return removeOldest();
+    m_writtenSinceCheck += bytes.size();
+    if (name == m_checkedFile && m_writtenSinceCheck < CheckEveryBytes)
+        return {};
+    QString error = removeOldest();
+    if (error.isEmpty())
+        error = removeBeyondSize(name);
+    // A failed clean-up is tried again with the next line.
+    m_checkedFile = error.isEmpty() ? name : QString();
+    m_writtenSinceCheck = 0;
+    return error;
 }
 
-QString LogFileMaker::removeOldest() const {
+QFileInfoList LogFileMaker::ownFiles() const {
     QFileInfoList files;
     for (const QFileInfo& info :
          QDir(m_path).entryInfoList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
@@ -153,6 +163,41 @@ QString LogFileMaker::removeOldest() const {
         if (IsLogFileName(info.fileName()) && !info.isSymLink() && info.isFile())
             files << info;
     }
+    return files;
+}
+
+QString LogFileMaker::removeBeyondSize(const QString& current) const {
+    if (m_maxFolderBytes <= 0)
+        return {};
+    QFileInfoList files = ownFiles();
+    qint64 total = 0;
+    for (const QFileInfo& info : files)
+        total += info.size();
+    if (total <= m_maxFolderBytes)
+        return {};
+    // Oldest days first (by time, then by name); the file being written last.
+    const QString currentPath = QFileInfo(current).absoluteFilePath();
+    std::stable_sort(files.begin(), files.end(), [&](const QFileInfo& a, const QFileInfo& b) {
+        const bool aCurrent = a.absoluteFilePath() == currentPath;
+        const bool bCurrent = b.absoluteFilePath() == currentPath;
+        if (aCurrent != bCurrent)
+            return bCurrent;
+        if (a.lastModified() != b.lastModified())
+            return a.lastModified() < b.lastModified();
+        return a.fileName() < b.fileName();
+    });
+    for (const QFileInfo& info : files) {
+        if (total <= m_maxFolderBytes)
+            break;
+        if (!QFile::remove(info.absoluteFilePath()))
+            return QStringLiteral("cannot remove the old log %1").arg(info.absoluteFilePath());
+        total -= info.size();
+    }
+    return {};
+}
+
+QString LogFileMaker::removeOldest() const {
+    const QFileInfoList files = ownFiles();
     if (files.isEmpty() || files.size() < m_maxCount)
         return {};
     const QFileInfo* oldest = nullptr;

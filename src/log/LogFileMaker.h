@@ -1,14 +1,20 @@
 #pragma once
 
 #include <QDateTime>
+#include <QFileInfoList>
 #include <QString>
 
 class Clock;
 
 // Appends time-stamped lines to dated files in one folder, optionally rolls
-// over to numbered files at a size limit, and keeps the number of its own
-// log files in the folder bounded by deleting the oldest. Other files in the
-// folder are never touched, and a link planted there is never followed.
+// over to numbered files at a size limit, and keeps its own log files in
+// the folder bounded, in number and in total size, by deleting the oldest.
+// Other files in the folder are never touched, and a link planted there is
+// never followed.
+//
+// The folder is looked at when a line goes to another file than the one
+// before (the first line, a new day, a roll-over) and after every
+// CheckEveryBytes written, never for every line.
 class LogFileMaker {
   public:
     explicit LogFileMaker(const QString& path = QString());
@@ -17,6 +23,12 @@ class LogFileMaker {
     void setMaxSize(qint32 bytes) { m_maxSize = bytes; }
     qint16 MaxCount() const { return m_maxCount; }
     void setMaxCount(qint16 count) { m_maxCount = count; }
+    // The most the folder's log files may hold together, in bytes; 0: no
+    // bound by size. Past it the oldest files go first; a file being written
+    // that alone is past it goes too, and the next line starts it afresh.
+    qint64 MaxFolderBytes() const { return m_maxFolderBytes; }
+    void setMaxFolderBytes(qint64 bytes) { m_maxFolderBytes = bytes; }
+    static constexpr qint64 CheckEveryBytes = 1024 * 1024;
     QString Path() const { return m_path; }
     void setPath(const QString& path);
 
@@ -39,11 +51,18 @@ class LogFileMaker {
 
   private:
     QDateTime now() const;
-    QString writeLine(const QString& text, qint16 stamp) const;
+    QString writeLine(const QString& text, qint16 stamp);
+    QFileInfoList ownFiles() const;
+    // At most one file, the oldest, when there are MaxCount or more.
     QString removeOldest() const;
+    QString removeBeyondSize(const QString& current) const;
 
     qint32 m_maxSize = 0;
     qint16 m_maxCount = 32;
+    qint64 m_maxFolderBytes = 0;
+    // The file the folder was last looked at for, and what went since.
+    QString m_checkedFile;
+    qint64 m_writtenSinceCheck = 0;
     QString m_path;
     const Clock* m_clock = nullptr;
     QString m_lastError;

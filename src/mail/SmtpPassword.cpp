@@ -4,8 +4,7 @@
 #include "log/CommLogs.h"
 #include "mail/MailLogging.h"
 #include "platform/SafeFile.h"
-
-#include <qt6keychain/keychain.h>
+#include "platform/SecretStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,23 +30,22 @@ SmtpPassword::SmtpPassword(AppState& state, QObject* parent) : QObject(parent), 
 }
 
 void SmtpPassword::refresh() {
-    auto* job = new QKeychain::ReadPasswordJob(Service, this);
-    job->setKey(Key);
-    job->setAutoDelete(true);
-    connect(job, &QKeychain::Job::finished, this, [this, job] {
-        if (job->error() == QKeychain::NoError) {
+    if (!m_state.Secrets)
+        return;
+    m_state.Secrets->read(Service, Key, this, [this](const SecretStore::Result& result) {
+        if (result.answer == SecretStore::Answer::Done) {
             m_inStore = true;
-            m_storeValue = job->textData();
+            m_storeValue = result.value;
         } else {
             // Said once: where no secret service runs, every mail would say it.
-            if (job->error() != QKeychain::EntryNotFound && !std::exchange(m_storeWarned, true))
-                qCInfo(lcMail) << "secret store not used:" << job->errorString();
+            if (result.answer == SecretStore::Answer::Unavailable &&
+                !std::exchange(m_storeWarned, true))
+                qCInfo(lcMail) << "secret store not used:" << result.error;
             m_inStore = false;
             m_storeValue.clear();
         }
         emit refreshed();
     });
-    job->start();
 }
 
 QString SmtpPassword::password() {
@@ -68,8 +66,8 @@ QString SmtpPassword::password() {
 }
 
 void SmtpPassword::store(const QString& password) {
-    // The jobs have no parent and finish on their own, so that a dialog
-    // closed right after "OK" still gets its password stored.
+    // Asked without a context, so that a dialog closed right after "OK"
+    // still gets its password stored (or kept in the file).
     const QString path = filePath(m_state);
     const QPointer<SmtpPassword> self(this);
     auto finish = [self](const QString& inStore, Place place) {
@@ -82,28 +80,31 @@ void SmtpPassword::store(const QString& password) {
     };
     if (password.isEmpty()) {
         QFile::remove(path);
-        auto* job = new QKeychain::DeletePasswordJob(Service);
-        job->setKey(Key);
-        job->setAutoDelete(true);
-        connect(job, &QKeychain::Job::finished, job, [finish] { finish(QString(), Place::None); });
-        job->start();
-        return;
-    }
-    auto* job = new QKeychain::WritePasswordJob(Service);
-    job->setKey(Key);
-    job->setTextData(password);
-    job->setAutoDelete(true);
-    connect(job, &QKeychain::Job::finished, job, [finish, job, path, password] {
-        if (job->error() != QKeychain::NoError) {
-            qCInfo(lcMail) << "password kept in its file:" << job->errorString();
-            finish(QString(), writeFile(path, password) ? Place::File : Place::None);
+        if (!m_state.Secrets) {
+            finish(QString(), Place::None);
             return;
         }
-        // One place only: a stale file would come back if the entry went.
-        QFile::remove(path);
-        finish(password, Place::SecretStore);
-    });
-    job->start();
+        m_state.Secrets->remove(Service, Key, nullptr, [finish](const SecretStore::Result&) {
+            finish(QString(), Place::None);
+        });
+        return;
+    }
+    if (!m_state.Secrets) {
+        finish(QString(), writeFile(path, password) ? Place::File : Place::None);
+        return;
+    }
+    m_state.Secrets->write(Service, Key, password, nullptr,
+                           [finish, path, password](const SecretStore::Result& result) {
+                               if (result.answer != SecretStore::Answer::Done) {
+                                   qCInfo(lcMail) << "password kept in its file:" << result.error;
+                                   finish(QString(),
+                                          writeFile(path, password) ? Place::File : Place::None);
+                                   return;
+                               }
+                               // One place only: a stale file would come back if the entry went.
+                               QFile::remove(path);
+                               finish(password, Place::SecretStore);
+                           });
 }
 
 QString SmtpPassword::filePath(const AppState& state) {

@@ -7,8 +7,9 @@
 
 struct AppState;
 
-// The SMTP password. It is kept in the desktop's secret store; where none
-// runs (the headless service, a bare session) in the file
+// The SMTP password. It is kept in the desktop's secret store when the
+// program has one (AppState::Secrets, set by the window); otherwise (the
+// headless service) and where none answers (a bare session) in the file
 // Norvik3.smtp-password beside the settings file, whose first line is the
 // password and which must be readable by its owner only (0600 or 0400).
 // Never in the settings file.
@@ -30,8 +31,9 @@ class SmtpPassword : public QObject {
     // Where the password was found last.
     Place place() const { return m_place; }
 
-    // Stores the password in the secret store, or in the file where that
-    // fails; an empty one removes it from both. stored() follows.
+    // Stores the password in the secret store, or in the file where there
+    // is none or it fails; an empty one removes it from both. stored()
+    // follows, at once without a secret store.
     void store(const QString& password);
 
     static QString filePath(const AppState& state);

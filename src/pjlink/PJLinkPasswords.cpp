@@ -2,8 +2,7 @@
 
 #include "core/AppState.h"
 #include "platform/SafeFile.h"
-
-#include <qt6keychain/keychain.h>
+#include "platform/SecretStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -248,26 +247,26 @@ bool PJLinkPasswords::storeInFile(const QString& key, const QString& password) {
 }
 
 void PJLinkPasswords::askSecretStore(const QString& key) {
-    if (key.isEmpty() || m_storeUnavailable || m_asking.contains(key))
+    if (key.isEmpty() || !hasSecretStore() || m_asking.contains(key))
         return;
     m_asking.insert(key);
-    auto* job = new QKeychain::ReadPasswordJob(Service, this);
-    job->setKey(key);
-    job->setAutoDelete(true);
-    connect(job, &QKeychain::Job::finished, this, [this, job, key] {
+    m_state.Secrets->read(Service, key, this, [this, key](const SecretStore::Result& result) {
         m_asking.remove(key);
-        if (job->error() == QKeychain::NoError) {
-            m_secret.insert(key, job->textData());
-        } else if (job->error() == QKeychain::EntryNotFound) {
+        if (result.answer == SecretStore::Answer::Done) {
+            m_secret.insert(key, result.value);
+        } else if (result.answer == SecretStore::Answer::NotFound) {
             m_secret.remove(key);
         } else if (!std::exchange(m_storeUnavailable, true)) {
             // Said once, and not asked again: where no secret service runs,
             // every projector would say it.
-            qCInfo(lcPasswords) << "secret store not used:" << job->errorString();
+            qCInfo(lcPasswords) << "secret store not used:" << result.error;
         }
         emit refreshed();
     });
-    job->start();
+}
+
+bool PJLinkPasswords::hasSecretStore() const {
+    return m_state.Secrets && !m_storeUnavailable;
 }
 
 bool PJLinkPasswords::store(const QString& address, const QString& port, const QString& password) {
@@ -278,38 +277,31 @@ bool PJLinkPasswords::store(const QString& address, const QString& port, const Q
     if (password.isEmpty()) {
         m_secret.remove(key);
         storeInFile(key, QString());
-        if (!m_storeUnavailable) {
-            auto* job = new QKeychain::DeletePasswordJob(Service, this);
-            job->setKey(key);
-            job->setAutoDelete(true);
-            job->start();
-        }
+        if (hasSecretStore())
+            m_state.Secrets->remove(Service, key, this, [](const SecretStore::Result&) {});
         emit stored(key, Place::None);
         return true;
     }
     const auto inFile = [this, key, password] {
         emit stored(key, storeInFile(key, password) ? Place::File : Place::None);
     };
-    if (m_storeUnavailable) {
+    if (!hasSecretStore()) {
         inFile();
         return true;
     }
-    auto* job = new QKeychain::WritePasswordJob(Service, this);
-    job->setKey(key);
-    job->setTextData(password);
-    job->setAutoDelete(true);
-    connect(job, &QKeychain::Job::finished, this, [this, job, key, password, inFile] {
-        if (job->error() != QKeychain::NoError) {
-            qCInfo(lcPasswords) << "password kept in its file:" << job->errorString();
-            m_storeUnavailable = true;
-            inFile();
-            return;
-        }
-        // One place only: a stale line would come back if the entry went.
-        m_secret.insert(key, password);
-        storeInFile(key, QString());
-        emit stored(key, Place::SecretStore);
-    });
-    job->start();
+    m_state.Secrets->write(Service, key, password, this,
+                           [this, key, password, inFile](const SecretStore::Result& result) {
+                               if (result.answer != SecretStore::Answer::Done) {
+                                   qCInfo(lcPasswords)
+                                       << "password kept in its file:" << result.error;
+                                   m_storeUnavailable = true;
+                                   inFile();
+                                   return;
+                               }
+                               // One place only: a stale line would come back if the entry went.
+                               m_secret.insert(key, password);
+                               storeInFile(key, QString());
+                               emit stored(key, Place::SecretStore);
+                           });
     return true;
 }

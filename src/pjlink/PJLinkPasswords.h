@@ -76,6 +76,7 @@ class PJLinkPasswords : public QObject {
     void readFileIfChanged();
     void readFileNow();
     void askSecretStore(const QString& key);
+    bool hasSecretStore() const;
     void watch();
     bool storeInFile(const QString& key, const QString& password);
 

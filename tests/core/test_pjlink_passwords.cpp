@@ -5,6 +5,7 @@
 #include "core/SettingsStore.h"
 #include "pjlink/PJLinkPasswords.h"
 #include "platform/SafeFile.h"
+#include "support/MemorySecretStore.h"
 
 #include <QSignalSpy>
 
@@ -13,7 +14,8 @@
 // The PJLink passwords as an administrator provisions them and as the
 // projector dialog stores them: read from a file beside the settings, used
 // only while it is the owner's alone, watched for changes, never written
-// anywhere else. No secret service runs here, so the file is the store.
+// anywhere else. Without a secret store (the service) the file is the
+// store; the window's secret store is stood in for by one in memory.
 namespace {
 
 constexpr QFileDevice::Permissions OthersOrGroup =
@@ -136,10 +138,63 @@ class TestPJLinkPasswords : public QObject {
         QCOMPARE(f.state->PJLinkPassword(3), QString());
         QCOMPARE(f.state->PJLinkPassword(0), QString());
         QVERIFY(!f.state->Health.isActive(HealthCondition::PasswordsRefused));
-        // The secret store was asked for both; its answers (none here) come.
-        QVERIFY(!passwords.settled());
+        // Without a secret store nothing is outstanding.
+        QVERIFY(passwords.settled());
+    }
+
+    // Where the window's secret store answers, its entries win over the
+    // file's and a stored password goes there, its file line removed; where
+    // it does not answer, the file serves and takes the password; the
+    // service, with no store, never asks one.
+    void secretStoreOrFile_data() {
+        QTest::addColumn<QString>("store");
+        QTest::addColumn<QString>("usedBeforeStore");
+        QTest::addColumn<int>("place");
+        QTest::addColumn<QByteArray>("fileAfter");
+        QTest::newRow("store answers") << "answers"
+                                       << "from-store" << int(PJLinkPasswords::Place::SecretStore)
+                                       << QByteArray("10.0.0.9:4352=other\n");
+        QTest::newRow("store unavailable")
+            << "unavailable"
+            << "from-file" << int(PJLinkPasswords::Place::File)
+            << QByteArray("10.0.0.5:4352=new\n10.0.0.9:4352=other\n");
+        QTest::newRow("no store (the service)")
+            << "none"
+            << "from-file" << int(PJLinkPasswords::Place::File)
+            << QByteArray("10.0.0.5:4352=new\n10.0.0.9:4352=other\n");
+    }
+
+    void secretStoreOrFile() {
+        QFETCH(QString, store);
+        QFETCH(QString, usedBeforeStore);
+        QFETCH(int, place);
+        QFETCH(QByteArray, fileAfter);
+        PasswordsFixture f;
+        f.writeFile("10.0.0.5:4352=from-file\n10.0.0.9:4352=other\n", OwnerOnly);
+        MemorySecretStore secrets;
+        secrets.available = store == QLatin1String("answers");
+        secrets.entries.insert(QStringLiteral("Norvik3 PJLink/10.0.0.5:4352"),
+                               QStringLiteral("from-store"));
+        if (store != QLatin1String("none"))
+            f.state->Secrets = &secrets;
+        PJLinkPasswords passwords(*f.state);
+        QCOMPARE(passwords.passwordOf(1), QStringLiteral("from-file"));
+        QCOMPARE(passwords.settled(), store == QLatin1String("none"));
         QTRY_VERIFY(passwords.settled());
-        QCOMPARE(f.state->PJLinkPassword(1), QStringLiteral("hall-secret"));
+        QCOMPARE(passwords.passwordOf(1), usedBeforeStore);
+
+        QSignalSpy stored(&passwords, &PJLinkPasswords::stored);
+        QVERIFY(passwords.store(QStringLiteral("10.0.0.5"), QStringLiteral("4352"),
+                                QStringLiteral("new")));
+        QTRY_COMPARE(stored.count(), 1);
+        QCOMPARE(int(stored.at(0).at(1).value<PJLinkPasswords::Place>()), place);
+        QCOMPARE(passwords.passwordOf(1), QStringLiteral("new"));
+        QCOMPARE(f.home.read(QStringLiteral("Norvik3.pjlink-passwords")), fileAfter);
+        if (store == QLatin1String("answers"))
+            QCOMPARE(secrets.entries.value(QStringLiteral("Norvik3 PJLink/10.0.0.5:4352")),
+                     QStringLiteral("new"));
+        if (store == QLatin1String("none"))
+            QCOMPARE(secrets.calls, 0);
     }
 
     // A file that others can read is not used, and that is said once with

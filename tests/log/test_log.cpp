@@ -1,10 +1,12 @@
 #include "core/AppState.h"
+#include "core/SettingsValues.h"
 #include "log/CommLogs.h"
 #include "log/LogFileMaker.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -147,6 +149,101 @@ class TestLog : public QObject {
         for (const char* foreign : {"notes.log", "20230101.log.bak", "notes.txt", "20220101.log"})
             QVERIFY2(QFileInfo(dir + QLatin1String(foreign)).isFile(), foreign);
         QVERIFY(QFileInfo::exists(dir + QStringLiteral("20240131.log")));
+    }
+
+    // The folder's own files stay within the size bound: the oldest days go
+    // first, someone else's files neither count nor go, and a file being
+    // written that alone is past the bound starts afresh.
+    void sizeBoundDeletesTheOldestDays_data() {
+        QTest::addColumn<qint64>("bound");
+        QTest::addColumn<int>("today");
+        QTest::addColumn<QStringList>("left");
+        const QStringList all{"20240128.log", "20240129.log", "20240130.log", "20240131.log"};
+        QTest::newRow("over: the oldest go") << qint64(100'000) << 10 << all.mid(1);
+        QTest::newRow("exactly at the bound") << qint64(3 * 40'000 + 10 + 28) << 10 << all;
+        QTest::newRow("within") << qint64(200'000) << 10 << all;
+        QTest::newRow("no bound") << qint64(0) << 10 << all;
+        QTest::newRow("today alone past it") << qint64(100'000) << 150'000 << QStringList{};
+    }
+
+    void sizeBoundDeletesTheOldestDays() {
+        QFETCH(qint64, bound);
+        QFETCH(int, today);
+        QFETCH(QStringList, left);
+        const QString dir = folder(QStringLiteral("bound-") + QTest::currentDataTag());
+        QVERIFY(QDir().mkpath(dir));
+        const QDateTime base(QDate(2024, 1, 28), QTime(23, 0));
+        // Out of order by name, in order by time: 28, 29 and 30 January.
+        makeFile(dir + QStringLiteral("20240129.log"), 40'000, base.addDays(1));
+        makeFile(dir + QStringLiteral("20240128.log"), 40'000, base);
+        makeFile(dir + QStringLiteral("20240130.log"), 40'000, base.addDays(2));
+        makeFile(dir + QStringLiteral("20240131.log"), today, base.addDays(3));
+        makeFile(dir + QStringLiteral("notes.log"), 500'000, base.addDays(-9));
+
+        LogFileMaker log(dir);
+        log.setClock(&m_clock);
+        log.setMaxFolderBytes(bound);
+        QVERIFY(log.WriteLog(QStringLiteral("line"), 1)); // 28 bytes with its stamp
+        QStringList expected = left;
+        expected << QStringLiteral("notes.log");
+        expected.sort();
+        QCOMPARE(logFiles(dir), expected);
+        QVERIFY(log.WriteLog(QStringLiteral("next"), 1));
+        QVERIFY(contents(dir + QStringLiteral("20240131.log")).endsWith("],next\r\n"));
+    }
+
+    // The folder is looked at when a line goes to another file and after
+    // every CheckEveryBytes written, never for every line.
+    void boundIsCheckedPerFileAndAfterEveryMiB() {
+        const QString dir = folder(QStringLiteral("bound-checks"));
+        QVERIFY(QDir().mkpath(dir));
+        const QString old = dir + QStringLiteral("20240101.log");
+        LogFileMaker log(dir);
+        log.setClock(&m_clock);
+        log.setMaxFolderBytes(2 * LogFileMaker::CheckEveryBytes);
+        QVERIFY(log.WriteLog(QStringLiteral("first"), 1));
+        makeFile(old, 2 * LogFileMaker::CheckEveryBytes, m_clock.now().addDays(-30));
+        QVERIFY(log.WriteLog(QStringLiteral("second"), 1));
+        QVERIFY(QFileInfo::exists(old));
+        const QString block(64 * 1024, QLatin1Char('x'));
+        for (qint64 n = 0; n * block.size() < LogFileMaker::CheckEveryBytes; ++n)
+            QVERIFY(log.WriteLog(block, 0));
+        QVERIFY(!QFileInfo::exists(old));
+        QVERIFY(QFileInfo(dir + QStringLiteral("20240131.log")).size() >
+                LogFileMaker::CheckEveryBytes);
+
+        makeFile(old, 2 * LogFileMaker::CheckEveryBytes, m_clock.now().addDays(-30));
+        m_clock.set(QDateTime(QDate(2024, 2, 1), QTime(0, 0, 1)));
+        QVERIFY(log.WriteLog(QStringLiteral("a new day"), 1));
+        QVERIFY(!QFileInfo::exists(old));
+        QCOMPARE(logFiles(dir),
+                 (QStringList{QStringLiteral("20240131.log"), QStringLiteral("20240201.log")}));
+    }
+
+    void boundFromTheSettings_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<qint64>("mib");
+        QTest::newRow("missing") << QString() << qint64(256);
+        QTest::newRow("set") << "64" << qint64(64);
+        QTest::newRow("blanks") << " 12 " << qint64(12);
+        QTest::newRow("largest") << "1048576" << qint64(1048576);
+        QTest::newRow("zero") << "0" << qint64(256);
+        QTest::newRow("negative") << "-5" << qint64(256);
+        QTest::newRow("too large") << "1048577" << qint64(256);
+        QTest::newRow("not a number") << "lots" << qint64(256);
+    }
+
+    void boundFromTheSettings() {
+        QFETCH(QString, value);
+        QFETCH(qint64, mib);
+        const QString file =
+            m_dir.filePath(QStringLiteral("bound-%1.conf").arg(QTest::currentDataTag()));
+        {
+            QSettings settings(file, QSettings::IniFormat);
+            if (!value.isNull())
+                settings.setValue(QStringLiteral("Setting/LogMaxMiB"), value);
+        }
+        QCOMPARE(storedLogMaxBytes(QSettings(file, QSettings::IniFormat)), mib * 1024 * 1024);
     }
 
     void commAndMailLogWriters() {
