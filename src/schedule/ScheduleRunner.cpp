@@ -51,7 +51,8 @@ QString LateText(qint64 minutes) {
 } // namespace
 
 ScheduleRunner::ScheduleRunner(AppState& state, QObject* parent)
-    : QObject(parent), m_state(state), m_files(state) {
+    : QObject(parent), m_state(state), m_files(state),
+      m_createdAt(state.clock.now().toMSecsSinceEpoch()) {
     m_timer.setInterval(100ms);
     connect(&m_timer, &QTimer::timeout, this, &ScheduleRunner::tick);
 }
@@ -59,7 +60,12 @@ ScheduleRunner::ScheduleRunner(AppState& state, QObject* parent)
 void ScheduleRunner::ScheduleStart() {
     if (m_timer.isActive())
         return;
+    const bool first = !m_recordLoaded;
     loadRecord();
+    // Only a start at launch catches up what fell due while the program was
+    // down; the minutes it then ran with the schedule off are no downtime.
+    if (first && m_state.clock.now().toMSecsSinceEpoch() - m_createdAt > MinuteMs)
+        m_resumeNow = true;
     m_timer.start();
     emit runningChanged(true);
 }
@@ -76,10 +82,11 @@ void ScheduleRunner::stop(bool byOperator) {
     if (!m_timer.isActive())
         return;
     m_timer.stop();
-    // Looked after up to now; after the operator's stop, the next start
-    // begins at its own minute.
+    // The record keeps the last instant looked after, not the stop's: an
+    // entry due in the moment before the stop's minute was first looked at
+    // is caught up at the next start. After the operator's stop, the next
+    // start begins at its own minute.
     m_resumeNow = byOperator;
-    m_record.setHandledUpTo(m_state.clock.now().toMSecsSinceEpoch());
     m_record.setStoppedByOperator(byOperator);
     m_record.save(true);
     emit runningChanged(false);

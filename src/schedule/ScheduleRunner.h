@@ -111,6 +111,9 @@ class ScheduleRunner : public QObject {
     bool m_recordLoaded = false;
     // Started after the operator's stop: what fell due meanwhile stays undone.
     bool m_resumeNow = false;
+    // When the program made the runner: a first start well after it was asked
+    // for while the program ran with the schedule off.
+    qint64 m_createdAt = 0;
     int m_catchUpMinutes = DefaultScheduleCatchUpMinutes;
     std::function<void(const ScheduleActionReport&)> m_actionObserver;
 };

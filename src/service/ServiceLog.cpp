@@ -44,6 +44,6 @@ void InstallServiceMessageHandler() {
     if (!qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
         QLoggingCategory::setFilterRules(
             QStringLiteral("norvik.*.debug=false\nnorvik.*.info=false\nnorvik.*.warning=false\n"
-                           "norvik.status.control.info=true"));
+                           "norvik.status.control.info=true\nnorvik.schedule.warning=true"));
     qInstallMessageHandler(HandleQtMessage);
 }
