@@ -5,6 +5,7 @@
 #include "service/BackupChecks.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cstdio>
@@ -61,6 +62,17 @@ int restore(const QString& folder, const QString& program) {
 
 int check(const QString& program) {
     const BackupPlaces places = CurrentPlaces();
+    // A start would begin afresh without them; a check of the wrong folder
+    // must not pass for a good one.
+    for (const QString& needed : {places.settingsFile, places.programFolder}) {
+        if (!QFileInfo::exists(needed)) {
+            say(stderr, program,
+                QStringLiteral("%1 does not exist: nothing to check (set NORVIK3_HOME to the "
+                               "program's folder, and run as the account the service runs as)")
+                    .arg(needed));
+            return 1;
+        }
+    }
     QStringList refusals = StartRefusals(places.settingsFile, places.programFolder);
     refusals << EndpointRefusals(places.settingsFile);
     for (const QString& refusal : refusals)
@@ -68,9 +80,9 @@ int check(const QString& program) {
     if (!refusals.isEmpty())
         return 1;
     say(stdout, program,
-        QStringLiteral("the settings, model, schedule, password, token and certificate files "
-                       "of %1 would all be used")
-            .arg(places.programFolder));
+        QStringLiteral("%1 and the model, schedule, password, token and certificate files "
+                       "of %2 would all be used")
+            .arg(places.settingsFile, places.programFolder));
     return 0;
 }
 

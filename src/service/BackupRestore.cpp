@@ -195,12 +195,26 @@ BackupOutcome RestoreBackup(const QString& folder, const BackupPlaces& to) {
         const QString target = targetOf(entry, to);
         const QFileInfo info(target);
         const QString staged = info.dir().filePath(TemporaryNameFor(info.fileName()));
-        const FileOutcome copied = CopyToNewFile(from, staged, ModeOf(from).value_or(0600));
+        // No more open than the manifest recorded: a backup copied with the
+        // wrong modes does not widen them.
+        const mode_t mode = ModeOf(from).value_or(0600) & entry.mode;
+        const FileOutcome copied = CopyToNewFile(from, staged, mode);
         if (!copied) {
             unstage();
             return fail(copied.error);
         }
         steps.push_back(Step{target, staged});
+        // What was checked above may have been replaced since: the copy
+        // itself must be the manifest's.
+        QString error;
+        const std::optional<FileDigest> digest = DigestOf(staged, &error);
+        if (!digest || digest->sha256 != entry.sha256 || digest->size != entry.size) {
+            unstage();
+            return fail(digest ? QStringLiteral("%1 changed during the restore; nothing was "
+                                                "restored")
+                                     .arg(from)
+                               : error);
+        }
         restored.insert(target);
     }
     for (const QString& target : presentTargets(to))
