@@ -241,7 +241,7 @@ class TestBackup : public QObject {
         }
         QVERIFY(exits(made, 0) && made.err.isEmpty() && made.out.contains("files, "));
 
-        // Consistent: every event committed before it began, and no commit in part.
+        // Consistent: every event committed before it began, and no commit half copied.
         const qint64 copied = gaplessEvents(backup + "/History.sqlite");
         QVERIFY2(copied >= before, qPrintable(QString::number(copied)));
         QVERIFY(copied <= gaplessEvents(home + "/History.sqlite"));
