@@ -138,63 +138,37 @@ class TestPJLinkPasswords : public QObject {
         QCOMPARE(f.state->PJLinkPassword(3), QString());
         QCOMPARE(f.state->PJLinkPassword(0), QString());
         QVERIFY(!f.state->Health.isActive(HealthCondition::PasswordsRefused));
-        // Without a secret store nothing is outstanding.
-        QVERIFY(passwords.settled());
     }
 
-    // Where the window's secret store answers, its entries win over the
-    // file's and a stored password goes there, its file line removed; where
-    // it does not answer, the file serves and takes the password; the
-    // service, with no store, never asks one.
-    void secretStoreOrFile_data() {
-        QTest::addColumn<QString>("store");
-        QTest::addColumn<QString>("usedBeforeStore");
-        QTest::addColumn<int>("place");
-        QTest::addColumn<QByteArray>("fileAfter");
-        QTest::newRow("store answers") << "answers"
-                                       << "from-store" << int(PJLinkPasswords::Place::SecretStore)
-                                       << QByteArray("10.0.0.9:4352=other\n");
-        QTest::newRow("store unavailable")
-            << "unavailable"
-            << "from-file" << int(PJLinkPasswords::Place::File)
-            << QByteArray("10.0.0.5:4352=new\n10.0.0.9:4352=other\n");
-        QTest::newRow("no store (the service)")
-            << "none"
-            << "from-file" << int(PJLinkPasswords::Place::File)
-            << QByteArray("10.0.0.5:4352=new\n10.0.0.9:4352=other\n");
-    }
+    // Where the window's secret store answers, its entries win over the file's and a stored
+    // password goes there, its file line removed; where it does not answer, the file serves and
+    // takes the password; the service, with no store, never asks one.
+    void secretStoreOrFile_data() { MemorySecretStore::addRows(); }
 
     void secretStoreOrFile() {
-        QFETCH(QString, store);
-        QFETCH(QString, usedBeforeStore);
-        QFETCH(int, place);
-        QFETCH(QByteArray, fileAfter);
+        QFETCH(int, store);
+        const bool answers = store == MemorySecretStore::Answers;
         PasswordsFixture f;
         f.writeFile("10.0.0.5:4352=from-file\n10.0.0.9:4352=other\n", OwnerOnly);
-        MemorySecretStore secrets;
-        secrets.available = store == QLatin1String("answers");
-        secrets.entries.insert(QStringLiteral("Norvik3 PJLink/10.0.0.5:4352"),
-                               QStringLiteral("from-store"));
-        if (store != QLatin1String("none"))
-            f.state->Secrets = &secrets;
+        const QString entry = QStringLiteral("Norvik3 PJLink/10.0.0.5:4352");
+        MemorySecretStore secrets(store, *f.state, entry, QStringLiteral("from-store"));
         PJLinkPasswords passwords(*f.state);
         QCOMPARE(passwords.passwordOf(1), QStringLiteral("from-file"));
-        QCOMPARE(passwords.settled(), store == QLatin1String("none"));
+        QCOMPARE(passwords.settled(), store == MemorySecretStore::None);
         QTRY_VERIFY(passwords.settled());
-        QCOMPARE(passwords.passwordOf(1), usedBeforeStore);
+        QCOMPARE(passwords.passwordOf(1), QString(answers ? "from-store" : "from-file"));
 
         QSignalSpy stored(&passwords, &PJLinkPasswords::stored);
         QVERIFY(passwords.store(QStringLiteral("10.0.0.5"), QStringLiteral("4352"),
                                 QStringLiteral("new")));
         QTRY_COMPARE(stored.count(), 1);
-        QCOMPARE(int(stored.at(0).at(1).value<PJLinkPasswords::Place>()), place);
+        QCOMPARE(stored.at(0).at(1).value<PJLinkPasswords::Place>(),
+                 answers ? PJLinkPasswords::Place::SecretStore : PJLinkPasswords::Place::File);
         QCOMPARE(passwords.passwordOf(1), QStringLiteral("new"));
-        QCOMPARE(f.home.read(QStringLiteral("Norvik3.pjlink-passwords")), fileAfter);
-        if (store == QLatin1String("answers"))
-            QCOMPARE(secrets.entries.value(QStringLiteral("Norvik3 PJLink/10.0.0.5:4352")),
-                     QStringLiteral("new"));
-        if (store == QLatin1String("none"))
-            QCOMPARE(secrets.calls, 0);
+        QCOMPARE(f.home.read(QStringLiteral("Norvik3.pjlink-passwords")),
+                 QByteArray(answers ? "" : "10.0.0.5:4352=new\n") + "10.0.0.9:4352=other\n");
+        QCOMPARE(secrets.entries.value(entry), QString(answers ? "new" : "from-store"));
+        QCOMPARE(secrets.calls > 0, store != MemorySecretStore::None);
     }
 
     // A file that others can read is not used, and that is said once with

@@ -151,9 +151,9 @@ class TestLog : public QObject {
         QVERIFY(QFileInfo::exists(dir + QStringLiteral("20240131.log")));
     }
 
-    // The folder's own files stay within the size bound: the oldest days go
-    // first, someone else's files neither count nor go, and a file being
-    // written that alone is past the bound starts afresh.
+    // The folder's own files stay within the size bound: the oldest days go first, someone
+    // else's files neither count nor go, and a file being written that alone is past the bound
+    // starts afresh.
     void sizeBoundDeletesTheOldestDays_data() {
         QTest::addColumn<qint64>("bound");
         QTest::addColumn<int>("today");
@@ -173,77 +173,60 @@ class TestLog : public QObject {
         const QString dir = folder(QStringLiteral("bound-") + QTest::currentDataTag());
         QVERIFY(QDir().mkpath(dir));
         const QDateTime base(QDate(2024, 1, 28), QTime(23, 0));
-        // Out of order by name, in order by time: 28, 29 and 30 January.
-        makeFile(dir + QStringLiteral("20240129.log"), 40'000, base.addDays(1));
-        makeFile(dir + QStringLiteral("20240128.log"), 40'000, base);
-        makeFile(dir + QStringLiteral("20240130.log"), 40'000, base.addDays(2));
-        makeFile(dir + QStringLiteral("20240131.log"), today, base.addDays(3));
+        for (const int day : {1, 0, 2, 3}) // made out of order, dated in order of their names
+            makeFile(dir + QStringLiteral("202401%1.log").arg(28 + day), day == 3 ? today : 40'000,
+                     base.addDays(day));
         makeFile(dir + QStringLiteral("notes.log"), 500'000, base.addDays(-9));
 
         LogFileMaker log(dir);
         log.setClock(&m_clock);
         log.setMaxFolderBytes(bound);
         QVERIFY(log.WriteLog(QStringLiteral("line"), 1)); // 28 bytes with its stamp
-        QStringList expected = left;
-        expected << QStringLiteral("notes.log");
-        expected.sort();
-        QCOMPARE(logFiles(dir), expected);
+        QCOMPARE(logFiles(dir), QStringList(left << QStringLiteral("notes.log")));
         QVERIFY(log.WriteLog(QStringLiteral("next"), 1));
         QVERIFY(contents(dir + QStringLiteral("20240131.log")).endsWith("],next\r\n"));
     }
 
-    // The folder is looked at when a line goes to another file and after
-    // every CheckEveryBytes written, never for every line.
+    // The folder is looked at when a line goes to another file and after every CheckEveryBytes
+    // written, never for every line.
     void boundIsCheckedPerFileAndAfterEveryMiB() {
+        const qint64 every = LogFileMaker::CheckEveryBytes;
         const QString dir = folder(QStringLiteral("bound-checks"));
         QVERIFY(QDir().mkpath(dir));
         const QString old = dir + QStringLiteral("20240101.log");
+        const auto makeOld = [&] { makeFile(old, 2 * every, m_clock.now().addDays(-30)); };
         LogFileMaker log(dir);
         log.setClock(&m_clock);
-        log.setMaxFolderBytes(2 * LogFileMaker::CheckEveryBytes);
+        log.setMaxFolderBytes(2 * every);
         QVERIFY(log.WriteLog(QStringLiteral("first"), 1));
-        makeFile(old, 2 * LogFileMaker::CheckEveryBytes, m_clock.now().addDays(-30));
+        makeOld();
         QVERIFY(log.WriteLog(QStringLiteral("second"), 1));
         QVERIFY(QFileInfo::exists(old));
         const QString block(64 * 1024, QLatin1Char('x'));
-        for (qint64 n = 0; n * block.size() < LogFileMaker::CheckEveryBytes; ++n)
+        for (qint64 n = 0; n * block.size() < every; ++n)
             QVERIFY(log.WriteLog(block, 0));
         QVERIFY(!QFileInfo::exists(old));
-        QVERIFY(QFileInfo(dir + QStringLiteral("20240131.log")).size() >
-                LogFileMaker::CheckEveryBytes);
+        QVERIFY(QFileInfo(dir + QStringLiteral("20240131.log")).size() > every);
 
-        makeFile(old, 2 * LogFileMaker::CheckEveryBytes, m_clock.now().addDays(-30));
+        makeOld();
         m_clock.set(QDateTime(QDate(2024, 2, 1), QTime(0, 0, 1)));
         QVERIFY(log.WriteLog(QStringLiteral("a new day"), 1));
         QVERIFY(!QFileInfo::exists(old));
-        QCOMPARE(logFiles(dir),
-                 (QStringList{QStringLiteral("20240131.log"), QStringLiteral("20240201.log")}));
+        QCOMPARE(logFiles(dir), QStringList({"20240131.log", "20240201.log"}));
     }
 
-    void boundFromTheSettings_data() {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<qint64>("mib");
-        QTest::newRow("missing") << QString() << qint64(256);
-        QTest::newRow("set") << "64" << qint64(64);
-        QTest::newRow("blanks") << " 12 " << qint64(12);
-        QTest::newRow("largest") << "1048576" << qint64(1048576);
-        QTest::newRow("zero") << "0" << qint64(256);
-        QTest::newRow("negative") << "-5" << qint64(256);
-        QTest::newRow("too large") << "1048577" << qint64(256);
-        QTest::newRow("not a number") << "lots" << qint64(256);
-    }
-
+    // LogMaxMiB as written (none: missing) and the bound it gives.
     void boundFromTheSettings() {
-        QFETCH(QString, value);
-        QFETCH(qint64, mib);
-        const QString file =
-            m_dir.filePath(QStringLiteral("bound-%1.conf").arg(QTest::currentDataTag()));
-        {
-            QSettings settings(file, QSettings::IniFormat);
-            if (!value.isNull())
-                settings.setValue(QStringLiteral("Setting/LogMaxMiB"), value);
+        const std::pair<const char*, qint64> rows[] = {
+            {nullptr, 256}, {"64", 64},  {" 12 ", 12},     {"1048576", 1048576},
+            {"0", 256},     {"-5", 256}, {"1048577", 256}, {"lots", 256}};
+        for (const auto& [value, mib] : rows) {
+            const QString file = m_dir.filePath(QStringLiteral("bound-[%1].conf").arg(value));
+            if (value)
+                QSettings(file, QSettings::IniFormat)
+                    .setValue(QStringLiteral("Setting/LogMaxMiB"), QString(value));
+            QCOMPARE(storedLogMaxBytes(QSettings(file, QSettings::IniFormat)), mib * 1024 * 1024);
         }
-        QCOMPARE(storedLogMaxBytes(QSettings(file, QSettings::IniFormat)), mib * 1024 * 1024);
     }
 
     void commAndMailLogWriters() {

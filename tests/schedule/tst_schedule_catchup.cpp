@@ -15,10 +15,7 @@
 // Friday; the DST days are Europe/Berlin's of 2024.
 namespace {
 
-enum class End { ProgramEnd, Operator, Crash };
-
-// One run of the program: a runner whose actions go through the real
-// history recorder into `events`.
+// One run of the program, its actions going through the real history recorder.
 struct Run {
     ScheduleFixture& f;
     std::vector<HistoryEvent>& events;
@@ -33,12 +30,6 @@ struct Run {
         runner.tick(); // builds the plan
         runner.tick();
     }
-    void end(End how) {
-        if (how == End::ProgramEnd)
-            runner.stopAtProgramEnd();
-        if (how == End::Operator)
-            runner.ScheduleStop();
-    }
     // A tick in every minute up to and including `until`.
     void walk(const QDateTime& until) {
         while (f.state->clock.now() < until) {
@@ -48,249 +39,163 @@ struct Run {
     }
 };
 
-// What reached Solo's queue, as the commands' names.
 QStringList SoloGot(const ScheduleFixture& f) {
     const CommandTable& t = BuildCommandTable();
-    const std::vector<std::pair<QByteArray, QString>> names = {{Frame(t.PowerOnCommand), "ON"},
-                                                               {Frame(t.PowerOffCommand), "OFF"},
-                                                               {Frame(t.InputSet0Command), "RGB"},
-                                                               {Frame(t.InputSet5Command), "HDMI"}};
+    const std::map<QByteArray, QString> names = {{Frame(t.PowerOnCommand), "ON"},
+                                                 {Frame(t.PowerOffCommand), "OFF"},
+                                                 {Frame(t.InputSet0Command), "RGB"},
+                                                 {Frame(t.InputSet5Command), "HDMI"}};
     QStringList got;
-    for (const QByteArray& frame : f.queued(f.projectorOf(f.solo))) {
-        for (const auto& [bytes, name] : names) {
-            if (frame == bytes)
-                got << name;
-        }
-    }
+    for (const QByteArray& frame : f.queued(f.projectorOf(f.solo)))
+        if (names.contains(frame))
+            got << names.at(frame);
     return got;
 }
 
 QStringList Missed(const std::vector<HistoryEvent>& events) {
     QStringList missed;
-    for (const HistoryEvent& e : events) {
+    for (const HistoryEvent& e : events)
         if (e.kind == EventKind::ScheduleMissed)
             missed << e.text + QStringLiteral(" | ") + e.outcome;
-    }
     return missed;
 }
 
+// "hh:mm:ss" on 15 March 2024, or an ISO date and time (local, or UTC with Z).
 QDateTime At(const QString& text) {
-    return QDateTime::fromString(text, Qt::ISODate);
+    if (text.size() <= 8)
+        return QDateTime(QDate(2024, 3, 15), QTime::fromString(text, Qt::ISODate));
+    return QDateTime::fromString(text, Qt::ISODate).toLocalTime();
 }
-
-// The local time zone for one test, restored at its end.
-struct TimeZone {
-    QByteArray before = qgetenv("TZ");
-    explicit TimeZone(const char* zone) {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~TimeZone() {
-        if (before.isNull())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", before);
-        tzset();
-    }
-};
 
 } // namespace
 
 class ScheduleCatchUpTest : public QObject {
     Q_OBJECT
   private slots:
-    void restartCatchesUpOrRecordsMissed_data();
-    void restartCatchesUpOrRecordsMissed();
-    void clockStepsNeitherRepeatNorLose_data();
-    void clockStepsNeitherRepeatNorLose();
-    void summerTimeChanges_data();
-    void summerTimeChanges();
-    void recordKeepsTodayAndYesterday();
-};
-
-void ScheduleCatchUpTest::restartCatchesUpOrRecordsMissed_data() {
-    QTest::addColumn<QString>("firstUntil"); // the first run starts a minute earlier
-    QTest::addColumn<int>("how");
-    QTest::addColumn<QString>("secondAt");
-    QTest::addColumn<QString>("catchUp"); // Setting/ScheduleCatchUpMinutes, empty: none
-    QTest::addColumn<QStringList>("got");
-    QTest::addColumn<QStringList>("missed");
-    const auto row = [](const char* name, const char* first, End how, const char* second,
-                        const char* catchUp, QStringList got, QStringList missed = {}) {
-        QTest::newRow(name) << QString(first) << int(how) << QString(second) << QString(catchUp)
-                            << got << missed;
-    };
-    row("down 03:58 to 04:00", "2024-03-15T03:58:30", End::ProgramEnd, "2024-03-15T04:00:05", "",
-        {"ON", "RGB"});
-    row("down an hour", "2024-03-15T03:58:30", End::ProgramEnd, "2024-03-15T05:00:05", "",
-        {"HDMI", "OFF"},
-        {"Solo: Power ON | due at 2024-03-15 03:59, 61 min late",
-         "Solo: Input RGB | due at 2024-03-15 04:00, 60 min late"});
-    row("catching up 90 minutes", "2024-03-15T03:58:30", End::ProgramEnd, "2024-03-15T05:00:05",
-        "90", {"ON", "RGB", "HDMI", "OFF"});
-    row("catching up none", "2024-03-15T03:58:30", End::ProgramEnd, "2024-03-15T04:00:30", "0",
-        {"RGB"}, {"Solo: Power ON | due at 2024-03-15 03:59, 1 min late"});
-    row("unreadable setting", "2024-03-15T03:58:30", End::ProgramEnd, "2024-03-15T04:14:00", "x",
-        {"ON", "RGB"});
-    row("crash after a run", "2024-03-15T03:59:10", End::Crash, "2024-03-15T04:00:05", "",
-        {"ON", "RGB"});
-    row("restart in the same minute", "2024-03-15T03:59:10", End::ProgramEnd, "2024-03-15T03:59:50",
-        "", {"ON", "RGB"});
-    row("clock set back while down", "2024-03-15T04:00:30", End::ProgramEnd, "2024-03-15T03:59:10",
-        "", {"ON", "RGB"});
-    row("operator's stop", "2024-03-15T03:58:30", End::Operator, "2024-03-15T04:00:05", "",
-        {"RGB"});
-    row("across midnight", "2024-03-15T23:50:30", End::ProgramEnd, "2024-03-16T00:05:00", "",
-        {"ON", "HDMI"});
-}
-
-void ScheduleCatchUpTest::restartCatchesUpOrRecordsMissed() {
-    QFETCH(QString, firstUntil);
-    QFETCH(int, how);
-    QFETCH(QString, secondAt);
-    QFETCH(QString, catchUp);
-    QFETCH(QStringList, got);
-    QFETCH(QStringList, missed);
-    ScheduleFixture f;
-    f.writeFile(QStringLiteral("default"), "[Solo]\n03:59=Power ON\n04:00=Input RGB\n"
-                                           "04:50=Input HDMI\n05:00=Power OFF\n"
-                                           "23:55=Power ON\n00:02=Input HDMI\n");
-    if (!catchUp.isEmpty()) {
-        QSettings settings(f.home.filePath(QStringLiteral("Norvik3.conf")), QSettings::IniFormat);
-        settings.setValue(QStringLiteral("Setting/ScheduleCatchUpMinutes"), catchUp);
+    // All in Europe/Berlin, whose DST days some rows cross.
+    void initTestCase() {
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
     }
-    std::vector<HistoryEvent> events;
-    f.state->clock.set(At(firstUntil).addSecs(-60));
-    {
-        Run first(f, events);
-        first.walk(At(firstUntil));
-        first.end(End(how));
+
+    void eachEntryOnceOrMissed_data() {
+        QTest::addColumn<QByteArray>("file");
+        // "catch-up=n": Setting/ScheduleCatchUpMinutes; the first time starts a run; "~t": a tick
+        // each minute to t; "t": the clock jumps to t and ticks, or starts the next run after
+        // "end" (program end), "stop" (operator's) or "crash".
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("got");
+        QTest::addColumn<QStringList>("missed");
+        const auto row = [](const char* name, const char* file, const char* steps, const char* got,
+                            QStringList missed = {}) {
+            QTest::newRow(name) << QByteArray(file) << QString(steps) << QString(got) << missed;
+        };
+        const char* early = "[Solo]\n03:59=Power ON\n04:00=Input RGB\n04:50=Input HDMI\n"
+                            "05:00=Power OFF\n23:55=Power ON\n00:02=Input HDMI\n";
+        row("down 03:58 to 04:00", early, "03:57:30 ~03:58:30 end 04:00:05 ~04:00:35", "ON RGB");
+        row("down an hour", early, "03:57:30 ~03:58:30 end 05:00:05 ~05:00:35", "HDMI OFF",
+            {"Solo: Power ON | due at 2024-03-15 03:59, 61 min late",
+             "Solo: Input RGB | due at 2024-03-15 04:00, 60 min late"});
+        row("catching up 90 minutes", early,
+            "catch-up=90 03:57:30 ~03:58:30 end 05:00:05 ~05:00:35", "ON RGB HDMI OFF");
+        row("catching up none", early, "catch-up=0 03:57:30 ~03:58:30 end 04:00:30 ~04:01:00",
+            "RGB", {"Solo: Power ON | due at 2024-03-15 03:59, 1 min late"});
+        row("unreadable setting", early, "catch-up=x 03:57:30 ~03:58:30 end 04:14:00 ~04:14:30",
+            "ON RGB");
+        row("crash after a run", early, "03:58:10 ~03:59:10 crash 04:00:05 ~04:00:35", "ON RGB");
+        row("restart in the same minute", early, "03:58:10 ~03:59:10 end 03:59:50 ~04:00:20",
+            "ON RGB");
+        row("clock set back while down", early, "03:59:30 ~04:00:30 end 03:59:10 ~03:59:40",
+            "ON RGB");
+        row("operator's stop", early, "03:57:30 ~03:58:30 stop 04:00:05 ~04:00:35", "RGB");
+        row("across midnight", early,
+            "2024-03-15T23:49:30 ~2024-03-15T23:50:30 end 2024-03-16T00:05:00 ~2024-03-16T00:05:30",
+            "ON HDMI");
+
+        const char* morning = "[Solo]\n09:00=Power ON\n09:30=Input RGB\n09:50=Input HDMI\n"
+                              "10:00=Power OFF\n10:01=Power ON\n";
+        row("set back an hour", morning, "08:59:50 ~10:00:05 09:00:10 ~10:01:10",
+            "ON RGB HDMI OFF ON");
+        row("set forward an hour", morning, "08:59:50 ~09:00:05 10:00:05 ~10:01:10",
+            "ON HDMI OFF ON", {"Solo: Input RGB | due at 2024-03-15 09:30, 30 min late"});
+        row("set back across minutes ran", morning, "09:29:50 ~09:31:00 09:29:00 ~09:31:00", "RGB");
+
+        // 31 March: 02:00 CET is followed by 03:00 CEST, at 01:00 UTC.
+        row("spring: the skipped hour at 03:00",
+            "[Solo]\n01:59=Power ON\n02:30=Input RGB\n03:00=Power OFF\n03:01=Input HDMI\n",
+            "2024-03-31T00:58:30Z ~2024-03-31T01:05:00Z", "ON RGB OFF HDMI");
+        // 27 October: 03:00 CEST is followed by 02:00 CET, at 01:00 UTC.
+        const char* autumn = "[Solo]\n02:30=Power ON\n02:45=Input RGB\n03:00=Power OFF\n";
+        row("autumn: the repeated hour once", autumn, "2024-10-27T00:29:30Z ~2024-10-27T02:05:00Z",
+            "ON RGB OFF");
+        // Down from 02:39 CEST to 02:28 CET: 02:45 came first while it was down.
+        row("autumn: restarted in the repeated hour", autumn,
+            "2024-10-27T00:29:30Z ~2024-10-27T00:39:30Z end 2024-10-27T01:28:00Z "
+            "~2024-10-27T02:05:00Z",
+            "ON OFF", {"Solo: Input RGB | due at 2024-10-27 02:45, 43 min late"});
     }
-    f.state->clock.set(At(secondAt));
-    Run second(f, events);
-    second.walk(At(secondAt).addSecs(30));
-    QCOMPARE(SoloGot(f), got);
-    QCOMPARE(Missed(events), missed);
-}
 
-void ScheduleCatchUpTest::clockStepsNeitherRepeatNorLose_data() {
-    QTest::addColumn<QStringList>("steps"); // "~" before a time: walked to, else jumped to
-    QTest::addColumn<QStringList>("got");
-    QTest::addColumn<QStringList>("missed");
-    QTest::newRow("set back an hour")
-        << QStringList{"08:59:50", "~10:00:05", "09:00:10", "~10:01:10"}
-        << QStringList{"ON", "RGB", "HDMI", "OFF", "ON"} << QStringList{};
-    QTest::newRow("set forward an hour")
-        << QStringList{"08:59:50", "~09:00:05", "10:00:05", "~10:01:10"}
-        << QStringList{"ON", "HDMI", "OFF", "ON"}
-        << QStringList{"Solo: Input RGB | due at 2024-03-15 09:30, 30 min late"};
-    QTest::newRow("set back across minutes ran")
-        << QStringList{"09:29:50", "~09:31:00", "09:29:00", "~09:31:00"} << QStringList{"RGB"}
-        << QStringList{};
-}
-
-void ScheduleCatchUpTest::clockStepsNeitherRepeatNorLose() {
-    QFETCH(QStringList, steps);
-    QFETCH(QStringList, got);
-    QFETCH(QStringList, missed);
-    ScheduleFixture f;
-    f.writeFile(QStringLiteral("default"), "[Solo]\n09:00=Power ON\n09:30=Input RGB\n"
-                                           "09:50=Input HDMI\n10:00=Power OFF\n10:01=Power ON\n");
-    std::vector<HistoryEvent> events;
-    const auto at = [](QString time) {
-        return QDateTime(QDate(2024, 3, 15), QTime::fromString(time.remove(u'~'), Qt::ISODate));
-    };
-    f.state->clock.set(at(steps.first()));
-    Run run(f, events);
-    for (const QString& step : steps.mid(1)) {
-        if (step.startsWith(u'~')) {
-            run.walk(at(step));
-        } else {
-            f.state->clock.set(at(step));
-            run.runner.tick();
+    void eachEntryOnceOrMissed() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, steps);
+        QFETCH(QString, got);
+        QFETCH(QStringList, missed);
+        ScheduleFixture f;
+        f.writeFile(QStringLiteral("default"), file);
+        std::vector<HistoryEvent> events;
+        std::unique_ptr<Run> run;
+        for (const QString& step : steps.split(u' ')) {
+            if (step.startsWith(QLatin1String("catch-up="))) {
+                QSettings(f.home.filePath(QStringLiteral("Norvik3.conf")), QSettings::IniFormat)
+                    .setValue(QStringLiteral("Setting/ScheduleCatchUpMinutes"), step.mid(9));
+            } else if (step.startsWith(u'~')) {
+                run->walk(At(step.mid(1)));
+            } else if (step.front().isLetter()) {
+                if (step == QLatin1String("end"))
+                    run->runner.stopAtProgramEnd();
+                if (step == QLatin1String("stop"))
+                    run->runner.ScheduleStop();
+                run.reset();
+            } else {
+                f.state->clock.set(At(step));
+                if (run)
+                    run->runner.tick();
+                else
+                    run = std::make_unique<Run>(f, events);
+            }
         }
+        QCOMPARE(SoloGot(f).join(u' '), got);
+        QCOMPARE(Missed(events), missed);
     }
-    QCOMPARE(SoloGot(f), got);
-    QCOMPARE(Missed(events), missed);
-}
 
-void ScheduleCatchUpTest::summerTimeChanges_data() {
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("from");      // UTC
-    QTest::addColumn<QString>("restartAt"); // UTC; the program ended at `from` + 10 minutes
-    QTest::addColumn<QString>("until");
-    QTest::addColumn<QStringList>("got");
-    QTest::addColumn<QStringList>("missed");
-    // 31 March: 02:00 CET is followed by 03:00 CEST, at 01:00 UTC.
-    QTest::newRow("spring: the skipped hour at 03:00")
-        << QByteArray("[Solo]\n01:59=Power ON\n02:30=Input RGB\n03:00=Power OFF\n"
-                      "03:01=Input HDMI\n")
-        << "2024-03-31T00:58:30Z"
-        << ""
-        << "2024-03-31T01:05:00Z" << QStringList{"ON", "RGB", "OFF", "HDMI"} << QStringList{};
-    // 27 October: 03:00 CEST is followed by 02:00 CET, at 01:00 UTC.
-    QTest::newRow("autumn: the repeated hour once")
-        << QByteArray("[Solo]\n02:30=Power ON\n02:45=Input RGB\n03:00=Power OFF\n")
-        << "2024-10-27T00:29:30Z"
-        << ""
-        << "2024-10-27T02:05:00Z" << QStringList{"ON", "RGB", "OFF"} << QStringList{};
-    // Down from 02:39 CEST to 02:28 CET: 02:45 came first while it was down.
-    QTest::newRow("autumn: restarted in the repeated hour")
-        << QByteArray("[Solo]\n02:30=Power ON\n02:45=Input RGB\n03:00=Power OFF\n")
-        << "2024-10-27T00:29:30Z"
-        << "2024-10-27T01:28:00Z"
-        << "2024-10-27T02:05:00Z" << QStringList{"ON", "OFF"}
-        << QStringList{"Solo: Input RGB | due at 2024-10-27 02:45, 43 min late"};
-}
-
-void ScheduleCatchUpTest::summerTimeChanges() {
-    QFETCH(QByteArray, file);
-    QFETCH(QString, from);
-    QFETCH(QString, restartAt);
-    QFETCH(QString, until);
-    QFETCH(QStringList, got);
-    QFETCH(QStringList, missed);
-    const TimeZone berlin("Europe/Berlin");
-    QCOMPARE(FirstMomentAt(QDate(2024, 3, 31), QTime(2, 30)),
-             At("2024-03-31T01:00:00Z").toMSecsSinceEpoch());
-    QCOMPARE(FirstMomentAt(QDate(2024, 10, 27), QTime(2, 30)),
-             At("2024-10-27T00:30:00Z").toMSecsSinceEpoch());
-    ScheduleFixture f;
-    f.writeFile(QStringLiteral("default"), file);
-    std::vector<HistoryEvent> events;
-    f.state->clock.set(At(from).toLocalTime());
-    auto run = std::make_unique<Run>(f, events);
-    if (!restartAt.isEmpty()) {
-        run->walk(At(from).addSecs(600).toLocalTime());
-        run->end(End::ProgramEnd);
-        run.reset();
-        f.state->clock.set(At(restartAt).toLocalTime());
-        run = std::make_unique<Run>(f, events);
+    void skippedAndRepeatedHourTakeTheirFirstMoment() {
+        QCOMPARE(FirstMomentAt(QDate(2024, 3, 31), QTime(2, 30)),
+                 At("2024-03-31T01:00:00Z").toMSecsSinceEpoch());
+        QCOMPARE(FirstMomentAt(QDate(2024, 10, 27), QTime(2, 30)),
+                 At("2024-10-27T00:30:00Z").toMSecsSinceEpoch());
     }
-    run->walk(At(until).toLocalTime());
-    QCOMPARE(SoloGot(f), got);
-    QCOMPARE(Missed(events), missed);
-}
 
-void ScheduleCatchUpTest::recordKeepsTodayAndYesterday() {
-    ScheduleFixture f;
-    f.writeFile(QStringLiteral("default"), "[Solo]\n08:00=Power ON\n[Hall]\n08:00=Power OFF\n");
-    std::vector<HistoryEvent> events;
-    for (int day = 11; day <= 15; ++day) {
-        f.state->clock.set(QDateTime(QDate(2024, 3, day), QTime(7, 59, 30)));
-        Run run(f, events);
-        run.walk(QDateTime(QDate(2024, 3, day), QTime(8, 0, 30)));
-        run.end(End::ProgramEnd);
+    void recordKeepsTodayAndYesterday() {
+        ScheduleFixture f;
+        f.writeFile(QStringLiteral("default"), "[Solo]\n08:00=Power ON\n[Hall]\n08:00=Power OFF\n");
+        std::vector<HistoryEvent> events;
+        for (int day = 11; day <= 15; ++day) {
+            f.state->clock.set(QDateTime(QDate(2024, 3, day), QTime(7, 59, 30)));
+            Run run(f, events);
+            run.walk(QDateTime(QDate(2024, 3, day), QTime(8, 0, 30)));
+            run.runner.stopAtProgramEnd();
+        }
+        QFile file(f.home.filePath(QStringLiteral("ScheduleRuns.json")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject days =
+            QJsonDocument::fromJson(file.readAll()).object()["days"].toObject();
+        QCOMPARE(days.keys(), QStringList({"2024-03-14", "2024-03-15"}));
+        QCOMPARE(days["2024-03-15"].toArray().size(), 2); // Hall and Solo
+        QCOMPARE(SoloGot(f).size(), 5);
+        // Each start looks back to the end of the run before: nothing is missed.
+        QCOMPARE(Missed(events), QStringList{});
     }
-    QFile file(f.home.filePath(QStringLiteral("ScheduleRuns.json")));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QJsonObject days = QJsonDocument::fromJson(file.readAll()).object()["days"].toObject();
-    QCOMPARE(days.keys(), QStringList({"2024-03-14", "2024-03-15"}));
-    QCOMPARE(days["2024-03-15"].toArray().size(), 2); // Hall and Solo
-    QCOMPARE(SoloGot(f).size(), 5);
-    // Each start looks back to the end of the run before: nothing is missed.
-    QCOMPARE(Missed(events), QStringList{});
-}
+};
 
 QTEST_GUILESS_MAIN(ScheduleCatchUpTest)
 #include "tst_schedule_catchup.moc"
