@@ -93,6 +93,15 @@ void SmtpPassword::store(const QString& password) {
         finish(QString(), writeFile(path, password) ? Place::File : Place::None);
         return;
     }
+    // A password already in its file stays there: the service, which has no
+    // secret store, reads the same file. The store's entry would shadow it.
+    if (QFileInfo::exists(path)) {
+        const bool written = writeFile(path, password);
+        m_state.Secrets->remove(Service, Key, nullptr, [finish, written](const SecretStore::Result&) {
+            finish(QString(), written ? Place::File : Place::None);
+        });
+        return;
+    }
     m_state.Secrets->write(Service, Key, password, nullptr,
                            [finish, path, password](const SecretStore::Result& result) {
                                if (result.answer != SecretStore::Answer::Done) {

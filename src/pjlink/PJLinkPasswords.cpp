@@ -289,6 +289,14 @@ bool PJLinkPasswords::store(const QString& address, const QString& port, const Q
         inFile();
         return true;
     }
+    // A line already in the file stays there: the service, which has no
+    // secret store, reads the same file. The store's entry would shadow it.
+    if (m_file.contains(key)) {
+        m_secret.remove(key);
+        m_state.Secrets->remove(Service, key, this, [](const SecretStore::Result&) {});
+        inFile();
+        return true;
+    }
     m_state.Secrets->write(Service, key, password, this,
                            [this, key, password, inFile](const SecretStore::Result& result) {
                                if (result.answer != SecretStore::Answer::Done) {

@@ -161,14 +161,26 @@ class TestPJLinkPasswords : public QObject {
         QSignalSpy stored(&passwords, &PJLinkPasswords::stored);
         QVERIFY(passwords.store(QStringLiteral("10.0.0.5"), QStringLiteral("4352"),
                                 QStringLiteral("new")));
+        // A line already in the file stays there, for the service reads that
+        // file; the store's entry, which would shadow it, goes.
         QTRY_COMPARE(stored.count(), 1);
-        QCOMPARE(stored.at(0).at(1).value<PJLinkPasswords::Place>(),
-                 answers ? PJLinkPasswords::Place::SecretStore : PJLinkPasswords::Place::File);
+        QCOMPARE(stored.at(0).at(1).value<PJLinkPasswords::Place>(), PJLinkPasswords::Place::File);
         QCOMPARE(passwords.passwordOf(1), QStringLiteral("new"));
         QCOMPARE(f.home.read(QStringLiteral("Norvik3.pjlink-passwords")),
-                 QByteArray(answers ? "" : "10.0.0.5:4352=new\n") + "10.0.0.9:4352=other\n");
-        QCOMPARE(secrets.entries.value(entry), QString(answers ? "new" : "from-store"));
+                 QByteArray("10.0.0.5:4352=new\n10.0.0.9:4352=other\n"));
+        QCOMPARE(secrets.entries.value(entry), QString(answers ? "" : "from-store"));
         QCOMPARE(secrets.calls > 0, store != MemorySecretStore::None);
+
+        // A projector without a line goes to the store when it answers.
+        QVERIFY(passwords.store(QStringLiteral("10.0.0.7"), QStringLiteral("4352"),
+                                QStringLiteral("seven")));
+        QTRY_COMPARE(stored.count(), 2);
+        QCOMPARE(stored.at(1).at(1).value<PJLinkPasswords::Place>(),
+                 answers ? PJLinkPasswords::Place::SecretStore : PJLinkPasswords::Place::File);
+        QCOMPARE(f.home.read(QStringLiteral("Norvik3.pjlink-passwords")).contains("10.0.0.7"),
+                 !answers);
+        QCOMPARE(secrets.entries.value(QStringLiteral("Norvik3 PJLink/10.0.0.7:4352")),
+                 QString(answers ? "seven" : ""));
     }
 
     // A file that others can read is not used, and that is said once with

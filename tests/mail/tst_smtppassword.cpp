@@ -38,13 +38,15 @@ class TestSmtpPassword : public QObject {
         QCOMPARE(password.password(), QString(answers ? "from-store" : "from-file"));
         QCOMPARE(password.place(), place);
 
+        // A password already in its file stays there, for the service reads
+        // that file; the store's entry, which would shadow it, goes.
         QSignalSpy stored(&password, &SmtpPassword::stored);
         password.store(QStringLiteral("new"));
         QTRY_COMPARE(stored.count(), 1);
-        QCOMPARE(stored.at(0).at(0).value<SmtpPassword::Place>(), place);
+        QCOMPARE(stored.at(0).at(0).value<SmtpPassword::Place>(), SmtpPassword::Place::File);
         QCOMPARE(password.password(), QStringLiteral("new"));
-        QCOMPARE(SmtpPassword::readFile(file).has_value(), !answers);
-        QCOMPARE(secrets.entries.value(entry), QString(answers ? "new" : "from-store"));
+        QCOMPARE(SmtpPassword::readFile(file), QStringLiteral("new"));
+        QCOMPARE(secrets.entries.value(entry), QString(answers ? "" : "from-store"));
         QCOMPARE(secrets.calls > 0, store != MemorySecretStore::None);
 
         password.store(QString()); // takes it away from both
@@ -52,6 +54,14 @@ class TestSmtpPassword : public QObject {
         QCOMPARE(password.password(), QString());
         QVERIFY(!QFile::exists(file));
         QCOMPARE(secrets.entries.contains(entry), !answers);
+
+        // Without a file, a new password goes to the store when it answers.
+        password.store(QStringLiteral("again"));
+        QTRY_COMPARE(stored.count(), 3);
+        QCOMPARE(stored.at(2).at(0).value<SmtpPassword::Place>(), place);
+        QCOMPARE(password.password(), QStringLiteral("again"));
+        QCOMPARE(QFile::exists(file), !answers);
+        QCOMPARE(secrets.entries.value(entry), QString(answers ? "again" : "from-store"));
     }
 };
 
