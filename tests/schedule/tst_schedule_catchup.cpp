@@ -23,9 +23,12 @@ struct Run {
                              EventSource::Service};
     ScheduleRunner runner{*f.state};
 
-    Run(ScheduleFixture& fixture, std::vector<HistoryEvent>& log) : f(fixture), events(log) {
+    // `lateSecs`: the program runs that long with the schedule off before it is started.
+    Run(ScheduleFixture& fixture, std::vector<HistoryEvent>& log, int lateSecs = 0)
+        : f(fixture), events(log) {
         runner.setActionObserver(
             [this](const ScheduleActionReport& report) { recorder.scheduleAction(report); });
+        f.state->clock.set(f.state->clock.now().addSecs(lateSecs));
         runner.ScheduleStart();
         runner.tick(); // builds the plan
         runner.tick();
@@ -82,7 +85,8 @@ class ScheduleCatchUpTest : public QObject {
         QTest::addColumn<QByteArray>("file");
         // "catch-up=n": Setting/ScheduleCatchUpMinutes; the first time starts a run; "~t": a tick
         // each minute to t; "t": the clock jumps to t and ticks, or starts the next run after
-        // "end" (program end), "stop" (operator's) or "crash".
+        // "end" (program end), "stop" (operator's) or "crash"; "=t": the clock moves to t
+        // unseen; "late": the next run starts its schedule five minutes after the program.
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("got");
         QTest::addColumn<QStringList>("missed");
@@ -107,6 +111,10 @@ class ScheduleCatchUpTest : public QObject {
             "ON RGB");
         row("clock set back while down", early, "03:59:30 ~04:00:30 end 03:59:10 ~03:59:40",
             "ON RGB");
+        row("ended before its minute's first look", early,
+            "03:57:30 ~03:59:30 =04:00:00 end 04:01:00 ~04:01:30", "ON RGB");
+        row("started late by the operator", early, "03:57:30 ~03:58:30 end late 04:30:00 ~04:35:30",
+            "");
         row("operator's stop", early, "03:57:30 ~03:58:30 stop 04:00:05 ~04:00:35", "RGB");
         row("across midnight", early,
             "2024-03-15T23:49:30 ~2024-03-15T23:50:30 end 2024-03-16T00:05:00 ~2024-03-16T00:05:30",
@@ -144,8 +152,13 @@ class ScheduleCatchUpTest : public QObject {
         f.writeFile(QStringLiteral("default"), file);
         std::vector<HistoryEvent> events;
         std::unique_ptr<Run> run;
+        int lateSecs = 0;
         for (const QString& step : steps.split(u' ')) {
-            if (step.startsWith(QLatin1String("catch-up="))) {
+            if (step == QLatin1String("late")) {
+                lateSecs = 300;
+            } else if (step.startsWith(u'=')) {
+                f.state->clock.set(At(step.mid(1)));
+            } else if (step.startsWith(QLatin1String("catch-up="))) {
                 QSettings(f.home.filePath(QStringLiteral("Norvik3.conf")), QSettings::IniFormat)
                     .setValue(QStringLiteral("Setting/ScheduleCatchUpMinutes"), step.mid(9));
             } else if (step.startsWith(u'~')) {
@@ -161,7 +174,7 @@ class ScheduleCatchUpTest : public QObject {
                 if (run)
                     run->runner.tick();
                 else
-                    run = std::make_unique<Run>(f, events);
+                    run = std::make_unique<Run>(f, events, std::exchange(lateSecs, 0));
             }
         }
         QCOMPARE(SoloGot(f).join(u' '), got);
