@@ -389,6 +389,22 @@ class TestBackup : public QObject {
         QCOMPARE(gaplessEvents(target + "/History.sqlite"), 1);
     }
 
+    void checkRefusesAFolderWithNothingToCheck() {
+        const QString home = fresh("empty-home");
+        QVERIFY(exits(norvik3d(home, {"--check"}), 1,
+                      {QFile::encodeName(home) + "/Norvik3.conf does not exist"}));
+    }
+
+    // A backup copied with wider modes restores with the modes it was made with.
+    void restoreNeverWidensAMode() {
+        const QString home = filledHome("mode-home"), backup = fresh("mode-backup");
+        const QString target = fresh("mode-target");
+        QVERIFY(exits(norvik3d(home, {"--backup", backup}), 0));
+        QVERIFY(QFile::setPermissions(backup + "/Norvik3.conf", ForAll));
+        QVERIFY(exits(norvik3d(target, {"--restore", backup}), 0));
+        QCOMPARE(QFileInfo(target + "/Norvik3.conf").permissions() & ForAll, OwnerOnly);
+    }
+
     void checkNamesACertificateItCannotServe() {
         const QString home = filledHome("tls-home");
         append("StatusHttpPort=9464\nStatusHttpCertificate=endpoint.pem\n"
