@@ -42,6 +42,16 @@ struct Answer {
     }
 };
 
+// A request of the table: `route` as the description names it (empty for a
+// path it does not have), `path` as asked; the status and Allow it expects.
+struct Request {
+    QByteArray method;
+    QString route, path;
+    QByteArray token, body;
+    int status;
+    QByteArray allow = {};
+};
+
 // One request on a connection of its own, read until the endpoint closes it,
 // so that HEAD shows whatever it sent after the head.
 Answer Ask(quint16 port, const QByteArray& method, const QString& path, const QByteArray& token,
@@ -73,7 +83,7 @@ Answer Ask(quint16 port, const QByteArray& method, const QString& path, const QB
     return answer;
 }
 
-// The answer for openapi_check.py; an empty `route` is a path not described.
+// The answer for openapi_check.py.
 QJsonObject Exchange(const QString& label, const QByteArray& method, const QString& route,
                      const Answer& answer) {
     QJsonObject headers;
@@ -98,6 +108,8 @@ Headers Described(const Answer& answer) {
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Request)
 
 class TestApiDescription : public QObject {
     Q_OBJECT
@@ -151,11 +163,11 @@ class TestApiDescription : public QObject {
 
     // Asks again after Retry-After while the answer is 429: the refusals of
     // the table come faster than the endpoint takes them.
-    Answer asked(const QString& label, const QByteArray& method, const QString& route,
-                 const QString& path, const QByteArray& token, const QByteArray& body) {
+    Answer asked(const QString& label, const Request& request) {
         for (int attempt = 1;; ++attempt) {
-            const Answer answer = Ask(m_port, method, path, token, body);
-            m_exchanges.append(Exchange(label, method, route, answer));
+            const Answer answer =
+                Ask(m_port, request.method, request.path, request.token, request.body);
+            m_exchanges.append(Exchange(label, request.method, request.route, answer));
             if (answer.status != 429 || attempt == 5)
                 return answer;
             QTest::qWait(qMax(1, answer.header("Retry-After").toInt()) * 1000);
@@ -202,13 +214,7 @@ class TestApiDescription : public QObject {
     }
 
     void answers_data() {
-        QTest::addColumn<QByteArray>("method");
-        QTest::addColumn<QString>("route");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QByteArray>("token");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("allow"); // of a 405
+        QTest::addColumn<Request>("request");
         for (const auto& [taken, pattern] : StatusServer::Routes()) {
             const QString route =
                 QString(pattern).replace(QStringLiteral("<id>"), QStringLiteral("{id}"));
@@ -217,63 +223,50 @@ class TestApiDescription : public QObject {
             const bool get = taken == "GET";
             const QByteArray body = route.endsWith(QLatin1String("/commands")) ? Mute : "";
             const int answered = get || route.contains(QLatin1String("schedule")) ? 200 : 202;
+            const int open = route == QLatin1String("/api/v1/health") ? 200 : 401;
             const QByteArray r = route.toLatin1();
             QTest::addRow("%s %s", taken.constData(), r.constData())
-                << taken << route << path << m_ops << body << answered << QByteArray();
+                << Request{taken, route, path, m_ops, body, answered};
             QTest::addRow("%s %s without a token", taken.constData(), r.constData())
-                << taken << route << path << QByteArray() << body
-                << (route == QLatin1String("/api/v1/health") ? 200 : 401) << QByteArray();
+                << Request{taken, route, path, {}, body, open};
             QTest::addRow("%s with another method", r.constData())
-                << QByteArray(get ? "DELETE" : "GET") << route << path << m_ops << body << 405
-                << allow;
+                << Request{get ? "DELETE" : "GET", route, path, m_ops, body, 405, allow};
             QTest::addRow("HEAD %s", r.constData())
-                << QByteArray("HEAD") << route << path << m_ops << QByteArray()
-                << (get ? answered : 405) << (get ? QByteArray() : allow);
+                << Request{"HEAD", route, path, m_ops, {}, get ? answered : 405, get ? "" : allow};
         }
         const QString projector = QStringLiteral("/api/v1/projectors/{id}/commands");
         const QString schedule = QStringLiteral("/api/v1/schedule/start");
         const QString events = QStringLiteral("/api/v1/events");
         const QByteArray big = "{\"command\":\"mute\",\"value\":\"" + QByteArray(5000, 'x') + "\"}";
-        const struct {
-            const char* tag;
-            QByteArray method;
-            QString route, path;
-            QByteArray token, body;
-            int status;
-        } refusals[] = {
-            {"events, limit over 1000", "GET", events, events + "?limit=1001", m_ops, {}, 400},
-            {"events, unknown kind", "GET", events, events + "?kind=dance", m_ops, {}, 400},
-            {"unknown projector", "POST", projector,
-             "/api/v1/projectors/6f1c2a4e-0000-4000-8000-000000000001/commands", m_ops, Mute, 404},
-            {"unknown group", "POST", "/api/v1/groups/{id}/commands",
-             "/api/v1/groups/Attic/commands", m_ops, Mute, 404},
-            {"unknown command", "GET", "/api/v1/commands/{id}", "/api/v1/commands/999999", m_ops,
-             "", 404},
-            {"not a command", "POST", projector, concrete(projector), m_ops, "{power", 400},
-            {"read token controls", "POST", projector, concrete(projector), m_panel, Mute, 403},
-            {"read token starts the schedule", "POST", schedule, schedule, m_panel, {}, 403},
-            {"body over 4 KiB", "POST", projector, concrete(projector), m_ops, big, 413},
-            {"no such path", "GET", {}, "/api/v2/projectors", m_ops, {}, 404},
-            {"HEAD of no such path", "HEAD", {}, "/api/v2/projectors", m_ops, {}, 404}};
-        for (const auto& r : refusals)
-            QTest::newRow(r.tag) << r.method << r.route << r.path << r.token << r.body << r.status
-                                 << QByteArray();
+        const QString stranger =
+            QStringLiteral("/api/v1/projectors/6f1c2a4e-0000-4000-8000-000000000001/commands");
+        const QString group = QStringLiteral("/api/v1/groups/{id}/commands");
+        const QString command = QStringLiteral("/api/v1/commands/{id}");
+        const QString v2 = QStringLiteral("/api/v2/projectors");
+        const std::pair<const char*, Request> refusals[] = {
+            {"events, limit over 1000", {"GET", events, events + "?limit=1001", m_ops, {}, 400}},
+            {"events, unknown kind", {"GET", events, events + "?kind=dance", m_ops, {}, 400}},
+            {"unknown projector", {"POST", projector, stranger, m_ops, Mute, 404}},
+            {"unknown group", {"POST", group, "/api/v1/groups/Attic/commands", m_ops, Mute, 404}},
+            {"unknown command", {"GET", command, "/api/v1/commands/999999", m_ops, {}, 404}},
+            {"not a command", {"POST", projector, concrete(projector), m_ops, "{power", 400}},
+            {"read token controls", {"POST", projector, concrete(projector), m_panel, Mute, 403}},
+            {"read token starts the schedule", {"POST", schedule, schedule, m_panel, {}, 403}},
+            {"body over 4 KiB", {"POST", projector, concrete(projector), m_ops, big, 413}},
+            {"no such path", {"GET", {}, v2, m_ops, {}, 404}},
+            {"HEAD of no such path", {"HEAD", {}, v2, m_ops, {}, 404}}};
+        for (const auto& [tag, request] : refusals)
+            QTest::newRow(tag) << request;
     }
 
     void answers() {
-        QFETCH(QByteArray, method);
-        QFETCH(QString, route);
-        QFETCH(QString, path);
-        QFETCH(QByteArray, token);
-        QFETCH(QByteArray, body);
-        QFETCH(int, status);
-        QFETCH(QByteArray, allow);
+        QFETCH(Request, request);
         const QString label = QString::fromLatin1(QTest::currentDataTag());
-        const Answer answer = asked(label, method, route, path, token, body);
-        QCOMPARE(answer.status, status);
-        QCOMPARE(answer.header("Allow"), allow);
-        if (method != "HEAD") {
-            if (status >= 400)
+        const Answer answer = asked(label, request);
+        QCOMPARE(answer.status, request.status);
+        QCOMPARE(answer.header("Allow"), request.allow);
+        if (request.method != "HEAD") {
+            if (request.status >= 400)
                 QVERIFY2(answer.header("Content-Type") == "application/json",
                          answer.body.constData());
             QCOMPARE(answer.header("Content-Length").toInt(), answer.body.size());
@@ -281,10 +274,10 @@ class TestApiDescription : public QObject {
         }
         QVERIFY(answer.body.isEmpty());
         QVERIFY(!answer.header("Content-Length").isEmpty());
-        if (status == 405)
+        if (request.status == 405)
             return;
-        const Answer get =
-            asked(label + QStringLiteral(", its GET"), "GET", route, path, token, {});
+        const Answer get = asked(label + QStringLiteral(", its GET"),
+                                 {"GET", request.route, request.path, request.token, {}, 0});
         QCOMPARE(answer.status, get.status);
         QCOMPARE(Described(answer), Described(get));
     }
