@@ -1326,14 +1326,12 @@ class TestStatus : public QObject {
         const Answer packed = fetch("/metrics", Auth + "Accept-Encoding: deflate, gzip\r\n");
         QCOMPARE(plain.status, 200);
         QCOMPARE(packed.status, 200);
+        const QByteArray head = packed.head.toLower();
         QVERIFY(!plain.head.toLower().contains("content-encoding"));
-        QVERIFY2(packed.head.toLower().contains("\r\ncontent-encoding: gzip"),
-                 packed.head.constData());
-        QVERIFY(packed.head.toLower().contains("\r\nvary: accept-encoding"));
-        QVERIFY2(
-            packed.body.size() * 8 < plain.body.size(),
-            qPrintable(
-                QStringLiteral("%1 of %2 bytes").arg(packed.body.size()).arg(plain.body.size())));
+        QVERIFY2(head.contains("\r\ncontent-encoding: gzip"), head.constData());
+        QVERIFY(head.contains("\r\nvary: accept-encoding"));
+        QVERIFY2(packed.body.size() * 8 < plain.body.size(),
+                 QByteArray::number(packed.body.size()));
         QProcess gzip;
         gzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc")});
         QVERIFY(gzip.waitForStarted(Wait));
