@@ -14,12 +14,10 @@
 inline QByteArray PythonFindings(const QStringList& arguments, const QByteArray& input) {
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"), arguments);
-    if (!python.waitForStarted())
-        return "/usr/bin/python3 did not start";
     python.write(input);
     python.closeWriteChannel();
     if (!python.waitForFinished(30000))
-        return "the validator did not finish";
+        return "the validator did not run to its end: " + python.errorString().toUtf8();
     const QByteArray findings =
         (python.readAllStandardOutput() + python.readAllStandardError()).trimmed();
     if (python.exitCode() != 0 && findings.isEmpty())
@@ -51,9 +49,7 @@ print("\n".join(found))
                           QJsonDocument(list).toJson());
 }
 
-// What tests/status/openapi_check.py finds wrong with each exchange (its
-// label, method, described route, status, headers and body) against
-// docs/api/openapi.yaml; empty when all are as described.
+// What openapi_check.py finds wrong with the exchanges; empty when all are as described.
 inline QByteArray OpenApiFindings(const QJsonArray& exchanges) {
     const QString source = qEnvironmentVariable("NORVIK3_SOURCE_DIR");
     return PythonFindings({source + QStringLiteral("/tests/status/openapi_check.py"),

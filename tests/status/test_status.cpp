@@ -19,6 +19,7 @@
 #include "support/Promtool.h"
 
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,6 +31,7 @@
 
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include <sys/resource.h>
@@ -724,18 +726,14 @@ class TestStatus : public QObject {
         state.Projectors[1].Disconnected = true;
         state.Projectors[1].ContactKnown = false;
         ContactWatch watch(state, nullptr);
-        for (const QString& event : events) {
-            if (event == "ping")
-                watch.pingAnswered(1);
-            else if (event == "ping failed")
-                watch.pingFailed(1);
-            else if (event == "timeout")
-                watch.commandTimedOut(1);
-            else if (event == "reply")
-                watch.replyAccepted(1);
-            else if (event == "refused")
-                watch.statusRefused(1);
-        }
+        const QHash<QString, void (ContactWatch::*)(int)> happen{
+            {"ping", &ContactWatch::pingAnswered},
+            {"ping failed", &ContactWatch::pingFailed},
+            {"timeout", &ContactWatch::commandTimedOut},
+            {"reply", &ContactWatch::replyAccepted},
+            {"refused", &ContactWatch::statusRefused}};
+        for (const QString& event : events)
+            (watch.*happen.value(event))(1);
         QCOMPARE(Sample(metrics(), "norvik3_projector_up", IdLabel(1)),
                  up < 0 ? std::nullopt : std::optional<double>(up));
     }
@@ -863,14 +861,13 @@ class TestStatus : public QObject {
         const auto lamp = [&](const char* family, const char* number) {
             return Sample(text, family, labels + ",lamp=\"" + number + "\"}");
         };
-        QCOMPARE(lamp("norvik3_projector_lamp_usage_seconds", "1"),
-                 lampsCurrent ? std::optional<double>(40000.0 * 3600) : std::nullopt);
-        QCOMPARE(lamp("norvik3_projector_lamp_usage_seconds", "2"),
-                 lampsCurrent ? std::optional<double>(1200.0 * 3600) : std::nullopt);
-        QCOMPARE(lamp("norvik3_projector_lamp_on", "1"),
-                 lampsCurrent ? std::optional<double>(1) : std::nullopt);
-        QCOMPARE(lamp("norvik3_projector_lamp_on", "2"),
-                 lampsCurrent ? std::optional<double>(0) : std::nullopt);
+        for (const auto& [family, number, value] :
+             {std::tuple{"norvik3_projector_lamp_usage_seconds", "1", 40000.0 * 3600},
+              {"norvik3_projector_lamp_usage_seconds", "2", 1200.0 * 3600},
+              {"norvik3_projector_lamp_on", "1", 1.0},
+              {"norvik3_projector_lamp_on", "2", 0.0}})
+            QCOMPARE(lamp(family, number),
+                     lampsCurrent ? std::optional<double>(value) : std::nullopt);
         QVERIFY(!lamp("norvik3_projector_lamp_usage_seconds", "3"));
         QCOMPARE(Sample(text, "norvik3_projector_lamp_usage_seconds",
                         IdLabel(1) + ",projector=\"P1\",group=\"\",lamp=\"1\"}"),
@@ -1189,17 +1186,16 @@ class TestStatus : public QObject {
         // gives now.
         const QList<QByteArray> series = Samples(metrics(), "norvik3_health_condition");
         QCOMPARE(series.size(), int(HealthCondition::Count) + 1);
-        QStringList raised;
+        QStringList raised, expected = reasons;
         for (const QByteArray& line : series) {
-            const QByteArray name = line.split('"').value(1);
-            QVERIFY2(line == "norvik3_health_condition{name=\"" + name + "\"} 1" ||
-                         line == "norvik3_health_condition{name=\"" + name + "\"} 0",
+            const QByteArray name = line.split('"').value(1),
+                             head = "norvik3_health_condition{name=\"";
+            QVERIFY2(line == head + name + "\"} 1" || line == head + name + "\"} 0",
                      line.constData());
             if (line.endsWith(" 1"))
                 raised << QString::fromLatin1(name);
         }
         raised.sort();
-        QStringList expected = reasons;
         expected.sort();
         QCOMPARE(raised, expected);
 
@@ -1226,12 +1222,8 @@ class TestStatus : public QObject {
         MakePJLink(state, 3, 2);
         state.Projectors[3].PJLink.AuthenticationError = true;
         state.Projectors[3].PJLink.Warning = QStringLiteral("Lamp Warning");
-        Forecast due;
-        due.state = Forecast::State::Due;
-        due.hours = 1900;
-        due.remaining = 100;
-        due.dueMs = 1'800'000'000'000;
-        state.Projectors[1].LampForecast = state.Projectors[1].FilterForecast = due;
+        state.Projectors[1].LampForecast = state.Projectors[1].FilterForecast =
+            Forecast{Forecast::State::Due, 0, 1900, 100, 1'800'000'000'000};
         state.Health.raise(HealthCondition::MailFailing, QStringLiteral("mx refuses"));
         state.Counters.AlertsDroppedQueueFull = 3;
         state.Counters.AlertsDroppedRefused = 2;
@@ -1263,17 +1255,14 @@ class TestStatus : public QObject {
         QCOMPARE(Sample(text, "norvik3_http_connections_refused_total", "reason=\"too_large\""),
                  std::optional<double>(1));
         // Remaining time in seconds, per lamp; the due time as a timestamp.
-        QCOMPARE(Sample(text, "norvik3_lamp_remaining_seconds", IdLabel(1)),
-                 std::optional<double>(100 * 3600));
-        QCOMPARE(Sample(text, "norvik3_filter_remaining_seconds", IdLabel(1)),
-                 std::optional<double>(100 * 3600));
-        QCOMPARE(Sample(text, "norvik3_lamp_due_timestamp_seconds", IdLabel(1)),
-                 std::optional<double>(1'800'000'000));
-        for (const char* family :
-             {"norvik3_lamp_remaining_seconds", "norvik3_lamp_due_timestamp_seconds"}) {
+        for (const auto& [family, value, perLamp] :
+             {std::tuple{"norvik3_lamp_remaining_seconds", 100.0 * 3600, true},
+              {"norvik3_filter_remaining_seconds", 100.0 * 3600, false},
+              {"norvik3_lamp_due_timestamp_seconds", 1'800'000'000.0, true}}) {
+            QCOMPARE(Sample(text, family, IdLabel(1)), std::optional<double>(value));
             const QList<QByteArray> lines = Samples(text, family);
             QCOMPARE(lines.size(), 1);
-            QVERIFY2(lines[0].contains("\",lamp=\"1\"} "), lines[0].constData());
+            QCOMPARE(lines[0].contains("\",lamp=\"1\"} "), perLamp);
         }
 
         // promtool with nothing excepted.
@@ -1337,14 +1326,12 @@ class TestStatus : public QObject {
         const Answer packed = fetch("/metrics", Auth + "Accept-Encoding: deflate, gzip\r\n");
         QCOMPARE(plain.status, 200);
         QCOMPARE(packed.status, 200);
+        const QByteArray head = packed.head.toLower();
         QVERIFY(!plain.head.toLower().contains("content-encoding"));
-        QVERIFY2(packed.head.toLower().contains("\r\ncontent-encoding: gzip"),
-                 packed.head.constData());
-        QVERIFY(packed.head.toLower().contains("\r\nvary: accept-encoding"));
-        QVERIFY2(
-            packed.body.size() * 8 < plain.body.size(),
-            qPrintable(
-                QStringLiteral("%1 of %2 bytes").arg(packed.body.size()).arg(plain.body.size())));
+        QVERIFY2(head.contains("\r\ncontent-encoding: gzip"), head.constData());
+        QVERIFY(head.contains("\r\nvary: accept-encoding"));
+        QVERIFY2(packed.body.size() * 8 < plain.body.size(),
+                 QByteArray::number(packed.body.size()));
         QProcess gzip;
         gzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc")});
         QVERIFY(gzip.waitForStarted(Wait));
