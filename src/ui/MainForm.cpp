@@ -330,7 +330,7 @@ void MainForm::buildCentralArea() {
     // of replies, never per reply.
     m_fitColumns.setSingleShot(true);
     m_fitColumns.setInterval(200);
-    connect(&m_fitColumns, &QTimer::timeout, this, [this] { fitFleetColumns(m_fitPending); });
+    connect(&m_fitColumns, &QTimer::timeout, this, &MainForm::widenNotedColumns);
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, &MainForm::rebuildView);
     connect(m_tree, &ProjectorTreeWidget::popupRequested, this,
             [this](const QPoint& at) { m_popup->popup(at); });

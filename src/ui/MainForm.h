@@ -166,6 +166,7 @@ class MainForm : public QMainWindow, public RefreshSink {
     // Widens the overview's columns that are narrower than their texts,
     // of all columns or of those given.
     void fitFleetColumns(StatusColumns columns = ~StatusColumns(0));
+    void widenNotedColumns();
     // Schedule > "Start Schedule at Launch" as stored in the settings file.
     bool storedScheduleAutoStart() const;
     // Opens a file or folder with the desktop's program for it.

@@ -18,6 +18,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <utility>
 
 using namespace std::chrono_literals;
 
@@ -180,6 +181,24 @@ void MainForm::fitFleetColumns(StatusColumns columns) {
         // A blank between one column's text and the next.
         const int gap = list->fontMetrics().horizontalAdvance(QLatin1Char(' '));
         const int need = std::max(cells, TitleWidth(list, c)) + gap;
+        if (need > header->sectionSize(c))
+            header->resizeSection(c, need);
+    }
+    m_fittingColumns = false;
+}
+
+// After a burst of replies: the widest new texts were measured as they came,
+// so no column's rows are measured again.
+void MainForm::widenNotedColumns() {
+    const StatusColumns columns = std::exchange(m_fitPending, 0);
+    QTreeWidget* list = m_statusFleet.list;
+    QHeaderView* header = list->header();
+    const int gap = list->fontMetrics().horizontalAdvance(QLatin1Char(' '));
+    m_fittingColumns = true;
+    for (int c = 0; c < ListColumnCount; ++c) {
+        if ((columns & (StatusColumns(1) << c)) == 0)
+            continue;
+        const int need = std::max(m_notedWidths[std::size_t(c)], TitleWidth(list, c)) + gap;
         if (need > header->sectionSize(c))
             header->resizeSection(c, need);
     }
