@@ -286,6 +286,8 @@ class MainForm : public QMainWindow, public RefreshSink {
     };
     std::array<TreeMark, MaxProjectors + 1> m_treeMarks{};
     quint64 m_marksNumbering = 0;
+    // Painting a mark costs more than a reply: each kind and state once.
+    QHash<int, QIcon> m_markIcons;
     GroupStates m_groupStates;
     // The rows of the group list and of the overview by projector.
     StatusRowIndex m_groupRows;

@@ -191,7 +191,11 @@ void MainForm::setNodeMark(QTreeWidgetItem* item, IconKind kind, FleetState stat
     if (shown.isValid() && shown.toInt() == int(state))
         return;
     item->setData(0, MarkRole, int(state));
-    item->setIcon(0, MarkedIcon(kind, state));
+    const int key = int(kind) * 64 + int(state);
+    auto icon = m_markIcons.constFind(key);
+    if (icon == m_markIcons.constEnd())
+        icon = m_markIcons.insert(key, MarkedIcon(kind, state));
+    item->setIcon(0, *icon);
 }
 
 void MainForm::updateTreeMarks(int projector) {
