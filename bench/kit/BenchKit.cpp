@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 
@@ -97,6 +98,16 @@ BenchFleet::BenchFleet(int count, int perGroup, EventSource source) : m_count(co
         return;
     }
     qputenv("NORVIK3_HOME", m_home.path().toUtf8());
+    // Room for the largest made-up history a benchmark fills in, so that the
+    // program's own pruning does not fight the filling.
+    QFile settings(m_home.filePath(QStringLiteral("Norvik3.conf")));
+    if (!settings.open(QIODevice::WriteOnly) ||
+        settings.write("[Setting]\nHistoryDays=3650\nHistoryMaxMiB=8192\n") < 0) {
+        m_problem = settings.errorString();
+        return;
+    }
+    settings.close();
+    settings.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     m_core = std::make_unique<ProgramCore>();
     m_core->setProgramSource(source);
     if (!m_core->start({})) {
