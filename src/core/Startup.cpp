@@ -23,9 +23,14 @@
 
 namespace {
 
-// Why a file the program reads at start cannot be read as one, without
-// opening it: empty when it is missing or a regular file of a size we read.
-QString unreadableBecause(const QString& path) {
+bool existsOrIsLink(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 || errno != ENOENT;
+}
+
+} // namespace
+
+QString UnreadableBecause(const QString& path) {
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return errno == ENOENT ? QString() : QString::fromLocal8Bit(std::strerror(errno));
@@ -37,13 +42,6 @@ QString unreadableBecause(const QString& path) {
         return QStringLiteral("it is larger than %1 MiB").arg(MaxReadBytes / (1024 * 1024));
     return {};
 }
-
-bool existsOrIsLink(const QString& path) {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 || errno != ENOENT;
-}
-
-} // namespace
 
 ProgramSession::ProgramSession(AppState& state) : m_state(state), m_store(SettingsFilePath()) {}
 
@@ -99,7 +97,7 @@ bool ProgramSession::settingsFileUsable() {
     const QString path = m_store.filePath();
     struct stat info {};
     if (::lstat(QFile::encodeName(path).constData(), &info) == 0) {
-        if (const QString why = unreadableBecause(path); !why.isEmpty())
+        if (const QString why = UnreadableBecause(path); !why.isEmpty())
             return fail(Outcome::Failed,
                         QStringLiteral("the settings file %1 cannot be used: %2").arg(path, why));
         if (S_ISLNK(info.st_mode))
@@ -200,7 +198,7 @@ void ProgramSession::installSampleModelFile() {
 // runs without what they hold, and says so.
 void ProgramSession::checkProfileFiles() {
     const auto check = [this](const QString& path, const QString& what) {
-        if (const QString why = unreadableBecause(path); !why.isEmpty())
+        if (const QString why = UnreadableBecause(path); !why.isEmpty())
             m_warnings << QStringLiteral("the %1 %2 is not read: %3").arg(what, path, why);
     };
     check(m_state.ProgramFolder + QStringLiteral("/PJModel.txt"), QStringLiteral("model file"));

@@ -65,5 +65,9 @@ class ProgramSession {
 // at start and again at a reload.
 void ApplyLogLimits(AppState& state, const QString& settingsFile);
 
+// Why a file the program reads at start cannot be read as one, without
+// opening it: empty when it is missing or a regular file of a size it reads.
+QString UnreadableBecause(const QString& path);
+
 // The program folder's sample PJModel.txt, shipped inside the program.
 QByteArray SampleModelFile();

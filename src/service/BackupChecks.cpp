@@ -1,5 +1,6 @@
 #include "service/BackupChecks.h"
 
+#include "core/Startup.h"
 #include "history/EventStore.h"
 #include "mail/SmtpPassword.h"
 #include "pjlink/PJLinkPasswords.h"
@@ -25,20 +26,12 @@
 
 namespace {
 
-// Why a file a start reads cannot be read as one: empty when it is missing
-// or a readable regular file of a size the program reads.
+// Why a file a start reads cannot be read as one, by this account too:
+// empty when it is missing or a readable regular file of a size it reads.
 QString unreadableBecause(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
-    struct stat info {};
-    if (::stat(name.constData(), &info) != 0)
-        return errno == ENOENT ? QString() : QString::fromLocal8Bit(std::strerror(errno));
-    if (S_ISDIR(info.st_mode))
-        return QStringLiteral("it is a folder");
-    if (!S_ISREG(info.st_mode))
-        return QStringLiteral("it is not a regular file");
-    if (info.st_size > MaxReadBytes)
-        return QStringLiteral("it is larger than %1 MiB").arg(MaxReadBytes / (1024 * 1024));
-    if (::access(name.constData(), R_OK) != 0)
+    if (const QString why = UnreadableBecause(path); !why.isEmpty())
+        return why;
+    if (QFileInfo::exists(path) && ::access(QFile::encodeName(path).constData(), R_OK) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     return {};
 }
