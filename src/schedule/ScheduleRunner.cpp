@@ -148,18 +148,20 @@ void ScheduleRunner::tick() {
     qint64 from = m_record.handledUpTo().value_or(thisMinute - 1);
     if (std::exchange(m_resumeNow, false) || from >= nowMs)
         from = thisMinute - 1;
-    runDue(std::max(from, DayStartMoment(today.addDays(-1)) - 1), nowMs, today);
+    runDue(std::max(from, DayStartMoment(today.addDays(-LookBackDays)) - 1), nowMs, today);
 }
 
 void ScheduleRunner::runDue(qint64 from, qint64 now, const QDate& today) {
-    // Yesterday's entries only when the look reaches back before midnight.
+    // Earlier days' entries only when the look reaches back before midnight:
+    // after days down, those are recorded as missed.
     const qint64 firstMinute = (from / MinuteMs + 1) * MinuteMs;
-    if (firstMinute < DayStartMoment(today)) {
-        const QDate yesterday = today.addDays(-1);
-        const std::vector<SchedulePlanEntry> plan = BuildPlan(m_state, yesterday, m_files);
-        for (const AgendaItem& item : BuildAgenda(yesterday, plan, m_files)) {
+    for (QDate day = std::max(QDateTime::fromMSecsSinceEpoch(firstMinute).date(),
+                              today.addDays(-LookBackDays));
+         day < today; day = day.addDays(1)) {
+        const std::vector<SchedulePlanEntry> plan = BuildPlan(m_state, day, m_files);
+        for (const AgendaItem& item : BuildAgenda(day, plan, m_files)) {
             if (item.due > from && item.due <= now)
-                dealWith(yesterday, item, plan[std::size_t(item.planIndex)], now);
+                dealWith(day, item, plan[std::size_t(item.planIndex)], now);
         }
     }
     const auto first =

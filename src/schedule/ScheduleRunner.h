@@ -88,6 +88,9 @@ class ScheduleRunner : public QObject {
     void loadRecord();
     // Deals with every entry that fell due after `from` up to `now`.
     void runDue(qint64 from, qint64 now, const QDate& today);
+    // How many days before today a start looks back after the program was
+    // down: their entries are recorded as missed, older ones are not.
+    static constexpr int LookBackDays = 7;
     void dealWith(const QDate& day, const AgendaItem& item, const SchedulePlanEntry& entry,
                   qint64 now);
     void runEntry(const SchedulePlanEntry& entry, const QString& command,

@@ -113,6 +113,11 @@ class ScheduleCatchUpTest : public QObject {
             "ON RGB");
         row("ended before its minute's first look", early,
             "03:57:30 ~03:59:30 =04:00:00 end 04:01:00 ~04:01:30", "ON RGB");
+        row("down over a weekend", "[Solo]\n12:00=Power ON\n",
+            "11:00:00 ~11:01:00 end 2024-03-18T11:00:00 ~2024-03-18T11:00:30", "",
+            {"Solo: Power ON | due at 2024-03-15 12:00, 4260 min late",
+             "Solo: Power ON | due at 2024-03-16 12:00, 2820 min late",
+             "Solo: Power ON | due at 2024-03-17 12:00, 1380 min late"});
         row("started late by the operator", early, "03:57:30 ~03:58:30 end late 04:30:00 ~04:35:30",
             "");
         row("operator's stop", early, "03:57:30 ~03:58:30 stop 04:00:05 ~04:00:35", "RGB");
