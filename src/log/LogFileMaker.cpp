@@ -31,20 +31,6 @@ QString systemError() {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-bool writeAll(int fd, const QByteArray& bytes) {
-    const char* data = bytes.constData();
-    qint64 left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        left -= n;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -136,7 +122,7 @@ QString LogFileMaker::writeLine(const QString& text, qint16 stamp) {
     if (fd < 0)
         return QStringLiteral("cannot open %1: %2").arg(name, systemError());
     const QByteArray bytes = line.toUtf8();
-    const bool written = writeAll(fd, bytes);
+    const bool written = WriteAll(fd, bytes.constData(), bytes.size());
     const QString writeError = written ? QString() : systemError();
     if (::close(fd) != 0 && written)
         return QStringLiteral("cannot write %1: %2").arg(name, systemError());

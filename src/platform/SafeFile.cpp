@@ -22,22 +22,6 @@ FileOutcome failure(const QString& what, const QString& path, int error) {
     return {false, QStringLiteral("%1 %2: %3").arg(what, path, systemError(error))};
 }
 
-// write() until done: a short write is retried, an error ends it.
-bool writeAll(int fd, const QByteArray& content) {
-    const char* data = content.constData();
-    qint64 left = content.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        left -= n;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -89,7 +73,7 @@ FileOutcome WriteFileAtomically(const QString& path, const QByteArray& content, 
     // The mode given to open() is cut by the umask; the old file's is kept.
     ::fchmod(fd, mode);
     int error = 0;
-    if (!writeAll(fd, content) || ::fsync(fd) != 0)
+    if (!WriteAll(fd, content.constData(), content.size()) || ::fsync(fd) != 0)
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
@@ -177,4 +161,17 @@ int OpenForAppend(const QString& path, mode_t mode) {
     // O_NONBLOCK so they behave as usual.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
+}
+
+bool WriteAll(int fd, const char* data, qint64 size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
 }

@@ -50,4 +50,7 @@ std::optional<QByteArray> ReadRegularFile(const QString& path, QString* error = 
 
 // Opens `path` to append, creating it with `mode` when missing, never
 // through a link and never a non-regular file. -1 with errno set on failure.
+// write() until all is written: a short write is retried, an error ends it.
+bool WriteAll(int fd, const char* data, qint64 size);
+
 int OpenForAppend(const QString& path, mode_t mode = 0644);

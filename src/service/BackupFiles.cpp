@@ -1,5 +1,7 @@
 #include "service/BackupFiles.h"
 
+#include "platform/SafeFile.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 
@@ -34,18 +36,6 @@ int openRegular(const QString& path, QString* error) {
     return fd;
 }
 
-bool writeAll(int fd, const char* data, ssize_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -68,7 +58,7 @@ FileOutcome CopyToNewFile(const QString& from, const QString& to, mode_t mode) {
         const ssize_t n = ::read(in, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 || (n > 0 && !writeAll(out, buffer, n))) {
+        if (n < 0 || (n > 0 && !WriteAll(out, buffer, n))) {
             failure = errno == 0 ? EIO : errno;
             break;
         }
