@@ -24,9 +24,9 @@ set(NORVIK3_USER_UNITDIR "lib/systemd/user"
 # here, where the layout is decided.
 file(RELATIVE_PATH norvik3_lib_from_bin "/prefix/${CMAKE_INSTALL_BINDIR}"
      "/prefix/${NORVIK3_INSTALL_PRIVATE_LIBDIR}")
-target_sources(norvik_core PRIVATE ${CMAKE_SOURCE_DIR}/src/mail/NorSendPath.cpp
+target_sources(norvik_mail PRIVATE ${CMAKE_SOURCE_DIR}/src/mail/NorSendPath.cpp
                                    ${CMAKE_SOURCE_DIR}/src/mail/NorSendPath.h)
-set_source_files_properties(${CMAKE_SOURCE_DIR}/src/mail/NorSendPath.cpp PROPERTIES
+set_source_files_properties(${CMAKE_SOURCE_DIR}/src/mail/NorSendPath.cpp TARGET_DIRECTORY norvik_mail PROPERTIES
   COMPILE_DEFINITIONS "NORVIK3_LIB_FROM_BIN=\"${norvik3_lib_from_bin}\"")
 
 install(TARGETS norvik3d RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT service)

@@ -1,1 +1,1 @@
-// Compiles the shared test header once; the tests reuse it.
+// Compiles a shared precompiled header once; the targets compiled alike reuse it.

@@ -5,9 +5,9 @@
 
 #include "../soak/LoopStallMeter.h"
 
-#include "comm/AlertQueue.h"
 #include "core/AppState.h"
 #include "log/LogFileMaker.h"
+#include "mail/AlertQueue.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     state->ProgramFolder = home.path();
     state->MailLog = std::make_unique<LogFileMaker>(home.filePath(QStringLiteral("MailLog")));
     const QString spool = home.filePath(QStringLiteral("MailQueue"));
-    OpenAlertSpool(*state, spool);
+    const SpoolHandle opened = OpenAlertSpool(*state, spool);
 
     LoopStallMeter meter(5ms);
     QElapsedTimer clock;

@@ -7,7 +7,7 @@
 // projectors' addresses while --range (192.0.2.7/32, say) holds none of
 // them: none of those may be probed or found. Needs root.
 
-#include "discovery/NetworkPair.h"
+#include "support/NetworkPair.h"
 #include "support/SimProcess.h"
 
 #include "comm/CommEngine.h"

@@ -7,7 +7,7 @@
 
 #include "support/SimProcess.h"
 
-#include "core/ProgramCore.h"
+#include "program/ProgramCore.h"
 
 #include <QCommandLineOption>
 #include <QElapsedTimer>

@@ -7,9 +7,9 @@
 // Prints what was applied and limited, the longest stall of the event loop
 // and the time of one metrics answer.
 
+#include "comm/PJLinkNotifications.h"
 #include "comm/ReplyInterpreter.h"
 #include "core/AppState.h"
-#include "pjlink/PJLinkNotifications.h"
 #include "status/EndpointLimits.h"
 #include "status/GzipBody.h"
 #include "status/StatusTexts.h"

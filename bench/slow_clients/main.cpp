@@ -13,9 +13,9 @@
 
 #include "BenchKit.h"
 
-#include "discovery/NetworkPair.h"
 #include "platform/OpenFiles.h"
 #include "status/StatusServer.h"
+#include "support/NetworkPair.h"
 #include "support/SlowClients.h"
 
 #include <QCommandLineParser>

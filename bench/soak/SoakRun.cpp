@@ -5,10 +5,10 @@
 #include "SimControl.h"
 #include "StallingMailServer.h"
 
-#include "comm/AlertQueue.h"
 #include "comm/CommEngine.h"
 #include "comm/CommandQueue.h"
 #include "core/AppState.h"
+#include "mail/AlertQueue.h"
 #include "mail/AlertSender.h"
 
 #include <algorithm>

@@ -1,11 +1,11 @@
 #include "app/Application.h"
 
 #include "comm/CommEngine.h"
-#include "mail/MailSettingsForm.h"
-#include "schedule/SchedulePanel.h"
 #include "schedule/ScheduleRunner.h"
 #include "status/StatusServer.h"
+#include "ui/MailSettingsForm.h"
 #include "ui/MainForm.h"
+#include "ui/SchedulePanel.h"
 
 #include <QCoreApplication>
 #include <QLayout>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ProgramCore.h"
+#include "program/ProgramCore.h"
 #include "ui/KeychainSecretStore.h"
 #include "ui/MessageService.h"
 

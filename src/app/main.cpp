@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "core/CommandLine.h"
+#include "core/Version.h"
 #include "discovery/DiscoverCommand.h"
 #include "fleetcsv/FleetCommands.h"
 #include "ui/KeychainSecretStore.h"

@@ -3,6 +3,8 @@
 #include "comm/CommandDispatcher.h"
 #include "comm/CommandQueue.h"
 #include "comm/LanTransport.h"
+#include "comm/PJLinkNotifications.h"
+#include "comm/PJLinkSession.h"
 #include "comm/Reachability.h"
 #include "comm/RefreshSink.h"
 #include "comm/ReplyInterpreter.h"
@@ -12,8 +14,6 @@
 #include "comm/WakeGate.h"
 #include "core/AppState.h"
 #include "core/SettingsStore.h"
-#include "pjlink/PJLinkNotifications.h"
-#include "pjlink/PJLinkSession.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "comm/CommandTable.h"
 #include "platform/WakeOnLan.h"
+#include "protocol/CommandTable.h"
 
 #include <QObject>
 

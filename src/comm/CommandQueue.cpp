@@ -1,9 +1,9 @@
 #include "comm/CommandQueue.h"
 
-#include "comm/CommandTable.h"
-#include "comm/ReplyFraming.h"
-#include "log/CommLogs.h"
+#include "core/CommLogs.h"
 #include "pjlink/PJLinkCodec.h"
+#include "protocol/CommandTable.h"
+#include "protocol/ReplyFraming.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,7 +2,7 @@
 
 #include "comm/RefreshSink.h"
 #include "core/AppState.h"
-#include "log/CommLogs.h"
+#include "core/CommLogs.h"
 
 namespace {
 

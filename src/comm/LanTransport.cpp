@@ -2,11 +2,11 @@
 
 #include "comm/CommandQueue.h"
 #include "comm/HostTools.h"
-#include "comm/PingList.h"
-#include "comm/ReplyFraming.h"
 #include "comm/ReplyTimeouts.h"
 #include "core/AppState.h"
-#include "log/CommLogs.h"
+#include "core/CommLogs.h"
+#include "core/PingList.h"
+#include "protocol/ReplyFraming.h"
 
 #include <QTcpSocket>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "comm/ChildRun.h"
+#include "platform/ChildRun.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/StatusItem.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -7,41 +9,6 @@
 // projector. The window decides what it shows: one column of the group list,
 // one label of the projector status, or one drop-down of the projector
 // controls. Tests record these calls.
-enum class StatusItem {
-    Power,
-    Input,
-    Error,
-    LampTime,
-    FilterTime,
-    Aspect,
-    Whisper,
-    Mirror,
-    Blank,
-    Mute,
-    Brightness,
-    Contrast,
-    Sharpness,
-    Color,
-    Tint,
-};
-
-// How the dispatcher finished a command. A PJLink command refused as busy
-// and tried again is acknowledged after it waited for the projector's
-// warm-up or cool-down to end.
-enum class CommandOutcome {
-    Acknowledged,
-    Refused,
-    TimedOut,
-    Data,
-    WaitedForWarmUp,
-    WaitedForCoolDown
-};
-
-inline bool IsAcknowledged(CommandOutcome outcome) {
-    return outcome == CommandOutcome::Acknowledged || outcome == CommandOutcome::WaitedForWarmUp ||
-           outcome == CommandOutcome::WaitedForCoolDown;
-}
-
 class RefreshSink {
   public:
     virtual ~RefreshSink() = default;

@@ -1,14 +1,14 @@
 #include "comm/ReplyInterpreter.h"
 
-#include "comm/AlertQueue.h"
 #include "comm/CommandQueue.h"
-#include "comm/ReplyFraming.h"
 #include "comm/StatusDisplay.h"
 #include "core/AppState.h"
+#include "core/CommLogs.h"
 #include "core/Formatting.h"
-#include "log/CommLogs.h"
+#include "mail/AlertQueue.h"
 #include "pjlink/PJLinkCodec.h"
 #include "pjlink/PJLinkReplies.h"
+#include "protocol/ReplyFraming.h"
 
 namespace {
 

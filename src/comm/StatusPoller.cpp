@@ -1,10 +1,10 @@
 #include "comm/StatusPoller.h"
 
 #include "comm/CommandQueue.h"
-#include "comm/CommandTable.h"
 #include "comm/RefreshSink.h"
 #include "core/Formatting.h"
 #include "pjlink/PJLinkReplies.h"
+#include "protocol/CommandTable.h"
 
 #include <algorithm>
 

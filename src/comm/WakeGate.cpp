@@ -1,8 +1,8 @@
 #include "comm/WakeGate.h"
 
 #include "comm/CommandQueue.h"
-#include "comm/CommandTable.h"
 #include "pjlink/PJLinkCodec.h"
+#include "protocol/CommandTable.h"
 
 #include <QByteArrayView>
 #include <QLoggingCategory>

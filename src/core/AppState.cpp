@@ -1,7 +1,6 @@
 #include "core/AppState.h"
 
 #include "log/LogFileMaker.h"
-#include "mail/AlertSpool.h"
 
 AppState::AppState() {
     NodeProjector.fill(-1);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/Clock.h"
+#include "core/Forecast.h"
 #include "core/HealthReport.h"
-#include "history/Forecast.h"
+#include "platform/Clock.h"
 
 #include <QDateTime>
 #include <QString>
@@ -339,8 +339,9 @@ struct AppState {
     // Command and alert queues.
     std::array<ProjectorQueue, MaxProjectors + 1> Queues{};
     AlertQueue Alerts;
-    // The queue's files and the alerts beyond the ring; none: memory only.
-    std::unique_ptr<AlertSpool> Spool;
+    // The queue's files and the alerts beyond the ring, kept by whoever
+    // opened the spool (the alert sender); none: memory only.
+    AlertSpool* Spool = nullptr;
     QStringList PingList;
     RunCounters Counters;
     PollTiming Polling;
@@ -348,6 +349,9 @@ struct AppState {
     // Counts deletions of projectors: a ping or MAC lookup started before a
     // deletion must not apply its result to the renumbered table.
     quint64 ProjectorNumbering = 0;
+    // Called after projector `deleted` was removed and the higher ones moved
+    // down by one; the program renumbers the queued alerts through it.
+    std::function<void(int deleted)> ProjectorDeleted;
     // Set by the engine: an enqueue or a new ping list entry wakes the
     // dispatcher or the ping task, which sleep while they have no work.
     std::function<void()> WakeDispatcher;

@@ -1,7 +1,6 @@
 #include "core/Fleet.h"
 
-#include "comm/AlertQueue.h"
-#include "comm/PingList.h"
+#include "core/PingList.h"
 
 #include <QSet>
 #include <QUuid>
@@ -233,8 +232,9 @@ void DeleteProjectorNode(AppState& state, int nodeIndex) {
         return;
     removeProjectorRecord(state, d);
     removeNode(state, nodeIndex, d);
-    RenumberAlertsAfterDelete(state, d);
     RenumberPingListAfterDelete(state, d);
+    if (state.ProjectorDeleted)
+        state.ProjectorDeleted(d);
     ++state.ProjectorNumbering;
     state.LastStatusCheck = QDateTime();
 }

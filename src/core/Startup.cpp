@@ -1,6 +1,5 @@
 #include "core/Startup.h"
 
-#include "comm/CommandTable.h"
 #include "core/AppState.h"
 #include "core/Formatting.h"
 #include "core/SettingsValues.h"
@@ -72,7 +71,6 @@ bool ProgramSession::start(const QStringList& arguments) {
     m_state.CalendarMonth = QDate(m_state.StartDate.year(), m_state.StartDate.month(), 1);
     m_state.MacAcquiring = false;
     makeTempFolder();
-    BuildCommandTable();
     installSampleModelFile();
     checkProfileFiles();
     takeLocale();

@@ -1,11 +1,11 @@
 #include "discovery/DiscoverCommand.h"
 
 #include "core/AppState.h"
+#include "core/CsvText.h"
+#include "core/FieldChecks.h"
 #include "core/Fleet.h"
+#include "core/FleetCopy.h"
 #include "discovery/Discovery.h"
-#include "fleetcsv/CsvText.h"
-#include "fleetcsv/FieldChecks.h"
-#include "fleetcsv/FleetCommands.h"
 
 #include <QCoreApplication>
 #include <QSet>

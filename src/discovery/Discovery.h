@@ -1,9 +1,9 @@
 #pragma once
 
-#include "comm/ChildRun.h"
 #include "discovery/DiscoveryText.h"
 #include "discovery/PJLinkSearch.h"
 #include "discovery/RangeProbe.h"
+#include "platform/ChildRun.h"
 
 #include <QHash>
 #include <QList>

@@ -1,9 +1,9 @@
 #include "discovery/DiscoveryText.h"
 
 #include "core/AppState.h"
-#include "fleetcsv/CsvText.h"
-#include "fleetcsv/FieldChecks.h"
-#include "fleetcsv/FleetCsv.h"
+#include "core/CsvText.h"
+#include "core/FieldChecks.h"
+#include "core/FleetCsvColumns.h"
 
 #include <QRegularExpression>
 

@@ -1,9 +1,9 @@
 #include "discovery/ProbeConnection.h"
 
-#include "comm/CommandTable.h"
-#include "comm/ReplyFraming.h"
 #include "core/AppState.h"
 #include "pjlink/PJLinkCodec.h"
+#include "protocol/CommandTable.h"
+#include "protocol/ReplyFraming.h"
 
 ProbeConnection::ProbeConnection(const ProbeTarget& target, std::chrono::milliseconds timeout,
                                  QObject* parent)

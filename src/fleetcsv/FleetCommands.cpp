@@ -1,6 +1,7 @@
 #include "fleetcsv/FleetCommands.h"
 
 #include "core/AppState.h"
+#include "core/FleetCopy.h"
 #include "core/Startup.h"
 #include "fleetcsv/FleetCsv.h"
 #include "fleetcsv/FleetImport.h"
@@ -73,35 +74,12 @@ class Output {
     QString m_program;
 };
 
-// Loads the stored fleet from private copies of the settings file and the
-// model file (the sample, where the folder has none yet, as the first start
-// would install it), so that nothing a load writes (ids given to projectors
-// without one) reaches the files that a running program owns.
 bool loadReadOnly(AppState& state, const QTemporaryDir& copies, const Output& out) {
-    const auto copy = [&copies, &out](const QString& from, const QString& name,
-                                      const QByteArray& missing) {
-        QString error;
-        const std::optional<QByteArray> bytes = ReadRegularFile(from, &error);
-        if (!bytes && !error.isEmpty()) {
-            out.complain(QStringLiteral("cannot read %1: %2").arg(from, error));
-            return false;
-        }
-        const FileOutcome written =
-            WriteFileAtomically(copies.filePath(name), bytes.value_or(missing));
-        if (!written)
-            out.complain(written.error);
-        return written.ok;
-    };
-    const QString modelFile = QStringLiteral("PJModel.txt");
-    if (!copies.isValid() ||
-        !copy(SettingsFilePath(), QStringLiteral("Norvik3.conf"), QByteArray()) ||
-        !copy(ProgramFolderPath() + QLatin1Char('/') + modelFile, modelFile, SampleModelFile()))
-        return false;
-    state.ProgramFolder = copies.path();
-    const SettingsStore store(copies.filePath(QStringLiteral("Norvik3.conf")));
-    store.LoadConfiguration(state);
-    store.LoadTree(state);
-    return true;
+    QString error;
+    if (LoadFleetCopy(state, copies, &error))
+        return true;
+    out.complain(error);
+    return false;
 }
 
 int exportFleet(const QString& file, const Output& out) {
@@ -223,14 +201,6 @@ int importFleet(const FleetArguments& arguments, SecretStore* secrets, const Out
 }
 
 } // namespace
-
-std::unique_ptr<AppState> LoadFleetCopy(const QString& program) {
-    auto state = std::make_unique<AppState>();
-    const QTemporaryDir copies;
-    if (!loadReadOnly(*state, copies, Output(program)))
-        return nullptr;
-    return state;
-}
 
 std::optional<int> RunFleetCommand(const QStringList& arguments, const QString& program,
                                    SecretStore* secrets) {

@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
 #include <optional>
 
 struct AppState;
@@ -25,8 +24,3 @@ std::optional<int> RunFleetCommand(const QStringList& arguments, const QString& 
                                    SecretStore* secrets = nullptr);
 
 QString FleetCommandUsage();
-
-// The stored fleet and model file, loaded from private copies so that
-// nothing reaches the files a running program owns; for reading only.
-// Nothing, with the reason on standard error, when they cannot be read.
-std::unique_ptr<AppState> LoadFleetCopy(const QString& program);

@@ -1,8 +1,8 @@
 #include "fleetcsv/FleetCsv.h"
 
 #include "core/AppState.h"
+#include "core/CsvText.h"
 #include "core/Fleet.h"
-#include "fleetcsv/CsvText.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "fleetcsv/FleetImport.h"
 
 #include "comm/HostTools.h"
+#include "core/CsvText.h"
+#include "core/FieldChecks.h"
 #include "core/Fleet.h"
-#include "fleetcsv/CsvText.h"
-#include "fleetcsv/FieldChecks.h"
 #include "fleetcsv/FleetCsv.h"
 
 #include <QHash>

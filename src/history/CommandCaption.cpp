@@ -1,8 +1,8 @@
 #include "history/CommandCaption.h"
 
-#include "comm/CommandTable.h"
-#include "comm/ReplyFraming.h"
 #include "pjlink/PJLinkCodec.h"
+#include "protocol/CommandTable.h"
+#include "protocol/ReplyFraming.h"
 
 namespace {
 

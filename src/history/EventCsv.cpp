@@ -1,6 +1,6 @@
 #include "history/EventCsv.h"
 
-#include "fleetcsv/CsvText.h"
+#include "core/CsvText.h"
 
 #include <QDateTime>
 

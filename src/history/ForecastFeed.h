@@ -1,6 +1,6 @@
 #pragma once
 
-#include "history/Forecast.h"
+#include "core/Forecast.h"
 
 #include <QObject>
 #include <QString>

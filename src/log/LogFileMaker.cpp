@@ -1,6 +1,6 @@
 #include "log/LogFileMaker.h"
 
-#include "core/Clock.h"
+#include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/SafeFile.h"
 

@@ -1,10 +1,10 @@
 #include "mail/AlertSender.h"
 
-#include "comm/AlertQueue.h"
 #include "core/AppState.h"
+#include "core/CommLogs.h"
 #include "core/Fleet.h"
-#include "log/CommLogs.h"
 #include "mail/AlertMail.h"
+#include "mail/AlertQueue.h"
 #include "mail/AlertSpool.h"
 #include "mail/MailLogging.h"
 
@@ -67,7 +67,7 @@ AlertSender::AlertSender(AppState& state, MailWorker& worker, QObject* parent)
 void AlertSender::openSpool() {
     if (m_state.Spool || m_state.ProgramFolder.isEmpty())
         return;
-    OpenAlertSpool(m_state, m_state.ProgramFolder + QStringLiteral("/MailQueue"));
+    m_spool = OpenAlertSpool(m_state, m_state.ProgramFolder + QStringLiteral("/MailQueue"));
     // Alerts kept from the last run go out as soon as the event loop runs.
     if (m_state.Mail.MailSend && !IsAlertQueueEmpty(m_state))
         StartAlertSender();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mail/AlertQueue.h"
 #include "mail/MailWorker.h"
 #include "mail/SmtpPassword.h"
 
@@ -101,6 +102,8 @@ class AlertSender : public QObject {
 
     AppState& m_state;
     MailWorker& m_worker;
+    // The queue's files, from openSpool() on.
+    SpoolHandle m_spool;
     SmtpPassword m_password;
     QTimer m_mailSendTimer;
     bool m_mailSending = false;

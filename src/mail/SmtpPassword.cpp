@@ -1,7 +1,7 @@
 #include "mail/SmtpPassword.h"
 
 #include "core/AppState.h"
-#include "log/CommLogs.h"
+#include "core/CommLogs.h"
 #include "mail/MailLogging.h"
 #include "platform/SafeFile.h"
 #include "platform/SecretStore.h"

@@ -1,7 +1,7 @@
 #include "pjlink/PJLinkCodec.h"
 
-#include "comm/CommandTable.h"
 #include "core/AppState.h"
+#include "protocol/CommandTable.h"
 
 #include <QCryptographicHash>
 #include <QStringDecoder>

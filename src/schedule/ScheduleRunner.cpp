@@ -1,12 +1,12 @@
 #include "schedule/ScheduleRunner.h"
 
 #include "comm/CommandQueue.h"
-#include "comm/CommandTable.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/ModelFile.h"
 #include "pjlink/PJLinkCodec.h"
 #include "platform/Paths.h"
+#include "protocol/CommandTable.h"
 #include "schedule/ScheduleFiles.h"
 #include "schedule/ScheduleMoment.h"
 

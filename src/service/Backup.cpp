@@ -1,6 +1,6 @@
 #include "service/Backup.h"
 
-#include "core/ProgramCore.h"
+#include "core/Version.h"
 #include "platform/Paths.h"
 #include "platform/SafeFile.h"
 #include "service/BackupChecks.h"

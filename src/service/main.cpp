@@ -7,10 +7,11 @@
 
 #include "comm/CommEngine.h"
 #include "core/CommandLine.h"
-#include "core/ProgramCore.h"
+#include "core/Version.h"
 #include "discovery/DiscoverCommand.h"
 #include "fleetcsv/FleetCommands.h"
 #include "history/HistoryExportCommand.h"
+#include "program/ProgramCore.h"
 #include "schedule/ScheduleRunner.h"
 #include "service/BackupCommand.h"
 #include "service/ServiceLog.h"

@@ -1,11 +1,11 @@
 #include "status/ControlRoutes.h"
 
 #include "comm/CommandQueue.h"
-#include "comm/CommandTable.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "history/CommandCaption.h"
 #include "history/HistoryRecorder.h"
+#include "protocol/CommandTable.h"
 #include "schedule/ScheduleRunner.h"
 #include "status/EndpointLimits.h"
 #include "status/HttpRules.h"

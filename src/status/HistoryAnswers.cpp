@@ -2,7 +2,7 @@
 
 #include "core/AppState.h"
 #include "core/Fleet.h"
-#include "history/Forecast.h"
+#include "core/Forecast.h"
 #include "history/HistoryTime.h"
 #include "status/CommandRequests.h"
 #include "status/ProjectorFacts.h"

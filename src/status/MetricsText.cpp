@@ -1,6 +1,6 @@
 #include "core/AppState.h"
 #include "core/HealthReport.h"
-#include "core/ProgramCore.h"
+#include "core/Version.h"
 #include "status/ProcessFigures.h"
 #include "status/ProjectorFacts.h"
 #include "status/StatusTexts.h"

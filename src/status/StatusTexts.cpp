@@ -3,7 +3,7 @@
 #include "comm/StatusDisplay.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
-#include "core/ProgramCore.h"
+#include "core/Version.h"
 #include "pjlink/PJLinkCodec.h"
 #include "status/ProjectorFacts.h"
 

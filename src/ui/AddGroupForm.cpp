@@ -1,7 +1,7 @@
 #include "ui/AddGroupForm.h"
 
+#include "core/FieldChecks.h"
 #include "core/Fleet.h"
-#include "fleetcsv/FieldChecks.h"
 #include "ui/DialogButtons.h"
 #include "ui/DialogPlacement.h"
 #include "ui/MessageService.h"

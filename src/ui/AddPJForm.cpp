@@ -1,8 +1,8 @@
 #include "ui/AddPJForm.h"
 
 #include "core/AppState.h"
+#include "core/FieldChecks.h"
 #include "core/Fleet.h"
-#include "fleetcsv/FieldChecks.h"
 #include "ui/DialogButtons.h"
 #include "ui/DialogPlacement.h"
 #include "ui/FieldEntry.h"

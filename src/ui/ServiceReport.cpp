@@ -1,9 +1,9 @@
 #include "ui/ServiceReport.h"
 
 #include "core/AppState.h"
+#include "core/CsvText.h"
 #include "core/Fleet.h"
-#include "fleetcsv/CsvText.h"
-#include "history/Forecast.h"
+#include "core/Forecast.h"
 #include "platform/SafeFile.h"
 #include "ui/MessageService.h"
 

@@ -1,7 +1,7 @@
 // BSendMail and NORSEND_SendMail against a real SMTP server on 127.0.0.1.
 
-#include "mail/SmtpSink.h"
-#include "mail/TestCertificates.h"
+#include "support/SmtpSink.h"
+#include "support/TestCertificates.h"
 
 #include "NorSend.h"
 #include "bsmtp.h"

@@ -2,14 +2,14 @@
 // framing and classification, data values, display texts, queue bookkeeping,
 // the text of ping and neighbour-table output, and serial line settings.
 
-#include "CommTestKit.h"
+#include "support/CommTestKit.h"
 
-#include "comm/AlertQueue.h"
 #include "comm/CommandQueue.h"
-#include "comm/CommandTable.h"
 #include "comm/HostTools.h"
-#include "comm/ReplyFraming.h"
 #include "comm/StatusDisplay.h"
+#include "mail/AlertQueue.h"
+#include "protocol/CommandTable.h"
+#include "protocol/ReplyFraming.h"
 
 #include <QRandomGenerator>
 #include <QTest>

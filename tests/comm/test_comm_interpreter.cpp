@@ -1,13 +1,13 @@
 // Reply interpretation: status fields, display refreshes and the alert
 // transitions, fed with the queue entries the transports leave behind.
 
-#include "CommTestKit.h"
+#include "support/CommTestKit.h"
 
-#include "comm/AlertQueue.h"
 #include "comm/CommandQueue.h"
-#include "comm/CommandTable.h"
 #include "comm/ReplyInterpreter.h"
 #include "core/Formatting.h"
+#include "mail/AlertQueue.h"
+#include "protocol/CommandTable.h"
 
 #include <QTest>
 

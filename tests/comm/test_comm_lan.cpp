@@ -2,13 +2,13 @@
 // wire, one connection per command, every outcome, time-outs, replies of
 // odd shapes, and the communication log lines.
 
-#include "CommTestKit.h"
+#include "support/CommTestKit.h"
 #include "support/SimProcess.h"
 
 #include "comm/CommEngine.h"
 #include "comm/CommandQueue.h"
-#include "comm/ReplyFraming.h"
 #include "core/SettingsStore.h"
+#include "protocol/ReplyFraming.h"
 
 #include <QTcpServer>
 #include <QTest>

@@ -3,15 +3,15 @@
 // falls behind, and projectors whose answers tell nothing (refusals, bytes of
 // another protocol).
 
-#include "CommTestKit.h"
+#include "support/CommTestKit.h"
 #include "support/DeadPorts.h"
 #include "support/SimProcess.h"
 
-#include "comm/AlertQueue.h"
 #include "comm/CommEngine.h"
 #include "comm/CommandQueue.h"
 #include "comm/ContactWatch.h"
 #include "core/SettingsStore.h"
+#include "mail/AlertQueue.h"
 
 #include <QTest>
 #include <QThread>

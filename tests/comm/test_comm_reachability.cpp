@@ -2,13 +2,13 @@
 // place of ping and ip that print the shapes of their real output (or never
 // end), so the results do not depend on the network of the test machine.
 
-#include "CommTestKit.h"
+#include "support/CommTestKit.h"
 
-#include "comm/AlertQueue.h"
 #include "comm/CommEngine.h"
-#include "comm/PingList.h"
 #include "core/Fleet.h"
+#include "core/PingList.h"
 #include "core/SettingsStore.h"
+#include "mail/AlertQueue.h"
 
 #include <QTest>
 

@@ -2,7 +2,7 @@
 // the wire, data replies, time-outs, a missing device, and two projectors
 // sharing one port served in turn.
 
-#include "CommTestKit.h"
+#include "support/CommTestKit.h"
 #include "support/SimProcess.h"
 
 #include "comm/CommEngine.h"

@@ -4,8 +4,8 @@
 // sends the magic packet first and goes only when the hold ends; without
 // the setting or the projector's box it goes at once and nothing is sent.
 
-#include "CommTestKit.h"
-#include "discovery/NetworkPair.h"
+#include "support/CommTestKit.h"
+#include "support/NetworkPair.h"
 #include "support/SimProcess.h"
 
 #include "comm/CommEngine.h"

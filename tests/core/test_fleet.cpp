@@ -1,4 +1,3 @@
-#include "comm/AlertQueue.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
 
@@ -6,6 +5,7 @@
 #include <QTest>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -64,9 +64,9 @@ class TestFleet : public QObject {
         addProjector(s, 1, QStringLiteral("B"), 2);
         addProjector(s, 1, QStringLiteral("C"), 3);
         s.Projectors[3].LampTime = 77;
-        QVERIFY(EnqueueAlertMessage(s, QStringLiteral("t;2;gone")));
-        QVERIFY(EnqueueAlertMessage(s, QStringLiteral("t;3;follows")));
-        QVERIFY(EnqueueAlertMessage(s, QStringLiteral("t;1;stays")));
+        // The alerts follow their projectors through this hook.
+        std::vector<int> deleted;
+        s.ProjectorDeleted = [&deleted](int d) { deleted.push_back(d); };
 
         DeleteProjectorNode(s, 3);
         QCOMPARE(s.ProjectorCount, qint16(2));
@@ -80,10 +80,7 @@ class TestFleet : public QObject {
         QCOMPARE(s.NodeProjector[3], qint16(2));
         QCOMPARE(s.NodeProjector[4], qint16(-1));
 
-        QCOMPARE(AlertQueueLength(s), 2);
-        QCOMPARE(PeekAlertMessage(s), QStringLiteral("t;2;follows"));
-        AdvanceAlertQueue(s);
-        QCOMPARE(PeekAlertMessage(s), QStringLiteral("t;1;stays"));
+        QCOMPARE(deleted, std::vector<int>{2});
     }
 
     // Ids are given on adding, and stay with their record through an edit

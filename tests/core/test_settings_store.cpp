@@ -1,4 +1,4 @@
-#include "TestHome.h"
+#include "support/TestHome.h"
 
 #include "core/AppState.h"
 #include "core/Fleet.h"

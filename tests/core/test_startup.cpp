@@ -1,8 +1,8 @@
-#include "TestHome.h"
+#include "support/TestHome.h"
 
 #include "core/AppState.h"
+#include "core/CommLogs.h"
 #include "core/Startup.h"
-#include "log/CommLogs.h"
 #include "log/LogFileMaker.h"
 #include "platform/SafeFile.h"
 

@@ -2,7 +2,7 @@
 // simulator's projectors at TEST-NET-1 addresses in another. The search's
 // broadcast, the probe's connects and the neighbour table are all real.
 
-#include "discovery/NetworkPair.h"
+#include "support/NetworkPair.h"
 #include "support/SimProcess.h"
 #include "support/TestPrograms.h"
 

@@ -4,10 +4,10 @@
 // all through the real programs on temporary program folders.
 
 #include "core/AppState.h"
+#include "core/CsvText.h"
 #include "core/Fleet.h"
 #include "core/SettingsStore.h"
 #include "core/Startup.h"
-#include "fleetcsv/CsvText.h"
 #include "fleetcsv/FleetImport.h"
 #include "support/TestPrograms.h"
 

@@ -1,6 +1,6 @@
 // Replacement forecasts from daily hours.
 
-#include "history/Forecast.h"
+#include "core/Forecast.h"
 
 #include <QTimeZone>
 #include <QtTest>

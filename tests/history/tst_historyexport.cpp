@@ -2,10 +2,10 @@
 // rows it writes, --since, and its exit codes; the times it reads; and an
 // event's CSV row read back field by field.
 
-#include "fleetcsv/CsvText.h"
+#include "core/CsvText.h"
 #include "history/EventCsv.h"
-#include "history/HistoryFixture.h"
 #include "history/HistoryTime.h"
+#include "support/HistoryFixture.h"
 
 #include "support/TestPrograms.h"
 

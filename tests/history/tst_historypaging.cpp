@@ -3,8 +3,8 @@
 // events. Counted in the database pages SQLite looks up for it, read from
 // the SQLite library that Qt's driver already loaded.
 
-#include "history/HistoryFixture.h"
 #include "history/PageInPieces.h"
+#include "support/HistoryFixture.h"
 
 #include <QSqlDatabase>
 #include <QSqlDriver>

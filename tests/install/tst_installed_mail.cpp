@@ -6,7 +6,7 @@
 
 #include "mail/NorSendLibrary.h"
 #include "mail/NorSendPath.h"
-#include "mail/SmtpSink.h"
+#include "support/SmtpSink.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 // Composition of alert mails and the alert queue's ring: plain functions.
 
-#include "comm/AlertQueue.h"
 #include "core/AppState.h"
 #include "mail/AlertMail.h"
+#include "mail/AlertQueue.h"
 
 #include <QtTest>
 

@@ -1,14 +1,14 @@
 // The alert sender against a real SMTP server, with the test clock.
 
-#include "mail/MailTestState.h"
-#include "mail/SmtpGate.h"
-#include "mail/SmtpSink.h"
-#include "mail/TestCertificates.h"
+#include "support/MailTestState.h"
+#include "support/SmtpGate.h"
+#include "support/SmtpSink.h"
+#include "support/TestCertificates.h"
 
-#include "comm/AlertQueue.h"
 #include "core/Fleet.h"
 #include "core/SettingsStore.h"
 #include "mail/AlertMail.h"
+#include "mail/AlertQueue.h"
 #include "mail/AlertSender.h"
 #include "mail/MailWorker.h"
 #include "mail/SmtpPassword.h"

@@ -2,10 +2,10 @@
 // drop line, a restart that keeps the order, damaged files, a deletion that
 // renumbers projectors, and the writer thread that follows the queue.
 
-#include "mail/MailTestState.h"
+#include "support/MailTestState.h"
 
-#include "comm/AlertQueue.h"
 #include "core/Fleet.h"
+#include "mail/AlertQueue.h"
 #include "mail/AlertSpool.h"
 #include "mail/SpoolWriter.h"
 
@@ -57,8 +57,19 @@ class TestAlertSpool : public QObject {
             state().Spool->flush();
         return filesNow();
     }
+    // The spool of state() while a test has it open.
+    SpoolHandle m_spool;
+
+    // A state and its open spool, which goes first.
+    struct Restarted {
+        std::unique_ptr<AppState> state;
+        SpoolHandle spool;
+        AppState& operator*() const { return *state; }
+        AppState* operator->() const { return state.get(); }
+    };
+
     // The same folder and tree after a restart: a new state, the files read.
-    std::unique_ptr<AppState> restarted(const AlertSpool::Limits& limits) {
+    Restarted restarted(const AlertSpool::Limits& limits) {
         if (state().Spool)
             state().Spool->flush();
         auto fresh = std::make_unique<AppState>();
@@ -69,15 +80,15 @@ class TestAlertSpool : public QObject {
         fresh->NodeProjector = state().NodeProjector;
         fresh->MailLog =
             std::make_unique<LogFileMaker>(m_home->home() + QStringLiteral("/MailLog"));
-        OpenAlertSpool(*fresh, spoolFolder(), limits);
-        return fresh;
+        SpoolHandle spool = OpenAlertSpool(*fresh, spoolFolder(), limits);
+        return {std::move(fresh), std::move(spool)};
     }
 
   private slots:
     void init() { m_home = std::make_unique<MailTestState>(); }
     void cleanup() {
         // The writer finishes before its folder goes.
-        state().Spool.reset();
+        m_spool.reset();
         m_home.reset();
     }
 
@@ -93,7 +104,7 @@ class TestAlertSpool : public QObject {
         QFETCH(int, files);
         QFETCH(qint64, bytes);
         const AlertSpool::Limits limits{files, bytes};
-        OpenAlertSpool(state(), spoolFolder(), limits);
+        m_spool = OpenAlertSpool(state(), spoolFolder(), limits);
         for (int n = 0; n < 300; ++n)
             QVERIFY(EnqueueAlertMessage(state(), alertText(1, n)));
 
@@ -115,7 +126,7 @@ class TestAlertSpool : public QObject {
         QVERIFY(state().Health.isActive(HealthCondition::SpoolDropping));
 
         // A restart finds them all, in order, and nothing more is dropped.
-        const std::unique_ptr<AppState> next = restarted(limits);
+        const Restarted next = restarted(limits);
         QCOMPARE(AlertQueueLength(*next), 276);
         QCOMPARE(drain(*next), kept);
         QVERIFY(spoolFiles().isEmpty());
@@ -131,7 +142,7 @@ class TestAlertSpool : public QObject {
 
     void damagedFilesAreSetAside() {
         QVERIFY(QDir().mkpath(spoolFolder()));
-        OpenAlertSpool(state(), spoolFolder());
+        m_spool = OpenAlertSpool(state(), spoolFolder());
         QVERIFY(EnqueueAlertMessage(state(), alertText(1, 1)));
         QVERIFY(EnqueueAlertMessage(state(), alertText(2, 2)));
         const QStringList good = spoolFiles();
@@ -149,7 +160,7 @@ class TestAlertSpool : public QObject {
         const QString fifo = spoolFolder() + QStringLiteral("/00000000000000000012.alert");
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
 
-        const std::unique_ptr<AppState> next = restarted({});
+        const Restarted next = restarted({});
         QCOMPARE(drain(*next), QStringList({alertText(1, 1), alertText(2, 2)}));
         QCOMPARE(QDir(spoolFolder()).entryList(QDir::Files | QDir::System),
                  QStringList({"00000000000000000010.alert.unreadable",
@@ -175,7 +186,7 @@ class TestAlertSpool : public QObject {
         }
         filler.close();
 
-        OpenAlertSpool(state(), spoolFolder());
+        m_spool = OpenAlertSpool(state(), spoolFolder());
         QStringList texts;
         for (int n = 1; n <= 12; ++n)
             QVERIFY(EnqueueAlertMessage(state(), texts.emplace_back(alertText(1, n))));
@@ -207,7 +218,7 @@ class TestAlertSpool : public QObject {
     }
 
     void theDiskFollowsTheQueue() {
-        OpenAlertSpool(state(), spoolFolder(), {20, 1 << 20});
+        m_spool = OpenAlertSpool(state(), spoolFolder(), {20, 1 << 20});
         SpoolWriter& writer = *state().Spool->writer();
         writer.setHeld(true);
         for (int n = 0; n < 300; ++n)
@@ -224,7 +235,7 @@ class TestAlertSpool : public QObject {
         QCOMPARE(writer.waiting(), 275);
 
         // The end of the spool writes everything queued, held or not.
-        state().Spool.reset();
+        m_spool.reset();
         QStringList names;
         QStringList texts;
         for (int n = 1; n < 300; n += n == 255 ? 25 : 1) {
@@ -265,7 +276,7 @@ class TestAlertSpool : public QObject {
             config.IPAddress = QStringLiteral("127.0.0.1");
             QVERIFY(AddProjectorNode(s, 1, config, &error) > 0);
         }
-        OpenAlertSpool(s, spoolFolder());
+        m_spool = OpenAlertSpool(s, spoolFolder());
         // The ring fills with projector 1's alerts; 2's and 3's wait.
         for (int n = 0; n < 256; ++n)
             QVERIFY(EnqueueAlertMessage(s, alertText(1, n)));
@@ -284,7 +295,7 @@ class TestAlertSpool : public QObject {
                 texts << alertText(1, n);
             return texts << alertText(2, 903) << alertText(2, 903);
         }();
-        const std::unique_ptr<AppState> next = restarted({});
+        const Restarted next = restarted({});
         QCOMPARE(drain(*next), expected);
         QCOMPARE(drain(s), expected);
     }

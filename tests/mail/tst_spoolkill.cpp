@@ -3,8 +3,8 @@
 // the spool is ever lost or damaged, and once a server takes mail again every
 // one of them is mailed.
 
-#include "mail/SmtpSink.h"
 #include "support/SimProcess.h"
+#include "support/SmtpSink.h"
 #include "support/TestPrograms.h"
 
 #include <QDir>

@@ -1,10 +1,10 @@
 // The PJLink text rules: lines for frames, greetings, the digest, tolerant
 // reading of replies, and the mapping of values onto the status model.
 
-#include "comm/CommandTable.h"
 #include "core/AppState.h"
 #include "pjlink/PJLinkCodec.h"
 #include "pjlink/PJLinkReplies.h"
+#include "protocol/CommandTable.h"
 
 #include <QTest>
 

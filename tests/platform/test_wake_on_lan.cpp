@@ -4,7 +4,7 @@
 
 #include "platform/WakeOnLan.h"
 
-#include "discovery/NetworkPair.h"
+#include "support/NetworkPair.h"
 
 #include <QNetworkDatagram>
 #include <QSettings>

@@ -1,4 +1,4 @@
-#include "ScheduleFixture.h"
+#include "support/ScheduleFixture.h"
 
 #include "schedule/CalendarGeometry.h"
 #include "schedule/DayMarks.h"

@@ -1,4 +1,4 @@
-#include "ScheduleFixture.h"
+#include "support/ScheduleFixture.h"
 
 #include "schedule/ScheduleRunner.h"
 

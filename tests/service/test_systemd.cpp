@@ -4,8 +4,8 @@
 // the settings again without losing the alert still waiting for its mail;
 // a port asked for on the command line that cannot be served is fatal.
 
-#include "../mail/SmtpSink.h"
 #include "support/SimProcess.h"
+#include "support/SmtpSink.h"
 #include "support/TestPrograms.h"
 
 #include <QDeadlineTimer>

@@ -5,11 +5,11 @@
 
 #include "core/AppState.h"
 #include "core/Fleet.h"
-#include "history/HistoryFixture.h"
 #include "history/HistoryTime.h"
 #include "status/HttpRules.h"
 #include "status/SchemaCheck.h"
 #include "status/StatusServer.h"
+#include "support/HistoryFixture.h"
 
 #include "support/Promtool.h"
 

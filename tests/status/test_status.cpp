@@ -7,7 +7,7 @@
 #include "comm/ContactWatch.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
-#include "core/ProgramCore.h"
+#include "core/Version.h"
 #include "platform/OpenFiles.h"
 #include "status/EndpointLimits.h"
 #include "status/GzipBody.h"

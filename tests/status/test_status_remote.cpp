@@ -4,7 +4,7 @@
 // Prometheus server, answered every time. Skipped where namespaces cannot
 // be made (they need root).
 
-#include "discovery/NetworkPair.h"
+#include "support/NetworkPair.h"
 #include "support/SlowClients.h"
 
 #include "core/AppState.h"

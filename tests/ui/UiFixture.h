@@ -15,10 +15,10 @@
 
 #include "comm/CommEngine.h"
 #include "comm/CommandQueue.h"
-#include "comm/CommandTable.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/SettingsStore.h"
+#include "protocol/CommandTable.h"
 #include "ui/MainForm.h"
 #include "ui/MessageService.h"
 

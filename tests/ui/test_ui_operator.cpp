@@ -5,10 +5,10 @@
 
 #include "UiFixture.h"
 
-#include "mail/MailSettingsForm.h"
 #include "mail/MailWorker.h"
 #include "support/SimProcess.h"
 #include "ui/AddPJForm.h"
+#include "ui/MailSettingsForm.h"
 
 #include <QApplication>
 #include <QCheckBox>

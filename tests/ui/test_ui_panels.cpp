@@ -2,10 +2,10 @@
 // the refresh interface, every control's commands, the layout and exit.
 #include "UiFixture.h"
 
-#include "comm/CommTestKit.h"
 #include "comm/CommandQueue.h"
-#include "comm/PingList.h"
 #include "core/ModelFile.h"
+#include "core/PingList.h"
+#include "support/CommTestKit.h"
 
 #include "support/SimProcess.h"
 

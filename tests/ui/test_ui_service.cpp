@@ -4,7 +4,7 @@
 
 #include "UiFixture.h"
 
-#include "fleetcsv/CsvText.h"
+#include "core/CsvText.h"
 #include "ui/Panels.h"
 #include "ui/ServiceReport.h"
 

@@ -6,10 +6,10 @@
 
 #include "UiFixture.h"
 
-#include "mail/MailSettingsForm.h"
 #include "mail/MailWorker.h"
 #include "ui/AddPJForm.h"
 #include "ui/ElidedLabel.h"
+#include "ui/MailSettingsForm.h"
 
 #include <QApplication>
 #include <QCheckBox>

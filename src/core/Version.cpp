@@ -1,0 +1,5 @@
+#include "core/Version.h"
+
+QString ProgramVersion() {
+    return QStringLiteral(NORVIK3_VERSION);
+}
