@@ -125,9 +125,11 @@ struct ProjectorInfo {
     std::optional<QString> DisconnectAlertPending;
     std::optional<QString> AuthenticationAlertPending;
     PJLinkFacts PJLink;
-    // When the lamp and the filter reach their replacement thresholds, from
-    // the history's daily hours; NoData until it holds a week of them.
-    Forecast LampForecast;
+    // When the lamps and the filter reach their replacement thresholds, from
+    // the history's daily hours; NoData until it holds a week of them. Lamp
+    // N at N-1, one per lamp the history holds hours of (none before it
+    // holds any), at most PJLinkMaxLamps.
+    std::vector<Forecast> LampForecasts;
     Forecast FilterForecast;
 };
 

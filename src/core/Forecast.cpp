@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -56,6 +57,25 @@ Forecast ForecastReplacement(std::vector<HoursSample> samples, qint64 nowMs, qin
         last.timeMs + qint64(std::llround(forecast.remaining / forecast.hoursPerDay * MsPerDay));
     forecast.state = forecast.dueMs <= nowMs ? Forecast::State::Overdue : Forecast::State::Due;
     return forecast;
+}
+
+Forecast SoonestForecast(const std::vector<Forecast>& forecasts) {
+    const auto rank = [](const Forecast& f) {
+        switch (f.state) {
+        case Forecast::State::Due:
+        case Forecast::State::Overdue:
+            return std::pair{0, f.dueMs};
+        case Forecast::State::NotBurning:
+            return std::pair{1, qint64(0)};
+        case Forecast::State::NoData:
+            break;
+        }
+        return std::pair{2, qint64(0)};
+    };
+    const auto soonest =
+        std::min_element(forecasts.begin(), forecasts.end(),
+                         [&](const Forecast& a, const Forecast& b) { return rank(a) < rank(b); });
+    return soonest == forecasts.end() ? Forecast() : *soonest;
 }
 
 QString ForecastText(const Forecast& forecast, const QDateTime& now) {

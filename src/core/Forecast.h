@@ -29,12 +29,17 @@ struct Forecast {
     qint32 hours = -1;    // the latest hours
     qint32 remaining = 0; // threshold less the latest hours (negative once overdue)
     qint64 dueMs = 0;     // UTC, for Due and Overdue
+    bool operator==(const Forecast&) const = default;
 };
 
 // From the samples (any order) of the last ForecastWindowDays days before
 // nowMs, after the last reset (the hours going down), with data on at
 // least ForecastMinimumDays different days.
 Forecast ForecastReplacement(std::vector<HoursSample> samples, qint64 nowMs, qint32 threshold);
+
+// The one due first: a dated one (Due or Overdue) by its date, then
+// NotBurning, then NoData; the lower index on a tie. NoData when empty.
+Forecast SoonestForecast(const std::vector<Forecast>& forecasts);
 
 // "in 23 days", "in 1 day", "overdue" or "-", counted in calendar days of
 // `now`'s time zone.

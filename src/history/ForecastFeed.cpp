@@ -18,15 +18,25 @@ ProjectorForecast ComputeForecast(const EventStore& store, const QString& projec
                                   qint32 lampThreshold, qint32 filterThreshold) {
     ProjectorForecast out;
     out.projectorId = projectorId;
-    std::vector<HoursSample> lamp;
+    std::vector<std::vector<HoursSample>> lamps;
     std::vector<HoursSample> filter;
     for (const HoursRecord& r :
          store.hoursSince(projectorId, nowMs - qint64(ForecastWindowDays) * DayMs)) {
-        lamp.push_back({r.timeMs, r.lamp});
+        // The own protocol's rows, and those kept before every lamp was,
+        // hold lamp 1 alone.
+        const QList<qint32> hours = !r.lamps.isEmpty() ? r.lamps
+                                    : r.lamp >= 0      ? QList<qint32>{r.lamp}
+                                                       : QList<qint32>{};
+        const std::size_t count = std::min<std::size_t>(std::size_t(hours.size()), PJLinkMaxLamps);
+        if (lamps.size() < count)
+            lamps.resize(count);
+        for (std::size_t l = 0; l < count; ++l)
+            lamps[l].push_back({r.timeMs, hours[qsizetype(l)]});
         filter.push_back({r.timeMs, r.filter});
         out.lastHoursMs = std::max(out.lastHoursMs, r.timeMs);
     }
-    out.lamp = ForecastReplacement(std::move(lamp), nowMs, lampThreshold);
+    for (std::vector<HoursSample>& samples : lamps)
+        out.lamps.push_back(ForecastReplacement(std::move(samples), nowMs, lampThreshold));
     out.filter = ForecastReplacement(std::move(filter), nowMs, filterThreshold);
     return out;
 }
@@ -42,15 +52,6 @@ ForecastRequest ForecastRequestFor(const AppState& state) {
     return request;
 }
 
-namespace {
-
-bool SameForecast(const Forecast& a, const Forecast& b) {
-    return a.state == b.state && a.hours == b.hours && a.remaining == b.remaining &&
-           a.dueMs == b.dueMs && a.hoursPerDay == b.hoursPerDay;
-}
-
-} // namespace
-
 bool ApplyForecasts(AppState& state, const std::vector<ProjectorForecast>& results) {
     QHash<QString, const ProjectorForecast*> byId;
     for (const ProjectorForecast& r : results)
@@ -61,9 +62,8 @@ bool ApplyForecasts(AppState& state, const std::vector<ProjectorForecast>& resul
         const ProjectorForecast* r = byId.value(info.ProjectorId);
         if (!r || info.ProjectorId.isEmpty())
             continue;
-        changed = changed || !SameForecast(info.LampForecast, r->lamp) ||
-                  !SameForecast(info.FilterForecast, r->filter);
-        info.LampForecast = r->lamp;
+        changed = changed || info.LampForecasts != r->lamps || info.FilterForecast != r->filter;
+        info.LampForecasts = r->lamps;
         info.FilterForecast = r->filter;
     }
     return changed;

@@ -15,7 +15,7 @@ struct AppState;
 // One projector's forecasts, worked out from its daily hours.
 struct ProjectorForecast {
     QString projectorId;
-    Forecast lamp;
+    std::vector<Forecast> lamps; // lamp N at N-1, at most PJLinkMaxLamps
     Forecast filter;
     qint64 lastHoursMs = 0; // the latest daily hours recorded, 0 for none
 };

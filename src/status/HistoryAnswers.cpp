@@ -207,12 +207,23 @@ QByteArray ForecastJson(const AppState& state, const QDateTime& now) {
     QJsonArray list;
     for (int p = 1; p <= state.ProjectorCount; ++p) {
         const ProjectorInfo& info = state.Projectors[p];
+        // Lamp 1 is listed, like `lamp`, before the history holds its hours.
+        std::vector<Forecast> forecasts = info.LampForecasts;
+        if (forecasts.empty())
+            forecasts.emplace_back();
+        QJsonArray lamps;
+        for (std::size_t l = 0; l < forecasts.size(); ++l) {
+            QJsonObject lamp = forecastJson(forecasts[l], now);
+            lamp.insert(QStringLiteral("lamp"), qint64(l + 1));
+            lamps.append(lamp);
+        }
         list.append(QJsonObject{
             {QStringLiteral("index"), p},
             {QStringLiteral("id"), textOrNull(info.ProjectorId)},
             {QStringLiteral("name"), textOrNull(info.ProjectorName)},
             {QStringLiteral("group"), textOrNull(ProjectorGroupName(state, p))},
-            {QStringLiteral("lamp"), forecastJson(info.LampForecast, now)},
+            {QStringLiteral("lamp"), forecastJson(forecasts.front(), now)},
+            {QStringLiteral("lamps"), lamps},
             {QStringLiteral("filter"), forecastJson(info.FilterForecast, now)},
         });
     }

@@ -213,8 +213,7 @@ void projectorFamilies(Families& families, const AppState& state) {
 }
 
 // Only what the history lets the program forecast: what is left once the
-// hours are known, the date once the burn gives one. The forecast follows
-// the first lamp.
+// hours are known, the date once the burn gives one; every lamp on its own.
 void forecastFamilies(Families& families, const AppState& state) {
     auto& lampLeft = families.gauge("norvik3_lamp_remaining_seconds",
                                     "Lamp time left before the replacement threshold (negative "
@@ -239,7 +238,9 @@ void forecastFamilies(Families& families, const AppState& state) {
     for (int p = 1; p <= state.ProjectorCount; ++p) {
         const ProjectorInfo& info = state.Projectors[p];
         const Labels labels = projectorLabels(state, p);
-        series(lampLeft, lampDue, with(labels, "lamp", "1"), info.LampForecast);
+        for (std::size_t l = 0; l < info.LampForecasts.size(); ++l)
+            series(lampLeft, lampDue, with(labels, "lamp", std::to_string(l + 1)),
+                   info.LampForecasts[l]);
         series(filterLeft, filterDue, labels, info.FilterForecast);
     }
 }

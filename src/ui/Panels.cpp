@@ -179,7 +179,8 @@ void StatusProjectorPanel::fill(const AppState& state, int projector) const {
     // Forecasts come from the recorded days, not from the last reply: they
     // stay true while the projector is out of contact.
     const QDateTime now = state.clock.now();
-    lampDue->setText(ForecastText(info.LampForecast, now));
+    // One date for every lamp: the soonest, so no lamp is forgotten.
+    lampDue->setText(ForecastText(SoonestForecast(info.LampForecasts), now));
     filterDue->setText(ForecastText(info.FilterForecast, now));
 }
 

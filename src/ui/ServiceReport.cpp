@@ -47,8 +47,10 @@ std::vector<ServiceItem> ServiceItemsDue(const AppState& state, int days, const 
         if (p < 1)
             continue;
         const ProjectorInfo& info = state.Projectors[p];
+        // One row for the lamps, the soonest, so that none is forgotten.
+        const Forecast lamp = SoonestForecast(info.LampForecasts);
         const std::array<std::pair<const Forecast*, const char*>, 2> parts = {
-            {{&info.LampForecast, "Lamp"}, {&info.FilterForecast, "Filter"}}};
+            {{&lamp, "Lamp"}, {&info.FilterForecast, "Filter"}}};
         for (const auto& [forecast, part] : parts) {
             if (forecast->state != Forecast::State::Due &&
                 forecast->state != Forecast::State::Overdue)

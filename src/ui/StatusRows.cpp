@@ -42,7 +42,8 @@ void SetWear(Cells& cells, const AppState& state, const ProjectorInfo& info) {
     SetHours(cells, ColumnLampTime, info.LampTime, gone);
     SetHours(cells, ColumnFilterTime, info.FilterTime, gone);
     const QDateTime now = state.clock.now();
-    SetDue(cells, ColumnLampDue, info.LampForecast, now);
+    // The soonest of the lamps, so that none is forgotten.
+    SetDue(cells, ColumnLampDue, SoonestForecast(info.LampForecasts), now);
     SetDue(cells, ColumnFilterDue, info.FilterForecast, now);
 }
 

@@ -53,6 +53,33 @@ class TestForecast : public QObject {
         QCOMPARE(ForecastText(f, QDateTime::fromMSecsSinceEpoch(Now, QTimeZone::utc())), text);
     }
 
+    // One date for all the lamps: the first one due wins, an undated lamp
+    // never hides a dated one.
+    void soonestOfTheLamps_data() {
+        QTest::addColumn<std::vector<Forecast>>("lamps");
+        QTest::addColumn<int>("soonest"); // index, -1: none
+        using S = Forecast::State;
+        const auto at = [](S state, qint64 dueMs, qint32 hours) {
+            return Forecast{state, 0, hours, 0, dueMs};
+        };
+        const Forecast early = at(S::Due, Now + Day, 1), late = at(S::Due, Now + 9 * Day, 2);
+        const Forecast over = at(S::Overdue, Now - Day, 3), idle = at(S::NotBurning, 0, 4);
+        QTest::newRow("none") << std::vector<Forecast>{} << -1;
+        QTest::newRow("lamp 2 sooner") << std::vector<Forecast>{late, early} << 1;
+        QTest::newRow("overdue first") << std::vector<Forecast>{early, over} << 1;
+        QTest::newRow("no data behind") << std::vector<Forecast>{Forecast(), idle, late} << 2;
+        QTest::newRow("not burning before no data") << std::vector<Forecast>{Forecast(), idle} << 1;
+        QTest::newRow("tie keeps lamp 1")
+            << std::vector<Forecast>{early, at(S::Due, Now + Day, 9)} << 0;
+    }
+    void soonestOfTheLamps() {
+        QFETCH(std::vector<Forecast>, lamps);
+        QFETCH(int, soonest);
+        const Forecast expected = soonest < 0 ? Forecast() : lamps[std::size_t(soonest)];
+        QCOMPARE(SoonestForecast(lamps).hours, expected.hours);
+        QVERIFY(SoonestForecast(lamps) == expected);
+    }
+
     // A projector burning 10 h a day, sampled once a day with the hours as
     // whole numbers, is forecast within one day of when it truly reaches
     // the threshold.

@@ -17,8 +17,12 @@ namespace {
 
 constexpr qint64 DayMs = 24LL * 3600 * 1000;
 
-HistoryEvent Hours(const QString& id, qint64 timeMs, qint32 lamp, qint32 filter) {
+// Without `lamps`, a row as the own protocol (and the files of before every
+// lamp was kept) has it.
+HistoryEvent Hours(const QString& id, qint64 timeMs, qint32 lamp, qint32 filter,
+                   const QList<qint32>& lamps = {}) {
     HistoryEvent e;
+    e.text = LampHoursText(lamps);
     e.timeMs = timeMs;
     e.kind = EventKind::Hours;
     e.projectorId = id;
@@ -140,14 +144,15 @@ class TestHistoryProgram : public QObject {
     }
 
     // Thirty days of a lamp burning 10 h a day, a projector with five days
-    // of data and one past its thresholds: each forecast lands on its own
-    // projector, wherever the table holds it.
+    // of data, one past its thresholds and one with two lamps: each forecast
+    // lands on its own projector and lamp, wherever the table holds it.
     void forecastsFromTheDailyHours() {
         TestHome home;
         const QString file = home.file(QStringLiteral("History.sqlite"));
         const QString burning = QStringLiteral("7d1c3f0e-0000-4000-8000-000000000001");
         const QString young = QStringLiteral("7d1c3f0e-0000-4000-8000-000000000002");
         const QString worn = QStringLiteral("7d1c3f0e-0000-4000-8000-000000000003");
+        const QString twin = QStringLiteral("7d1c3f0e-0000-4000-8000-000000000004");
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         {
             std::vector<HistoryEvent> rows;
@@ -155,6 +160,8 @@ class TestHistoryProgram : public QObject {
                 const qint64 t = now - daysAgo * DayMs - 3600 * 1000;
                 rows.push_back(Hours(burning, t, 1290 - 10 * daysAgo, 500 - 5 * daysAgo));
                 rows.push_back(Hours(worn, t, 2129 - daysAgo, 2529 - daysAgo));
+                rows.push_back(Hours(twin, t, 1290 - 10 * daysAgo, 0,
+                                     {1290 - 10 * daysAgo, 1000 - 20 * daysAgo}));
                 if (daysAgo < 5)
                     rows.push_back(Hours(young, t, 100 - daysAgo, 50));
             }
@@ -168,7 +175,7 @@ class TestHistoryProgram : public QObject {
         s.Mail.LampAlarmTime = 2000;
         s.Mail.FilterAlarmTime = 2000;
         const int group = AddGroupNode(s, QStringLiteral("Hall"), nullptr);
-        for (const QString& id : {young, worn, burning}) {
+        for (const QString& id : {young, worn, burning, twin}) {
             ProjectorInfo config;
             config.ProjectorName = id.right(1);
             AddProjectorNode(s, group, config, nullptr);
@@ -179,21 +186,32 @@ class TestHistoryProgram : public QObject {
 
         const ProjectorInfo& b = s.Projectors[3];
         QCOMPARE(b.ProjectorId, burning);
-        QCOMPARE(b.LampForecast.state, Forecast::State::Due);
-        QVERIFY(qAbs(b.LampForecast.hoursPerDay - 10) < 0.01);
+        QCOMPARE(b.LampForecasts.size(), 1u);
+        const Forecast& lamp = b.LampForecasts[0];
+        QCOMPARE(lamp.state, Forecast::State::Due);
+        QVERIFY(qAbs(lamp.hoursPerDay - 10) < 0.01);
         // 710 h left at 10 h a day, from the last reading an hour ago.
         const qint64 lampDue = now - 3600 * 1000 + 71 * DayMs;
-        QVERIFY2(qAbs(b.LampForecast.dueMs - lampDue) <= DayMs,
-                 qPrintable(QDateTime::fromMSecsSinceEpoch(b.LampForecast.dueMs).toString()));
+        QVERIFY2(qAbs(lamp.dueMs - lampDue) <= DayMs,
+                 qPrintable(QDateTime::fromMSecsSinceEpoch(lamp.dueMs).toString()));
         const qint64 filterDue = now - 3600 * 1000 + 300 * DayMs;
         QVERIFY(qAbs(b.FilterForecast.dueMs - filterDue) <= DayMs);
 
-        QCOMPARE(s.Projectors[1].LampForecast.state, Forecast::State::NoData);
-        QCOMPARE(ForecastText(s.Projectors[1].LampForecast, QDateTime::currentDateTime()),
+        // Lamp 1 as the one-lamp projector's, lamp 2 at its own burn.
+        const ProjectorInfo& t = s.Projectors[4];
+        QCOMPARE(t.LampForecasts.size(), 2u);
+        QVERIFY(t.LampForecasts[0] == lamp);
+        QVERIFY(qAbs(t.LampForecasts[1].hoursPerDay - 20) < 0.01);
+        QCOMPARE(t.LampForecasts[1].remaining, 1000);
+        QVERIFY(qAbs(t.LampForecasts[1].dueMs - (now - 3600 * 1000 + 50 * DayMs)) <= DayMs);
+
+        QCOMPARE(s.Projectors[1].LampForecasts.size(), 1u);
+        QCOMPARE(s.Projectors[1].LampForecasts[0].state, Forecast::State::NoData);
+        QCOMPARE(ForecastText(s.Projectors[1].LampForecasts[0], QDateTime::currentDateTime()),
                  QStringLiteral("-"));
-        QCOMPARE(s.Projectors[2].LampForecast.state, Forecast::State::Overdue);
+        QCOMPARE(s.Projectors[2].LampForecasts[0].state, Forecast::State::Overdue);
         QCOMPARE(s.Projectors[2].FilterForecast.state, Forecast::State::Overdue);
-        QCOMPARE(ForecastText(s.Projectors[2].LampForecast, QDateTime::currentDateTime()),
+        QCOMPARE(ForecastText(s.Projectors[2].LampForecasts[0], QDateTime::currentDateTime()),
                  QStringLiteral("overdue"));
     }
 };

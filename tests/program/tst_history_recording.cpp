@@ -309,6 +309,34 @@ class TestHistoryRecording : public QObject {
         QVERIFY(!classOne[0].value2);
     }
 
+    // A week of polls: the two lamps of a PJLink projector each get the
+    // forecast of their own hours; the own protocol's projector one lamp.
+    void everyLampForecast() {
+        QVERIFY(startFleet());
+        AppState& s = fleet->state();
+        s.Mail.LampAlarmTime = 2000;
+        for (int day = 0; day < ForecastMinimumDays; ++day) {
+            s.clock.set(QDateTime(QDate(2026, 12, 1 + day), QTime(9, 0)));
+            fleet->control(QStringLiteral("lamp 1 %1").arg(1000 + 10 * day));
+            fleet->control(
+                QStringLiteral("pj 4 lamps %1 %2").arg(1000 + 10 * day).arg(800 + 20 * day));
+            QVERIFY(fleet->pass());
+            QVERIFY(fleet->pass());
+        }
+        QVERIFY(fleet->settle());
+        const std::vector<Forecast>& lamps = s.Projectors[4].LampForecasts;
+        QTRY_VERIFY_WITH_TIMEOUT(lamps.size() == 2 && lamps[1].state == Forecast::State::Due,
+                                 FleetWait);
+        QCOMPARE(lamps[0].hours, 1060);
+        QCOMPARE(lamps[1].hours, 920);
+        QVERIFY(qAbs(lamps[1].hoursPerDay - 20) < 0.1);
+        QVERIFY(qAbs(lamps[0].hoursPerDay - 10) < 0.1);
+        const std::vector<Forecast>& own = s.Projectors[1].LampForecasts;
+        QCOMPARE(own.size(), 1u);
+        QCOMPARE(own[0].state, Forecast::State::Due);
+        QCOMPARE(own[0].hours, 1060);
+    }
+
     // Deleting the first projector renumbers the others; their events keep
     // their ids, before and after.
     void idsSurviveADeletion() {

@@ -347,18 +347,36 @@ class TestHistoryApi : public QObject {
             return f;
         };
         using S = Forecast::State;
-        state.Projectors[1].LampForecast = forecast(S::Due, 1900, 100, 10, dueMs);
+        // Projector 1 has two lamps, the second due sooner.
+        state.Projectors[1].LampForecasts = {forecast(S::Due, 1900, 100, 10, dueMs),
+                                             forecast(S::Due, 1950, 50, 10, dueMs - 5 * 86400000)};
         state.Projectors[1].FilterForecast =
             forecast(S::Overdue, 2100, -100, 10.456, now - 86400000);
-        state.Projectors[2].LampForecast = forecast(S::NotBurning, 500, 1500, 0, 0);
-        state.Projectors[3].LampForecast = forecast(S::NoData, 700, 1300, 0, 0);
+        state.Projectors[2].LampForecasts = {forecast(S::NotBurning, 500, 1500, 0, 0)};
+        state.Projectors[3].LampForecasts = {forecast(S::NoData, 700, 1300, 0, 0)};
         state.Projectors[3].ProjectorName = QStringLiteral("Aula \"Nord\"\\1");
 
         const Answer answer = m_fleet->get("/api/v1/forecast");
         QCOMPARE(answer.status, 200);
         const QJsonArray list = QJsonDocument::fromJson(answer.body).array();
         QCOMPARE(list.size(), 16);
-        const auto part = [&](int p, const char* which) { return list[p - 1][which].toObject(); };
+        // "lamps N": the entry of lamp N in `lamps`.
+        const auto part = [&](int p, const QString& which) {
+            const QJsonObject o = list[p - 1].toObject();
+            if (!which.startsWith("lamps "))
+                return o[which].toObject();
+            return o["lamps"].toArray()[which.mid(6).toInt() - 1].toObject();
+        };
+        // `lamps` as long as the lamps the history knows, lamp 1 always.
+        for (const auto& [p, count] : {std::pair{1, 2}, {2, 1}, {4, 1}}) {
+            const QJsonArray lamps = list[p - 1]["lamps"].toArray();
+            QCOMPARE(lamps.size(), count);
+            for (int l = 1; l <= count; ++l)
+                QCOMPARE(lamps[l - 1]["lamp"], QJsonValue(l));
+            QJsonObject first = lamps[0].toObject();
+            first.remove("lamp");
+            QCOMPARE(first, part(p, "lamp"));
+        }
         QCOMPARE(list[1]["id"].toString(), IdOf(2));
         QCOMPARE(list[1]["group"].toString(), "Main Hall");
         QCOMPARE(list[0]["group"], QJsonValue());
@@ -370,6 +388,9 @@ class TestHistoryApi : public QObject {
             const char* text;
         } rows[] = {
             {1, "lamp", 1900, 2000, 10, 100, HistoryTimeText(dueMs), "due", "in 10 days"},
+            {1, "lamps 2", 1950, 2000, 10, 50, HistoryTimeText(dueMs - 5 * 86400000), "due",
+             "in 5 days"},
+            {4, "lamps 1", {}, {}, {}, {}, {}, "no-data", "-"},
             {1, "filter", 2100, 2000, 10.46, -100, HistoryTimeText(now - 86400000), "overdue",
              "overdue"},
             {2, "lamp", 500, 2000, 0, 1500, {}, "not-burning", "-"},
@@ -389,9 +410,11 @@ class TestHistoryApi : public QObject {
         }
 
         const QByteArray metrics = m_fleet->get("/metrics").body;
-        const auto series = [&](const QByteArray& name, int p) -> std::optional<double> {
+        const auto series = [&](const QByteArray& name, int p,
+                                const QByteArray& lamp = "1") -> std::optional<double> {
             for (const QByteArray& line : metrics.split('\n'))
-                if (line.startsWith(name + '{') && line.contains(IdOf(p).toLatin1()))
+                if (line.startsWith(name + '{') && line.contains(IdOf(p).toLatin1()) &&
+                    (!name.startsWith("norvik3_lamp") || line.contains("lamp=\"" + lamp + '"')))
                     return line.mid(line.lastIndexOf(' ') + 1).toDouble();
             return std::nullopt;
         };
@@ -400,6 +423,10 @@ class TestHistoryApi : public QObject {
         QCOMPARE(series("norvik3_lamp_remaining_seconds", 1), O(100 * Hour));
         QCOMPARE(series("norvik3_filter_remaining_seconds", 1), O(-100 * Hour));
         QCOMPARE(series("norvik3_lamp_due_timestamp_seconds", 1), O(double(dueMs) / 1000));
+        QCOMPARE(series("norvik3_lamp_remaining_seconds", 1, "2"), O(50 * Hour));
+        QCOMPARE(series("norvik3_lamp_due_timestamp_seconds", 1, "2"),
+                 O(double(dueMs - 5 * 86400000) / 1000));
+        QCOMPARE(series("norvik3_lamp_remaining_seconds", 2, "2"), O());
         QCOMPARE(series("norvik3_filter_due_timestamp_seconds", 1),
                  O(double(now - 86400000) / 1000));
         QCOMPARE(series("norvik3_lamp_remaining_seconds", 2), O(1500 * Hour));

@@ -29,6 +29,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <tuple>
@@ -1222,8 +1223,13 @@ class TestStatus : public QObject {
         MakePJLink(state, 3, 2);
         state.Projectors[3].PJLink.AuthenticationError = true;
         state.Projectors[3].PJLink.Warning = QStringLiteral("Lamp Warning");
-        state.Projectors[1].LampForecast = state.Projectors[1].FilterForecast =
-            Forecast{Forecast::State::Due, 0, 1900, 100, 1'800'000'000'000};
+        const Forecast due{Forecast::State::Due, 0, 1900, 100, 1'800'000'000'000};
+        state.Projectors[1].LampForecasts = {due};
+        state.Projectors[1].FilterForecast = due;
+        // Two lamps: lamp 1 with no date yet, lamp 2 due.
+        state.Projectors[3].LampForecasts = {
+            Forecast{Forecast::State::NoData, 0, 1200, 800, 0},
+            Forecast{Forecast::State::Due, 0, 1500, 500, 1'700'000'000'000}};
         state.Health.raise(HealthCondition::MailFailing, QStringLiteral("mx refuses"));
         state.Counters.AlertsDroppedQueueFull = 3;
         state.Counters.AlertsDroppedRefused = 2;
@@ -1255,14 +1261,26 @@ class TestStatus : public QObject {
         QCOMPARE(Sample(text, "norvik3_http_connections_refused_total", "reason=\"too_large\""),
                  std::optional<double>(1));
         // Remaining time in seconds, per lamp; the due time as a timestamp.
-        for (const auto& [family, value, perLamp] :
-             {std::tuple{"norvik3_lamp_remaining_seconds", 100.0 * 3600, true},
-              {"norvik3_filter_remaining_seconds", 100.0 * 3600, false},
-              {"norvik3_lamp_due_timestamp_seconds", 1'800'000'000.0, true}}) {
-            QCOMPARE(Sample(text, family, IdLabel(1)), std::optional<double>(value));
+        // Each line: projector, lamp ("" for the filter), value.
+        using Line = std::tuple<int, QByteArray, double>;
+        for (const auto& [family, expected] :
+             {std::pair{"norvik3_lamp_remaining_seconds", QList<Line>{{1, "1", 100.0 * 3600},
+                                                                      {3, "1", 800.0 * 3600},
+                                                                      {3, "2", 500.0 * 3600}}},
+              {"norvik3_filter_remaining_seconds", {{1, "", 100.0 * 3600}}},
+              {"norvik3_lamp_due_timestamp_seconds",
+               {{1, "1", 1'800'000'000.0}, {3, "2", 1'700'000'000.0}}}}) {
             const QList<QByteArray> lines = Samples(text, family);
-            QCOMPARE(lines.size(), 1);
-            QCOMPARE(lines[0].contains("\",lamp=\"1\"} "), perLamp);
+            QCOMPARE(lines.size(), expected.size());
+            for (const auto& [p, lamp, value] : expected) {
+                const QByteArray end = lamp.isEmpty() ? "\"} " : ",lamp=\"" + lamp + "\"} ";
+                const auto line =
+                    std::find_if(lines.begin(), lines.end(), [&](const QByteArray& l) {
+                        return l.contains(IdLabel(p)) && l.contains(end);
+                    });
+                QVERIFY2(line != lines.end(), family);
+                QCOMPARE(line->mid(line->lastIndexOf(' ') + 1).toDouble(), value);
+            }
         }
 
         // promtool with nothing excepted.

@@ -69,7 +69,8 @@ class TestUiService : public QObject {
     void dueTextsInEveryView() {
         QFETCH(Forecast, lamp);
         QFETCH(QString, text);
-        projector(0).LampForecast = lamp;
+        // Shown for the lamps: lamp 2's, the soonest.
+        projector(0).LampForecasts = {Forecast(), lamp};
         projector(0).FilterForecast = Due(40);
         const auto check = [&](QTreeWidget* list) {
             QVERIFY(list && list->isVisible());
@@ -94,11 +95,11 @@ class TestUiService : public QObject {
     // Sorted by the lamp's forecast, the overdue come first and those
     // without a date last, whatever their texts.
     void overviewSortsByDueDate() {
-        projector(0).LampForecast = Forecast();
-        projector(1).LampForecast = Due(50);
-        projector(2).LampForecast = Due(-5, Forecast::State::Overdue);
-        projector(3).LampForecast = Due(5);
-        projector(4).LampForecast = Due(0, Forecast::State::NotBurning);
+        projector(0).LampForecasts = {};
+        projector(1).LampForecasts = {Due(50)};
+        projector(2).LampForecasts = {Due(-5, Forecast::State::Overdue)};
+        projector(3).LampForecasts = {Due(5)};
+        projector(4).LampForecasts = {Due(0, Forecast::State::NotBurning)};
         f->selectTab(MainForm::TabStatus);
         f->form->selectNode(1);
         f->form->rebuildView();
@@ -121,10 +122,11 @@ class TestUiService : public QObject {
     void serviceReportChoosesTheHorizon() {
         QFETCH(int, horizon);
         QFETCH(QStringList, due);
-        projector(0).LampForecast = Due(-3, Forecast::State::Overdue);
-        projector(1).LampForecast = Due(10);
+        projector(0).LampForecasts = {Due(-3, Forecast::State::Overdue)};
+        // Two lamps: one row, the sooner lamp 2's.
+        projector(1).LampForecasts = {Due(80), Due(10)};
         projector(1).FilterForecast = Due(45);
-        projector(2).LampForecast = Due(80);
+        projector(2).LampForecasts = {Due(80)};
         projector(2).FilterForecast = Due(120);
         projector(3).FilterForecast = Due(0, Forecast::State::NotBurning);
         projector(4).FilterForecast = Due(30);
