@@ -233,12 +233,9 @@ void TestAlertSender::missingAddressKeepsTheAlerts() {
 }
 
 void TestAlertSender::missingLibraryIsAFailedSend() {
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailServerState t; // with a worker of its own
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
-    state.Mail.SMTPServer = sink.server();
-    SetRecipients(state.Mail, {"a@example.com;TO"});
     const QString binDir = qEnvironmentVariable("NORVIK3_BIN_DIR");
 
     // No such file, and a library without the export.
@@ -254,7 +251,7 @@ void TestAlertSender::missingLibraryIsAFailedSend() {
         QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (mail library not loaded)"));
         QCOMPARE(sender.mailRetryCount(), qint16(1));
     }
-    QCOMPARE(sink.mails().size(), 0);
+    QCOMPARE(t.sink.mails().size(), 0);
 
     MailWorker worker(binDir + QStringLiteral("/libnorsend.so"));
     AlertSender sender(state, worker);
@@ -263,7 +260,7 @@ void TestAlertSender::missingLibraryIsAFailedSend() {
     QVERIFY(worker.libraryLoaded());
     QVERIFY(worker.libraryError().isEmpty());
     QCOMPARE(t.mailLog().last(), Success);
-    QVERIFY(sink.waitForMails(2));
+    QVERIFY(t.sink.waitForMails(2));
 }
 
 void TestAlertSender::headerInjectionIsAFailedSend() {
@@ -486,13 +483,11 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
     const QString hallA = QStringLiteral("Projector Name:Hall A,Model:VX-100,Connection:COM1,");
     const QString hallB = QStringLiteral(
         "Projector Name:Hall B,Model:VX-200,Connection:192.168.0.20 (00:1A:2B:3C:4D:5E),");
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    MailServerState t; // senders made and ended here
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     SmtpGate gate;
     QVERIFY(gate.isReady());
-    MailTestState t;
     AppState& state = t.state;
-    SetRecipients(state.Mail, {"a@example.com;TO"});
 
     // Without a spool folder, a mail that comes back within the grace counts
     // as usual and every other alert is logged as not sent.
@@ -500,7 +495,7 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
         MailTestState plain;
         AppState& memoryOnly = plain.state;
         SetRecipients(memoryOnly.Mail, {"a@example.com;TO"});
-        memoryOnly.Mail.SMTPServer = sink.server();
+        memoryOnly.Mail.SMTPServer = t.sink.server();
         MailWorker worker;
         AlertSender sender(memoryOnly, worker);
         QVERIFY(EnqueueAlertMessage(memoryOnly, QStringLiteral("t1;1;quick")));
@@ -512,7 +507,7 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
                                                "Time:t2," + hallB + "Message:queued" + notSent}));
         QVERIFY(IsAlertQueueEmpty(memoryOnly));
         QVERIFY(!sender.mailSending());
-        QCOMPARE(sink.mails().size(), 1);
+        QCOMPARE(t.sink.mails().size(), 1);
 
         // Nothing is mailed after the end.
         QVERIFY(EnqueueAlertMessage(memoryOnly, QStringLiteral("t3;1;too late")));
@@ -550,7 +545,7 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
 
     // The alert waits behind another mail (a test mail) at the end: it is
     // logged as not sent and is not mailed when the other one comes back.
-    state.Mail.SMTPServer = sink.server();
+    state.Mail.SMTPServer = t.sink.server();
     MailWorker worker;
     AlertSender sender(state, worker);
     int results = 0;
@@ -572,7 +567,7 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
     gate.drop();
     QTRY_COMPARE(results, 1);
     QTest::qWait(500); // room for the given-up alert mail, which must not go out
-    QCOMPARE(sink.mails().size(), 1);
+    QCOMPARE(t.sink.mails().size(), 1);
     QCOMPARE(results, 1);
 }
 
@@ -719,15 +714,14 @@ void TestAlertSender::loginAndTlsComeFromTheSettings() {
 }
 
 void TestAlertSender::recipientsAsTheSettingsFileHoldsThem() {
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailServerState t; // its mail settings come from the file
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     const QString conf = t.home() + QStringLiteral("/Norvik3.conf");
     const auto writeConf = [&](const QByteArray& addresses) {
         QFile file(conf);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write("[MailSetting]\nMailSend=1\nFromAddress=norvik@example.com\nSMTPServer=" +
-                   sink.server().toUtf8() + "\n" + addresses);
+                   t.sink.server().toUtf8() + "\n" + addresses);
     };
     // Written by hand the way an operator does: the unquoted ";TO" is a
     // comment to the settings reader, the quoted ";CC" is kept.
@@ -743,8 +737,8 @@ void TestAlertSender::recipientsAsTheSettingsFileHoldsThem() {
         QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;Lamp Error")));
         sender.StartAlertSender();
         QVERIFY(runPass(sender));
-        QVERIFY(sink.waitForMails(1));
-        const ReceivedMail mail = sink.mails().first();
+        QVERIFY(t.sink.waitForMails(1));
+        const ReceivedMail mail = t.sink.mails().first();
         QCOMPARE(mail.rcptTos, QStringList({"av-team@example.org", "ops@example.org"}));
         QCOMPARE(mail.header("To"), QStringList{"av-team@example.org"});
         QCOMPARE(mail.header("Cc"), QStringList{"ops@example.org"});

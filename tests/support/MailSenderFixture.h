@@ -15,11 +15,15 @@ inline void SetRecipients(MailSettings& mail, const QStringList& entries) {
         mail.SendAddress[i] = i <= entries.size() ? entries[i - 1] : QString();
 }
 
-// The state and the server, set before the sender below is made: it
-// reports a missing recipient as it starts.
+// The mail state pointed at a real SMTP server, recipients set: for a test
+// that makes its own workers and senders. It is all set before
+// MailSenderFixture makes its sender, which reports a missing recipient as it
+// starts.
 class MailServerState : public MailTestState {
   public:
-    MailServerState(const QStringList& recipients, SmtpSink::Mode mode, const QStringList& options)
+    explicit MailServerState(const QStringList& recipients = {QStringLiteral("a@example.com;TO")},
+                             SmtpSink::Mode mode = SmtpSink::Accept,
+                             const QStringList& options = {})
         : sink(mode, options) {
         state.Mail.SMTPServer = sink.server();
         SetRecipients(state.Mail, recipients);
@@ -30,10 +34,7 @@ class MailServerState : public MailTestState {
 
 class MailSenderFixture : public MailServerState {
   public:
-    explicit MailSenderFixture(const QStringList& recipients = {QStringLiteral("a@example.com;TO")},
-                               SmtpSink::Mode mode = SmtpSink::Accept,
-                               const QStringList& options = {})
-        : MailServerState(recipients, mode, options) {}
+    using MailServerState::MailServerState;
 
     MailWorker worker; // finds libnorsend beside the test program, like beside Norvik3
     AlertSender sender{state, worker};
