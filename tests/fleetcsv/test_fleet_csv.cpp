@@ -85,8 +85,8 @@ std::unique_ptr<AppState> load(const QString& home) {
 }
 
 const QString Local = QStringLiteral("127.0.0.1");
-const QString Lan4200 = QStringLiteral("VX-4200");
-const QString Serial5100 = QStringLiteral("VX-5100N");
+const QString Vx4200 = QStringLiteral("VX-4200");
+const QString Vx5100N = QStringLiteral("VX-5100N");
 
 // The tree in node order and each projector's record, without keys and
 // ids, which are the program's own business.
@@ -158,9 +158,9 @@ class TestFleetCsv : public QObject {
         state->ProgramFolder = home;
         ResetTree(*state);
         const int hall = AddGroupNode(*state, QStringLiteral("Hall"), nullptr);
-        AddProjector(*state, hall, LanProjector("H1", Local, "40001").model(Lan4200));
-        AddProjector(*state, hall, SerialProjector("H2", 1).model(Serial5100));
-        AddProjector(*state, 1, LanProjector("Lobby", Local, "40002").model(Serial5100));
+        AddProjector(*state, hall, LanProjector("H1", Local, "40001").model(Vx4200));
+        AddProjector(*state, hall, SerialProjector("H2", 1).model(Vx5100N));
+        AddProjector(*state, 1, LanProjector("Lobby", Local, "40002").model(Vx5100N));
         const SettingsStore store(home + QStringLiteral("/Norvik3.conf"));
         if (!store.SaveTreeAndProjectors(*state))
             qFatal("cannot save the fixture fleet");
@@ -484,9 +484,9 @@ class TestFleetCsv : public QObject {
             const int empty = AddGroupNode(*state, QStringLiteral("Empty, for now"), nullptr);
             const int later = AddGroupNode(*state, QStringLiteral("Salle \"Ré\""), nullptr);
             QVERIFY(empty && later);
-            AddProjector(*state, 1, LanProjector(" Stage, left ", Local, "40003").model(Lan4200));
-            AddProjector(*state, later, SerialProjector("R204 Left", 9).model(Serial5100));
-            AddProjector(*state, 2, LanProjector("H9", Local, "40004").model(Serial5100));
+            AddProjector(*state, 1, LanProjector(" Stage, left ", Local, "40003").model(Vx4200));
+            AddProjector(*state, later, SerialProjector("R204 Left", 9).model(Vx5100N));
+            AddProjector(*state, 2, LanProjector("H9", Local, "40004").model(Vx5100N));
             // What a spreadsheet would evaluate or reformat.
             const int formulas = AddGroupNode(*state, QStringLiteral("@Hall"), nullptr);
             for (const char* name : {"=1+1", "=HYPERLINK(\"http://x\",\"y\")", "-3", "'0012"})
@@ -494,7 +494,7 @@ class TestFleetCsv : public QObject {
                     *state, formulas,
                     LanProjector(QString::fromUtf8(name), Local,
                                  QString::number(40010 + GroupMembers(*state, formulas).size()))
-                        .model(Lan4200));
+                        .model(Vx4200));
             AddProjector(*state, later, PJLinkProjector("PJ 1", Local));
             QVERIFY(SettingsStore(first + QStringLiteral("/Norvik3.conf"))
                         .SaveTreeAndProjectors(*state));
