@@ -54,13 +54,11 @@ class TestCommReachability : public QObject {
         state.clock.set(QDateTime(QDate(2024, 1, 31), QTime(13, 5, 9)));
         state.Mail.MailSend = state.Mail.ErrorAlarmSend = state.Mail.DisconnectSend = true;
         state.Mail.DisconnectText = QStringLiteral("No answer");
-        state.ProjectorCount = 3;
-        for (int p = 1; p <= 3; ++p) {
-            state.Projectors[p].ConnectionKind = ConnectionLan;
-            state.Projectors[p].IPAddress = QStringLiteral("192.0.2.%1").arg(6 + p);
-            state.Projectors[p].Disconnected = false;
-            state.Projectors[p].MACAddress = QStringLiteral("known");
-        }
+        for (int p = 1; p <= 3; ++p)
+            PutProjector(state, p,
+                         LanProjector({}, QStringLiteral("192.0.2.%1").arg(6 + p), {})
+                             .mac(QStringLiteral("known")))
+                .Disconnected = false;
         state.Projectors[2].IPAddress = QStringLiteral("10.0.0.1;reboot");
         SettingsStore settings(dir.filePath(QStringLiteral("Norvik3.conf")));
         CommEngine engine(state, settings);
@@ -122,14 +120,11 @@ class TestCommReachability : public QObject {
         ResetTree(state);
         const int group = AddGroupNode(state, QStringLiteral("Hall"), nullptr);
         for (int p = 1; p <= 3; ++p) {
-            ProjectorInfo config;
-            config.ProjectorName = QStringLiteral("PJ%1").arg(p);
-            config.ConnectionKind = ConnectionLan;
-            config.IPAddress = QStringLiteral("192.0.2.%1").arg(10 + p);
-            config.PortNo = DefaultPortNo;
-            QVERIFY(AddProjectorNode(state, group, config, nullptr) > 0);
+            QVERIFY(AddProjector(state, group,
+                                 LanProjector(QStringLiteral("PJ%1").arg(p),
+                                              QStringLiteral("192.0.2.%1").arg(10 + p))
+                                     .mac(QStringLiteral("known"))) > 0);
             state.Projectors[p].Disconnected = false;
-            state.Projectors[p].MACAddress = QStringLiteral("known");
         }
         SettingsStore settings(dir.filePath(QStringLiteral("Norvik3.conf")));
         CommEngine engine(state, settings);
@@ -171,18 +166,16 @@ class TestCommReachability : public QObject {
         QFile::remove(ping + QStringLiteral(".calls"));
         mode("hang"); // the warm-up ping holds the pass until it is killed
         AppState state;
-        state.ProjectorCount = 4;
         const auto lan = [&state](int p, const char* address, const char* mac) {
-            state.Projectors[p].ProjectorName = QStringLiteral("PJ%1").arg(p);
-            state.Projectors[p].ConnectionKind = ConnectionLan;
-            state.Projectors[p].IPAddress = QString::fromLatin1(address);
-            state.Projectors[p].MACAddress = QString::fromLatin1(mac);
+            PutProjector(
+                state, p,
+                LanProjector(QStringLiteral("PJ%1").arg(p), QString::fromLatin1(address), {})
+                    .mac(QString::fromLatin1(mac)));
         };
         lan(1, "192.0.2.7", "");
         lan(2, "192.0.2.8", "AA:BB:CC:DD:EE:FF");
         lan(4, "$(reboot)", "");
-        state.Projectors[3].ProjectorName = QStringLiteral("serial");
-        state.Projectors[3].ConnectionKind = ConnectionSerial;
+        PutProjector(state, 3, SerialProjector(QStringLiteral("serial"), 0, {}));
         SettingsStore settings(dir.filePath(QStringLiteral("Norvik3.conf")));
         CommEngine engine(state, settings);
         engine.setToolPrograms(ping, ip, 2s);

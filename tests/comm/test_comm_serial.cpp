@@ -47,13 +47,9 @@ class TestCommSerial : public QObject {
         AppState state;
         EnableCommLog(state, dir);
         state.Timing.CommTimeoutTime = 400;
-        state.ProjectorCount = 4;
         const int ports[] = {0, 1, 1, 2, 9}; // projectors 1 and 2 share COM1
-        for (int p = 1; p <= 4; ++p) {
-            state.Projectors[p].ConnectionKind = ConnectionSerial;
-            state.Projectors[p].COMPort = qint16(ports[p]);
-            state.Projectors[p].COMSettings = DefaultCOMSettings;
-        }
+        for (int p = 1; p <= 4; ++p)
+            PutProjector(state, p, SerialProjector({}, ports[p]));
         CommEngine engine(state, settings);
         RecordingSink sink;
         engine.setRefreshSink(&sink);
@@ -143,10 +139,7 @@ class TestCommSerial : public QObject {
         EnableCommLog(state, dir);
         state.Timing.CommTimeoutTime = 200;
         state.Mail.MailSend = state.Mail.ErrorAlarmSend = state.Mail.DisconnectSend = true;
-        state.ProjectorCount = 1;
-        state.Projectors[1].ConnectionKind = ConnectionSerial;
-        state.Projectors[1].COMPort = 1;
-        state.Projectors[1].COMSettings = DefaultCOMSettings;
+        PutProjector(state, 1, SerialProjector({}, 1));
         CommEngine engine(state, settings);
         RecordingSink sink;
         engine.setRefreshSink(&sink);

@@ -88,17 +88,11 @@ class TestCommWake : public QObject {
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         m_state = std::make_unique<AppState>();
-        m_state->ProjectorCount = 2;
-        const QString addresses[] = {NativeAddress, PJLinkAddress};
-        for (int p = 1; p <= 2; ++p) {
-            ProjectorInfo& info = m_state->Projectors[p];
-            info.ProjectorName = QStringLiteral("PJ%1").arg(p);
-            info.ConnectionKind = ConnectionLan;
-            info.IPAddress = addresses[p - 1];
-            info.PortNo = p == 1 ? QStringLiteral("23") : DefaultPJLinkPortNo;
-            info.Protocol = p == 1 ? ProtocolNative : ProtocolPJLink;
-            info.ProjectorId = QStringLiteral("id-%1").arg(p);
-        }
+        PutProjector(*m_state, 1,
+                     LanProjector(QStringLiteral("PJ1"), NativeAddress).id(QStringLiteral("id-1")));
+        PutProjector(
+            *m_state, 2,
+            PJLinkProjector(QStringLiteral("PJ2"), PJLinkAddress).id(QStringLiteral("id-2")));
         m_settings =
             std::make_unique<SettingsStore>(m_dir->filePath(QStringLiteral("Norvik3.conf")));
         m_engine = std::make_unique<CommEngine>(*m_state, *m_settings);

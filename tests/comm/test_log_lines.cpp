@@ -119,12 +119,9 @@ void TestLogLines::lanConnectToAnAddressHoldingCrLf() {
     AppState& state = *owner;
     EnableCommLog(state, dir);
     state.Timing.TcpTimeoutTime = 300;
-    state.ProjectorCount = 1;
-    ProjectorInfo& info = state.Projectors[1];
-    info.ProjectorName = QStringLiteral("PJ1");
-    info.ConnectionKind = ConnectionLan;
-    info.IPAddress = QStringLiteral("127.0.0.1") + Forged;
-    info.PortNo = QStringLiteral("4352");
+    PutProjector(state, 1,
+                 LanProjector(QStringLiteral("PJ1"), QStringLiteral("127.0.0.1") + Forged,
+                              QStringLiteral("4352")));
     SettingsStore settings(dir.filePath(QStringLiteral("Norvik3.conf")));
     CommEngine engine(state, settings);
     engine.setToolPrograms(QStringLiteral("/bin/false"), QStringLiteral("/bin/false"), 2s);

@@ -48,16 +48,7 @@ class TestPJLinkEngine : public QObject, SimulatedEngine<OutcomeSink> {
                        timeoutMs);
         state->Timing.StatusCheckInterval = 3600;
         state->Mail.MailSend = state->Mail.ErrorAlarmSend = state->Mail.DisconnectSend = true;
-        UseSimulatedLanProjectors(*state, *sim, own);
-        state->ProjectorCount = qint16(own + pjlink);
-        for (int p = own + 1; p <= own + pjlink; ++p) {
-            ProjectorInfo& info = state->Projectors[p];
-            info.ProjectorName = QStringLiteral("PJ%1").arg(p);
-            info.ConnectionKind = ConnectionLan;
-            info.Protocol = ProtocolPJLink;
-            info.IPAddress = QStringLiteral("127.0.0.1");
-            info.PortNo = QString::number(sim->pjlinkPort(p));
-        }
+        UseSimulatedLanProjectors(*state, *sim, own, pjlink);
         passwords.clear();
         state->PJLinkPassword = [this](int p) { return passwords.value(p); };
         // A ping that never answers: contact is decided by the replies.

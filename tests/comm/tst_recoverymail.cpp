@@ -1,7 +1,9 @@
 // Recovery mails: an error or disconnect alert, then the projector is fine
 // again, through the real reply interpreter, sender and SMTP server.
 
+#include "support/MailSenderFixture.h"
 #include "support/MailTestState.h"
+#include "support/ProjectorRecords.h"
 #include "support/SmtpSink.h"
 
 #include "comm/CommandQueue.h"
@@ -49,27 +51,22 @@ class TestRecoveryMail : public QObject {
 };
 
 void TestRecoveryMail::errorThatClearsIsFollowedByARecoveryMail() {
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailSenderFixture t;
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
-    state.Mail.SMTPServer = sink.server();
-    state.Mail.SendAddress[1] = QStringLiteral("a@example.com;TO");
     state.Mail.LampErrorText = QStringLiteral("Lamp failure");
     state.Mail.RecoverySend = true;
-    MailWorker worker;
-    AlertSender sender(state, worker);
     ReplyInterpreter interpreter(state);
-    interpreter.setAlertStarter([&sender] { sender.StartAlertSender(); });
+    interpreter.setAlertStarter([&t] { t.sender.StartAlertSender(); });
 
     errorStatus(state, interpreter, 1, 0); // Normal: nothing to recover from
     errorStatus(state, interpreter, 1, 3); // lamp error
     errorStatus(state, interpreter, 1, 3);
     errorStatus(state, interpreter, 1, 0); // fine again
     errorStatus(state, interpreter, 1, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(IsAlertQueueEmpty(state) && !sender.mailSending(), 30000);
-    QVERIFY(sink.waitForMails(2));
-    const auto mails = sink.mails();
+    QTRY_VERIFY_WITH_TIMEOUT(IsAlertQueueEmpty(state) && !t.sender.mailSending(), 30000);
+    QVERIFY(t.sink.waitForMails(2));
+    const auto mails = t.sink.mails();
     QCOMPARE(mails.size(), 2);
     QVERIFY(mails[0].text.contains(QStringLiteral("Message:Lamp failure")));
     QVERIFY(mails[1].text.contains(QStringLiteral("Projector Name:Hall A")));
@@ -81,11 +78,11 @@ void TestRecoveryMail::errorThatClearsIsFollowedByARecoveryMail() {
     state.Mail.RecoverySend = false;
     errorStatus(state, interpreter, 1, 3);
     errorStatus(state, interpreter, 1, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(IsAlertQueueEmpty(state) && !sender.mailSending(), 30000);
-    QVERIFY(sink.waitForMails(3));
+    QTRY_VERIFY_WITH_TIMEOUT(IsAlertQueueEmpty(state) && !t.sender.mailSending(), 30000);
+    QVERIFY(t.sink.waitForMails(3));
     QTest::qWait(200);
-    QCOMPARE(sink.mails().size(), 3);
-    QVERIFY(sink.mails().at(2).text.contains(QStringLiteral("Message:Lamp failure")));
+    QCOMPARE(t.sink.mails().size(), 3);
+    QVERIFY(t.sink.mails().at(2).text.contains(QStringLiteral("Message:Lamp failure")));
 }
 
 void TestRecoveryMail::regainedContactIsMailedOnce() {
@@ -125,12 +122,8 @@ void TestRecoveryMail::recoveryFollowsItsProjectorAcrossADeletion() {
     state.Mail.RecoverySend = true;
     ResetAllProjectors(state);
     ResetTree(state);
-    for (int p = 1; p <= 3; ++p) {
-        ProjectorInfo config;
-        config.ProjectorName = QStringLiteral("PJ%1").arg(p);
-        config.ConnectionKind = ConnectionLan;
-        QVERIFY(AddProjectorNode(state, 1, config, nullptr) > 0);
-    }
+    for (int p = 1; p <= 3; ++p)
+        QVERIFY(AddProjector(state, 1, LanProjector(QStringLiteral("PJ%1").arg(p), {}, {})) > 0);
     ReplyInterpreter interpreter(state);
     ContactWatch& contact = interpreter.contact();
     contact.replyAccepted(2);

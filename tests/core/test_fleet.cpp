@@ -1,5 +1,6 @@
 #include "core/AppState.h"
 #include "core/Fleet.h"
+#include "support/ProjectorRecords.h"
 
 #include <QSet>
 #include <QTest>
@@ -10,11 +11,7 @@
 namespace {
 
 ProjectorInfo projector(const QString& name, qint16 port) {
-    ProjectorInfo p;
-    p.ProjectorName = name;
-    p.ConnectionKind = ConnectionSerial;
-    p.COMPort = port;
-    p.COMSettings = DefaultCOMSettings;
+    Projector p = SerialProjector(name, port);
     p.PowerStatus = 1; // run-time fields are not taken over
     return p;
 }

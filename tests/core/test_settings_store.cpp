@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 #include "core/Fleet.h"
 #include "core/SettingsStore.h"
+#include "support/ProjectorRecords.h"
 
 #include <QDir>
 #include <QProcess>
@@ -17,24 +18,13 @@
 
 namespace {
 
-ProjectorInfo lanProjector(const QString& name, const QString& ip) {
-    ProjectorInfo p;
-    p.ProjectorName = name;
-    p.ModelName = QStringLiteral("VX-5100N");
-    p.ConnectionKind = ConnectionLan;
-    p.IPAddress = ip;
-    p.PortNo = QStringLiteral("10023");
-    return p;
+// The models and the LAN port these tests save and read back.
+Projector lanProjector(const QString& name, const QString& ip) {
+    return LanProjector(name, ip, QStringLiteral("10023")).model(QStringLiteral("VX-5100N"));
 }
 
-ProjectorInfo serialProjector(const QString& name, qint16 port) {
-    ProjectorInfo p;
-    p.ProjectorName = name;
-    p.ModelName = QStringLiteral("VX-4200");
-    p.ConnectionKind = ConnectionSerial;
-    p.COMPort = port;
-    p.COMSettings = DefaultCOMSettings;
-    return p;
+Projector serialProjector(const QString& name, qint16 port) {
+    return SerialProjector(name, port).model(QStringLiteral("VX-4200"));
 }
 
 void loadAll(const SettingsStore& store, AppState& state) {

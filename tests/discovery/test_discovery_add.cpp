@@ -5,6 +5,7 @@
 #include "core/Fleet.h"
 #include "core/SettingsStore.h"
 #include "discovery/AddFinds.h"
+#include "support/ProjectorRecords.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,16 +39,10 @@ void buildFleet(AppState& state, int extraProjectors) {
     QString error;
     const int hall = AddGroupNode(state, QStringLiteral("Hall"), &error);
     AddGroupNode(state, QStringLiteral("Annex"), &error);
-    ProjectorInfo info;
-    info.ProjectorName = QStringLiteral("R204 Left");
-    info.ConnectionKind = ConnectionLan;
-    info.IPAddress = QStringLiteral("192.0.2.50");
-    info.PortNo = QStringLiteral("23");
-    AddProjectorNode(state, hall, info, &error);
-    for (int i = 0; i < extraProjectors; ++i) {
-        info.ProjectorName = QStringLiteral("Extra %1").arg(i);
-        AddProjectorNode(state, 1, info, &error);
-    }
+    const QString address = QStringLiteral("192.0.2.50");
+    AddProjector(state, hall, LanProjector(QStringLiteral("R204 Left"), address), &error);
+    for (int i = 0; i < extraProjectors; ++i)
+        AddProjector(state, 1, LanProjector(QStringLiteral("Extra %1").arg(i), address), &error);
 }
 
 // "group/name address:port protocol model" of every projector in tree order.

@@ -3,6 +3,7 @@
 // broadcast, the probe's connects and the neighbour table are all real.
 
 #include "support/NetworkPair.h"
+#include "support/ProjectorRecords.h"
 #include "support/SimProcess.h"
 #include "support/TestPrograms.h"
 
@@ -185,10 +186,7 @@ void TestDiscoveryNetwork::discover() {
     QFETCH(QStringList, expected);
     QFETCH(int, targets);
     AppState fleet;
-    fleet.ProjectorCount = 1;
-    fleet.Projectors[1].ConnectionKind = ConnectionLan;
-    fleet.Projectors[1].IPAddress = QStringLiteral("192.0.2.12");
-    fleet.Projectors[1].Protocol = ProtocolPJLink;
+    PutProjector(fleet, 1, PJLinkProjector({}, QStringLiteral("192.0.2.12"), {}));
 
     DiscoveryOptions options;
     options.search = search;

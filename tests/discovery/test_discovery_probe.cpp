@@ -1,6 +1,7 @@
 // The TCP probe and the run of discovery on 127.0.0.1 against the simulator
 // and against peers that are no projectors.
 
+#include "support/ProjectorRecords.h"
 #include "support/SimProcess.h"
 #include "support/TestPrograms.h"
 
@@ -207,12 +208,9 @@ void TestDiscoveryProbe::marksFleet() {
     // Both ports of one address: the own projector and PJLink projector 2
     // answer there; the fleet has the PJLink one.
     AppState state;
-    ProjectorInfo& known = state.Projectors[1];
-    state.ProjectorCount = 1;
-    known.ConnectionKind = ConnectionLan;
-    known.IPAddress = QStringLiteral("127.0.0.1");
-    known.Protocol = ProtocolPJLink;
-    known.PortNo = QString::number(m_sim->pjlinkPort(2));
+    PutProjector(
+        state, 1,
+        PJLinkProjector({}, QStringLiteral("127.0.0.1"), QString::number(m_sim->pjlinkPort(2))));
     Discovery discovery(&state);
     QSignalSpy finished(&discovery, &Discovery::finished);
     DiscoveryOptions options;

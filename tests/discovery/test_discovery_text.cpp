@@ -3,6 +3,7 @@
 
 #include "core/AppState.h"
 #include "discovery/DiscoveryText.h"
+#include "support/ProjectorRecords.h"
 
 #include <QTest>
 
@@ -187,21 +188,15 @@ void TestDiscoveryText::inFleet() {
     QFETCH(QString, mac);
     QFETCH(bool, known);
     AppState state;
-    const auto add = [&](const QString& ip, const QString& portNo, const QString& proto,
-                         qint16 kind, const QString& learnt) {
-        ProjectorInfo& info = state.Projectors[size_t(++state.ProjectorCount)];
-        info.ConnectionKind = kind;
-        info.IPAddress = ip;
-        info.PortNo = portNo;
-        info.Protocol = proto;
-        info.MACAddress = learnt;
-    };
-    add(QStringLiteral("192.0.2.10"), QString(), ProtocolNative, ConnectionLan, QString());
-    add(QStringLiteral("192.0.2.11"), QStringLiteral("4353"), ProtocolPJLink, ConnectionLan,
-        QString());
-    add(QStringLiteral("192.0.2.12"), QString(), ProtocolPJLink, ConnectionLan,
-        QStringLiteral("00:1A:2B:3C:4D:5E"));
-    add(QStringLiteral("192.0.2.13"), QString(), ProtocolNative, ConnectionSerial, QString());
+    PutProjector(state, 1, LanProjector({}, QStringLiteral("192.0.2.10"), {}));
+    PutProjector(state, 2,
+                 PJLinkProjector({}, QStringLiteral("192.0.2.11"), QStringLiteral("4353")));
+    PutProjector(state, 3,
+                 PJLinkProjector({}, QStringLiteral("192.0.2.12"), {})
+                     .mac(QStringLiteral("00:1A:2B:3C:4D:5E")));
+    // Serial now, with the address of its LAN days left in the record.
+    PutProjector(state, 4, LanProjector({}, QStringLiteral("192.0.2.13"), {})).ConnectionKind =
+        ConnectionSerial;
     DiscoveryFind find;
     find.address = address;
     find.port = quint16(port);

@@ -9,6 +9,7 @@
 #include "core/SettingsStore.h"
 #include "core/Startup.h"
 #include "fleetcsv/FleetImport.h"
+#include "support/ProjectorRecords.h"
 #include "support/TestPrograms.h"
 
 #include <QDir>
@@ -83,26 +84,9 @@ std::unique_ptr<AppState> load(const QString& home) {
     return state;
 }
 
-ProjectorInfo lan(const QString& name, const QString& address, const QString& port,
-                  const QString& model = QStringLiteral("VX-4200")) {
-    ProjectorInfo p;
-    p.ProjectorName = name;
-    p.ModelName = model;
-    p.ConnectionKind = ConnectionLan;
-    p.IPAddress = address;
-    p.PortNo = port;
-    return p;
-}
-
-ProjectorInfo serial(const QString& name, qint16 port) {
-    ProjectorInfo p;
-    p.ProjectorName = name;
-    p.ModelName = QStringLiteral("VX-5100N");
-    p.ConnectionKind = ConnectionSerial;
-    p.COMPort = port;
-    p.COMSettings = DefaultCOMSettings;
-    return p;
-}
+const QString Local = QStringLiteral("127.0.0.1");
+const QString Vx4200 = QStringLiteral("VX-4200");
+const QString Vx5100N = QStringLiteral("VX-5100N");
 
 // The tree in node order and each projector's record, without keys and
 // ids, which are the program's own business.
@@ -174,10 +158,9 @@ class TestFleetCsv : public QObject {
         state->ProgramFolder = home;
         ResetTree(*state);
         const int hall = AddGroupNode(*state, QStringLiteral("Hall"), nullptr);
-        AddProjectorNode(*state, hall, lan(QStringLiteral("H1"), "127.0.0.1", "40001"), nullptr);
-        AddProjectorNode(*state, hall, serial(QStringLiteral("H2"), 1), nullptr);
-        AddProjectorNode(*state, 1, lan(QStringLiteral("Lobby"), "127.0.0.1", "40002", "VX-5100N"),
-                         nullptr);
+        AddProjector(*state, hall, LanProjector("H1", Local, "40001").model(Vx4200));
+        AddProjector(*state, hall, SerialProjector("H2", 1).model(Vx5100N));
+        AddProjector(*state, 1, LanProjector("Lobby", Local, "40002").model(Vx5100N));
         const SettingsStore store(home + QStringLiteral("/Norvik3.conf"));
         if (!store.SaveTreeAndProjectors(*state))
             qFatal("cannot save the fixture fleet");
@@ -501,22 +484,18 @@ class TestFleetCsv : public QObject {
             const int empty = AddGroupNode(*state, QStringLiteral("Empty, for now"), nullptr);
             const int later = AddGroupNode(*state, QStringLiteral("Salle \"Ré\""), nullptr);
             QVERIFY(empty && later);
-            AddProjectorNode(*state, 1, lan(QStringLiteral(" Stage, left "), "127.0.0.1", "40003"),
-                             nullptr);
-            AddProjectorNode(*state, later, serial(QStringLiteral("R204 Left"), 9), nullptr);
-            AddProjectorNode(*state, 2, lan(QStringLiteral("H9"), "127.0.0.1", "40004", "VX-5100N"),
-                             nullptr);
+            AddProjector(*state, 1, LanProjector(" Stage, left ", Local, "40003").model(Vx4200));
+            AddProjector(*state, later, SerialProjector("R204 Left", 9).model(Vx5100N));
+            AddProjector(*state, 2, LanProjector("H9", Local, "40004").model(Vx5100N));
             // What a spreadsheet would evaluate or reformat.
             const int formulas = AddGroupNode(*state, QStringLiteral("@Hall"), nullptr);
             for (const char* name : {"=1+1", "=HYPERLINK(\"http://x\",\"y\")", "-3", "'0012"})
-                AddProjectorNode(
+                AddProjector(
                     *state, formulas,
-                    lan(QString::fromUtf8(name), "127.0.0.1",
-                        QString::number(40010 + GroupMembers(*state, formulas).size())),
-                    nullptr);
-            ProjectorInfo pjlink = lan(QStringLiteral("PJ 1"), "127.0.0.1", "4352", QString());
-            pjlink.Protocol = ProtocolPJLink;
-            AddProjectorNode(*state, later, pjlink, nullptr);
+                    LanProjector(QString::fromUtf8(name), Local,
+                                 QString::number(40010 + GroupMembers(*state, formulas).size()))
+                        .model(Vx4200));
+            AddProjector(*state, later, PJLinkProjector("PJ 1", Local));
             QVERIFY(SettingsStore(first + QStringLiteral("/Norvik3.conf"))
                         .SaveTreeAndProjectors(*state));
         }

@@ -7,6 +7,7 @@
 #include "mail/SmtpPassword.h"
 #include "platform/ProfileFile.h"
 #include "platform/SafeFile.h"
+#include "support/ProjectorRecords.h"
 
 #include <QDir>
 #include <QFile>
@@ -87,16 +88,6 @@ class SmallDisk {
     bool m_mounted = false;
 };
 
-ProjectorInfo lanProjector(const QString& name, int n) {
-    ProjectorInfo p;
-    p.ProjectorName = name;
-    p.ModelName = QStringLiteral("VX-5100N");
-    p.ConnectionKind = ConnectionLan;
-    p.IPAddress = QStringLiteral("192.0.2.%1").arg(n % 250 + 1);
-    p.PortNo = QStringLiteral("10023");
-    return p;
-}
-
 // A fleet of 256 projectors in eight groups, every name carrying `edition`.
 void makeFleet(AppState& state, const QString& edition) {
     ResetAllProjectors(state);
@@ -106,9 +97,11 @@ void makeFleet(AppState& state, const QString& edition) {
         if ((n - 1) % 32 == 0)
             group =
                 AddGroupNode(state, QStringLiteral("Hall %1 %2").arg(n / 32).arg(edition), nullptr);
-        AddProjectorNode(state, group,
-                         lanProjector(QStringLiteral("Projector %1 %2").arg(n).arg(edition), n),
-                         nullptr);
+        AddProjector(state, group,
+                     LanProjector(QStringLiteral("Projector %1 %2").arg(n).arg(edition),
+                                  QStringLiteral("192.0.2.%1").arg(n % 250 + 1),
+                                  QStringLiteral("10023"))
+                         .model(QStringLiteral("VX-5100N")));
     }
 }
 

@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 #include "mail/AlertMail.h"
 #include "mail/AlertQueue.h"
+#include "support/ProjectorRecords.h"
 
 #include <QtTest>
 
@@ -93,11 +94,7 @@ void TestAlertMail::alertTextKeepsTheWholeMessage() {
 }
 
 void TestAlertMail::bodyAndLogLineForEachConnection() {
-    ProjectorInfo p;
-    p.ProjectorName = QStringLiteral("Hall A");
-    p.ModelName = QStringLiteral("VX-100");
-    p.ConnectionKind = ConnectionSerial;
-    p.COMPort = 3;
+    Projector p = SerialProjector(QStringLiteral("Hall A"), 3, {}).model(QStringLiteral("VX-100"));
     const AlertText alert{QStringLiteral("2026/12/08 10:00"), 1, QStringLiteral("Fan error")};
     QCOMPARE(AlertMailBody(p, alert),
              QStringLiteral("Time:2026/12/08 10:00\r\nProjector Name:Hall A\r\nModel:VX-100\r\n"

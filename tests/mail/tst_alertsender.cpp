@@ -1,6 +1,8 @@
 // The alert sender against a real SMTP server, with the test clock.
 
+#include "support/MailSenderFixture.h"
 #include "support/MailTestState.h"
+#include "support/ProjectorRecords.h"
 #include "support/SmtpGate.h"
 #include "support/SmtpSink.h"
 #include "support/TestCertificates.h"
@@ -39,11 +41,6 @@ QString unixLines(QString text) {
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
-void setRecipients(MailSettings& mail, const QStringList& entries) {
-    for (int i = 1; i <= 10; ++i)
-        mail.SendAddress[i] = i <= entries.size() ? entries[i - 1] : QString();
-}
-
 // One tick of MailSendTimer and the wait for the pass it may start: its
 // mails go out on the mail thread while the event loop runs.
 [[nodiscard]] bool runPass(AlertSender& sender) {
@@ -78,25 +75,20 @@ class TestAlertSender : public QObject {
 };
 
 void TestAlertSender::oneAlertGivesOneMail() {
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailSenderFixture t(
+        {"a@example.com;TO", "b@example.com;TO", "c@example.com;CC", "d@example.com;BCC"});
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
-    state.Mail.SMTPServer = sink.server();
     state.Mail.Subject = QStringLiteral("Störung – Projektor");
-    setRecipients(state.Mail, {"a@example.com;TO", "b@example.com;TO", "c@example.com;CC",
-                               "d@example.com;BCC"});
-    MailWorker worker; // finds libnorsend beside the test program, like beside Norvik3
-    AlertSender sender(state, worker);
 
     QVERIFY(
         EnqueueAlertMessage(state, QStringLiteral("2026/12/08 10:00;1;Lamp isn't OK; call Bob")));
-    sender.StartAlertSender();
-    QVERIFY(sender.isTimerActive());
-    QTRY_VERIFY_WITH_TIMEOUT(!sender.isTimerActive() && !sender.mailSending(), 30000);
+    t.sender.StartAlertSender();
+    QVERIFY(t.sender.isTimerActive());
+    QTRY_VERIFY_WITH_TIMEOUT(!t.sender.isTimerActive() && !t.sender.mailSending(), 30000);
 
-    QCOMPARE(sink.mails().size(), 1);
-    const ReceivedMail mail = sink.mails().first();
+    QCOMPARE(t.sink.mails().size(), 1);
+    const ReceivedMail mail = t.sink.mails().first();
     QCOMPARE(unixLines(mail.text), QStringLiteral("Time:2026/12/08 10:00\nProjector Name:Hall A\n"
                                                   "Model:VX-100\nConnection:COM1\n"
                                                   "Message:Lamp isn't OK; call Bob\n"));
@@ -110,7 +102,7 @@ void TestAlertSender::oneAlertGivesOneMail() {
                                        "Connection:COM1,Message:Lamp isn't OK; call Bob",
                                        Success}));
     QVERIFY(IsAlertQueueEmpty(state));
-    QCOMPARE(sender.mailRetryCount(), qint16(0));
+    QCOMPARE(t.sender.mailRetryCount(), qint16(0));
 
     // Several alerts in one pass, the LAN one with its MAC address, and the
     // attachment setting.
@@ -123,61 +115,56 @@ void TestAlertSender::oneAlertGivesOneMail() {
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("2026/12/08 10:01;2;Disconnect")));
     QVERIFY(
         EnqueueAlertMessage(state, QStringLiteral("2026/12/08 10:02;1;FilterTime Alarm (2000h)")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
-    QVERIFY(sink.waitForMails(3));
-    const auto mails = sink.mails();
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
+    QVERIFY(t.sink.waitForMails(3));
+    const auto mails = t.sink.mails();
     QVERIFY(mails[1].text.contains(QStringLiteral("Connection:192.168.0.20 (00:1A:2B:3C:4D:5E)")));
     QVERIFY(mails[2].text.contains(QStringLiteral("Message:FilterTime Alarm (2000h)")));
     QCOMPARE(mails[2].attachments.size(), 1);
     QCOMPARE(mails[2].attachments.first().data, QByteArray("lamp hours 2000\n"));
     QCOMPARE(t.mailLog().count(Success), 3);
     QVERIFY(IsAlertQueueEmpty(state));
-    QVERIFY(!sender.isTimerActive());
+    QVERIFY(!t.sender.isTimerActive());
 }
 
 void TestAlertSender::refusingServerIsRetriedThreeTimesThenRests() {
     // A server that is busy (4xx) rather than refusing the message for good.
-    SmtpSink refusing(SmtpSink::TempFail);
+    MailSenderFixture t({"a@example.com;TO"}, SmtpSink::TempFail);
     SmtpSink accepting;
-    QVERIFY2(refusing.isReady(), qPrintable(refusing.errorString()));
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     QVERIFY2(accepting.isReady(), qPrintable(accepting.errorString()));
-    MailTestState t;
     AppState& state = t.state;
-    state.Mail.SMTPServer = refusing.server();
-    setRecipients(state.Mail, {"a@example.com;TO"});
-    MailWorker worker;
-    AlertSender sender(state, worker);
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 0, 30)));
 
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;first")));
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;2;second")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
     QCOMPARE(failures(t.mailLog()), 1);
     QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (message refused)"));
-    QCOMPARE(sender.mailRetryCount(), qint16(1));
-    QCOMPARE(sender.lastMailFailure(), state.clock.now());
-    QVERIFY(sender.isTimerActive());
+    QCOMPARE(t.sender.mailRetryCount(), qint16(1));
+    QCOMPARE(t.sender.lastMailFailure(), state.clock.now());
+    QVERIFY(t.sender.isTimerActive());
 
     // Each retry waits for the fifth minute boundary: 10:05:00 after 10:00:30.
     const QTime retries[] = {QTime(10, 5, 0), QTime(10, 10, 0), QTime(10, 15, 0)};
     int failed = 1;
     for (const QTime& due : retries) {
         state.clock.set(QDateTime(QDate(2026, 12, 8), due.addSecs(-1)));
-        sender.RunSendPass();
-        QVERIFY(!sender.mailSending());
-        sender.StartAlertSender(); // a new alert meanwhile changes nothing
+        t.sender.RunSendPass();
+        QVERIFY(!t.sender.mailSending());
+        t.sender.StartAlertSender(); // a new alert meanwhile changes nothing
         QCOMPARE(failures(t.mailLog()), failed);
-        QVERIFY(sender.isTimerActive());
+        QVERIFY(t.sender.isTimerActive());
         state.clock.set(QDateTime(QDate(2026, 12, 8), due));
-        QVERIFY(runPass(sender));
+        QVERIFY(runPass(t.sender));
         QCOMPARE(failures(t.mailLog()), ++failed);
     }
     // Four attempts in all; then the sender rests with the alerts kept.
     QCOMPARE(failed, 4);
-    QCOMPARE(sender.mailRetryCount(), qint16(0));
-    QVERIFY(!sender.isTimerActive());
+    QCOMPARE(t.sender.mailRetryCount(), qint16(0));
+    QVERIFY(!t.sender.isTimerActive());
     QCOMPARE(AlertQueueLength(state), 2);
     QVERIFY(t.mailLog().filter(QStringLiteral("Message:second")).isEmpty());
     // The program's health says mail is failing, and why, until a mail goes.
@@ -188,9 +175,9 @@ void TestAlertSender::refusingServerIsRetriedThreeTimesThenRests() {
     // The next alarm starts afresh with the oldest alert.
     state.Mail.SMTPServer = accepting.server();
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t3;1;third")));
-    sender.StartAlertSender();
-    QVERIFY(sender.isTimerActive());
-    QVERIFY(runPass(sender));
+    t.sender.StartAlertSender();
+    QVERIFY(t.sender.isTimerActive());
+    QVERIFY(runPass(t.sender));
     QVERIFY(accepting.waitForMails(3));
     const auto mails = accepting.mails();
     QVERIFY(mails[0].text.contains(QStringLiteral("Message:first")));
@@ -200,64 +187,57 @@ void TestAlertSender::refusingServerIsRetriedThreeTimesThenRests() {
     QVERIFY(!state.Health.isActive(HealthCondition::MailFailing));
 
     // A clock set back while a retry waits still retries within five minutes.
-    state.Mail.SMTPServer = refusing.server();
+    state.Mail.SMTPServer = t.sink.server();
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t4;1;fourth")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
-    QCOMPARE(sender.mailRetryCount(), qint16(1));
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
+    QCOMPARE(t.sender.mailRetryCount(), qint16(1));
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(9, 0, 0)));
-    QVERIFY(runPass(sender));
+    QVERIFY(runPass(t.sender));
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(9, 5, 0)));
-    QVERIFY(runPass(sender));
-    QCOMPARE(sender.mailRetryCount(), qint16(2));
+    QVERIFY(runPass(t.sender));
+    QCOMPARE(t.sender.mailRetryCount(), qint16(2));
 }
 
 void TestAlertSender::missingAddressKeepsTheAlerts() {
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailSenderFixture t(QStringList{}); // nobody to mail to
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
-    state.Mail.SMTPServer = sink.server();
-    MailWorker worker;
-    AlertSender sender(state, worker);
 
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;old alert")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
     QCOMPARE(t.commLog(), QStringList{"MailSend Error!!:An address isn't specified."});
     // Said once, in the mail log and the health report, not at every pass.
     QCOMPARE(t.mailLog(), QStringList{"Mail Not Sent (no recipient is set)"});
     QVERIFY(state.Health.isActive(HealthCondition::NoRecipient));
     QCOMPARE(AlertQueueLength(state), 1);
-    QVERIFY(!sender.isTimerActive());
-    QCOMPARE(sender.mailRetryCount(), qint16(0));
+    QVERIFY(!t.sender.isTimerActive());
+    QCOMPARE(t.sender.mailRetryCount(), qint16(0));
 
     // With the communication log off the line is not written anywhere.
     state.CommLogEnabled = 0;
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
     QCOMPARE(t.commLog().size(), 1);
 
     // Once an address is there, the next alarm sends the old alert first.
-    setRecipients(state.Mail, {"only-cc@example.com;CC"});
+    SetRecipients(state.Mail, {"only-cc@example.com;CC"});
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;2;new alert")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
-    QVERIFY(sink.waitForMails(2));
-    QVERIFY(sink.mails()[0].text.contains(QStringLiteral("Message:old alert")));
-    QVERIFY(sink.mails()[1].text.contains(QStringLiteral("Message:new alert")));
-    QVERIFY(!sink.mails()[0].hasHeader("To"));
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
+    QVERIFY(t.sink.waitForMails(2));
+    QVERIFY(t.sink.mails()[0].text.contains(QStringLiteral("Message:old alert")));
+    QVERIFY(t.sink.mails()[1].text.contains(QStringLiteral("Message:new alert")));
+    QVERIFY(!t.sink.mails()[0].hasHeader("To"));
     QVERIFY(!state.Health.isActive(HealthCondition::NoRecipient));
     QCOMPARE(t.mailLog().count(QStringLiteral("Mail Not Sent (no recipient is set)")), 1);
 }
 
 void TestAlertSender::missingLibraryIsAFailedSend() {
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailServerState t; // with a worker of its own
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
-    state.Mail.SMTPServer = sink.server();
-    setRecipients(state.Mail, {"a@example.com;TO"});
     const QString binDir = qEnvironmentVariable("NORVIK3_BIN_DIR");
 
     // No such file, and a library without the export.
@@ -273,7 +253,7 @@ void TestAlertSender::missingLibraryIsAFailedSend() {
         QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (mail library not loaded)"));
         QCOMPARE(sender.mailRetryCount(), qint16(1));
     }
-    QCOMPARE(sink.mails().size(), 0);
+    QCOMPARE(t.sink.mails().size(), 0);
 
     MailWorker worker(binDir + QStringLiteral("/libnorsend.so"));
     AlertSender sender(state, worker);
@@ -282,52 +262,42 @@ void TestAlertSender::missingLibraryIsAFailedSend() {
     QVERIFY(worker.libraryLoaded());
     QVERIFY(worker.libraryError().isEmpty());
     QCOMPARE(t.mailLog().last(), Success);
-    QVERIFY(sink.waitForMails(2));
+    QVERIFY(t.sink.waitForMails(2));
 }
 
 void TestAlertSender::headerInjectionIsAFailedSend() {
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailSenderFixture t;
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
-    state.Mail.SMTPServer = sink.server();
-    setRecipients(state.Mail, {"a@example.com;TO"});
-    MailWorker worker;
-    AlertSender sender(state, worker);
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;1;m")));
 
     state.Mail.Subject = QStringLiteral("Alert\r\nBcc: evil@example.com");
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
     state.Mail.Subject = QStringLiteral("Alert");
     state.Mail.FromAddress = QStringLiteral("n@example.com\nBcc: evil@example.com");
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(12, 0)));
-    QVERIFY(runPass(sender));
+    QVERIFY(runPass(t.sender));
     QCOMPARE(
         t.mailLog().count(Failure + QStringLiteral(" (invalid address or line break in a field)")),
         2);
     QCOMPARE(t.mailLog().count(Success), 0);
-    QCOMPARE(sink.mails().size(), 0);
+    QCOMPARE(t.sink.mails().size(), 0);
     QCOMPARE(AlertQueueLength(state), 1);
 }
 
 void TestAlertSender::controlCharactersStayInOneLogLine() {
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailSenderFixture t;
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
-    state.Mail.SMTPServer = sink.server();
-    setRecipients(state.Mail, {"a@example.com;TO"});
     const QString forged = QStringLiteral("\r\n[2026/12/08 10:00:00],Mail Send Success");
     state.Projectors[2].ProjectorName = QStringLiteral("Hall B") + forged;
     state.Projectors[2].IPAddress = QStringLiteral("192.168.0.20\n");
-    MailWorker worker;
-    AlertSender sender(state, worker);
 
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;2;Lamp\r\nTime:t0,Message:fake\tend")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
-    QVERIFY(sink.waitForMails(1));
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
+    QVERIFY(t.sink.waitForMails(1));
     const QString escaped = QStringLiteral("\\r\\n[2026/12/08 10:00:00],Mail Send Success");
     QCOMPARE(t.mailLog(), QStringList({"Time:t1,Projector Name:Hall B" + escaped +
                                            ",Model:VX-200,Connection:192.168.0.20\\n "
@@ -337,22 +307,17 @@ void TestAlertSender::controlCharactersStayInOneLogLine() {
 }
 
 void TestAlertSender::recipientWithTabIsSkipped() {
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailSenderFixture t({"spy@x\tbcc\tspy2@x;TO", "good@example.com;TO"});
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
-    state.Mail.SMTPServer = sink.server();
-    setRecipients(state.Mail, {"spy@x\tbcc\tspy2@x;TO", "good@example.com;TO"});
-    MailWorker worker;
-    AlertSender sender(state, worker);
     const QString skipped =
         QStringLiteral("Recipient Skipped (control character): spy@x\\tbcc\\tspy2@x");
 
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;first")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
-    QVERIFY(sink.waitForMails(1));
-    const ReceivedMail mail = sink.mails().first();
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
+    QVERIFY(t.sink.waitForMails(1));
+    const ReceivedMail mail = t.sink.mails().first();
     QCOMPARE(mail.rcptTos, QStringList{"good@example.com"});
     QCOMPARE(mail.header("To"), QStringList{"good@example.com"});
     QVERIFY(!mail.hasHeader("Cc"));
@@ -363,38 +328,30 @@ void TestAlertSender::recipientWithTabIsSkipped() {
 
     // With every address skipped there is no recipient: nothing is sent and
     // the alerts wait, as with no address at all.
-    setRecipients(state.Mail, {"spy@x\tbcc\tspy2@x;TO", "cc@example.com\r\n;CC"});
+    SetRecipients(state.Mail, {"spy@x\tbcc\tspy2@x;TO", "cc@example.com\r\n;CC"});
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;1;second")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
     QCOMPARE(t.mailLog().mid(3),
              QStringList({"Mail Not Sent (no recipient is set)", skipped,
                           "Recipient Skipped (control character): cc@example.com\\r\\n"}));
     QCOMPARE(t.commLog(), QStringList{"MailSend Error!!:An address isn't specified."});
     QCOMPARE(AlertQueueLength(state), 1);
-    QVERIFY(!sender.isTimerActive());
-    QCOMPARE(sender.mailRetryCount(), qint16(0));
-    QCOMPARE(sink.mails().size(), 1);
+    QVERIFY(!t.sender.isTimerActive());
+    QCOMPARE(t.sender.mailRetryCount(), qint16(0));
+    QCOMPARE(t.sink.mails().size(), 1);
 }
 
 void TestAlertSender::alertsFollowTheirProjectorAfterDeletion() {
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailSenderFixture t;
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
     state.ProjectorCount = 0;
     ResetTree(state);
     QString error;
-    QStringList names = {"P1", "P2", "P3"};
-    for (const QString& name : names) {
-        ProjectorInfo p;
-        p.ProjectorName = name;
-        p.ConnectionKind = ConnectionSerial;
-        p.COMPort = 1;
-        QVERIFY2(AddProjectorNode(state, 1, p, &error) != 0, qPrintable(error));
-    }
-    state.Mail.SMTPServer = sink.server();
-    setRecipients(state.Mail, {"a@example.com;TO"});
+    for (const char* name : {"P1", "P2", "P3"})
+        QVERIFY2(AddProjector(state, 1, SerialProjector(name, 1, {}), &error) != 0,
+                 qPrintable(error));
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;1;for P1")));
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;2;for P2")));
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;3;for P3; it's hot")));
@@ -402,12 +359,10 @@ void TestAlertSender::alertsFollowTheirProjectorAfterDeletion() {
     DeleteProjectorNode(state, NodeOfProjector(state, 2));
     QCOMPARE(state.ProjectorCount, qint16(2));
 
-    MailWorker worker;
-    AlertSender sender(state, worker);
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
-    QVERIFY(sink.waitForMails(2));
-    const auto mails = sink.mails();
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
+    QVERIFY(t.sink.waitForMails(2));
+    const auto mails = t.sink.mails();
     QCOMPARE(mails.size(), 2);
     QVERIFY(mails[0].text.contains(QStringLiteral("Projector Name:P1\r\n")) ||
             mails[0].text.contains(QStringLiteral("Projector Name:P1\n")));
@@ -418,12 +373,9 @@ void TestAlertSender::alertsFollowTheirProjectorAfterDeletion() {
 void TestAlertSender::silentServerLeavesTheEventLoopRunning() {
     SmtpGate gate; // accepts and never greets until dropped
     QVERIFY(gate.isReady());
-    MailTestState t;
+    MailSenderFixture t;
     AppState& state = t.state;
     state.Mail.SMTPServer = gate.server();
-    setRecipients(state.Mail, {"a@example.com;TO"});
-    MailWorker worker;
-    AlertSender sender(state, worker);
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 0, 30)));
     int ticks = 0; // stands for the dispatcher's and the clock's timers
     QTimer ticker;
@@ -433,81 +385,73 @@ void TestAlertSender::silentServerLeavesTheEventLoopRunning() {
 
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;first")));
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;2;second")));
-    sender.StartAlertSender();
+    t.sender.StartAlertSender();
     QTRY_COMPARE(gate.held(), 1); // MailSendTimer fired; the library waits for the greeting
-    QVERIFY(sender.mailSending());
+    QVERIFY(t.sender.mailSending());
     const int before = ticks;
     QTRY_VERIFY(ticks >= before + 20);
     QCOMPARE(gate.held(), 1);
-    QVERIFY(sender.mailSending());
-    sender.StartAlertSender(); // leaves the running pass alone
-    QVERIFY(!sender.isTimerActive());
-    sender.RunSendPass(); // nor does a tick start a second one
+    QVERIFY(t.sender.mailSending());
+    t.sender.StartAlertSender(); // leaves the running pass alone
+    QVERIFY(!t.sender.isTimerActive());
+    t.sender.RunSendPass(); // nor does a tick start a second one
     QCOMPARE(gate.accepted(), 1);
     QCOMPARE(t.mailLog(), QStringList{"Time:t1,Projector Name:Hall A,Model:VX-100,"
                                       "Connection:COM1,Message:first"});
 
     gate.drop();
-    QTRY_VERIFY(!sender.mailSending());
+    QTRY_VERIFY(!t.sender.mailSending());
     QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (connection lost)"));
-    QCOMPARE(sender.mailRetryCount(), qint16(1));
-    QCOMPARE(sender.lastMailFailure(), state.clock.now());
-    QVERIFY(sender.isTimerActive());
+    QCOMPARE(t.sender.mailRetryCount(), qint16(1));
+    QCOMPARE(t.sender.lastMailFailure(), state.clock.now());
+    QVERIFY(t.sender.isTimerActive());
 
     // The retries are counted as for any failed mail.
     const QTime retries[] = {QTime(10, 5, 0), QTime(10, 10, 0), QTime(10, 15, 0)};
     for (const QTime& due : retries) {
         state.clock.set(QDateTime(QDate(2026, 12, 8), due.addSecs(-1)));
-        sender.RunSendPass();
-        QVERIFY(!sender.mailSending());
+        t.sender.RunSendPass();
+        QVERIFY(!t.sender.mailSending());
         state.clock.set(QDateTime(QDate(2026, 12, 8), due));
-        QVERIFY(runPass(sender));
+        QVERIFY(runPass(t.sender));
     }
     QCOMPARE(gate.accepted(), 4);
     QCOMPARE(failures(t.mailLog()), 4);
     QCOMPARE(t.mailLog().filter(QStringLiteral("Message:first")).size(), 4);
     QVERIFY(t.mailLog().filter(QStringLiteral("Message:second")).isEmpty());
-    QCOMPARE(sender.mailRetryCount(), qint16(0));
-    QVERIFY(!sender.isTimerActive());
+    QCOMPARE(t.sender.mailRetryCount(), qint16(0));
+    QVERIFY(!t.sender.isTimerActive());
     QCOMPARE(AlertQueueLength(state), 2);
 }
 
 void TestAlertSender::resultAppliesToTheAlertThatWasMailed() {
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    SmtpGate gate(sink.port());
+    MailSenderFixture t;
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
+    SmtpGate gate(t.sink.port());
     QVERIFY(gate.isReady());
-    MailTestState t;
     AppState& state = t.state;
     state.ProjectorCount = 0;
     ResetTree(state);
     QString error;
-    for (const char* name : {"P1", "P2", "P3", "P4"}) {
-        ProjectorInfo p;
-        p.ProjectorName = name;
-        p.ConnectionKind = ConnectionSerial;
-        p.COMPort = 1;
-        QVERIFY2(AddProjectorNode(state, 1, p, &error) != 0, qPrintable(error));
-    }
+    for (const char* name : {"P1", "P2", "P3", "P4"})
+        QVERIFY2(AddProjector(state, 1, SerialProjector(name, 1, {}), &error) != 0,
+                 qPrintable(error));
     state.Mail.SMTPServer = gate.server();
-    setRecipients(state.Mail, {"a@example.com;TO"});
-    MailWorker worker;
-    AlertSender sender(state, worker);
 
     // The projector of the alert under way is deleted, and the subject
     // changed: the mailed alert is gone already, the one behind it is not
     // lost and goes out with the new subject.
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;2;for P2")));
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;3;for P3")));
-    sender.RunSendPass();
+    t.sender.RunSendPass();
     QTRY_COMPARE(gate.held(), 1);
     DeleteProjectorNode(state, NodeOfProjector(state, 2));
     QCOMPARE(PeekAlertMessage(state), QStringLiteral("t;2;for P3"));
     state.Mail.Subject = QStringLiteral("Changed meanwhile");
     gate.open();
-    QTRY_VERIFY(!sender.mailSending());
-    QTRY_COMPARE(sink.mails().size(), 2);
-    auto mails = sink.mails();
+    QTRY_VERIFY(!t.sender.mailSending());
+    QTRY_COMPARE(t.sink.mails().size(), 2);
+    auto mails = t.sink.mails();
     QVERIFY(mails[0].text.contains(QStringLiteral("Projector Name:P2")));
     QCOMPARE(mails[0].header("Subject"), QStringList{"Projector alert"});
     QVERIFY(mails[1].text.contains(QStringLiteral("Projector Name:P3")));
@@ -520,19 +464,19 @@ void TestAlertSender::resultAppliesToTheAlertThatWasMailed() {
     gate.hold();
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;3;for P4")));
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t;1;for P1")));
-    sender.RunSendPass();
+    t.sender.RunSendPass();
     QTRY_COMPARE(gate.held(), 1);
     DeleteProjectorNode(state, NodeOfProjector(state, 2)); // P3
     QCOMPARE(PeekAlertMessage(state), QStringLiteral("t;2;for P4"));
     gate.open();
-    QTRY_VERIFY(!sender.mailSending());
-    QTRY_COMPARE(sink.mails().size(), 4);
-    mails = sink.mails();
+    QTRY_VERIFY(!t.sender.mailSending());
+    QTRY_COMPARE(t.sink.mails().size(), 4);
+    mails = t.sink.mails();
     QVERIFY(mails[2].text.contains(QStringLiteral("Message:for P4")));
     QVERIFY(mails[3].text.contains(QStringLiteral("Message:for P1")));
     QVERIFY(IsAlertQueueEmpty(state));
     QCOMPARE(t.mailLog().count(Success), 4);
-    QCOMPARE(sink.mails().size(), 4);
+    QCOMPARE(t.sink.mails().size(), 4);
 }
 
 void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
@@ -541,21 +485,19 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
     const QString hallA = QStringLiteral("Projector Name:Hall A,Model:VX-100,Connection:COM1,");
     const QString hallB = QStringLiteral(
         "Projector Name:Hall B,Model:VX-200,Connection:192.168.0.20 (00:1A:2B:3C:4D:5E),");
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
+    MailServerState t; // senders made and ended here
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     SmtpGate gate;
     QVERIFY(gate.isReady());
-    MailTestState t;
     AppState& state = t.state;
-    setRecipients(state.Mail, {"a@example.com;TO"});
 
     // Without a spool folder, a mail that comes back within the grace counts
     // as usual and every other alert is logged as not sent.
     {
         MailTestState plain;
         AppState& memoryOnly = plain.state;
-        setRecipients(memoryOnly.Mail, {"a@example.com;TO"});
-        memoryOnly.Mail.SMTPServer = sink.server();
+        SetRecipients(memoryOnly.Mail, {"a@example.com;TO"});
+        memoryOnly.Mail.SMTPServer = t.sink.server();
         MailWorker worker;
         AlertSender sender(memoryOnly, worker);
         QVERIFY(EnqueueAlertMessage(memoryOnly, QStringLiteral("t1;1;quick")));
@@ -567,7 +509,7 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
                                                "Time:t2," + hallB + "Message:queued" + notSent}));
         QVERIFY(IsAlertQueueEmpty(memoryOnly));
         QVERIFY(!sender.mailSending());
-        QCOMPARE(sink.mails().size(), 1);
+        QCOMPARE(t.sink.mails().size(), 1);
 
         // Nothing is mailed after the end.
         QVERIFY(EnqueueAlertMessage(memoryOnly, QStringLiteral("t3;1;too late")));
@@ -605,7 +547,7 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
 
     // The alert waits behind another mail (a test mail) at the end: it is
     // logged as not sent and is not mailed when the other one comes back.
-    state.Mail.SMTPServer = sink.server();
+    state.Mail.SMTPServer = t.sink.server();
     MailWorker worker;
     AlertSender sender(state, worker);
     int results = 0;
@@ -627,37 +569,29 @@ void TestAlertSender::shutdownLogsEveryAlertNotMailed() {
     gate.drop();
     QTRY_COMPARE(results, 1);
     QTest::qWait(500); // room for the given-up alert mail, which must not go out
-    QCOMPARE(sink.mails().size(), 1);
+    QCOMPARE(t.sink.mails().size(), 1);
     QCOMPARE(results, 1);
 }
 
 void TestAlertSender::refusedCcStillDeliversToTo() {
-    SmtpSink sink(SmtpSink::Accept,
-                  {QStringLiteral("--refuse-rcpt"), QStringLiteral("c@example.com")});
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailSenderFixture t({"a@example.com;TO", "c@example.com;CC"}, SmtpSink::Accept,
+                        {QStringLiteral("--refuse-rcpt"), QStringLiteral("c@example.com")});
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
-    state.Mail.SMTPServer = sink.server();
-    setRecipients(state.Mail, {"a@example.com;TO", "c@example.com;CC"});
-    MailWorker worker;
-    AlertSender sender(state, worker);
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;Lamp")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
-    QVERIFY(sink.waitForMails(1));
-    QCOMPARE(sink.mails().first().rcptTos, QStringList{"a@example.com"});
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
+    QVERIFY(t.sink.waitForMails(1));
+    QCOMPARE(t.sink.mails().first().rcptTos, QStringList{"a@example.com"});
     QCOMPARE(t.mailLog().last(), Success + QStringLiteral(",Recipients Refused: c@example.com"));
     QVERIFY(IsAlertQueueEmpty(state));
-    QCOMPARE(sender.mailRetryCount(), qint16(0));
+    QCOMPARE(t.sender.mailRetryCount(), qint16(0));
 }
 
 void TestAlertSender::unreadableAttachmentStillDeliversTheAlert() {
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailSenderFixture t;
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
-    state.Mail.SMTPServer = sink.server();
-    setRecipients(state.Mail, {"a@example.com;TO"});
     // A file its owner may not read (the tests may run as root, who reads
     // anything: then a missing file stands for it).
     const QString path = t.home() + QStringLiteral("/report.txt");
@@ -671,13 +605,11 @@ void TestAlertSender::unreadableAttachmentStillDeliversTheAlert() {
         QVERIFY(file.remove());
     }
     state.Mail.FilePath = path;
-    MailWorker worker;
-    AlertSender sender(state, worker);
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;Fan")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
-    QVERIFY(sink.waitForMails(1));
-    const ReceivedMail mail = sink.mails().first();
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
+    QVERIFY(t.sink.waitForMails(1));
+    const ReceivedMail mail = t.sink.mails().first();
     QVERIFY(mail.attachments.isEmpty());
     QVERIFY2(unixLines(mail.text).endsWith("Message:Fan\nAttachment not sent: " + path +
                                            " could not be read.\n"),
@@ -687,88 +619,80 @@ void TestAlertSender::unreadableAttachmentStillDeliversTheAlert() {
 }
 
 void TestAlertSender::permanentlyRefusedAlertIsDroppedAfterItsRetries() {
-    SmtpSink sink(SmtpSink::Accept, {QStringLiteral("--refuse-body"), QStringLiteral("poison")});
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailSenderFixture t({"a@example.com;TO"}, SmtpSink::Accept,
+                        {QStringLiteral("--refuse-body"), QStringLiteral("poison")});
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
-    state.Mail.SMTPServer = sink.server();
-    setRecipients(state.Mail, {"a@example.com;TO"});
-    MailWorker worker;
-    AlertSender sender(state, worker);
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 0, 30)));
 
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;poison")));
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;2;second")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
     QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (message refused)"));
-    QCOMPARE(sender.mailRetryCount(), qint16(1));
+    QCOMPARE(t.sender.mailRetryCount(), qint16(1));
     for (const QTime& due : {QTime(10, 5, 0), QTime(10, 10, 0)}) {
         state.clock.set(QDateTime(QDate(2026, 12, 8), due));
-        QVERIFY(runPass(sender));
+        QVERIFY(runPass(t.sender));
     }
     // An alert raised while the refused one is retried waits, and is not lost.
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t3;1;third")));
-    sender.StartAlertSender();
+    t.sender.StartAlertSender();
     QCOMPARE(failures(t.mailLog()), 3);
-    QVERIFY(sink.mails().isEmpty());
+    QVERIFY(t.sink.mails().isEmpty());
 
     // The last retry is refused too: the alert is dropped and the others go
     // out in the same pass.
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(10, 15, 0)));
-    QVERIFY(runPass(sender));
+    QVERIFY(runPass(t.sender));
     QCOMPARE(failures(t.mailLog()), 4);
     QVERIFY(t.mailLog().contains(QStringLiteral("Time:t1,Projector Name:Hall A,Model:VX-100,"
                                                 "Connection:COM1,Message:poison,Mail Dropped "
                                                 "(refused by the server)")));
     QCOMPARE(state.Counters.AlertsDroppedRefused, quint64(1));
-    QVERIFY(sink.waitForMails(2));
-    QVERIFY(sink.mails().at(0).text.contains(QStringLiteral("Message:second")));
-    QVERIFY(sink.mails().at(1).text.contains(QStringLiteral("Message:third")));
+    QVERIFY(t.sink.waitForMails(2));
+    QVERIFY(t.sink.mails().at(0).text.contains(QStringLiteral("Message:second")));
+    QVERIFY(t.sink.mails().at(1).text.contains(QStringLiteral("Message:third")));
     QVERIFY(IsAlertQueueEmpty(state));
-    QCOMPARE(sender.mailRetryCount(), qint16(0));
-    QVERIFY(!sender.isTimerActive());
+    QCOMPARE(t.sender.mailRetryCount(), qint16(0));
+    QVERIFY(!t.sender.isTimerActive());
 }
 
 void TestAlertSender::loginAndTlsComeFromTheSettings() {
     TestCertificates certs;
     QVERIFY2(certs.isReady(), qPrintable(certs.errorString()));
     const QString password = QStringLiteral("Zürich \"1\":'x'");
-    SmtpSink sink(SmtpSink::Accept,
-                  {"--cert", certs.serverCert(), "--key", certs.key(), "--starttls", "--user",
-                   "ops@example.com", "--password", password});
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailSenderFixture t({"a@example.com;TO"}, SmtpSink::Accept,
+                        {"--cert", certs.serverCert(), "--key", certs.key(), "--starttls", "--user",
+                         "ops@example.com", "--password", password});
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
     state.Mail.SMTPServer = QStringLiteral("127.0.0.1:1");
-    state.Mail.SMTPPort = QString::number(sink.port()); // wins over the server's port
+    state.Mail.SMTPPort = QString::number(t.sink.port()); // wins over the server's port
     state.Mail.SMTPUser = QStringLiteral("ops@example.com");
     state.Mail.SMTPSecurity = QStringLiteral("starttls");
     state.Mail.SMTPCAFile = certs.caCert();
-    setRecipients(state.Mail, {"a@example.com;TO"});
     const QString passwordFile = SmtpPassword::filePath(state);
     QVERIFY(SmtpPassword::writeFile(passwordFile, password));
     QCOMPARE(fileMode(passwordFile), 0600);
-    MailWorker worker;
-    AlertSender sender(state, worker);
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;first")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
     QCOMPARE(t.mailLog().last(), Success);
-    QVERIFY(sink.waitForMails(1));
+    QVERIFY(t.sink.waitForMails(1));
 
     // A wrong password: the reason, and the alert kept for its retry.
     QVERIFY(SmtpPassword::writeFile(passwordFile, password + QStringLiteral("!")));
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t2;1;second")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
     QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (login refused)"));
     QCOMPARE(AlertQueueLength(state), 1);
 
     // The server's certificate without its CA.
     state.Mail.SMTPCAFile.clear();
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(11, 0)));
-    QVERIFY(runPass(sender));
+    QVERIFY(runPass(t.sender));
     QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (certificate not trusted)"));
 
     // A password file others may read is not read at all.
@@ -777,7 +701,7 @@ void TestAlertSender::loginAndTlsComeFromTheSettings() {
                                                     QFileDevice::ReadGroup));
     state.Mail.SMTPCAFile = certs.caCert();
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(12, 0)));
-    QVERIFY(runPass(sender));
+    QVERIFY(runPass(t.sender));
     QVERIFY(t.mailLog().contains(QStringLiteral("Password File Refused (readable by others): ") +
                                  passwordFile));
     QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (login refused)"));
@@ -785,22 +709,21 @@ void TestAlertSender::loginAndTlsComeFromTheSettings() {
     // Read-only for its owner is fine.
     QVERIFY(QFile::setPermissions(passwordFile, QFileDevice::ReadOwner));
     state.clock.set(QDateTime(QDate(2026, 12, 8), QTime(13, 0)));
-    QVERIFY(runPass(sender));
+    QVERIFY(runPass(t.sender));
     QCOMPARE(t.mailLog().last(), Success);
-    QVERIFY(sink.waitForMails(2));
+    QVERIFY(t.sink.waitForMails(2));
     QVERIFY(IsAlertQueueEmpty(state));
 }
 
 void TestAlertSender::recipientsAsTheSettingsFileHoldsThem() {
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailServerState t; // its mail settings come from the file
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     const QString conf = t.home() + QStringLiteral("/Norvik3.conf");
     const auto writeConf = [&](const QByteArray& addresses) {
         QFile file(conf);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write("[MailSetting]\nMailSend=1\nFromAddress=norvik@example.com\nSMTPServer=" +
-                   sink.server().toUtf8() + "\n" + addresses);
+                   t.sink.server().toUtf8() + "\n" + addresses);
     };
     // Written by hand the way an operator does: the unquoted ";TO" is a
     // comment to the settings reader, the quoted ";CC" is kept.
@@ -816,8 +739,8 @@ void TestAlertSender::recipientsAsTheSettingsFileHoldsThem() {
         QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;Lamp Error")));
         sender.StartAlertSender();
         QVERIFY(runPass(sender));
-        QVERIFY(sink.waitForMails(1));
-        const ReceivedMail mail = sink.mails().first();
+        QVERIFY(t.sink.waitForMails(1));
+        const ReceivedMail mail = t.sink.mails().first();
         QCOMPARE(mail.rcptTos, QStringList({"av-team@example.org", "ops@example.org"}));
         QCOMPARE(mail.header("To"), QStringList{"av-team@example.org"});
         QCOMPARE(mail.header("Cc"), QStringList{"ops@example.org"});
@@ -850,27 +773,23 @@ void TestAlertSender::serverWithLoginIsAFailedSend_data() {
 void TestAlertSender::serverWithLoginIsAFailedSend() {
     QFETCH(QString, form);
     QFETCH(bool, refused);
-    SmtpSink sink;
-    QVERIFY2(sink.isReady(), qPrintable(sink.errorString()));
-    MailTestState t;
+    MailSenderFixture t;
+    QVERIFY2(t.sink.isReady(), qPrintable(t.sink.errorString()));
     AppState& state = t.state;
-    state.Mail.SMTPServer = form.arg(sink.server());
-    setRecipients(state.Mail, {"a@example.com;TO"});
-    MailWorker worker;
-    AlertSender sender(state, worker);
+    state.Mail.SMTPServer = form.arg(t.sink.server());
     QVERIFY(EnqueueAlertMessage(state, QStringLiteral("t1;1;first")));
-    sender.StartAlertSender();
-    QVERIFY(runPass(sender));
+    t.sender.StartAlertSender();
+    QVERIFY(runPass(t.sender));
     if (!refused) {
         QCOMPARE(t.mailLog().last(), Success);
-        QVERIFY(sink.waitForMails(1));
+        QVERIFY(t.sink.waitForMails(1));
         return;
     }
     QCOMPARE(t.mailLog().last(), Failure + QStringLiteral(" (") + ServerUserInfoText + ')');
     QCOMPARE(AlertQueueLength(state), 1);
-    QCOMPARE(sender.mailRetryCount(), qint16(1));
+    QCOMPARE(t.sender.mailRetryCount(), qint16(1));
     QTest::qWait(300); // room for a mail that must not go out
-    QCOMPARE(sink.mails().size(), 0);
+    QCOMPARE(t.sink.mails().size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestAlertSender)

@@ -269,13 +269,11 @@ class TestAlertSpool : public QObject {
         AppState& s = state();
         s.ProjectorCount = 0;
         QString error;
-        for (const char* name : {"One", "Two", "Three"}) {
-            ProjectorInfo config;
-            config.ProjectorName = QString::fromLatin1(name);
-            config.ConnectionKind = ConnectionLan;
-            config.IPAddress = QStringLiteral("127.0.0.1");
-            QVERIFY(AddProjectorNode(s, 1, config, &error) > 0);
-        }
+        for (const char* name : {"One", "Two", "Three"})
+            QVERIFY(AddProjector(
+                        s, 1,
+                        LanProjector(QString::fromLatin1(name), QStringLiteral("127.0.0.1"), {}),
+                        &error) > 0);
         m_spool = OpenAlertSpool(s, spoolFolder());
         // The ring fills with projector 1's alerts; 2's and 3's wait.
         for (int n = 0; n < 256; ++n)

@@ -6,6 +6,7 @@
 #include "pjlink/PJLinkPasswords.h"
 #include "platform/SafeFile.h"
 #include "support/MemorySecretStore.h"
+#include "support/ProjectorRecords.h"
 
 #include <QSignalSpy>
 
@@ -29,18 +30,11 @@ struct PasswordsFixture {
     PasswordsFixture() {
         state->ProgramFolder = home.path();
         state->SettingsFile = home.settingsFile();
-        addPJLink(QStringLiteral("Hall"), QStringLiteral("10.0.0.5"), QStringLiteral("4352"));
-        addPJLink(QStringLiteral("Foyer"), QStringLiteral("Proj-2.Example"), QString());
-    }
-
-    void addPJLink(const QString& name, const QString& address, const QString& port) {
-        ProjectorInfo config;
-        config.ProjectorName = name;
-        config.ConnectionKind = ConnectionLan;
-        config.IPAddress = address;
-        config.PortNo = port;
-        config.Protocol = ProtocolPJLink;
-        QVERIFY(AddProjectorNode(*state, 1, config, nullptr));
+        QVERIFY(AddProjector(*state, 1,
+                             PJLinkProjector(QStringLiteral("Hall"), QStringLiteral("10.0.0.5"))));
+        QVERIFY(AddProjector(
+            *state, 1,
+            PJLinkProjector(QStringLiteral("Foyer"), QStringLiteral("Proj-2.Example"), {})));
     }
 
     QString file() const { return home.file(QStringLiteral("Norvik3.pjlink-passwords")); }

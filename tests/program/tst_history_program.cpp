@@ -176,10 +176,9 @@ class TestHistoryProgram : public QObject {
         s.Mail.FilterAlarmTime = 2000;
         const int group = AddGroupNode(s, QStringLiteral("Hall"), nullptr);
         for (const QString& id : {young, worn, burning, twin}) {
-            ProjectorInfo config;
+            Projector config;
             config.ProjectorName = id.right(1);
-            AddProjectorNode(s, group, config, nullptr);
-            s.Projectors[std::size_t(s.ProjectorCount)].ProjectorId = id;
+            AddProjector(s, group, config.id(id));
         }
         QSignalSpy changed(&core, &ProgramCore::forecastsChanged);
         QVERIFY(changed.wait(FleetWait));

@@ -11,6 +11,7 @@
 #include "status/StatusServer.h"
 #include "support/HistoryFixture.h"
 
+#include "support/ProjectorRecords.h"
 #include "support/Promtool.h"
 
 #include <QDeadlineTimer>
@@ -75,14 +76,11 @@ struct Fleet {
         ResetTree(state);
         const int hall = AddGroupNode(state, QStringLiteral("Main Hall"), nullptr);
         AddGroupNode(state, QStringLiteral("Empty"), nullptr);
-        for (int p = 1; p <= 16; ++p) {
-            ProjectorInfo config;
-            config.ProjectorName = QStringLiteral("R%1").arg(200 + p);
-            config.ConnectionKind = ConnectionLan;
-            config.IPAddress = QStringLiteral("192.0.2.%1").arg(p);
-            AddProjectorNode(state, p % 2 == 0 ? hall : 1, config, nullptr);
-            state.Projectors[p].ProjectorId = IdOf(p);
-        }
+        for (int p = 1; p <= 16; ++p)
+            AddProjector(state, p % 2 == 0 ? hall : 1,
+                         LanProjector(QStringLiteral("R%1").arg(200 + p),
+                                      QStringLiteral("192.0.2.%1").arg(p), QString())
+                             .id(IdOf(p)));
     }
     QString historyFile() const { return folder.filePath(QStringLiteral("History.sqlite")); }
     QStringList ids() const {

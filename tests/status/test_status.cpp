@@ -16,6 +16,7 @@
 #include "status/StatusServer.h"
 
 #include "status/SchemaCheck.h"
+#include "support/ProjectorRecords.h"
 #include "support/Promtool.h"
 
 #include <QDeadlineTimer>
@@ -151,14 +152,10 @@ void MakeFleet(AppState& state, int count) {
     ResetTree(state);
     const int hall = AddGroupNode(state, QStringLiteral("Hall"), nullptr);
     for (int p = 1; p <= count; ++p) {
-        ProjectorInfo config;
-        config.ProjectorName = QStringLiteral("P%1").arg(p);
-        config.ConnectionKind = ConnectionLan;
-        config.IPAddress = QStringLiteral("192.0.2.%1").arg(p);
-        config.PortNo = QStringLiteral("23");
-        AddProjectorNode(state, p % 2 == 0 ? hall : 1, config, nullptr);
+        AddProjector(state, p % 2 == 0 ? hall : 1,
+                     LanProjector(QStringLiteral("P%1").arg(p), QStringLiteral("192.0.2.%1").arg(p))
+                         .id(IdOf(p)));
         ProjectorInfo& info = state.Projectors[p];
-        info.ProjectorId = IdOf(p);
         info.Disconnected = false;
         info.ContactKnown = true;
         info.PowerStatus = 1;

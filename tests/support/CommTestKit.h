@@ -5,6 +5,7 @@
 // reading that log back without its time stamps, and an engine against the
 // simulator.
 
+#include "support/ProjectorRecords.h"
 #include "support/SimProcess.h"
 
 #include "comm/CommEngine.h"
@@ -51,19 +52,20 @@ inline void EnableCommLog(AppState& state, const QTemporaryDir& dir) {
     state.CommLog = std::make_unique<LogFileMaker>(dir.filePath(QStringLiteral("Log")));
 }
 
-// Every line of every log file of dir/Log, with the "[stamp]," prefix removed.
-// Projectors 1..count on the simulator's TCP ports, named "PJ1", "PJ2", ...
-template <typename Sim> void UseSimulatedLanProjectors(AppState& state, const Sim& sim, int count) {
-    state.ProjectorCount = qint16(count);
-    for (int p = 1; p <= count; ++p) {
-        ProjectorInfo& info = state.Projectors[p];
-        info.ProjectorName = QStringLiteral("PJ%1").arg(p);
-        info.ConnectionKind = ConnectionLan;
-        info.IPAddress = QStringLiteral("127.0.0.1");
-        info.PortNo = QString::number(sim.tcpPort(p));
+// Projectors 1..own on the simulator's TCP ports, then `pjlink` PJLink ones
+// on its PJLink ports, named "PJ1", "PJ2", ...
+template <typename Sim>
+void UseSimulatedLanProjectors(AppState& state, const Sim& sim, int own, int pjlink = 0) {
+    const QString local = QStringLiteral("127.0.0.1");
+    for (int p = 1; p <= own + pjlink; ++p) {
+        const QString name = QStringLiteral("PJ%1").arg(p);
+        PutProjector(state, p,
+                     p > own ? PJLinkProjector(name, local, QString::number(sim.pjlinkPort(p)))
+                             : LanProjector(name, local, QString::number(sim.tcpPort(p))));
     }
 }
 
+// Every line of every log file of dir/Log, with the "[stamp]," prefix removed.
 inline QStringList CommLogLines(const QTemporaryDir& dir) {
     QStringList lines;
     const QDir folder(dir.filePath(QStringLiteral("Log")));

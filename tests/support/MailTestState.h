@@ -6,6 +6,7 @@
 #include "core/AppState.h"
 #include "log/LogFileMaker.h"
 #include "mail/AlertQueue.h"
+#include "support/ProjectorRecords.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,18 +24,13 @@ class MailTestState {
         state.CommLogEnabled = -1;
         state.ProjectorDeleted = [this](int deleted) { RenumberAlertsAfterDelete(state, deleted); };
 
-        ProjectorInfo& serial = state.Projectors[1];
-        serial.ProjectorName = QStringLiteral("Hall A");
-        serial.ModelName = QStringLiteral("VX-100");
-        serial.ConnectionKind = ConnectionSerial;
-        serial.COMPort = 1;
-        ProjectorInfo& lan = state.Projectors[2];
-        lan.ProjectorName = QStringLiteral("Hall B");
-        lan.ModelName = QStringLiteral("VX-200");
-        lan.ConnectionKind = ConnectionLan;
-        lan.IPAddress = QStringLiteral("192.168.0.20");
-        lan.MACAddress = QStringLiteral("00:1A:2B:3C:4D:5E");
-        state.ProjectorCount = 2;
+        PutProjector(
+            state, 1,
+            SerialProjector(QStringLiteral("Hall A"), 1, {}).model(QStringLiteral("VX-100")));
+        PutProjector(state, 2,
+                     LanProjector(QStringLiteral("Hall B"), QStringLiteral("192.168.0.20"), {})
+                         .model(QStringLiteral("VX-200"))
+                         .mac(QStringLiteral("00:1A:2B:3C:4D:5E")));
 
         // A fixed morning, so that a test may set the clock to later hours
         // of the day without setting it back.

@@ -6,6 +6,8 @@
 // history is the program's own file; events() reads it back.
 
 #include "support/CommTestKit.h"
+#include "support/ProjectorRecords.h"
+#include "support/TestHome.h"
 #include "support/SimProcess.h"
 #include "support/TestHome.h"
 
@@ -62,16 +64,14 @@ class RecordingFleet {
         ResetTree(s);
         s.ProjectorCount = 0;
         hall = AddGroupNode(s, QStringLiteral("Hall"), nullptr);
+        const QString local = QStringLiteral("127.0.0.1");
         for (int p = 1; p <= own + pjlink; ++p) {
-            ProjectorInfo config;
-            config.ProjectorName = QStringLiteral("PJ%1").arg(p);
-            config.ModelName = QStringLiteral("MX-1");
-            config.ConnectionKind = ConnectionLan;
-            config.IPAddress = QStringLiteral("127.0.0.1");
-            const bool pj = p > own;
-            config.Protocol = pj ? ProtocolPJLink : ProtocolNative;
-            config.PortNo = QString::number(pj ? m_sim->pjlinkPort(p) : m_sim->tcpPort(p));
-            AddProjectorNode(s, hall, config, nullptr);
+            const QString name = QStringLiteral("PJ%1").arg(p);
+            AddProjector(s, hall,
+                         (p > own
+                              ? PJLinkProjector(name, local, QString::number(m_sim->pjlinkPort(p)))
+                              : LanProjector(name, local, QString::number(m_sim->tcpPort(p))))
+                             .model(QStringLiteral("MX-1")));
         }
         s.PJLinkPassword = [this](int p) { return passwords.value(p); };
         // A ping that never answers: contact is decided by the replies.

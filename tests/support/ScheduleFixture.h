@@ -5,6 +5,7 @@
 #include "core/Fleet.h"
 #include "protocol/CommandTable.h"
 #include "schedule/ScheduleFiles.h"
+#include "support/ProjectorRecords.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,13 +48,9 @@ struct ScheduleFixture {
     }
 
     int addProjector(int parent, const QString& name) {
-        ProjectorInfo config;
-        config.ProjectorName = name;
-        config.ModelName = QStringLiteral("MX-1");
-        config.ConnectionKind = ConnectionLan;
-        config.IPAddress = QStringLiteral("127.0.0.1");
-        config.PortNo = DefaultPortNo;
-        return AddProjectorNode(*state, parent, config, nullptr);
+        return AddProjector(
+            *state, parent,
+            LanProjector(name, QStringLiteral("127.0.0.1")).model(QStringLiteral("MX-1")));
     }
 
     int projectorOf(int node) const { return ProjectorOfNode(*state, node); }

@@ -19,6 +19,7 @@
 #include "core/Fleet.h"
 #include "core/SettingsStore.h"
 #include "protocol/CommandTable.h"
+#include "support/ProjectorRecords.h"
 #include "ui/MainForm.h"
 #include "ui/MessageService.h"
 
@@ -138,26 +139,15 @@ class UiFixture {
 
     int addLanDirect(int parent, const QString& name, const QString& address,
                      const QString& port = "23", const QString& model = "VX-5100N") {
-        ProjectorInfo config;
-        config.ProjectorName = name;
-        config.ModelName = model;
-        config.ConnectionKind = ConnectionLan;
-        config.IPAddress = address;
-        config.PortNo = port;
-        const int node = AddProjectorNode(state, parent, config, nullptr);
+        const int node =
+            AddProjector(state, parent, LanProjector(name, address, port).model(model));
         saveAndReload();
         return node;
     }
 
     int addPJLinkDirect(int parent, const QString& name, const QString& address,
                         const QString& port = DefaultPJLinkPortNo) {
-        ProjectorInfo config;
-        config.ProjectorName = name;
-        config.Protocol = ProtocolPJLink;
-        config.ConnectionKind = ConnectionLan;
-        config.IPAddress = address;
-        config.PortNo = port;
-        const int node = AddProjectorNode(state, parent, config, nullptr);
+        const int node = AddProjector(state, parent, PJLinkProjector(name, address, port));
         saveAndReload();
         // Reloading reads the records again; these tests are about the
         // window, not about the settings store's keys.
@@ -181,13 +171,7 @@ class UiFixture {
 
     int addSerialDirect(int parent, const QString& name, int com,
                         const QString& model = "VX-4200") {
-        ProjectorInfo config;
-        config.ProjectorName = name;
-        config.ModelName = model;
-        config.ConnectionKind = ConnectionSerial;
-        config.COMPort = qint16(com);
-        config.COMSettings = DefaultCOMSettings;
-        const int node = AddProjectorNode(state, parent, config, nullptr);
+        const int node = AddProjector(state, parent, SerialProjector(name, com).model(model));
         saveAndReload();
         return node;
     }

@@ -2,6 +2,7 @@
 // refused, finds listed with the known one marked, the ticked ones handed
 // over, and "Cancel" stopping a run at once.
 
+#include "support/ProjectorRecords.h"
 #include "support/SimProcess.h"
 
 #include "core/AppState.h"
@@ -102,12 +103,9 @@ void TestFindDialog::refusedRanges() {
 }
 
 void TestFindDialog::findsAndAdds() {
-    ProjectorInfo& known = m_state->Projectors[1];
-    m_state->ProjectorCount = 1;
-    known.ConnectionKind = ConnectionLan;
-    known.IPAddress = QStringLiteral("127.0.0.1");
-    known.Protocol = ProtocolPJLink;
-    known.PortNo = QString::number(m_sim->pjlinkPort(2));
+    PutProjector(
+        *m_state, 1,
+        PJLinkProjector({}, QStringLiteral("127.0.0.1"), QString::number(m_sim->pjlinkPort(2))));
     DiscoveryOptions base;
     base.pjlinkPort = m_sim->pjlinkPort(2);
     base.nativePort = m_sim->tcpPort(1);

@@ -7,6 +7,7 @@
 #include "core/SettingsStore.h"
 #include "core/Startup.h"
 #include "fleetcsv/FleetImport.h"
+#include "support/ProjectorRecords.h"
 #include "ui/ImportPreviewDialog.h"
 
 #include <QLabel>
@@ -59,13 +60,11 @@ class TestImportPreview : public QObject {
         ResetTree(*state);
         const int hall = AddGroupNode(*state, QStringLiteral("Hall"), nullptr);
         for (const char* name : {"H1", "H2"}) {
-            ProjectorInfo p;
-            p.ProjectorName = QString::fromLatin1(name);
-            p.ModelName = QStringLiteral("VX-4200");
-            p.ConnectionKind = ConnectionLan;
-            p.IPAddress = QStringLiteral("127.0.0.1");
-            p.PortNo = QString::number(state->ProjectorCount + 1);
-            QVERIFY(AddProjectorNode(*state, hall, p, nullptr));
+            QVERIFY(
+                AddProjector(*state, hall,
+                             LanProjector(QString::fromLatin1(name), QStringLiteral("127.0.0.1"),
+                                          QString::number(state->ProjectorCount + 1))
+                                 .model(QStringLiteral("VX-4200"))));
         }
         const ImportPlan plan = PlanImport(*state, file);
         ImportPreviewDialog dialog(QStringLiteral("/tmp/fleet.csv"), plan, nullptr);

@@ -3,6 +3,7 @@
 
 #include "core/AppState.h"
 #include "core/Fleet.h"
+#include "support/ProjectorRecords.h"
 #include "ui/TreeFilter.h"
 
 #include <QTest>
@@ -34,16 +35,14 @@ class TestTreeFilter : public QObject {
             if (g == 1)
                 hallB = group;
             for (int k = 0; k < 32; ++k) {
-                ProjectorInfo info;
-                info.ProjectorName =
+                const QString name =
                     QStringLiteral("R%1%2 %3")
                         .arg(g + 1)
                         .arg(k / 2, 2, 10, QLatin1Char('0'))
                         .arg(k % 2 ? QStringLiteral("Right") : QStringLiteral("Left"));
-                info.ConnectionKind = ConnectionLan;
-                info.IPAddress = QStringLiteral("192.0.2.%1").arg(g * 32 + k);
-                info.PortNo = DefaultPortNo;
-                QVERIFY(AddProjectorNode(*state, group, info, nullptr) > 0);
+                QVERIFY(AddProjector(
+                            *state, group,
+                            LanProjector(name, QStringLiteral("192.0.2.%1").arg(g * 32 + k))) > 0);
             }
         }
         QCOMPARE(state->ProjectorCount, qint16(256));

@@ -29,13 +29,10 @@ int AddFleet(UiFixture& f, int count) {
     for (int g = 0; g < 3; ++g)
         groups[g] = AddGroupNode(f.state, QString("Hall %1").arg(g + 1), nullptr);
     for (int i = 1; i <= count; ++i) {
-        ProjectorInfo config;
-        config.ProjectorName = QString("P%1").arg(i, 2, 10, QChar('0'));
-        config.ModelName = "VX-5100N";
-        config.ConnectionKind = ConnectionLan;
-        config.IPAddress = QString("192.0.2.%1").arg(i);
-        config.PortNo = "23";
-        AddProjectorNode(f.state, i % 4 == 0 ? 1 : groups[i % 4 - 1], config, nullptr);
+        AddProjector(
+            f.state, i % 4 == 0 ? 1 : groups[i % 4 - 1],
+            LanProjector(QString("P%1").arg(i, 2, 10, QChar('0')), QString("192.0.2.%1").arg(i))
+                .model("VX-5100N"));
     }
     f.saveAndReload();
     f.quietEngine();

@@ -261,13 +261,10 @@ class TestUiOperator : public QObject {
         UiFixture& f = *fixture;
         const int group = AddGroupNode(f.state, "All", nullptr);
         for (int p = 1; p <= 256; ++p) {
-            ProjectorInfo config;
-            config.ProjectorName = QString("P%1").arg(p, 3, 10, QChar('0'));
-            config.ModelName = "VX-5100N";
-            config.ConnectionKind = ConnectionLan;
-            config.IPAddress = "127.0.0.1";
-            config.PortNo = QString::number(sim.tcpPort(p));
-            AddProjectorNode(f.state, group, config, nullptr);
+            AddProjector(f.state, group,
+                         LanProjector(QString("P%1").arg(p, 3, 10, QChar('0')), "127.0.0.1",
+                                      QString::number(sim.tcpPort(p)))
+                             .model("VX-5100N"));
         }
         f.saveAndReload();
         f.quietEngine();

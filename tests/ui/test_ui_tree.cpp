@@ -342,14 +342,12 @@ class TestUiTree : public QObject {
         for (int g = 0; g < 4; ++g) {
             const int group = AddGroupNode(f.state, QStringLiteral("Wing %1").arg(g + 1), nullptr);
             for (int k = 0; k < 64; ++k) {
-                ProjectorInfo config;
-                config.ProjectorName =
+                const QString name =
                     QStringLiteral("R%1%2").arg(g + 1).arg(k, 2, 10, QLatin1Char('0'));
-                config.ModelName = QStringLiteral("VX-5100N");
-                config.ConnectionKind = ConnectionLan;
-                config.IPAddress = QStringLiteral("192.0.2.%1").arg(g * 64 + k);
-                config.PortNo = QStringLiteral("23");
-                QVERIFY(AddProjectorNode(f.state, group, config, nullptr) > 0);
+                QVERIFY(
+                    AddProjector(f.state, group,
+                                 LanProjector(name, QStringLiteral("192.0.2.%1").arg(g * 64 + k))
+                                     .model(QStringLiteral("VX-5100N"))) > 0);
             }
         }
         f.saveAndReload();
