@@ -146,12 +146,7 @@ std::optional<QString> SmtpPassword::readFile(const QString& path, bool* refused
 }
 
 bool SmtpPassword::writeFile(const QString& path, const QString& password) {
-    // A save keeps the old file's mode; one open to others (refused when
-    // read) goes first, so that the new one is made 0600.
-    QFile old(path);
-    if (old.exists() && (old.permissions() & OthersOrGroup) && !old.remove())
-        return false;
-    const FileOutcome saved = WriteFileAtomically(path, password.toUtf8() + '\n', 0600);
+    const FileOutcome saved = WriteOwnerOnlyFile(path, password.toUtf8() + '\n');
     if (!saved)
         qCWarning(lcMail) << saved.error;
     return saved.ok;

@@ -211,16 +211,12 @@ QByteArray PJLinkPasswords::withPassword(const QByteArray& text, const QString& 
 }
 
 bool PJLinkPasswords::writeFile(const QString& path, const QByteArray& text, QString* error) {
-    const FileOutcome saved = WriteFileAtomically(path, text, 0600);
-    if (!saved) {
-        if (error)
-            *error = saved.error;
-        return false;
-    }
-    // A save keeps the old file's mode; one that was open to others is
-    // closed now, since the passwords were refused while it was.
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return true;
+    // A file that was open to others is closed now, since the passwords
+    // were refused while it was.
+    const FileOutcome saved = WriteOwnerOnlyFile(path, text);
+    if (!saved && error)
+        *error = saved.error;
+    return saved.ok;
 }
 
 bool PJLinkPasswords::storeInFile(const QString& key, const QString& password) {

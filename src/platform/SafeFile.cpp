@@ -50,8 +50,12 @@ void SyncFolder(const QString& folder) {
     }
 }
 
-FileOutcome WriteFileAtomically(const QString& path, const QByteArray& content, mode_t newFileMode,
-                                FolderSync folderSync) {
+namespace {
+
+enum class ModeOf { OldFile, Given };
+
+FileOutcome writeAtomically(const QString& path, const QByteArray& content, mode_t newFileMode,
+                            ModeOf modeOf, FolderSync folderSync) {
     const QFileInfo target(path);
     const QByteArray targetPath = QFile::encodeName(path);
     mode_t mode = newFileMode;
@@ -59,7 +63,8 @@ FileOutcome WriteFileAtomically(const QString& path, const QByteArray& content, 
     if (::lstat(targetPath.constData(), &existing) == 0) {
         if (!S_ISREG(existing.st_mode))
             return {false, QStringLiteral("cannot save %1: it is not a regular file").arg(path)};
-        mode = existing.st_mode & 07777;
+        if (modeOf == ModeOf::OldFile)
+            mode = existing.st_mode & 07777;
     } else if (errno != ENOENT) {
         return failure(QStringLiteral("cannot save"), path, errno);
     }
@@ -86,6 +91,17 @@ FileOutcome WriteFileAtomically(const QString& path, const QByteArray& content, 
     if (folderSync == FolderSync::Now)
         SyncFolder(folder);
     return {true, {}};
+}
+
+} // namespace
+
+FileOutcome WriteFileAtomically(const QString& path, const QByteArray& content, mode_t newFileMode,
+                                FolderSync folderSync) {
+    return writeAtomically(path, content, newFileMode, ModeOf::OldFile, folderSync);
+}
+
+FileOutcome WriteOwnerOnlyFile(const QString& path, const QByteArray& content) {
+    return writeAtomically(path, content, 0600, ModeOf::Given, FolderSync::Now);
 }
 
 std::optional<QByteArray> ReadRegularFile(const QString& path, QString* error, qint64 maxBytes) {

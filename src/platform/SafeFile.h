@@ -31,6 +31,9 @@ struct FileOutcome {
 enum class FolderSync { Now, Later };
 FileOutcome WriteFileAtomically(const QString& path, const QByteArray& content,
                                 mode_t newFileMode = 0600, FolderSync folderSync = FolderSync::Now);
+// The same for a file for its owner's eyes alone (passwords, tokens): the
+// new file is 0600 from its first byte, whatever mode the old one had.
+FileOutcome WriteOwnerOnlyFile(const QString& path, const QByteArray& content);
 // Makes the renames and removals in a folder durable.
 void SyncFolder(const QString& folder);
 

@@ -165,15 +165,10 @@ TokenFile ReadTokenFile(const QString& path) {
 }
 
 bool WriteTokenFile(const QString& path, const QByteArray& text, QString* error) {
-    const FileOutcome saved = WriteFileAtomically(path, text, 0600);
-    if (!saved) {
-        if (error)
-            *error = saved.error;
-        return false;
-    }
-    // A save keeps the old file's mode; the tokens are for its owner alone.
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return true;
+    const FileOutcome saved = WriteOwnerOnlyFile(path, text);
+    if (!saved && error)
+        *error = saved.error;
+    return saved.ok;
 }
 
 QByteArray TokenLine(const ApiToken& token) {
