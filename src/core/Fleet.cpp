@@ -98,6 +98,18 @@ int NodeOfProjector(const AppState& state, int projector) {
     return 0;
 }
 
+QString GroupOfNode(const AppState& state, int nodeIndex) {
+    if (!validNode(state, nodeIndex))
+        return {};
+    const int parent = NodeIndexOfKey(state, Node(state, nodeIndex).ParentKey);
+    return parent >= 1 && NodeKind(state, parent) == QLatin1Char('g') ? Node(state, parent).Text
+                                                                      : QString();
+}
+
+QString GroupOfProjector(const AppState& state, int projector) {
+    return GroupOfNode(state, NodeOfProjector(state, projector));
+}
+
 std::vector<int> GroupMembers(const AppState& state, int groupNode) {
     std::vector<int> members;
     if (!validNode(state, groupNode))

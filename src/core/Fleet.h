@@ -25,6 +25,10 @@ int NodeIndexOfKey(const AppState& state, const QString& key);
 qint16 ProjectorOfNode(const AppState& state, int nodeIndex);
 // Node index of a projector index, 0 when it has none.
 int NodeOfProjector(const AppState& state, int projector);
+// The name of the group a node or a projector stands in; empty under the
+// root and for an unknown one.
+QString GroupOfNode(const AppState& state, int nodeIndex);
+QString GroupOfProjector(const AppState& state, int projector);
 // Projector nodes directly under a group node, in node order.
 std::vector<int> GroupMembers(const AppState& state, int groupNode);
 

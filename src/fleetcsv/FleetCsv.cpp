@@ -6,11 +6,6 @@
 
 namespace {
 
-QString groupOf(const AppState& state, int node) {
-    const int parent = NodeIndexOfKey(state, Node(state, node).ParentKey);
-    return NodeKind(state, parent) == QLatin1Char('g') ? Node(state, parent).Text : QString();
-}
-
 // An import creates a group at its first row; the group's own row is only
 // needed when its first projector does not follow it directly.
 bool needsGroupRow(const AppState& state, int groupNode) {
@@ -52,7 +47,7 @@ QByteArray ExportFleetCsv(const AppState& state) {
         } else if (kind == QLatin1Char('p')) {
             const qint16 p = ProjectorOfNode(state, node);
             if (p >= 1 && p <= state.ProjectorCount)
-                text += CsvLine(FleetCsvFields(groupOf(state, node), state.Projectors[p]),
+                text += CsvLine(FleetCsvFields(GroupOfNode(state, node), state.Projectors[p]),
                                 CsvCells::Guarded);
         }
     }

@@ -19,11 +19,6 @@ QString quoted(const QString& text) {
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-QString groupOfNode(const AppState& state, int node) {
-    const int parent = NodeIndexOfKey(state, Node(state, node).ParentKey);
-    return NodeKind(state, parent) == QLatin1Char('g') ? Node(state, parent).Text : QString();
-}
-
 bool knownModel(const AppState& state, const QString& name) {
     for (int m = 1; m <= state.ModelCount && m <= MaxModels; ++m) {
         if (state.Models[m].Name == name)
@@ -102,7 +97,7 @@ class Planner {
             } else if (kind == QLatin1Char('p')) {
                 const qint16 p = ProjectorOfNode(m_state, node);
                 if (p >= 1 && p <= m_state.ProjectorCount)
-                    m_fleet[{groupOfNode(m_state, node), m_state.Projectors[p].ProjectorName}]
+                    m_fleet[{GroupOfNode(m_state, node), m_state.Projectors[p].ProjectorName}]
                         .append(p);
             }
         }

@@ -9,16 +9,6 @@
 
 namespace {
 
-QString GroupOf(const AppState& state, int projector) {
-    const int node = NodeOfProjector(state, projector);
-    if (node < 1)
-        return {};
-    const int parent = NodeIndexOfKey(state, Node(state, node).ParentKey);
-    if (parent < 1 || NodeKind(state, parent) != QLatin1Char('g'))
-        return {};
-    return Node(state, parent).Text;
-}
-
 bool IsClassTwo(const ProjectorInfo& info) {
     return IsPJLink(info) && info.PJLink.Class == 2;
 }
@@ -75,7 +65,7 @@ HistoryEvent HistoryRecorder::event(EventKind kind, int projector) const {
     const ProjectorInfo& info = m_state.Projectors[std::size_t(projector)];
     e.projectorId = info.ProjectorId;
     e.projectorName = info.ProjectorName;
-    e.groupName = GroupOf(m_state, projector);
+    e.groupName = GroupOfProjector(m_state, projector);
     return e;
 }
 

@@ -57,15 +57,6 @@ QString MethodName(QHttpServerRequest::Method method) {
     return QStringLiteral("UNKNOWN");
 }
 
-QString groupOfProjector(const AppState& state, int projector) {
-    const int node = NodeOfProjector(state, projector);
-    if (node < 1)
-        return {};
-    const int parent = NodeIndexOfKey(state, Node(state, node).ParentKey);
-    return parent >= 1 && NodeKind(state, parent) == QLatin1Char('g') ? Node(state, parent).Text
-                                                                      : QString();
-}
-
 } // namespace
 
 ControlRoutes::ControlRoutes(AppState& state, const ApiTokens& tokens, QHostAddress listen,
@@ -195,7 +186,7 @@ ControlRoutes::Answer ControlRoutes::projectorCommands(const ApiToken& token, co
     if (p < 1)
         return refusal(404, QStringLiteral("no projector has the id %1").arg(shownId(id)),
                        "unknown projector");
-    const QString group = groupOfProjector(m_state, p);
+    const QString group = GroupOfProjector(m_state, p);
     if (!mayControl(token, group))
         return refusal(403, QStringLiteral("the token may not control this projector"),
                        "outside the token's groups");

@@ -221,7 +221,7 @@ QByteArray ForecastJson(const AppState& state, const QDateTime& now) {
             {QStringLiteral("index"), p},
             {QStringLiteral("id"), textOrNull(info.ProjectorId)},
             {QStringLiteral("name"), textOrNull(info.ProjectorName)},
-            {QStringLiteral("group"), textOrNull(ProjectorGroupName(state, p))},
+            {QStringLiteral("group"), textOrNull(GroupOfProjector(state, p))},
             {QStringLiteral("lamp"), forecastJson(forecasts.front(), now)},
             {QStringLiteral("lamps"), lamps},
             {QStringLiteral("filter"), forecastJson(info.FilterForecast, now)},

@@ -1,4 +1,5 @@
 #include "core/AppState.h"
+#include "core/Fleet.h"
 #include "core/HealthReport.h"
 #include "core/Version.h"
 #include "status/ProcessFigures.h"
@@ -140,7 +141,7 @@ Labels projectorLabels(const AppState& state, int p) {
     const ProjectorInfo& info = state.Projectors[p];
     return {{"id", info.ProjectorId.toStdString()},
             {"projector", info.ProjectorName.toStdString()},
-            {"group", ProjectorGroupName(state, p).toStdString()}};
+            {"group", GroupOfProjector(state, p).toStdString()}};
 }
 
 Labels infoLabels(const AppState& state, int p) {

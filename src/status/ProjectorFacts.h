@@ -10,8 +10,6 @@ struct ProjectorInfo;
 // What the metrics and the JSON both say about a projector, so that the two
 // never disagree.
 
-// The name of the group a projector stands in, empty under the root.
-QString ProjectorGroupName(const AppState& state, int projector);
 // "native" for the program's own protocol, "pjlink" for PJLink.
 const char* ProtocolLabel(const ProjectorInfo& info);
 // The warning a PJLink projector reports while it has no error ("Lamp

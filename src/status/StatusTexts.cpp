@@ -70,14 +70,6 @@ QString ProjectorWarning(const ProjectorInfo& info) {
     return info.Disconnected || !IsPJLink(info) ? QString() : info.PJLink.Warning;
 }
 
-QString ProjectorGroupName(const AppState& state, int projector) {
-    const int node = NodeOfProjector(state, projector);
-    if (node == 0)
-        return {};
-    const int parent = NodeIndexOfKey(state, Node(state, node).ParentKey);
-    return NodeKind(state, parent) == QLatin1Char('g') ? Node(state, parent).Text : QString();
-}
-
 const char* ProtocolLabel(const ProjectorInfo& info) {
     return IsPJLink(info) ? "pjlink" : "native";
 }
@@ -110,7 +102,7 @@ QByteArray ProjectorsJson(const AppState& state) {
         o[QStringLiteral("index")] = p;
         o[QStringLiteral("id")] = textOrNull(info.ProjectorId);
         o[QStringLiteral("name")] = textOrNull(info.ProjectorName);
-        o[QStringLiteral("group")] = textOrNull(ProjectorGroupName(state, p));
+        o[QStringLiteral("group")] = textOrNull(GroupOfProjector(state, p));
         o[QStringLiteral("model")] = textOrNull(info.ModelName);
         o[QStringLiteral("protocol")] = QLatin1String(ProtocolLabel(info));
         o[QStringLiteral("connection")] =

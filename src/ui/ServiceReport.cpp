@@ -22,14 +22,6 @@
 
 namespace {
 
-QString GroupOf(const AppState& state, int projector) {
-    const int node = NodeOfProjector(state, projector);
-    if (node < 1)
-        return {};
-    const int parent = NodeIndexOfKey(state, Node(state, node).ParentKey);
-    return NodeKind(state, parent) == QLatin1Char('g') ? Node(state, parent).Text : QString();
-}
-
 QString DueDate(qint64 dueMs, const QTimeZone& zone) {
     return QDateTime::fromMSecsSinceEpoch(dueMs, zone).date().toString(Qt::ISODate);
 }
@@ -59,7 +51,7 @@ std::vector<ServiceItem> ServiceItemsDue(const AppState& state, int days, const 
                 QDateTime::fromMSecsSinceEpoch(forecast->dueMs, now.timeZone()).date();
             if (forecast->state == Forecast::State::Due && now.date().daysTo(due) > days)
                 continue;
-            items.push_back({p, GroupOf(state, p), info.ProjectorName, QString::fromLatin1(part),
+            items.push_back({p, GroupOfProjector(state, p), info.ProjectorName, QString::fromLatin1(part),
                              forecast->hours, forecast->hoursPerDay, forecast->dueMs,
                              ForecastText(*forecast, now)});
         }
