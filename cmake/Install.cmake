@@ -12,8 +12,9 @@ include(GNUInstallDirs)
 set(NORVIK3_INSTALL_PRIVATE_LIBDIR "lib/norvik3"
     CACHE STRING "Folder of the program's own mail libraries, relative to the prefix")
 set(NORVIK3_APP_ID "org.kestran.Norvik3")
-# Relative folders are under the prefix; the package puts the system unit
-# in /lib/systemd/system, where Debian 12 keeps them.
+# Relative folders are under the prefix, except that under /usr (the
+# packages' prefix) the system unit goes to /lib/systemd/system, where
+# Debian 12 keeps them.
 set(NORVIK3_SYSTEM_UNITDIR "lib/systemd/system"
     CACHE STRING "Folder of the systemd system unit (relative: under the prefix)")
 set(NORVIK3_USER_UNITDIR "lib/systemd/user"
@@ -104,13 +105,15 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/api/
 # A systemd unit names its program by absolute path, known only once the
 # installation's prefix is: the units are written at install time, straight
 # into their destination, so the build folder stays as it was.
-foreach(pair "norvik3d.service.in;${NORVIK3_USER_UNITDIR}"
-             "norvik3d.system.service.in;${NORVIK3_SYSTEM_UNITDIR}")
+foreach(pair "norvik3d.service.in;${NORVIK3_USER_UNITDIR};OFF"
+             "norvik3d.system.service.in;${NORVIK3_SYSTEM_UNITDIR};ON")
   list(GET pair 0 template)
   list(GET pair 1 folder)
+  list(GET pair 2 root_under_usr)
   install(CODE "
     set(NORVIK3_UNIT_TEMPLATE \"${data}/${template}\")
     set(NORVIK3_UNIT_FOLDER \"${folder}\")
+    set(NORVIK3_UNIT_ROOT_UNDER_USR ${root_under_usr})
     set(NORVIK3_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
     include(\"${CMAKE_CURRENT_LIST_DIR}/InstallUnit.cmake\")
   " COMPONENT service)

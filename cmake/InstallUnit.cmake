@@ -3,7 +3,8 @@
 # them), with ExecStart naming the installed program.
 #
 # In: NORVIK3_UNIT_TEMPLATE, NORVIK3_UNIT_FOLDER (absolute, or relative to
-# the prefix), NORVIK3_BINDIR (relative to the prefix).
+# the prefix; under the prefix /usr relative to / when
+# NORVIK3_UNIT_ROOT_UNDER_USR is on), NORVIK3_BINDIR (relative to the prefix).
 
 # Install scripts run under old policies, where "@NAME@" in a quoted text is
 # already a variable reference.
@@ -11,6 +12,8 @@ cmake_policy(PUSH)
 cmake_policy(SET CMP0053 NEW)
 if(IS_ABSOLUTE "${NORVIK3_UNIT_FOLDER}")
   set(folder "$ENV{DESTDIR}${NORVIK3_UNIT_FOLDER}")
+elseif(NORVIK3_UNIT_ROOT_UNDER_USR AND CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(folder "$ENV{DESTDIR}/${NORVIK3_UNIT_FOLDER}")
 else()
   set(folder "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${NORVIK3_UNIT_FOLDER}")
 endif()
