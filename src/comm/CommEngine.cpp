@@ -211,7 +211,8 @@ bool CommEngine::EnqueuePJLink(int projector, const QByteArray& line) {
 }
 
 bool CommEngine::EnqueueCommand(int projector, const PlannedItem& item) {
-    return item.frame ? EnqueueCommand(projector, *item.frame) : EnqueuePJLink(projector, item.line);
+    return item.frame ? EnqueueCommand(projector, *item.frame)
+                      : EnqueuePJLink(projector, item.line);
 }
 
 bool CommEngine::setPJLinkNotifications(bool on, quint16 port, QString* error) {

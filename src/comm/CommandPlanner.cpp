@@ -86,7 +86,8 @@ Plan refused(const QString& why, std::vector<PlannedItem> queries = {}) {
 Plan inputPlan(const AppState& state, const ProjectorInfo& info, const QString& value) {
     if (IsPJLink(info)) {
         if (const auto code = pjlinkInput(info.PJLink, value))
-            return {{line(PJLinkInputLine(*code, info.PJLink.Class)), frame("InputGetCommand")}, {}};
+            return {{line(PJLinkInputLine(*code, info.PJLink.Class)), frame("InputGetCommand")},
+                    {}};
         return refused(QStringLiteral("the projector has no input \"%1\"").arg(value),
                        {frame("InputGetCommand")});
     }

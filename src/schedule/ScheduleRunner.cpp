@@ -30,8 +30,8 @@ const QString InputPrefix = QStringLiteral("Input");
 // "5;HDMI 'comment" keeps one.
 CommandRequest RequestOf(const QString& command) {
     if (command == PowerOnText || command == PowerOffText)
-        return {QStringLiteral("power"), command == PowerOnText ? QStringLiteral("on")
-                                                                : QStringLiteral("off")};
+        return {QStringLiteral("power"),
+                command == PowerOnText ? QStringLiteral("on") : QStringLiteral("off")};
     const QString name = command.mid(InputPrefix.size() + 1).trimmed();
     if (command.startsWith(InputPrefix) && !name.isEmpty())
         return {QStringLiteral("input"), name};

@@ -218,8 +218,7 @@ ControlRoutes::Answer ControlRoutes::groupCommands(const ApiToken& token, const 
     return commands(body, 0, groupNode);
 }
 
-ControlRoutes::Answer ControlRoutes::commands(const QByteArray& body, int projector,
-                                              int group) {
+ControlRoutes::Answer ControlRoutes::commands(const QByteArray& body, int projector, int group) {
     const CommandRequestParse parse = ParseCommandRequest(body);
     if (!parse.request)
         return refusal(400, parse.error, parse.error);
@@ -235,11 +234,13 @@ ControlRoutes::Answer ControlRoutes::commands(const QByteArray& body, int projec
     for (const ProjectorPlan& plan : plans) {
         const int node = NodeOfProjector(m_state, plan.projector);
         if (flushing >= 1 && node >= 1 &&
-            (node == flushing || NodeIndexOfKey(m_state, Node(m_state, node).ParentKey) == flushing))
+            (node == flushing ||
+             NodeIndexOfKey(m_state, Node(m_state, node).ParentKey) == flushing))
             return refusal(409, QString::fromLatin1(FlushPendingText), "flush pending");
-        const QString error = NeedsConfirmation(request.command) && !parse.confirm
-                                  ? QStringLiteral("\"%1\" needs \"confirm\": true").arg(request.command)
-                                  : plan.error;
+        const QString error =
+            NeedsConfirmation(request.command) && !parse.confirm
+                ? QStringLiteral("\"%1\" needs \"confirm\": true").arg(request.command)
+                : plan.error;
         if (!error.isEmpty())
             return refusal(400, error, error);
     }
@@ -258,10 +259,9 @@ ControlRoutes::Answer ControlRoutes::commands(const QByteArray& body, int projec
         record.targets.push_back(
             {p, id, queued ? QStringLiteral("queued") : HistoryRecorder::CancelledText, ahead});
         if (queued && m_parts.follow)
-            m_parts.follow(p,
-                           CommandCaption(command.frame ? command.frame->toByteArray()
-                                                        : command.line),
-                           ahead, m_client);
+            m_parts.follow(
+                p, CommandCaption(command.frame ? command.frame->toByteArray() : command.line),
+                ahead, m_client);
         projectors.append(id);
     }
     m_records.push_back(record);

@@ -92,8 +92,9 @@ void ControlOperations::requeryControls(int projector) {
         // The inputs are asked when the projector is identified; a flush
         // may have dropped that question.
         if (facts.Inputs.isEmpty())
-            enqueue(projector, PlannedItem{nullptr, facts.Class == 2 ? QByteArrayLiteral("%2INST ?")
-                                                                     : QByteArrayLiteral("%1INST ?")});
+            enqueue(projector,
+                    PlannedItem{nullptr, facts.Class == 2 ? QByteArrayLiteral("%2INST ?")
+                                                          : QByteArrayLiteral("%1INST ?")});
         if (facts.Class == 2)
             enqueue(projector, PlannedItem{nullptr, QByteArrayLiteral("%2FREZ ?")});
         return;
