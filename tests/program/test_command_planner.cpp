@@ -160,7 +160,7 @@ class TestCommandPlanner : public QObject {
         // PJLink one too.
         const bool pjlinkHasIt =
             QStringList{"power", "blank", "mute", "input", "freeze"}.contains(command);
-        if (projector == Own || (status == 202 && pjlinkHasIt))
+        if (status == 202 && (projector == Own || pjlinkHasIt))
             QVERIFY(!fromWindow.isEmpty());
     }
 };
