@@ -81,8 +81,7 @@ void ControlOperations::enqueueRefreshSet(int projector) {
 
 void ControlOperations::requeryControls(int projector) {
     const CommandTable& c = m_engine.commands();
-    if (projector >= 1 && projector <= MaxProjectors)
-        m_engine.FlushProjectorQueue(projector);
+    m_engine.FlushProjectorQueue(projector);
     if (isPJLink(projector)) {
         // One AVMT query answers both blank and mute.
         for (const CommandFrame* frame :
