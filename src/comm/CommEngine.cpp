@@ -1,6 +1,7 @@
 #include "comm/CommEngine.h"
 
 #include "comm/CommandDispatcher.h"
+#include "comm/CommandPlanner.h"
 #include "comm/CommandQueue.h"
 #include "comm/LanTransport.h"
 #include "comm/PJLinkNotifications.h"
@@ -207,6 +208,11 @@ bool CommEngine::EnqueuePJLink(int projector, const QByteArray& line) {
         return false;
     m_impl->m_sink.commandQueued(projector, line, ahead);
     return true;
+}
+
+bool CommEngine::EnqueueCommand(int projector, const PlannedItem& item) {
+    return item.frame ? EnqueueCommand(projector, *item.frame)
+                      : EnqueuePJLink(projector, item.line);
 }
 
 bool CommEngine::setPJLinkNotifications(bool on, quint16 port, QString* error) {

@@ -10,6 +10,7 @@
 #include <memory>
 
 struct AppState;
+struct PlannedItem;
 class RefreshSink;
 class SettingsStore;
 
@@ -32,6 +33,8 @@ class CommEngine : public QObject {
     // PJLink projector; false when the queue is full or the projector speaks
     // the own protocol.
     bool EnqueuePJLink(int projector, const QByteArray& line);
+    // Queues one item of a command's plan, as one of the two above.
+    bool EnqueueCommand(int projector, const PlannedItem& item);
     // Drops everything pending for one projector, including the command in
     // flight, and closes its connection.
     void FlushProjectorQueue(int projector);

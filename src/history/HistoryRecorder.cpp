@@ -268,6 +268,20 @@ void HistoryRecorder::follow(int projector, const QString& caption, EventSource 
                              const QString& client) {
     if (!valid(projector))
         return;
+    // A command queued through the engine was followed as the program's when
+    // it was queued, the projector's last: it is the one named here.
+    for (auto it = m_followed.rbegin(); it != m_followed.rend(); ++it) {
+        if (it->projector != projector)
+            continue;
+        if (source != m_program && it->source == m_program && it->ahead == ahead &&
+            it->client.isEmpty()) {
+            it->caption = caption;
+            it->source = source;
+            it->client = client;
+            return;
+        }
+        break;
+    }
     m_followed.push_back({projector, ahead, caption, source, nowMs(), client});
     if (m_followed.size() > MaxFollowed)
         m_followed.pop_front();

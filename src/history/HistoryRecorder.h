@@ -50,7 +50,8 @@ class HistoryRecorder : public QObject, public RefreshSink {
 
     // A command given by `source` (and `client`, for the endpoint's) for
     // the projector, behind `ahead` others in its queue; recorded with its
-    // outcome once it is known.
+    // outcome once it is known. When the engine has just reported it queued,
+    // the command it followed for the program is this one.
     void follow(int projector, const QString& caption, EventSource source, int ahead,
                 const QString& client = {});
 

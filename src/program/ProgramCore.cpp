@@ -1,6 +1,7 @@
 #include "program/ProgramCore.h"
 
 #include "comm/CommEngine.h"
+#include "comm/CommandPlanner.h"
 #include "core/Version.h"
 #include "history/ForecastFeed.h"
 #include "history/HistoryRecorder.h"
@@ -76,6 +77,9 @@ bool ProgramCore::start(const QStringList& arguments) {
     m_engine = std::make_unique<CommEngine>(*m_state, m_session->store());
     m_engine->setWakeOnLan(ReadWakeOnLanSettings(m_session->store().filePath()));
     m_runner = std::make_unique<ScheduleRunner>(*m_state);
+    CommEngine* engine = m_engine.get();
+    m_runner->setQueue(
+        [engine](int p, const PlannedItem& item) { return engine->EnqueueCommand(p, item); });
     m_mailWorker = std::make_unique<MailWorker>();
     m_alerts = std::make_unique<AlertSender>(*m_state, *m_mailWorker);
     m_engine->setAlertStarter([this] { m_alerts->StartAlertSender(); });
@@ -242,7 +246,7 @@ void ProgramCore::startStatusEndpoint(const QString& addressOverride, int portOv
     HistoryRecorder* recorder = m_recorder.get();
     HistoryWriter* writer = m_history.get();
     m_status->setControl(
-        {m_runner.get(), recorder,
+        {m_engine.get(), m_runner.get(), recorder,
          [writer](HistoryEvent e) {
              if (writer)
                  writer->record(std::move(e));

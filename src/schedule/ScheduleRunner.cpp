@@ -1,12 +1,10 @@
 #include "schedule/ScheduleRunner.h"
 
+#include "comm/CommandPlanner.h"
 #include "comm/CommandQueue.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
-#include "core/ModelFile.h"
-#include "pjlink/PJLinkCodec.h"
 #include "platform/Paths.h"
-#include "protocol/CommandTable.h"
 #include "schedule/ScheduleFiles.h"
 #include "schedule/ScheduleMoment.h"
 
@@ -26,13 +24,18 @@ const QString PowerOnText = QStringLiteral("Power ON");
 const QString PowerOffText = QStringLiteral("Power OFF");
 const QString InputPrefix = QStringLiteral("Input");
 
-const CommandFrame* InputFrame(int code) {
-    const CommandTable& table = BuildCommandTable();
-    const std::array<const CommandFrame*, 7> frames = {
-        &table.InputSet0Command, &table.InputSet1Command, &table.InputSet2Command,
-        &table.InputSet3Command, &table.InputSet4Command, &table.InputSet5Command,
-        &table.InputSet6Command};
-    return code >= 0 && code < int(frames.size()) ? frames[std::size_t(code)] : nullptr;
+// The planner's request of a schedule command ("Power ON", "Input HDMI");
+// one without a command for anything else. Input names are compared without
+// surrounding blanks: the files drop them, while a model entry like
+// "5;HDMI 'comment" keeps one.
+CommandRequest RequestOf(const QString& command) {
+    if (command == PowerOnText || command == PowerOffText)
+        return {QStringLiteral("power"),
+                command == PowerOnText ? QStringLiteral("on") : QStringLiteral("off")};
+    const QString name = command.mid(InputPrefix.size() + 1).trimmed();
+    if (command.startsWith(InputPrefix) && !name.isEmpty())
+        return {QStringLiteral("input"), name};
+    return {};
 }
 
 Q_LOGGING_CATEGORY(lcSchedule, "norvik.schedule")
@@ -52,7 +55,8 @@ QString LateText(qint64 minutes) {
 
 ScheduleRunner::ScheduleRunner(AppState& state, QObject* parent)
     : QObject(parent), m_state(state), m_files(state),
-      m_createdAt(state.clock.now().toMSecsSinceEpoch()) {
+      m_createdAt(state.clock.now().toMSecsSinceEpoch()),
+      m_queue([&state](int p, const PlannedItem& item) { return EnqueuePlanned(state, p, item); }) {
     m_timer.setInterval(100ms);
     connect(&m_timer, &QTimer::timeout, this, &ScheduleRunner::tick);
 }
@@ -215,82 +219,30 @@ void ScheduleRunner::runEntry(const SchedulePlanEntry& entry, const QString& com
     if (entry.NodeIndex < 1 || entry.NodeIndex > NodeCount(m_state) ||
         Node(m_state, entry.NodeIndex).KeyName != entry.KeyName)
         return;
+    CommandRequest request = RequestOf(command);
     const QChar kind = entry.KeyName.isEmpty() ? QChar() : entry.KeyName.front();
-    if (kind == QLatin1Char('p')) {
-        runProjectorCommand(ProjectorOfNode(m_state, entry.NodeIndex), command, report);
-    } else if (kind == QLatin1Char('g')) {
-        const CommandTable& table = BuildCommandTable();
-        const CommandFrame* frame = command == PowerOnText    ? &table.PowerOnCommand
-                                    : command == PowerOffText ? &table.PowerOffCommand
-                                                              : nullptr;
-        for (int member : frame ? GroupMembers(m_state, entry.NodeIndex) : std::vector<int>{}) {
-            const int p = ProjectorOfNode(m_state, member);
-            if (p >= 1 && p <= m_state.ProjectorCount)
-                queue(p, *frame, report);
-        }
-    }
+    if (kind == QLatin1Char('p'))
+        request.projector = ProjectorOfNode(m_state, entry.NodeIndex);
+    else if (kind == QLatin1Char('g') && request.command == QLatin1String("power"))
+        request.group = entry.NodeIndex;
+    else
+        request.command.clear();
+    if (!request.command.isEmpty())
+        for (const ProjectorPlan& plan : PlanCommand(m_state, request))
+            queue(plan, report);
     if (m_actionObserver)
         m_actionObserver(report);
 }
 
-void ScheduleRunner::queue(int p, const CommandFrame& frame, ScheduleActionReport& report) {
+void ScheduleRunner::queue(const ProjectorPlan& plan, ScheduleActionReport& report) {
+    const int p = plan.projector;
     const int ahead = QueueLength(m_state, p);
-    if (EnqueueCommand(m_state, p, frame))
-        report.Queued.emplace_back(p, ahead);
-}
-
-void ScheduleRunner::runProjectorCommand(int p, const QString& command,
-                                         ScheduleActionReport& report) {
-    if (p < 1 || p > m_state.ProjectorCount)
+    if (!plan.error.isEmpty() || !m_queue(p, plan.items.front()))
         return;
-    const CommandTable& table = BuildCommandTable();
-    if (command == PowerOnText) {
-        queue(p, table.PowerOnCommand, report);
-        return;
-    }
-    if (command == PowerOffText) {
-        queue(p, table.PowerOffCommand, report);
-        return;
-    }
-    if (!command.startsWith(InputPrefix))
-        return;
-    // Display names are compared without surrounding blanks: the files drop
-    // them, while a model entry like "5;HDMI 'comment" keeps one.
-    const QString name = command.mid(InputPrefix.size() + 1).trimmed();
-    if (IsPJLink(m_state.Projectors[std::size_t(p)])) {
-        runPJLinkInput(p, name, report);
-        return;
-    }
-    const ModelInfo* model = FindModel(m_state, m_state.Projectors[std::size_t(p)].ModelName);
-    if (name.isEmpty() || !model)
-        return;
-    const int inputs = std::min<int>(model->InputNum, MaxModelEntries);
-    for (int k = 1; k <= inputs; ++k) {
-        const QString& input = model->Input[std::size_t(k)];
-        if (GetField(QStringLiteral(";"), input, 2).trimmed() != name)
-            continue;
-        const std::optional<int> code = ModelEntryCode(input);
-        if (const CommandFrame* frame = code ? InputFrame(*code) : nullptr)
-            queue(p, *frame, report);
-        return;
-    }
-}
-
-void ScheduleRunner::runPJLinkInput(int p, const QString& name, ScheduleActionReport& report) {
-    const ProjectorInfo& info = m_state.Projectors[std::size_t(p)];
-    const PJLinkFacts& pj = info.PJLink;
-    // The name the calendar offers: the input's class 2 name where the
-    // projector told it (for its current input), else "RGB 1" and the like.
-    for (const QString& code : pj.Inputs) {
-        const bool named =
-            code == pj.InputCode && !pj.InputName.isEmpty() && pj.InputName.trimmed() == name;
-        if (!named && PJLinkInputText(code) != name)
-            continue;
-        const int ahead = QueueLength(m_state, p);
-        if (EnqueueLine(m_state, p, PJLinkInputLine(code, pj.Class))) {
-            report.Queued.emplace_back(p, ahead);
-            EnqueueCommand(m_state, p, BuildCommandTable().InputGetCommand);
-        }
-        return;
-    }
+    report.Queued.emplace_back(p, ahead);
+    // A PJLink projector is asked back at once; the own protocol's show the
+    // new input at the next poll.
+    if (IsPJLink(m_state.Projectors[std::size_t(p)]))
+        for (auto item = std::next(plan.items.begin()); item != plan.items.end(); ++item)
+            m_queue(p, *item);
 }

@@ -17,7 +17,8 @@
 #include <vector>
 
 struct AppState;
-struct CommandFrame;
+struct PlannedItem;
+struct ProjectorPlan;
 
 // One action of the schedule files as it was carried out: the node's section
 // and the command, with each projector a command was queued for and how
@@ -35,8 +36,9 @@ struct ScheduleActionReport {
 
 // Runs the schedule files: once a day (and after every change of a schedule
 // section or of the tree) works out which file applies to each node, and once
-// a minute queues the commands that fell due since the last look (straight
-// into the command queues, which the engine's dispatcher sends). Each entry
+// a minute queues the commands that fell due since the last look, as the
+// command planner plans them (through the program's queueing function, the
+// engine's; straight into the command queues until one is set). Each entry
 // runs at most once a day, also across restarts and clock changes: what was
 // dealt with is kept in ScheduleRuns.json of the program folder. An entry
 // that fell due while the program was not running or that a clock step
@@ -64,6 +66,10 @@ class ScheduleRunner : public QObject {
     // One tick of the schedule timer. The timer calls it every 100 ms while
     // the schedule runs; tests call it directly with a set clock.
     void tick();
+
+    // Queues one item for a projector; false when it was refused.
+    using Queue = std::function<bool(int projector, const PlannedItem& item)>;
+    void setQueue(Queue queue) { m_queue = std::move(queue); }
 
     // Told of every action carried out and every entry missed (the
     // history's recorder).
@@ -95,12 +101,8 @@ class ScheduleRunner : public QObject {
                   qint64 now);
     void runEntry(const SchedulePlanEntry& entry, const QString& command,
                   ScheduleActionReport& report);
-    void runProjectorCommand(int projector, const QString& command, ScheduleActionReport& report);
-    // Selects the input of that display name among the PJLink projector's
-    // inputs, followed by the input query.
-    void runPJLinkInput(int projector, const QString& name, ScheduleActionReport& report);
-    // Queues the frame, noted in the report when it was taken.
-    void queue(int projector, const CommandFrame& frame, ScheduleActionReport& report);
+    // Queues the plan's command, noted in the report when it was taken.
+    void queue(const ProjectorPlan& plan, ScheduleActionReport& report);
 
     AppState& m_state;
     QTimer m_timer;
@@ -119,4 +121,5 @@ class ScheduleRunner : public QObject {
     qint64 m_createdAt = 0;
     int m_catchUpMinutes = DefaultScheduleCatchUpMinutes;
     std::function<void(const ScheduleActionReport&)> m_actionObserver;
+    Queue m_queue;
 };

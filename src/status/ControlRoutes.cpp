@@ -1,5 +1,6 @@
 #include "status/ControlRoutes.h"
 
+#include "comm/CommEngine.h"
 #include "comm/CommandQueue.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
@@ -190,7 +191,7 @@ ControlRoutes::Answer ControlRoutes::projectorCommands(const ApiToken& token, co
     if (!mayControl(token, group))
         return refusal(403, QStringLiteral("the token may not control this projector"),
                        "outside the token's groups");
-    return commands(body, {NodeOfProjector(m_state, p)});
+    return commands(body, p, 0);
 }
 
 ControlRoutes::Answer ControlRoutes::groupCommands(const ApiToken& token, const QString& name,
@@ -205,58 +206,53 @@ ControlRoutes::Answer ControlRoutes::groupCommands(const ApiToken& token, const 
     if (!mayControl(token, name))
         return refusal(403, QStringLiteral("the token may not control this group"),
                        "outside the token's groups");
-    return commands(body, GroupMembers(m_state, groupNode));
+    return commands(body, 0, groupNode);
 }
 
-ControlRoutes::Answer ControlRoutes::commands(const QByteArray& body,
-                                              const std::vector<int>& nodes) {
+ControlRoutes::Answer ControlRoutes::commands(const QByteArray& body, int projector, int group) {
     const CommandRequestParse parse = ParseCommandRequest(body);
     if (!parse.request)
         return refusal(400, parse.error, parse.error);
     if (m_state.GroupDialogMode != -1 || m_state.ProjectorDialogMode != -1)
         return refusal(409, QStringLiteral("the tree is being edited"), "being edited");
+    if (!m_parts.engine)
+        return refusal(503, QStringLiteral("the projectors cannot be reached"), "no engine");
+    CommandRequest request = *parse.request;
+    request.projector = projector;
+    request.group = group;
+    const std::vector<ProjectorPlan> plans = PlanCommand(m_state, request);
     const int flushing = m_state.FlushPendingNode;
-    std::vector<std::pair<int, CommandPlan>> plans;
-    for (int node : nodes) {
-        const int p = ProjectorOfNode(m_state, node);
-        if (p < 1)
-            continue;
-        if (flushing >= 1 && (node == flushing ||
-                              NodeIndexOfKey(m_state, Node(m_state, node).ParentKey) == flushing))
+    for (const ProjectorPlan& plan : plans) {
+        const int node = NodeOfProjector(m_state, plan.projector);
+        if (flushing >= 1 && node >= 1 &&
+            (node == flushing ||
+             NodeIndexOfKey(m_state, Node(m_state, node).ParentKey) == flushing))
             return refusal(409, QString::fromLatin1(FlushPendingText), "flush pending");
-        CommandPlan plan = PlanCommand(m_state, p, *parse.request);
-        if (!plan.error.isEmpty())
-            return refusal(400, plan.error, plan.error);
-        plans.emplace_back(p, std::move(plan));
+        const QString error =
+            NeedsConfirmation(request.command) && !parse.confirm
+                ? QStringLiteral("\"%1\" needs \"confirm\": true").arg(request.command)
+                : plan.error;
+        if (!error.isEmpty())
+            return refusal(400, error, error);
     }
     cancelMoved();
-    const CommandTable& table = BuildCommandTable();
     Record record{m_nextId++, {}};
     QJsonArray projectors;
-    for (const auto& [p, plan] : plans) {
+    for (const ProjectorPlan& plan : plans) {
+        const int p = plan.projector;
         const int ahead = QueueLength(m_state, p);
-        bool first = true;
-        bool queued = false;
-        QString caption;
-        for (const QueuedItem& item : plan.items) {
-            bool taken = false;
-            if (item.frameName.isEmpty()) {
-                taken = EnqueueLine(m_state, p, item.line);
-                caption = first ? CommandCaption(item.line) : caption;
-            } else if (const CommandFrame* frame =
-                           table.byName(QString::fromLatin1(item.frameName))) {
-                taken = EnqueueCommand(m_state, p, *frame);
-                caption = first ? CommandCaption(frame->toByteArray()) : caption;
-            }
-            if (first)
-                queued = taken;
-            first = false;
-        }
+        // The command decides; its queries follow it all the same.
+        const PlannedItem& command = plan.items.front();
+        const bool queued = m_parts.engine->EnqueueCommand(p, command);
+        for (auto item = std::next(plan.items.begin()); item != plan.items.end(); ++item)
+            m_parts.engine->EnqueueCommand(p, *item);
         const QString id = m_state.Projectors[std::size_t(p)].ProjectorId;
         record.targets.push_back(
             {p, id, queued ? QStringLiteral("queued") : HistoryRecorder::CancelledText, ahead});
         if (queued && m_parts.follow)
-            m_parts.follow(p, caption, ahead, m_client);
+            m_parts.follow(
+                p, CommandCaption(command.frame ? command.frame->toByteArray() : command.line),
+                ahead, m_client);
         projectors.append(id);
     }
     m_records.push_back(record);

@@ -14,14 +14,17 @@
 #include <functional>
 #include <optional>
 
+class CommEngine;
 class QHttpServerRequest;
 class QHttpServerResponse;
 class ScheduleRunner;
 struct AppState;
 
-// What the control routes act through; without a runner the schedule routes
-// answer 503, without record and follow nothing is recorded.
+// What the control routes act through; without an engine the command routes
+// and without a runner the schedule routes answer 503, without record and
+// follow nothing is recorded.
 struct ControlParts {
+    CommEngine* engine = nullptr;
     ScheduleRunner* runner = nullptr;
     RefreshSink* forward = nullptr; // told everything this sink is told (the recorder)
     std::function<void(HistoryEvent)> record;
@@ -88,7 +91,9 @@ class ControlRoutes : public RefreshSink {
 
     QHttpServerResponse handle(const QHttpServerRequest& request, const QString& route,
                                const std::function<Answer(const ApiToken&)>& act);
-    Answer commands(const QByteArray& body, const std::vector<int>& nodes);
+    // The request of the body for one projector or for every projector of a
+    // group.
+    Answer commands(const QByteArray& body, int projector, int group);
     Answer projectorCommands(const ApiToken& token, const QString& id, const QByteArray& body);
     Answer groupCommands(const ApiToken& token, const QString& name, const QByteArray& body);
     Answer outcome(const QString& id);

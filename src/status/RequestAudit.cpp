@@ -48,7 +48,7 @@ QString CompactBody(const QByteArray& body) {
         QJsonObject o{{QStringLiteral("command"), parse.request->command}};
         if (!parse.request->value.isEmpty())
             o[QStringLiteral("value")] = parse.request->value;
-        if (parse.request->confirm)
+        if (parse.confirm)
             o[QStringLiteral("confirm")] = true;
         return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
     }

@@ -1,90 +1,74 @@
 #include "ui/ControlOperations.h"
 
 #include "comm/CommEngine.h"
+#include "comm/CommandPlanner.h"
 #include "comm/CommandQueue.h"
 #include "core/AppState.h"
 #include "core/Fleet.h"
-#include "core/ModelFile.h"
-#include "pjlink/PJLinkCodec.h"
 #include "ui/CommandFeedback.h"
-#include "ui/StatusTexts.h"
 
 #include <array>
+
+namespace {
+
+QString onOff(bool on) {
+    return on ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+} // namespace
 
 ControlOperations::ControlOperations(AppState& state, CommEngine& engine)
     : m_state(state), m_engine(engine) {}
 
-void ControlOperations::enqueue(int projector, const CommandFrame& frame) {
-    if (projector < 1 || projector > MaxProjectors)
-        return;
+void ControlOperations::enqueue(int projector, const PlannedItem& item) {
     const int ahead = QueueLength(m_state, projector);
-    if (m_engine.EnqueueCommand(projector, frame) && m_feedback)
+    if (m_engine.EnqueueCommand(projector, item) && m_feedback)
         m_feedback->queued(projector, ahead);
 }
 
-void ControlOperations::enqueueLine(int projector, const QByteArray& line) {
-    if (projector < 1 || projector > MaxProjectors)
-        return;
-    const int ahead = QueueLength(m_state, projector);
-    if (m_engine.EnqueuePJLink(projector, line) && m_feedback)
-        m_feedback->queued(projector, ahead);
+void ControlOperations::enqueue(int projector, const CommandFrame& frame) {
+    enqueue(projector, PlannedItem{&frame, {}});
+}
+
+void ControlOperations::run(const QString& command, const QString& value, int projector,
+                            int group) {
+    for (const ProjectorPlan& plan : PlanCommand(m_state, {command, value, projector, group}))
+        for (const PlannedItem& item : plan.items)
+            enqueue(plan.projector, item);
 }
 
 bool ControlOperations::isPJLink(int projector) const {
     return projector >= 1 && projector <= MaxProjectors && IsPJLink(m_state.Projectors[projector]);
 }
 
-void ControlOperations::flush(int projector) {
-    if (projector >= 1 && projector <= MaxProjectors)
-        m_engine.FlushProjectorQueue(projector);
+std::vector<int> ControlOperations::selection(int nodeIndex) const {
+    const QChar kind = NodeKind(m_state, nodeIndex);
+    std::vector<int> projectors;
+    if (kind == QLatin1Char('p'))
+        projectors.push_back(ProjectorOfNode(m_state, nodeIndex));
+    else if (kind == QLatin1Char('g'))
+        for (int member : GroupMembers(m_state, nodeIndex))
+            projectors.push_back(ProjectorOfNode(m_state, member));
+    std::erase_if(projectors, [](int p) { return p < 1 || p > MaxProjectors; });
+    return projectors;
 }
 
 void ControlOperations::powerSelection(int nodeIndex, bool on) {
-    const CommandTable& c = m_engine.commands();
-    const CommandFrame& frame = on ? c.PowerOnCommand : c.PowerOffCommand;
-    const QChar kind = NodeKind(m_state, nodeIndex);
-    if (kind == QLatin1Char('p')) {
-        const int p = ProjectorOfNode(m_state, nodeIndex);
-        if (p < 1)
-            return;
-        flush(p);
-        enqueue(p, frame);
-    } else if (kind == QLatin1Char('g')) {
-        for (int member : GroupMembers(m_state, nodeIndex)) {
-            const int p = ProjectorOfNode(m_state, member);
-            if (p < 1)
-                continue;
-            flush(p);
-            enqueue(p, frame);
-        }
+    for (int p : selection(nodeIndex)) {
+        m_engine.FlushProjectorQueue(p);
+        setPower(p, on);
     }
 }
 
 void ControlOperations::refreshSelection(int nodeIndex) {
-    const QChar kind = NodeKind(m_state, nodeIndex);
-    if (kind == QLatin1Char('p')) {
-        const int p = ProjectorOfNode(m_state, nodeIndex);
-        if (p < 1)
-            return;
-        flush(p);
+    for (int p : selection(nodeIndex)) {
+        m_engine.FlushProjectorQueue(p);
         enqueueRefreshSet(p);
-    } else if (kind == QLatin1Char('g')) {
-        for (int member : GroupMembers(m_state, nodeIndex)) {
-            const int p = ProjectorOfNode(m_state, member);
-            if (p < 1)
-                continue;
-            flush(p);
-            enqueueRefreshSet(p);
-        }
     }
 }
 
 void ControlOperations::groupPower(int groupNode, bool on) {
-    if (NodeKind(m_state, groupNode) != QLatin1Char('g'))
-        return;
-    const CommandTable& c = m_engine.commands();
-    for (int member : GroupMembers(m_state, groupNode))
-        enqueue(ProjectorOfNode(m_state, member), on ? c.PowerOnCommand : c.PowerOffCommand);
+    run(QStringLiteral("power"), onOff(on), 0, groupNode);
 }
 
 void ControlOperations::enqueueRefreshSet(int projector) {
@@ -97,7 +81,7 @@ void ControlOperations::enqueueRefreshSet(int projector) {
 
 void ControlOperations::requeryControls(int projector) {
     const CommandTable& c = m_engine.commands();
-    flush(projector);
+    m_engine.FlushProjectorQueue(projector);
     if (isPJLink(projector)) {
         // One AVMT query answers both blank and mute.
         for (const CommandFrame* frame :
@@ -107,10 +91,11 @@ void ControlOperations::requeryControls(int projector) {
         // The inputs are asked when the projector is identified; a flush
         // may have dropped that question.
         if (facts.Inputs.isEmpty())
-            enqueueLine(projector, facts.Class == 2 ? QByteArrayLiteral("%2INST ?")
-                                                    : QByteArrayLiteral("%1INST ?"));
+            enqueue(projector,
+                    PlannedItem{nullptr, facts.Class == 2 ? QByteArrayLiteral("%2INST ?")
+                                                          : QByteArrayLiteral("%1INST ?")});
         if (facts.Class == 2)
-            enqueueLine(projector, QByteArrayLiteral("%2FREZ ?"));
+            enqueue(projector, PlannedItem{nullptr, QByteArrayLiteral("%2FREZ ?")});
         return;
     }
     for (const CommandFrame* frame :
@@ -121,123 +106,61 @@ void ControlOperations::requeryControls(int projector) {
 }
 
 void ControlOperations::setPower(int projector, bool on) {
-    const CommandTable& c = m_engine.commands();
-    enqueue(projector, on ? c.PowerOnCommand : c.PowerOffCommand);
+    run(QStringLiteral("power"), onOff(on), projector);
 }
 
 void ControlOperations::setInput(int projector, const QString& text) {
-    const CommandTable& c = m_engine.commands();
-    const std::array<const CommandFrame*, 7> sets = {
-        &c.InputSet0Command, &c.InputSet1Command, &c.InputSet2Command, &c.InputSet3Command,
-        &c.InputSet4Command, &c.InputSet5Command, &c.InputSet6Command};
-    if (projector < 1 || projector > MaxProjectors)
-        return;
-    const ProjectorInfo& info = m_state.Projectors[projector];
-    if (IsPJLink(info)) {
-        for (const QString& code : info.PJLink.Inputs)
-            if (code == text || PJLinkInputEntryText(info, code) == text)
-                return setPJLinkInput(projector, code);
-        enqueue(projector, c.InputGetCommand);
-        return;
-    }
-    const ModelInfo* model = FindModel(m_state, info.ModelName);
-    int code = -1;
-    if (model && InputCodeOfText(*model, text, &code) && code >= 0 && code <= 6)
-        enqueue(projector, *sets[code]);
-    enqueue(projector, c.InputGetCommand);
+    run(QStringLiteral("input"), text, projector);
 }
 
 void ControlOperations::setPJLinkInput(int projector, const QString& code) {
-    if (!isPJLink(projector))
-        return;
-    enqueueLine(projector, PJLinkInputLine(code, m_state.Projectors[projector].PJLink.Class));
-    enqueue(projector, m_engine.commands().InputGetCommand);
+    if (isPJLink(projector))
+        run(QStringLiteral("input"), code, projector);
 }
 
 void ControlOperations::setFreeze(int projector, bool on) {
-    if (!isPJLink(projector))
-        return;
-    enqueueLine(projector, PJLinkFreezeLine(on));
-    enqueueLine(projector, QByteArrayLiteral("%2FREZ ?"));
+    run(QStringLiteral("freeze"), onOff(on), projector);
 }
 
 void ControlOperations::setAspect(int projector, const QString& text) {
-    const CommandTable& c = m_engine.commands();
-    const std::array<const CommandFrame*, 8> sets = {
-        &c.AspectSet0Command, &c.AspectSet1Command, &c.AspectSet2Command, &c.AspectSet3Command,
-        &c.AspectSet4Command, &c.AspectSet5Command, &c.AspectSet6Command, &c.AspectSet7Command};
-    if (projector < 1 || projector > MaxProjectors)
-        return;
-    const ModelInfo* model = FindModel(m_state, m_state.Projectors[projector].ModelName);
-    int code = -1;
-    if (model && AspectCodeOfText(*model, text, &code)) {
-        if (code >= 0 && code <= 7)
-            enqueue(projector, *sets[code]);
-        else if (code == 16)
-            enqueue(projector, c.AspectSet16Command);
-    }
-    enqueue(projector, c.AspectGetCommand);
+    run(QStringLiteral("aspect"), text, projector);
 }
 
 void ControlOperations::setBlank(int projector, bool on) {
-    const CommandTable& c = m_engine.commands();
-    enqueue(projector, on ? c.BlankOnCommand : c.BlankOffCommand);
-    enqueue(projector, c.BlankGetCommand);
+    run(QStringLiteral("blank"), onOff(on), projector);
 }
 
 void ControlOperations::setMute(int projector, bool on) {
-    const CommandTable& c = m_engine.commands();
-    enqueue(projector, on ? c.MuteOnCommand : c.MuteOffCommand);
-    enqueue(projector, c.MuteGetCommand);
+    run(QStringLiteral("mute"), onOff(on), projector);
 }
 
 void ControlOperations::setWhisper(int projector, bool on) {
-    const CommandTable& c = m_engine.commands();
-    enqueue(projector, on ? c.WhisperOnCommand : c.WhisperNormalCommand);
-    enqueue(projector, c.WhisperGetCommand);
+    run(QStringLiteral("whisper"), onOff(on), projector);
 }
 
 void ControlOperations::setMirror(int projector, int position) {
-    const CommandTable& c = m_engine.commands();
-    const std::array<const CommandFrame*, 4> sets = {
-        &c.MirrorNormalCommand, &c.MirrorHInverseCommand, &c.MirrorVInverseCommand,
-        &c.MirrorHVInverseCommand};
-    if (position >= 0 && position <= 3)
-        enqueue(projector, *sets[position]);
-    enqueue(projector, c.MirrorGetCommand);
+    static const std::array<QString, 4> mirrors = {
+        QStringLiteral("normal"), QStringLiteral("horizontal"), QStringLiteral("vertical"),
+        QStringLiteral("both")};
+    run(QStringLiteral("mirror"),
+        position >= 0 && position <= 3 ? mirrors[std::size_t(position)] : QString(), projector);
 }
 
 void ControlOperations::stepPicture(int projector, PictureItem item, bool up) {
-    const CommandTable& c = m_engine.commands();
-    struct Frames {
-        const CommandFrame* increment;
-        const CommandFrame* decrement;
-        const CommandFrame* get;
-    };
-    const std::array<Frames, 5> frames = {{
-        {&c.BrightnessIncrementCommand, &c.BrightnessDecrementCommand, &c.BrightnessGetCommand},
-        {&c.ContrastIncrementCommand, &c.ContrastDecrementCommand, &c.ContrastGetCommand},
-        {&c.ColorIncrementCommand, &c.ColorDecrementCommand, &c.ColorGetCommand},
-        {&c.TintIncrementCommand, &c.TintDecrementCommand, &c.TintGetCommand},
-        {&c.SharpnessIncrementCommand, &c.SharpnessDecrementCommand, &c.SharpnessGetCommand},
-    }};
-    const Frames& f = frames[item];
-    enqueue(projector, up ? *f.increment : *f.decrement);
-    enqueue(projector, *f.get);
+    static const std::array<QString, 5> items = {
+        QStringLiteral("brightness"), QStringLiteral("contrast"), QStringLiteral("color"),
+        QStringLiteral("tint"), QStringLiteral("sharpness")};
+    run(items[std::size_t(item)], up ? QStringLiteral("up") : QStringLiteral("down"), projector);
 }
 
 void ControlOperations::autoAdjust(int projector) {
-    enqueue(projector, m_engine.commands().AutoAdjustExecuteCommand);
+    run(QStringLiteral("auto-adjust"), {}, projector);
 }
 
 void ControlOperations::resetLampTime(int projector) {
-    const CommandTable& c = m_engine.commands();
-    enqueue(projector, c.LampTimeResetCommand);
-    enqueue(projector, c.LampTimeGetCommand);
+    run(QStringLiteral("lamp-reset"), {}, projector);
 }
 
 void ControlOperations::resetFilterTime(int projector) {
-    const CommandTable& c = m_engine.commands();
-    enqueue(projector, c.FilterTimeResetCommand);
-    enqueue(projector, c.FilterTimeGetCommand);
+    run(QStringLiteral("filter-reset"), {}, projector);
 }

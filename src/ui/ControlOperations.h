@@ -4,15 +4,18 @@
 
 #include <QString>
 
+#include <vector>
+
 struct AppState;
 struct CommandFrame;
+struct PlannedItem;
 class CommEngine;
 class CommandFeedback;
 
-// Turns the operator's control actions into queued commands. Selection
-// actions (power, refresh) act on a projector node or on every projector
-// directly under a group node and flush each queue first; panel actions only
-// append. Confirmations are the caller's.
+// Turns the operator's control actions into queued commands, as the command
+// planner plans them. Selection actions (power, refresh) act on a projector
+// node or on every projector directly under a group node and flush each
+// queue first; panel actions only append. Confirmations are the caller's.
 class ControlOperations {
   public:
     ControlOperations(AppState& state, CommEngine& engine);
@@ -52,10 +55,13 @@ class ControlOperations {
     void resetFilterTime(int projector);
 
   private:
+    // The planned items of the request, for one projector or a group.
+    void run(const QString& command, const QString& value, int projector, int group = 0);
+    void enqueue(int projector, const PlannedItem& item);
     void enqueue(int projector, const CommandFrame& frame);
-    void enqueueLine(int projector, const QByteArray& line);
     bool isPJLink(int projector) const;
-    void flush(int projector);
+    // The projectors of a projector node, or directly under a group node.
+    std::vector<int> selection(int nodeIndex) const;
 
     AppState& m_state;
     CommEngine& m_engine;

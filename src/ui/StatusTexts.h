@@ -3,7 +3,6 @@
 #include <QString>
 
 struct AppState;
-struct ModelInfo;
 struct ProjectorInfo;
 
 // Texts and look-ups of the main window that the engine's display texts
@@ -45,7 +44,3 @@ QString PJLinkLampsText(const ProjectorInfo& projector);
 // "1" or "2", "-" while not known.
 QString PJLinkClassText(const ProjectorInfo& projector);
 
-// Code of the first input or aspect entry whose display text equals text;
-// false when no entry has that text.
-bool InputCodeOfText(const ModelInfo& model, const QString& text, int* code);
-bool AspectCodeOfText(const ModelInfo& model, const QString& text, int* code);
