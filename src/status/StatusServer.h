@@ -47,7 +47,7 @@ class StatusServer : public QObject {
     // should report to so that commands are followed to their outcome (it
     // passes everything on to parts.forward).
     void setControl(ControlParts parts) { m_control.setParts(std::move(parts)); }
-    RefreshSink* controlObserver() { return &m_control; }
+    EngineObserver* controlObserver() { return &m_control; }
     // Every route the endpoint has: method and path pattern ("<id>" for a
     // path argument).
     static QList<std::pair<QByteArray, QString>> Routes();
