@@ -4,7 +4,7 @@
 #include "support/DeadPorts.h"
 
 #include "comm/CommEngine.h"
-#include "comm/RefreshSink.h"
+#include "comm/EngineObserver.h"
 #include "core/AppState.h"
 #include "core/SettingsStore.h"
 #include "log/LogFileMaker.h"
@@ -23,16 +23,13 @@ namespace {
 
 // When each projector's round began: its first query (power) was handed
 // over; and how often each command of a projector was handed over.
-class RoundClock : public RefreshSink {
+class RoundClock : public EngineObserver {
   public:
     RoundClock(int projectors, QByteArray ownPower, QByteArray pjlinkPower)
         : m_starts(std::size_t(projectors) + 1), m_finished(std::size_t(projectors) + 1, 0),
           m_ownPower(std::move(ownPower)), m_pjlinkPower(std::move(pjlinkPower)) {
         m_clock.start();
     }
-    void statusChanged(int, StatusItem) override {}
-    void restoreDropDown(int, StatusItem) override {}
-    void reachabilityChanged(int) override {}
     void commandFinished(int p, const QByteArray& frame, CommandOutcome) override {
         if (p < 1 || std::size_t(p) >= m_starts.size())
             return;
@@ -122,7 +119,7 @@ int RunBrokenFleet(int n, std::chrono::seconds duration) {
     CommEngine engine(state, settings);
     engine.setToolPrograms(QStringLiteral("true"), QStringLiteral("true"));
     RoundClock rounds(n, engine.commands().PowerGetCommand.toByteArray(), "%1POWR ?");
-    engine.setObserver(&rounds);
+    engine.addObserver(&rounds);
     engine.InitializeQueues();
     engine.startPolling(0);
     Pause(duration);

@@ -3,6 +3,7 @@
 #include "comm/CommandDispatcher.h"
 #include "comm/CommandPlanner.h"
 #include "comm/CommandQueue.h"
+#include "comm/EngineReports.h"
 #include "comm/LanTransport.h"
 #include "comm/PJLinkNotifications.h"
 #include "comm/PJLinkSession.h"
@@ -17,53 +18,6 @@
 #include "core/SettingsStore.h"
 
 namespace {
-
-// Hands every report to the window's sink and to the observer, either of
-// which may be absent.
-class TeeSink : public RefreshSink {
-  public:
-    RefreshSink* view = nullptr;
-    RefreshSink* observer = nullptr;
-
-    void statusChanged(int p, StatusItem item) override {
-        each([&](RefreshSink& s) { s.statusChanged(p, item); });
-    }
-    void restoreDropDown(int p, StatusItem item) override {
-        each([&](RefreshSink& s) { s.restoreDropDown(p, item); });
-    }
-    void reachabilityChanged(int p) override {
-        each([&](RefreshSink& s) { s.reachabilityChanged(p); });
-    }
-    void commandFinished(int p, const QByteArray& frame, CommandOutcome outcome) override {
-        each([&](RefreshSink& s) { s.commandFinished(p, frame, outcome); });
-    }
-    void queueDropped(int p) override {
-        each([&](RefreshSink& s) { s.queueDropped(p); });
-    }
-    void pollingPassStarted(int count) override {
-        each([&](RefreshSink& s) { s.pollingPassStarted(count); });
-    }
-    void macPassProgress(int done, int total) override {
-        each([&](RefreshSink& s) { s.macPassProgress(done, total); });
-    }
-    void commandQueued(int p, const QByteArray& frame, int ahead) override {
-        each([&](RefreshSink& s) { s.commandQueued(p, frame, ahead); });
-    }
-    void alertRaised(int p, const QString& message, bool queued) override {
-        each([&](RefreshSink& s) { s.alertRaised(p, message, queued); });
-    }
-    void wakingByLan(int p) override {
-        each([&](RefreshSink& s) { s.wakingByLan(p); });
-    }
-
-  private:
-    template <typename F> void each(F&& call) {
-        if (view)
-            call(*view);
-        if (observer)
-            call(*observer);
-    }
-};
 
 // The bytes last queued for the projector: a PJLink projector's queue holds
 // a frame's line.
@@ -87,9 +41,9 @@ class CommEngine::Impl : public DispatchTarget {
               return m_interpreter.ApplyPJLinkNotification(p, line);
           }) {
         m_poller.setPassStarted([this] { m_pjlink.passStarted(); });
-        m_interpreter.setRefreshSink(&m_sink);
-        m_poller.setRefreshSink(&m_sink);
-        m_reachability.setRefreshSink(&m_sink);
+        m_interpreter.setReports(&m_sink);
+        m_poller.setReports(&m_sink);
+        m_reachability.setReports(&m_sink);
         m_reachability.setMacKept(
             [&settings](int p, const QString& mac) { settings.writeMacAddress(p, mac); });
         m_gate.setHoldStarted([this](int p) { m_sink.wakingByLan(p); });
@@ -177,7 +131,7 @@ class CommEngine::Impl : public DispatchTarget {
     StatusPoller m_poller;
     Reachability m_reachability;
     PJLinkNotifications m_notifications;
-    TeeSink m_sink;
+    EngineReports m_sink;
 };
 
 CommEngine::CommEngine(AppState& state, const SettingsStore& settings, QObject* parent)
@@ -280,11 +234,15 @@ void CommEngine::startMacAddressPass() {
 }
 
 void CommEngine::setRefreshSink(RefreshSink* sink) {
-    m_impl->m_sink.view = sink;
+    m_impl->m_sink.setRefreshSink(sink);
 }
 
-void CommEngine::setObserver(RefreshSink* observer) {
-    m_impl->m_sink.observer = observer;
+bool CommEngine::addObserver(EngineObserver* observer) {
+    return m_impl->m_sink.addObserver(observer);
+}
+
+void CommEngine::removeObserver(EngineObserver* observer) {
+    m_impl->m_sink.removeObserver(observer);
 }
 
 void CommEngine::setWakeOnLan(const WakeOnLanSettings& settings) {

@@ -10,6 +10,7 @@
 #include <memory>
 
 struct AppState;
+class EngineObserver;
 struct PlannedItem;
 class RefreshSink;
 class SettingsStore;
@@ -53,12 +54,15 @@ class CommEngine : public QObject {
     void stopPolling();
     // Starts the one-shot MAC address pass.
     void startMacAddressPass();
-    // Where replies and pings report what changed; nullptr for nowhere.
+    // Where replies and pings report what changed on screen (the window);
+    // nullptr for nowhere.
     void setRefreshSink(RefreshSink* sink);
-    // A second sink, told everything the refresh sink is told and of the
-    // commands queued through this engine (the history's recorder); nullptr
-    // for none.
-    void setObserver(RefreshSink* observer);
+    // Observers are told what the engine does: values stored, commands
+    // queued and finished, passes, alerts (the history's recorder, the
+    // control routes, the window's progress). False past
+    // EngineReports::MaxObservers; an observer removes itself before it goes.
+    bool addObserver(EngineObserver* observer);
+    void removeObserver(EngineObserver* observer);
     // Wake-on-LAN before a power-on of the projectors that ask for it; off
     // until set.
     void setWakeOnLan(const WakeOnLanSettings& settings);

@@ -1,6 +1,6 @@
 #include "comm/ContactWatch.h"
 
-#include "comm/RefreshSink.h"
+#include "comm/EngineReports.h"
 #include "core/AppState.h"
 #include "core/CommLogs.h"
 

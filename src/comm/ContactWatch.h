@@ -9,7 +9,7 @@
 #include <array>
 #include <functional>
 
-class RefreshSink;
+class EngineReports;
 struct AppState;
 
 // Decides when a projector counts as disconnected. A failed reachability
@@ -37,7 +37,7 @@ class ContactWatch {
 
     ContactWatch(AppState& state, AlertRaiser raiseAlert);
 
-    void setRefreshSink(RefreshSink* sink) { m_sink = sink; }
+    void setReports(EngineReports* sink) { m_sink = sink; }
 
     // An acknowledgement, a refusal or a data reply was handed over.
     void replyAccepted(int projector);
@@ -69,7 +69,7 @@ class ContactWatch {
 
     AppState& m_state;
     AlertRaiser m_raiseAlert;
-    RefreshSink* m_sink = nullptr;
+    EngineReports* m_sink = nullptr;
     RecoveryMails m_recovery;
     // Status queries refused since the last one reported, per projector.
     std::array<int, MaxProjectors + 1> m_refusals{};

@@ -2,7 +2,7 @@
 
 #include "comm/ContactWatch.h"
 #include "comm/HostTools.h"
-#include "comm/RefreshSink.h"
+#include "comm/EngineReports.h"
 #include "core/AppState.h"
 
 using namespace std::chrono_literals;

@@ -8,7 +8,7 @@
 #include <functional>
 
 class ContactWatch;
-class RefreshSink;
+class EngineReports;
 struct AppState;
 
 // The reachability ping of LAN projectors that timed out (one PingList entry
@@ -33,7 +33,7 @@ class Reachability : public QObject {
     void stop();
     bool isPingTicking() const { return m_pingTimer.isActive(); }
     // Where the MAC address pass reports its progress; nullptr for nowhere.
-    void setRefreshSink(RefreshSink* sink) { m_sink = sink; }
+    void setReports(EngineReports* sink) { m_sink = sink; }
     // Keeps a MAC address learnt for a projector woken by LAN beyond this
     // run; none by default.
     void setMacKept(std::function<void(int projector, const QString& mac)> keep) {
@@ -66,6 +66,6 @@ class Reachability : public QObject {
     int m_macNext = 0; // next projector of the running MAC pass, 0 when idle
     bool m_macAgain = false;
     bool m_pingStopped = true;
-    RefreshSink* m_sink = nullptr;
+    EngineReports* m_sink = nullptr;
     std::function<void(int, const QString&)> m_macKept;
 };

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "comm/ContactWatch.h"
-#include "comm/RefreshSink.h"
+#include "comm/EngineReports.h"
 
 #include "core/AppState.h"
 #include "pjlink/PJLinkCodec.h"
@@ -39,9 +39,9 @@ class ReplyInterpreter {
   public:
     explicit ReplyInterpreter(AppState& state);
 
-    void setRefreshSink(RefreshSink* sink) {
+    void setReports(EngineReports* sink) {
         m_sink = sink;
-        m_contact.setRefreshSink(sink);
+        m_contact.setReports(sink);
     }
     void setAlertStarter(std::function<void()> starter) { m_alertStarter = std::move(starter); }
 
@@ -90,7 +90,7 @@ class ReplyInterpreter {
     void authenticated(int projector, bool refused);
 
     AppState& m_state;
-    RefreshSink* m_sink = nullptr;
+    EngineReports* m_sink = nullptr;
     std::function<void()> m_alertStarter;
     ContactWatch m_contact;
     std::array<LastReported, MaxProjectors + 1> m_lastReported{};

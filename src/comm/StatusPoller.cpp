@@ -1,7 +1,7 @@
 #include "comm/StatusPoller.h"
 
 #include "comm/CommandQueue.h"
-#include "comm/RefreshSink.h"
+#include "comm/EngineReports.h"
 #include "core/Formatting.h"
 #include "pjlink/PJLinkReplies.h"
 #include "protocol/CommandTable.h"

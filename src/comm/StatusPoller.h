@@ -11,7 +11,7 @@
 #include <functional>
 
 struct CommandTable;
-class RefreshSink;
+class EngineReports;
 
 // StatusCheckTimer: ticks once a second after the first and keeps every
 // projector on a pace of its own. A round is the status queries of one
@@ -46,7 +46,7 @@ class StatusPoller : public QObject {
     void stop();
     bool isActive() const { return m_timer.isActive(); }
     void tick();
-    void setRefreshSink(RefreshSink* sink) { m_sink = sink; }
+    void setReports(EngineReports* sink) { m_sink = sink; }
     // Told when a pass starts, before its queries are queued.
     void setPassStarted(std::function<void()> started) { m_passStarted = std::move(started); }
 
@@ -85,7 +85,7 @@ class StatusPoller : public QObject {
     AppState& m_state;
     const CommandTable& m_commands;
     QTimer m_timer;
-    RefreshSink* m_sink = nullptr;
+    EngineReports* m_sink = nullptr;
     std::function<void()> m_passStarted;
     std::array<Round, MaxProjectors + 1> m_rounds{};
     // Steady time of the last pass's start, for its lateness; invalid when

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "comm/RefreshSink.h"
+#include "comm/EngineObserver.h"
 #include "history/HistoryEvent.h"
 
 #include <QDate>
@@ -22,7 +22,7 @@ struct ScheduleActionReport;
 // their outcome, and records the schedule, the alert mails, the program's
 // start and stop and each projector's daily hours. Everything goes to the
 // recording function (the history writer), which never waits for the disk.
-class HistoryRecorder : public QObject, public RefreshSink {
+class HistoryRecorder : public QObject, public EngineObserver {
     Q_OBJECT
   public:
     using Record = std::function<void(HistoryEvent)>;
@@ -38,9 +38,8 @@ class HistoryRecorder : public QObject, public RefreshSink {
     // last look.
     void observe(int projector);
 
-    // RefreshSink: the engine's reports.
+    // EngineObserver: the engine's reports.
     void statusChanged(int projector, StatusItem item) override;
-    void restoreDropDown(int, StatusItem) override {}
     void reachabilityChanged(int projector) override { observe(projector); }
     void commandFinished(int projector, const QByteArray& frame, CommandOutcome outcome) override;
     void queueDropped(int projector) override;

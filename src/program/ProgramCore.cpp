@@ -100,7 +100,7 @@ void ProgramCore::startHistory() {
     m_forecasts = std::make_unique<ForecastFeed>(file);
     HistoryRecorder* recorder = m_recorder.get();
 
-    m_engine->setObserver(recorder);
+    m_engine->addObserver(recorder);
     m_runner->setActionObserver(
         [recorder](const ScheduleActionReport& report) { recorder->scheduleAction(report); });
     connect(m_runner.get(), &ScheduleRunner::runningChanged, recorder,
@@ -144,7 +144,7 @@ void ProgramCore::stopHistory() {
     if (!m_history)
         return;
     m_recorder->programStopping({});
-    m_engine->setObserver(nullptr);
+    m_engine->removeObserver(m_recorder.get());
     m_runner->setActionObserver({});
     if (m_state->Spool)
         m_state->Spool->onDropped({});
@@ -236,8 +236,10 @@ void ProgramCore::startStatusEndpoint(const QString& addressOverride, int portOv
     m_endpointSettings = EndpointSettings(m_session->store().filePath(), m_endpointAddressOverride,
                                           m_endpointPortOverride);
     const StatusEndpointSettings& settings = m_endpointSettings;
-    // The endpoint follows commands as the engine's observer: not past its end.
-    m_engine->setObserver(m_recorder.get());
+    // The endpoint follows commands as one of the engine's observers: not
+    // past its end.
+    if (m_status)
+        m_engine->removeObserver(m_status->controlObserver());
     m_status.reset();
     if (settings.port <= 0)
         return;
@@ -246,7 +248,7 @@ void ProgramCore::startStatusEndpoint(const QString& addressOverride, int portOv
     HistoryRecorder* recorder = m_recorder.get();
     HistoryWriter* writer = m_history.get();
     m_status->setControl(
-        {m_engine.get(), m_runner.get(), recorder,
+        {m_engine.get(), m_runner.get(),
          [writer](HistoryEvent e) {
              if (writer)
                  writer->record(std::move(e));
@@ -255,7 +257,7 @@ void ProgramCore::startStatusEndpoint(const QString& addressOverride, int portOv
              if (recorder)
                  recorder->follow(projector, caption, EventSource::Endpoint, ahead, client);
          }});
-    m_engine->setObserver(m_status->controlObserver());
+    m_engine->addObserver(m_status->controlObserver());
     m_status->start();
 }
 
@@ -325,7 +327,8 @@ void ProgramCore::shutdown() {
     if (m_shutDown || !m_engine)
         return;
     m_shutDown = true;
-    m_engine->setObserver(m_recorder.get());
+    if (m_status)
+        m_engine->removeObserver(m_status->controlObserver());
     m_status.reset();
     if (m_runner)
         m_runner->stopAtProgramEnd();

@@ -359,7 +359,7 @@ void ControlRoutes::cancelMoved() {
                 t.outcome = HistoryRecorder::CancelledText;
 }
 
-void ControlRoutes::commandFinished(int projector, const QByteArray& frame,
+void ControlRoutes::commandFinished(int projector, const QByteArray& /*frame*/,
                                     CommandOutcome outcome) {
     cancelMoved();
     for (Record& r : m_records)
@@ -371,8 +371,6 @@ void ControlRoutes::commandFinished(int projector, const QByteArray& frame,
             else
                 t.outcome = HistoryRecorder::OutcomeText(outcome);
         }
-    if (m_parts.forward)
-        m_parts.forward->commandFinished(projector, frame, outcome);
 }
 
 void ControlRoutes::queueDropped(int projector) {
@@ -381,36 +379,8 @@ void ControlRoutes::queueDropped(int projector) {
         for (Target& t : r.targets)
             if (holds(t, projector))
                 t.outcome = HistoryRecorder::CancelledText;
-    if (m_parts.forward)
-        m_parts.forward->queueDropped(projector);
 }
 
-void ControlRoutes::statusChanged(int projector, StatusItem item) {
-    if (m_parts.forward)
-        m_parts.forward->statusChanged(projector, item);
-}
-void ControlRoutes::restoreDropDown(int projector, StatusItem item) {
-    if (m_parts.forward)
-        m_parts.forward->restoreDropDown(projector, item);
-}
-void ControlRoutes::reachabilityChanged(int projector) {
-    if (m_parts.forward)
-        m_parts.forward->reachabilityChanged(projector);
-}
-void ControlRoutes::pollingPassStarted(int projectorCount) {
+void ControlRoutes::pollingPassStarted(int /*projectorCount*/) {
     recordEndedRefusals(m_state.clock.now().toMSecsSinceEpoch());
-    if (m_parts.forward)
-        m_parts.forward->pollingPassStarted(projectorCount);
-}
-void ControlRoutes::macPassProgress(int done, int total) {
-    if (m_parts.forward)
-        m_parts.forward->macPassProgress(done, total);
-}
-void ControlRoutes::commandQueued(int projector, const QByteArray& frame, int ahead) {
-    if (m_parts.forward)
-        m_parts.forward->commandQueued(projector, frame, ahead);
-}
-void ControlRoutes::alertRaised(int projector, const QString& message, bool queued) {
-    if (m_parts.forward)
-        m_parts.forward->alertRaised(projector, message, queued);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "comm/RefreshSink.h"
+#include "comm/EngineObserver.h"
 #include "history/HistoryEvent.h"
 #include "status/ApiTokens.h"
 #include "status/CommandRequests.h"
@@ -26,7 +26,6 @@ struct AppState;
 struct ControlParts {
     CommEngine* engine = nullptr;
     ScheduleRunner* runner = nullptr;
-    RefreshSink* forward = nullptr; // told everything this sink is told (the recorder)
     std::function<void(HistoryEvent)> record;
     // projector, caption, ahead, client ("token@address")
     std::function<void(int, const QString&, int, const QString&)> follow;
@@ -38,9 +37,8 @@ struct ControlParts {
 // request is logged and recorded in the history with the token's name and
 // the client's address, in a compact form: each accepted one, and the
 // refused ones at most once a minute per address with their count.
-// As the engine's observer it follows each command to its outcome and
-// passes everything on to the recorder.
-class ControlRoutes : public RefreshSink {
+// As one of the engine's observers it follows each command to its outcome.
+class ControlRoutes : public EngineObserver {
   public:
     static constexpr std::size_t MaxRecords = 1000;
     static constexpr int MaxPerSecond = 10;
@@ -59,16 +57,10 @@ class ControlRoutes : public RefreshSink {
     QHttpServerResponse commandRoute(const QString& id, const QHttpServerRequest& request);
     QHttpServerResponse scheduleRoute(bool start, const QHttpServerRequest& request);
 
-    // RefreshSink: forwarded, and the commands followed.
-    void statusChanged(int projector, StatusItem item) override;
-    void restoreDropDown(int projector, StatusItem item) override;
-    void reachabilityChanged(int projector) override;
+    // EngineObserver: the commands followed to their outcome.
     void commandFinished(int projector, const QByteArray& frame, CommandOutcome outcome) override;
     void queueDropped(int projector) override;
     void pollingPassStarted(int projectorCount) override;
-    void macPassProgress(int done, int total) override;
-    void commandQueued(int projector, const QByteArray& frame, int ahead) override;
-    void alertRaised(int projector, const QString& message, bool queued) override;
 
   private:
     // A command for one projector: its queue is at `projector` for as long as

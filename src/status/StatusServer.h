@@ -43,11 +43,10 @@ class StatusServer : public QObject {
     void setScheduleRunning(std::function<bool()> running) {
         m_scheduleRunning = std::move(running);
     }
-    // The parts the control routes act through, and the sink the engine
-    // should report to so that commands are followed to their outcome (it
-    // passes everything on to parts.forward).
+    // The parts the control routes act through, and the observer the engine
+    // should tell so that commands are followed to their outcome.
     void setControl(ControlParts parts) { m_control.setParts(std::move(parts)); }
-    RefreshSink* controlObserver() { return &m_control; }
+    EngineObserver* controlObserver() { return &m_control; }
     // Every route the endpoint has: method and path pattern ("<id>" for a
     // path argument).
     static QList<std::pair<QByteArray, QString>> Routes();

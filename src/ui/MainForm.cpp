@@ -50,6 +50,7 @@ MainForm::MainForm(AppState& state, const SettingsStore& store, CommEngine& engi
                    MessageService& messages, QWidget* parent)
     : QMainWindow(parent), m_state(state), m_store(store), m_engine(engine), m_messages(messages),
       m_controls(state, engine), m_feedback(state), m_poll(state) {
+    m_engine.addObserver(&m_activity);
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Lumora Application"));
     setWindowIcon(ProgramIcon(IconKind::Projector));
@@ -92,6 +93,7 @@ MainForm::MainForm(AppState& state, const SettingsStore& store, CommEngine& engi
 }
 
 MainForm::~MainForm() {
+    m_engine.removeObserver(&m_activity);
     // A change of the layout still waiting for its save is kept.
     if (m_layoutSave.isActive())
         saveWindowLayout();

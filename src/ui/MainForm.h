@@ -1,5 +1,6 @@
 #pragma once
 
+#include "comm/EngineObserver.h"
 #include "comm/RefreshSink.h"
 #include "core/HealthReport.h"
 #include "ui/CommandFeedback.h"
@@ -90,11 +91,15 @@ class MainForm : public QMainWindow, public RefreshSink {
     void statusChanged(int projector, StatusItem item) override;
     void restoreDropDown(int projector, StatusItem item) override;
     void reachabilityChanged(int projector) override;
-    void commandFinished(int projector, const QByteArray& frame, CommandOutcome outcome) override;
-    void queueDropped(int projector) override;
-    void pollingPassStarted(int projectorCount) override;
-    void macPassProgress(int done, int total) override;
-    void wakingByLan(int projector) override;
+
+    // What the window follows of the engine's work besides its refresh, for
+    // the engine's observers: command outcomes, the passes, Wake-on-LAN.
+    EngineObserver& activity() { return m_activity; }
+    void commandFinished(int projector, const QByteArray& frame, CommandOutcome outcome);
+    void queueDropped(int projector);
+    void pollingPassStarted(int projectorCount);
+    void macPassProgress(int done, int total);
+    void wakingByLan(int projector);
 
     // Refusals and time-outs of the operator's commands, oldest first.
     const std::deque<CommandFeedback::Problem>& recentProblems() const {
@@ -247,6 +252,21 @@ class MainForm : public QMainWindow, public RefreshSink {
     MessageService& m_messages;
     ControlOperations m_controls;
     bool m_scheduleRunning = false;
+    class Activity : public EngineObserver {
+      public:
+        explicit Activity(MainForm& form) : m_form(form) {}
+        void commandFinished(int p, const QByteArray& frame, CommandOutcome outcome) override {
+            m_form.commandFinished(p, frame, outcome);
+        }
+        void queueDropped(int p) override { m_form.queueDropped(p); }
+        void pollingPassStarted(int count) override { m_form.pollingPassStarted(count); }
+        void macPassProgress(int done, int total) override { m_form.macPassProgress(done, total); }
+        void wakingByLan(int p) override { m_form.wakingByLan(p); }
+
+      private:
+        MainForm& m_form;
+    };
+    Activity m_activity{*this};
     CommandFeedback m_feedback;
     // The text each program problem was raised with, for its recovery line.
     std::array<QString, std::size_t(HealthCondition::Count)> m_raisedHealth{};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "comm/RefreshSink.h"
+#include "core/StatusItem.h"
 #include "core/AppState.h"
 
 #include <QTreeWidgetItem>

@@ -11,6 +11,8 @@
 
 #include <QTest>
 
+#include <array>
+
 class TestCommInterpreter : public QObject {
     Q_OBJECT
 
@@ -18,6 +20,7 @@ class TestCommInterpreter : public QObject {
     std::unique_ptr<AppState> state;
     std::unique_ptr<ReplyInterpreter> interpreter;
     RecordingSink sink;
+    EngineReports reports;
     int alertStarts = 0;
 
     // Runs one command through the interpreter the way the dispatcher does:
@@ -69,9 +72,37 @@ class TestCommInterpreter : public QObject {
         state->clock.set(QDateTime(QDate(2024, 1, 31), QTime(13, 5, 9)));
         interpreter = std::make_unique<ReplyInterpreter>(*state);
         sink = RecordingSink{};
-        interpreter->setRefreshSink(&sink);
+        reports = EngineReports{};
+        reports.setRefreshSink(&sink);
+        interpreter->setReports(&reports);
         alertStarts = 0;
         interpreter->setAlertStarter([this] { ++alertStarts; });
+    }
+
+    // The window's refresh gets what changed on screen, each observer what
+    // it follows, once, however often it was added; the list is bounded.
+    void reportsReachTheRefreshAndEachObserverOnce() {
+        struct Counting : EngineObserver {
+            int changed = 0, finished = 0;
+            void statusChanged(int, StatusItem) override { ++changed; }
+            void commandFinished(int, const QByteArray&, CommandOutcome) override { ++finished; }
+        };
+        std::array<Counting, EngineReports::MaxObservers + 1> observers;
+        QVERIFY(reports.addObserver(&observers[0]));
+        QVERIFY(reports.addObserver(&observers[0]));
+        for (std::size_t i = 1; i < EngineReports::MaxObservers; ++i)
+            QVERIFY(reports.addObserver(&observers[i]));
+        QVERIFY(!reports.addObserver(&observers.back()));
+        reports.statusChanged(1, StatusItem::Power);
+        reports.restoreDropDown(1, StatusItem::Input);
+        reports.removeObserver(&observers[1]);
+        reports.commandFinished(1, "x", CommandOutcome::Acknowledged);
+        QCOMPARE(sink.countChanged(1, StatusItem::Power), 1);
+        QCOMPARE(sink.restored.size(), 1u);
+        QCOMPARE(observers[0].changed, 1);
+        QCOMPARE(observers[0].finished, 1);
+        QCOMPARE(observers[1].finished, 0);
+        QCOMPARE(observers.back().changed, 0);
     }
 
     void powerRepliesAndAcknowledges() {

@@ -27,7 +27,7 @@ const QString PJLinkAddress = QStringLiteral("192.0.2.11");
 
 // Notes, in the order the event loop saw them, each hold and acknowledged
 // power-on the engine reported; the receiver adds each packet it got.
-struct WakeSink : RecordingSink {
+struct WakeSink : RecordingSink, EngineObserver {
     QStringList* events = nullptr;
     void wakingByLan(int projector) override {
         *events << QStringLiteral("hold %1").arg(projector);
@@ -100,6 +100,7 @@ class TestCommWake : public QObject {
         m_packets.clear();
         m_sink.events = &m_events;
         m_engine->setRefreshSink(&m_sink);
+        m_engine->addObserver(&m_sink);
         m_engine->InitializeQueues();
         QCOMPARE(m_sim->command(QStringLiteral("power 1 0")), QString("OK"));
         QCOMPARE(m_sim->command(QStringLiteral("pj 2 power 0")), QString("OK"));

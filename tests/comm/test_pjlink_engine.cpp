@@ -25,7 +25,7 @@ namespace {
 constexpr int Wait = 30000; // generous: a loaded machine must not fail these
 const QString Password = QStringLiteral("s3cret");
 
-struct OutcomeSink : RecordingSink {
+struct OutcomeSink : RecordingSink, EngineObserver {
     std::vector<std::pair<int, CommandOutcome>> outcomes;
     void commandFinished(int projector, const QByteArray&, CommandOutcome outcome) override {
         outcomes.emplace_back(projector, outcome);

@@ -9,6 +9,7 @@
 #include "support/SimProcess.h"
 
 #include "comm/CommEngine.h"
+#include "comm/EngineObserver.h"
 #include "comm/RefreshSink.h"
 #include "core/AppState.h"
 #include "core/SettingsStore.h"
@@ -22,6 +23,7 @@
 
 #include <chrono>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -153,6 +155,9 @@ template <typename Sink = RecordingSink> struct SimulatedEngine {
         engine->setToolPrograms(ping, QStringLiteral("ip"), std::chrono::seconds(120));
         sink = Sink{};
         engine->setRefreshSink(&sink);
+        // A sink that follows the engine's work too is its observer as well.
+        if constexpr (std::is_base_of_v<EngineObserver, Sink>)
+            engine->addObserver(&sink);
         engine->InitializeQueues();
     }
 
