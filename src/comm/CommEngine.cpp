@@ -6,7 +6,7 @@
 #include "comm/EngineReports.h"
 #include "comm/LanTransport.h"
 #include "comm/PJLinkNotifications.h"
-#include "comm/PJLinkSession.h"
+#include "comm/ProjectorProtocols.h"
 #include "comm/Reachability.h"
 #include "comm/RefreshSink.h"
 #include "comm/ReplyInterpreter.h"
@@ -33,14 +33,14 @@ QByteArray lastQueued(const AppState& state, int projector) {
 class CommEngine::Impl : public DispatchTarget {
   public:
     Impl(AppState& state, const SettingsStore& settings, const CommandTable& commands)
-        : m_state(state), m_timeouts([this](int p) { replyTimedOut(p); }), m_lan(state, m_timeouts),
-          m_serial(state, settings, m_timeouts), m_pjlink(state, m_timeouts), m_interpreter(state),
-          m_gate(state), m_dispatcher(state, *this, m_gate), m_poller(state, commands),
+        : m_state(state), m_timeouts([this](int p) { replyTimedOut(p); }),
+          m_serial(state, settings), m_interpreter(state),
+          m_protocols({state, commands, m_timeouts, m_interpreter, m_lan, m_serial}), m_gate(state),
+          m_dispatcher(state, *this, m_gate), m_poller(state, m_protocols),
           m_reachability(state, m_interpreter.contact()),
           m_notifications(state, [this](int p, const QByteArray& line) {
               return m_interpreter.ApplyPJLinkNotification(p, line);
           }) {
-        m_poller.setPassStarted([this] { m_pjlink.passStarted(); });
         m_interpreter.setReports(&m_sink);
         m_poller.setReports(&m_sink);
         m_reachability.setReports(&m_sink);
@@ -49,42 +49,20 @@ class CommEngine::Impl : public DispatchTarget {
         m_gate.setHoldStarted([this](int p) { m_sink.wakingByLan(p); });
     }
 
-    bool pjlink(int p) const { return IsPJLink(m_state.Projectors[p]); }
+    ProjectorProtocol& protocolOf(int p) const { return m_protocols.of(p); }
 
-    void LanSend(int p) override {
-        if (pjlink(p))
-            m_pjlink.send(p);
-        else
-            m_lan.LanSend(p);
-    }
-    // PJLink runs on TCP only: a record that says serial is still served by
-    // its session (and times out without an address).
-    void SerialSend(int p) override {
-        if (pjlink(p))
-            m_pjlink.send(p);
-        else
-            m_serial.SerialSend(p);
-    }
+    void Send(int p) override { protocolOf(p).send(p); }
     void HandleAcknowledge(int p) override {
         m_poller.handingOver(p, false);
-        if (pjlink(p))
-            m_interpreter.HandlePJLinkAcknowledge(p, m_pjlink.waited(p));
-        else
-            m_interpreter.HandleAcknowledge(p);
+        protocolOf(p).handleAcknowledge(p);
     }
     void HandleFailure(int p, bool timedOut) override {
         m_poller.handingOver(p, timedOut);
-        if (pjlink(p))
-            m_interpreter.HandlePJLinkFailure(p, timedOut, m_pjlink.lastReply(p));
-        else
-            m_interpreter.HandleFailure(p, timedOut);
+        protocolOf(p).handleFailure(p, timedOut);
     }
     void HandleDataReply(int p) override {
         m_poller.handingOver(p, false);
-        if (pjlink(p))
-            m_interpreter.HandlePJLinkData(p, m_pjlink.lastReply(p));
-        else
-            m_interpreter.HandleDataReply(p);
+        protocolOf(p).handleData(p);
     }
 
     // A status query skipped after its round found no projector: told as
@@ -99,33 +77,22 @@ class CommEngine::Impl : public DispatchTarget {
                                CommandOutcome::TimedOut);
     }
 
-    // The shared time-out branches on how the projector is connected.
-    void replyTimedOut(int p) {
-        const qint16 kind = m_state.Projectors[p].ConnectionKind;
-        if (pjlink(p))
-            m_pjlink.replyTimedOut(p);
-        else if (kind == ConnectionLan)
-            m_lan.replyTimedOut(p);
-        else if (kind == ConnectionSerial)
-            m_serial.replyTimedOut(p);
-        else
-            m_timeouts.stop(p);
-    }
+    void replyTimedOut(int p) { protocolOf(p).replyTimedOut(p); }
 
+    // A projector's protocol may have changed since its session was opened:
+    // every protocol lets go of it.
     void closeTransport(int p) {
         m_poller.queueDropped(p);
         m_timeouts.stop(p);
-        m_lan.close(p);
-        m_pjlink.close(p);
-        m_serial.close(p);
+        m_protocols.each([p](ProjectorProtocol& protocol) { protocol.close(p); });
     }
 
     AppState& m_state;
     ReplyTimeouts m_timeouts;
     LanTransport m_lan;
     SerialTransport m_serial;
-    PJLinkSession m_pjlink;
     ReplyInterpreter m_interpreter;
+    ProjectorProtocols m_protocols;
     WakeGate m_gate;
     CommandDispatcher m_dispatcher;
     StatusPoller m_poller;
@@ -194,7 +161,8 @@ void CommEngine::FlushProjectorQueue(int projector) {
 void CommEngine::projectorEdited(int projector) {
     FlushProjectorQueue(projector);
     m_impl->m_poller.projectorEdited(projector);
-    m_impl->m_pjlink.projectorEdited(projector);
+    m_impl->m_protocols.each(
+        [projector](ProjectorProtocol& protocol) { protocol.projectorEdited(projector); });
     m_impl->m_interpreter.contact().projectorEdited(projector);
     if (projector >= 1 && projector <= MaxProjectors)
         m_impl->m_state.Projectors[projector].PJLink = PJLinkFacts{};
@@ -273,8 +241,6 @@ void CommEngine::shutdown() {
     m_impl->m_reachability.stop();
     m_impl->m_lan.stopSweep();
     m_impl->m_timeouts.stopAll();
-    m_impl->m_lan.closeAll();
-    m_impl->m_pjlink.closeAll();
+    m_impl->m_protocols.each([](ProjectorProtocol& protocol) { protocol.closeAll(); });
     m_impl->m_notifications.stop();
-    m_impl->m_serial.closeAll();
 }

@@ -67,10 +67,7 @@ void CommandDispatcher::runPass() {
         case QueueQueued:
             if (!m_gate.mayStart(p))
                 break;
-            if (kind == ConnectionLan)
-                m_target.LanSend(p);
-            else
-                m_target.SerialSend(p);
+            m_target.Send(p);
             break;
         case QueueAcknowledged:
             handOver(p, [this, p] { m_target.HandleAcknowledge(p); });

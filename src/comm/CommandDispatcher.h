@@ -8,12 +8,11 @@
 struct AppState;
 class WakeGate;
 
-// What the dispatcher drives: the two transports and the reply interpreter.
+// What the dispatcher drives: the projectors' protocols.
 class DispatchTarget {
   public:
     virtual ~DispatchTarget() = default;
-    virtual void LanSend(int projector) = 0;
-    virtual void SerialSend(int projector) = 0;
+    virtual void Send(int projector) = 0;
     virtual void HandleAcknowledge(int projector) = 0;
     virtual void HandleFailure(int projector, bool timedOut) = 0;
     virtual void HandleDataReply(int projector) = 0;

@@ -1,30 +1,38 @@
 #pragma once
 
+#include "comm/FrameExchange.h"
+
 #include <QByteArray>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include <array>
 #include <bitset>
+#include <functional>
 
 class QTcpSocket;
-class ReplyTimeouts;
-struct AppState;
 
-// Carries the commands of LAN projectors: one TCP connection per command,
-// opened when the command is due and closed after its reply or time-out.
-// Sockets are made on first use, so projectors that never talk cost little.
-// A connection that fails (refused, unreachable) fails its command at once.
+// Moves the bytes of LAN projectors over TCP: opens a connection, writes
+// frames on it and hands on each reply the framing completes. Sockets are
+// made on first use, so projectors that never talk cost little. What a
+// connection is opened for, and what its replies mean, is for the protocol.
 class LanTransport : public QObject {
     Q_OBJECT
   public:
-    LanTransport(AppState& state, ReplyTimeouts& timeouts, QObject* parent = nullptr);
+    explicit LanTransport(QObject* parent = nullptr);
     ~LanTransport() override;
 
-    // Starts the command at the projector's read index (entry in state 1).
-    void LanSend(int projector);
-    // The projector's reply time-out expired.
-    void replyTimedOut(int projector);
+    // Told when a connection is made, and when one that is not connected
+    // fails (refused, unreachable), with the socket's reason.
+    void setConnected(std::function<void(int projector)> connected);
+    void setFailed(std::function<void(int projector, const QString& error)> failed);
+    // The framing of replies and who receives them.
+    FrameExchange& exchange() { return m_exchange; }
+
+    // Starts connecting; returns the peer name the socket connects to.
+    QString connectTo(int projector, const QString& host, quint16 port);
+    void write(int projector, const QByteArray& frame);
     void close(int projector);
     void closeAll();
 
@@ -32,7 +40,6 @@ class LanTransport : public QObject {
     // 2 listening, 4 resolving host, 6 connecting, 7 connected, 8 closing,
     // 9 error (a failed or dropped connection not yet swept).
     int socketState(int projector) const;
-    const QByteArray& receiveBuffer(int projector) const;
 
     static constexpr qint64 ReadBufferBytes = 4096;
 
@@ -46,16 +53,12 @@ class LanTransport : public QObject {
 
   private:
     QTcpSocket* socketFor(int projector);
-    void connected(int projector);
-    // The connection for the command in flight could not be made.
-    void connectFailed(int projector);
-    void dataArrived(int projector);
     void wakeSweep();
 
-    AppState& m_state;
-    ReplyTimeouts& m_timeouts;
+    FrameExchange m_exchange;
+    std::function<void(int)> m_connected;
+    std::function<void(int, const QString&)> m_failed;
     std::array<QTcpSocket*, 257> m_sockets{};
-    std::array<QByteArray, 257> m_receive{};
     std::bitset<257> m_errored;
     QTimer m_sweepTimer;
     bool m_sweepOn = false;

@@ -1,54 +1,47 @@
 #pragma once
 
+#include "comm/FrameExchange.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
 
 #include <array>
-#include <bitset>
 
 class QSerialPort;
-class ReplyTimeouts;
 class SettingsStore;
 struct AppState;
 
-// Carries the commands of RS-232C projectors: the port is opened when a
-// command is due and closed after its reply or time-out. Several projectors
-// may name the same device; while one holds it the others wait their turn.
+// Moves the bytes of RS-232C projectors: opens the projector's port with its
+// line settings, writes frames on it and hands on each reply the framing
+// completes. Several projectors may name the same device; while one holds it
+// open, opening it for another reports it busy.
 class SerialTransport : public QObject {
     Q_OBJECT
   public:
-    SerialTransport(AppState& state, const SettingsStore& settings, ReplyTimeouts& timeouts,
+    SerialTransport(const AppState& state, const SettingsStore& settings,
                     QObject* parent = nullptr);
     ~SerialTransport() override;
 
     static constexpr qint64 ReadBufferBytes = 4096;
 
-    // Sends the command at the projector's read index (entry in state 1).
-    // A port that cannot be opened leaves the entry waiting and is tried
-    // again on every tick until the reply time-out, which then ends the
-    // command as unanswered; a device held by another of our projectors is
-    // simply waited for.
-    void SerialSend(int projector);
-    void replyTimedOut(int projector);
+    // The framing of replies and who receives them.
+    FrameExchange& exchange() { return m_exchange; }
+
+    enum class OpenResult { Opened, Busy, Failed };
+    // Opens the projector's port unless it is open already.
+    OpenResult open(int projector);
+    void write(int projector, const QByteArray& frame);
     void close(int projector);
     void closeAll();
 
     bool isOpen(int projector) const;
-    const QByteArray& receiveBuffer(int projector) const;
 
   private:
-    enum class OpenResult { Opened, Busy, Failed };
-    OpenResult open(int projector);
-    void dataArrived(int projector);
-
-    AppState& m_state;
+    const AppState& m_state;
     const SettingsStore& m_settings;
-    ReplyTimeouts& m_timeouts;
+    FrameExchange m_exchange;
     std::array<QSerialPort*, 257> m_ports{};
-    std::array<QByteArray, 257> m_receive{};
     // Device path -> projector currently holding it open.
     QHash<QString, int> m_deviceHolder;
-    // Projectors whose head command waits for a port that fails to open.
-    std::bitset<257> m_openFailing;
 };

@@ -2,9 +2,8 @@
 
 #include "comm/CommandQueue.h"
 #include "comm/EngineReports.h"
+#include "comm/ProjectorProtocols.h"
 #include "core/Formatting.h"
-#include "pjlink/PJLinkReplies.h"
-#include "protocol/CommandTable.h"
 
 #include <algorithm>
 
@@ -18,8 +17,8 @@ bool validIndex(int projector) {
 
 } // namespace
 
-StatusPoller::StatusPoller(AppState& state, const CommandTable& commands, QObject* parent)
-    : QObject(parent), m_state(state), m_commands(commands) {
+StatusPoller::StatusPoller(AppState& state, const ProjectorProtocols& protocols, QObject* parent)
+    : QObject(parent), m_state(state), m_protocols(protocols) {
     m_timer.setSingleShot(true);
     // A coarse timer may fire a little early; a pass due after whole seconds
     // would then wait one tick more, and passes drift apart.
@@ -104,8 +103,7 @@ void StatusPoller::startPass(const QDateTime& now) {
     m_state.Polling.LastPassStart = now;
     m_state.LastStatusCheck = now;
     m_sinceLastPass.start();
-    if (m_passStarted)
-        m_passStarted();
+    m_protocols.each([](ProjectorProtocol& protocol) { protocol.passStarted(); });
     for (int p = 1; p <= count; ++p) {
         // Queries to a projector without a connection kind are never sent;
         // the pass does not wait for them.
@@ -141,36 +139,14 @@ void StatusPoller::startDueRounds(const QDateTime& now) {
 bool StatusPoller::queueRound(int projector) {
     Round& round = m_rounds[std::size_t(projector)];
     const qint16 first = m_state.Queues[projector].QueueWriteIndex;
-    if (IsPJLink(m_state.Projectors[projector]))
-        queuePJLinkQueries(projector);
-    else
-        queueOwnQueries(projector);
+    m_protocols.of(projector).queueStatusQueries(projector);
     round.answered = false;
-    if (m_state.Queues[projector].QueueWriteIndex == first)
+    const qint16 next = m_state.Queues[projector].QueueWriteIndex;
+    if (next == first)
         return false;
     round.firstSlot = first;
+    round.lastSlot = next == 1 ? qint16(QueueSlots) : qint16(next - 1);
     return true;
-}
-
-void StatusPoller::queueOwnQueries(int projector) {
-    const CommandFrame* queries[] = {
-        &m_commands.PowerGetCommand, &m_commands.InputGetCommand, &m_commands.ErrorStatusGetCommand,
-        &m_commands.LampTimeGetCommand, &m_commands.FilterTimeGetCommand};
-    for (const CommandFrame* query : queries) {
-        const qint16 slot = m_state.Queues[projector].QueueWriteIndex;
-        if (!EnqueueCommand(m_state, projector, *query))
-            break;
-        m_rounds[std::size_t(projector)].lastSlot = slot;
-    }
-}
-
-void StatusPoller::queuePJLinkQueries(int projector) {
-    for (const QByteArray& line : PJLinkPollLines(m_state.Projectors[projector])) {
-        const qint16 slot = m_state.Queues[projector].QueueWriteIndex;
-        if (!EnqueueLine(m_state, projector, line))
-            break;
-        m_rounds[std::size_t(projector)].lastSlot = slot;
-    }
 }
 
 void StatusPoller::handingOver(int projector, bool timedOut) {

@@ -8,9 +8,8 @@
 
 #include <array>
 #include <chrono>
-#include <functional>
 
-struct CommandTable;
+class ProjectorProtocols;
 class EngineReports;
 
 // StatusCheckTimer: ticks once a second after the first and keeps every
@@ -40,15 +39,14 @@ class StatusPoller : public QObject {
     static constexpr std::chrono::seconds ProbeCeiling{300};
     static constexpr std::chrono::seconds LateFloor{2};
 
-    StatusPoller(AppState& state, const CommandTable& commands, QObject* parent = nullptr);
+    // Each projector's round is the status queries of its protocol.
+    StatusPoller(AppState& state, const ProjectorProtocols& protocols, QObject* parent = nullptr);
 
     void start(std::chrono::milliseconds firstTick);
     void stop();
     bool isActive() const { return m_timer.isActive(); }
     void tick();
     void setReports(EngineReports* sink) { m_sink = sink; }
-    // Told when a pass starts, before its queries are queued.
-    void setPassStarted(std::function<void()> started) { m_passStarted = std::move(started); }
 
     // The dispatcher is about to hand over the command at the head of the
     // projector's queue; timedOut when it went unanswered.
@@ -77,16 +75,13 @@ class StatusPoller : public QObject {
     void startDueRounds(const QDateTime& now);
     // Queues the projector's queries; whether any was queued.
     bool queueRound(int projector);
-    void queueOwnQueries(int projector);
-    void queuePJLinkQueries(int projector);
     void roundDone(int projector, bool unanswered);
     void passDone();
 
     AppState& m_state;
-    const CommandTable& m_commands;
+    const ProjectorProtocols& m_protocols;
     QTimer m_timer;
     EngineReports* m_sink = nullptr;
-    std::function<void()> m_passStarted;
     std::array<Round, MaxProjectors + 1> m_rounds{};
     // Steady time of the last pass's start, for its lateness; invalid when
     // the next pass is forced.
