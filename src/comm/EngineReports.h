@@ -30,11 +30,12 @@ class EngineReports {
     void wakingByLan(int projector);
 
   private:
+    // By index and without a copy, since this runs for every reply: an
+    // observer removed while the others are told may leave the next one
+    // untold this once, never a dangling one told.
     template <typename Call> void tell(Call&& call) {
-        // A copy: an observer may remove itself while it is told.
-        const std::vector<EngineObserver*> observers = m_observers;
-        for (EngineObserver* o : observers)
-            call(*o);
+        for (std::size_t i = 0; i < m_observers.size(); ++i)
+            call(*m_observers[i]);
     }
 
     RefreshSink* m_view = nullptr;

@@ -4,6 +4,7 @@
 // stands still, so the queues are read as they were filled.
 
 #include "ControlFixture.h"
+#include "support/QueuedCommands.h"
 
 #include "ui/ControlOperations.h"
 
@@ -11,22 +12,6 @@
 
 using WindowAction = std::function<void(ControlOperations&, int projector)>;
 Q_DECLARE_METATYPE(WindowAction)
-
-namespace {
-
-// The commands waiting in a projector's queue, head first.
-QList<QByteArray> Queued(const AppState& s, int projector) {
-    QList<QByteArray> lines;
-    const ProjectorQueue& queue = s.Queues[std::size_t(projector)];
-    for (int i = 0, slot = queue.QueueReadIndex; i < QueueLength(s, projector);
-         ++i, slot = slot == QueueSlots ? 1 : slot + 1) {
-        const QueueEntry& entry = queue.entries[std::size_t(slot)];
-        lines << entry.command.left(entry.commandLength);
-    }
-    return lines;
-}
-
-} // namespace
 
 class TestCommandPlanner : public QObject {
     Q_OBJECT
@@ -36,7 +21,7 @@ class TestCommandPlanner : public QObject {
     QList<QByteArray> queuedFor(const QList<int>& projectors) {
         QList<QByteArray> lines;
         for (int p : projectors)
-            lines << Queued(m_fleet->state(), p);
+            lines << QueuedCommands(m_fleet->state(), p);
         return lines;
     }
     void flush(const QList<int>& projectors) {

@@ -6,6 +6,7 @@
 #include "protocol/CommandTable.h"
 #include "schedule/ScheduleFiles.h"
 #include "support/ProjectorRecords.h"
+#include "support/QueuedCommands.h"
 
 #include <QDir>
 #include <QFile>
@@ -78,15 +79,7 @@ struct ScheduleFixture {
 
     // The frames waiting in a projector's queue, head first.
     QList<QByteArray> queued(int projector) const {
-        QList<QByteArray> frames;
-        const ProjectorQueue& queue = state->Queues[std::size_t(projector)];
-        int index = queue.QueueReadIndex;
-        for (int i = 0; i < QueueLength(*state, projector); ++i) {
-            const QueueEntry& entry = queue.entries[std::size_t(index)];
-            frames << entry.command.left(entry.commandLength > 0 ? entry.commandLength : 13);
-            index = index == QueueSlots ? 1 : index + 1;
-        }
-        return frames;
+        return QueuedCommands(*state, projector);
     }
 
     void clearQueues() const {

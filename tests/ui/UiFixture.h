@@ -20,6 +20,7 @@
 #include "core/SettingsStore.h"
 #include "protocol/CommandTable.h"
 #include "support/ProjectorRecords.h"
+#include "support/QueuedCommands.h"
 #include "ui/MainForm.h"
 #include "ui/MessageService.h"
 
@@ -81,17 +82,13 @@ class UiFixture {
     // Names of the commands waiting in a projector's queue, in order.
     QStringList queued(int projector) const {
         QStringList names;
-        const ProjectorQueue& queue = state.Queues[projector];
-        int index = queue.QueueReadIndex;
-        for (int n = 0; n < QueueLength(state, projector); ++n) {
-            const QByteArray bytes = queue.entries[index].command.left(13);
+        for (const QByteArray& bytes : QueuedCommands(state, projector)) {
             for (const char* name : CommandTable::names()) {
                 if (engine->commands().byName(QString::fromLatin1(name))->toByteArray() == bytes) {
                     names << QString::fromLatin1(name);
                     break;
                 }
             }
-            index = index == QueueSlots ? 1 : index + 1;
         }
         return names;
     }
@@ -159,13 +156,8 @@ class UiFixture {
     // Every line or frame waiting in a projector's queue, as queued bytes.
     QStringList queuedLines(int projector) const {
         QStringList lines;
-        const ProjectorQueue& queue = state.Queues[projector];
-        int index = queue.QueueReadIndex;
-        for (int n = 0; n < QueueLength(state, projector); ++n) {
-            const QueueEntry& entry = queue.entries[index];
-            lines << QString::fromLatin1(entry.command.left(entry.commandLength));
-            index = index == QueueSlots ? 1 : index + 1;
-        }
+        for (const QByteArray& command : QueuedCommands(state, projector))
+            lines << QString::fromLatin1(command);
         return lines;
     }
 
